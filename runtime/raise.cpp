@@ -1,5 +1,7 @@
 #include "runtime/raise.h"
 
+#include <initializer_list>
+
 namespace kiv::runtime {
 
 [[noreturn]] void raise_error(ErrorCategory category, const char* id,
