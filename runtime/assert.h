@@ -7,7 +7,7 @@ namespace kiv {
 [[noreturn]] void assert_failed(const char* file, int line, const char* why);
 }
 
-#if defined(NDEBUG) && !defined(KIV_TORTURE)
+#if defined(NDEBUG) && !defined(KIV_GC_TORTURE)
 #define KIV_ASSERT(cond, why) ((void)0)
 #else
 #define KIV_ASSERT(cond, why) ((cond) ? (void)0 : ::kiv::assert_failed(__FILE__, __LINE__, why))
