@@ -1,7 +1,11 @@
 # Two entry points for a fresh machine: `make run` and `make test`.
 # Both install missing packages first (apt-get, as root or through sudo).
+# BUILD=dir picks the build directory, SANITIZE=ON builds with ASan + UBSan,
+# ARGS="..." passes arguments to `make run`.
 BUILD ?= build
 BUILD_TYPE ?= RelWithDebInfo
+SANITIZE ?= OFF
+ARGS ?=
 JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
@@ -22,16 +26,16 @@ deps:
 	fi
 
 $(BUILD)/build.ninja: | deps
-	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE)
+	cmake -S . -B $(BUILD) -G Ninja -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DKIV_SANITIZE=$(SANITIZE)
 
 build: deps $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
 run: build
-	./$(BUILD)/kiv
+	./$(BUILD)/kiv $(ARGS)
 
 test: build
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
 
 clean:
 	rm -rf $(BUILD)

@@ -1,2 +1,4 @@
 // The `kiv` program: hands the process over to the runtime's start-up.
-int main(int, char**) { return 0; }
+#include "runtime/startup.h"
+
+int main(int argc, char** argv) { return kiv::runtime::main(argc, argv); }

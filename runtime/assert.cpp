@@ -1,13 +1,17 @@
 #include "runtime/assert.h"
 
+#include "runtime/runtime_error.h"
+
 #include <cstdio>
-#include <cstdlib>
 
 namespace kiv {
 
-[[noreturn]] void assert_failed(const char* file, int line, const char* why) {
+// The failed check is named first, then the fatal report ends the process
+// with runtime error 98 ("assertion failed").
+[[noreturn]] [[gnu::noinline]] void assert_failed(const char* file, int line, const char* why) {
+    std::fflush(stdout);
     std::fprintf(stderr, "*** Internal check failed: %s (%s:%d)\n", why, file, line);
-    std::abort();
+    runtime::report_runtime_error(runtime::error_assertion, KIV_CALLER_ADDRESS());
 }
 
 }  // namespace kiv

@@ -39,12 +39,73 @@ struct Cell {
     bool is(TypeId t) const { return type() == t; }
     // Replaces the type id, keeping the flag bits.
     void set_type(TypeId t) { header = (header & ~type_mask) | static_cast<std::uint32_t>(t); }
+    // Makes the cell a fresh value of type t: no flags, zero payload.
+    void reset(TypeId t) { header = static_cast<std::uint32_t>(t); data1 = data2 = data3 = 0; }
     bool new_line() const { return (header & new_line_flag) != 0; }
     void set_new_line(bool on) { header = on ? (header | new_line_flag) : (header & ~new_line_flag); }
+
+    // Series payload (any-block, text, binary!, vector!, image!): word 1 the
+    // head index in units (signed, may lie past a shortened tail), word 2 the
+    // buffer's node, word 3 type-specific (hash! index, vector! type; else 0).
+    std::int32_t series_head() const { return static_cast<std::int32_t>(data1); }
+    void set_series_head(std::int32_t h) { data1 = static_cast<std::uint32_t>(h); }
+    std::uint32_t series_node() const { return data2; }
+    void set_series_node(std::uint32_t n) { data2 = n; }
+    std::uint32_t series_extra() const { return data3; }
+    void set_series_extra(std::uint32_t x) { data3 = x; }
+
+    // integer! keeps its signed value, char! its code point, in word 2
+    // (words 1 and 3 unused). set_int leaves the header as it is.
+    std::int32_t int_value() const { return static_cast<std::int32_t>(data2); }
+    void set_int(std::int32_t v) { data2 = static_cast<std::uint32_t>(v); }
+    std::uint32_t char_value() const { return data2; }
 
     // A 64-bit payload (float!, time!, ...) lives in words 2-3.
     double f64() const { double d; std::memcpy(&d, &data2, sizeof d); return d; }
     void set_f64(double d) { std::memcpy(&data2, &d, sizeof d); }
+
+    // Scalar payload: datatype! keeps its type id, logic! 0 or 1 in word 1.
+    TypeId datatype_id() const { return static_cast<TypeId>(data1 & type_mask); }
+    std::uint32_t logic_value() const { return data1; }
+
+    // Word payload (the five word types and issue!):
+    //   word 1: context node (0: none)  word 2: symbol id  word 3: index, -1 unbound
+    std::uint32_t word_context() const { return data1; }
+    std::uint32_t word_symbol() const { return data2; }
+    std::int32_t word_index() const { return static_cast<std::int32_t>(data3); }
+    void set_word(std::uint32_t context, std::uint32_t symbol, std::int32_t index) {
+        data1 = context;
+        data2 = symbol;
+        data3 = static_cast<std::uint32_t>(index);
+    }
+    void set_word_context(std::uint32_t context) { data1 = context; }
+    void set_word_index(std::int32_t index) { data3 = static_cast<std::uint32_t>(index); }
+    // Word-list entry of an object context whose value was set.
+    static constexpr std::uint32_t word_set_flag = 0x2000;
+
+    // symbol! payload:
+    //   word 1: alias id, -1 when this spelling is canonical
+    //   word 2: node of the name string! (0 until asked for)
+    //   word 3: node of the UTF-8 spelling (bytes, NUL after the tail)
+    std::int32_t symbol_alias() const { return static_cast<std::int32_t>(data1); }
+    std::uint32_t symbol_name_string() const { return data2; }
+    std::uint32_t symbol_utf8() const { return data3; }
+
+    //   context! header:  31 .. 25  24  23  22  21 .. 13  12 11  10 .. 8  7 ..... 0
+    //                    [        ][SF][  ][ST][        ][ kind ][      ][ type id ]
+    //   SF: has a self (objects); ST: values live on the argument stack;
+    //   kind: 0 plain, 1 function, 2 object.
+    //   word 1: node of the word list (kind-2 hash table)
+    //   word 2: heap context: node of the values block;
+    //           stack context: 1 + argument-stack index of value 0 during a call, else 0
+    static constexpr std::uint32_t context_stack_flag = 0x00400000;
+    static constexpr std::uint32_t context_self_flag = 0x01000000;
+    static constexpr int context_kind_shift = 11;
+    std::uint32_t context_kind() const { return (header >> context_kind_shift) & 3; }
+    bool context_on_stack() const { return (header & context_stack_flag) != 0; }
+    bool context_has_self() const { return (header & context_self_flag) != 0; }
+    std::uint32_t context_words() const { return data1; }
+    std::uint32_t context_values() const { return data2; }
 };
 static_assert(sizeof(Cell) == 16, "a value cell is four 32-bit words");
 

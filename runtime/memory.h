@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace kiv {
 
@@ -18,6 +19,7 @@ using NodeId = std::uint32_t;
 //   IU in use, MD made, HM head placed in the middle, MK collector mark,
 //   LG in a large arena, FX fixed (outside every arena), BN bitset!
 //   complemented, OW owned (has an owner-table entry); unit 1, 2, 4, 8 or 16.
+//   Bit 26 (PN) pins a buffer a native stack word points into, during a collection only.
 struct SeriesBuffer {
     std::uint32_t flags;
     NodeId node;            // back-reference; 0 once expansion abandoned the buffer
@@ -41,6 +43,7 @@ inline constexpr std::uint32_t flag_owned = 0x00020000;
 inline constexpr std::uint32_t flag_bitset_not = 0x00080000;
 inline constexpr std::uint32_t flag_fixed = 0x00100000;
 inline constexpr std::uint32_t flag_large = 0x01000000;
+inline constexpr std::uint32_t flag_pinned = 0x04000000;  // bit 26: a native stack word points here; set only during a collection
 inline constexpr std::uint32_t flag_marked = 0x08000000;
 inline constexpr std::uint32_t flag_head_middle = 0x10000000;
 inline constexpr std::uint32_t flag_made = 0x20000000;
@@ -73,8 +76,9 @@ NodeId alloc_series_of_unit(std::int32_t count, std::uint32_t unit);
 NodeId alloc_bytes_filled(std::int32_t size, std::uint8_t byte);
 void set_series_flags(NodeId node, std::uint32_t flags);
 
-// New larger buffer for the same node (new_size 0 doubles); contents are not
-// copied. Returns the new buffer; the old one is abandoned.
+// New larger buffer for the same node (new_size 0 doubles, an empty buffer
+// gets 16 bytes; a size below the used length is raised to it); contents are
+// not copied. Returns the new buffer; the old one is abandoned.
 SeriesBuffer* expand_series(SeriesBuffer* buf, std::int32_t new_size);
 // expand_series, then copies the live units to the new head.
 SeriesBuffer* copy_series(SeriesBuffer* buf, std::int32_t new_size);
@@ -85,6 +89,58 @@ NodeId clone_series(SeriesBuffer* buf);
 
 // Bytes taken from the system by the memory manager.
 std::size_t bytes_in_use();
+
+// True when node is handed out (its slot holds a buffer).
+bool node_in_use(NodeId node);
+// Nodes handed out, and node pools committed.
+std::size_t nodes_in_use();
+std::size_t node_pool_count();
+
+// --- The heap as the collector and the statistics see it -------------------
+
+// A buffer takes its 32-byte header plus its data in an arena; buffers follow
+// one another from base up to free.
+inline constexpr std::size_t header_bytes = sizeof(SeriesBuffer);
+inline std::size_t buffer_need(const SeriesBuffer* buf) { return header_bytes + static_cast<std::size_t>(buf->size); }
+
+// A series arena; the arena list is kept in ascending address order.
+struct Arena {
+    std::uint8_t* base;
+    std::uint8_t* free;  // first byte after the last buffer
+    std::uint8_t* end;
+};
+// One system block holding exactly one large buffer.
+struct LargeBlock {
+    SeriesBuffer* buffer;
+    std::size_t bytes;  // size of the block as mapped
+};
+
+std::vector<Arena>& arenas();
+std::vector<LargeBlock>& large_blocks();
+// Buffers outside every arena (alloc_fixed_series).
+std::vector<SeriesBuffer*>& fixed_buffers();
+// First and one-past-last byte of the committed-or-not node table reservation.
+const std::uint8_t* node_table_begin();
+const std::uint8_t* node_table_end();
+
+// Collector steps. release_nodes returns the nodes of dead buffers to their
+// pools and gives empty pools back; release_arena returns arena i and
+// release_large_block large block i to the system (a refusal is remembered
+// and raised by raise_deferred_release_error once the collection is over).
+void release_nodes(std::vector<NodeId>& nodes);
+void release_arena(std::size_t index);
+void release_abandoned_fixed();  // fixed buffers left behind by expansion, unless pinned
+void release_large_block(std::size_t index);
+void raise_deferred_release_error();
+// Picks the arena new buffers come from after a collection: the lowest one
+// with at least arena_reuse_room bytes free, else the last one.
+void choose_active_arena();
+inline constexpr std::size_t arena_reuse_room = 52428;  // 0xCCCC: less room is not worth a move or a reuse
+
+// Checks every invariant of the heap (buffers tile each arena, nodes and
+// buffers point at each other, no mark or pin survives a collection, pool
+// counts); a violation is a fatal runtime error.
+void check_heap();
 
 }  // namespace memory
 }  // namespace kiv

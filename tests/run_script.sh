@@ -5,6 +5,7 @@
 # usage: run_script.sh KIV SCRIPT [TIMEOUT-SECONDS]
 set -u
 kiv=$1 script=$2 limit=${3:-60}
+case $kiv in /*) ;; *) kiv=$PWD/$kiv ;; esac   # still found after the cd below
 base=${script%.kiv}
 expected_out=$base.out
 expected_status=0

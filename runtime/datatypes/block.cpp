@@ -1,0 +1,347 @@
+// Blocks: the cell-series layer under every any-block type. A block cell reads
+// unset! until its buffer exists. Values copied into a block are copied to a
+// local cell first, since growing the block may move the cell they came from.
+#include "runtime/datatypes/block.h"
+
+#include "runtime/assert.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/entry.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace kiv::block {
+
+std::int32_t mold_nesting = 0;
+
+namespace {
+
+Cell root_block{};  // the root block's cell; its node is a collector root
+
+constexpr std::int32_t cell_size = static_cast<std::int32_t>(sizeof(Cell));
+
+Cell* first_cell(const Cell& blk) {
+    return reinterpret_cast<Cell*>(memory::buffer(blk.series_node())->head);
+}
+
+std::int32_t length_of(const Cell& blk) {
+    return memory::buffer(blk.series_node())->used_bytes() / cell_size;
+}
+
+// The head index pulled into 0..length.
+std::int32_t clamped_head(const Cell& blk) {
+    return std::clamp(blk.series_head(), 0, length_of(blk));
+}
+
+bool clones_nested(TypeId t, bool any) {
+    if (t == TypeId::block) return true;
+    return any && (t == TypeId::paren || t == TypeId::path || t == TypeId::lit_path ||
+                   t == TypeId::set_path || t == TypeId::get_path);
+}
+
+// True when a, compared as find compares (value's own type), equals b.
+bool find_equal(const Cell& value, const Cell& candidate) {
+    auto compare = registry::handler<Action::compare>(value.type());
+    if (compare == nullptr) return false;
+    Cell a = value, b = candidate;
+    return compare(&a, &b, CompareOp::find) == 0;
+}
+
+}  // namespace
+
+// --- Counting and navigation ----------------------------------------------------
+
+std::int32_t count_from_head(const Cell& blk) { return length_of(blk) - blk.series_head(); }
+
+bool advance(Cell& blk) {
+    const std::int32_t len = length_of(blk);
+    if (blk.series_head() + 1 <= len) blk.set_series_head(blk.series_head() + 1);
+    return blk.series_head() >= len;
+}
+
+Cell* head_cell(Cell& blk) {
+    const std::int32_t len = length_of(blk);
+    if (blk.series_head() > len) blk.set_series_head(len);
+    return first_cell(blk) + std::max(blk.series_head(), 0);
+}
+
+Cell* tail_cell(const Cell& blk) {
+    return reinterpret_cast<Cell*>(memory::buffer(blk.series_node())->tail);
+}
+
+bool at_tail_q(const Cell& blk) { return blk.series_head() >= length_of(blk); }
+
+Cell* get_cell(const Cell& blk, std::int32_t index) { return first_cell(blk) + index; }
+
+void clear_from_head(Cell& blk) {
+    SeriesBuffer* buf = memory::buffer(blk.series_node());
+    buf->tail = reinterpret_cast<std::uint8_t*>(head_cell(blk));
+}
+
+void set_tail(const Cell& blk, std::int32_t n) {
+    SeriesBuffer* buf = memory::buffer(blk.series_node());
+    KIV_ASSERT(n >= 0 && buf->head + static_cast<std::ptrdiff_t>(n) * cell_size <= buf->data_end(),
+               "block tail within its capacity");
+    buf->tail = buf->head + static_cast<std::ptrdiff_t>(n) * cell_size;
+}
+
+void remove_last(Cell& blk) {
+    SeriesBuffer* buf = memory::buffer(blk.series_node());
+    if (buf->tail > buf->head) buf->tail -= cell_size;
+    if (blk.series_head() > length_of(blk)) blk.set_series_head(length_of(blk));
+}
+
+// --- Making ---------------------------------------------------------------------
+
+void make_at(Cell& cell, std::int32_t n) {
+    cell.reset(TypeId::unset);  // the collector never sees a block without a buffer
+    const NodeId node = memory::alloc_series(std::max(n, 1), sizeof(Cell), 0);
+    cell.set_series_node(node);
+    cell.set_type(TypeId::block);
+}
+
+void make_at_filled(Cell& cell, std::int32_t n, bool fixed) {
+    n = std::max(n, 1);
+    cell.reset(TypeId::unset);
+    const NodeId node = fixed ? memory::alloc_fixed_series(n, sizeof(Cell), 0)
+                              : memory::alloc_series(n, sizeof(Cell), 0);
+    SeriesBuffer* buf = memory::buffer(node);
+    Cell* cells = reinterpret_cast<Cell*>(buf->head);
+    for (std::int32_t i = 0; i < n; ++i) cells[i].reset(TypeId::unset);
+    buf->tail = buf->head + static_cast<std::ptrdiff_t>(n) * cell_size;
+    cell.set_series_node(node);
+    cell.set_type(TypeId::block);
+}
+
+Cell* make_fixed_in(const Cell* parent, std::int32_t n) {
+    const Cell owner = parent ? *parent : root();
+    Cell made{};
+    make_at_filled(made, n, true);
+    return append_copy(owner, made);
+}
+
+Cell* make_in(const Cell* parent, std::int32_t n) {
+    const Cell owner = parent ? *parent : root();
+    Cell made{};
+    make_at(made, n);
+    return append_copy(owner, made);
+}
+
+void clone(Cell& out, const Cell& src, bool deep, bool any) {
+    const Cell source = src;
+    const std::int32_t head = clamped_head(source);
+    const std::int32_t count = length_of(source) - head;
+    Cell copy{};
+    make_at(copy, count);
+    std::memcpy(first_cell(copy), first_cell(source) + head, static_cast<std::size_t>(count) * sizeof(Cell));
+    set_tail(copy, count);
+    copy.header = source.header;  // keeps the type and the new-line marker
+    if (deep) {
+        // A block that contains itself would clone without end: the cycle
+        // stack bounds the nesting and raises too-deep instead.
+        cycles::Guard guard(source.series_node());
+        for (std::int32_t i = 0; i < count; ++i) {
+            const Cell nested = *get_cell(copy, i);
+            if (!clones_nested(nested.type(), any)) continue;
+            Cell cloned{};
+            clone(cloned, nested, deep, any);
+            *get_cell(copy, i) = cloned;
+        }
+    }
+    out = copy;
+}
+
+// --- Adding and removing ----------------------------------------------------------
+
+Cell* append_copy(const Cell& blk, const Cell& value) {
+    const Cell v = value;
+    Cell* cell = runtime::append_cell(blk);
+    *cell = v;
+    return cell;
+}
+
+void append_cells(const Cell& target, const Cell& source) {
+    const Cell src = source;
+    const Cell dst = target;
+    const std::int32_t head = clamped_head(src);
+    const std::int32_t count = length_of(src) - head;
+    if (count <= 0) return;
+    const std::int32_t bytes = count * cell_size;
+    const std::int32_t from = head * cell_size;  // offset, since growth may move a shared buffer
+    std::uint8_t* at = runtime::grow_tail(dst.series_node(), bytes);
+    std::memmove(at, memory::buffer(src.series_node())->head + from, static_cast<std::size_t>(bytes));
+}
+
+Cell* insert_value(Cell& blk, const Cell& value, bool from_first, bool advance) {
+    const Cell v = value;
+    const std::int32_t pos = from_first ? 0 : clamped_head(blk);
+    const std::int32_t len = length_of(blk);
+    runtime::grow_tail(blk.series_node(), cell_size);
+    Cell* at = first_cell(blk) + pos;
+    std::memmove(at + 1, at, static_cast<std::size_t>(len - pos) * sizeof(Cell));
+    *at = v;
+    if (advance) blk.set_series_head(pos + 1);
+    return at;
+}
+
+void insert_cells(Cell& target, const Cell& source) {
+    const Cell src = source;
+    const std::int32_t head = clamped_head(src);
+    const std::int32_t count = length_of(src) - head;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const Cell v = *get_cell(src, head + i);  // the source may be the target itself
+        insert_value(target, v, false, true);
+    }
+}
+
+bool remove_value(const Cell& blk, const Cell& value, bool from_first) {
+    const std::int32_t len = length_of(blk);
+    for (std::int32_t i = from_first ? 0 : clamped_head(blk); i < len; ++i) {
+        if (!find_equal(value, *get_cell(blk, i))) continue;
+        Cell* at = get_cell(blk, i);
+        std::memmove(at, at + 1, static_cast<std::size_t>(len - i - 1) * sizeof(Cell));
+        memory::buffer(blk.series_node())->tail -= cell_size;
+        return true;
+    }
+    return false;
+}
+
+// --- Looking up -----------------------------------------------------------------------
+
+const Cell& select_value(const Cell& blk, const Cell& value) {
+    const std::int32_t len = length_of(blk);
+    for (std::int32_t i = clamped_head(blk); i + 1 < len; ++i)
+        if (find_equal(value, *get_cell(blk, i))) return *get_cell(blk, i + 1);
+    return none::value;
+}
+
+// --- Mold walk --------------------------------------------------------------------------
+
+std::int32_t mold_cells(const Cell& blk, NodeId out, bool only, bool all, bool flat,
+                        Cell* part, std::int32_t budget, std::int32_t indent) {
+    const Cell b = blk;
+    cycles::Guard guard(b.series_node());
+    bool closing_break = false;
+    const std::int32_t head = clamped_head(b);
+    for (std::int32_t i = head; i < length_of(b); ++i) {  // molding may change the block
+        if (part != nullptr && budget < 1) return budget;
+        Cell cell = *get_cell(b, i);
+        const bool first = i == head;
+        ++mold_nesting;
+        if (!flat && cell.new_line()) {
+            if (first && !only) {
+                ++indent;
+                closing_break = true;
+            }
+            if (!(first && only)) {
+                string::append_char(out, '\n');
+                --budget;
+            }
+            budget = runtime::mold_indent(out, indent, budget);
+        } else if (!first) {
+            string::append_char(out, ' ');
+            --budget;
+        }
+        auto mold = registry::handler<Action::mold>(cell.type());
+        KIV_ASSERT(mold != nullptr, "every datatype molds");
+        budget = mold(&cell, out, false, all, flat, part, budget, indent);
+        --mold_nesting;
+    }
+    if (closing_break) {
+        --indent;
+        string::append_char(out, '\n');
+        budget = runtime::mold_indent(out, indent, budget - 1);
+    }
+    return budget;
+}
+
+std::int32_t form_cells(const Cell& blk, NodeId out, Cell* part, std::int32_t budget) {
+    const Cell b = blk;
+    cycles::Guard guard(b.series_node());
+    const std::int32_t head = clamped_head(b);
+    for (std::int32_t i = head; i < length_of(b); ++i) {
+        if (part != nullptr && budget < 1) break;
+        Cell cell = *get_cell(b, i);
+        if (i != head) {
+            string::append_char(out, ' ');
+            --budget;
+        }
+        auto form = registry::handler<Action::form>(cell.type());
+        KIV_ASSERT(form != nullptr, "every datatype forms");
+        budget = form(&cell, out, part, budget);
+    }
+    return budget;
+}
+
+// --- Handlers, in action order ----------------------------------------------------------
+
+std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
+    if (cycles::mold_cycle_marker(*value, out, part, false)) return part;
+    return form_cells(*value, out, arg, part);
+}
+
+std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+                  std::int32_t part, std::int32_t indent) {
+    if (cycles::mold_cycle_marker(*value, out, part, true)) return part;
+    if (!only) {
+        string::append_char(out, '[');
+        --part;
+    }
+    part = mold_cells(*value, out, only, all, flat, arg, part, indent);
+    if (!only) {
+        string::append_char(out, ']');
+        --part;
+    }
+    return part;
+}
+
+namespace {
+
+constexpr registry::Inherit inherit = registry::inherit;
+
+constexpr registry::Registration registration{TypeId::block, TypeId::series, "block!",
+    registry::table({
+        {Action::random,   inherit},
+        {Action::reflect,  inherit},
+        {Action::form,     form},
+        {Action::mold,     mold},
+        {Action::at,       inherit},
+        {Action::back,     inherit},
+        {Action::clear,    inherit},
+        {Action::head,     inherit},
+        {Action::head_q,   inherit},
+        {Action::index_q,  inherit},
+        {Action::length_q, inherit},
+        {Action::move,     inherit},
+        {Action::next,     inherit},
+        {Action::pick,     inherit},
+        {Action::poke,     inherit},
+        {Action::remove,   inherit},
+        {Action::reverse,  inherit},
+        {Action::skip,     inherit},
+        {Action::tail,     inherit},
+        {Action::tail_q,   inherit},
+        {Action::modify,   inherit},  // ORDER ACTIONS
+    })};
+
+}  // namespace
+
+void init() { registry::register_type(registration); }
+
+// --- The root block -------------------------------------------------------------------
+
+void init_root() {
+    make_at(root_block, 1000);
+    collector::set_root_node(collector::RootStep::root_block, root_block.series_node());
+}
+
+const Cell& root() {
+    KIV_ASSERT(root_block.is(TypeId::block), "block::init made the root block");
+    return root_block;
+}
+
+}  // namespace kiv::block

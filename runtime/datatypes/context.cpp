@@ -1,0 +1,315 @@
+// Contexts and binding. The word list is a kind-2 hash table whose value
+// block holds the words in order (entry i carries index i); a heap context
+// keeps one value per word in a values block grown with the word list.
+// Lookups never allocate, so cell addresses they return stay valid until the
+// caller allocates; entering a word may move the word and value blocks.
+#include "runtime/datatypes/context.h"
+
+#include "runtime/assert.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/entry.h"
+#include "runtime/hashtable.h"
+#include "runtime/raise.h"
+#include "runtime/words.h"
+
+namespace kiv::context {
+
+namespace {
+
+NodeId global_ctx = 0;
+Cell* argument_stack = nullptr;   // the evaluator's argument stack, cell 0
+SymbolId self_id = 0;
+
+SymbolId self_symbol() {
+    if (self_id == 0) self_id = symbol::make("self");
+    return self_id;
+}
+
+Cell* cells_of(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node)->head); }
+
+// The one place that reads a stack context's values.
+Cell* stack_value(const Cell& cc, std::int32_t index) {
+    KIV_ASSERT(argument_stack != nullptr, "stack context used without an argument stack");
+    return argument_stack + (cc.context_values() - 1) + index;
+}
+
+void mark_global() { collector::mark_context(global_ctx); }
+
+bool binds_recursively(TypeId t) {
+    switch (t) {
+    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
+    case TypeId::set_path: case TypeId::get_path: case TypeId::hash:
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace
+
+void init() {
+    static constexpr registry::Registration r{TypeId::context, TypeId::no_type, "context!",
+                                              registry::table({})};
+    registry::register_type(r);
+}
+
+void init_global() {
+    self_id = 0;
+    global_ctx = make(4000, false, false, Kind::plain);
+    collector::set_root(collector::RootStep::global_context, mark_global);
+}
+
+NodeId global() { return global_ctx; }
+
+NodeId make(std::int32_t count, bool stack, bool self, Kind kind) {
+    const std::int32_t n = count < 1 ? 1 : count;
+    Cell node_cell{};
+    block::make_at_filled(node_cell, 2, false);   // context! cell and owner, both unset
+    const NodeId ctx = node_cell.series_node();
+    const NodeId words = hashtable::create(n, nullptr, hashtable::Kind::words);
+    NodeId values = 0;
+    if (!stack) {
+        Cell values_cell{};
+        block::make_at(values_cell, n);
+        values = values_cell.series_node();
+    }
+    Cell& cc = *context_cell(ctx);
+    cc.reset(TypeId::context);
+    cc.header |= static_cast<std::uint32_t>(kind) << Cell::context_kind_shift;
+    if (stack) cc.header |= Cell::context_stack_flag;
+    if (self) cc.header |= Cell::context_self_flag;
+    cc.data1 = words;
+    cc.data2 = values;
+    return ctx;
+}
+
+NodeId make_from_block(const Cell& blk, bool stack, bool self, Kind kind) {
+    const SeriesBuffer* buf = memory::buffer(blk.series_node());
+    const std::int32_t n = buf->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+    const NodeId ctx = make(n, stack, self, kind);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const Cell c = *block::get_cell(blk, i);
+        switch (c.type()) {
+        case TypeId::word: case TypeId::get_word: case TypeId::lit_word: case TypeId::refinement: {
+            std::int32_t position = 0;
+            find_or_add_symbol(ctx, c.word_symbol(), true, position);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+    return ctx;
+}
+
+Cell* context_cell(NodeId ctx) { return cells_of(ctx); }
+Cell* owner(NodeId ctx) { return cells_of(ctx) + 1; }
+
+std::int32_t word_count(NodeId ctx) {
+    return hashtable::record(context_cell(ctx)->context_words())->count;
+}
+
+Cell* word_at(NodeId ctx, std::int32_t index) {
+    KIV_ASSERT(index >= 0 && index < word_count(ctx), "word index outside the context");
+    return cells_of(hashtable::values_of(context_cell(ctx)->context_words())) + index;
+}
+
+Cell* value_at(NodeId ctx, std::int32_t index) {
+    const Cell& cc = *context_cell(ctx);
+    KIV_ASSERT(index >= 0 && index < word_count(ctx), "value index outside the context");
+    if (cc.context_values() == 0) return nullptr;
+    if (cc.context_on_stack()) return stack_value(cc, index);
+    return cells_of(cc.context_values()) + index;
+}
+
+std::int32_t find_symbol(NodeId ctx, SymbolId sym, bool alias) {
+    std::int32_t unused = 0;
+    return hashtable::context_word_index(context_cell(ctx)->context_words(), sym, alias, 0, unused);
+}
+
+std::int32_t find_or_add_symbol(NodeId ctx, SymbolId sym, bool alias, std::int32_t& position) {
+    const std::int32_t index =
+        hashtable::context_word_index(context_cell(ctx)->context_words(), sym, alias, ctx, position);
+    if (index < 0) {
+        const Cell& cc = *context_cell(ctx);
+        if (!cc.context_on_stack()) runtime::append_cell_to_buffer(cc.context_values());
+    }
+    return index;
+}
+
+std::int32_t find_or_add_word(NodeId ctx, const Cell& word) {
+    std::int32_t position = 0;
+    const std::int32_t index = find_or_add_symbol(ctx, word.word_symbol(), true, position);
+    return index >= 0 ? index : position;
+}
+
+void add_word_with_value(NodeId ctx, const Cell& word, const Cell& value) {
+    const Cell v = value;   // value may lie in a block that entering moves
+    std::int32_t position = 0;
+    if (find_or_add_symbol(ctx, word.word_symbol(), true, position) >= 0) return;
+    if (Cell* slot = value_at(ctx, position)) *slot = v;
+}
+
+void put_word_value(NodeId ctx, const Cell& word, const Cell& value) {
+    const Cell v = value;
+    const std::int32_t index = find_or_add_word(ctx, word);
+    if (Cell* slot = value_at(ctx, index)) *slot = v;
+}
+
+Cell* find_or_add_global_word(SymbolId sym, bool alias, bool copy) {
+    const NodeId words = context_cell(global_ctx)->context_words();
+    std::int32_t unused = 0;
+    const std::int32_t first = hashtable::context_word_index(words, sym, true, 0, unused);
+    std::int32_t index = alias ? first : hashtable::context_word_index(words, sym, false, 0, unused);
+    if (index >= 0) {
+        Cell* entry = word_at(global_ctx, index);
+        if (!(alias && copy && entry->word_symbol() != sym)) return entry;
+        Cell variant = *entry;   // the first spelling's slot under the asked spelling
+        variant.data2 = sym;
+        return block::append_copy(block::root(), variant);
+    }
+    std::int32_t position = 0;
+    find_or_add_symbol(global_ctx, sym, false, position);
+    Cell* entry = word_at(global_ctx, position);
+    // A case variant shares the first spelling's value slot.
+    if (first >= 0) entry->set_word_index(first);
+    return entry;
+}
+
+Cell* add_global_symbol(SymbolId sym) {
+    Cell* entry = find_or_add_global_word(sym, false, false);
+    if (!words::recording) return entry;
+    const Cell w = *entry;
+    return block::append_copy(block::root(), w);
+}
+
+Cell* symbol_value_cell(NodeId ctx, SymbolId sym) {
+    if (context_cell(ctx)->context_on_stack()) ctx = global_ctx;
+    const std::int32_t index = find_symbol(ctx, sym, true);
+    KIV_ASSERT(index >= 0, "symbol_value_cell of a symbol the context lacks");
+    return value_at(ctx, index);
+}
+
+Cell* get_word_cell_in(const Cell& word, NodeId ctx) {
+    const std::int32_t index = word.word_index();
+    if (index < 0) {
+        if (word.word_symbol() == self_symbol() && word.word_context() != 0)
+            return owner(word.word_context());
+        runtime::raise_error(ErrorCategory::script, "no-value", &word);
+    }
+    Cell* slot = value_at(ctx, index);
+    if (slot == nullptr) runtime::raise_error(ErrorCategory::script, "not-in-context", &word);
+    return slot;
+}
+
+Cell* get_word_cell(const Cell& word) {
+    if (word.word_context() == 0) runtime::raise_error(ErrorCategory::script, "no-value", &word);
+    return get_word_cell_in(word, word.word_context());
+}
+
+Cell* set_word_value(Cell& word, const Cell& value, NodeId ctx, bool notify) {
+    const Cell v = value;   // value may lie in a block that entering moves
+    if (word.word_index() < 0) {
+        std::int32_t index = find_symbol(ctx, word.word_symbol(), false);
+        if (index < 0) index = find_or_add_word(ctx, word);
+        word.set_word_index(index);
+    }
+    const std::int32_t index = word.word_index();
+    Cell* slot = value_at(ctx, index);
+    if (slot == nullptr) runtime::raise_error(ErrorCategory::script, "not-defined", &word);
+    if (context_cell(ctx)->context_on_stack()) {
+        *slot = v;
+        return slot;
+    }
+    if (static_cast<Kind>(context_cell(ctx)->context_kind()) == Kind::object) {
+        word_at(ctx, index)->header |= Cell::word_set_flag;
+        if (notify && field_change_hook != nullptr && owner(ctx)->is(TypeId::object)) {
+            const Cell old_value = *slot;
+            *slot = v;
+            Cell own = *owner(ctx);
+            field_change_hook(own, word, old_value, v);
+            return value_at(ctx, index);
+        }
+    }
+    *slot = v;
+    return slot;
+}
+
+Cell* set_word(Cell& word, const Cell& value) {
+    if (word.word_context() == 0) runtime::raise_error(ErrorCategory::script, "not-defined", &word);
+    return set_word_value(word, value, word.word_context(), true);
+}
+
+std::int32_t bind_word(NodeId ctx, Cell& word) {
+    const std::int32_t index = find_symbol(ctx, word.word_symbol(), true);
+    if (index >= 0) {
+        word.set_word_context(ctx);
+        word.set_word_index(index);
+    }
+    return index;
+}
+
+void bind_block(const Cell& blk, NodeId ctx, bool self) {
+    const NodeId node = blk.series_node();
+    if (cycles::find(node)) return;   // met again through a cycle: bound already
+    cycles::Guard guard(node);
+    const SymbolId self_sym = self ? self_symbol() : 0;
+    const std::int32_t end =
+        memory::buffer(node)->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+    for (std::int32_t i = blk.series_head(); i < end; ++i) {
+        Cell* c = block::get_cell(blk, i);
+        const TypeId t = c->type();
+        if (t >= TypeId::word && t <= TypeId::refinement) {
+            if (self && t == TypeId::word && c->word_symbol() == self_sym) {
+                c->set_word_context(ctx);
+                c->set_word_index(-1);
+            } else {
+                bind_word(ctx, *c);
+            }
+        } else if (binds_recursively(t)) {
+            const Cell inner = *c;
+            bind_block(inner, ctx, self);
+        }
+    }
+}
+
+bool collect_set_words(NodeId ctx, const Cell& blk) {
+    const std::int32_t end =
+        memory::buffer(blk.series_node())->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+    bool grew = false;
+    for (std::int32_t i = blk.series_head(); i < end; ++i) {
+        const Cell c = *block::get_cell(blk, i);
+        if (!c.is(TypeId::set_word)) continue;
+        std::int32_t position = 0;
+        if (find_or_add_symbol(ctx, c.word_symbol(), true, position) < 0) grew = true;
+    }
+    return grew;
+}
+
+void renew(Cell& value, Kind kind) {
+    const NodeId old_ctx = value.data1;
+    const Cell old_cell = *context_cell(old_ctx);
+    const std::int32_t n = word_count(old_ctx);
+    const NodeId ctx = make(n, old_cell.context_on_stack(), old_cell.context_has_self(), kind);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const SymbolId sym = word_at(old_ctx, i)->word_symbol();
+        std::int32_t position = 0;
+        find_or_add_symbol(ctx, sym, false, position);
+    }
+    value.data1 = ctx;
+    *owner(ctx) = value;   // the owner is the function or object itself
+}
+
+void set_argument_stack(Cell* first) { argument_stack = first; }
+
+std::int32_t set_stack_values(NodeId ctx, std::int32_t stack_index) {
+    Cell& cc = *context_cell(ctx);
+    KIV_ASSERT(cc.context_on_stack(), "set_stack_values on a heap context");
+    const std::int32_t previous = static_cast<std::int32_t>(cc.data2) - 1;
+    cc.data2 = static_cast<std::uint32_t>(stack_index + 1);
+    return previous;
+}
+
+}  // namespace kiv::context

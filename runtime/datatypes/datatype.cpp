@@ -1,0 +1,59 @@
+// datatype!: form and mold read the type-name table; values compare equal
+// only to the same type.
+#include "runtime/datatypes/datatype.h"
+
+#include "runtime/assert.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/entry.h"
+
+#include <cstring>
+
+namespace kiv::datatype {
+
+Cell* make_in(const Cell& blk, TypeId t) {
+    Cell* cell = runtime::append_cell(blk);
+    make_at(t, *cell);
+    return cell;
+}
+
+namespace {
+
+const registry::TypeName& name_of(const Cell& value) {
+    const registry::TypeName& tn = registry::type_name(value.datatype_id());
+    KIV_ASSERT(tn.name != nullptr, "a datatype! names a registered type");
+    return tn;
+}
+
+}  // namespace
+
+std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
+    const registry::TypeName& tn = name_of(*value);
+    string::append_bytes(out, reinterpret_cast<const std::uint8_t*>(tn.name), tn.length);
+    return part - tn.length;
+}
+
+std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell*, std::int32_t part,
+                  std::int32_t) {
+    const registry::TypeName& tn = name_of(*value);
+    if (all) string::append_nul_text(out, "#(");
+    string::append_nul_text(out, tn.name);
+    if (all) string::append_nul_text(out, ")");
+    return part - (tn.length + 1) - (all ? 3 : 0);
+}
+
+std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
+    if (!is_equality(op)) return not_comparable;
+    return value2->is(TypeId::datatype) && value2->datatype_id() == value1->datatype_id() ? 0 : 1;
+}
+
+void init() {
+    static constexpr registry::Registration r{TypeId::datatype, TypeId::no_type, "datatype!",
+                                              registry::table({
+                                                  {Action::form, form},
+                                                  {Action::mold, mold},
+                                                  {Action::compare, compare},
+                                              })};
+    registry::register_type(r);
+}
+
+}  // namespace kiv::datatype

@@ -1,0 +1,148 @@
+// logic!: conversions, the truth tests, and the logic operators, which take a
+// logic! second argument only.
+#include "runtime/datatypes/logic.h"
+
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/entry.h"
+#include "runtime/raise.h"
+
+#include <random>
+
+namespace kiv::logic {
+
+namespace {
+
+// Used until the language's random generator installs its hooks.
+std::minstd_rand fallback_generator;
+
+std::uint32_t draw(bool secure) {
+    if (random_hook != nullptr) return random_hook(secure);
+    return static_cast<std::uint32_t>(fallback_generator()) << 1 ^
+           static_cast<std::uint32_t>(fallback_generator());
+}
+
+// Raises expect-arg for the operator named op when value2 is not a logic!.
+void check_second(const char* op, Cell* value2) {
+    if (value2->is(TypeId::logic)) return;
+    Cell fn{};
+    word::make_at(symbol::make(op), fn);
+    Cell type{};
+    type.reset(TypeId::datatype);
+    type.data1 = static_cast<std::uint32_t>(value2->type());
+    runtime::raise_error(ErrorCategory::script, "expect-arg", &fn, &type, value2);
+}
+
+}  // namespace
+
+Cell* make_in(const Cell& blk, bool v) {
+    Cell* cell = runtime::append_cell(blk);
+    make_at(*cell, v);
+    return cell;
+}
+
+bool true_value_q(const Cell& cell, bool check) {
+    if (check && cell.is(TypeId::unset)) runtime::raise_error(ErrorCategory::script, "no-value", &cell);
+    return !false_result_q(cell);
+}
+
+bool true_result_q(const Cell& result) {
+    if (result.is(TypeId::unset)) runtime::raise_error(ErrorCategory::script, "no-return");
+    return !false_result_q(result);
+}
+
+Cell* make(Cell* proto, Cell* spec, TypeId type) {
+    switch (spec->type()) {
+    case TypeId::integer:
+        make_at(*proto, spec->data2 != 0);
+        return proto;
+    case TypeId::float_:
+    case TypeId::percent:
+        make_at(*proto, spec->f64() != 0.0);  // NaN compares unequal: true
+        return proto;
+    default:
+        return to(proto, spec, type);
+    }
+}
+
+Cell* random(Cell* value, bool seed, bool secure, bool) {
+    if (seed) {
+        if (seed_hook != nullptr) seed_hook(value->logic_value());
+        else fallback_generator.seed(value->logic_value() + 1);  // minstd takes no 0 seed
+        value->reset(TypeId::unset);
+        return value;
+    }
+    make_at(*value, static_cast<std::int32_t>(draw(secure)) > 1073741823);
+    return value;
+}
+
+Cell* to(Cell* proto, Cell* spec, TypeId) {
+    if (spec->is(TypeId::logic)) make_at(*proto, spec->logic_value() == 1);
+    else make_at(*proto, !spec->is(TypeId::none));
+    return proto;
+}
+
+std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
+    const bool v = value->logic_value() == 1;
+    string::append_nul_text(out, v ? "true" : "false");
+    return part - (v ? 4 : 5);
+}
+
+std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell* arg, std::int32_t part,
+                  std::int32_t) {
+    if (!all) return form(value, out, arg, part);
+    const bool v = value->logic_value() == 1;
+    string::append_nul_text(out, v ? "#(true)" : "#(false)");
+    return part - (v ? 7 : 8);
+}
+
+std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
+    if (!value2->is(TypeId::logic)) return not_comparable;
+    if (!is_equality(op) && op != CompareOp::sort && op != CompareOp::case_sort)
+        return not_comparable;
+    return static_cast<std::int32_t>(value1->logic_value()) -
+           static_cast<std::int32_t>(value2->logic_value());
+}
+
+Cell* and_(Cell* value1, Cell* value2) {
+    check_second("and~", value2);
+    value1->data1 &= value2->data1;
+    return value1;
+}
+
+Cell* complement(Cell* value) {
+    value->data1 = value->data1 == 1 ? 0 : 1;
+    return value;
+}
+
+Cell* or_(Cell* value1, Cell* value2) {
+    check_second("or~", value2);
+    value1->data1 |= value2->data1;
+    return value1;
+}
+
+Cell* xor_(Cell* value1, Cell* value2) {
+    check_second("xor~", value2);
+    value1->data1 ^= value2->data1;
+    return value1;
+}
+
+void init() {
+    static constexpr registry::Registration r{TypeId::logic, TypeId::no_type, "logic!",
+                                              registry::table({
+                                                  {Action::make, make},
+                                                  {Action::random, random},
+                                                  {Action::to, to},
+                                                  {Action::form, form},
+                                                  {Action::mold, mold},
+                                                  {Action::compare, compare},
+                                                  {Action::and_, and_},
+                                                  {Action::complement, complement},
+                                                  {Action::or_, or_},
+                                                  {Action::xor_, xor_},
+                                              })};
+    registry::register_type(r);
+}
+
+}  // namespace kiv::logic

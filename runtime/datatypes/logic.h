@@ -1,0 +1,64 @@
+// logic!: true and false (word 1 holds 1 or 0), the shared true and false
+// cells, and the truth test behind every conditional: only none and false are
+// false; unset! counts as true except where a check asks for a value.
+#pragma once
+
+#include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/memory.h"
+
+#include <cstdint>
+
+namespace kiv::logic {
+
+// The shared true and false cells: copy them, never write them.
+inline constexpr Cell true_value{static_cast<std::uint32_t>(TypeId::logic), 1, 0, 0};
+inline constexpr Cell false_value{static_cast<std::uint32_t>(TypeId::logic), 0, 0, 0};
+
+// Registers logic! (type 4, no parent).
+void init();
+
+inline void make_at(Cell& cell, bool v) {
+    cell.reset(TypeId::logic);
+    cell.data1 = v ? 1 : 0;
+}
+// Appends a logic! to blk; returns the new cell.
+Cell* make_in(const Cell& blk, bool v);
+// The 0 or 1 of a logic! cell.
+inline std::uint32_t get(const Cell& cell) { return cell.logic_value(); }
+
+// False for none! and for a logic! whose value is not 1, else true. With
+// check an unset! raises script error no-value with the cell.
+bool true_value_q(const Cell& cell, bool check);
+// The truth of a result; an unset! result raises script error no-return.
+bool true_result_q(const Cell& result);
+// True when the result is none! or false: the test behind conditionals.
+inline bool false_result_q(const Cell& result) {
+    return result.is(TypeId::none) || (result.is(TypeId::logic) && result.logic_value() != 1);
+}
+
+// make: from an integer!, float! or percent! true when not zero (NaN is
+// true); anything else as to.
+Cell* make(Cell* proto, Cell* spec, TypeId type);
+// With seed the generator is seeded and the result is unset!; otherwise a
+// random logic!.
+Cell* random(Cell* value, bool seed, bool secure, bool only);
+// to: a logic! stays, none! gives false, anything else true.
+Cell* to(Cell* proto, Cell* spec, TypeId type);
+std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
+std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+                  std::int32_t part, std::int32_t indent);
+// Equality kinds and sort orders: value1 minus value2; others not comparable.
+std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
+// and~, or~, xor~: value2 must be a logic! (else script error expect-arg).
+Cell* and_(Cell* value1, Cell* value2);
+Cell* complement(Cell* value);
+Cell* or_(Cell* value1, Cell* value2);
+Cell* xor_(Cell* value1, Cell* value2);
+
+// Hook for random numbers until the generator exists (one 32-bit draw; secure
+// asks for the secure source) and for seeding it.
+inline std::uint32_t (*random_hook)(bool secure) = nullptr;
+inline void (*seed_hook)(std::uint32_t seed) = nullptr;
+
+}  // namespace kiv::logic

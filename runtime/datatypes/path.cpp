@@ -1,0 +1,239 @@
+// paren! and the path types: made, converted, formed and molded here; every
+// other action is block!'s, copied at registration (block! registers first).
+// A path's steps are joined by "/" with no brackets and never break lines.
+#include "runtime/datatypes/path.h"
+
+#include "runtime/cycles.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/entry.h"
+#include "runtime/raise.h"
+
+
+namespace kiv::path {
+namespace {
+
+bool is_any_block(TypeId t) {
+    return t == TypeId::block || t == TypeId::paren || t == TypeId::hash || is_path_type(t);
+}
+
+// The mold of a path, with the lit-, get- or set- mark around it.
+std::int32_t mold_marked(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+                         std::int32_t part, const char* before, const char* after) {
+    if (*before != '\0') {
+        string::append_nul_text(out, before);
+        --part;
+    }
+    part = walk(*value, out, true, only, all, flat, arg, part);
+    if (*after != '\0') {
+        string::append_nul_text(out, after);
+        --part;
+    }
+    return part;
+}
+
+}  // namespace
+
+void make_at(Cell& cell, std::int32_t n) {
+    block::make_at(cell, n);
+    cell.set_type(TypeId::path);
+}
+
+std::int32_t walk(const Cell& p, NodeId out, bool mold, bool only, bool all, bool flat,
+                  Cell* part, std::int32_t budget) {
+    const Cell path = p;
+    if (cycles::mold_cycle_marker(path, out, budget, mold)) return budget;
+    cycles::Guard guard(path.series_node());
+    Cell at = path;
+    for (std::int32_t i = 0; i < block::count_from_head(path); ++i) {
+        Cell cell = *(block::head_cell(at) + i);
+        if (i > 0) {
+            string::append_char(out, '/');
+            --budget;
+        }
+        if (mold) {
+            auto handler = registry::handler<Action::mold>(cell.type());
+            budget = handler(&cell, out, only, all, flat, part, budget, 0);
+        } else {
+            auto handler = registry::handler<Action::form>(cell.type());
+            budget = handler(&cell, out, part, budget);
+        }
+        if (part != nullptr && budget < 1) break;
+    }
+    return budget;
+}
+
+// --- Handlers, in action order -------------------------------------------------------
+
+namespace {
+
+Cell* make(Cell* proto, Cell* spec, TypeId type) {
+    Cell made{};
+    if (is_any_block(spec->type())) {
+        block::clone(made, *spec, false, false);
+        made.header = static_cast<std::uint32_t>(type);
+        *proto = made;
+        return proto;
+    }
+    std::int32_t n = 0;
+    switch (spec->type()) {
+    case TypeId::integer: n = spec->int_value(); break;
+    case TypeId::float_: case TypeId::percent: {
+        Cell number = *spec;
+        number.set_type(TypeId::float_);  // percent! keeps a float payload
+        n = runtime::get_int_from_number(number);
+        break;
+    }
+    default: runtime::raise_bad_make_arg(type, *spec);
+    }
+    block::make_at(made, n);
+    made.set_type(type);
+    *proto = made;
+    return proto;
+}
+
+Cell* to(Cell* proto, Cell* spec, TypeId type) {
+    Cell made{};
+    if (is_any_block(spec->type())) {
+        block::clone(made, *spec, false, false);
+        made.header = static_cast<std::uint32_t>(type);
+    } else if (spec->is(TypeId::string)) {
+        runtime::raise_error(ErrorCategory::internal, "not-done");  // text is loaded by the lexer
+    } else {
+        const Cell value = *spec;
+        block::make_at(made, 1);
+        block::append_copy(made, value);
+        made.set_type(type);
+    }
+    *proto = made;
+    return proto;
+}
+
+std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
+    return walk(*value, out, false, false, false, false, arg, part);
+}
+
+std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+                  std::int32_t part, std::int32_t) {
+    return mold_marked(value, out, only, all, flat, arg, part, "", "");
+}
+
+std::int32_t lit_mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+                      std::int32_t part, std::int32_t) {
+    return mold_marked(value, out, only, all, flat, arg, part, "'", "");
+}
+
+std::int32_t set_mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+                      std::int32_t part, std::int32_t) {
+    return mold_marked(value, out, only, all, flat, arg, part, "", ":");
+}
+
+std::int32_t get_mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+                      std::int32_t part, std::int32_t) {
+    return mold_marked(value, out, only, all, flat, arg, part, ":", "");
+}
+
+constexpr registry::Inherit inherit = registry::inherit;
+
+// path!: make, to, form and mold of its own; copy and the rest from block!.
+constexpr registry::Registration registration{TypeId::path, TypeId::block, "path!",
+    registry::table({
+        {Action::make,      make},
+        {Action::reflect,   inherit},
+        {Action::to,        to},
+        {Action::form,      form},
+        {Action::mold,      mold},
+        {Action::eval_path, inherit},
+        {Action::compare,   inherit},
+        {Action::append,    inherit},
+        {Action::at,        inherit},
+        {Action::back,      inherit},
+        {Action::change,    inherit},
+        {Action::clear,     inherit},
+        {Action::copy,      inherit},  // block! copy
+        {Action::find,      inherit},
+        {Action::head,      inherit},
+        {Action::head_q,    inherit},
+        {Action::index_q,   inherit},
+        {Action::insert,    inherit},
+        {Action::length_q,  inherit},
+        {Action::move,      inherit},
+        {Action::next,      inherit},
+        {Action::pick,      inherit},
+        {Action::poke,      inherit},
+        {Action::put,       inherit},
+        {Action::remove,    inherit},
+        {Action::reverse,   inherit},
+        {Action::select,    inherit},
+        {Action::skip,      inherit},
+        {Action::swap,      inherit},
+        {Action::tail,      inherit},
+        {Action::tail_q,    inherit},
+        {Action::take,      inherit},
+        {Action::modify,    inherit},  // ORDER ACTIONS
+    })};
+
+// lit-path!, set-path!, get-path!: everything of path! but the mold.
+constexpr registry::ActionTable derived_table(handler::Mold own_mold) {
+    registry::ActionTable t{};
+    for (std::size_t i = 0; i < t.size(); ++i) {
+        if (registration.actions[i].index() != 0) t[i] = inherit;
+    }
+    t[static_cast<std::size_t>(Action::mold) - 1] = own_mold;
+    return t;
+}
+
+constexpr registry::Registration lit_registration{TypeId::lit_path, TypeId::path, "lit-path!",
+                                                   derived_table(lit_mold)};
+constexpr registry::Registration set_registration{TypeId::set_path, TypeId::path, "set-path!",
+                                                   derived_table(set_mold)};
+constexpr registry::Registration get_registration{TypeId::get_path, TypeId::path, "get-path!",
+                                                   derived_table(get_mold)};
+
+}  // namespace
+
+void init() {
+    registry::register_type(registration);
+    registry::register_type(lit_registration);
+    registry::register_type(set_registration);
+    registry::register_type(get_registration);
+}
+
+}  // namespace kiv::path
+
+namespace kiv::paren {
+namespace {
+
+std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+                  std::int32_t part, std::int32_t indent) {
+    if (cycles::mold_cycle_marker(*value, out, part, true)) return part;
+    if (!only) {
+        string::append_char(out, '(');
+        --part;
+    }
+    part = block::mold_cells(*value, out, only, all, flat, arg, part, indent);
+    if (!only) {
+        string::append_char(out, ')');
+        --part;
+    }
+    return part;
+}
+
+// Every slot block! fills, but mold of its own and no trim.
+constexpr registry::ActionTable paren_table() {
+    registry::ActionTable t{};
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = registry::inherit;
+    t[static_cast<std::size_t>(Action::reserved) - 1] = {};
+    t[static_cast<std::size_t>(Action::trim) - 1] = {};
+    t[static_cast<std::size_t>(Action::mold) - 1] = mold;
+    return t;
+}
+
+constexpr registry::Registration registration{TypeId::paren, TypeId::block, "paren!", paren_table()};
+
+}  // namespace
+
+void init() { registry::register_type(registration); }
+
+}  // namespace kiv::paren

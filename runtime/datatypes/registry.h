@@ -1,0 +1,246 @@
+// The datatype registry: the type-name table and the action-handler table
+// (256 slots per type id, actions in slots 1-62). Each datatype module hands in
+// one Registration built at compile time; -1 entries copy the parent's handler
+// at registration, so parents register first. Dispatch belongs to the evaluator.
+#pragma once
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+#include <array>
+#include <cstdint>
+#include <initializer_list>
+#include <utility>
+#include <variant>
+
+namespace kiv {
+
+// The 62 generic actions, numbered by their slot. ORDER ACTIONS
+enum class Action : std::uint8_t {
+    make = 1, random, reflect, to, form, mold,
+    eval_path,      // 7: one path step (internal, no word)
+    reserved,       // 8: no action, always empty
+    compare,        // 9: comparison (internal, no word)
+    absolute, add, divide, multiply, negate, power, remainder, round, subtract,
+    even_q, odd_q, and_, complement, or_, xor_,
+    append, at, back, change, clear, copy, find, head, head_q, index_q, insert,
+    length_q, move, next, pick, poke, put, remove, reverse, select, sort, skip,
+    swap, tail, tail_q, take, trim,
+    create, close, delete_, modify, open, open_q, query, read, rename, update, write,
+};
+inline constexpr int action_count = 62;
+
+// Operation codes of the compare handlers.
+enum class CompareOp : std::int32_t {
+    equal = 0, not_equal, strict_equal,
+    lesser, lesser_or_equal, greater, greater_or_equal,
+    sort,           // ordering, case-insensitive
+    case_sort,      // ordering, case-sensitive
+    same,           // identity
+    parse_strict,   // 10: a word matches a lit-word of its symbol, else strict
+    parse_equal,    // 11: a word matches a lit-word as equal, else same kind
+    find,           // 12: equality of find, select, put and the set operations
+};
+// What a compare handler answers when the values cannot be compared.
+inline constexpr std::int32_t not_comparable = -2;
+// True for the codes that answer 0 / non-zero rather than an order.
+constexpr bool is_equality(CompareOp op) {
+    return op == CompareOp::equal || op == CompareOp::not_equal ||
+           op == CompareOp::strict_equal || op == CompareOp::same || op == CompareOp::find;
+}
+
+// Extra context of one path step (slot 7).
+struct PathStep {
+    Cell* path = nullptr;           // the whole path, or null for a single step
+    Cell* parent = nullptr;         // the value before the current one
+    Cell* parent_element = nullptr; // the element that selected it
+    std::int32_t index = 0;         // position of the element in the path
+    bool pass_through = false;
+    bool get = false;
+    bool last = false;              // last element of the path
+    bool owner = false;             // notify the owner when setting
+};
+
+// Refinements of find and select, in the actions' order (null/false: unused).
+struct FindRefinements {
+    Cell* part = nullptr;
+    bool only = false, case_ = false, same = false, any = false;
+    Cell* with = nullptr;
+    Cell* skip = nullptr;
+    bool last = false, reverse = false, tail = false, match = false;
+};
+
+// Handler conventions. Arguments arrive as cell addresses; the first argument
+// cell is the action's result slot, which a handler may overwrite, and a
+// handler returning Cell* returns the cell that holds its result. A refinement
+// argument that was not given is null; refinement flags are bools.
+namespace handler {
+using Make = Cell* (*)(Cell* proto, Cell* spec, TypeId type);    // make, to
+using Random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
+// form: appends the value's text to the text buffer of node out; returns part
+// minus the characters appended (below 0: budget spent, series walks stop).
+using Form = std::int32_t (*)(Cell* value, NodeId out, Cell* arg, std::int32_t part);
+// mold: as form; indent counts the nesting for new lines.
+using Mold = std::int32_t (*)(Cell* value, NodeId out, bool only, bool all, bool flat,
+                              Cell* arg, std::int32_t part, std::int32_t indent);
+using EvalPath = Cell* (*)(Cell* value, Cell* element, Cell* new_value, const PathStep& step);
+// compare: for equality codes 0 when equal, non-zero otherwise; for ordering
+// codes negative, 0 or positive; not_comparable when the values can't be.
+using Compare = std::int32_t (*)(Cell* value1, Cell* value2, CompareOp op);
+using Unary = Cell* (*)(Cell* value);
+using Binary = Cell* (*)(Cell* value1, Cell* value2);
+using Ternary = Cell* (*)(Cell* value1, Cell* value2, Cell* value3);  // move, poke, remove, reverse
+using Measure = std::int32_t (*)(Cell* value);   // length? (-1: none), even?, odd? (0 or 1)
+using Round = Cell* (*)(Cell* n, Cell* scale, bool even, bool down, bool half_down,
+                        bool floor, bool ceiling, bool half_ceiling);
+// append, insert, change: part -1 when not given, count 1 without /dup.
+using Insert = Cell* (*)(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t count);
+using Copy = Cell* (*)(Cell* value, Cell* part, bool deep, Cell* types);
+using Find = Cell* (*)(Cell* series, Cell* value, const FindRefinements& refinements);  // find, select
+using Put = Cell* (*)(Cell* value1, Cell* value2, Cell* value3, bool case_);  // put, modify
+using Sort = Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part,
+                       bool all, bool reverse, bool stable);
+using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
+using Trim = Cell* (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
+                       Cell* with);
+using Open = Cell* (*)(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
+using Read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info,
+                       Cell* as);
+using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info,
+                        bool append, Cell* part, Cell* seek, Cell* allow, Cell* as);
+}  // namespace handler
+
+namespace registry {
+
+// Marks an entry that takes the parent's handler (the -1 entry).
+struct Inherit {};
+inline constexpr Inherit inherit{};
+
+// One action entry: empty (monostate, the 0 entry), inherit, or a handler.
+// The alternatives after Inherit are the handler kinds, in this order.
+using Entry = std::variant<std::monostate, Inherit, handler::Make, handler::Random,
+                           handler::Form, handler::Mold, handler::EvalPath, handler::Compare,
+                           handler::Unary, handler::Binary, handler::Ternary, handler::Measure,
+                           handler::Round, handler::Insert, handler::Copy, handler::Find,
+                           handler::Put, handler::Sort, handler::Take, handler::Trim,
+                           handler::Open, handler::Read, handler::Write>;
+
+// The handler type of an action slot. ORDER ACTIONS
+template <Action A> struct Slot;
+#define KIV_SLOT(action, kind) \
+    template <> struct Slot<Action::action> { using type = handler::kind; }
+KIV_SLOT(make, Make); KIV_SLOT(random, Random); KIV_SLOT(reflect, Binary); KIV_SLOT(to, Make);
+KIV_SLOT(form, Form); KIV_SLOT(mold, Mold); KIV_SLOT(eval_path, EvalPath);
+KIV_SLOT(compare, Compare); KIV_SLOT(absolute, Unary); KIV_SLOT(add, Binary);
+KIV_SLOT(divide, Binary); KIV_SLOT(multiply, Binary); KIV_SLOT(negate, Unary);
+KIV_SLOT(power, Binary); KIV_SLOT(remainder, Binary); KIV_SLOT(round, Round);
+KIV_SLOT(subtract, Binary); KIV_SLOT(even_q, Measure); KIV_SLOT(odd_q, Measure);
+KIV_SLOT(and_, Binary); KIV_SLOT(complement, Unary); KIV_SLOT(or_, Binary);
+KIV_SLOT(xor_, Binary); KIV_SLOT(append, Insert); KIV_SLOT(at, Binary); KIV_SLOT(back, Unary);
+KIV_SLOT(change, Insert); KIV_SLOT(clear, Unary); KIV_SLOT(copy, Copy); KIV_SLOT(find, Find);
+KIV_SLOT(head, Unary); KIV_SLOT(head_q, Unary); KIV_SLOT(index_q, Unary);
+KIV_SLOT(insert, Insert); KIV_SLOT(length_q, Measure); KIV_SLOT(move, Ternary);
+KIV_SLOT(next, Unary); KIV_SLOT(pick, Binary); KIV_SLOT(poke, Ternary); KIV_SLOT(put, Put);
+KIV_SLOT(remove, Ternary); KIV_SLOT(reverse, Ternary); KIV_SLOT(select, Find);
+KIV_SLOT(sort, Sort); KIV_SLOT(skip, Binary); KIV_SLOT(swap, Binary); KIV_SLOT(tail, Unary);
+KIV_SLOT(tail_q, Unary); KIV_SLOT(take, Take); KIV_SLOT(trim, Trim); KIV_SLOT(create, Unary);
+KIV_SLOT(close, Unary); KIV_SLOT(delete_, Unary); KIV_SLOT(modify, Put); KIV_SLOT(open, Open);
+KIV_SLOT(open_q, Unary); KIV_SLOT(query, Unary); KIV_SLOT(read, Read); KIV_SLOT(rename, Binary);
+KIV_SLOT(update, Unary); KIV_SLOT(write, Write);
+#undef KIV_SLOT
+
+namespace detail {
+template <std::size_t... I>
+consteval std::array<std::size_t, action_count + 1> slot_kinds(std::index_sequence<I...>) {
+    // Entry kind (variant index) expected in each slot; slot 0 and 8 take none.
+    std::array<std::size_t, action_count + 1> kinds{};
+    ((kinds[I] = [] {
+         constexpr auto a = static_cast<Action>(I);
+         if constexpr (I == 0 || a == Action::reserved) {
+             return std::size_t{0};
+         } else {
+             return Entry(typename Slot<a>::type{}).index();
+         }
+     }()), ...);
+    return kinds;
+}
+inline constexpr auto slot_kinds_table = slot_kinds(std::make_index_sequence<action_count + 1>{});
+// Called only when a table is malformed: not constexpr, so compilation fails here.
+void table_error(const char* why);
+}  // namespace detail
+
+// The 62 entries of a registration, slot 1 at index 0.
+using ActionTable = std::array<Entry, action_count>;
+
+// One row of a module's table: an action and its handler (or inherit).
+struct Row {
+    Action action;
+    Entry entry;
+};
+
+// Builds the 62 entries from the slots a module fills or inherits; slots not
+// listed are empty. Fails to compile when rows are out of action order,
+// repeated, name slot 8, or give a handler of the wrong shape for the slot.
+consteval ActionTable table(std::initializer_list<Row> rows) {
+    ActionTable t{};
+    int last = 0;
+    for (const Row& r : rows) {
+        const int slot = static_cast<int>(r.action);
+        if (slot <= last) detail::table_error("action rows out of order or repeated");
+        if (r.action == Action::reserved) detail::table_error("slot 8 takes no handler");
+        if (r.entry.index() == 0) detail::table_error("an empty row: leave the slot out");
+        if (r.entry.index() != 1 && r.entry.index() != detail::slot_kinds_table[slot])
+            detail::table_error("handler shape does not match the action");
+        t[static_cast<std::size_t>(slot - 1)] = r.entry;
+        last = slot;
+    }
+    return t;
+}
+
+// What a datatype module registers: its id, its parent (no_type for none),
+// its name with the final "!", and its 62 action entries.
+struct Registration {
+    TypeId type;
+    TypeId parent;
+    const char* name;
+    ActionTable actions;
+};
+
+// The record length (type, parent, name, one entry per action) of a module.
+inline constexpr std::int32_t registration_entries = action_count + 3;
+
+// Allocates the two tables; called once before any registration.
+void init();
+// Registers one type. entry_count is the record length the module declares;
+// anything but registration_entries prints the datatype error lines and exits
+// the process with status 0. Every -1 entry copies the parent's slot now.
+void register_type(const Registration& r, std::int32_t entry_count = registration_entries);
+// Registers every datatype of the runtime in the fixed parents-first order.
+void register_all();
+// Attaches to each registered type the word of its full name, bound in the
+// global context (needs the symbol table and the global context).
+void init_type_words();
+
+// Type-name table entry of a type.
+struct TypeName {
+    const char* name = nullptr;     // with the final "!"
+    std::int32_t length = 0;        // without the final "!"
+    Cell word{};                    // word! of the full name; no type until attached
+};
+// The entry of type t (name null when t never registered).
+const TypeName& type_name(TypeId t);
+// The highest type id registered so far.
+int highest_type();
+
+// Raw slot of the handler table (null: not supported). Use handler<A> below.
+using ErasedHandler = void (*)();
+ErasedHandler handler_slot(TypeId t, Action a);
+
+// The handler of action A for type t, typed for the slot, or null.
+template <Action A>
+typename Slot<A>::type handler(TypeId t) {
+    return reinterpret_cast<typename Slot<A>::type>(handler_slot(t, A));
+}
+
+}  // namespace registry
+}  // namespace kiv

@@ -1,0 +1,841 @@
+// Hash tables: open addressing over 2-bit bucket flags and 32-bit keys that
+// name positions of the value block. Every probe is bounded by the bucket
+// count and tables grow before they fill, so a probe always ends. Series may
+// move when they grow: only nodes are held across allocations.
+#include "runtime/hashtable.h"
+
+#include "runtime/assert.h"
+#include "runtime/buffer.h"
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/entry.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace kiv::hashtable {
+namespace {
+
+constexpr std::uint32_t flag_empty = 2;
+constexpr std::uint32_t flag_deleted = 1;
+constexpr std::uint32_t flag_used = 0;
+
+NodeId symbol_block = 0;
+
+inline std::uint32_t rotl(std::uint32_t x, int r) { return (x << r) | (x >> (32 - r)); }
+
+constexpr std::uint32_t c1 = 0xcc9e2d51;
+constexpr std::uint32_t c2 = 0x1b873593;
+
+inline std::uint32_t mix_block(std::uint32_t h, std::uint32_t k) {
+    k *= c1;
+    k = rotl(k, 15);
+    k *= c2;
+    h ^= k;
+    h = rotl(h, 13);
+    return h * 5 + 0xe6546b64;
+}
+
+// --- Record and side arrays --------------------------------------------------
+
+std::uint32_t* flag_words(const HashTable* t) {
+    return reinterpret_cast<std::uint32_t*>(memory::buffer(t->flags)->head);
+}
+std::int32_t* key_slots(const HashTable* t) {
+    return reinterpret_cast<std::int32_t*>(memory::buffer(t->keys)->head);
+}
+Cell* value_cells(const HashTable* t) {
+    return reinterpret_cast<Cell*>(memory::buffer(t->values)->head);
+}
+std::int32_t value_count(const HashTable* t) {
+    return memory::buffer(t->values)->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+}
+std::uint32_t get_flag(const HashTable* t, std::int32_t b) {
+    return (flag_words(t)[b >> 4] >> (2 * (b & 15))) & 3;
+}
+void set_flag(const HashTable* t, std::int32_t b, std::uint32_t f) {
+    std::uint32_t& w = flag_words(t)[b >> 4];
+    const int shift = 2 * (b & 15);
+    w = (w & ~(3u << shift)) | (f << shift);
+}
+std::int32_t cells_per_entry(const HashTable* t) { return t->entry_size / 16; }
+
+std::int32_t next_power_of_two(std::int64_t n) {
+    std::int64_t p = 4;
+    while (p < n) p <<= 1;
+    KIV_ASSERT(p <= 0x40000000, "hash table size");
+    return static_cast<std::int32_t>(p);
+}
+
+// Fresh flags (all empty) and keys for t->buckets buckets.
+void make_index(NodeId table) {
+    const std::int32_t buckets = record(table)->buckets;
+    const std::int32_t flag_bytes = ((buckets + 15) / 16) * 4;
+    const NodeId flags = memory::alloc_bytes_filled(flag_bytes, 0xAA);
+    SeriesBuffer* fb = memory::buffer(flags);
+    fb->tail = fb->head + flag_bytes;
+    const NodeId keys = memory::alloc_series(buckets, 4, 0);
+    SeriesBuffer* kb = memory::buffer(keys);
+    kb->tail = kb->head + static_cast<std::ptrdiff_t>(buckets) * 4;
+    HashTable* t = record(table);
+    t->flags = flags;
+    t->keys = keys;
+    t->occupied = 0;
+    t->count = 0;
+    if (t->kind == Kind::hash) t->chains = buffer::new_(4, 4);
+}
+
+// --- Comparing keys --------------------------------------------------------------
+
+bool keys_equal(const Cell& a, const Cell& b, CompareOp op) {
+    if (a.type() != b.type()) return false;
+    if (registry::highest_type() > 0) {
+        if (auto compare = registry::handler<Action::compare>(a.type())) {
+            Cell x = a, y = b;  // handlers take writable cells
+            return compare(&x, &y, op) == 0;
+        }
+    }
+    return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
+}
+
+bool is_word_kind(TypeId t) {
+    return t == TypeId::word || t == TypeId::set_word || t == TypeId::lit_word ||
+           t == TypeId::get_word;
+}
+
+// Positions held by bucket entry e of a hash! (one, or a whole chain).
+template <class F>
+void for_positions(const HashTable* t, std::int32_t e, F&& f) {
+    if (e >= 0) {
+        f(e);
+        return;
+    }
+    const NodeId chain = buffer::word_at(t->chains, -e);
+    const std::int32_t n = buffer::length(chain);
+    for (std::int32_t i = 1; i <= n; ++i) {
+        const auto* w = reinterpret_cast<const std::int32_t*>(buffer::head(chain));
+        if (!f(w[i - 1])) return;
+    }
+}
+
+// First position of bucket entry e (the position whose cell stands for its key).
+std::int32_t first_position(const HashTable* t, std::int32_t e) {
+    if (e >= 0) return e;
+    const NodeId chain = buffer::word_at(t->chains, -e);
+    return static_cast<std::int32_t>(buffer::word_at(chain, 1));
+}
+
+std::uint32_t entry_hash(const HashTable* t, std::int32_t e) {
+    if (t->kind == Kind::reference || t->kind == Kind::owner) {
+        return mix(value_cells(t)[e * cells_per_entry(t)].data1);
+    }
+    return hash_key(value_cells(t)[first_position(t, e)]);
+}
+
+// Probes from hash h; match(entry) says whether a used bucket is the one
+// sought. Returns its bucket or -1; free_bucket receives the first deleted
+// bucket met, else the empty bucket that ended the probe (-1: none).
+template <class Match>
+std::int32_t probe(const HashTable* t, std::uint32_t h, Match&& match, std::int32_t& free_bucket) {
+    const std::int32_t mask = t->buckets - 1;
+    std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
+    free_bucket = -1;
+    const std::int32_t* keys = key_slots(t);
+    for (std::int32_t step = 1; step <= t->buckets; ++step) {
+        const std::uint32_t f = get_flag(t, b);
+        if (f == flag_empty) {
+            if (free_bucket < 0) free_bucket = b;
+            return -1;
+        }
+        if (f == flag_deleted) {
+            if (free_bucket < 0) free_bucket = b;
+        } else if (match(keys[b])) {
+            return b;
+        }
+        b = (b + step) & mask;
+    }
+    return -1;  // back at the start: everything searched
+}
+
+void occupy(HashTable* t, std::int32_t bucket, std::int32_t entry) {
+    if (get_flag(t, bucket) == flag_empty) ++t->occupied;
+    set_flag(t, bucket, flag_used);
+    key_slots(t)[bucket] = entry;
+    ++t->count;
+}
+
+// Re-inserts an entry whose key is known to be absent (rebuilds).
+void place(NodeId table, std::int32_t entry) {
+    HashTable* t = record(table);
+    std::int32_t free_bucket;
+    probe(t, entry_hash(t, entry), [](std::int32_t) { return false; }, free_bucket);
+    KIV_ASSERT(free_bucket >= 0, "hash table full");
+    occupy(t, free_bucket, entry);
+}
+
+// Resizes kinds 1-4 in place to buckets (the entries keep their numbers).
+void resize(NodeId table, std::int32_t buckets) {
+    HashTable* t = record(table);
+    const NodeId old_flags = t->flags;
+    const NodeId old_keys = t->keys;
+    const std::int32_t old_buckets = t->buckets;
+    t->buckets = buckets;
+    t->upper = static_cast<std::int32_t>(buckets * 0.77 + 0.5);
+    make_index(table);
+    for (std::int32_t b = 0; b < old_buckets; ++b) {
+        const auto* of = reinterpret_cast<const std::uint32_t*>(memory::buffer(old_flags)->head);
+        if (((of[b >> 4] >> (2 * (b & 15))) & 3) != flag_used) continue;
+        place(table, reinterpret_cast<const std::int32_t*>(memory::buffer(old_keys)->head)[b]);
+    }
+}
+
+// Makes room for one more bucket; true when a hash! was rebuilt instead.
+bool make_room(NodeId table) {
+    HashTable* t = record(table);
+    if (t->occupied < t->upper) return false;
+    if (t->kind == Kind::hash) {
+        rebuild(table, value_count(t) + 1);
+        return true;
+    }
+    const bool sparse = 2 * t->count < t->buckets;
+    if (t->kind == Kind::words && t->values == symbol_block) {
+        resize(table, next_power_of_two(16LL * (t->buckets + (sparse ? -1 : 1))));
+    } else {
+        resize(table, next_power_of_two(sparse ? t->buckets : 2LL * t->buckets));
+    }
+    return false;
+}
+
+// hash!: true when position is already in the index (under its key's bucket).
+bool hash_holds(const HashTable* t, std::int32_t bucket, std::int32_t position) {
+    bool found = false;
+    for_positions(t, key_slots(t)[bucket], [&](std::int32_t p) {
+        found = p == position;
+        return !found;
+    });
+    return found;
+}
+
+void symbol_lowercase_hash_input(const char* name, std::int32_t length, char* out) {
+    for (std::int32_t i = 0; i < length; ++i) {
+        const char c = name[i];
+        out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    }
+}
+
+std::uint32_t hash_name(const char* name, std::int32_t length) {
+    char small[256];  // the shared lowercase buffer; longer names hash in pieces
+    std::uint32_t h = 0;
+    std::int32_t done = 0;
+    std::uint32_t k = 0;
+    int pending = 0;
+    // A streaming murmur so that names of any length need no allocation.
+    while (done < length) {
+        const std::int32_t n = length - done < 256 ? length - done : 256;
+        symbol_lowercase_hash_input(name + done, n, small);
+        for (std::int32_t i = 0; i < n; ++i) {
+            k |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(small[i])) << (8 * pending);
+            if (++pending == 4) {
+                h = mix_block(h, k);
+                k = 0;
+                pending = 0;
+            }
+        }
+        done += n;
+    }
+    if (pending) {
+        k *= c1;
+        k = rotl(k, 15);
+        k *= c2;
+        h ^= k;
+    }
+    return mix(h ^ static_cast<std::uint32_t>(length));
+}
+
+bool ascii_equal_folded(const std::uint8_t* a, const std::uint8_t* b, std::int32_t n) {
+    for (std::int32_t i = 0; i < n; ++i) {
+        std::uint8_t x = a[i], y = b[i];
+        if (x >= 'A' && x <= 'Z') x = static_cast<std::uint8_t>(x + 32);
+        if (y >= 'A' && y <= 'Z') y = static_cast<std::uint8_t>(y + 32);
+        if (x != y) return false;
+    }
+    return true;
+}
+
+const Cell& symbol_cell(std::uint32_t id) {
+    return reinterpret_cast<const Cell*>(memory::buffer(symbol_block)->head)[id - 1];
+}
+
+}  // namespace
+
+// --- Hashing -------------------------------------------------------------------
+
+std::uint32_t mix(std::uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x85ebca6b;
+    h ^= h >> 13;
+    h *= 0xc2b2ae35;
+    h ^= h >> 16;
+    return h;
+}
+
+std::uint32_t murmur3_bytes(const void* bytes, std::size_t length, std::uint32_t seed) {
+    const auto* data = static_cast<const std::uint8_t*>(bytes);
+    const std::size_t blocks = length / 4;
+    std::uint32_t h = seed;
+    for (std::size_t i = 0; i < blocks; ++i) {
+        std::uint32_t k;
+        std::memcpy(&k, data + i * 4, 4);  // little-endian blocks
+        h = mix_block(h, k);
+    }
+    const std::uint8_t* tail = data + blocks * 4;
+    std::uint32_t k = 0;
+    switch (length & 3) {
+        case 3: k ^= static_cast<std::uint32_t>(tail[2]) << 16; [[fallthrough]];
+        case 2: k ^= static_cast<std::uint32_t>(tail[1]) << 8; [[fallthrough]];
+        case 1:
+            k ^= tail[0];
+            k *= c1;
+            k = rotl(k, 15);
+            k *= c2;
+            h ^= k;
+    }
+    return mix(h ^ static_cast<std::uint32_t>(length));
+}
+
+std::uint32_t hash_string(const Cell& text, bool case_sensitive) {
+    const SeriesBuffer* b = memory::buffer(text.series_node());
+    const std::uint32_t unit = b->unit();
+    const std::int32_t units = b->used_bytes() / static_cast<std::int32_t>(unit);
+    const std::int32_t head = text.series_head() < 0 ? 0 : text.series_head();
+    std::uint32_t h = 0;
+    std::uint32_t n = 0;
+    for (std::int32_t i = head; i < units; ++i, ++n) {
+        std::uint32_t cp;
+        const std::uint8_t* p = b->head + static_cast<std::ptrdiff_t>(i) * unit;
+        if (unit == 1) cp = *p;
+        else if (unit == 2) { std::uint16_t u; std::memcpy(&u, p, 2); cp = u; }
+        else std::memcpy(&cp, p, 4);
+        if (!case_sensitive) cp = case_folding::fold_char(cp, false);
+        h = mix_block(h, cp);
+    }
+    return mix(h ^ (n * 4));
+}
+
+void set_symbol_block(NodeId symbols) { symbol_block = symbols; }
+
+std::uint32_t canonical_id(std::uint32_t symbol) {
+    if (symbol_block == 0 || symbol == 0) return symbol;
+    const std::int32_t alias = symbol_cell(symbol).symbol_alias();
+    return alias > 0 ? static_cast<std::uint32_t>(alias) : symbol;
+}
+
+std::uint32_t hash_key(const Cell& key, bool case_sensitive) {
+    switch (key.type()) {
+        case TypeId::unset: return static_cast<std::uint32_t>(-2);
+        case TypeId::none: return static_cast<std::uint32_t>(-1);
+        case TypeId::datatype: case TypeId::logic: case TypeId::object: case TypeId::error:
+        case TypeId::port:
+            return mix(key.data1);
+        case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
+        case TypeId::set_path: case TypeId::get_path: case TypeId::hash: case TypeId::point2d:
+        case TypeId::image:
+            return murmur3_bytes(&key.data1, 8);
+        case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
+        case TypeId::email: case TypeId::ref:
+            return hash_string(key, case_sensitive);
+        case TypeId::char_: case TypeId::integer: case TypeId::map: case TypeId::handle:
+        case TypeId::event:
+            return mix(key.data2);
+        case TypeId::float_: case TypeId::pair: case TypeId::percent: case TypeId::time:
+            return murmur3_bytes(&key.data2, 8);
+        case TypeId::symbol: {
+            const SeriesBuffer* name = memory::buffer(key.symbol_utf8());
+            return hash_name(reinterpret_cast<const char*>(name->head), name->used_bytes());
+        }
+        case TypeId::word: case TypeId::set_word: case TypeId::lit_word: case TypeId::get_word:
+        case TypeId::refinement: case TypeId::issue:
+            return mix(canonical_id(key.word_symbol()));
+        case TypeId::native: case TypeId::action:
+            return mix(key.data3);
+        case TypeId::op: case TypeId::function: case TypeId::triple: case TypeId::typeset:
+        case TypeId::date: case TypeId::point3d:
+            return murmur3_bytes(&key.data1, 12);
+        case TypeId::tuple: {
+            const std::uint32_t n = (key.header >> 19) & 0xF;  // component count
+            return murmur3_bytes(&key.data1, n <= 12 ? n : 12);
+        }
+        case TypeId::binary: {
+            const SeriesBuffer* b = memory::buffer(key.series_node());
+            const std::int32_t head = key.series_head() < 0 ? 0 : key.series_head();
+            const std::int32_t used = b->used_bytes();
+            if (head >= used) return murmur3_bytes(b->head, 0);
+            return murmur3_bytes(b->head + head, static_cast<std::size_t>(used - head));
+        }
+        case TypeId::money: {
+            Cell copy = key;
+            copy.header &= Cell::type_mask | 0x100u;  // type and sign flag only
+            return murmur3_bytes(&copy, sizeof copy);
+        }
+        default:
+            return 0;
+    }
+}
+
+// --- Tables ----------------------------------------------------------------------
+
+NodeId create(std::int32_t size, const Cell* values, Kind kind, std::int32_t extra_cells) {
+    if (size < 1) size = 1;
+    if (kind == Kind::words && size >= 4000) size *= 2;
+    const NodeId table = memory::alloc_bytes(static_cast<std::int32_t>(sizeof(HashTable)));
+    {
+        SeriesBuffer* b = memory::buffer(table);
+        b->tail = b->head + sizeof(HashTable);
+        std::memset(b->head, 0, sizeof(HashTable));
+    }
+    HashTable* t = record(table);
+    t->kind = kind;
+    if (kind == Kind::hash) {
+        t->buckets = next_power_of_two(static_cast<std::int64_t>(size) * 3 / 2);
+        t->upper = static_cast<std::int32_t>(t->buckets * 0.77);
+    } else {
+        t->buckets = next_power_of_two(static_cast<std::int64_t>(size / 0.77) + 1);
+        t->upper = static_cast<std::int32_t>(t->buckets * 0.77);
+    }
+    if (kind == Kind::reference || kind == Kind::owner) {
+        t->entry_size = (extra_cells + 1) * 16;
+    }
+    make_index(table);
+    NodeId block;
+    if (values && (kind == Kind::hash || kind == Kind::map || kind == Kind::words)) {
+        block = values->series_node();
+    } else {
+        const std::int32_t cells = kind == Kind::reference || kind == Kind::owner
+                                       ? size * (extra_cells + 1)
+                                       : size;
+        block = memory::alloc_cells(cells);
+    }
+    record(table)->values = block;
+    if (values && (kind == Kind::hash || kind == Kind::map || kind == Kind::words)) {
+        put_all(table, 0, kind == Kind::map ? 2 : 1);
+    }
+    return table;
+}
+
+void rebuild(NodeId table, std::int32_t new_size) {
+    HashTable* t = record(table);
+    if (new_size < 1) new_size = 1;
+    if (t->kind == Kind::hash) {
+        t->buckets = next_power_of_two(static_cast<std::int64_t>(new_size) * 3 / 2);
+        t->upper = static_cast<std::int32_t>(t->buckets * 0.77);
+        make_index(table);
+        const std::int32_t n = value_count(record(table));
+        for (std::int32_t p = 0; p < n; ++p) {
+            int status;
+            put_key(table, p, status);
+        }
+        return;
+    }
+    std::int32_t buckets = next_power_of_two(new_size);
+    if (t->kind == Kind::reference || t->kind == Kind::owner) {
+        // Compact the entry block to the live entries, keeping their order.
+        const std::int32_t per = cells_per_entry(t);
+        const std::int32_t entries = value_count(t) / per;
+        Cell* cells = value_cells(t);
+        std::int32_t live = 0;
+        for (std::int32_t e = 0; e < entries; ++e) {
+            if (!cells[e * per].is(TypeId::unset)) continue;  // cleared entry
+            if (live != e) std::memmove(&cells[live * per], &cells[e * per], sizeof(Cell) * static_cast<std::size_t>(per));
+            ++live;
+        }
+        SeriesBuffer* vb = memory::buffer(t->values);
+        vb->tail = vb->head + static_cast<std::ptrdiff_t>(live) * per * 16;
+        while (buckets * 0.77 + 0.5 <= live) buckets *= 2;
+        t->buckets = buckets;
+        t->upper = static_cast<std::int32_t>(buckets * 0.77 + 0.5);
+        make_index(table);
+        for (std::int32_t e = 0; e < live; ++e) place(table, e);
+        return;
+    }
+    const std::int32_t n = value_count(t);
+    while (buckets * 0.77 + 0.5 <= n) buckets *= 2;
+    t->buckets = buckets;
+    t->upper = static_cast<std::int32_t>(buckets * 0.77 + 0.5);
+    make_index(table);
+    put_all(table, 0, t->kind == Kind::map ? 2 : 1);
+}
+
+void put_key(NodeId table, std::int32_t position, int& status) {
+    status = 0;
+    if (make_room(table)) {
+        status = 2;  // the rebuild indexed every key of the block
+        return;
+    }
+    HashTable* t = record(table);
+    KIV_ASSERT(position >= 0 && position < value_count(t), "key position outside the block");
+    const Cell key = value_cells(t)[position];
+    const std::uint32_t h = hash_key(key);
+    std::int32_t free_bucket;
+
+    if (t->kind == Kind::hash) {
+        const std::int32_t found = probe(t, h, [&](std::int32_t e) {
+            return keys_equal(value_cells(t)[first_position(t, e)], key, CompareOp::equal);
+        }, free_bucket);
+        if (found >= 0) {
+            if (hash_holds(t, found, position)) return;  // indexed already (a rebuild ran)
+            std::int32_t e = key_slots(t)[found];
+            if (e >= 0) {  // first duplicate: the bucket becomes a chain
+                const NodeId chain = buffer::new_(4, 4);
+                buffer::append_word(chain, static_cast<std::uint32_t>(e));
+                buffer::append_word(record(table)->chains, chain);
+                t = record(table);
+                e = -buffer::length(t->chains);
+                key_slots(t)[found] = e;
+            }
+            const NodeId chain = buffer::word_at(t->chains, -e);
+            buffer::append_word(chain, static_cast<std::uint32_t>(position));
+            ++record(table)->count;
+            return;
+        }
+    } else {
+        const CompareOp op = t->kind == Kind::map ? CompareOp::strict_equal : CompareOp::same;
+        const std::int32_t found = probe(t, h, [&](std::int32_t e) {
+            if (t->kind == Kind::words) return e == position;  // spellings are unique: only a re-put matches
+            return keys_equal(value_cells(t)[e], key, op);
+        }, free_bucket);
+        if (found >= 0) return;  // present: the existing entry is kept
+    }
+    KIV_ASSERT(free_bucket >= 0, "hash table full");
+    occupy(t, free_bucket, position);
+}
+
+void put(NodeId table, std::int32_t position) {
+    int status;
+    put_key(table, position, status);
+}
+
+void put_all(NodeId table, std::int32_t start, std::int32_t step) {
+    for (std::int32_t p = start; p < value_count(record(table)); p += step) {
+        HashTable* t = record(table);
+        if (t->kind == Kind::map) {
+            const std::int32_t found =
+                find(table, value_cells(t)[p], 0, value_count(t), CompareOp::strict_equal, 0);
+            if (found >= 0 && found != p) {
+                // A later pair of a known key: its value wins, the pair goes.
+                Cell* cells = value_cells(t);
+                if (p + 1 < value_count(t)) cells[found + 1] = cells[p + 1];
+                SeriesBuffer* vb = memory::buffer(t->values);
+                const std::int32_t pair = p + 2 <= value_count(t) ? 2 : 1;
+                std::memmove(&cells[p], &cells[p + pair],
+                             sizeof(Cell) * static_cast<std::size_t>(value_count(t) - p - pair));
+                vb->tail -= pair * static_cast<std::int32_t>(sizeof(Cell));
+                p -= step;
+                continue;
+            }
+        }
+        int status;
+        put_key(table, p, status);
+        if (status == 2) return;  // the rebuild indexed the rest
+    }
+}
+
+std::int32_t find(NodeId table, const Cell& key_in, std::int32_t first, std::int32_t last,
+                  CompareOp op, int direction) {
+    const HashTable* t = record(table);
+    if (t->count == 0) return -1;
+    Cell key = key_in;
+    if (t->kind == Kind::map && is_word_kind(key.type())) key.set_type(TypeId::set_word);
+    const std::uint32_t h = hash_key(key);
+    std::int32_t best = -1;
+    std::int32_t free_bucket;
+    probe(t, h, [&](std::int32_t e) {
+        if (t->kind == Kind::words) {
+            const Cell& c = value_cells(t)[e];
+            return c.data2 == key.data2 && c.type() == key.type();
+        }
+        const std::int32_t p0 = first_position(t, e);
+        if (value_cells(t)[p0].type() != key.type()) return false;
+        bool any = false;
+        for_positions(t, e, [&](std::int32_t p) {
+            if (p < first || p >= last || p >= value_count(t)) return true;
+            if (!keys_equal(value_cells(t)[p], key, op)) return true;
+            any = true;
+            if (best < 0 || ((direction & find_reverse) ? p > best : p < best)) best = p;
+            return true;
+        });
+        return any && t->kind != Kind::hash;  // hash!: equal keys may sit in other buckets under op
+    }, free_bucket);
+    return best;
+}
+
+std::int32_t find_next(NodeId table, const Cell& key, std::int32_t after, CompareOp op) {
+    return find(table, key, after + 1, value_count(record(table)), op, 0);
+}
+
+void remove_entry(NodeId table, std::int32_t position) {
+    HashTable* t = record(table);
+    if (position < 0 || position >= value_count(t)) return;
+    const std::uint32_t h = hash_key(value_cells(t)[position]);
+    std::int32_t free_bucket;
+    const std::int32_t bucket = probe(t, h, [&](std::int32_t e) {
+        if (t->kind != Kind::hash) return e == position;
+        bool held = false;
+        for_positions(t, e, [&](std::int32_t p) {
+            held = p == position;
+            return !held;
+        });
+        return held;
+    }, free_bucket);
+    if (bucket < 0) return;
+    const std::int32_t e = key_slots(t)[bucket];
+    if (t->kind == Kind::map) {
+        if (position + 1 < value_count(t)) value_cells(t)[position + 1].set_type(TypeId::no_type);
+        --t->count;
+        return;
+    }
+    if (t->kind == Kind::hash && e < 0) {
+        const NodeId chain = buffer::word_at(t->chains, -e);
+        buffer::remove_word(chain, static_cast<std::uint32_t>(position));
+        --t->count;
+        if (buffer::length(chain) > 0) return;
+    } else {
+        --t->count;
+    }
+    set_flag(t, bucket, flag_deleted);
+}
+
+void remove_range(NodeId table, std::int32_t index, std::int32_t count) {
+    HashTable* t = record(table);
+    if (count >= t->count && index == 0) {
+        const std::int32_t flag_bytes = memory::buffer(t->flags)->used_bytes();
+        std::memset(memory::buffer(t->flags)->head, 0xAA, static_cast<std::size_t>(flag_bytes));
+        t->count = 0;
+        t->occupied = 0;
+        if (t->kind == Kind::hash) buffer::clear(t->chains);
+        return;
+    }
+    for (std::int32_t i = 0; i < count; ++i) remove_entry(table, index + i);
+}
+
+int shift_positions(NodeId table, std::int32_t, std::int32_t, std::int32_t, bool) {
+    rebuild(table, value_count(record(table)));  // the block has changed already
+    return 0;
+}
+
+void move_range(NodeId table, std::int32_t, std::int32_t, std::int32_t) {
+    rebuild(table, value_count(record(table)));
+}
+
+void clear(NodeId table) {
+    HashTable* t = record(table);
+    remove_range(table, 0, t->count);
+    t = record(table);
+    memory::buffer(t->values)->tail = memory::buffer(t->values)->head;
+}
+
+NodeId copy(NodeId table, NodeId values_node) {
+    const NodeId dup = memory::clone_series(memory::buffer(table));
+    const NodeId flags = memory::clone_series(memory::buffer(record(table)->flags));
+    const NodeId keys = memory::clone_series(memory::buffer(record(table)->keys));
+    NodeId chains = 0;
+    if (record(table)->kind == Kind::hash) {
+        chains = buffer::clone(record(table)->chains);
+        const std::int32_t n = buffer::length(chains);
+        for (std::int32_t i = 1; i <= n; ++i) {
+            buffer::set_word_at(chains, i, buffer::clone(buffer::word_at(chains, i)));
+        }
+    }
+    HashTable* t = record(dup);
+    t->flags = flags;
+    t->keys = keys;
+    t->chains = chains;
+    t->values = values_node;
+    return dup;
+}
+
+// --- Keyed tables ------------------------------------------------------------
+
+Cell* get_pointer_key(NodeId table, std::uint32_t key) {
+    const HashTable* t = record(table);
+    const std::int32_t per = cells_per_entry(t);
+    std::int32_t free_bucket;
+    const std::int32_t b = probe(t, mix(key), [&](std::int32_t e) {
+        return value_cells(t)[e * per].data1 == key;
+    }, free_bucket);
+    if (b < 0) return nullptr;
+    return value_cells(t) + key_slots(t)[b] * per + 1;
+}
+
+Cell* put_pointer_key(NodeId table, std::uint32_t key) {
+    if (Cell* found = get_pointer_key(table, key)) return found;
+    if (record(table)->occupied >= record(table)->upper) {
+        // Full of deleted buckets: compact; else grow.
+        const HashTable* t = record(table);
+        rebuild(table, 2 * t->count < t->buckets ? t->buckets : 2 * t->buckets);
+    }
+    const std::int32_t per = cells_per_entry(record(table));
+    const std::int32_t entry = value_count(record(table)) / per;
+    auto* cells = reinterpret_cast<Cell*>(runtime::grow_tail(record(table)->values, per * 16));
+    for (std::int32_t i = 0; i < per; ++i) cells[i].reset(TypeId::unset);
+    cells[0].data1 = key;
+    place(table, entry);
+    return cells + 1;
+}
+
+bool remove_pointer_key(NodeId table, std::uint32_t key) {
+    HashTable* t = record(table);
+    const std::int32_t per = cells_per_entry(t);
+    std::int32_t free_bucket;
+    const std::int32_t b = probe(t, mix(key), [&](std::int32_t e) {
+        return value_cells(t)[e * per].data1 == key;
+    }, free_bucket);
+    if (b < 0) return false;
+    Cell* entry = value_cells(t) + key_slots(t)[b] * per;
+    for (std::int32_t i = 0; i < per; ++i) entry[i].reset(TypeId::no_type);  // cleared key cell
+    set_flag(t, b, flag_deleted);
+    --t->count;
+    return true;
+}
+
+void for_each_pointer_key(NodeId table, void (*fn)(std::uint32_t, Cell*, void*), void* data) {
+    const HashTable* t = record(table);
+    const std::int32_t per = cells_per_entry(t);
+    const std::int32_t entries = value_count(t) / per;
+    for (std::int32_t e = 0; e < entries; ++e) {
+        Cell* entry = value_cells(t) + e * per;
+        if (entry->is(TypeId::unset)) fn(entry->data1, entry + 1, data);
+    }
+}
+
+// --- Word indexes ----------------------------------------------------------------
+
+std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t length,
+                                 bool folded) {
+    HashTable* t = record(table);
+    if (t->occupied >= t->upper) {
+        make_room(table);
+        t = record(table);
+    }
+    const std::uint32_t h = hash_name(name, length);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(name);
+    auto same_name = [&](std::int32_t e, bool exact) {
+        const SeriesBuffer* nb = memory::buffer(value_cells(t)[e].symbol_utf8());
+        if (nb->used_bytes() != length) return false;
+        return exact ? std::memcmp(nb->head, bytes, static_cast<std::size_t>(length)) == 0
+                     : ascii_equal_folded(nb->head, bytes, length);
+    };
+    std::int32_t free_bucket;
+    std::int32_t b = probe(t, h, [&](std::int32_t e) { return same_name(e, !folded); }, free_bucket);
+    if (b >= 0) return static_cast<std::uint32_t>(key_slots(t)[b] + 1);
+    std::int32_t ignored;
+    const std::int32_t variant = probe(t, h, [&](std::int32_t e) { return same_name(e, false); }, ignored);
+    const std::int32_t alias = variant >= 0 ? key_slots(t)[variant] + 1 : -1;
+
+    // The spelling's bytes, with a NUL after the tail.
+    const NodeId utf8 = memory::alloc_bytes(length + 1);
+    SeriesBuffer* ub = memory::buffer(utf8);
+    if (length > 0) std::memcpy(ub->head, name, static_cast<std::size_t>(length));
+    ub->head[length] = 0;
+    ub->tail = ub->head + length;
+
+    Cell* cell = runtime::append_cell_to_buffer(record(table)->values);
+    cell->reset(TypeId::symbol);
+    cell->data1 = static_cast<std::uint32_t>(alias);
+    cell->data3 = utf8;
+    t = record(table);
+    const std::int32_t position = value_count(t) - 1;
+    KIV_ASSERT(free_bucket >= 0, "hash table full");
+    occupy(t, free_bucket, position);
+    return static_cast<std::uint32_t>(position + 1);
+}
+
+std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, NodeId context,
+                                std::int32_t& position) {
+    HashTable* t = record(table);
+    const std::uint32_t canonical = canonical_id(symbol);
+    std::int32_t free_bucket;
+    const std::int32_t b = probe(t, mix(canonical), [&](std::int32_t e) {
+        const std::uint32_t s = value_cells(t)[e].word_symbol();
+        return alias ? canonical_id(s) == canonical : s == symbol;
+    }, free_bucket);
+    if (b >= 0) return key_slots(t)[b];
+    if (context == 0) return -1;
+    if (t->occupied >= t->upper) make_room(table);
+
+    Cell* word = runtime::append_cell_to_buffer(record(table)->values);
+    t = record(table);
+    const std::int32_t index = value_count(t) - 1;
+    word->reset(TypeId::word);
+    word->set_word(context, symbol, index);
+    probe(t, mix(canonical), [](std::int32_t) { return false; }, free_bucket);
+    occupy(t, free_bucket, index);
+    position = index;
+    return -1;
+}
+
+// --- Collector steps -----------------------------------------------------------
+
+void mark(NodeId table) {
+    if (!collector::mark_node(table)) return;
+    const HashTable* t = record(table);
+    collector::mark_node(t->flags);
+    collector::mark_node(t->keys);
+    if (t->kind == Kind::hash && t->chains != 0 && collector::mark_node(t->chains)) {
+        const std::int32_t n = buffer::length(t->chains);
+        for (std::int32_t i = 1; i <= n; ++i) collector::mark_node(buffer::word_at(t->chains, i));
+    }
+    if (t->kind == Kind::owner) {
+        collector::mark_node(t->values);  // weak: sweep_keyed drops dead entries, marks the rest
+        return;
+    }
+    if (t->kind == Kind::reference) {
+        const std::int32_t per = cells_per_entry(t);
+        const std::int32_t entries = value_count(t) / per;
+        for (std::int32_t e = 0; e < entries; ++e) {
+            const Cell& k = value_cells(t)[e * per];
+            if (k.is(TypeId::unset) && k.data1 != 0 && memory::node_in_use(k.data1)) {
+                collector::mark_node(k.data1);
+            }
+        }
+    }
+    collector::mark_series_cells(t->values);
+}
+
+void sweep_keyed(NodeId table) {
+    HashTable* t = record(table);
+    const std::int32_t per = cells_per_entry(t);
+    const std::int32_t entries = value_count(t) / per;
+    auto marked = [](NodeId n) {
+        return n != 0 && (memory::buffer(n)->flags & memory::flag_marked) != 0;
+    };
+    for (std::int32_t e = 0; e < entries; ++e) {
+        Cell* entry = value_cells(t) + e * per;
+        if (!entry->is(TypeId::unset)) continue;
+        bool dead = !marked(entry->data1);
+        for (std::int32_t i = 1; i < per && !dead && t->kind == Kind::owner; ++i) {
+            if (entry[i].is(TypeId::object) && !marked(entry[i].data1)) dead = true;
+        }
+        if (dead) {
+            remove_pointer_key(table, entry->data1);
+            t = record(table);
+        } else {
+            collector::mark_cells(entry + 1, entry + per);
+        }
+    }
+}
+
+void dump(NodeId table) {
+    const HashTable* t = record(table);
+    std::printf("== Alive keys ==\n");
+    for (std::int32_t b = 0; b < t->buckets; ++b) {
+        if (get_flag(t, b) == flag_used) std::printf("%d: %d\n", b, key_slots(t)[b]);
+    }
+    std::printf("\n== Deleted keys ==\n");
+    for (std::int32_t b = 0; b < t->buckets; ++b) {
+        if (get_flag(t, b) == flag_deleted) std::printf("%d: %d\n", b, key_slots(t)[b]);
+    }
+}
+
+void init() { collector::mark_hashtable_hook = mark; }
+
+}  // namespace kiv::hashtable

@@ -1,0 +1,126 @@
+// Ownership: the owner table (a keyed hash table of three cells an entry:
+// owned value, owner object, field word) and the deep walks that give and take
+// ownership. Block walks go through the cycle stack, so a block that contains
+// itself is visited once; objects join these walks with the object! module.
+#include "runtime/ownership.h"
+
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/hashtable.h"
+
+#include <algorithm>
+
+namespace kiv::ownership {
+namespace {
+
+NodeId owner_table = 0;
+DeepChangeHook deep_change_hook = nullptr;
+
+enum : std::size_t { owned_cell = 0, owner_cell = 1, field_cell = 2 };
+
+bool is_block_type(TypeId t) {
+    switch (t) {
+    case TypeId::block: case TypeId::paren: case TypeId::hash: case TypeId::path:
+    case TypeId::lit_path: case TypeId::set_path: case TypeId::get_path:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool is_owned_series_type(TypeId t) {
+    switch (t) {
+    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
+    case TypeId::email: case TypeId::ref: case TypeId::binary: case TypeId::vector:
+    case TypeId::bitset:
+        return true;
+    default:
+        return is_block_type(t);
+    }
+}
+
+void sweep() { hashtable::sweep_keyed(owner_table); }
+
+}  // namespace
+
+void init() {
+    owner_table = hashtable::create(1000, nullptr, hashtable::Kind::owner, 3);  // three value cells after the key cell
+    collector::set_root_node(collector::RootStep::owner_table, owner_table);
+    collector::sweep_owner_table_hook = sweep;
+}
+
+std::int32_t owner_count() { return hashtable::record(owner_table)->count; }
+
+void set_owner_deep(const Cell& value, const Cell& owner, const Cell& field) {
+    const Cell v = value, o = owner, f = field;  // the table may grow under references
+    if (!is_owned_series_type(v.type())) return;  // images and objects: their own modules
+    const NodeId node = v.series_node();
+    SeriesBuffer* buf = memory::buffer(node);
+    if ((buf->flags & memory::flag_owned) == 0) {
+        buf->flags |= memory::flag_owned;
+        Cell* entry = hashtable::put_pointer_key(owner_table, node);
+        entry[owned_cell] = v;
+        entry[owner_cell] = o;
+        entry[field_cell] = f;
+    }
+    if (!is_block_type(v.type()) || cycles::find(node)) return;
+    cycles::Guard guard(node);
+    Cell at = v;
+    const std::int32_t count = std::max(block::count_from_head(at), 0);
+    const std::int32_t head = at.series_head();
+    for (std::int32_t i = 0; i < count; ++i) {
+        const Cell nested = *block::get_cell(v, head + i);
+        set_owner_deep(nested, o, f);
+    }
+}
+
+void set_owner_object(const Cell& value, Cell& owner, const Cell& field) {
+    set_owner_deep(value, owner, field);
+    owner.header |= 0x10000;  // owning object: bit 16 of the context cell's header
+}
+
+void unset_owner_deep(const Cell& value) {
+    const Cell v = value;
+    if (!is_owned_series_type(v.type())) return;
+    const NodeId node = v.series_node();
+    memory::buffer(node)->flags &= ~memory::flag_owned;
+    Cell* entry = hashtable::get_pointer_key(owner_table, node);
+    if (entry == nullptr) return;  // not entered: also ends cycles
+    for (std::size_t i = 0; i < 3; ++i) entry[i].reset(TypeId::unset);
+    hashtable::remove_pointer_key(owner_table, node);
+    if (!is_block_type(v.type())) return;
+    const std::int32_t count = std::max(block::count_from_head(v), 0);
+    for (std::int32_t i = 0; i < count; ++i) unset_owner_deep(*block::get_cell(v, v.series_head() + i));
+}
+
+void unset_owner_range(const Cell& blk, std::int32_t index, std::int32_t count) {
+    const Cell b = blk;
+    const std::int32_t len = block::count_from_head(b) + b.series_head();
+    for (std::int32_t i = std::max(index, 0); i < std::min(index + count, len); ++i)
+        unset_owner_deep(*block::get_cell(b, i));
+}
+
+const Cell* find_owner(NodeId node) {
+    const Cell* entry = hashtable::get_pointer_key(owner_table, node);
+    return entry == nullptr ? nullptr : entry + owner_cell;
+}
+
+const Cell* find_owned(NodeId node) {
+    const Cell* entry = hashtable::get_pointer_key(owner_table, node);
+    return entry == nullptr ? nullptr : entry + owned_cell;
+}
+
+bool check_owner(const Cell& value, const Cell& action, const Cell* new_value,
+                 std::int32_t index, std::int32_t part) {
+    const Cell* owner = find_owner(value.series_node());
+    if (owner == nullptr || deep_change_hook == nullptr) return false;
+    const Cell o = owner[0], f = owner[1], v = value, a = action;
+    const Cell n = new_value != nullptr ? *new_value : none::value;
+    return deep_change_hook(o, f, v, a, n, index, part);
+}
+
+void set_deep_change_hook(DeepChangeHook hook) { deep_change_hook = hook; }
+
+}  // namespace kiv::ownership

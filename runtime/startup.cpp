@@ -1,0 +1,309 @@
+// Start-up: the process record, the command line, the runtime thread and the
+// boot sequence. Steps that later parts of the runtime fill are named calls
+// here, empty until their module exists.
+#include "runtime/startup.h"
+
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/externals.h"
+#include "runtime/hashtable.h"
+#include "runtime/diagnostic.h"
+#include "runtime/memory.h"
+#include "runtime/output_hooks.h"
+#include "runtime/ownership.h"
+#include "runtime/platform.h"
+#include "runtime/slot_pool.h"
+#include "runtime/words.h"
+
+#include <cerrno>
+#include <cfenv>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <pthread.h>
+#include <string>
+
+namespace kiv::runtime {
+
+namespace {
+
+ProcessRecord record{0, nullptr, nullptr, &tracked_heap(), nullptr};
+const void* runtime_stack_base = nullptr;
+const void* runtime_stack_limit = nullptr;
+bool stats_flag = false;      // saved, cleared and restored by the memory statistics
+
+// --- Process set-up -----------------------------------------------------
+
+// Default floating-point environment: every exception masked, round to nearest.
+void reset_float_unit() { std::fesetenv(FE_DFL_ENV); }
+void load_float_control() {
+    std::feclearexcept(FE_ALL_EXCEPT);
+    std::fesetround(FE_TONEAREST);
+}
+
+// Records the bounds of the calling thread's stack for the fault handler and
+// the collector's stack walk.
+void record_stack_bounds() {
+    pthread_attr_t attr;
+    if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+    void* low = nullptr;
+    std::size_t size = 0;
+    if (pthread_attr_getstack(&attr, &low, &size) == 0) {
+        runtime_stack_limit = low;
+        set_stack_limits(low, static_cast<char*>(low) + size);
+    }
+    pthread_attr_destroy(&attr);
+}
+
+// The fault handlers, the stack bounds and the arguments. Standard streams are
+// the file descriptors 0-2 and need no set-up; writes to a closed pipe fail
+// quietly rather than end the process.
+void init_handlers(int argc, const char* const* argv) {
+    record_stack_bounds();
+    install_fault_handlers();
+    std::signal(SIGPIPE, SIG_IGN);
+    init_argv(argc, argv);
+}
+
+// --- Module globals (each owned by the module named) ---------------------
+
+void init_decimal_conversion_globals() {}
+void init_external_handle_cursors() {}
+void init_typeset_build_record() {}
+void init_cycle_stack() {}
+void init_utf8_decoder_globals() {}
+void init_range_constants() {}
+void init_float_constants() {}
+void init_handle_and_money_constants() {}
+void init_lexer_globals() {}
+void init_file_io_buffers() {}
+void init_kivbin_cursors() {}
+void init_collector_callbacks() {}
+void init_collector_lists() {}
+
+void init_module_globals() {
+    init_decimal_conversion_globals();
+    init_external_handle_cursors();
+    init_typeset_build_record();
+    init_cycle_stack();
+    init_utf8_decoder_globals();
+    init_range_constants();
+    init_float_constants();
+    init_handle_and_money_constants();
+    init_lexer_globals();
+    init_file_io_buffers();
+    init_kivbin_cursors();
+    init_collector_callbacks();
+    init_collector_lists();
+}
+
+// --- runtime/init steps, filled as their modules arrive -------------------
+
+void init_random_state() {}
+void init_external_handles() { externals::init(); }
+void init_type_tables() { registry::init(); }
+void register_datatypes() { registry::register_all(); }
+void init_action_table() {}
+void init_first_pool_and_arena() {}  // memory::init makes them with the record
+void init_root_block() { block::init_root(); }
+void init_root_stacks_and_symbols() {}
+void init_global_context() { context::init_global(); }
+void init_case_folding() { case_folding::init(); }
+void init_symbol_index() {
+    hashtable::init();
+    symbol::init_table();  // the symbol block and its word index
+}
+void init_type_words() { registry::init_type_words(); }
+void init_runtime_words() { words::init(); }
+void init_natives_table() {}
+void init_parse_stacks() {}
+void init_owner_table() { ownership::init(); }
+void init_checksum_and_compression_words() {}
+void init_call_buffer() {}
+void init_stack_pointers() {}
+void init_lexer_classes() {}
+void load_boot_data() {}
+void init_interpreter() {}
+void init_slot_pool() { slot_pool::init(); }
+
+// --- Boot steps after runtime/init ------------------------------------------
+
+void make_runtime_words() {}
+void cache_boot_cells() {}
+void run_compiled_top_level() {}
+
+// Reads the whole script; until the interpreter runs it, reading is all.
+bool read_script(const char* path, std::string& text) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return false;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    const bool failed = std::ferror(file) != 0;
+    const int saved = errno;
+    std::fclose(file);
+    errno = saved;
+    return !failed;
+}
+
+// The console's run: the script named on the command line, then the
+// interactive loop. Returns the exit status.
+int launch_console(const CommandLine& command) {
+    if (command.script == 0) return 0;  // no console yet: nothing to interact with
+    const char* path = record.argv[command.script];
+    std::string text;
+    if (!read_script(path, text)) {
+        std::fprintf(stderr, "kiv: cannot read script %s: %s\n", path, std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
+struct Boot {
+    int argc;
+    const char* const* argv;
+};
+
+// The runtime thread: the whole boot, then the console.
+int run_runtime(void* arg) {
+    const Boot& boot = *static_cast<const Boot*>(arg);
+    reset_float_unit();                                    // 1
+    record.tracked_heap = &tracked_heap();                 // 2
+    init_handlers(boot.argc, boot.argv);                   // 3
+    load_float_control();                                  // 4
+    CatchScope root(catch_everything);                     // 5
+    record.root_frame = root.frame();
+    try {
+        record.boot_data = nullptr;                        // 6: no boot image yet
+        init_module_globals();                             // 7
+        runtime_stack_base = __builtin_frame_address(0);   // 8
+        init();                                            // 9
+        make_runtime_words();                              // 10
+        cache_boot_cells();                                // 11
+        stats_flag = true;                                 // 12
+        words::recording = false;
+        run_compiled_top_level();                          // 13
+        const CommandLine command = parse_command_line(record.argc, record.argv, display_available());
+        const int status = launch_console(command);        // 14
+        exit_cleanup();                                    // 15
+        return status;
+    } catch (const Thrown&) {
+        uncaught_throw();
+    } catch (...) {
+        report_runtime_error(error_unknown, reinterpret_cast<std::uintptr_t>(&run_runtime));
+    }
+}
+
+struct ThreadCall {
+    int (*fn)(void*);
+    void* arg;
+    int result;
+};
+
+void* thread_entry(void* arg) {
+    auto* call = static_cast<ThreadCall*>(arg);
+    call->result = call->fn(call->arg);
+    return nullptr;
+}
+
+}  // namespace
+
+ProcessRecord& process() { return record; }
+const void* stack_base() { return runtime_stack_base; }
+const void* stack_limit() { return runtime_stack_limit; }
+
+bool display_available() {
+    const char* x11 = std::getenv("DISPLAY");
+    const char* wayland = std::getenv("WAYLAND_DISPLAY");
+    return (x11 && *x11) || (wayland && *wayland);
+}
+
+CommandLine parse_command_line(int argc, const char* const* argv, bool has_display) {
+    CommandLine command;
+    int i = 1;
+    for (; i < argc && std::strncmp(argv[i], "--", 2) == 0 && (i == 1 || std::strcmp(argv[i - 1], "--") != 0); ++i) {
+        if (std::strcmp(argv[i], "--cli") == 0) command.cli = true;
+        else if (std::strcmp(argv[i], "--catch") == 0) command.catch_ = true;
+        // any other option is skipped
+    }
+    command.script = i < argc ? i : 0;
+    command.text_mode = command.cli || !has_display;
+    return command;
+}
+
+void init_argv(int argc, const char* const* argv) {
+    auto** copy = static_cast<char**>(alloc_tracked(static_cast<std::int32_t>(sizeof(char*)) * (argc + 1)));
+    for (int i = 0; i < argc; ++i) {
+        const auto size = static_cast<std::int32_t>(std::strlen(argv[i]) + 1);
+        copy[i] = static_cast<char*>(alloc_tracked(size));
+        std::memcpy(copy[i], argv[i], static_cast<std::size_t>(size));
+    }
+    copy[argc] = nullptr;
+    record.argc = argc;
+    record.argv = copy;
+}
+
+int run_on_thread(int (*fn)(void*), void* arg, std::size_t stack_size, std::size_t min_size) {
+    ThreadCall call{fn, arg, 0};
+    for (std::size_t size = stack_size; size >= min_size; size /= 2) {
+        pthread_attr_t attr;
+        if (pthread_attr_init(&attr) != 0) break;
+        pthread_t thread;
+        const bool made = pthread_attr_setstacksize(&attr, size) == 0 &&
+                          pthread_create(&thread, &attr, thread_entry, &call) == 0;
+        pthread_attr_destroy(&attr);
+        if (made) {
+            pthread_join(thread, nullptr);
+            return call.result;
+        }
+    }
+    return fn(arg);  // no thread to be had: the calling thread's stack must do
+}
+
+void init() {
+    words::recording = true;               // 1
+    output_hooks::init();                  // 2
+    platform::init_process();              // 3
+    init_random_state();                   // 4
+    memory::init();                        // 5
+    init_external_handles();               // 6
+    init_type_tables();                    // 7
+    register_datatypes();                  // 8
+    init_action_table();                   // 9
+    init_first_pool_and_arena();           // 10
+    init_root_block();                     // 11
+    init_root_stacks_and_symbols();        // 12
+    init_global_context();                 // 13
+    init_case_folding();                   // 14
+    init_symbol_index();                   // 15
+    init_type_words();                     // 16
+    init_runtime_words();                  // 17
+    init_natives_table();                  // 18
+    init_parse_stacks();                   // 19
+    init_owner_table();                    // 20
+    init_checksum_and_compression_words(); // 21
+    init_call_buffer();                    // 22
+    init_stack_pointers();                 // 23
+    init_lexer_classes();                  // 24
+    load_boot_data();                      // 25
+    init_interpreter();                    // 26
+    init_slot_pool();                      // 27
+    collector::init();                     // 28
+}
+
+void shutdown() {
+    memory::free_all();
+    free_tracked_heap();
+}
+
+int main(int argc, char** argv) {
+    Boot boot{argc, argv};
+    return run_on_thread(run_runtime, &boot, runtime_stack_size, runtime_stack_size / 16);
+}
+
+}  // namespace kiv::runtime

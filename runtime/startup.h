@@ -1,0 +1,60 @@
+// Program start-up: the process record, the command line, the runtime thread
+// and the boot sequence that builds the runtime before the console runs.
+#pragma once
+
+#include "runtime/runtime_error.h"
+#include "runtime/tracked_heap.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kiv::runtime {
+
+// The process's global record.
+struct ProcessRecord {
+    std::int32_t argc;
+    char** argv;                    // UTF-8 strings, array and strings on the tracked heap
+    const void* boot_data;          // the stored boot image (none yet)
+    TrackedHeapList* tracked_heap;
+    CatchFrame* root_frame;         // the runtime thread's outermost catch frame
+};
+ProcessRecord& process();
+
+// What the command line asks for: kiv [--cli] [--catch] [--] [script [args...]].
+struct CommandLine {
+    bool cli = false;               // --cli given
+    bool catch_ = false;            // --catch: stay in the console after the script
+    int script = 0;                 // index of the script in argv, 0 for none
+    bool text_mode = false;         // --cli, or no display to open
+};
+// Reads the options before the script: while an argument starts with "--" and
+// the one before it is not exactly "--", it is an option; unknown ones are
+// skipped. The next argument is the script, the rest are its own.
+CommandLine parse_command_line(int argc, const char* const* argv, bool has_display);
+// True when DISPLAY or WAYLAND_DISPLAY is set.
+bool display_available();
+
+// Copies argv into the process record (UTF-8, on the tracked heap).
+void init_argv(int argc, const char* const* argv);
+
+// Stack reserved for the runtime thread: the deepest recursion the frame stack
+// allows, with room to spare. Committed lazily by the system.
+inline constexpr std::size_t runtime_stack_size = std::size_t{1} << 30;
+// Runs fn(arg) on a new thread with a stack of at least min_size bytes (as
+// close to stack_size as the system grants) and returns its result; with no
+// thread to be had, runs it on the calling thread.
+int run_on_thread(int (*fn)(void*), void* arg, std::size_t stack_size, std::size_t min_size);
+// Stack bounds of the runtime thread (its base: the collector's walk stops there).
+const void* stack_base();
+const void* stack_limit();
+
+// The boot sequence (runtime/init).
+void init();
+// Releases the memory manager's blocks, then the tracked heap (tests, tools).
+void shutdown();
+
+// The whole program: boots on the runtime thread, runs the console and returns
+// the exit status.
+int main(int argc, char** argv);
+
+}  // namespace kiv::runtime

@@ -1,0 +1,275 @@
+// Hash tables: MurmurHash3 vectors, key hashing, keyed tables, the symbol and
+// context word indexes, hash! duplicates and map! keys.
+#include "runtime/hashtable.h"
+
+#include "runtime/case_folding.h"
+#include "runtime/memory.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace kiv {
+namespace {
+
+class Hashtable : public ::testing::Test {
+protected:
+    void SetUp() override {
+        memory::init();
+        case_folding::init();
+    }
+    void TearDown() override {
+        hashtable::set_symbol_block(0);
+        memory::free_all();
+    }
+
+    static NodeId text(const char* s) {
+        const auto n = static_cast<std::int32_t>(std::strlen(s));
+        const NodeId node = memory::alloc_series(n, 1, 0);
+        SeriesBuffer* b = memory::buffer(node);
+        std::memcpy(b->head, s, static_cast<std::size_t>(n));
+        b->tail = b->head + n;
+        return node;
+    }
+    static Cell string_cell(const char* s) {
+        Cell c{};
+        c.reset(TypeId::string);
+        c.set_series_node(text(s));
+        return c;
+    }
+    static Cell integer(std::uint32_t v) {
+        Cell c{};
+        c.reset(TypeId::integer);
+        c.data2 = v;
+        return c;
+    }
+    static NodeId block_of(const std::vector<Cell>& cells) {
+        const NodeId node = memory::alloc_cells(static_cast<std::int32_t>(cells.size()) + 1);
+        SeriesBuffer* b = memory::buffer(node);
+        std::memcpy(b->head, cells.data(), cells.size() * sizeof(Cell));
+        b->tail = b->head + cells.size() * sizeof(Cell);
+        return node;
+    }
+};
+
+TEST_F(Hashtable, MurmurPublishedVectors) {
+    struct Case { const char* text; std::size_t length; std::uint32_t seed; std::uint32_t hash; } cases[] = {
+        {"", 0, 0, 0},
+        {"", 0, 1, 0x514E28B7},
+        {"", 0, 0xFFFFFFFF, 0x81F16F39},
+        {"\0\0\0\0", 4, 0, 0x2362F9DE},
+        {"a", 1, 0x9747B28C, 0x7FA09EA6},
+        {"aa", 2, 0x9747B28C, 0x5D211726},
+        {"aaa", 3, 0x9747B28C, 0x283E0130},
+        {"aaaa", 4, 0x9747B28C, 0x5A97808A},
+        {"abc", 3, 0, 0xB3DD93FA},
+        {"Hello, world!", 13, 0x9747B28C, 0x24884CBA},
+        {"The quick brown fox jumps over the lazy dog", 43, 0x9747B28C, 0x2FA826CD},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(hashtable::murmur3_bytes(c.text, c.length, c.seed), c.hash) << c.text;
+    }
+    EXPECT_EQ(hashtable::mix(0), 0u);
+    EXPECT_NE(hashtable::mix(1), hashtable::mix(2));
+}
+
+TEST_F(Hashtable, KeyHashing) {
+    // Text hashes ignore case unless asked; position counts.
+    const Cell lower = string_cell("hello world");
+    const Cell upper = string_cell("HELLO World");
+    EXPECT_EQ(hashtable::hash_key(lower), hashtable::hash_key(upper));
+    EXPECT_NE(hashtable::hash_key(lower, true), hashtable::hash_key(upper, true));
+    Cell later = lower;
+    later.set_series_head(6);
+    EXPECT_EQ(hashtable::hash_key(later), hashtable::hash_key(string_cell("WORLD")));
+
+    // Scalars by content, series by identity, the four word kinds alike.
+    EXPECT_EQ(hashtable::hash_key(integer(7)), hashtable::hash_key(integer(7)));
+    EXPECT_NE(hashtable::hash_key(integer(7)), hashtable::hash_key(integer(8)));
+    Cell w{};
+    w.reset(TypeId::word);
+    w.set_word(3, 42, 0);
+    Cell sw = w;
+    sw.set_type(TypeId::set_word);
+    sw.set_word_context(9);
+    EXPECT_EQ(hashtable::hash_key(w), hashtable::hash_key(sw));
+    Cell none{};
+    none.reset(TypeId::none);
+    EXPECT_EQ(hashtable::hash_key(none), 0xFFFFFFFFu);
+    Cell f{};
+    f.reset(TypeId::float_);
+    f.set_f64(1.5);
+    Cell g = f;
+    g.set_f64(2.5);
+    EXPECT_NE(hashtable::hash_key(f), hashtable::hash_key(g));
+}
+
+// Keyed tables against std::unordered_map through growth and deletions.
+TEST_F(Hashtable, KeyedTableMatchesReference) {
+    const NodeId table = hashtable::create(4, nullptr, hashtable::Kind::owner, 2);
+    std::unordered_map<std::uint32_t, std::uint32_t> reference;
+    std::mt19937 rng(5);
+    for (int i = 0; i < 20000; ++i) {
+        const std::uint32_t key = 1 + rng() % 3000;
+        if (rng() % 3 == 0) {
+            EXPECT_EQ(hashtable::remove_pointer_key(table, key), reference.erase(key) == 1);
+        } else {
+            Cell* v = hashtable::put_pointer_key(table, key);
+            v[1].data2 = key * 3;
+            reference[key] = key * 3;
+        }
+    }
+    for (std::uint32_t key = 1; key <= 3000; ++key) {
+        const Cell* v = hashtable::get_pointer_key(table, key);
+        const auto it = reference.find(key);
+        ASSERT_EQ(v != nullptr, it != reference.end()) << key;
+        if (v) EXPECT_EQ(v[1].data2, it->second);
+    }
+    EXPECT_EQ(hashtable::record(table)->count, static_cast<std::int32_t>(reference.size()));
+    const hashtable::HashTable* t = hashtable::record(table);
+    EXPECT_LT(t->occupied, t->buckets);
+}
+
+TEST_F(Hashtable, SymbolTableAliases) {
+    const NodeId symbols = memory::alloc_cells(16);
+    Cell blk{};
+    blk.reset(TypeId::block);
+    blk.set_series_node(symbols);
+    const NodeId index = hashtable::create(4000, &blk, hashtable::Kind::words);
+    EXPECT_EQ(hashtable::record(index)->buckets, 16384);
+    EXPECT_EQ(hashtable::record(index)->upper, 12615);
+    hashtable::set_symbol_block(symbols);
+
+    auto make = [&](const std::string& s, bool folded = false) {
+        return hashtable::find_or_add_symbol(index, s.data(), static_cast<std::int32_t>(s.size()), folded);
+    };
+    const std::uint32_t foo = make("Foo"), FOO = make("FOO"), fOO = make("fOO");
+    EXPECT_EQ(foo, 1u);
+    EXPECT_EQ(FOO, 2u);
+    EXPECT_EQ(fOO, 3u);
+    EXPECT_EQ(make("FOO"), FOO);
+    EXPECT_EQ(hashtable::canonical_id(foo), foo);
+    EXPECT_EQ(hashtable::canonical_id(FOO), foo);
+    EXPECT_EQ(hashtable::canonical_id(fOO), foo);
+    EXPECT_EQ(make("fOo", true), foo);  // folded: any case variant is returned
+    const std::uint32_t top = make("top");
+    EXPECT_EQ(make("TOP", true), top);
+
+    // Thousands of names, long ones included: all come back with their ids.
+    std::vector<std::string> names;
+    for (int i = 0; i < 20000; ++i) names.push_back("name-" + std::to_string(i) + std::string(i % 300, 'x'));
+    std::vector<std::uint32_t> ids;
+    for (const auto& n : names) ids.push_back(make(n));
+    for (std::size_t i = 0; i < names.size(); ++i) ASSERT_EQ(make(names[i]), ids[i]);
+    const Cell* cells = reinterpret_cast<const Cell*>(memory::buffer(symbols)->head);
+    const Cell& last = cells[ids.back() - 1];
+    EXPECT_STREQ(reinterpret_cast<const char*>(memory::buffer(last.symbol_utf8())->head),
+                 names.back().c_str());
+    EXPECT_EQ(hashtable::record(index)->count, static_cast<std::int32_t>(ids.back()));
+}
+
+TEST_F(Hashtable, ContextWordIndex) {
+    const NodeId symbols = memory::alloc_cells(16);
+    Cell blk{};
+    blk.reset(TypeId::block);
+    blk.set_series_node(symbols);
+    const NodeId index = hashtable::create(64, &blk, hashtable::Kind::words);
+    hashtable::set_symbol_block(symbols);
+    const std::uint32_t a = hashtable::find_or_add_symbol(index, "alpha", 5, false);
+    const std::uint32_t A = hashtable::find_or_add_symbol(index, "ALPHA", 5, false);
+
+    const NodeId words = hashtable::create(2, nullptr, hashtable::Kind::words);
+    std::int32_t position = -7;
+    EXPECT_EQ(hashtable::context_word_index(words, a, false, 0, position), -1);
+    EXPECT_EQ(position, -7);  // no context: nothing added
+    EXPECT_EQ(hashtable::context_word_index(words, a, false, 77, position), -1);
+    EXPECT_EQ(position, 0);
+    EXPECT_EQ(hashtable::context_word_index(words, A, true, 0, position), 0);   // alias finds it
+    EXPECT_EQ(hashtable::context_word_index(words, A, false, 0, position), -1); // exact does not
+    // Growth keeps every word findable.
+    for (std::uint32_t i = 0; i < 500; ++i) {
+        const std::string n = "w" + std::to_string(i);
+        const std::uint32_t s = hashtable::find_or_add_symbol(index, n.data(), static_cast<std::int32_t>(n.size()), false);
+        hashtable::context_word_index(words, s, false, 77, position);
+        EXPECT_EQ(position, static_cast<std::int32_t>(i) + 1);
+        const Cell& w = reinterpret_cast<const Cell*>(memory::buffer(hashtable::values_of(words))->head)[position];
+        EXPECT_EQ(w.word_symbol(), s);
+        EXPECT_EQ(w.word_index(), position);
+        EXPECT_EQ(w.word_context(), 77u);
+    }
+    EXPECT_EQ(hashtable::context_word_index(words, a, false, 0, position), 0);
+}
+
+// hash! keeps duplicates in block order; removal and rebuilds keep the rest.
+TEST_F(Hashtable, HashKeepsDuplicates) {
+    std::vector<Cell> cells;
+    for (std::uint32_t i = 0; i < 300; ++i) cells.push_back(integer(i % 7));
+    const NodeId blk_node = block_of(cells);
+    Cell blk{};
+    blk.reset(TypeId::block);
+    blk.set_series_node(blk_node);
+    const NodeId table = hashtable::create(4, &blk, hashtable::Kind::hash);  // grows while indexing
+    EXPECT_EQ(hashtable::record(table)->count, 300);
+
+    auto positions_of = [&](std::uint32_t v) {
+        std::vector<std::int32_t> found;
+        for (std::int32_t p = hashtable::find(table, integer(v), 0, 300, CompareOp::equal, 0); p >= 0;
+             p = hashtable::find_next(table, integer(v), p, CompareOp::equal)) {
+            found.push_back(p);
+        }
+        return found;
+    };
+    const auto threes = positions_of(3);
+    ASSERT_EQ(threes.size(), 43u);
+    for (std::size_t i = 0; i < threes.size(); ++i) EXPECT_EQ(threes[i], static_cast<std::int32_t>(3 + 7 * i));
+    EXPECT_EQ(hashtable::find(table, integer(3), 0, 300, CompareOp::equal, hashtable::find_reverse), 297);
+    EXPECT_EQ(hashtable::find(table, integer(3), 4, 17, CompareOp::equal, 0), 10);
+    EXPECT_EQ(hashtable::find(table, integer(99), 0, 300, CompareOp::equal, 0), -1);
+
+    hashtable::remove_entry(table, 10);
+    EXPECT_EQ(positions_of(3).size(), 42u);
+    EXPECT_EQ(hashtable::find(table, integer(3), 4, 17, CompareOp::equal, 0), -1);
+
+    // A copy indexes the same keys; shifting rebuilds from the block.
+    const NodeId dup = hashtable::copy(table, blk_node);
+    EXPECT_EQ(hashtable::find(dup, integer(5), 0, 300, CompareOp::equal, 0), 5);
+    hashtable::shift_positions(table, 0, 0, 300, false);
+    EXPECT_EQ(positions_of(3).size(), 43u);
+
+    hashtable::remove_range(table, 0, 300);
+    EXPECT_EQ(hashtable::find(table, integer(3), 0, 300, CompareOp::equal, 0), -1);
+}
+
+TEST_F(Hashtable, MapKeepsOneEntryPerKey) {
+    Cell set_a{}, lit_a{}, b{};
+    set_a.reset(TypeId::set_word);
+    set_a.set_word(0, 11, -1);
+    lit_a = set_a;
+    lit_a.set_type(TypeId::lit_word);
+    b = set_a;
+    b.data2 = 12;
+    const NodeId blk_node = block_of({set_a, integer(1), b, integer(2), lit_a, integer(3)});
+    Cell blk{};
+    blk.reset(TypeId::block);
+    blk.set_series_node(blk_node);
+    const NodeId table = hashtable::create(4, &blk, hashtable::Kind::map);
+    EXPECT_EQ(hashtable::record(table)->count, 2);
+    EXPECT_EQ(memory::buffer(blk_node)->used_bytes(), 4 * 16);  // the later pair is gone
+    const std::int32_t at = hashtable::find(table, lit_a, 0, 4, CompareOp::strict_equal, 0);
+    ASSERT_EQ(at, 0);
+    EXPECT_EQ(reinterpret_cast<Cell*>(memory::buffer(blk_node)->head)[1].data2, 3u);  // later value wins
+
+    hashtable::remove_entry(table, 0);
+    EXPECT_EQ(reinterpret_cast<Cell*>(memory::buffer(blk_node)->head)[1].type(), TypeId::no_type);
+    EXPECT_EQ(hashtable::record(table)->count, 1);
+    hashtable::clear(table);
+    EXPECT_EQ(memory::buffer(blk_node)->used_bytes(), 0);
+    EXPECT_EQ(hashtable::find(table, b, 0, 4, CompareOp::strict_equal, 0), -1);
+}
+
+}  // namespace
+}  // namespace kiv
