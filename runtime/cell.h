@@ -64,6 +64,14 @@ struct Cell {
     double f64() const { double d; std::memcpy(&d, &data2, sizeof d); return d; }
     void set_f64(double d) { std::memcpy(&data2, &d, sizeof d); }
 
+    // pair! keeps x in word 2 and y in word 3 (signed).
+    std::int32_t pair_x() const { return static_cast<std::int32_t>(data2); }
+    std::int32_t pair_y() const { return static_cast<std::int32_t>(data3); }
+    void set_pair(std::int32_t x, std::int32_t y) {
+        data2 = static_cast<std::uint32_t>(x);
+        data3 = static_cast<std::uint32_t>(y);
+    }
+
     // Scalar payload: datatype! keeps its type id, logic! 0 or 1 in word 1.
     TypeId datatype_id() const { return static_cast<TypeId>(data1 & type_mask); }
     std::uint32_t logic_value() const { return data1; }
@@ -106,6 +114,58 @@ struct Cell {
     bool context_has_self() const { return (header & context_self_flag) != 0; }
     std::uint32_t context_words() const { return data1; }
     std::uint32_t context_values() const { return data2; }
+
+    // Object payload (object!, error!, port!): word 1 the fields' context
+    // node, word 2 the class id, word 3 the change-handler record (0: none).
+    std::uint32_t object_context() const { return data1; }
+    std::uint32_t object_class() const { return data2; }
+    std::uint32_t object_handlers() const { return data3; }
+    void set_object(std::uint32_t context, std::uint32_t class_id, std::uint32_t handlers) {
+        data1 = context;
+        data2 = class_id;
+        data3 = handlers;
+    }
+
+    // Code payload (native!, action!, op!, function!, routine!):
+    //   word 1: native!/action! 1-based table slot; function!/routine! context node
+    //   word 2: node of the spec block   word 3: node of the extra block
+    //   op! header bits 16-23: the type of the value it was made from.
+    //   function! header bit 9: no-trace, bit 10: trace.
+    //   routine! header bit 15: maker's flag; bits 25-29: arity.
+    std::uint32_t code_entry() const { return data1; }
+    std::uint32_t code_spec() const { return data2; }
+    std::uint32_t code_extra() const { return data3; }
+    void set_code(std::uint32_t entry, std::uint32_t spec, std::uint32_t extra) {
+        data1 = entry;
+        data2 = spec;
+        data3 = extra;
+    }
+    static constexpr int op_source_shift = 16;
+    TypeId op_source() const { return static_cast<TypeId>((header >> op_source_shift) & 0xFF); }
+    static constexpr std::uint32_t function_no_trace_flag = 0x200;
+    static constexpr std::uint32_t function_trace_flag = 0x400;
+    static constexpr std::uint32_t routine_flag = 0x8000;
+    static constexpr int routine_arity_shift = 25;
+    std::uint32_t routine_arity() const { return (header >> routine_arity_shift) & 0x1F; }
+
+    // typeset! payload: a 96-bit mask in words 1-3. Read as 12 bytes in memory
+    // order (word 1's low byte first), type id t is bit 0x80 >> (t & 7) of
+    // byte t >> 3, high bit first as in bitset!.
+    //   word 1:  [byte 3][byte 2][byte 1][byte 0]   byte 0: ids 0-7, 0x80 = id 0
+    static constexpr std::uint32_t typeset_bit(int t) {
+        return 1u << (8 * ((t >> 3) & 3) + 7 - (t & 7));
+    }
+    std::uint32_t& typeset_word(int t) { return t < 32 ? data1 : t < 64 ? data2 : data3; }
+    std::uint32_t typeset_word(int t) const { return t < 32 ? data1 : t < 64 ? data2 : data3; }
+    bool typeset_has(int t) const { return (typeset_word(t) & typeset_bit(t)) != 0; }
+    void typeset_set(int t) { typeset_word(t) |= typeset_bit(t); }
+    // Argument-cache typesets (interpreter): header bits 20-21 the argument's
+    // kind, bits 8-19 the index of its word in the function's spec.
+    std::uint32_t typeset_arg_kind() const { return (header >> 20) & 3; }
+    std::uint32_t typeset_arg_spec_index() const { return (header >> 8) & 0xFFF; }
+    void set_typeset_arg(std::uint32_t kind, std::uint32_t spec_index) {
+        header = (header & ~0x003FFF00u) | ((kind & 3) << 20) | ((spec_index & 0xFFF) << 8);
+    }
 };
 static_assert(sizeof(Cell) == 16, "a value cell is four 32-bit words");
 

@@ -175,7 +175,10 @@ void collect() {
             drain();
         }
         externals::sweep();
-        if (sweep_owner_table_hook != nullptr) sweep_owner_table_hook();
+        if (sweep_owner_table_hook != nullptr) {
+            sweep_owner_table_hook();
+            drain();  // what the surviving entries hold
+        }
         compaction::compact_arenas(dead);
         compaction::sweep_large_blocks(dead);
         memory::release_nodes(dead);

@@ -43,11 +43,15 @@ bool is_owned_series_type(TypeId t) {
 
 void sweep() { hashtable::sweep_keyed(owner_table); }
 
+// The table's own series (record, flags, keys, entry block); the entries are
+// weak and survive only through the sweep.
+void mark() { hashtable::mark(owner_table); }
+
 }  // namespace
 
 void init() {
     owner_table = hashtable::create(1000, nullptr, hashtable::Kind::owner, 3);  // three value cells after the key cell
-    collector::set_root_node(collector::RootStep::owner_table, owner_table);
+    collector::set_root(collector::RootStep::owner_table, mark);
     collector::sweep_owner_table_hook = sweep;
 }
 

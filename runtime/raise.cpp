@@ -1,8 +1,28 @@
+// The one way out for language errors: build the error! value, remember it
+// for the collector and throw. Building may itself fail (memory exhausted):
+// then the error leaves without a value rather than recursing.
 #include "runtime/raise.h"
+
+#include "runtime/datatypes/error.h"
 
 #include <initializer_list>
 
 namespace kiv::runtime {
+
+namespace {
+
+Cell last{};
+bool building = false;  // set while an error value is being made
+
+class BuildingGuard {
+public:
+    BuildingGuard() { building = true; }
+    ~BuildingGuard() { building = false; }
+    BuildingGuard(const BuildingGuard&) = delete;
+    BuildingGuard& operator=(const BuildingGuard&) = delete;
+};
+
+}  // namespace
 
 [[noreturn]] void raise_error(ErrorCategory category, const char* id,
                               const Cell* arg1, const Cell* arg2, const Cell* arg3) {
@@ -14,7 +34,32 @@ namespace kiv::runtime {
         if (!arg) break;
         e.args[e.arg_count++] = *arg;
     }
+    if (error::catalog_loaded() && !building) {
+        BuildingGuard guard;
+        try {
+            error::build(e.error, category, id, arg1, arg2, arg3);
+        } catch (const LanguageError&) {
+            e.error = Cell{};  // a raise while building: the error goes without its value
+        }
+    }
+    last = e.error;
     throw e;
 }
+
+[[noreturn]] void raise_error_value(const Cell& error) {
+    LanguageError e;
+    e.category = ErrorCategory::user;
+    e.id = "";
+    e.arg_count = 0;
+    e.error = error;
+    if (error.is(TypeId::error) && error::catalog_loaded()) {
+        const std::int32_t category = error::find_category(error::type_symbol(error));
+        if (category >= 0) e.category = static_cast<ErrorCategory>(category);
+    }
+    last = error;
+    throw e;
+}
+
+const Cell& last_error() { return last; }
 
 }  // namespace kiv::runtime

@@ -14,22 +14,31 @@ enum class ErrorCategory : std::uint8_t {
     throw_ = 0, note, syntax, script, math, access, reserved1, reserved2, user, internal,
 };
 
-// What travels while the error unwinds, until error! values and the frame
-// stack take it over: category, id word and up to three argument cells.
+// What travels while the error unwinds: the error! value, and the category,
+// id word and argument cells it was raised with. error has no type when no
+// error! could be built (no catalogue yet, or memory exhausted while building).
 struct LanguageError : std::exception {
     ErrorCategory category;
-    const char* id;
+    const char* id;             // a static spelling ("" for an error raised as a value)
     Cell args[3];
     int arg_count;
+    Cell error{};               // the error! value
     const char* what() const noexcept override { return id; }
 };
 
 namespace runtime {
 
-// Raises the error (category, id) with up to three arguments.
+// Raises the error (category, id) with up to three arguments: builds its
+// error! value from the catalogue and throws it.
 [[noreturn]] void raise_error(ErrorCategory category, const char* id,
                               const Cell* arg1 = nullptr, const Cell* arg2 = nullptr,
                               const Cell* arg3 = nullptr);
+// Throws an error! value that already exists (`do` of an error, cause-error).
+[[noreturn]] void raise_error_value(const Cell& error);
+
+// The error! cell of the last error raised, kept alive for the catch site
+// (marked by the collector until the next raise).
+const Cell& last_error();
 
 }  // namespace runtime
 }  // namespace kiv

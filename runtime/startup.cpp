@@ -7,14 +7,20 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/externals.h"
 #include "runtime/hashtable.h"
 #include "runtime/diagnostic.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/memory.h"
 #include "runtime/output_hooks.h"
 #include "runtime/ownership.h"
+#include "runtime/io/lexer.h"
 #include "runtime/platform.h"
 #include "runtime/slot_pool.h"
 #include "runtime/words.h"
@@ -108,10 +114,10 @@ void init_random_state() {}
 void init_external_handles() { externals::init(); }
 void init_type_tables() { registry::init(); }
 void register_datatypes() { registry::register_all(); }
-void init_action_table() {}
+void init_action_table() { actions::init(); }
 void init_first_pool_and_arena() {}  // memory::init makes them with the record
 void init_root_block() { block::init_root(); }
-void init_root_stacks_and_symbols() {}
+void init_root_stacks_and_symbols() { stack::make_storage(); }  // the symbol table comes with its index
 void init_global_context() { context::init_global(); }
 void init_case_folding() { case_folding::init(); }
 void init_symbol_index() {
@@ -120,15 +126,15 @@ void init_symbol_index() {
 }
 void init_type_words() { registry::init_type_words(); }
 void init_runtime_words() { words::init(); }
-void init_natives_table() {}
+void init_natives_table() { natives::init(); }
 void init_parse_stacks() {}
 void init_owner_table() { ownership::init(); }
 void init_checksum_and_compression_words() {}
 void init_call_buffer() {}
-void init_stack_pointers() {}
-void init_lexer_classes() {}
-void load_boot_data() {}
-void init_interpreter() {}
+void init_stack_pointers() { stack::init(); }
+void init_lexer_classes() { lexer::init(); }
+void load_boot_data() { error::load_catalog(); }  // the boot image's loader joins here
+void init_interpreter() { interpreter::init(); }
 void init_slot_pool() { slot_pool::init(); }
 
 // --- Boot steps after runtime/init ------------------------------------------

@@ -5,15 +5,24 @@
 
 #include "runtime/assert.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/diagnostic.h"
@@ -111,7 +120,8 @@ void register_all() {
     series::init();
     block::init();              // (series!)
     string::init();             // (series!)
-    // binary! (string!), integer!
+    // binary! (string!)
+    integer::init();
     symbol::init();
     context::init();
     word::init();               // word! (symbol!)
@@ -119,16 +129,25 @@ void register_all() {
     word::init_set_word();      // (word!)
     word::init_get_word();      // (word!)
     word::init_refinement();    // (word!)
-    // char! (integer!), native!, action! (native!), op! (native!)
+    char_::init();              // (integer!)
+    native::init();
+    action::init();             // (native!)
+    op::init();                 // (native!)
     path::init();               // path! (block!), lit-, set-, get-path! (path!)
-    // function! (context!), routine! (function!)
+    function::init();           // (context!)
+    routine::init();            // (function!)
     paren::init();              // (block!)
     issue::init();              // (word!)
-    // url! (string!), file! (url!), object!, bitset!, triple!, float!,
-    // typeset!, error! (object!), vector! (string!), map!, hash! (block!), pair!,
-    // percent! (float!), tuple!, time! (float!), tag! (string!), email! (string!),
-    // handle! (integer!), date!, port! (object!), money!, ref! (string!),
-    // point2D!, point3D!, image! (series!); event! registers with the GUI.
+    // url! (string!), file! (url!), object!, bitset!, triple!
+    float_::init();
+    typeset::init();
+    error::init();              // (object!)
+    // vector! (string!), map!, hash! (block!), pair!
+    percent::init();            // (float!)
+    // tuple!
+    time::init();               // (float!)
+    // tag! (string!), email! (string!), handle! (integer!), date!, port! (object!),
+    // money!, ref! (string!), point2D!, point3D!, image! (series!); event! registers with the GUI.
 }
 
 void init_type_words() {

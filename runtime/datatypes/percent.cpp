@@ -1,0 +1,70 @@
+// percent!: its own text (the fraction times 100, then "%"); every other
+// action is float!'s, copied at registration.
+#include "runtime/datatypes/percent.h"
+
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/entry.h"
+#include "runtime/evaluator/stack.h"
+
+#include <cstring>
+
+namespace kiv::percent {
+
+Cell* make_in(const Cell& blk, double v) {
+    Cell* cell = runtime::append_cell(blk);
+    make_at(*cell, v);
+    return cell;
+}
+
+Cell* push(double v) {
+    Cell* cell = stack::push_slot();
+    make_at(*cell, v);
+    return cell;
+}
+
+Cell* push_halves(std::uint32_t low, std::uint32_t high) {
+    Cell* cell = stack::push_slot();
+    cell->reset(TypeId::percent);
+    cell->data2 = low;
+    cell->data3 = high;
+    return cell;
+}
+
+std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
+    const char* t = float_::to_text(value->f64() * 100.0, float_::TextKind::percent);
+    string::append_nul_text(out, t);
+    return part - static_cast<std::int32_t>(std::strlen(t));
+}
+
+std::int32_t mold(Cell* value, NodeId out, bool, bool, bool, Cell* arg, std::int32_t part,
+                  std::int32_t) {
+    return form(value, out, arg, part);
+}
+
+void init() {
+    using registry::inherit;
+    static constexpr registry::Registration r{TypeId::percent, TypeId::float_, "percent!",
+                                              registry::table({
+                                                  {Action::make, inherit},
+                                                  {Action::random, inherit},
+                                                  {Action::to, inherit},
+                                                  {Action::form, form},
+                                                  {Action::mold, mold},
+                                                  {Action::compare, inherit},
+                                                  {Action::absolute, inherit},
+                                                  {Action::add, inherit},
+                                                  {Action::divide, inherit},
+                                                  {Action::multiply, inherit},
+                                                  {Action::negate, inherit},
+                                                  {Action::power, inherit},
+                                                  {Action::remainder, inherit},
+                                                  {Action::round, inherit},
+                                                  {Action::subtract, inherit},
+                                                  {Action::even_q, inherit},
+                                                  {Action::odd_q, inherit},
+                                              })};  // ORDER ACTIONS
+    registry::register_type(r);
+}
+
+}  // namespace kiv::percent

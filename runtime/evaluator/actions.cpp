@@ -1,0 +1,472 @@
+// Action dispatch: the spec table, the entries that turn refinement positions
+// into the typed handler arguments of registry.h, and the comparison and form
+// entries native code calls directly. Handlers are looked up by the first
+// argument's type; a type without one raises expect-arg.
+#include "runtime/evaluator/actions.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/raise.h"
+
+#include <array>
+#include <cstring>
+#include <utility>
+
+namespace kiv::actions {
+
+namespace {
+
+// The action specs, by slot. ORDER ACTIONS
+constexpr std::array<Spec, action_count> specs{{
+    {"make", "type spec"},
+    {"random", "value /seed /secure /only"},
+    {"reflect", "value field"},
+    {"to", "type spec"},
+    {"form", "value /part limit"},
+    {"mold", "value /only /all /flat /part limit"},
+    {"", ""},  // 7: path evaluation
+    {"", ""},  // 8: none
+    {"", ""},  // 9: comparison
+    {"absolute", "value"},
+    {"add", "value1 value2"},
+    {"divide", "value1 value2"},
+    {"multiply", "value1 value2"},
+    {"negate", "number"},
+    {"power", "number exponent"},
+    {"remainder", "value1 value2"},
+    {"round", "n /to scale /even /down /half-down /floor /ceiling /half-ceiling"},
+    {"subtract", "value1 value2"},
+    {"even?", "number"},
+    {"odd?", "number"},
+    {"and~", "value1 value2"},
+    {"complement", "value"},
+    {"or~", "value1 value2"},
+    {"xor~", "value1 value2"},
+    {"append", "series value /part length /only /dup count"},
+    {"at", "series index"},
+    {"back", "series"},
+    {"change", "series value /part range /only /dup count"},
+    {"clear", "series"},
+    {"copy", "value /part length /deep /types kind"},
+    {"find", "series value /part length /only /case /same /any /with wild /skip size /last /reverse /tail /match"},
+    {"head", "series"},
+    {"head?", "series"},
+    {"index?", "series"},
+    {"insert", "series value /part length /only /dup count"},
+    {"length?", "series"},
+    {"move", "origin target /part length"},
+    {"next", "series"},
+    {"pick", "series index"},
+    {"poke", "series index value"},
+    {"put", "series key value /case"},
+    {"remove", "series /part length /key key-arg"},
+    {"reverse", "series /part length /skip size"},
+    {"select", "series value /part length /only /case /same /any /with wild /skip size /last /reverse"},
+    {"sort", "series /case /skip size /compare comparator /part length /all /reverse /stable"},
+    {"skip", "series offset"},
+    {"swap", "series1 series2"},
+    {"tail", "series"},
+    {"tail?", "series"},
+    {"take", "series /part length /deep /last"},
+    {"trim", "series /head /tail /auto /lines /all /with str"},
+    {"create", "port"},
+    {"close", "port"},
+    {"delete", "file"},
+    {"modify", "target field value /case"},
+    {"open", "port /new /read /write /seek /allow access"},
+    {"open?", "port"},
+    {"query", "target"},
+    {"read", "source /part length /seek index /binary /lines /info /as encoding"},
+    {"rename", "from to"},
+    {"update", "port"},
+    {"write", "destination data /binary /lines /info /append /part length /seek index /allow access /as encoding"},
+}};
+
+// The counts read from a spec: arguments, and per refinement its arguments.
+struct Shape {
+    std::int32_t arguments = 0;
+    std::int32_t refinements = 0;
+    std::array<std::int32_t, 12> refinement_arguments{};
+};
+
+constexpr Shape shape_of(const char* text) {
+    Shape s;
+    bool in_word = false;
+    for (const char* p = text;; ++p) {
+        const char c = *p;
+        if (c == ' ' || c == '\0') {
+            in_word = false;
+            if (c == '\0') break;
+            continue;
+        }
+        if (in_word) continue;
+        in_word = true;
+        if (c == '/') ++s.refinements;
+        else if (s.refinements == 0) ++s.arguments;
+        else ++s.refinement_arguments[static_cast<std::size_t>(s.refinements - 1)];
+    }
+    return s;
+}
+
+constexpr auto shapes = [] {
+    std::array<Shape, action_count> out{};
+    for (std::size_t i = 0; i < action_count; ++i) out[i] = shape_of(specs[i].arguments);
+    return out;
+}();
+
+const Shape& shape(Action a) { return shapes[static_cast<std::size_t>(a) - 1]; }
+
+// --- Argument helpers -------------------------------------------------------------
+
+Cell* arg(std::int32_t i) { return stack::arg(i); }
+// A refinement's first argument cell, or null when unused.
+Cell* ref_arg(const std::int32_t* r, std::int32_t i) {
+    return r && r[i] != unused ? stack::arg(r[i]) : nullptr;
+}
+bool ref_flag(const std::int32_t* r, std::int32_t i) { return r && r[i] != unused; }
+
+// Copies the handler's result cell into the result slot.
+void finish(const Cell* result) {
+    if (result && result != stack::base()) *stack::base() = *result;
+}
+
+Cell name_word(const char* name) {
+    Cell w{};
+    word::make_at(symbol::make(name), w);
+    return w;
+}
+
+// The first argument's name of the action (the word expect-arg names).
+Cell first_argument_word(Action a) {
+    const char* text = spec(a).arguments;
+    const char* end = std::strchr(text, ' ');
+    char name[32] = {};
+    const std::size_t n = end ? static_cast<std::size_t>(end - text) : std::strlen(text);
+    std::memcpy(name, text, n < sizeof name - 1 ? n : sizeof name - 1);
+    return name_word(name[0] ? name : "value");
+}
+
+[[noreturn]] void expect_arg(TypeId t, const Cell& argument) {
+    const Cell where = stack::calling_function_word();
+    Cell type{};
+    datatype::make_at(t, type);
+    runtime::raise_error(ErrorCategory::script, "expect-arg", &where, &type, &argument);
+}
+
+registry::ErasedHandler lookup_for(TypeId t, Action a) {
+    registry::ErasedHandler h = registry::handler_slot(t, a);
+    if (!h) expect_arg(t, first_argument_word(a));
+    return h;
+}
+
+template <Action A>
+typename registry::Slot<A>::type typed(TypeId t) {
+    return reinterpret_cast<typename registry::Slot<A>::type>(lookup_for(t, A));
+}
+
+std::int32_t int_of(const Cell& c) { return c.is(TypeId::integer) ? c.int_value() : 0; }
+
+// Types whose /part value may be given to append and insert.
+bool series_like(const Cell& v) {
+    switch (v.type()) {
+    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
+    case TypeId::set_path: case TypeId::get_path: case TypeId::hash: case TypeId::string:
+    case TypeId::file: case TypeId::url: case TypeId::tag: case TypeId::email: case TypeId::ref:
+    case TypeId::binary: case TypeId::vector: case TypeId::image: case TypeId::map:
+        return v.series_node() != 0;
+    default:
+        return false;
+    }
+}
+
+// Units from the buffer's first unit to its tail.
+std::int32_t series_length(const Cell& v) {
+    const SeriesBuffer* buf = memory::buffer(v.series_node());
+    return buf->used_bytes() / static_cast<std::int32_t>(buf->unit());
+}
+// Clamps v's head index to its tail; returns it.
+std::int32_t clamp_head(Cell& v) {
+    const std::int32_t len = series_length(v);
+    if (v.series_head() > len) v.set_series_head(len);
+    return v.series_head();
+}
+
+[[noreturn]] void invalid_part(const Cell& length) {
+    const Cell part = name_word("part");
+    runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &part, &length);
+}
+
+// The /part length of append and insert against value (moved back for a
+// negative length). Returns false when nothing is to be inserted.
+bool insert_part(Cell* value, const Cell& length, std::int32_t& part) {
+    if (!series_like(*value)) runtime::raise_error(ErrorCategory::script, "invalid-part", &length);
+    const std::int32_t head = clamp_head(*value);
+    if (length.is(TypeId::integer)) {
+        part = length.int_value();
+    } else if (length.type() == value->type() && length.series_node() == value->series_node() &&
+               !length.is(TypeId::port)) {
+        Cell end = length;
+        part = clamp_head(end) - head;
+    } else {
+        invalid_part(length);
+    }
+    if (part == 0 || (part < 0 && head == 0)) return false;
+    if (part < 0) {
+        const std::int32_t from = head + part < 0 ? 0 : head + part;
+        part = head - from;
+        value->set_series_head(from);
+    }
+    return true;
+}
+
+// The /dup count (1 without /dup); false when nothing is to be inserted.
+bool dup_count(const std::int32_t* r, std::int32_t i, std::int32_t& count) {
+    count = 1;
+    if (Cell* c = ref_arg(r, i)) count = int_of(*c);
+    return count > 0;
+}
+
+FindRefinements find_refinements(const std::int32_t* r, bool find) {
+    FindRefinements f;
+    f.part = ref_arg(r, 0);
+    f.only = ref_flag(r, 1);
+    f.case_ = ref_flag(r, 2);
+    f.same = ref_flag(r, 3);
+    f.any = ref_flag(r, 4);
+    f.with = ref_arg(r, 5);
+    f.skip = ref_arg(r, 6);
+    f.last = ref_flag(r, 7);
+    f.reverse = ref_flag(r, 8);
+    if (find) {
+        f.tail = ref_flag(r, 9);
+        f.match = ref_flag(r, 10);
+    }
+    return f;
+}
+
+// form and mold into a new string in the result slot; limit_cell is /part.
+template <typename Call>
+void text_entry(Cell* limit_cell, Call&& call) {
+    std::int32_t limit = 0x7FFFFFFF;
+    if (limit_cell) limit = int_of(*limit_cell);
+    Cell out{};
+    string::make_at(out, 16);
+    Cell* held = stack::push(out);  // keeps the text reachable while the handler works
+    if (limit > 0) {
+        call(held->series_node(), limit_cell, limit);
+        if (limit_cell) string::truncate_buffer(held->series_node(), limit);
+    }
+    *stack::base() = *held;
+}
+
+// --- The entries ---------------------------------------------------------------
+
+template <Action A>
+void entry_of(const std::int32_t* r) {
+    Cell* a0 = arg(0);
+    const TypeId t = a0->type();
+    if constexpr (A == Action::make || A == Action::to) {
+        const TypeId target = t == TypeId::datatype ? a0->datatype_id() : t;
+        finish(typed<A>(target)(a0, arg(1), target));
+    } else if constexpr (A == Action::random) {
+        finish(typed<A>(t)(a0, ref_flag(r, 0), ref_flag(r, 1), ref_flag(r, 2)));
+    } else if constexpr (A == Action::form) {
+        auto h = typed<A>(t);
+        text_entry(ref_arg(r, 0), [&](NodeId out, Cell* lim, std::int32_t n) { h(a0, out, lim, n); });
+    } else if constexpr (A == Action::mold) {
+        auto h = typed<A>(t);
+        const bool only = ref_flag(r, 0), all = ref_flag(r, 1), flat = ref_flag(r, 2);
+        text_entry(ref_arg(r, 3), [&](NodeId out, Cell* lim, std::int32_t n) {
+            h(a0, out, only, all, flat, lim, n, 0);
+        });
+    } else if constexpr (A == Action::round) {
+        finish(typed<A>(t)(a0, ref_arg(r, 0), ref_flag(r, 1), ref_flag(r, 2), ref_flag(r, 3),
+                           ref_flag(r, 4), ref_flag(r, 5), ref_flag(r, 6)));
+    } else if constexpr (A == Action::even_q || A == Action::odd_q) {
+        const std::int32_t v = typed<A>(t)(a0);
+        a0->reset(TypeId::logic);
+        a0->data1 = v != 0 ? 1 : 0;
+    } else if constexpr (A == Action::length_q) {
+        const std::int32_t n = typed<A>(t)(a0);
+        if (n < 0) {
+            a0->reset(TypeId::none);
+        } else {
+            a0->reset(TypeId::integer);
+            a0->set_int(n);
+        }
+    } else if constexpr (A == Action::append || A == Action::insert) {
+        auto h = typed<A>(t);
+        std::int32_t part = -1, count = 1;
+        if (Cell* length = ref_arg(r, 0))
+            if (!insert_part(arg(1), *length, part)) return;
+        if (!dup_count(r, 2, count)) return;
+        finish(h(a0, arg(1), part, ref_flag(r, 1), count));
+    } else if constexpr (A == Action::change) {
+        auto h = typed<A>(t);
+        std::int32_t part = -1, count = 1;
+        if (Cell* range = ref_arg(r, 0)) {
+            const bool fixed = t == TypeId::port || t == TypeId::image;
+            const std::int32_t head = fixed ? a0->series_head() : clamp_head(*a0);
+            if (range->is(TypeId::integer)) {
+                part = range->int_value();
+            } else if (!fixed && range->type() == t && range->series_node() == a0->series_node()) {
+                Cell end = *range;
+                part = clamp_head(end) - head;
+            } else {
+                invalid_part(*range);
+            }
+            if (part < 0) {
+                if (fixed) {
+                    part = 0;
+                } else {
+                    const std::int32_t from = head + part < 0 ? 0 : head + part;
+                    part = head - from;
+                    a0->set_series_head(from);
+                }
+            }
+        }
+        if (!dup_count(r, 2, count)) return;
+        finish(h(a0, arg(1), part, ref_flag(r, 1), count));
+    } else if constexpr (A == Action::copy) {
+        auto h = typed<A>(t);
+        Cell* kinds = ref_arg(r, 2);
+        if (kinds && !kinds->is(TypeId::datatype) && !kinds->is(TypeId::typeset))
+            expect_arg(kinds->type(), name_word("kind"));
+        finish(h(a0, ref_arg(r, 0), ref_flag(r, 1), kinds));
+    } else if constexpr (A == Action::find || A == Action::select) {
+        finish(typed<A>(t)(a0, arg(1), find_refinements(r, A == Action::find)));
+    } else if constexpr (A == Action::move) {
+        finish(typed<A>(t)(a0, arg(1), ref_arg(r, 0)));
+    } else if constexpr (A == Action::poke) {
+        finish(typed<A>(t)(a0, arg(1), arg(2)));
+    } else if constexpr (A == Action::put || A == Action::modify) {
+        finish(typed<A>(t)(a0, arg(1), arg(2), ref_flag(r, 0)));
+    } else if constexpr (A == Action::remove || A == Action::reverse) {
+        finish(typed<A>(t)(a0, ref_arg(r, 0), ref_arg(r, 1)));
+    } else if constexpr (A == Action::sort) {
+        finish(typed<A>(t)(a0, ref_flag(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
+                           ref_flag(r, 4), ref_flag(r, 5), ref_flag(r, 6)));
+    } else if constexpr (A == Action::take) {
+        finish(typed<A>(t)(a0, ref_arg(r, 0), ref_flag(r, 1), ref_flag(r, 2)));
+    } else if constexpr (A == Action::trim) {
+        finish(typed<A>(t)(a0, ref_flag(r, 0), ref_flag(r, 1), ref_flag(r, 2), ref_flag(r, 3),
+                           ref_flag(r, 4), ref_arg(r, 5)));
+    } else if constexpr (A == Action::open) {
+        finish(typed<A>(t)(a0, ref_flag(r, 0), ref_flag(r, 1), ref_flag(r, 2), ref_flag(r, 3),
+                           ref_arg(r, 4)));
+    } else if constexpr (A == Action::read) {
+        finish(typed<A>(t)(a0, ref_arg(r, 0), ref_arg(r, 1), ref_flag(r, 2), ref_flag(r, 3),
+                           ref_flag(r, 4), ref_arg(r, 5)));
+    } else if constexpr (A == Action::write) {
+        finish(typed<A>(t)(a0, arg(1), ref_flag(r, 0), ref_flag(r, 1), ref_flag(r, 2),
+                           ref_flag(r, 3), ref_arg(r, 4), ref_arg(r, 5), ref_arg(r, 6),
+                           ref_arg(r, 7)));
+    } else if constexpr (std::is_same_v<typename registry::Slot<A>::type, handler::Binary>) {
+        finish(typed<A>(t)(a0, arg(1)));
+    } else {
+        static_assert(std::is_same_v<typename registry::Slot<A>::type, handler::Unary>);
+        finish(typed<A>(t)(a0));
+    }
+}
+
+template <std::size_t... I>
+constexpr std::array<Entry, action_count> make_entries(std::index_sequence<I...>) {
+    std::array<Entry, action_count> t{};
+    ((t[I] = [] {
+         constexpr auto a = static_cast<Action>(I + 1);
+         if constexpr (a == Action::eval_path || a == Action::reserved || a == Action::compare) {
+             return Entry{nullptr};
+         } else {
+             return Entry{&entry_of<a>};
+         }
+     }()), ...);
+    return t;
+}
+
+std::array<Entry, action_count> table{};  // the action table, filled by init
+
+}  // namespace
+
+const Spec& spec(Action a) { return specs[static_cast<std::size_t>(a) - 1]; }
+std::int32_t argument_count(Action a) { return shape(a).arguments; }
+std::int32_t refinement_count(Action a) { return shape(a).refinements; }
+std::int32_t refinement_argument_count(Action a, std::int32_t r) {
+    return shape(a).refinement_arguments[static_cast<std::size_t>(r)];
+}
+
+void init() { table = make_entries(std::make_index_sequence<action_count>{}); }
+
+Entry entry(Action a) { return table[static_cast<std::size_t>(a) - 1]; }
+
+registry::ErasedHandler lookup(const Cell& value, Action a) { return lookup_for(value.type(), a); }
+
+bool compare(Cell* value1, Cell* value2, CompareOp op) {
+    const std::int32_t order = typed<Action::compare>(value1->type())(value1, value2, op);
+    if (order == not_comparable) {
+        if (!is_equality(op) && op != CompareOp::parse_strict && op != CompareOp::parse_equal)
+            runtime::raise_error(ErrorCategory::script, "invalid-compare", value1, value2);
+        return op == CompareOp::not_equal;  // values that cannot be compared are never equal
+    }
+    switch (op) {
+    case CompareOp::not_equal: return order != 0;
+    case CompareOp::lesser: return order < 0;
+    case CompareOp::lesser_or_equal: return order <= 0;
+    case CompareOp::greater: return order > 0;
+    case CompareOp::greater_or_equal: return order >= 0;
+    case CompareOp::sort: case CompareOp::case_sort: return order < 0;
+    default: return order == 0;  // the equality kinds
+    }
+}
+
+std::int32_t compare_order(Cell* left, Cell* right, CompareOp op) {
+    auto h = typed<Action::compare>(left->type());
+    auto sign = [](std::int64_t d) { return static_cast<std::int32_t>((d > 0) - (d < 0)); };
+    switch (left->type()) {
+    case TypeId::logic:
+        return static_cast<std::int32_t>(left->logic_value()) - static_cast<std::int32_t>(right->logic_value());
+    case TypeId::native: case TypeId::action: case TypeId::op:  // word 1: the entry
+        return sign(static_cast<std::int64_t>(left->data1) - static_cast<std::int64_t>(right->data1));
+    case TypeId::function: case TypeId::routine:  // word 3: the extra block
+        return sign(static_cast<std::int64_t>(left->data3) - static_cast<std::int64_t>(right->data3));
+    default:
+        return h(left, right, op);
+    }
+}
+
+std::int32_t form_to(Cell* value, NodeId out, std::int32_t limit) {
+    return typed<Action::form>(value->type())(value, out, nullptr, limit < 0 ? 0x7FFFFFFF : limit);
+}
+
+std::int32_t mold_to(Cell* value, NodeId out, bool only, bool all, bool flat, std::int32_t limit) {
+    return typed<Action::mold>(value->type())(value, out, only, all, flat, nullptr,
+                                              limit < 0 ? 0x7FFFFFFF : limit, 0);
+}
+
+Cell* eval_path_typed(Cell* value, Cell* element, Cell* new_value, const PathStep& step) {
+    auto h = registry::handler<Action::eval_path>(value->type());
+    if (h) return h(value, element, new_value, step);
+    Cell type{};
+    datatype::make_at(value->type(), type);
+    if (!step.path) runtime::raise_error(ErrorCategory::script, "bad-path-type2", element, &type);
+    Cell cut{};
+    block::clone(cut, *step.path, false, false);
+    block::set_tail(cut, step.index + 1);
+    runtime::raise_error(ErrorCategory::script, "bad-path-type", step.path, &type, &cut);
+}
+
+std::int32_t length_q(Cell* value) { return typed<Action::length_q>(value->type())(value); }
+
+std::int32_t index_arg(const Cell& index) {
+    switch (index.type()) {
+    case TypeId::integer: return index.int_value();
+    case TypeId::char_: return static_cast<std::int32_t>(index.char_value());
+    case TypeId::logic: return index.logic_value() != 0 ? 1 : 2;
+    default: return 0;
+    }
+}
+
+}  // namespace kiv::actions

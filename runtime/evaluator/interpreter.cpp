@@ -1,0 +1,943 @@
+// The interpreter. Every level takes code as (block node, index) and re-reads
+// cells after anything that may allocate or evaluate. A pending exit (see the
+// header) makes each level return at once, leaving the stacks as the exit's
+// unwinding set them; the public entries turn it into a throw at the border.
+#include "runtime/evaluator/interpreter.h"
+
+#include "runtime/assert.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/tracing.h"
+#include "runtime/raise.h"
+#include "runtime/runtime_error.h"
+#include "runtime/words.h"
+
+namespace kiv::interpreter {
+namespace {
+
+using tracing::Event;
+
+Cell code_cell{};            // the current-code cell (a collector root)
+std::uint32_t pending = 0;   // thrown value of a pending exit, 0 when none
+
+// Frames pushed by the interpreter: it returns at once on a pending exit.
+constexpr std::uint32_t own_frame = stack::Frame::interpreted_flag | stack::Frame::poll_flag;
+constexpr std::int32_t max_refinements = 32;
+
+void mark_code_cell() { collector::mark_cell(code_cell); }
+
+inline Cell* cell_at(NodeId code, std::int32_t i) {
+    return reinterpret_cast<Cell*>(memory::buffer(code)->head) + i;
+}
+inline std::int32_t tail_of(NodeId code) {
+    const SeriesBuffer* buf = memory::buffer(code);
+    return static_cast<std::int32_t>((buf->tail - buf->head) / static_cast<std::ptrdiff_t>(sizeof(Cell)));
+}
+inline std::int32_t clamp_end(NodeId code, std::int32_t end) {
+    if (code == 0) return 0;
+    const std::int32_t tail = tail_of(code);
+    return end < tail ? end : tail;
+}
+inline bool is_function_type(TypeId t) {
+    return t == TypeId::native || t == TypeId::action || t == TypeId::function ||
+           t == TypeId::routine;
+}
+inline bool is_native_type(TypeId t) { return t == TypeId::native || t == TypeId::action; }
+
+const Cell& body_word() { return words::word(words::Word::body); }
+const Cell& anon_word() { return words::word(words::Word::anon); }
+
+inline void push_or_result(const Cell& v, bool sub) {
+    if (sub) stack::push(v);
+    else stack::set_result_only(v);
+}
+
+Cell datatype_of(const Cell& v) {
+    Cell dt;
+    dt.reset(TypeId::datatype);
+    dt.data1 = static_cast<std::uint32_t>(v.type());
+    return dt;
+}
+
+Cell unset_cell() {
+    Cell c;
+    c.reset(TypeId::unset);
+    return c;
+}
+
+// A block cell of code at index pos, for trace events and error arguments.
+Cell block_at(NodeId code, std::int32_t pos) {
+    Cell c;
+    c.reset(TypeId::block);
+    c.set_series_node(code);
+    c.set_series_head(pos);
+    return c;
+}
+
+// The value cell of a word bound to a context with values, or null.
+inline Cell* peek_word_value(const Cell& word) {
+    if (word.word_context() == 0 || word.word_index() < 0) return nullptr;
+    return context::value_at(word.word_context(), word.word_index());
+}
+
+// Saves the current-code cell and restores it on every way out.
+class CodeScope {
+public:
+    CodeScope() : saved_(code_cell) {}
+    ~CodeScope() { code_cell = saved_.cell(); }
+    CodeScope(const CodeScope&) = delete;
+    CodeScope& operator=(const CodeScope&) = delete;
+
+private:
+    collector::Root saved_;  // keeps the outer block alive while this one runs
+};
+
+// Points a stack context's values at the current base for a call; restores.
+class StorageScope {
+public:
+    StorageScope(NodeId ctx, std::int32_t index)
+        : ctx_(ctx), saved_(context::set_stack_values(ctx, index)) {}
+    ~StorageScope() { context::set_stack_values(ctx_, saved_); }
+    StorageScope(const StorageScope&) = delete;
+    StorageScope& operator=(const StorageScope&) = delete;
+
+private:
+    NodeId ctx_;
+    std::int32_t saved_;
+};
+
+std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
+                         bool literal_functions);
+void eval_block_i(const Cell& blk, bool into_caller);
+std::int32_t call_value_i(const Cell& fn, NodeId code, std::int32_t pos, std::int32_t end, bool sub,
+                          const Cell* path, std::int32_t path_from, const Cell* name,
+                          const Cell* owner, std::uint32_t mode, bool in_place);
+std::int32_t eval_path_i(const Cell& path, NodeId code, std::int32_t pos, std::int32_t end, bool set,
+                         bool get, bool sub, bool pass_through, PathRecord* record);
+void call_function_i(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t mask);
+
+// --- The argument cache ----------------------------------------------------------
+
+// The cell of fn's extra block that keeps its argument cache.
+inline Cell* cache_slot(const Cell& fn) { return cell_at(fn.code_extra(), 1); }
+
+bool is_symbol(const Cell& w, symbol::SymbolId sym) {
+    return symbol::resolve_alias(w.word_symbol()) == symbol::resolve_alias(sym);
+}
+
+NodeId build_cache(const Cell& fn) {
+    const bool nat = is_native_type(fn.type()) ||
+                     (fn.is(TypeId::op) && is_native_type(fn.op_source()));
+    const NodeId spec = fn.code_spec();
+    Cell cache;
+    block::make_at(cache, 8);
+    collector::Root keep(cache);
+    const symbol::SymbolId local_sym = words::refinement(words::Ref::local).word_symbol();
+    const symbol::SymbolId return_sym = words::id(words::Sym::return_);
+    std::int32_t locals = 0, refinements = 0, slot = 0;
+    std::int32_t n = tail_of(spec);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const Cell c = *cell_at(spec, i);
+        const TypeId t = c.type();
+        if (t == TypeId::word || t == TypeId::get_word || t == TypeId::lit_word ||
+            t == TypeId::set_word) {
+            const bool ret = t == TypeId::set_word;
+            if (ret && !is_symbol(c, return_sym))
+                runtime::raise_error(ErrorCategory::script, "bad-func-def", &c);
+            Cell* ts;
+            if (i + 1 < n && cell_at(spec, i + 1)->is(TypeId::block) &&
+                block::count_from_head(*cell_at(spec, i + 1)) > 0) {
+                const Cell types = *cell_at(spec, i + 1);
+                ts = typeset::make_from_spec_in(cache, types);
+            } else {
+                ts = typeset::make_default_in(cache);
+            }
+            const std::uint32_t kind = ret ? 3u : t == TypeId::get_word ? 1u : t == TypeId::lit_word ? 2u : 0u;
+            ts->set_typeset_arg(kind, static_cast<std::uint32_t>(i));
+            if (!ret) ++slot;
+        } else if (t == TypeId::refinement) {
+            if (is_symbol(c, local_sym)) {
+                std::int32_t j = i;
+                while (j < n && !cell_at(spec, j)->is(TypeId::set_word)) ++j;
+                locals = j - i;
+                i = j;  // the set-word after the locals is skipped as well
+                continue;
+            }
+            Cell* r = block::append_copy(cache, c);
+            r->set_word_index(nat ? ++refinements : slot);  // ordinal, or the flag's slot
+            ++slot;
+        }
+        n = tail_of(spec);
+    }
+    Cell count;
+    count.reset(TypeId::integer);
+    if (locals > 0) {
+        count.set_int(locals);
+        block::append_copy(cache, count);
+    }
+    if (nat && refinements > 0) {
+        count.set_int(refinements);
+        block::append_copy(cache, count);
+    }
+    *cache_slot(fn) = cache;
+    return cache.series_node();
+}
+
+// --- Fetching arguments -------------------------------------------------------------
+
+// The word of the argument that cache typeset ts stands for.
+Cell argument_word(const Cell& fn, const Cell& ts) {
+    Cell w = *cell_at(fn.code_spec(), static_cast<std::int32_t>(ts.typeset_arg_spec_index()));
+    w.set_type(TypeId::word);
+    return w;
+}
+
+void check_argument(const Cell& fn, const Cell& name, const Cell& ts, const Cell& value) {
+    if (typeset::contains(ts, value.type())) return;
+    const Cell dt = datatype_of(value);
+    const Cell arg = argument_word(fn, ts);
+    runtime::raise_error(ErrorCategory::script, "expect-arg", &name, &dt, &arg);
+}
+
+// Pushes one argument of the given kind from code at pos; returns the index after.
+std::int32_t fetch_one(const Cell& fn, const Cell& name, const Cell& ts, NodeId code,
+                       std::int32_t pos, std::int32_t end, bool no_infix, std::uint32_t mode) {
+    end = clamp_end(code, end);
+    if (pos >= end) {
+        const Cell arg = argument_word(fn, ts);
+        runtime::raise_error(ErrorCategory::script, "no-arg", &name, &arg);
+    }
+    switch (static_cast<ArgKind>(ts.typeset_arg_kind())) {
+    case ArgKind::evaluated:
+        return eval_expr_i(code, pos, (mode & apply_one_value) ? pos + 1 : end, no_infix, true,
+                           false);
+    case ArgKind::get: {
+        const Cell c = *cell_at(code, pos);
+        tracing::trace(Event::fetch, code, pos, nullptr, &c);
+        stack::push(c);
+        tracing::trace(Event::push, code, pos, nullptr, &c);
+        return pos + 1;
+    }
+    default: {
+        Cell c = *cell_at(code, pos);
+        if (c.is(TypeId::paren)) {
+            stack::push_frame(&anon_word(), stack::FrameType::call, own_frame);
+            eval_block_i(c, true);
+            if (pending) return pos + 1;
+            stack::pop_frame();
+        } else if (c.is(TypeId::get_word)) {
+            stack::push(*context::get_word_cell(c));
+        } else if (c.is(TypeId::get_path)) {
+            eval_path_i(c, code, pos + 1, end, false, true, true, false, nullptr);
+        } else {
+            stack::push(c);
+        }
+        return pos + 1;
+    }
+    }
+}
+
+// Finds the refinement named by item in the cache; returns its cache index.
+std::int32_t find_refinement(NodeId cache, const Cell& item, const Cell& name) {
+    const std::int32_t n = tail_of(cache);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const Cell* e = cell_at(cache, i);
+        if (e->is(TypeId::refinement) && is_symbol(*e, item.word_symbol())) return i;
+    }
+    Cell r = item;
+    r.set_type(TypeId::refinement);
+    runtime::raise_error(ErrorCategory::script, "no-refine", &name, &r);
+}
+
+std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int32_t end,
+                     const Cell* path, std::int32_t path_from, const Cell& name,
+                     std::uint32_t mode, bool in_place) {
+    const Cell fn = fn_in;
+    const bool nat = is_native_type(fn.type());
+    Cell* cache_cell = cache_slot(fn);
+    const NodeId cache = cache_cell->is(TypeId::block) ? cache_cell->series_node() : build_cache(fn);
+    std::int32_t refs[max_refinements];
+    for (std::int32_t& r : refs) r = actions::unused;
+    if (in_place) stack::push_slot();  // the left operand already stands at the base
+    Cell* const base = stack::base();
+    bool active = true, first = true;
+    std::int32_t locals = 0;
+    const std::int32_t n = tail_of(cache);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const Cell e = *cell_at(cache, i);
+        if (e.is(TypeId::typeset)) {
+            const auto kind = static_cast<ArgKind>(e.typeset_arg_kind());
+            if (kind == ArgKind::return_type) continue;
+            if (active) {
+                if (first && in_place) {
+                    first = false;
+                    check_argument(fn, name, e, *base);
+                    continue;
+                }
+                first = false;
+                const bool code_left = pos < clamp_end(code, end);
+                if (mode > 0 && !code_left) {
+                    stack::push(none::value);
+                } else if (!code_left && kind == ArgKind::literal &&
+                           typeset::contains(e, TypeId::unset)) {
+                    stack::push(unset_cell());
+                } else {
+                    pos = fetch_one(fn, name, e, code, pos, end, in_place, mode);
+                    if (pending) return pos;
+                    check_argument(fn, name, e, *(stack::top() - 1));
+                }
+            } else {
+                if (!nat) stack::push(none::value);
+                if (mode == apply_positional && path == nullptr && pos < clamp_end(code, end)) {
+                    pos = fetch_one(fn, name, e, code, pos, end, false, mode);
+                    if (pending) return pos;
+                    stack::pop(1);
+                }
+            }
+        } else if (e.is(TypeId::refinement)) {
+            if (mode > 0 && path == nullptr && pos < clamp_end(code, end) && !(mode & apply_named)) {
+                Cell any_ts;
+                typeset::make_at(any_ts, typeset::default_words[0], typeset::default_words[1],
+                                 typeset::default_words[2]);
+                pos = fetch_one(fn, name, any_ts, code, pos, end, false, mode);
+                if (pending) return pos;
+                Cell* v = stack::top() - 1;
+                if (!v->is(TypeId::logic)) {
+                    const Cell dt = datatype_of(*v);
+                    Cell r = e;
+                    r.set_type(TypeId::word);
+                    runtime::raise_error(ErrorCategory::script, "expect-arg", &name, &dt, &r);
+                }
+                active = v->logic_value() == 1;
+                if (nat) {
+                    stack::pop(1);
+                    if (active) refs[e.word_index() - 1] = static_cast<std::int32_t>(stack::top() - base);
+                }
+            } else {
+                if (!nat) stack::push(logic::false_value);
+                if (!(mode > 0 && pos >= clamp_end(code, end))) active = false;
+            }
+        } else if (e.is(TypeId::integer)) {
+            if (!nat) locals = e.int_value();
+        }
+    }
+
+    // Refinements named by a path after the function's name, or in the code.
+    const bool named_in_code = (mode & apply_named) && path == nullptr;
+    std::int32_t item_index = path_from;
+    const std::int32_t path_tail = path ? tail_of(path->series_node()) : 0;
+    while (path ? item_index < path_tail : named_in_code && pos < clamp_end(code, end)) {
+        Cell item = path ? *cell_at(path->series_node(), item_index++) : *cell_at(code, pos);
+        bool on = true;
+        if (path) {
+            if (item.is(TypeId::get_word)) {
+                on = logic::true_value_q(*context::get_word_cell(item), false);
+            } else if (!item.is(TypeId::word)) {
+                runtime::raise_error(ErrorCategory::script, "bad-refine", &item);
+            }
+        } else {
+            if (!item.is(TypeId::refinement)) {
+                if (mode > 0) break;  // the end of the named refinements
+                runtime::raise_error(ErrorCategory::script, "bad-refine", &item);
+            }
+            ++pos;
+            if (pos < clamp_end(code, end)) {
+                pos = eval_expr_i(code, pos, end, false, true, false);
+                if (pending) return pos;
+                on = logic::true_value_q(*(stack::top() - 1), false);
+                stack::pop(1);
+            } else {
+                on = false;
+            }
+        }
+        const std::int32_t at = find_refinement(cache, item, name);
+        const Cell r = *cell_at(cache, at);
+        Cell* flag = nullptr;
+        const Cell dup = path ? *path : item;
+        if (nat) {
+            if (on) {
+                if (refs[r.word_index() - 1] != actions::unused)
+                    runtime::raise_error(ErrorCategory::script, "dup-refine", &dup);
+                refs[r.word_index() - 1] = static_cast<std::int32_t>(stack::top() - base);
+            }
+        } else {
+            flag = base + r.word_index();
+            if (!flag->is(TypeId::logic) || flag->logic_value() != 0)
+                runtime::raise_error(ErrorCategory::script, "dup-refine", &dup);
+            logic::make_at(*flag, on);
+        }
+        std::int32_t k = 1;
+        for (std::int32_t j = at + 1; j < n; ++j, ++k) {
+            const Cell e = *cell_at(cache, j);
+            if (!e.is(TypeId::typeset) || e.typeset_arg_kind() == 3) break;
+            if ((mode & apply_one_value) && !on) {
+                ++pos;
+                continue;
+            }
+            pos = fetch_one(fn, name, e, code, pos, end, false, mode);
+            if (pending) return pos;
+            if (!on) {
+                stack::pop(1);
+                continue;
+            }
+            check_argument(fn, name, e, *(stack::top() - 1));
+            if (!nat) {
+                base[r.word_index() + k] = *(stack::top() - 1);
+                stack::pop(1);
+            }
+        }
+    }
+
+    tracing::trace(Event::call, code, code ? pos : -1, &name, &fn);
+    if (nat) {
+        if (fn.is(TypeId::native)) {
+            natives::Entry entry = natives::entry(static_cast<std::int32_t>(fn.code_entry()));
+            if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
+            entry(false, refs);
+        } else {
+            actions::Entry entry = actions::entry(static_cast<Action>(fn.code_entry()));
+            if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
+            entry(refs);
+        }
+    } else if (locals > 0) {
+        stack::push(logic::false_value);
+        for (std::int32_t i = 1; i < locals; ++i) stack::push(none::value);
+    }
+    return pos;
+}
+
+// --- Calls --------------------------------------------------------------------------
+
+std::int32_t call_value_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int32_t end,
+                          bool sub, const Cell* path, std::int32_t path_from, const Cell* name,
+                          const Cell* owner, std::uint32_t mode, bool in_place) {
+    const Cell fn = fn_in;
+    Cell label;
+    if (name != nullptr) label = *name;
+    else if (mode == 0 && code != 0 && pos > 0) label = *cell_at(code, pos - 1);
+    else if (path != nullptr) label = *path;
+    else label = anon_word();
+    if (!label.is(TypeId::word)) label = anon_word();
+    (void)owner;  // the owner object's context matters to compiled code only
+    if (tracing::wanted(Event::open)) {
+        if (in_place) stack::push_slot();
+        tracing::trace_event(Event::open, code, pos, nullptr, &label);
+        if (in_place) stack::pop(1);
+    }
+    if (!in_place) stack::push(fn);  // the result replaces it
+    switch (fn.type()) {
+    case TypeId::native:
+    case TypeId::action:
+        stack::push_frame(&label, stack::FrameType::call, own_frame);
+        pos = fetch_i(fn, code, pos, end, path, path_from, label, mode, in_place);
+        break;
+    case TypeId::routine:
+        stack::push_frame(&label, stack::FrameType::call, own_frame);
+        pos = fetch_i(fn, code, pos, end, path, path_from, label, mode, in_place);
+        if (!pending) call_routine(fn);
+        break;
+    case TypeId::function: {
+        const NodeId ctx = label.word_context();  // read by compiled bodies only
+        stack::push_interpreted_function_frame(&label, 0);
+        stack::set_poll_flag();
+        pos = fetch_i(fn, code, pos, end, path, path_from, label, mode, in_place);
+        if (!pending) call_function_i(fn, ctx, label, 0);
+        break;
+    }
+    default:
+        KIV_ASSERT(false, "call_value on a value that is not a function");
+    }
+    if (pending) return pos;
+    if (sub) stack::pop_frame();
+    else stack::return_result();
+    tracing::trace(Event::return_, code, pos, &label, stack::top() - 1);
+    if (!in_place) {
+        Cell* top = stack::top();
+        top[-2] = top[-1];
+        stack::pop(1);
+    }
+    return pos;
+}
+
+// ctx is the argument of compiled bodies; our compiled code reads its
+// arguments from the stack only, so it goes unused.
+void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell& name,
+                     std::uint32_t mask) {
+    const Cell fn = fn_in;
+    const bool saved_trace = tracing::state.on;
+    if (saved_trace && mask != 0 && (tracing::state.callback_mask & mask) == 0)
+        tracing::state.on = false;
+    struct TraceRestore {
+        bool on;
+        ~TraceRestore() { tracing::state.on = on; }
+    } restore{saved_trace};
+    const NodeId fctx = fn.code_entry();
+    const Cell code = *function::extra_cell(fn, function::extra_code);
+
+    if (code.is(TypeId::integer) && code.int_value() != 0) {
+        const routine::Entry* entry = routine::entry(code.int_value());
+        if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
+        StorageScope storage(fctx, static_cast<std::int32_t>(stack::index_of(stack::base())));
+        Cell* args = stack::base();
+        const std::uint32_t caught = runtime::catch_throws(
+            runtime::thrown_return, [&] { entry->code(args); });
+        if (caught == runtime::thrown_return || caught == runtime::thrown_exit) {
+            runtime::clear_thrown();
+            stack::return_result();  // the compiled body's own frame
+        } else if (caught != 0) {
+            runtime::unwind_to_catch();
+        }
+        return;
+    }
+
+    const Cell body = *function::extra_cell(fn, function::extra_body);
+    StorageScope storage(fctx, static_cast<std::int32_t>(stack::index_of(stack::base())));
+    stack::set_body_flag(true);
+    if (fn.header & Cell::function_trace_flag) tracing::state.on = tracing::state.requested;
+    else if (fn.header & Cell::function_no_trace_flag) tracing::state.on = false;
+    tracing::trace(Event::prolog, 0, -1, &name, nullptr);
+    std::uint32_t caught = 0;
+    if (body.is(TypeId::block)) {
+        caught = runtime::catch_throws(runtime::thrown_return, [&] { eval_block_i(body, true); });
+    } else {
+        stack::set_result_only(unset_cell());
+    }
+    const std::uint32_t exit = caught != 0 ? caught : pending;
+    if (tracing::wanted(Event::epilog)) {
+        const std::uint32_t kept = pending;
+        tracing::trace_event(Event::epilog, 0, -1, &name, nullptr);
+        pending = kept;
+    }
+    if (exit == 0 || exit == runtime::thrown_return || exit == runtime::thrown_exit) {
+        if (caught != 0) runtime::clear_thrown();
+        pending = 0;
+        stack::set_body_flag(false);
+        return;
+    }
+    if (caught != 0) runtime::unwind_to_catch();
+    if (mask != 0) throw_pending();  // native code called us: it cannot poll
+}
+
+// --- Blocks and expressions ------------------------------------------------------------
+
+void eval_block_i(const Cell& blk_in, bool into_caller) {
+    const Cell blk = blk_in;
+    CodeScope scope;
+    const NodeId code = blk.series_node();
+    std::int32_t pos = blk.series_head();
+    stack::push_frame(&body_word(), stack::FrameType::eval, own_frame);
+    tracing::trace(Event::enter, code, pos, nullptr, nullptr);
+    if (pos >= tail_of(code)) {
+        stack::set_result_only(unset_cell());
+    } else {
+        code_cell = blk;
+        code_cell.set_type(TypeId::block);
+        for (;;) {
+            code_cell.set_series_head(pos);
+            pos = eval_expr_i(code, pos, to_tail, false, false, false);
+            if (pending) return;
+            if (pos >= tail_of(code)) break;
+            stack::reset();
+            collector::safe_point();
+        }
+    }
+    tracing::trace(Event::exit, code, tail_of(code), nullptr, stack::base());
+    if (into_caller) stack::return_result();
+    else stack::pop_frame();
+}
+
+std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
+    stack::push_frame(&sw, stack::FrameType::call, own_frame);
+    stack::push(sw);
+    tracing::trace(Event::push, code, pos, nullptr, &sw);
+    ++pos;
+    if (pos >= end) runtime::raise_error(ErrorCategory::script, "need-value", &sw);
+    pos = eval_expr_i(code, pos, end, false, true, false);
+    if (pending) return pos;
+    Cell* base = stack::base();
+    tracing::trace(Event::set, code, pos, &sw, base + 1);
+    word::set_value(*base, base[1]);
+    base = stack::base();
+    base[0] = base[1];
+    stack::keep_first();
+    if (sub) stack::pop_frame();
+    else stack::return_result();
+    return pos;
+}
+
+std::int32_t eval_set_path(const Cell& sp, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
+    tracing::trace(Event::push, code, pos, nullptr, &sp);
+    ++pos;
+    if (pos >= end) runtime::raise_error(ErrorCategory::script, "need-value", &sp);
+    stack::push_frame(&words::word(words::Word::set_path), stack::FrameType::call, own_frame);
+    pos = eval_expr_i(code, pos, end, false, true, false);
+    if (pending) return pos;
+    tracing::trace(Event::set, code, pos, &sp, stack::base());
+    eval_path_i(sp, code, pos, end, true, false, true, false, nullptr);
+    if (pending) return pos;
+    stack::keep_first();  // the set-path's value is the value stored
+    if (sub) stack::pop_frame();
+    else stack::return_result();
+    return pos;
+}
+
+std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
+                         bool literal_functions) {
+    end = clamp_end(code, end);
+    KIV_ASSERT(pos < end, "eval_expression past the end of its code");
+    Cell* const start_top = stack::top();
+    const std::int32_t start = pos;
+    const Cell v = *cell_at(code, pos);
+    tracing::trace(Event::fetch, code, pos, nullptr, &v);
+    switch (v.type()) {
+    case TypeId::paren:
+        stack::push_frame(&body_word(), stack::FrameType::call, own_frame);
+        eval_block_i(v, true);
+        if (pending) return pos + 1;
+        if (sub) stack::pop_frame();
+        else stack::return_result();
+        ++pos;
+        break;
+    case TypeId::set_word:
+        pos = eval_set_word(v, code, pos, end, sub);
+        if (pending) return pos;
+        break;
+    case TypeId::set_path:
+        pos = eval_set_path(v, code, pos, end, sub);
+        if (pending) return pos;
+        break;
+    case TypeId::get_word: {
+        const Cell value = *context::get_word_cell(v);
+        push_or_result(value, sub);
+        tracing::trace(Event::push, code, pos, nullptr, &value);
+        ++pos;
+        break;
+    }
+    case TypeId::lit_word: {
+        Cell w = v;
+        w.set_type(TypeId::word);
+        push_or_result(w, sub);
+        ++pos;
+        break;
+    }
+    case TypeId::word: {
+        const Cell value = *context::get_word_cell(v);
+        const TypeId t = value.type();
+        if (t == TypeId::unset) runtime::raise_error(ErrorCategory::script, "no-value", &v);
+        if (is_function_type(t)) {
+            pos = call_value_i(value, code, pos + 1, end, sub, nullptr, 0, &v, nullptr, 0, false);
+            if (pending) return pos;
+        } else if (t == TypeId::op) {
+            runtime::raise_error(ErrorCategory::script, "no-op-arg", &v);
+        } else {
+            push_or_result(value, sub);
+            tracing::trace(Event::push, code, pos, nullptr, &value);
+            ++pos;
+        }
+        break;
+    }
+    case TypeId::path:
+        pos = eval_path_i(v, code, pos + 1, end, false, false, sub, false, nullptr);
+        if (pending) return pos;
+        break;
+    case TypeId::get_path:
+        pos = eval_path_i(v, code, pos + 1, end, false, true, sub, false, nullptr);
+        break;
+    case TypeId::lit_path: {
+        Cell p = v;
+        p.set_type(TypeId::path);
+        p.set_series_extra(0);
+        push_or_result(p, sub);
+        ++pos;
+        break;
+    }
+    case TypeId::op:
+        runtime::raise_error(ErrorCategory::internal, "not-done");
+    case TypeId::native:
+    case TypeId::action:
+    case TypeId::function:
+    case TypeId::routine:
+        if (literal_functions) {
+            push_or_result(v, sub);
+            ++pos;
+        } else {
+            pos = call_value_i(v, code, pos + 1, end, sub, nullptr, 0, &anon_word(), nullptr, 0,
+                               false);
+            if (pending) return pos;
+        }
+        break;
+    case TypeId::issue:
+        if (pos + 1 < end && cell_at(code, pos + 1)->is(TypeId::block) &&
+            (is_symbol(v, words::id(words::Sym::system)) ||
+             is_symbol(v, words::id(words::Sym::system_global))))
+            runtime::raise_error(ErrorCategory::internal, "kiv-system");
+        [[fallthrough]];
+    default:
+        push_or_result(v, sub);
+        tracing::trace(Event::push, code, pos, nullptr, &v);
+        ++pos;
+        break;
+    }
+
+    // Operators: strictly left to right; the right operand takes no operator.
+    bool infix = false;
+    while (!no_infix && pos < clamp_end(code, end)) {
+        const Cell w = *cell_at(code, pos);
+        if (!w.is(TypeId::word)) break;
+        const Cell* value = peek_word_value(w);
+        if (value == nullptr || !value->is(TypeId::op)) break;
+        tracing::trace(Event::fetch, code, pos, nullptr, &w);
+        Cell fn = *value;
+        const TypeId source = fn.op_source();
+        if (source == TypeId::function || source == TypeId::routine) {
+            fn = *function::extra_cell(fn, function::extra_op);
+        } else {
+            fn.set_type(source);
+        }
+        collector::Root keep(fn);
+        if (!sub && !infix && start_top != stack::base()) *start_top = *stack::base();
+        stack::state.top = start_top;
+        pos = call_value_i(keep.cell(), code, pos + 1, end, true, nullptr, 0, &w, nullptr, 0, true);
+        if (pending) return pos;
+        infix = true;
+    }
+    if (infix && !sub) stack::set_result_only(*start_top);
+    if (!sub && tracing::wanted(Event::expr)) {
+        const Cell ref = block_at(code, start);
+        tracing::trace_event(Event::expr, code, pos, &ref, stack::base());
+    }
+    return pos;
+}
+
+// --- Paths ------------------------------------------------------------------------------
+
+std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std::int32_t end,
+                         bool set, bool get, bool sub, bool pass_through, PathRecord* record) {
+    const Cell path = path_in;
+    const NodeId pnode = path.series_node();
+    const std::int32_t head = path.series_head();
+    if (head >= tail_of(pnode)) runtime::raise_error(ErrorCategory::script, "empty-path");
+    tracing::trace(Event::enter, pnode, head, nullptr, nullptr);
+    Cell* const saved_top = stack::top();
+    // Working cells on the argument stack, where the collector sees them.
+    Cell* const cur = stack::push(none::value);
+    Cell* const parent = stack::push(none::value);
+    Cell* const parent_element = stack::push(none::value);
+    Cell* const selector = stack::push(none::value);
+    Cell* const path_copy = stack::push(path);
+    std::int32_t i = head + 1;
+    if (record != nullptr && record->level > 0) {
+        i = head + record->level;
+        *cur = record->value;
+        *parent = record->container;
+        record->level = 0;
+    } else {
+        const Cell first = *cell_at(pnode, head);
+        tracing::trace(Event::fetch, pnode, head, nullptr, &first);
+        if (!first.is(TypeId::word)) runtime::raise_error(ErrorCategory::script, "word-first", &path);
+        *cur = *context::get_word_cell(first);
+        if (is_function_type(cur->type())) {
+            if (set) runtime::raise_error(ErrorCategory::script, "invalid-path-set", &path);
+            if (get) runtime::raise_error(ErrorCategory::script, "invalid-path-get", &path);
+            const Cell fn = *cur;
+            stack::state.top = saved_top;
+            pos = call_value_i(fn, code, pos, end, sub, &path, head + 1, &first, nullptr, 0, false);
+            if (pending) return pos;
+            tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1);
+            return pos;
+        }
+        if (cur->is(TypeId::unset)) runtime::raise_error(ErrorCategory::script, "unset-path", &path, &first);
+        *parent_element = first;
+    }
+    for (; i < tail_of(pnode); ++i) {
+        const Cell element = *cell_at(pnode, i);
+        const bool last = i + 1 >= tail_of(pnode);
+        if (element.is(TypeId::get_word)) {
+            *selector = *context::get_word_cell(element);
+        } else if (element.is(TypeId::paren)) {
+            if (record != nullptr) {
+                record->level = i - head + 1;
+                record->kind = 4;
+                record->value = *cur;
+                record->container = *parent;
+                stack::state.top = saved_top;
+                return pos;
+            }
+            eval_block_i(element, false);
+            if (pending) return pos;
+            *selector = *(stack::top() - 1);
+            stack::pop(1);
+        } else {
+            *selector = element;
+        }
+        if (selector->is(TypeId::unset))
+            runtime::raise_error(ErrorCategory::script, "invalid-path", &path, &element);
+        PathStep step;
+        step.path = path_copy;
+        step.parent = parent;
+        step.parent_element = parent_element;
+        step.index = i - head;
+        step.pass_through = pass_through;
+        step.get = get;
+        step.last = last;
+        Cell* const result = actions::eval_path_typed(cur, selector, set && last ? stack::base() : nullptr, step);
+        *parent = *cur;
+        *parent_element = element;
+        *cur = *result;
+        if (!set && !get && is_function_type(cur->type())) {
+            const Cell fn = *cur;
+            const Cell owner = *parent;
+            const Cell name = element;
+            stack::state.top = saved_top;
+            pos = call_value_i(fn, code, pos, end, sub, &path, i + 1, &name, &owner, 0, false);
+            if (pending) return pos;
+            tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1);
+            return pos;
+        }
+    }
+    const Cell value = *cur;
+    stack::state.top = saved_top;
+    tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, &value);
+    push_or_result(value, sub);
+    return pos;
+}
+
+}  // namespace
+
+// --- Public entries ----------------------------------------------------------------------
+
+void init() {
+    code_cell = unset_cell();
+    collector::set_root(collector::RootStep::code_position, mark_code_cell);
+    tracing::init();
+}
+
+void eval_block(const Cell& blk, bool into_caller) {
+    eval_block_i(blk, into_caller);
+    if (pending) throw_pending();
+}
+
+void eval_block_tail(const Cell& blk, bool into_caller) { eval_block_i(blk, into_caller); }
+
+std::uint32_t eval_loop_body(const Cell& body) {
+    const std::uint32_t caught =
+        runtime::catch_throws(runtime::thrown_break, [&] { eval_block_i(body, false); });
+    std::uint32_t exit = caught != 0 ? caught : pending;
+    if (exit == runtime::thrown_break || exit == runtime::thrown_continue) {
+        if (caught != 0) runtime::clear_thrown();
+        pending = 0;
+        return exit;
+    }
+    if (caught != 0) runtime::unwind_to_catch();  // return, exit, throw: not the loop's
+    return 0;  // a normal pass, or an exit left pending for the loop's caller
+}
+
+std::int32_t eval_next(NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
+    stack::push_frame(&body_word(), stack::FrameType::call, own_frame);
+    pos = eval_expr_i(code, pos, end, false, sub, false);
+    if (pending) throw_pending();
+    stack::pop_frame();
+    return pos;
+}
+
+std::int32_t do_next(const Cell& blk) {
+    const NodeId code = blk.series_node();
+    const std::int32_t pos = blk.series_head();
+    if (pos >= tail_of(code)) {
+        stack::set_result_only(unset_cell());
+        return pos;
+    }
+    stack::push_frame(&body_word(), stack::FrameType::call, own_frame);
+    const std::int32_t next = eval_expr_i(code, pos, to_tail, false, false, false);
+    if (pending) throw_pending();
+    stack::return_result();
+    return next;
+}
+
+std::int32_t eval_expression(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix,
+                             bool sub, bool literal_functions) {
+    pos = eval_expr_i(code, pos, end, no_infix, sub, literal_functions);
+    if (pending) throw_pending();
+    return pos;
+}
+
+std::int32_t call_value(const Cell& fn, NodeId code, std::int32_t pos, std::int32_t end, bool sub,
+                        const Cell* path, const Cell* name, const Cell* owner, std::uint32_t mode,
+                        bool in_place) {
+    const std::int32_t from = path ? path->series_head() + 1 : 0;
+    pos = call_value_i(fn, code, pos, end, sub, path, from, name, owner, mode, in_place);
+    if (pending) throw_pending();
+    return pos;
+}
+
+std::int32_t fetch_arguments(const Cell& fn, NodeId code, std::int32_t pos, std::int32_t end,
+                             const Cell* path, const Cell* name, std::uint32_t mode, bool in_place) {
+    const std::int32_t from = path ? path->series_head() + 1 : 0;
+    const Cell label = name ? *name : anon_word();
+    pos = fetch_i(fn, code, pos, end, path, from, label, mode, in_place);
+    if (pending) throw_pending();
+    return pos;
+}
+
+std::int32_t eval_path(const Cell& path, NodeId code, std::int32_t pos, std::int32_t end, bool set,
+                       bool get, bool sub, bool pass_through, PathRecord* record) {
+    pos = eval_path_i(path, code, pos, end, set, get, sub, pass_through, record);
+    if (pending) throw_pending();
+    return pos;
+}
+
+void call_function(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t mask) {
+    call_function_i(fn, ctx, name, mask);
+    if (pending) throw_pending();
+}
+
+void call_routine(const Cell& r) {
+    const Cell* code = function::extra_cell(r, function::extra_code);
+    const routine::Entry* entry = code->is(TypeId::integer) ? routine::entry(code->int_value()) : nullptr;
+    if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
+    if (r.header & Cell::routine_flag) {  // takes the argument cells under its own frame
+        Cell* args = stack::base();
+        stack::push_frame(&body_word(), stack::FrameType::call);
+        entry->code(args);
+        stack::pop_frame_reset();
+        return;
+    }
+    entry->code(stack::base());
+}
+
+NodeId argument_cache(const Cell& fn) {
+    const Cell* c = cache_slot(fn);
+    return c->is(TypeId::block) ? c->series_node() : build_cache(fn);
+}
+
+std::uint32_t exit_pending() { return pending; }
+void clear_exit() { pending = 0; }
+
+void hand_over_exit(std::uint32_t thrown) {
+    if (stack::exit_polled()) {
+        pending = thrown;
+        return;
+    }
+    stack::hand_over(thrown);
+}
+
+void throw_pending() {
+    const std::uint32_t value = pending;
+    pending = 0;
+    stack::hand_over(value);
+}
+
+const Cell& current_code() { return code_cell; }
+
+}  // namespace kiv::interpreter

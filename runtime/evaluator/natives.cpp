@@ -1,0 +1,46 @@
+// The natives table: entry functions by 1-based index, filled at start-up.
+#include "runtime/evaluator/natives.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/runtime_error.h"
+#include "runtime/tracked_heap.h"
+
+namespace kiv::natives {
+namespace {
+
+Entry* table = nullptr;       // table_size slots, on the tracked heap
+std::int32_t next_index = 1;  // 1-based index of the next append
+Cell scratch{};               // a copy: the root block's cells move as it grows
+
+}  // namespace
+
+void init() {
+    table = static_cast<Entry*>(runtime::alloc_tracked_zeroed(  // the tracked heap is fresh at each boot
+        static_cast<std::int32_t>(sizeof(Entry)) * table_size));
+    next_index = 1;
+    scratch = *block::make_fixed_in(nullptr, 32);
+}
+
+std::int32_t append(Entry e) {
+    if (next_index > table_size)  // a fixed table: only a runtime fault can overfill it
+        runtime::report_runtime_error(runtime::error_assertion, KIV_CALLER_ADDRESS());
+    table[next_index - 1] = e;
+    return next_index++;
+}
+
+void set(Native index, Entry e) {
+    const std::int32_t n = static_cast<std::int32_t>(index);
+    table[n - 1] = e;
+    if (n >= next_index) next_index = n + 1;
+}
+
+std::int32_t count() { return next_index; }
+
+Entry entry(std::int32_t n) {
+    if (table == nullptr || n < 1 || n > table_size) return nullptr;
+    return table[n - 1];
+}
+
+const Cell& print_scratch() { return scratch; }
+
+}  // namespace kiv::natives

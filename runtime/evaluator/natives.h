@@ -1,0 +1,70 @@
+// The natives table: the entry functions of the language's built-in functions,
+// reached by the 1-based index a native! value holds. The index is a stored
+// format (boot data, Kivbin), so entries are appended in the fixed order below.
+// Every native follows one calling convention (below); the natives themselves
+// live in the natives modules, which fill this table at start-up.
+#pragma once
+
+#include "runtime/cell.h"
+
+#include <cstdint>
+
+namespace kiv::natives {
+
+// Calling convention shared by all natives:
+// - the caller has pushed a call frame and the argument cells: the plain
+//   arguments in spec order (argument i is the cell at base + i), then the
+//   arguments of the refinements in use; a refinement has no cell of its own;
+// - check: 0 from the interpreter (arguments already tested against the
+//   spec's typesets), 1 from native callers, which the native must check;
+// - refinements: one entry per refinement in spec order, -1 when unused,
+//   else the index from the base of its first argument cell (null when the
+//   native has no refinements);
+// - the result is left in the cell at the base (the frame's result slot).
+using Entry = void (*)(bool check, const std::int32_t* refinements);
+
+// Slots of the table, and the natives the runtime defines.
+inline constexpr std::int32_t table_size = 120;
+inline constexpr std::int32_t native_count = 107;
+
+// The natives by index (1-based; a stored format). ORDER NATIVES
+enum class Native : std::int32_t {
+    if_ = 1, unless, either, any, all, while_, until, loop, repeat, forever,
+    foreach, forall, remove_each, func, function, does, has, switch_, case_, do_,
+    get, set, print, prin, equal_q, not_equal_q, strict_equal_q, lesser_q, greater_q,
+    lesser_or_equal_q, greater_or_equal_q, same_q, not_, type_q, reduce, compose, stats,
+    bind, in, parse, union_, intersect, unique, difference, exclude, complement_q,
+    dehex, enhex, negative_q, positive_q, max, min, shift, to_hex, sine, cosine,
+    tangent, arcsine, arccosine, arctangent, arctangent2, nan_q, log_2, log_10, log_e,
+    exp, square_root, construct, value_q, try_, uppercase, lowercase, as_pair,
+    as_point2d, as_point3d, as_money, break_, continue_, exit, return_, throw_, catch_,
+    extend, debase, to_local_file, wait, checksum, unset, new_line, new_line_q, enbase,
+    context_q, set_env, get_env, list_env, now, sign_q, as, call, zero_q, size_q,
+    browse, compress, decompress, recycle, transcode, apply,
+};
+static_assert(static_cast<std::int32_t>(Native::apply) == native_count);
+
+// Makes the empty table (count 1: the next append gets index 1) and the
+// 32-cell scratch block of `print`.
+void init();
+// Appends an entry; returns its 1-based index. More than table_size appends
+// is a fault of the runtime (runtime error).
+std::int32_t append(Entry entry);
+// Stores entry at its fixed index, for modules that fill the table out of
+// order; the count grows to cover it.
+void set(Native index, Entry entry);
+// The index the next append receives.
+std::int32_t count();
+// The entry of 1-based index n, or null for an empty or out-of-range slot.
+Entry entry(std::int32_t n);
+// The scratch block of `print`.
+const Cell& print_scratch();
+
+// --- Helpers for native bodies -------------------------------------------------
+
+// True when the refinement at position i of the array is in use.
+inline bool used(const std::int32_t* refinements, int i) {
+    return refinements != nullptr && refinements[i] >= 0;
+}
+
+}  // namespace kiv::natives

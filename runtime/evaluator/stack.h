@@ -1,0 +1,256 @@
+// The argument stack and the call-frame stack: every call's arguments sit from
+// the current base, the cell at the base is its result slot; every active call
+// has a frame record. Non-local exits reset both stacks to the receiving frame
+// first, then reach its C++ code as a runtime::Thrown or, when every frame in
+// between polls, as the interpreter's pending exit. begin <= base <= top < end.
+#pragma once
+
+#include "runtime/cell.h"
+#include "runtime/memory.h"
+
+#include <cstdint>
+
+namespace kiv::stack {
+
+inline constexpr std::int32_t argument_cells = 20000;   // cells of the argument stack
+inline constexpr std::int32_t frame_capacity = 12000;   // call-frame records
+inline constexpr std::int32_t frame_storage_cells = 18000;  // 12,000 records of 24 bytes
+
+// Frame types (flags bits 24-27); the receiver of each exit is named by type.
+enum class FrameType : std::uint32_t {
+    function = 1,   // a function owning a stack context; popping restores its values
+    call = 2,       // any other call; with the body flag, a function body
+    try_ = 4,       // catches errors
+    barrier = 5,    // catches errors; every other exit reaching it becomes an error
+    catch_ = 6,     // catches `throw`
+    eval = 7,       // the block evaluator (always interpreted)
+    loop = 8,       // catches `break` and `continue`
+};
+
+// One call frame.
+//   flags:  31  30  29  28  27 .. 24  23 ............................... 0
+//          [IN][  ][PL][BD][  type  ][                 0                  ]
+//   IN pushed by the interpreter; PL the code that pushed the frame checks for a
+//   pending exit after each evaluation (exit_polled); BD a function body, the
+//   target of return and exit.
+// The symbol is a word of its own, so every symbol id fits.
+struct Frame {
+    std::uint32_t flags;
+    std::uint32_t symbol;            // symbol id of the called word
+    std::uint32_t caller_base;       // argument-stack index of the caller's base
+    std::uint32_t word_context;      // the called word's context node (its binding)
+    std::uint32_t function_context;  // type function only: the function's context node
+    std::uint32_t saved_values;      // type function only: that context's value storage at push
+
+    static constexpr std::uint32_t type_shift = 24;
+    static constexpr std::uint32_t type_mask = 0x0F000000;
+    static constexpr std::uint32_t body_flag = 0x10000000;
+    static constexpr std::uint32_t poll_flag = 0x20000000;
+    static constexpr std::uint32_t interpreted_flag = 0x80000000;
+
+    FrameType type() const { return static_cast<FrameType>((flags & type_mask) >> type_shift); }
+    bool body() const { return (flags & body_flag) != 0; }
+    bool polls() const { return (flags & poll_flag) != 0; }
+    bool interpreted() const { return (flags & interpreted_flag) != 0; }
+};
+static_assert(sizeof(Frame) == 24);
+
+// The stacks' pointers. Both storages are fixed buffers, so the pointers stay
+// valid for the whole run.
+struct State {
+    Cell* begin = nullptr;
+    Cell* base = nullptr;
+    Cell* top = nullptr;             // next free cell
+    Cell* end = nullptr;
+    Frame* frames_begin = nullptr;
+    Frame* frames_top = nullptr;     // next free record
+    Frame* frames_end = nullptr;
+    Frame* throw_start = nullptr;    // where `throw` began unwinding, for `where`
+    bool exit_polled = false;        // see exit_polled()
+    std::uint32_t body_symbol = 0;   // <body>
+    std::uint32_t anon_symbol = 0;   // <anon>
+    NodeId argument_node = 0;
+    NodeId frame_node = 0;
+};
+inline State state;
+
+// --- Start-up ------------------------------------------------------------------
+
+// Appends the argument stack's and the frame stack's fixed blocks to the root
+// block (in that order). Once, after the root block.
+void make_storage();
+// Sets the pointers, caches the <body> and <anon> symbols, installs the
+// collector roots and hands the argument stack to the contexts. Needs the
+// storage and the runtime words.
+void init();
+
+// --- Argument stack ----------------------------------------------------------
+
+// Raises internal stack-overflow after dropping five cells (the process survives).
+[[noreturn]] void argument_overflow();
+
+inline Cell* base() { return state.base; }
+inline Cell* top() { return state.top; }
+// Argument i of the current call (0 is the result slot).
+inline Cell* arg(std::int32_t i) { return state.base + i; }
+// Argument-stack index of a cell.
+inline std::uint32_t index_of(const Cell* cell) { return static_cast<std::uint32_t>(cell - state.begin); }
+inline Cell* cell_at(std::uint32_t index) { return state.begin + index; }
+
+// Copies value to the top and advances it; returns the new cell.
+inline Cell* push(const Cell& value) {
+    Cell* cell = state.top;
+    *cell = value;
+    if (++state.top >= state.end) argument_overflow();
+    return cell;
+}
+// Advances the top by one cell; returns the old top for the caller to fill.
+inline Cell* push_slot() {
+    Cell* cell = state.top;
+    if (++state.top >= state.end) argument_overflow();
+    return cell;
+}
+// Drops count cells, never below begin.
+inline void pop(std::int32_t count) {
+    state.top = state.top - count < state.begin ? state.begin : state.top - count;
+}
+// top := base (an empty argument list); returns base.
+inline Cell* reset() { return state.top = state.base; }
+// top := base + 1 (only the result slot stays); returns base.
+inline Cell* keep_first() { state.top = state.base + 1; return state.base; }
+// Copies value into the result slot; the top stays.
+inline void set_result(const Cell& value) { *state.base = value; }
+// Copies value into the result slot and keeps only it.
+inline void set_result_only(const Cell& value) { *state.base = value; state.top = state.base + 1; }
+// The cell below the top, or begin when the stack is empty.
+inline Cell* last_value() { return state.top > state.begin ? state.top - 1 : state.begin; }
+inline TypeId last_type() { return last_value()->type(); }
+inline bool last_is_function() {
+    const TypeId t = last_type();
+    return t == TypeId::function || t == TypeId::routine;
+}
+
+// --- Frames --------------------------------------------------------------------
+
+// The top frame, or null when the frame stack is empty.
+inline Frame* top_frame() { return state.frames_top > state.frames_begin ? state.frames_top - 1 : nullptr; }
+// Frames on the stack.
+inline std::int32_t frame_depth() { return static_cast<std::int32_t>(state.frames_top - state.frames_begin); }
+
+// The generic push: a frame of type with extra flag bits, labelled by word (a
+// word cell; null labels it <anon>). The arguments pushed from now on are the
+// callee's: base := top. Returns the new base. A full frame stack raises
+// internal stack-overflow and writes nothing.
+Cell* push_frame(const Cell* word, FrameType type, std::uint32_t flags = 0);
+// A function frame: saves the context's value storage (ctx 0: none).
+Cell* push_function_frame(const Cell* word, NodeId ctx);
+Cell* push_interpreted_function_frame(const Cell* word, NodeId ctx);
+inline Cell* push_call_frame(const Cell* word) { return push_frame(word, FrameType::call); }
+inline Cell* push_interpreted_call_frame(const Cell* word) {
+    return push_frame(word, FrameType::call, Frame::interpreted_flag);
+}
+inline Cell* push_try_frame(const Cell* word) { return push_frame(word, FrameType::try_); }
+inline Cell* push_barrier_frame(const Cell* word) { return push_frame(word, FrameType::barrier); }
+inline Cell* push_catch_frame(const Cell* word) { return push_frame(word, FrameType::catch_); }
+inline Cell* push_eval_frame(const Cell* word) {
+    return push_frame(word, FrameType::eval, Frame::interpreted_flag);
+}
+inline Cell* push_loop_frame(const Cell* word) { return push_frame(word, FrameType::loop); }
+// Points the stack context's values at the current base (the arguments
+// already pushed become the function's argument and local slots), then
+// pushes a call frame with the body flag.
+Cell* push_body_frame(const Cell* word, NodeId ctx);
+
+// Flag edits on the top frame.
+void set_body_flag(bool on);
+void set_interpreted_flag();
+void set_poll_flag();
+// Sets the body flag of the frame below the top; null when it was already set,
+// else that frame (for clear_body_flag). Serves `do` running a function body.
+Frame* mark_caller_body();
+void clear_body_flag(Frame* frame);
+// Walks down from the frame below start (null: the top frame): true at the
+// first interpreted frame; false at the bottom, or at the first frame when
+// only_first is set and it is not interpreted.
+bool interpreted_frame_q(const Frame* start, bool only_first);
+
+// Frame pops; base becomes the caller's again. The *function* pops restore the
+// function context's value storage. pop_frame and pop_function_frame keep the
+// callee's result as the caller's last value (top := callee base + 1);
+// return_* also copy it into the caller's result slot; *_reset drop it (top :=
+// the caller's base).
+void pop_frame();
+void pop_function_frame();
+void return_result();
+void return_function_result();
+void pop_frame_reset();
+void pop_function_frame_reset();
+// Pops any frame, restoring a function frame's values; drops the result
+// (top := callee base). An emptied frame stack resets base and top to begin.
+void pop_any_frame();
+
+// --- Unwinding -------------------------------------------------------------------
+
+// Pops frames down to the nearest frame of type (or a barrier, or the bottom
+// record, which always stays); keep leaves the found frame's own base current,
+// else its caller's. See the .cpp for the pointer rules.
+void unwind(FrameType type, bool keep);
+// Unwinds to the nearest frame of type, copies the current result into that
+// frame's result slot and makes its base current with no arguments.
+void unwind_to_frame(FrameType type);
+inline void unwind_to_loop(bool keep) { unwind(FrameType::loop, keep); }
+
+// The bodies of break/continue, return/exit and throw. Each resets the stacks
+// to its receiver (a loop, a function body, a catch frame) and stores the
+// result there, then returns the thrown value for the caller to hand over
+// (hand_over, or the interpreter's pending exit when exit_polled()). A barrier
+// or the bottom raises throw error break/continue/return/throw with the stacks
+// as they were. value: the refinement's value stands at the base.
+std::uint32_t unwind_break(bool value, bool continue_);
+std::uint32_t unwind_return(bool value);
+// thrown: the exit value (runtime::thrown_throw for `throw`); the thrown
+// value and its /name stand at the base and the cell after it.
+std::uint32_t unwind_throw(std::uint32_t thrown);
+// After a try body: an error! last value becomes the result; top := base + 1.
+void keep_try_result();
+
+// The end of every raised error: fills the error's where and stack (through
+// error_annotation_hook), unwinds to the nearest try or barrier frame (popping
+// it too), pushes a copy of the error and throws runtime::thrown_error. With
+// no such frame the error is uncaught: its form goes to standard error and the
+// process exits with status 254.
+[[noreturn]] void throw_error(const Cell& error);
+// Installed by the error! module: stores where (when the field is none) and
+// the frame depth as the stack field (unless it holds a block!).
+inline void (*error_annotation_hook)(Cell& error, const Cell& where, std::int32_t frame_depth) = nullptr;
+// Installed by the error! module: forms an error for the uncaught-error report
+// (appends to the text of out). Without it the report names only the error.
+inline void (*error_form_hook)(Cell& error, NodeId out) = nullptr;
+
+// --- Handing exits over -------------------------------------------------------
+
+// True when every frame from the top (at the last unwind_break, unwind_return
+// or unwind_throw) down to the receiver had the poll flag: the exit may then
+// travel as a pending state (interpreter.h) instead of a C++ throw.
+inline bool exit_polled() { return state.exit_polled; }
+// Hands an exit to its receiver as a C++ throw (runtime::throw_value).
+[[noreturn]] void hand_over(std::uint32_t thrown);
+
+// --- Reports ---------------------------------------------------------------------
+
+// The word of the function in which an error arose: from the throw-start frame
+// (cleared) or the top, the first frame not named <body> or <anon>; the word
+// <not-found> when there is none.
+Cell calling_function_word();
+// The call trace up to, not including, frame end_depth: the words of the
+// frames (not <body>/<anon>; at level 1 only those whose value is a
+// function!). form_call_trace appends them to the text of out, each followed
+// by a blank, and returns the budget left; collect_call_trace appends the
+// words to blk.
+std::int32_t form_call_trace(std::int32_t level, std::int32_t end_depth, NodeId out, std::int32_t limit);
+void collect_call_trace(std::int32_t level, const Cell& blk, std::int32_t end_depth);
+// For each frame from the top down (bottom record excluded) not named
+// <body>/<anon>: its word and the argument-stack index of its caller base.
+void collect_frame_words(const Cell& blk);
+
+}  // namespace kiv::stack

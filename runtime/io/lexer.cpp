@@ -1,0 +1,1217 @@
+// The lexer driver and scanner: the byte-class table and the 65-state
+// automaton, the token loop, the value stack with its open-series markers,
+// events to a /trace callback and the syntax-error routine. Loaders of the
+// token classes live in lexer_loaders.cpp. Every run either loads, or raises a
+// syntax error carrying its line; each pass of the loop consumes input.
+#include "runtime/io/lexer.h"
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/io/lexer_state.h"
+#include "runtime/raise.h"
+#include "runtime/unicode.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <vector>
+
+namespace kiv::lexer {
+
+namespace {
+
+// --- Byte classes ---------------------------------------------------------------
+
+enum Class : std::uint8_t {
+    c_blank, c_lf, c_digit, c_zero, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace,
+    c_rbrace, c_quote, c_hash, c_apos, c_colon, c_x, c_t, c_h, c_e, c_upper_e, c_hex_lower,
+    c_hex_upper, c_slash, c_backslash, c_lt, c_gt, c_eq, c_percent, c_comma, c_semicolon, c_at,
+    c_dot, c_dollar, c_plus, c_minus, c_caret, c_control, c_continuation, c_word, c_bad, c_end,
+};
+constexpr int class_count = 40;
+constexpr int state_count = 65;
+constexpr std::uint8_t final_base = 66;
+constexpr int token_class_count = 36;
+
+constexpr std::uint8_t tk(int token_class) { return static_cast<std::uint8_t>(final_base + token_class); }
+
+struct Tables {
+    std::array<std::uint32_t, 256> char_class{};
+    std::array<std::array<std::uint8_t, class_count>, state_count> next{};
+    std::array<bool, 256> point_body{};
+    std::array<bool, class_count> path_end{};
+};
+
+using Set = std::initializer_list<Class>;
+constexpr Set digits = {c_digit, c_zero};
+// The delimiters that end most tokens (blank, LF, brackets, braces, quote...).
+constexpr Set delims = {c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace,
+                        c_rbrace, c_quote, c_semicolon, c_control, c_end};
+
+struct RowBuilder {
+    std::array<std::uint8_t, class_count>& row;
+    RowBuilder& on(Set classes, std::uint8_t to) {
+        for (Class c : classes) row[c] = to;
+        return *this;
+    }
+    RowBuilder& on(Class c, std::uint8_t to) { row[c] = to; return *this; }
+};
+
+Tables build_tables() {
+    Tables t;
+    auto& cc = t.char_class;
+    for (int b = 0; b < 256; ++b) cc[static_cast<std::size_t>(b)] = c_word;
+    auto set = [&](int b, Class c, std::uint32_t flags = 0) {
+        cc[static_cast<std::size_t>(b)] = static_cast<std::uint32_t>(c) | flags;
+    };
+    set('\t', c_blank); set('\r', c_blank); set(' ', c_blank); set('\n', c_lf);
+    for (int b = '1'; b <= '9'; ++b) set(b, c_digit);
+    set('0', c_zero); set('[', c_lbracket); set(']', c_rbracket); set('(', c_lparen);
+    set(')', c_rparen); set('{', c_lbrace); set('}', c_rbrace); set('"', c_quote);
+    set('#', c_hash, flag_hash); set('\'', c_apos, flag_quote); set(':', c_colon, flag_colon);
+    set('x', c_x); set('X', c_x); set('T', c_t); set('h', c_h);
+    set('e', c_e, flag_exponent); set('E', c_upper_e, flag_exponent);
+    for (int b : {'a', 'b', 'c', 'd', 'f'}) set(b, c_hex_lower);
+    for (int b : {'A', 'B', 'C', 'D', 'F'}) set(b, c_hex_upper);
+    set('/', c_slash); set('\\', c_backslash); set('<', c_lt, flag_lt); set('>', c_gt, flag_gt);
+    set('=', c_eq); set('%', c_percent, flag_percent); set(',', c_comma, flag_comma);
+    set(';', c_semicolon); set('@', c_at); set('.', c_dot, flag_dot); set('$', c_dollar);
+    set('+', c_plus, flag_sign); set('-', c_minus, flag_sign); set('^', c_caret, flag_escape);
+    for (int b = 1; b <= 0x1F; ++b)
+        if (b != '\t' && b != '\n' && b != '\r') set(b, c_control);
+    for (int b = 0x7F; b <= 0xBF; ++b) set(b, c_continuation);
+    for (int b = 0xC2; b <= 0xEF; ++b) set(b, c_word, 0x40000000);
+    for (int b = 0xF0; b <= 0xF7; ++b) set(b, c_word, 0x80000000);
+    for (int b : {0xC0, 0xC1}) set(b, c_bad);
+    for (int b = 0xF8; b <= 0xFF; ++b) set(b, c_bad);
+    set(0, c_end, flag_end);
+
+    auto row = [&](int state, std::uint8_t other) {
+        auto& r = t.next[static_cast<std::size_t>(state)];
+        r.fill(other);
+        return RowBuilder{r};
+    };
+    const std::uint8_t T1 = tk(1);
+    const Set hexish = {c_x, c_t, c_h, c_e, c_upper_e, c_hex_lower, c_hex_upper};
+    row(0, 52).on({c_blank, c_lf, c_control}, 0).on(c_semicolon, 1).on(c_quote, 2)
+        .on(c_percent, 6).on(c_slash, 13).on(c_hash, 16).on(digits, 23).on(c_dollar, 36)
+        .on({c_upper_e, c_hex_upper}, 40).on(c_lt, 43).on({c_plus, c_minus}, 47).on(c_dot, 49)
+        .on({c_apos, c_colon}, 51).on(c_at, 57).on(c_eq, 58).on(c_end, tk(0))
+        .on({c_rbrace, c_backslash, c_continuation, c_bad}, T1).on(c_lbracket, tk(2))
+        .on(c_rbracket, tk(3)).on(c_lparen, tk(4)).on(c_rparen, tk(5)).on(c_lbrace, tk(6))
+        .on(c_comma, tk(12));
+    row(1, 1).on(c_bad, T1).on({c_lf, c_end}, tk(11));
+    row(2, 2).on(c_caret, 3).on({c_lf, c_bad, c_end}, T1).on(c_quote, tk(13));
+    row(3, 2).on({c_bad, c_end}, T1);
+    row(4, 4).on(c_caret, 5).on({c_bad, c_end}, T1).on(c_lbrace, tk(6)).on(c_rbrace, tk(7));
+    row(5, 4).on({c_bad, c_end}, T1);
+    row(6, 7).on(c_quote, 8).on(c_percent, 9).on(c_lbrace, 10).on(c_colon, 54).on(c_bad, T1)
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_rbrace, c_semicolon,
+             c_at, c_control, c_end}, tk(14));
+    row(7, 7).on({c_quote, c_bad}, T1)
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace,
+             c_colon, c_semicolon, c_at, c_end}, tk(19));
+    row(8, 8).on({c_lf, c_bad, c_end}, T1).on(c_quote, tk(19));
+    row(9, 7).on(c_percent, 9).on(c_lbrace, 10).on(c_bad, T1)
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_rbrace, c_quote,
+             c_backslash, c_semicolon, c_control, c_end}, tk(14));
+    row(10, 10).on(c_rbrace, 11).on({c_bad, c_end}, T1);
+    row(11, 10).on(c_rbrace, 11).on(c_percent, 12).on({c_bad, c_end}, T1);
+    row(12, T1).on(c_percent, 12)
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_quote, c_lt,
+             c_semicolon, c_control, c_end}, tk(34));
+    row(13, 14).on(c_slash, 15).on(c_colon, 53).on({c_comma, c_bad}, T1)
+        .on(delims, tk(14)).on({c_hash, c_at}, tk(14));
+    row(14, 14).on({c_colon, c_comma, c_bad}, T1).on(delims, tk(17)).on({c_slash, c_at}, tk(17));
+    row(15, 52).on(c_slash, 15).on({c_percent, c_comma, c_dollar, c_bad}, T1)
+        .on(delims, tk(14)).on({c_hash, c_at}, tk(14));
+    row(16, 22).on(c_lbrace, 17).on(c_quote, 19).on(c_lparen, 21)
+        .on({c_blank, c_lf, c_rbracket, c_rparen, c_rbrace, c_colon, c_lt, c_gt, c_comma, c_bad}, T1)
+        .on(c_lbracket, tk(8)).on({c_semicolon, c_at, c_control, c_end}, tk(15));
+    row(17, T1).on({c_blank, c_lf, c_digit, c_zero, c_x, c_t, c_h, c_e, c_upper_e, c_hex_lower,
+                    c_hex_upper, c_slash, c_eq, c_plus, c_word}, 17)
+        .on(c_semicolon, 18).on(c_rbrace, tk(20));
+    row(18, 18).on(c_lf, 17).on({c_bad, c_end}, T1);
+    row(19, 19).on(c_caret, 20).on({c_bad, c_end}, T1).on(c_quote, tk(18));
+    row(20, 19).on({c_bad, c_end}, T1);
+    row(21, 21).on({c_bad, c_end}, T1).on(c_rparen, tk(10));
+    row(22, 22).on({c_colon, c_slash, c_bad}, T1).on(delims, tk(15)).on(c_at, tk(15));
+    row(23, tk(16)).on(c_hash, 16).on({c_digit, c_zero, c_apos}, 23).on(c_dot, 24).on(c_e, 26)
+        .on(c_upper_e, 27).on({c_t, c_slash, c_minus}, 30).on(c_colon, 31).on(c_x, 33)
+        .on(c_hex_upper, 39).on(c_h, 42).on(c_at, 56)
+        .on({c_hex_lower, c_backslash, c_gt, c_eq, c_dollar, c_plus, c_caret, c_continuation,
+             c_word, c_bad}, T1)
+        .on(c_percent, tk(21));
+    row(24, T1).on({c_digit, c_zero, c_apos}, 25).on({c_e, c_upper_e}, 26).on(c_hash, 28)
+        .on(c_x, 33).on(c_percent, tk(21)).on(delims, tk(22)).on({c_slash, c_lt, c_comma}, tk(22));
+    row(25, tk(22)).on({c_digit, c_zero, c_apos}, 25).on({c_e, c_upper_e}, 26).on(c_dot, 29)
+        .on(c_x, 33).on(c_at, 56)
+        .on({c_hash, c_t, c_h, c_hex_lower, c_hex_upper, c_backslash, c_gt, c_eq, c_dollar,
+             c_plus, c_minus, c_caret, c_continuation, c_word, c_bad}, T1)
+        .on(c_percent, tk(21));
+    row(26, T1).on({c_digit, c_zero, c_plus, c_minus}, 26).on(c_at, 56).on(delims, tk(22))
+        .on({c_colon, c_slash, c_lt, c_comma}, tk(22));
+    row(27, tk(22)).on({c_plus, c_minus}, 26).on(digits, 27).on(c_dot, 29)
+        .on({c_upper_e, c_hex_upper}, 40).on(c_h, 42).on(c_at, 56)
+        .on({c_hash, c_apos, c_x, c_t, c_e, c_hex_lower, c_backslash, c_gt, c_eq, c_semicolon,
+             c_dollar, c_caret, c_continuation, c_word, c_bad}, T1)
+        .on(c_percent, tk(21));
+    row(28, tk(23)).on(hexish, 28)
+        .on({c_gt, c_eq, c_dot, c_plus, c_minus, c_continuation, c_word}, 28)
+        .on({c_hash, c_apos, c_colon, c_percent, c_at, c_dollar, c_caret, c_bad}, T1)
+        .on(c_digit, tk(22));
+    row(29, T1).on({c_digit, c_zero, c_dot}, 29).on(delims, tk(24))
+        .on({c_colon, c_slash, c_lt}, tk(24));
+    row(30, 30).on({c_percent, c_comma, c_at, c_caret, c_continuation, c_bad}, T1)
+        .on(delims, tk(25)).on({c_lt, c_dollar}, tk(25));
+    row(31, T1).on(digits, 32);
+    row(32, T1).on({c_digit, c_zero, c_colon, c_dot}, 32).on(delims, tk(28))
+        .on({c_slash, c_lt}, tk(28));
+    row(33, T1).on({c_digit, c_zero, c_plus, c_minus}, 34).on(c_at, 56);
+    row(34, T1).on({c_digit, c_zero, c_e, c_upper_e, c_dot}, 34).on(c_at, 56)
+        .on(delims, tk(26)).on({c_colon, c_slash, c_lt}, tk(26));
+    row(35, T1).on({c_blank, c_digit, c_zero, c_rbracket, c_hash, c_e, c_upper_e, c_hex_lower,
+                    c_hex_upper, c_comma, c_dot, c_plus, c_minus, c_word}, 35)
+        .on(c_rparen, tk(27));
+    row(36, T1).on(digits, 37);
+    row(37, T1).on({c_digit, c_zero, c_apos}, 37).on(c_dot, 38).on(delims, tk(29))
+        .on({c_hash, c_colon, c_slash, c_lt}, tk(29));
+    row(38, T1).on({c_digit, c_zero, c_apos}, 38).on(delims, tk(29))
+        .on({c_hash, c_colon, c_slash, c_lt}, tk(29));
+    row(39, T1).on({c_digit, c_zero, c_upper_e, c_hex_upper}, 39).on(c_h, 41).on(c_at, 56);
+    row(40, tk(14)).on(c_dollar, 37).on({c_digit, c_zero, c_upper_e, c_hex_upper}, 40)
+        .on(c_h, 41)
+        .on({c_apos, c_x, c_t, c_e, c_hex_lower, c_lt, c_gt, c_eq, c_dot, c_plus, c_minus,
+             c_caret, c_continuation, c_word}, 52)
+        .on(c_colon, 53).on(c_at, 56).on({c_percent, c_comma, c_bad}, T1).on(c_slash, tk(9));
+    row(41, 52).on(c_dollar, 37).on(c_colon, 53).on(c_at, 56)
+        .on({c_hash, c_percent, c_comma, c_bad}, T1).on(c_slash, tk(9))
+        .on(delims, tk(33)).on(c_backslash, tk(33));
+    row(42, T1).on(c_dollar, 37).on(c_at, 56).on(c_slash, tk(9)).on(delims, tk(33))
+        .on({c_backslash, c_lt}, tk(33));
+    row(43, 44).on(c_lt, 43).on(c_apos, 46).on({c_gt, c_eq, c_minus}, 52).on(c_colon, 53)
+        .on(c_bad, T1).on(delims, tk(14));
+    row(44, 44).on(c_quote, 45).on(c_apos, 46).on({c_bad, c_end}, T1).on(c_gt, tk(30));
+    row(45, 45).on(c_quote, 44).on({c_bad, c_end}, T1);
+    row(46, 46).on(c_apos, 44).on({c_bad, c_end}, T1);
+    row(47, 52).on(digits, 23).on(c_dollar, 37).on(c_dot, 49)
+        .on({c_apos, c_percent, c_caret, c_bad}, T1).on(c_slash, tk(9)).on(delims, tk(14))
+        .on({c_hash, c_backslash}, tk(14));
+    row(48, 52).on({c_apos, c_percent, c_dollar, c_caret, c_bad}, T1).on(c_slash, tk(9))
+        .on(delims, tk(14)).on({c_hash, c_backslash}, tk(14));
+    row(49, 52).on({c_digit, c_zero, c_plus, c_minus}, 50).on(c_colon, 53).on(c_at, 56)
+        .on({c_percent, c_comma, c_dollar, c_bad}, T1).on(c_slash, tk(9)).on(delims, tk(14))
+        .on({c_hash, c_backslash}, tk(14));
+    row(50, T1).on(c_x, 33).on({c_digit, c_zero, c_e, c_upper_e, c_plus, c_minus}, 50)
+        .on(c_at, 56).on(c_percent, tk(21))
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace,
+             c_quote, c_colon, c_slash, c_lt, c_control, c_end}, tk(22));
+    row(51, T1).on(c_slash, 13).on(c_lt, 43).on({c_plus, c_minus}, 48).on(hexish, 52)
+        .on({c_gt, c_dot, c_caret, c_continuation, c_word}, 52).on(c_percent, 54).on(c_eq, 58);
+    row(52, 52).on(c_dollar, 36).on(c_colon, 53).on(c_at, 56)
+        .on({c_percent, c_comma, c_bad}, T1).on(c_slash, tk(9)).on(delims, tk(14))
+        .on({c_hash, c_backslash, c_lt}, tk(14));
+    row(53, 55).on({c_lt, c_bad}, T1).on(delims, tk(14)).on(c_backslash, tk(14));
+    row(54, T1).on(c_percent, 54)
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace,
+             c_backslash, c_semicolon, c_control, c_end}, tk(14));
+    row(55, 55).on({c_gt, c_caret, c_bad}, T1).on(delims, tk(31)).on({c_backslash, c_lt}, tk(31));
+    row(56, tk(32)).on(digits, 56).on(hexish, 56)
+        .on({c_percent, c_dot, c_plus, c_minus, c_continuation, c_word}, 56)
+        .on({c_hash, c_apos, c_colon, c_gt, c_eq, c_comma, c_at, c_dollar, c_caret, c_bad}, T1);
+    row(57, 57).on({c_hash, c_apos, c_backslash, c_gt, c_eq, c_comma, c_at, c_dollar, c_caret,
+                    c_bad}, T1)
+        .on(delims, tk(35)).on(c_lt, tk(35));
+    row(58, 52).on({c_hash, c_percent, c_comma, c_at, c_dollar, c_bad}, T1).on(c_slash, tk(9))
+        .on(delims, tk(14)).on({c_colon, c_backslash}, tk(14));
+    row(59, T1).on(c_quote, 2).on(c_dollar, 36).on(c_lt, 43).on(c_at, 57).on(digits, 60)
+        .on({c_apos, c_colon}, 61).on(hexish, 62)
+        .on({c_gt, c_eq, c_dot, c_continuation, c_word}, 62).on(c_hash, 63)
+        .on({c_plus, c_minus}, 64).on(c_lparen, tk(4)).on(c_rparen, tk(5));
+    row(60, T1).on(c_dot, 24).on({c_e, c_upper_e}, 26).on(c_x, 33).on(c_at, 56)
+        .on({c_digit, c_zero, c_apos}, 60).on(delims, tk(16)).on({c_colon, c_slash, c_lt}, tk(16))
+        .on(c_percent, tk(21));
+    row(61, T1).on(hexish, 62)
+        .on({c_lt, c_gt, c_eq, c_dot, c_plus, c_minus, c_continuation, c_word}, 62);
+    row(62, 62).on(c_dollar, 36).on(c_at, 56).on({c_hash, c_percent, c_comma, c_bad}, T1)
+        .on(delims, tk(14)).on({c_colon, c_slash, c_backslash}, tk(14));
+    row(63, 22).on(c_quote, 19).on(c_lbracket, 21)
+        .on({c_blank, c_lf, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace, c_colon, c_slash,
+             c_lt, c_gt, c_eq, c_comma, c_semicolon, c_at, c_control, c_bad, c_end}, T1);
+    row(64, tk(14)).on(c_dollar, 36).on(c_at, 56).on(digits, 60).on(hexish, 62)
+        .on({c_gt, c_eq, c_dot, c_continuation, c_word}, 62).on({c_plus, c_minus}, 64)
+        .on({c_hash, c_apos, c_lt, c_percent, c_comma, c_caret, c_bad}, T1);
+
+    for (const char* p = "\t #+-.0123456789AEFINaefin"; *p != 0; ++p)
+        t.point_body[static_cast<std::uint8_t>(*p)] = true;
+    for (Class c : {c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_quote,
+                    c_colon, c_lt, c_semicolon, c_word, c_bad, c_end})
+        t.path_end[c] = true;
+    return t;
+}
+
+const Tables tables = build_tables();
+
+// Datatype reported per token class (0: none).  ORDER TOKEN-CLASSES
+constexpr std::array<TypeId, token_class_count> class_type = {
+    TypeId::no_type, TypeId::error, TypeId::no_type, TypeId::no_type, TypeId::no_type,
+    TypeId::no_type, TypeId::no_type, TypeId::string, TypeId::no_type, TypeId::no_type,
+    TypeId::no_type, TypeId::no_type, TypeId::no_type, TypeId::string, TypeId::word,
+    TypeId::issue, TypeId::integer, TypeId::refinement, TypeId::char_, TypeId::file,
+    TypeId::binary, TypeId::percent, TypeId::float_, TypeId::float_, TypeId::tuple, TypeId::date,
+    TypeId::pair, TypeId::point2d, TypeId::time, TypeId::money, TypeId::tag, TypeId::url,
+    TypeId::email, TypeId::integer, TypeId::string, TypeId::ref,
+};
+
+// Datatype of the token a non-final state is reading (for an error report).
+TypeId state_type(int state) {
+    static constexpr TypeId w = TypeId::word;
+    static constexpr std::array<TypeId, state_count> types = {
+        TypeId::no_type, TypeId::no_type, TypeId::string, TypeId::string, TypeId::string,  // 0-4
+        TypeId::string, w, TypeId::file, TypeId::file, w,                                 // 5-9
+        TypeId::string, TypeId::string, TypeId::string, w, TypeId::refinement,           // 10-14
+        w, TypeId::issue, TypeId::binary, TypeId::binary, TypeId::char_,                  // 15-19
+        TypeId::char_, TypeId::no_type, TypeId::issue, TypeId::integer, TypeId::float_,   // 20-24
+        TypeId::float_, TypeId::float_, TypeId::float_, TypeId::float_, TypeId::tuple,    // 25-29
+        TypeId::date, TypeId::time, TypeId::time, TypeId::pair, TypeId::pair,             // 30-34
+        TypeId::point2d, TypeId::money, TypeId::money, TypeId::money, TypeId::integer,    // 35-39
+        w, TypeId::integer, TypeId::integer, w, TypeId::tag,                              // 40-44
+        TypeId::tag, TypeId::tag, w, w, w,                                                // 45-49
+        TypeId::float_, w, w, w, w,                                                       // 50-54
+        TypeId::url, TypeId::email, TypeId::ref, w, TypeId::path,                         // 55-59
+        TypeId::integer, w, w, TypeId::issue, w,                                          // 60-64
+    };
+    return types[static_cast<std::size_t>(state)];
+}
+
+// The 21 Unicode blanks that end a word.
+bool unicode_blank_q(std::int32_t cp) {
+    switch (cp) {
+    case 0x85: case 0xA0: case 0x1680: case 0x2028: case 0x2029: case 0x202F: case 0x205F:
+    case 0x3000: case 0x180E: case 0x200B:
+        return true;
+    default:
+        return cp >= 0x2000 && cp <= 0x200A;
+    }
+}
+
+std::int32_t i32(std::ptrdiff_t n) { return static_cast<std::int32_t>(n); }
+int tint(TypeId t) { return static_cast<int>(t); }
+TypeId to_type(std::int32_t t) { return static_cast<TypeId>(static_cast<std::uint8_t>(t)); }
+
+// --- The value stack and the run chain ------------------------------------------
+
+std::vector<Cell> value_stack;
+State* first_state = nullptr;
+
+constexpr std::int32_t lexer_buffer_size = 100000;
+std::unique_ptr<std::uint8_t[]> text_buffer;
+std::int32_t text_cursor = 0;
+
+void ensure_stack() {
+    if (value_stack.empty()) value_stack.resize(1000);
+}
+
+// --- Markers ------------------------------------------------------------------
+
+TypeId marker_series(const Cell& m) { return to_type(static_cast<std::int32_t>(m.data2 & 0xFFFF)); }
+std::uint32_t marker_commas(const Cell& m) { return m.data2 >> 16; }
+
+// The innermost open marker, or null.
+Cell* open_marker(State& s) { return s.head > s.base ? &stack_at(s.head - 1) : nullptr; }
+
+// --- Character offsets for callbacks -----------------------------------------------
+
+bool source_is_string(const State& s) {
+    return s.source.type() != TypeId::binary && s.source.type() != TypeId::unset;
+}
+
+std::int32_t unit_offset(State& s, const std::uint8_t* p) {
+    p = std::clamp(p, s.input_start, s.input_end);
+    if (!source_is_string(s)) return i32(p - s.input_start);
+    if (p < s.counted_pos) {
+        s.counted_pos = s.input_start;
+        s.counted_chars = 0;
+    }
+    s.counted_chars += unicode::count_utf8_chars(s.counted_pos, p);
+    s.counted_pos = p;
+    return s.counted_chars;
+}
+
+// --- Events ---------------------------------------------------------------------
+
+const char* event_name(Event e) {
+    switch (e) {
+    case Event::prescan: return "prescan";
+    case Event::scan: return "scan";
+    case Event::load: return "load";
+    case Event::open: return "open";
+    case Event::close: return "close";
+    case Event::error: return "error";
+    }
+    return "error";
+}
+
+bool listens(const State& s, Event e) {
+    return !s.callback.is(TypeId::unset) && (s.event_mask & static_cast<std::uint32_t>(e)) != 0;
+}
+
+// Asks the callback about an event; true when it has none or does not listen.
+// type: a datatype id, 0 none, or minus (token class + 1).
+bool fire(State& s, Event e, std::int32_t type, const std::uint8_t* start,
+          const std::uint8_t* end, const Cell* value) {
+    if (!listens(s, e) || call_hook == nullptr) return true;
+    if (e == Event::scan && type == -2) {
+        e = Event::error;
+        type = tint(TypeId::error);
+    }
+    const std::int32_t count = std::max<std::int32_t>(5, s.callback_args);
+    std::vector<Cell> args(static_cast<std::size_t>(count));
+    word::make_at(symbol::make(event_name(e)), args[0]);
+    const std::uint8_t* at = (e == Event::open || (e == Event::prescan && type <= 0)) ? start : end;
+    const std::int32_t source_head = s.source.series_head();
+    if (s.source.is(TypeId::unset)) {
+        none::make_at(args[1]);
+    } else {
+        args[1] = s.source;
+        args[1].set_series_head(source_head + unit_offset(s, at));
+    }
+    if (type > 0) {
+        datatype::make_at(to_type(type), args[2]);
+    } else if (type < 0 && exit_states_hook != nullptr && exit_states_hook() != nullptr &&
+               exit_states_hook()->is(TypeId::block)) {
+        Cell states = *exit_states_hook();
+        const std::int32_t index = -type - 1;
+        if (index < block::count_from_head(states)) args[2] = block::head_cell(states)[index];
+        else none::make_at(args[2]);
+    } else {
+        none::make_at(args[2]);
+    }
+    args[3].reset(TypeId::integer);
+    args[3].set_int(s.line);
+    if (value != nullptr) {
+        args[4] = *value;
+    } else {
+        args[4].reset(TypeId::pair);
+        args[4].data2 = static_cast<std::uint32_t>(unit_offset(s, start) + 1);
+        args[4].data3 = static_cast<std::uint32_t>(unit_offset(s, end) + 1);
+    }
+    for (std::size_t i = 5; i < args.size(); ++i) {
+        if (i == 5) logic::make_at(args[i], false);
+        else none::make_at(args[i]);
+    }
+    collector::Root keep_source(s.source);
+    const std::int32_t passed_head = args[1].series_head();
+    const bool answer = call_hook(s.callback, args.data(), count);
+    if (!s.source.is(TypeId::unset) && args[1].series_head() != passed_head) {
+        const std::int32_t units = std::max(0, args[1].series_head() - source_head);
+        if (source_is_string(s)) s.pos = unicode::skip_utf8_chars(s.input_start, s.input_end, units);
+        else s.pos = s.input_start + std::min<std::int32_t>(units, i32(s.input_end - s.input_start));
+    }
+    return answer;
+}
+
+// --- Errors ---------------------------------------------------------------------
+
+// A string! of UTF-8 text; malformed sequences become U+FFFD, so any input
+// can be quoted in an error.
+void lenient_string(const std::uint8_t* p, const std::uint8_t* end, Cell& out) {
+    string::make_at(out, i32(end - p));
+    const NodeId node = out.series_node();
+    while (p < end) {
+        std::int32_t cp = 0;
+        p = unicode::decode_utf8_char(p, end, &cp);
+        string::append_char(node, cp < 0 ? 0xFFFDu : static_cast<std::uint32_t>(cp));
+    }
+}
+
+// Closes or drops every open marker before an error leaves the run.
+void cleanup_markers(State& s) {
+    s.top = s.head = s.base;
+}
+
+std::uint32_t missing_delimiter(TypeId open, std::uint8_t at) {
+    switch (open) {
+    case TypeId::block: case TypeId::map: return at == ']' ? '[' : ']';
+    case TypeId::paren: case TypeId::point2d: return at == ')' ? '(' : ')';
+    default: return 0;
+    }
+}
+
+// --- Opening and closing series --------------------------------------------------
+
+void open_series(State& s, TypeId t, const std::uint8_t* at) {
+    if (Cell* m = open_marker(s); m != nullptr && marker_series(*m) == TypeId::point2d)
+        syntax_error(s, at, at + 1, tint(TypeId::point2d));
+    if (!fire(s, Event::open, tint(t), at, at + 1, nullptr)) return;
+    Cell marker{};
+    marker.reset(marker_type);
+    marker.data1 = static_cast<std::uint32_t>(s.top - s.head);
+    marker.data2 = static_cast<std::uint32_t>(t);
+    marker.data3 = static_cast<std::uint32_t>(at - s.input_start);
+    push(s, marker);
+    s.head = s.top;
+    s.start_state = 0;
+}
+
+// Builds the series of cells [from, to) of type t into out.
+void make_series(State& s, std::int32_t from, std::int32_t to, TypeId t, Cell& out) {
+    const std::int32_t n = to - from;
+    if (path::is_path_type(t)) path::make_at(out, n);
+    else block::make_at(out, n);
+    out.set_type(t);
+    SeriesBuffer* buf = memory::buffer(out.series_node());
+    if (n > 0) std::memcpy(buf->head, &stack_at(from), static_cast<std::size_t>(n) * sizeof(Cell));
+    buf->tail = buf->head + static_cast<std::size_t>(n) * sizeof(Cell);
+    (void)s;
+}
+
+bool build_mode(const State& s) { return s.load; }
+
+// Closes the innermost series as type t (-1: whatever is open); returns the
+// series type.
+std::int32_t close_series(State& s, std::int32_t t, const std::uint8_t* at, bool events) {
+    Cell* m = open_marker(s);
+    if (events) {
+        const std::int32_t reported = m != nullptr ? tint(marker_series(*m)) : t;
+        const std::uint8_t* opened = m != nullptr ? s.input_start + m->data3 : at;
+        if (!fire(s, Event::close, reported, opened, at, nullptr)) {
+            s.start_state = 0;
+            return t;
+        }
+        m = open_marker(s);
+    }
+    if (m == nullptr) {
+        s.open_type = t;
+        syntax_error(s, at, at + 1, kind_missing_close);
+    }
+    const TypeId mt = marker_series(*m);
+    TypeId result = mt;
+    if (t != -1 && t != tint(mt)) {
+        const bool map_by_bracket = t == tint(TypeId::block) && mt == TypeId::map;
+        const bool set_path = t == tint(TypeId::set_path) && path::is_path_type(mt);
+        if (!map_by_bracket && !set_path) {
+            s.open_type = tint(mt);
+            syntax_error(s, at, at + 1, kind_missing_close);
+        }
+        if (set_path) result = TypeId::set_path;
+    }
+    const std::int32_t marker_index = s.head - 1;
+    const std::int32_t enclosing = marker_index - static_cast<std::int32_t>(m->data1);
+    const bool new_line = m->new_line();
+    Cell value{};
+    if (build_mode(s)) {
+        if (result == TypeId::map) not_done(s, s.input_start + m->data3, TypeId::map);
+        make_series(s, s.head, s.top, result, value);
+    } else {
+        none::make_at(value);
+    }
+    value.set_new_line(new_line);
+    stack_at(marker_index) = value;
+    s.head = enclosing;
+    s.top = marker_index + 1;
+    s.type = tint(result);
+    Cell* outer = open_marker(s);
+    s.start_state = outer != nullptr && path::is_path_type(marker_series(*outer)) ? state_path : 0;
+    return tint(result);
+}
+
+// --- Scanners of the structural classes -------------------------------------------
+
+// After a token read at a path element: closes the path or consumes the "/".
+void path_element_end(State& s) {
+    const std::uint8_t* p = s.pos;
+    const bool at_end = p >= s.input_end;
+    const std::uint32_t cls = at_end ? std::uint32_t{c_end} : (tables.char_class[*p] & 0xFFu);
+    if (at_end || tables.path_end[cls]) {
+        if (!at_end && *p == ':') {
+            if (p + 1 < s.input_end && p[1] == '/') syntax_error(s, p, p + 2, tint(TypeId::path));
+            s.pos = p + 1;
+            close_series(s, tint(TypeId::set_path), p, true);
+            return;
+        }
+        close_series(s, -1, p, true);
+        return;
+    }
+    if (*p != '/' || p + 1 >= s.input_end) {
+        syntax_error(s, nullptr, p, tint(TypeId::path));
+    }
+    s.pos = p + 1;
+}
+
+// `(` starts a point literal when a "," follows over point-body characters only.
+bool point_literal_q(const State& s, const std::uint8_t* paren) {
+    if (s.input_end - (paren + 1) <= 3) return false;
+    for (const std::uint8_t* q = paren + 1; q < s.input_end; ++q) {
+        if (*q == ',') return true;
+        if (!tables.point_body[*q]) return false;
+    }
+    return false;
+}
+
+void scan_construction(State& s, const std::uint8_t* start, const std::uint8_t* end) {
+    // start at "#(", end at ")"
+    const std::uint8_t* text = start + 2;
+    const std::size_t n = static_cast<std::size_t>(end - text);
+    auto prefix_of = [&](const char* name, std::size_t len) {
+        if (n == 0 || n > len) return false;
+        for (std::size_t i = 0; i < n; ++i) {
+            const auto a = static_cast<unsigned char>(text[i]);
+            const auto b = static_cast<unsigned char>(name[i]);
+            if (std::tolower(a) != std::tolower(b)) return false;
+        }
+        return true;
+    };
+    Cell value{};
+    bool found = false;
+    static constexpr const char* literals[] = {"true", "false", "none", "unset"};
+    for (int i = 0; i < 4 && !found; ++i) {
+        const std::size_t len = std::strlen(literals[i]);
+        if (n == len && prefix_of(literals[i], len)) {  // a literal name is written in full
+            found = true;
+            if (i < 2) logic::make_at(value, i == 0);
+            else value.reset(i == 2 ? TypeId::none : TypeId::unset);
+        }
+    }
+    for (int t = 1; t <= registry::highest_type() && !found; ++t) {
+        const registry::TypeName& tn = registry::type_name(to_type(t));
+        if (tn.name == nullptr) continue;
+        if (prefix_of(tn.name, std::strlen(tn.name))) {
+            found = true;
+            datatype::make_at(to_type(t), value);
+        }
+    }
+    if (!found) syntax_error(s, start, end + 1, kind_malconstruct);
+    s.pos = end + 1;
+    s.type = tint(value.type());
+    if (build_mode(s)) push(s, value);
+}
+
+void scan_comma(State& s, const std::uint8_t* at) {
+    Cell* m = open_marker(s);
+    if (m != nullptr && marker_series(*m) == TypeId::point2d) {
+        m->data2 = (m->data2 & 0xFFFF) | ((marker_commas(*m) + 1) << 16);
+    } else if (m != nullptr && marker_series(*m) == TypeId::paren) {
+        m->data2 = static_cast<std::uint32_t>(TypeId::point2d) | (1u << 16);
+    } else {
+        syntax_error(s, at, at + 1, tint(TypeId::point2d));
+    }
+    s.pos = at + 1;
+}
+
+// Word token: Unicode blanks end it; colons and a quote give its kind.
+void scan_word(State& s, const std::uint8_t* start, const std::uint8_t* end, bool build) {
+    const std::uint8_t* stop = start;
+    while (stop < end) {
+        std::int32_t cp = 0;
+        const std::uint8_t* next = unicode::decode_utf8_char(stop, end, &cp);
+        if (cp < 0) syntax_error(s, start, end, tint(TypeId::word));
+        if (unicode_blank_q(cp)) break;
+        stop = next;
+    }
+    end = stop;
+    s.pos = s.token_end = end;
+    const std::int32_t len = i32(end - start);
+    TypeId t = TypeId::word;
+    const bool lead_colon = start[0] == ':';
+    const bool trail_colon = len > 1 && end[-1] == ':';
+    if (start[0] == '\'') {
+        if (trail_colon) syntax_error(s, start, end, tint(TypeId::lit_word));
+        t = TypeId::lit_word;
+    } else if (lead_colon && trail_colon) {
+        syntax_error(s, start, end, tint(TypeId::word));
+    } else if (lead_colon && len > 1) {
+        t = TypeId::get_word;
+    } else if (trail_colon) {
+        t = TypeId::set_word;
+    }
+    s.type = tint(t);
+    load_word(s, start, end, t, build);
+}
+
+// --- The token loop ------------------------------------------------------------------
+
+struct Token {
+    const std::uint8_t* start;
+    const std::uint8_t* end;
+    std::uint32_t flags;
+    int token_class;
+};
+
+// Runs the automaton from s.pos; updates the line count.
+Token next_token(State& s) {
+    const std::uint8_t* p = s.pos;
+    const std::uint8_t* start = p;
+    int state = s.start_state;
+    std::uint32_t flags = 0;
+    std::int32_t lines = 0;
+    std::uint8_t next = 0;
+    for (;;) {
+        std::uint32_t entry = p < s.input_end ? tables.char_class[*p] : (c_end | flag_end);
+        const auto cls = static_cast<std::uint8_t>(entry & 0xFF);
+        next = tables.next[static_cast<std::size_t>(state)][cls];
+        if (next >= final_base || cls == c_end) break;
+        flags |= entry & ~0xFFu;
+        if (cls == c_lf) ++lines;
+        ++p;
+        if (next == 0) start = p;  // blanks between tokens
+        state = next;
+    }
+    if (next < final_base) next = tk(1);  // a state whose end column is not final
+    s.line += lines;
+    s.token_lines = lines;
+    s.prev_state = state;
+    s.pos = s.token_end = p;
+    s.expected_type = -1;
+    const int token_class = next - final_base;
+    s.type = tint(class_type[static_cast<std::size_t>(token_class)]);
+    return Token{start, p, flags, token_class};
+}
+
+// Skips Unicode blanks at the head of a word token; false when nothing else
+// was read (the caller restarts after them).
+bool skip_leading_blanks(State& s, Token& tok) {
+    const std::uint8_t* p = tok.start;
+    while (p < tok.end) {
+        std::int32_t cp = 0;
+        const std::uint8_t* next = unicode::decode_utf8_char(p, tok.end, &cp);
+        if (cp < 0) syntax_error(s, tok.start, tok.end, tint(TypeId::word));
+        if (!unicode_blank_q(cp)) break;
+        p = next;
+    }
+    tok.start = p;
+    return p < tok.end;
+}
+
+[[noreturn]] void error_token(State& s, const Token& tok) {
+    const TypeId t = state_type(s.prev_state);
+    std::int32_t kind = t == TypeId::no_type ? kind_bad_char : tint(t);
+    const std::uint8_t* start = tok.start;
+    if (s.start_state == state_braced) {
+        start = s.brace_start;
+        kind = tint(TypeId::string);
+    } else if (path::is_path_type(t) || t == TypeId::block || t == TypeId::paren) {
+        start = nullptr;
+    }
+    s.expected_type = kind;
+    syntax_error(s, start, tok.end, kind);
+}
+
+void braced_open(State& s, const Token& tok) {
+    if (s.brace_depth == 0) {
+        if (!fire(s, Event::open, tint(TypeId::string), tok.end, tok.end + 1, nullptr)) {
+            s.pos = tok.end + 1;
+            return;
+        }
+        s.brace_start = tok.end;
+        s.brace_flags = 0;
+    }
+    ++s.brace_depth;
+    s.brace_flags |= tok.flags | (s.token_lines > 0 && s.brace_depth > 1 ? flag_multiline : 0);
+    s.start_state = state_braced;
+    s.pos = tok.end + 1;
+}
+
+void braced_close(State& s, const Token& tok) {
+    --s.brace_depth;
+    s.brace_flags |= tok.flags | (s.token_lines > 0 ? flag_multiline : 0);
+    s.pos = tok.end + 1;
+    if (s.brace_depth > 0) {
+        if (tok.end + 1 >= s.input_end) syntax_error(s, s.brace_start, tok.end + 1, tint(TypeId::string));
+        return;
+    }
+    const std::uint8_t* open = s.brace_start;
+    const std::uint32_t flags = s.brace_flags;
+    s.brace_start = nullptr;
+    s.brace_flags = 0;
+    s.start_state = 0;
+    fire(s, Event::close, tint(TypeId::string), open, tok.end + 1, nullptr);
+    if ((flags & flag_multiline) != 0) s.token_lines = 1;
+    const bool build = build_mode(s);
+    if (build && !fire(s, Event::scan, tint(TypeId::string), open, tok.end + 1, nullptr)) return;
+    Cell value{};
+    if (!decode_text(open + 1, tok.end, (flags & flag_escape) != 0, TypeId::string,
+                     build ? &value : nullptr))
+        syntax_error(s, open, tok.end + 1, tint(TypeId::string));
+    s.type = tint(TypeId::string);
+    if (build) {
+        Cell& pushed = push(s, value);
+        (void)pushed;
+        if (!fire(s, Event::load, tint(TypeId::string), open, tok.end + 1, &stack_at(s.top - 1)))
+            --s.top;
+    } else {
+        fire(s, Event::scan, tint(TypeId::string), open, tok.end + 1, nullptr);
+    }
+}
+
+void path_head(State& s, const Token& tok) {
+    TypeId t = TypeId::path;
+    const std::uint8_t* word = tok.start;
+    if (*word == '\'') { t = TypeId::lit_path; ++word; }
+    else if (*word == ':') { t = TypeId::get_path; ++word; }
+    open_series(s, t, tok.start);
+    s.expected_type = tint(TypeId::word);
+    if (build_mode(s) && fire(s, Event::scan, tint(TypeId::word), word, tok.end, nullptr)) {
+        load_word(s, word, tok.end, TypeId::word, true);
+        if (!fire(s, Event::load, tint(TypeId::word), word, tok.end, &stack_at(s.top - 1))) --s.top;
+    } else if (!build_mode(s)) {
+        load_word(s, word, tok.end, TypeId::word, false);
+    }
+    s.start_state = state_path;
+    s.pos = tok.end + 1;
+    s.type = 0;
+}
+
+// Runs a class with a loader (13-35): check, events, build.
+void load_token(State& s, const Token& tok) {
+    const bool build = build_mode(s);
+    bool decided = false;
+    bool keep = true;
+    if (listens(s, Event::scan) || !build) {
+        const std::int32_t top = s.top;
+        const std::uint8_t* pos = s.pos;
+        if (tok.token_class == 14) scan_word(s, tok.start, tok.end, false);
+        else loader_of(tok.token_class)(s, tok.start, tok.end, tok.flags, false);
+        s.top = top;
+        if (listens(s, Event::scan)) {
+            decided = true;
+            keep = fire(s, Event::scan, s.type, tok.start, s.pos, nullptr);
+            if (build) s.pos = pos;
+        }
+    }
+    if (!build || (decided && !keep)) return;
+    const std::int32_t head = s.head;
+    if (tok.token_class == 14) scan_word(s, tok.start, tok.end, true);
+    else loader_of(tok.token_class)(s, tok.start, tok.end, tok.flags, true);
+    if (s.top > head && listens(s, Event::load) &&
+        !fire(s, Event::load, s.type, tok.start, s.pos, &stack_at(s.top - 1)))
+        --s.top;
+}
+
+void dispatch(State& s, Token& tok) {
+    switch (tok.token_class) {
+    case 0: s.pos = s.input_end; return;
+    case 1: error_token(s, tok);
+    case 2: open_series(s, TypeId::block, tok.end); s.pos = tok.end + 1; return;
+    case 4:
+        if (point_literal_q(s, tok.end)) {
+            s.point_lines = s.token_lines;
+            s.type = 0;
+            s.pos = tok.end + 1;
+            s.start_state = state_point;
+            return;
+        }
+        open_series(s, TypeId::paren, tok.end);
+        s.pos = tok.end + 1;
+        return;
+    case 3: s.pos = tok.end + 1; close_series(s, tint(TypeId::block), tok.end, true); return;
+    case 5: s.pos = tok.end + 1; close_series(s, tint(TypeId::paren), tok.end, true); return;
+    case 6: braced_open(s, tok); return;
+    case 7: braced_close(s, tok); return;
+    case 8:
+        if (tok.start[0] != '#') syntax_error(s, tok.start, tok.end + 1, tint(TypeId::map));
+        open_series(s, TypeId::map, tok.start);
+        s.pos = tok.end + 1;
+        return;
+    case 9: path_head(s, tok); return;
+    case 10: scan_construction(s, tok.start, tok.end); return;
+    case 11:
+        fire(s, Event::scan, -12, tok.start, tok.end, nullptr);
+        s.pos = tok.end;
+        return;
+    case 12: scan_comma(s, tok.end); return;
+    case 15:
+        if (tok.start[0] != '#' || tok.end - tok.start < 2)
+            syntax_error(s, tok.start, tok.end, tint(TypeId::issue));
+        s.expected_type = tint(TypeId::issue);
+        load_token(s, tok);
+        return;
+    default: load_token(s, tok); return;
+    }
+}
+
+// The token loop of one run.
+void run_tokens(State& s, bool one) {
+    while (s.pos < s.input_end) {
+        const std::uint8_t* before = s.pos;
+        const int start_state = s.start_state;
+        Token tok = next_token(s);
+        bool only_blanks = false;
+        try {
+            only_blanks = tok.token_class == 14 && !skip_leading_blanks(s, tok);
+        } catch (const SyntaxUnwind&) {
+            s.type = tint(TypeId::error);
+            if (one) break;
+            continue;
+        }
+        if (only_blanks) {
+            s.type = 0;
+            if (tok.end >= s.input_end) break;
+            continue;
+        }
+        bool skipped = false;
+        if (s.no_raise && s.callback.is(TypeId::unset)) {
+            skipped = true;  // prescan: the automaton's class is the answer
+        } else if (!s.callback.is(TypeId::unset) && start_state != state_braced &&
+                   !(tok.token_class == 4 && point_literal_q(s, tok.end))) {
+            const std::int32_t t = s.type != 0 ? s.type : -(tok.token_class + 1);
+            if (!fire(s, Event::prescan, t, tok.start, tok.end, nullptr)) skipped = true;
+        }
+        if (!skipped) {
+            try {
+                dispatch(s, tok);
+                if (s.start_state == state_path && tok.token_class != 9 &&
+                    tok.token_class != 1 && tok.token_class != 4)
+                    path_element_end(s);
+            } catch (const SyntaxUnwind&) {
+                s.type = tint(TypeId::error);
+                if (one) break;
+            }
+        }
+        if (s.pos <= tok.start && tok.token_class != 0)
+            s.pos = std::min(tok.start + 1, s.input_end);  // every token consumes input
+        if (s.pos <= before && tok.token_class != 0) s.pos = std::min(before + 1, s.input_end);
+        if (one && s.type > 0 && s.start_state != state_path && s.start_state != state_braced &&
+            s.start_state != state_point) {
+            const std::int32_t n = s.top - s.base;
+            if (n == 0 || (n == 1 && !stack_at(s.base).is(marker_type))) break;
+        }
+        s.prev_type = s.type;
+        if (tok.token_class == 0) break;
+    }
+    if (s.start_state == state_braced && s.type == 0) {
+        try {
+            syntax_error(s, s.brace_start, s.input_end, tint(TypeId::string));
+        } catch (const SyntaxUnwind&) {
+            s.type = tint(TypeId::error);
+        }
+    }
+}
+
+// Linking a run into the chain, and unlinking it on every exit.
+struct ChainLink {
+    State& s;
+    explicit ChainLink(State& state) : s(state) {
+        ensure_stack();
+        if (first_state == nullptr) {
+            first_state = &s;
+            s.base = 0;
+        } else {
+            State* last = first_state;
+            while (last->link != nullptr) last = last->link;
+            last->link = &s;
+            s.parent = last;
+            s.base = last->top;
+        }
+        s.head = s.top = s.base;
+    }
+    ~ChainLink() {
+        if (s.parent != nullptr) s.parent->link = nullptr;
+        else first_state = nullptr;
+    }
+};
+
+void store_result(State& s, Cell* result, const ScanRequest& request) {
+    if (result == nullptr && request.into == nullptr) return;
+    const std::int32_t n = s.top - s.base;
+    if (request.one && !request.as_block && n > 0) {
+        Cell value = stack_at(s.base);
+        if (result != nullptr) *result = value;
+        if (request.into != nullptr) block::append_copy(*request.into, value);
+        return;
+    }
+    if (request.into != nullptr) {
+        for (std::int32_t i = s.base; i < s.top; ++i) {
+            const Cell value = stack_at(i);
+            block::append_copy(*request.into, value);
+        }
+        if (result != nullptr) *result = *request.into;
+        return;
+    }
+    Cell blk{};
+    make_series(s, s.base, s.top, TypeId::block, blk);
+    *result = blk;
+}
+
+std::int32_t callback_argument_count(const Cell& fn, std::uint32_t& mask) {
+    mask = 0x3F;
+    std::int32_t count = 5;
+    Cell body{};
+    if (callback_spec_hook == nullptr || !callback_spec_hook(fn, count, body)) return 5;
+    if (body.is(TypeId::block) && block::count_from_head(body) > 0) {
+        Cell first = *block::head_cell(body);
+        if (first.is(TypeId::block) && block::count_from_head(first) > 0) {
+            mask = 0;
+            const Cell* c = block::head_cell(first);
+            const Cell* end = block::tail_cell(first);
+            for (; c < end; ++c) {
+                if (!c->is(TypeId::word)) continue;
+                const std::string_view name = symbol::name(c->word_symbol());
+                for (std::uint32_t bit = 1; bit <= 32; bit <<= 1)
+                    if (name == event_name(static_cast<Event>(bit))) mask |= bit;
+            }
+        }
+    }
+    return count;
+}
+
+}  // namespace
+
+// --- Shared internals -------------------------------------------------------------
+
+Cell& stack_at(std::int32_t i) { return value_stack[static_cast<std::size_t>(i)]; }
+
+Cell& push(State& s, const Cell& value) {
+    if (static_cast<std::size_t>(s.top) >= value_stack.size()) {
+        if (value_stack.size() > (std::size_t{1} << 26))
+            runtime::raise_error(ErrorCategory::internal, "no-memory");
+        value_stack.resize(value_stack.size() * 2);
+    }
+    Cell& c = value_stack[static_cast<std::size_t>(s.top++)];
+    c = value;
+    c.set_new_line(s.token_lines > 0);
+    return c;
+}
+
+void syntax_error(State& s, const std::uint8_t* start, const std::uint8_t* end, std::int32_t kind) {
+    if (!s.load) {
+        s.type = tint(TypeId::error);
+        throw SyntaxUnwind{};
+    }
+    if (start == nullptr) {
+        Cell* m = open_marker(s);
+        start = m != nullptr ? s.input_start + m->data3 : s.input_start;
+    }
+    start = std::clamp(start, s.input_start, s.input_end);
+    if (listens(s, Event::error)) {
+        std::int32_t reported = kind >= 1 ? kind
+                                : s.open_type != 0 ? s.open_type
+                                : s.type > 0 ? s.type
+                                : s.expected_type > 0 ? s.expected_type
+                                : tint(TypeId::error);
+        if (!fire(s, Event::error, reported, start, end != nullptr ? end : start, nullptr)) {
+            s.type = tint(TypeId::error);
+            cleanup_markers(s);
+            throw SyntaxUnwind{};
+        }
+    }
+    // The excerpt: to the first line feed, the input end, or ~30 bytes.
+    const std::uint8_t* stop = start;
+    while (stop < s.input_end && *stop != '\n' && stop - start < 30) ++stop;
+    while (stop < s.input_end && stop - start >= 30 && (*stop & 0xC0) == 0x80 && *stop != '\n') ++stop;
+    Cell near{}, location{}, second{};
+    lenient_string(start, stop, near);
+    char text[32];
+    std::snprintf(text, sizeof text, "(line %d)", s.line);
+    lenient_string(reinterpret_cast<const std::uint8_t*>(text),
+                   reinterpret_cast<const std::uint8_t*>(text) + std::strlen(text), location);
+    if (path::is_path_type(to_type(s.open_type))) kind = kind_bad_char;
+    const TypeId open = to_type(s.open_type);
+    s.open_type = 0;
+    cleanup_markers(s);
+    switch (kind) {
+    case kind_bad_char:
+        runtime::raise_error(ErrorCategory::syntax, "bad-char", &location, &near);
+    case kind_malconstruct:
+        runtime::raise_error(ErrorCategory::syntax, "malconstruct", &location, &near);
+    case kind_missing_close:
+    case kind_missing_end: {
+        const std::uint8_t at = kind == kind_missing_end ? '_'
+                                : start < s.input_end ? *start
+                                : s.input_end > s.input_start ? s.input_end[-1] : '_';
+        second.reset(TypeId::char_);
+        second.set_int(static_cast<std::int32_t>(missing_delimiter(open, at)));
+        runtime::raise_error(ErrorCategory::syntax, "missing", &location, &second, &near);
+    }
+    default:
+        datatype::make_at(to_type(kind), second);
+        runtime::raise_error(ErrorCategory::syntax, "invalid", &location, &second, &near);
+    }
+}
+
+void not_done(State& s, const std::uint8_t* start, TypeId type) {
+    (void)start;
+    (void)type;
+    cleanup_markers(s);
+    runtime::raise_error(ErrorCategory::internal, "not-done");
+}
+
+// --- Entry points ---------------------------------------------------------------------
+
+void init() {
+    ensure_stack();
+    if (!text_buffer) text_buffer = std::make_unique<std::uint8_t[]>(lexer_buffer_size);
+    text_cursor = 0;
+    word::scan_one_value_hook = scan_first_value;
+    collector::set_root(collector::RootStep::lexer_states, mark_states);
+}
+
+std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
+                  const ScanRequest& request, std::int32_t* consumed) {
+    State s;
+    s.input_start = s.pos = utf8;
+    s.input_end = utf8 + std::max(0, length);
+    s.counted_pos = utf8;
+    s.load = request.scan && request.store;
+    s.no_raise = !request.scan;
+    if (request.source != nullptr) s.source = *request.source;
+    if (request.callback != nullptr &&
+        (request.callback->is(TypeId::function) || request.callback->is(TypeId::routine)))
+        s.callback = *request.callback;
+    if (!s.callback.is(TypeId::unset)) s.callback_args = callback_argument_count(s.callback, s.event_mask);
+    ChainLink link(s);
+    const bool one = request.one || !request.scan;
+    run_tokens(s, one);
+    if (s.head > s.base && s.type != tint(TypeId::error)) {
+        {
+            Cell* m = open_marker(s);
+            if (!s.load && path::is_path_type(marker_series(*m)) && s.type != tint(TypeId::error)) {
+                s.type = tint(marker_series(*m));
+            } else {
+                s.open_type = tint(marker_series(*m));
+                const std::uint8_t* opened = s.input_start + m->data3;
+                try {
+                    syntax_error(s, opened, opened + 1, kind_missing_end);
+                } catch (const SyntaxUnwind&) {
+                    if (result != nullptr) none::make_at(*result);
+                    if (consumed != nullptr) *consumed = unit_offset(s, s.pos);
+                    return s.type;
+                }
+            }
+        }
+    }
+    if (request.store && s.load) store_result(s, result, request);
+    else if (request.store && result != nullptr) none::make_at(*result);
+    if (consumed != nullptr) *consumed = unit_offset(s, s.pos);
+    return s.type;
+}
+
+std::int32_t scan_string(Cell* result, Cell& text, std::int32_t length,
+                         const ScanRequest& request, std::int32_t* consumed) {
+    if (!text_buffer) init();
+    const std::int32_t available = string::length_from_head(text);
+    const std::int32_t count = length < 0 ? available : std::min(length, available);
+    const SeriesBuffer* buf = memory::buffer(text.series_node());
+    const std::uint32_t unit = buf->unit();
+    const std::int32_t worst = count * (unit == 1 ? 2 : unit == 2 ? 3 : 4) + 1;
+    // Nested runs take the space after the cursor; a text too large for it
+    // gets a heap area of its own.
+    struct Cursor {
+        std::int32_t saved = text_cursor;
+        ~Cursor() { text_cursor = saved; }
+    } cursor;
+    std::unique_ptr<std::uint8_t[]> heap;
+    std::uint8_t* out = nullptr;
+    if (lexer_buffer_size - text_cursor >= worst) {
+        out = text_buffer.get() + text_cursor;
+    } else {
+        heap = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(worst));
+        out = heap.get();
+    }
+    const std::uint8_t* units = buf->head + static_cast<std::size_t>(text.series_head()) * unit;
+    const std::int32_t bytes = unicode::encode_units_utf8(units, count, unit, out, false);
+    out[bytes] = 0;
+    if (!heap) text_cursor += bytes + 1;
+    ScanRequest r = request;
+    r.source = &text;
+    return scan(result, out, bytes, r, consumed);
+}
+
+void transcode(Cell& result, const Cell& source, const TranscodeOptions& options) {
+    Cell src = source;
+    const bool is_binary = src.is(TypeId::binary);
+    if (!is_binary && !src.is(TypeId::string))
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", &src);
+    std::int32_t length = is_binary ? series::get_length(src, false) : string::length_from_head(src);
+    if (is_binary && length >= 3) {
+        const std::uint8_t* p = memory::buffer(src.series_node())->head + src.series_head();
+        if (p[0] == 0xEF && p[1] == 0xBB && p[2] == 0xBF) {
+            src.set_series_head(src.series_head() + 3);
+            length -= 3;
+        }
+    }
+    if (options.part != nullptr) {
+        if (options.part->is(TypeId::integer)) {
+            length = std::clamp(options.part->int_value(), 0, length);
+        } else if (options.part->type() == src.type() &&
+                   options.part->series_node() == src.series_node()) {
+            length = std::clamp(options.part->series_head() - src.series_head(), 0, length);
+        } else {
+            runtime::raise_error(ErrorCategory::script, "invalid-part", options.part);
+        }
+    }
+    ScanRequest r;
+    r.one = options.next || options.one || options.scan;
+    r.scan = !options.prescan;
+    r.store = !options.scan && !options.prescan;
+    r.callback = options.trace;
+    r.into = options.into;
+    std::int32_t consumed = 0;
+    Cell value{};
+    collector::Root keep(src);
+    std::int32_t type = 0;
+    if (is_binary) {
+        r.source = &src;
+        const std::uint8_t* p = memory::buffer(src.series_node())->head + src.series_head();
+        type = scan(&value, p, length, r, &consumed);
+    } else {
+        type = scan_string(&value, src, length, r, &consumed);
+    }
+    if (options.prescan || options.scan) {
+        if (type == 0) none::make_at(result);
+        else datatype::make_at(to_type(type), result);
+        return;
+    }
+    if (options.next) {
+        Cell rest = src;
+        rest.set_series_head(src.series_head() + consumed);
+        if (options.one) {
+            result = value;
+            return;
+        }
+        Cell blk{};
+        block::make_at(blk, 2);
+        block::append_copy(blk, value);
+        block::append_copy(blk, rest);
+        result = blk;
+        return;
+    }
+    result = value;
+}
+
+bool scan_first_value(const char* utf8, std::int32_t length, Cell& out) {
+    ScanRequest r;
+    r.one = true;
+    try {
+        Cell value{};
+        const std::int32_t type = scan(&value, reinterpret_cast<const std::uint8_t*>(utf8), length, r, nullptr);
+        if (type <= 0 || type == tint(TypeId::error)) return false;
+        out = value;
+        return true;
+    } catch (const LanguageError&) {
+        return false;
+    }
+}
+
+void mark_states() {
+    for (State* s = first_state; s != nullptr; s = s->link) {
+        collector::mark_cells(value_stack.data() + s->base, value_stack.data() + s->top);
+        collector::mark_cell(s->source);
+        collector::mark_cell(s->callback);
+    }
+}
+
+}  // namespace kiv::lexer

@@ -1,0 +1,708 @@
+// Token loaders of the lexer: one per token class, each checking the token's
+// text and, when building, pushing its value on the value stack; and the
+// text-to-number conversions behind the to actions. Loaders never read past
+// the token (or, for raw strings, past the input end) and fail through the
+// syntax-error routine with the token's datatype.
+#include "runtime/io/lexer_state.h"
+
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/dtoa.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <vector>
+
+namespace kiv::lexer {
+
+namespace {
+
+using Bytes = const std::uint8_t*;
+
+std::int32_t i32(std::ptrdiff_t n) { return static_cast<std::int32_t>(n); }
+int tint(TypeId t) { return static_cast<int>(t); }
+
+[[noreturn]] void fail(State& s, Bytes start, Bytes end, TypeId t) {
+    syntax_error(s, start, end, tint(t));
+}
+
+bool digit_q(std::uint8_t b) { return b >= '0' && b <= '9'; }
+
+int hex_value(std::uint8_t b) {
+    if (b >= '0' && b <= '9') return b - '0';
+    if (b >= 'a' && b <= 'f') return b - 'a' + 10;
+    if (b >= 'A' && b <= 'F') return b - 'A' + 10;
+    return -1;
+}
+
+bool equal_folded(Bytes p, std::size_t n, const char* name) {
+    if (std::strlen(name) != n) return false;
+    for (std::size_t i = 0; i < n; ++i)
+        if (std::tolower(p[i]) != name[i]) return false;
+    return true;
+}
+
+// --- Escapes and text -------------------------------------------------------------
+
+// Decodes one escape after "^" at p; returns the position after it, or null
+// when the escape is malformed.
+Bytes decode_escape(Bytes p, Bytes end, std::uint32_t& cp) {
+    if (p >= end) { cp = '^'; return p; }
+    const std::uint8_t c = *p;
+    switch (c) {
+    case '"': cp = '"'; return p + 1;
+    case '-': cp = '\t'; return p + 1;
+    case '/': cp = '\n'; return p + 1;
+    case '^': cp = '^'; return p + 1;
+    case '{': cp = '{'; return p + 1;
+    case '}': cp = '}'; return p + 1;
+    case '~': cp = 127; return p + 1;
+    case '(': {
+        Bytes close = p + 1;
+        while (close < end && *close != ')') ++close;
+        if (close >= end) return nullptr;
+        const std::size_t n = static_cast<std::size_t>(close - (p + 1));
+        static constexpr struct { const char* name; std::uint32_t cp; } names[] = {
+            {"null", 0}, {"back", 8}, {"tab", 9}, {"line", 10}, {"page", 12}, {"esc", 27}, {"del", 127},
+        };
+        for (const auto& e : names)
+            if (equal_folded(p + 1, n, e.name)) { cp = e.cp; return close + 1; }
+        if (n < 1 || n > 6) return nullptr;
+        std::uint32_t v = 0;
+        for (Bytes q = p + 1; q < close; ++q) {
+            const int h = hex_value(*q);
+            if (h < 0) return nullptr;
+            v = v * 16 + static_cast<std::uint32_t>(h);
+        }
+        if (v > 0x10FFFF) return nullptr;
+        cp = v;
+        return close + 1;
+    }
+    default:
+        if (c >= 'a' && c <= 'z') { cp = static_cast<std::uint32_t>(c - 'a' + 1); return p + 1; }
+        if (c >= '@' && c <= '_') { cp = static_cast<std::uint32_t>(c - 64); return p + 1; }
+        return nullptr;  // "anything else as itself" is taken below, with UTF-8 decoding
+    }
+}
+
+// Code points of [start, end) into out; false on bad UTF-8 or a bad escape.
+bool decode_points(Bytes start, Bytes end, bool escapes, std::vector<std::uint32_t>& out) {
+    out.clear();
+    Bytes p = start;
+    while (p < end) {
+        if (escapes && *p == '^') {
+            std::uint32_t cp = 0;
+            Bytes after = decode_escape(p + 1, end, cp);
+            if (after != nullptr) {
+                out.push_back(cp);
+                p = after;
+                continue;
+            }
+            if (p + 1 < end && p[1] == '(') return false;  // a malformed ^(...)
+            ++p;  // any other character stands for itself
+            if (p >= end) { out.push_back('^'); break; }
+        }
+        if (*p < 0x80) {
+            out.push_back(*p++);
+            continue;
+        }
+        std::int32_t cp = 0;
+        p = unicode::decode_utf8_char(p, end, &cp);
+        if (cp < 0) return false;
+        out.push_back(static_cast<std::uint32_t>(cp));
+    }
+    return true;
+}
+
+std::vector<std::uint32_t> points;  // scratch; loaders do not nest
+
+void make_text(const std::vector<std::uint32_t>& cps, TypeId t, Cell& out) {
+    std::uint32_t widest = 0;
+    for (std::uint32_t cp : cps) widest = std::max(widest, cp);
+    const std::uint32_t unit = widest > 0xFFFF ? 4 : widest > 0xFF ? 2 : 1;
+    const auto n = static_cast<std::int32_t>(cps.size());
+    string::make_at_unit(out, n, unit);
+    SeriesBuffer* buf = memory::buffer(out.series_node());
+    std::uint8_t* p = buf->head;
+    for (std::uint32_t cp : cps) {
+        if (unit == 1) *p = static_cast<std::uint8_t>(cp);
+        else if (unit == 2) { const auto v = static_cast<std::uint16_t>(cp); std::memcpy(p, &v, 2); }
+        else std::memcpy(p, &cp, 4);
+        p += unit;
+    }
+    buf->tail = p;
+    out.set_type(t);
+}
+
+// %XX sequences: those forming valid UTF-8 give one code point, others their byte.
+bool percent_decode(Bytes start, Bytes end, std::vector<std::uint32_t>& out) {
+    std::vector<std::uint8_t> bytes;
+    for (Bytes p = start; p < end; ++p) {
+        if (*p == '%' && end - p >= 3 && hex_value(p[1]) >= 0 && hex_value(p[2]) >= 0) {
+            bytes.push_back(static_cast<std::uint8_t>(hex_value(p[1]) * 16 + hex_value(p[2])));
+            p += 2;
+        } else {
+            bytes.push_back(*p);
+        }
+    }
+    out.clear();
+    Bytes p = bytes.data();
+    Bytes e = p + bytes.size();
+    while (p < e) {
+        std::int32_t cp = 0;
+        Bytes next = unicode::decode_utf8_char(p, e, &cp);
+        if (cp < 0) { out.push_back(*p++); continue; }
+        out.push_back(static_cast<std::uint32_t>(cp));
+        p = next;
+    }
+    return true;
+}
+
+// Pushes a text value of type t from [start, end), failing as fail_type.
+void load_text(State& s, Bytes start, Bytes end, bool escapes, TypeId t, TypeId fail_type,
+               bool build) {
+    if (!decode_points(start, end, escapes, points)) fail(s, start, end, fail_type);
+    if (!build) return;
+    Cell value{};
+    make_text(points, t, value);
+    push(s, value);
+}
+
+// --- Numbers ---------------------------------------------------------------------------
+
+// The float syntax checker over [p, end).
+bool float_syntax_q(Bytes p, Bytes end) {
+    if (end - p > 312) return false;
+    enum { R = -1 };
+    int st = 0;
+    for (; p < end; ++p) {
+        const std::uint8_t c = *p;
+        const int cls = (c == '+' || c == '-') ? 1 : digit_q(c) ? 2 : (c == 'e' || c == 'E') ? 3
+                      : c == '.' ? 4 : c == '\'' ? 5 : 0;
+        switch (st) {
+        case 0: st = cls == 1 ? 0 : cls == 2 ? 1 : cls == 4 ? 4 : R; break;
+        case 1: st = cls == 2 ? 1 : cls == 3 ? 6 : cls == 4 ? 5 : cls == 5 ? 2 : R; break;
+        case 2: st = cls == 2 ? 1 : R; break;
+        case 3: st = cls == 2 ? 3 : cls == 3 ? 6 : cls == 5 ? 4 : R; break;
+        case 4: st = cls == 2 ? 3 : R; break;
+        case 5: st = cls == 2 ? 3 : R; break;
+        case 6: st = cls == 1 ? 7 : cls == 2 ? 8 : R; break;
+        case 7: st = cls == 2 ? 8 : R; break;
+        case 8: st = cls == 2 ? 8 : R; break;
+        default: return false;
+        }
+        if (st == R) return false;
+    }
+    return st == 1 || st == 2 || st == 3 || st == 4 || st == 5 || st == 8;
+}
+
+// Float of checked text: separators dropped, "," read as ".".
+double parse_float(Bytes p, Bytes end, int adjust) {
+    char text[320];
+    std::size_t n = 0;
+    for (; p < end && n < sizeof text - 1; ++p) {
+        if (*p == '\'') continue;
+        text[n++] = *p == ',' ? '.' : static_cast<char>(*p);
+    }
+    int rest = 0;
+    return dtoa::strtod(text, text + n, adjust, rest);
+}
+
+// Integer of an optional sign and digits (quote separators allowed when
+// quotes); status 0 ok, -1 bad text, -2 too long or overflow.
+std::int32_t parse_integer(Bytes p, Bytes end, bool quotes, int& status) {
+    status = 0;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (p >= end) { status = -1; return 0; }
+    std::int64_t v = 0;
+    int digits = 0;
+    bool last_quote = false;
+    for (; p < end; ++p) {
+        if (*p == '\'' && quotes) {
+            if (last_quote || digits == 0) { status = -1; return 0; }
+            last_quote = true;
+            continue;
+        }
+        if (!digit_q(*p)) { status = -1; return 0; }
+        last_quote = false;
+        if (++digits > 10) { status = -2; continue; }
+        v = v * 10 + (*p - '0');
+    }
+    if (last_quote) { status = -1; return 0; }
+    if (status != 0) return 0;
+    if (negative) v = -v;
+    if (v > std::numeric_limits<std::int32_t>::max() || v < std::numeric_limits<std::int32_t>::min()) {
+        status = -2;
+        return 0;
+    }
+    return static_cast<std::int32_t>(v);
+}
+
+void push_float(State& s, TypeId t, double d) {
+    Cell value{};
+    value.reset(t);
+    value.set_f64(d);
+    push(s, value);
+}
+
+void load_float(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    if (!float_syntax_q(start, end)) fail(s, start, end, TypeId::float_);
+    s.type = tint(TypeId::float_);
+    if (build) push_float(s, TypeId::float_, parse_float(start, end, 0));
+    s.pos = end;
+}
+
+void load_integer(State& s, Bytes start, Bytes end, std::uint32_t flags, bool build) {
+    int status = 0;
+    const std::int32_t v = parse_integer(start, end, (flags & flag_quote) != 0, status);
+    if (status == -1) fail(s, start, end, TypeId::integer);
+    if (status == -2) {
+        load_float(s, start, end, flags, build);  // too large for an integer
+        return;
+    }
+    if (build) {
+        Cell value{};
+        value.reset(TypeId::integer);
+        value.set_int(v);
+        push(s, value);
+    }
+    s.pos = end;
+}
+
+void load_hex(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    Bytes digits_end = end - 1;  // before the "h"
+    const std::int32_t n = i32(digits_end - start);
+    if (n == 1 && !digit_q(*start)) fail(s, start, end, TypeId::word);
+    if (n < 2 || n > 8) fail(s, start, end, TypeId::integer);
+    std::uint32_t v = 0;
+    for (Bytes p = start; p < digits_end; ++p) {
+        const int h = hex_value(*p);
+        if (h < 0) fail(s, start, end, TypeId::integer);
+        v = v * 16 + static_cast<std::uint32_t>(h);
+    }
+    if (build) {
+        Cell value{};
+        value.reset(TypeId::integer);
+        value.set_int(static_cast<std::int32_t>(v));
+        push(s, value);
+    }
+    s.pos = end;
+}
+
+void load_percent(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    if (!float_syntax_q(start, end)) fail(s, start, end + 1, TypeId::float_);
+    if (build) push_float(s, TypeId::percent, parse_float(start, end, -2));
+    s.pos = end + 1;  // the "%"
+}
+
+void load_special_float(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    Bytes p = start;
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (end - p != 6 || std::memcmp(p, "1.#", 3) != 0) fail(s, start, end, TypeId::float_);
+    double d = 0;
+    if (equal_folded(p + 3, 3, "nan")) d = std::numeric_limits<double>::quiet_NaN();
+    else if (equal_folded(p + 3, 3, "inf")) d = negative ? -HUGE_VAL : HUGE_VAL;
+    else fail(s, start, end, TypeId::float_);
+    if (build) push_float(s, TypeId::float_, d);
+    s.pos = end;
+}
+
+void load_time(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    Bytes p = start;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    auto number = [&](double& v) {
+        Bytes from = p;
+        v = 0;
+        while (p < end && digit_q(*p) && p - from < 12) v = v * 10 + (*p++ - '0');
+        return p > from && (p >= end || !digit_q(*p));
+    };
+    double h = 0, m = 0, sec = 0;
+    if (!number(h) || p >= end || *p != ':') fail(s, start, end, TypeId::time);
+    ++p;
+    if (!number(m)) fail(s, start, end, TypeId::time);
+    if (p < end && *p == '.') {  // h:m.f reads as minutes:seconds
+        Bytes from = p;
+        while (from > start && digit_q(from[-1])) --from;
+        if (std::find(p, end, ':') != end || !float_syntax_q(from, end)) fail(s, start, end, TypeId::time);
+        sec = parse_float(from, end, 0);
+        p = end;
+        m = h;
+        h = 0;
+    } else if (p < end && *p == ':') {
+        ++p;
+        Bytes from = p;
+        while (p < end && (digit_q(*p) || *p == '.' || *p == ',')) ++p;
+        if (p != end || from == end || !float_syntax_q(from, end)) fail(s, start, end, TypeId::time);
+        bool comma_ok = true;
+        for (Bytes q = from; q < end; ++q) if (*q == ',' && q + 1 >= end) comma_ok = false;
+        if (!comma_ok) fail(s, start, end, TypeId::time);
+        sec = parse_float(from, end, 0);
+    }
+    if (p != end || sec >= 60) fail(s, start, end, TypeId::time);
+    double total = h * 3600 + m * 60 + sec;
+    if (negative) total = -total;
+    if (build) push_float(s, TypeId::time, total);
+    s.pos = end;
+}
+
+void load_string(State& s, Bytes start, Bytes end, std::uint32_t flags, bool build) {
+    // start at the opening quote, end at the closing one
+    const TypeId t = s.expected_type > 0 ? static_cast<TypeId>(s.expected_type) : TypeId::string;
+    load_text(s, start + 1, end, (flags & flag_escape) != 0, TypeId::string, t, build);
+    s.pos = end + 1;
+}
+
+void load_char(State& s, Bytes start, Bytes end, std::uint32_t flags, bool build) {
+    // #"x": start at "#", end at the closing quote
+    if (end - start < 3 || start[1] != '"') fail(s, start, end + 1, TypeId::char_);
+    if (!decode_points(start + 2, end, (flags & flag_escape) != 0, points) || points.size() != 1 ||
+        points[0] > 0x10FFFF)
+        fail(s, start, end + 1, TypeId::char_);
+    if (build) {
+        Cell value{};
+        value.reset(TypeId::char_);
+        value.set_int(static_cast<std::int32_t>(points[0]));
+        push(s, value);
+    }
+    s.pos = end + 1;
+}
+
+void load_file(State& s, Bytes start, Bytes end, std::uint32_t flags, bool build) {
+    if (end - start >= 2 && start[1] == '"') {  // end at the closing quote
+        load_text(s, start + 2, end, (flags & flag_escape) != 0, TypeId::file, TypeId::file, build);
+        s.pos = end + 1;
+        return;
+    }
+    if ((flags & flag_percent) != 0 && std::find(start + 1, end, '%') != end) {
+        percent_decode(start + 1, end, points);
+        if (build) {
+            Cell value{};
+            make_text(points, TypeId::file, value);
+            push(s, value);
+        }
+    } else {
+        load_text(s, start + 1, end, false, TypeId::file, TypeId::file, build);
+    }
+    s.pos = end;
+}
+
+void load_tag(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    if (*start != '<') fail(s, start, end + 1, TypeId::tag);
+    load_text(s, start + 1, end, false, TypeId::tag, TypeId::tag, build);
+    s.pos = end + 1;
+}
+
+void load_url(State& s, Bytes start, Bytes end, std::uint32_t flags, bool build) {
+    if (*start == ':') fail(s, start, end, TypeId::get_word);
+    if (*start == '\'') fail(s, start, end, TypeId::lit_word);
+    if ((flags & flag_percent) != 0) {
+        percent_decode(start, end, points);
+        if (build) {
+            Cell value{};
+            make_text(points, TypeId::url, value);
+            push(s, value);
+        }
+    } else {
+        load_text(s, start, end, false, TypeId::url, TypeId::url, build);
+    }
+    s.pos = end;
+}
+
+void load_email(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    load_text(s, start, end, false, TypeId::email, TypeId::email, build);
+    s.pos = end;
+}
+
+void load_ref(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    load_text(s, start + 1, end, false, TypeId::ref, TypeId::ref, build);
+    s.pos = end;
+}
+
+void load_raw_string(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    Bytes p = start;
+    std::int32_t opening = 0;
+    while (p < end && *p == '%') { ++opening; ++p; }
+    if (p >= end || *p != '{') fail(s, start, end, TypeId::string);
+    Bytes body = p + 1;
+    // The body ends at the first "}" followed by exactly as many "%"; a "}"
+    // with fewer is part of the text, more is an error.
+    for (Bytes q = body; q < s.input_end; ++q) {
+        if (*q != '}') continue;
+        std::int32_t closing = 0;
+        Bytes r = q + 1;
+        while (r < s.input_end && *r == '%') { ++closing; ++r; }
+        if (closing < opening) continue;
+        if (closing > opening) fail(s, start, r, TypeId::string);
+        if (r > end) s.line += i32(std::count(std::max(end, body), r, '\n'));  // past the token
+        load_text(s, body, q, false, TypeId::string, TypeId::string, build);
+        s.pos = r;
+        return;
+    }
+    fail(s, start, s.input_end, TypeId::string);
+}
+
+void load_tuple(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    std::uint8_t bytes[12] = {};
+    int count = 0;
+    Bytes p = start;
+    while (true) {
+        if (count == 12) fail(s, start, end, TypeId::tuple);
+        int v = 0;
+        Bytes from = p;
+        while (p < end && digit_q(*p) && p - from < 4) v = v * 10 + (*p++ - '0');
+        if (p == from || v > 255 || (p < end && digit_q(*p))) fail(s, start, end, TypeId::tuple);
+        bytes[count++] = static_cast<std::uint8_t>(v);
+        if (p >= end) break;
+        if (*p != '.') fail(s, start, end, TypeId::tuple);
+        ++p;
+    }
+    if (count < 3) fail(s, start, end, TypeId::tuple);
+    if (build) {
+        Cell value{};
+        value.reset(TypeId::tuple);
+        value.header |= static_cast<std::uint32_t>(count) << 19;
+        std::memcpy(&value.data1, bytes, 12);
+        push(s, value);
+    }
+    s.pos = end;
+}
+
+void load_pair(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    if (std::find(start, end, '.') != end) fail(s, start, end, TypeId::pair);
+    Bytes x = start;
+    while (x < end && *x != 'x' && *x != 'X') ++x;
+    int status_a = 0, status_b = 0;
+    const std::int32_t a = parse_integer(start, x, false, status_a);
+    const std::int32_t b = x < end ? parse_integer(x + 1, end, false, status_b) : 0;
+    if (x >= end || status_a != 0 || status_b != 0) fail(s, start, end, TypeId::pair);
+    if (build) {
+        Cell value{};
+        value.reset(TypeId::pair);
+        value.data2 = static_cast<std::uint32_t>(a);
+        value.data3 = static_cast<std::uint32_t>(b);
+        push(s, value);
+    }
+    s.pos = end;
+}
+
+void load_binary(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    // start at the base digits or "#", end at "}"
+    Bytes hash = std::find(start, end, '#');
+    int base = 16;
+    if (hash != start) {
+        int status = 0;
+        base = parse_integer(start, hash, false, status);
+        if (status != 0 || (base != 2 && base != 16 && base != 64)) fail(s, start, end + 1, TypeId::binary);
+    }
+    if (hash + 1 >= end || hash[1] != '{') fail(s, start, end + 1, TypeId::binary);
+    std::vector<std::uint8_t> out;
+    std::uint32_t acc = 0;
+    int bits = 0;
+    int pad = 0;
+    for (Bytes p = hash + 2; p < end; ++p) {
+        const std::uint8_t c = *p;
+        if (c == ' ' || c == '\t' || c == '\n' || c == '\r') continue;
+        if (c == ';') {
+            while (p < end && *p != '\n') ++p;
+            continue;
+        }
+        int v = -1;
+        int width = 0;
+        if (base == 16) { v = hex_value(c); width = 4; }
+        else if (base == 2) { v = c == '0' ? 0 : c == '1' ? 1 : -1; width = 1; }
+        else {
+            width = 6;
+            if (c >= 'A' && c <= 'Z') v = c - 'A';
+            else if (c >= 'a' && c <= 'z') v = c - 'a' + 26;
+            else if (digit_q(c)) v = c - '0' + 52;
+            else if (c == '+') v = 62;
+            else if (c == '/') v = 63;
+            else if (c == '=') { ++pad; continue; }
+        }
+        if (v < 0 || pad > 0) fail(s, p, end + 1, TypeId::binary);
+        acc = (acc << width) | static_cast<std::uint32_t>(v);
+        bits += width;
+        if (bits >= 8) {
+            bits -= 8;
+            out.push_back(static_cast<std::uint8_t>(acc >> bits));
+            acc &= (1u << bits) - 1;
+        }
+    }
+    // Left-over bits: none for base 2 and 16; base 64 drops the pad bits.
+    if ((base != 64 && bits != 0) || (base == 64 && (bits >= 6 || pad > 2 || (pad > 0 && acc != 0))))
+        fail(s, start, end + 1, TypeId::binary);
+    if (build) {
+        Cell value{};
+        const auto n = static_cast<std::int32_t>(out.size());
+        const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
+        SeriesBuffer* buf = memory::buffer(node);
+        if (n > 0) std::memcpy(buf->head, out.data(), out.size());
+        buf->tail = buf->head + n;
+        value.reset(TypeId::binary);
+        value.set_series_node(node);
+        push(s, value);
+    }
+    s.pos = end + 1;
+}
+
+// Tokens of datatypes that are not built yet: checked by the automaton only.
+void load_later(State& s, Bytes start, Bytes end, TypeId t, bool build) {
+    if (build) not_done(s, start, t);
+    s.pos = end;
+}
+
+void load_date(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    load_later(s, start, end, TypeId::date, build);
+}
+
+void load_money(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    load_later(s, start, end, TypeId::money, build);
+}
+
+void load_point(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    s.start_state = 0;
+    s.token_lines = s.point_lines;
+    load_later(s, start, end, TypeId::point2d, build);
+    s.pos = end + 1;  // the ")"
+}
+
+void load_issue(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    load_word(s, start, end, TypeId::issue, build);
+}
+
+void load_refinement(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
+    s.type = tint(TypeId::refinement);
+    load_word(s, start, end, TypeId::refinement, build);
+}
+
+}  // namespace
+
+bool decode_text(Bytes start, Bytes end, bool escapes, TypeId t, Cell* out) {
+    if (!decode_points(start, end, escapes, points)) return false;
+    if (out != nullptr) make_text(points, t, *out);
+    return true;
+}
+
+void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build) {
+    Bytes name = start;
+    Bytes name_end = end;
+    switch (t) {
+    case TypeId::get_word: case TypeId::lit_word: case TypeId::refinement: case TypeId::issue:
+        ++name;
+        break;
+    case TypeId::set_word:
+        --name_end;
+        break;
+    default:
+        break;
+    }
+    if (name >= name_end) fail(s, start, end, t);
+    for (Bytes p = name; p < name_end;) {
+        std::int32_t cp = 0;
+        p = unicode::decode_utf8_char(p, name_end, &cp);
+        if (cp < 0) fail(s, start, end, t == TypeId::issue ? TypeId::issue : TypeId::word);
+    }
+    s.pos = end;
+    if (!build) return;
+    const symbol::SymbolId sym =
+        symbol::make_from_utf8(reinterpret_cast<const char*>(name), i32(name_end - name));
+    Cell value{};
+    if (t == TypeId::issue) {
+        value.reset(TypeId::issue);
+        value.set_word(context::global(), sym, -1);
+    } else {
+        word::make_at(sym, value);
+        value.set_type(t);
+    }
+    push(s, value);
+}
+
+Loader loader_of(int token_class) {
+    switch (token_class) {
+    case 13: return load_string;
+    case 15: return load_issue;
+    case 16: return load_integer;
+    case 17: return load_refinement;
+    case 18: return load_char;
+    case 19: return load_file;
+    case 20: return load_binary;
+    case 21: return load_percent;
+    case 22: return load_float;
+    case 23: return load_special_float;
+    case 24: return load_tuple;
+    case 25: return load_date;
+    case 26: return load_pair;
+    case 27: return load_point;
+    case 28: return load_time;
+    case 29: return load_money;
+    case 30: return load_tag;
+    case 31: return load_url;
+    case 32: return load_email;
+    case 33: return load_hex;
+    case 34: return load_raw_string;
+    case 35: return load_ref;
+    default: return load_string;
+    }
+}
+
+// --- Text to number ---------------------------------------------------------------------
+
+namespace {
+// The units of a text as ASCII bytes; a unit above 127 becomes 0xFF (never valid).
+std::vector<std::uint8_t> narrow(const std::uint8_t* text, std::uint32_t unit, std::int32_t count) {
+    std::vector<std::uint8_t> out(static_cast<std::size_t>(std::max(0, count)));
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::uint32_t cp = string::get_char(text + static_cast<std::size_t>(i) * unit, unit);
+        out[static_cast<std::size_t>(i)] = cp < 128 ? static_cast<std::uint8_t>(cp) : 0xFF;
+    }
+    return out;
+}
+}  // namespace
+
+std::int32_t string_to_integer(const std::uint8_t* text, std::uint32_t unit, std::int32_t count,
+                               std::int32_t& error) {
+    const std::vector<std::uint8_t> t = narrow(text, unit, count);
+    Bytes p = t.data();
+    Bytes end = p + t.size();
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    std::int64_t v = 0;
+    error = 0;
+    bool any = false;
+    for (; p < end; ++p) {
+        if (*p == '\'') continue;
+        if (!digit_q(*p)) { error = -1; break; }
+        any = true;
+        v = v * 10 + (*p - '0');
+        if (v > 2147483648LL) { error = -2; return 0; }
+    }
+    if (!any && error == 0) error = -1;
+    if (negative) v = -v;
+    if (v > std::numeric_limits<std::int32_t>::max()) { error = -2; return 0; }
+    return static_cast<std::int32_t>(v);
+}
+
+double string_to_float(const std::uint8_t* text, std::int32_t count, std::uint32_t unit,
+                       std::int32_t& error) {
+    error = 0;
+    if (count > 312) { error = -1; return std::numeric_limits<double>::quiet_NaN(); }
+    std::vector<std::uint8_t> t = narrow(text, unit, count);
+    for (auto& b : t) if (b == ',') b = '.';
+    if (!float_syntax_q(t.data(), t.data() + t.size())) {
+        error = -1;
+        return std::numeric_limits<double>::quiet_NaN();
+    }
+    return parse_float(t.data(), t.data() + t.size(), 0);
+}
+
+}  // namespace kiv::lexer

@@ -1,0 +1,497 @@
+// float! and percent!: float text (form layouts, mold round trips), the mixed
+// maths routing and its result types, comparison, rounding and conversions.
+#include "runtime/datatypes/float.h"
+
+#include "runtime/case_folding.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/dtoa.h"
+#include "runtime/hashtable.h"
+#include "runtime/io/lexer.h"
+#include "runtime/memory.h"
+#include "runtime/raise.h"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <string>
+
+namespace kiv {
+namespace {
+
+class Runtime : public ::testing::Environment {
+public:
+    void SetUp() override {
+        memory::init();
+        case_folding::init();
+        hashtable::init();
+        block::init_root();
+        registry::init();
+        registry::register_all();
+        symbol::init_table();
+        context::init_global();
+        registry::init_type_words();
+        lexer::init();
+    }
+};
+const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+
+constexpr double inf = std::numeric_limits<double>::infinity();
+const double nan = std::numeric_limits<double>::quiet_NaN();
+
+// Restores the pretty? option after each test that sets it.
+struct Pretty {
+    explicit Pretty(bool on) { float_::set_options(on, false); }
+    ~Pretty() { float_::set_options(false, false); }
+};
+
+std::string text_of(NodeId node) {
+    Cell s{};
+    s.reset(TypeId::string);
+    s.set_series_node(node);
+    std::string out;
+    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
+        out += static_cast<char>(string::get_char_at_index(s, i));
+    return out;
+}
+
+NodeId new_text() {
+    Cell s{};
+    string::make_at(s, 16);
+    return s.series_node();
+}
+
+std::string mold(Cell c) {
+    const NodeId out = new_text();
+    const std::int32_t left =
+        registry::handler<Action::mold>(c.type())(&c, out, false, false, false, nullptr, 100, 0);
+    const std::string t = text_of(out);
+    EXPECT_EQ(left, 100 - static_cast<std::int32_t>(t.size())) << t;
+    return t;
+}
+
+std::string form(Cell c) {
+    const NodeId out = new_text();
+    registry::handler<Action::form>(c.type())(&c, out, nullptr, 100);
+    return text_of(out);
+}
+
+Cell flt(double v) {
+    Cell c{};
+    float_::make_at(c, v);
+    return c;
+}
+Cell pct(double v) {
+    Cell c{};
+    percent::make_at(c, v);
+    return c;
+}
+Cell num(TypeId t, double v) {
+    Cell c{};
+    if (t == TypeId::integer || t == TypeId::char_) {
+        c.reset(t);
+        c.set_int(static_cast<std::int32_t>(v));
+    } else {
+        c.reset(t);
+        c.set_f64(v);
+    }
+    return c;
+}
+
+std::string error_id(auto&& fn) {
+    try {
+        fn();
+    } catch (const LanguageError& e) {
+        return e.id;
+    }
+    return "";
+}
+
+Cell text_cell(const char* s) {
+    Cell c{};
+    string::make_at(c, 16);
+    string::append_nul_text(c.series_node(), s);
+    return c;
+}
+
+// --- Text -------------------------------------------------------------------------
+
+TEST(FloatText, FormLayouts) {
+    struct Case {
+        double value;
+        float_::TextKind kind;
+        const char* text;
+    };
+    using K = float_::TextKind;
+    const Case cases[] = {
+        {1.0, K::float64, "1.0"},
+        {-1.0, K::float64, "-1.0"},
+        {0.1 + 0.2, K::float64, "0.3"},
+        {0.7 + 0.1, K::float64, "0.7999999999999999"},  // only pretty? rewrites it
+        {1e16, K::float64, "1.0e16"},
+        {1.5e-7, K::float64, "1.5e-7"},
+        {-2.5e-300, K::float64, "-2.5e-300"},
+        {1e300, K::float64, "1.0e300"},
+        {123456.0, K::float64, "123456.0"},
+        {0.0, K::float64, "0.0"},
+        {inf, K::float64, "1.#INF"},
+        {-inf, K::float64, "-1.#INF"},
+        {nan, K::float64, "1.#NaN"},
+        {nan, K::percent, "1.#NaN"},
+        {50.0, K::percent, "50%"},
+        {1e20, K::percent, "1e20%"},
+        {0.5f, K::float32, "0.5"},
+        {3.0, K::coordinate, "3"},
+        {1.5, K::seconds, "1.5"},
+        {2.0, K::seconds, "2"},
+        {12.3456789, K::seconds, "12.3457"},
+    };
+    for (const Case& c : cases)
+        EXPECT_STREQ(float_::to_text(c.value, c.kind), c.text) << c.value;
+}
+
+TEST(FloatText, PrettyRewritesNoiseAndTinyValues) {
+    Pretty on(true);
+    using K = float_::TextKind;
+    EXPECT_STREQ(float_::to_text(0.7 + 0.1, K::float64), "0.8");
+    EXPECT_STREQ(float_::to_text(0.1 + 0.2, K::float64), "0.3");
+    EXPECT_STREQ(float_::to_text(1e-20, K::float64), "0.0");
+    EXPECT_STREQ(float_::to_text(1e-20 * 100, K::percent), "0%");
+    EXPECT_STREQ(float_::to_text(1e-20, K::coordinate), "0");
+    EXPECT_STREQ(float_::to_text(inf, K::float64), "1.#INF");  // specials come first
+    EXPECT_STREQ(float_::to_text(1.0 / 3.0, K::float64), "0.3333333333333333");
+}
+
+TEST(FloatText, MoldIsShortestAndReadsBack) {
+    EXPECT_EQ(mold(flt(0.1 + 0.2)), "0.30000000000000004");
+    EXPECT_EQ(mold(flt(1.0)), "1.0");
+    EXPECT_EQ(mold(flt(nan)), "1.#NaN");
+    EXPECT_EQ(mold(flt(-inf)), "-1.#INF");
+    EXPECT_EQ(form(flt(1e16)), "1.0e16");
+    // Any finite bit pattern molds to a text that reads back to the same bits.
+    std::mt19937_64 gen(42);
+    for (int i = 0; i < 2000; ++i) {
+        const double v = std::bit_cast<double>(gen());
+        if (float_::is_not_finite(v)) continue;
+        const std::string t = mold(flt(v));
+        int rest = 0;
+        const double back = dtoa::strtod(t.data(), t.data() + t.size(), 0, rest);
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(v)) << t;
+    }
+}
+
+TEST(PercentText, FormAndMold) {
+    EXPECT_EQ(form(pct(0.5)), "50%");
+    EXPECT_EQ(mold(pct(0.5)), "50%");
+    EXPECT_EQ(mold(pct(0.005)), "0.5%");
+    EXPECT_EQ(mold(pct(-1.25)), "-125%");
+    EXPECT_EQ(mold(pct(0.0)), "0%");
+}
+
+// --- Registration -------------------------------------------------------------------
+
+TEST(FloatRegistry, PercentInheritsAllButText) {
+    EXPECT_EQ(registry::handler<Action::add>(TypeId::percent), &float_::add);
+    EXPECT_EQ(registry::handler<Action::round>(TypeId::percent), &float_::round);
+    EXPECT_EQ(registry::handler<Action::form>(TypeId::percent), &percent::form);
+    EXPECT_EQ(registry::handler<Action::append>(TypeId::float_), nullptr);
+    EXPECT_STREQ(registry::type_name(TypeId::percent).name, "percent!");
+}
+
+// --- Maths --------------------------------------------------------------------------
+
+TEST(FloatMaths, ResultTypesOfMixedOperands) {
+    using O = float_::MathOp;
+    struct Case {
+        Cell left, right;
+        O op;
+        TypeId type;
+        double value;
+    };
+    const Case cases[] = {
+        {num(TypeId::integer, 7), flt(2.0), O::divide, TypeId::float_, 3.5},
+        {flt(1.5), num(TypeId::integer, 2), O::multiply, TypeId::float_, 3.0},
+        {flt(1.0), num(TypeId::char_, 65), O::add, TypeId::float_, 66.0},
+        {pct(0.5), pct(0.25), O::add, TypeId::percent, 0.75},
+        {pct(0.5), num(TypeId::integer, 2), O::multiply, TypeId::percent, 1.0},
+        {flt(2.0), pct(0.5), O::multiply, TypeId::float_, 1.0},
+        {num(TypeId::integer, 2), pct(0.5), O::multiply, TypeId::float_, 1.0},
+        {num(TypeId::time, 60), flt(2.0), O::multiply, TypeId::time, 120.0},
+        {num(TypeId::integer, 2), num(TypeId::time, 60), O::multiply, TypeId::time, 120.0},
+        {num(TypeId::time, 60), num(TypeId::time, 30), O::add, TypeId::time, 90.0},
+        {num(TypeId::time, 60), num(TypeId::time, 30), O::divide, TypeId::float_, 2.0},
+        {pct(0.5), num(TypeId::time, 30), O::multiply, TypeId::time, 15.0},
+        {flt(-7.5), flt(2.0), O::remainder, TypeId::float_, -1.5},
+        {flt(5.0), flt(inf), O::remainder, TypeId::float_, 5.0},
+    };
+    for (Case c : cases) {
+        Cell* r = float_::math_op(&c.left, &c.right, c.op);
+        EXPECT_EQ(r, &c.left);
+        EXPECT_EQ(r->type(), c.type) << static_cast<int>(c.op);
+        EXPECT_DOUBLE_EQ(r->f64(), c.value);
+    }
+}
+
+TEST(FloatMaths, IeeeEdgesAndRefusedOperands) {
+    Cell a = flt(1.0), z = flt(0.0);
+    EXPECT_EQ(form(*float_::divide(&a, &z)), "1.#INF");
+    Cell b = flt(5.0), z2 = flt(0.0);
+    EXPECT_EQ(form(*float_::remainder(&b, &z2)), "1.#NaN");
+    Cell c = flt(inf), d = flt(inf);
+    EXPECT_TRUE(float_::is_nan(float_::apply_op(c.f64(), d.f64(), float_::MathOp::remainder)));
+
+    auto op = [](Cell l, Cell r, float_::MathOp o) {
+        return error_id([&] { float_::math_op(&l, &r, o); });
+    };
+    Cell pair{};
+    pair.reset(TypeId::pair);
+    EXPECT_EQ(op(flt(5.0), pair, float_::MathOp::subtract), "not-related");
+    EXPECT_EQ(op(flt(5.0), pair, float_::MathOp::divide), "not-related");
+    EXPECT_EQ(op(pct(0.5), num(TypeId::char_, 65), float_::MathOp::add), "invalid-type");
+    EXPECT_EQ(op(num(TypeId::time, 1), num(TypeId::char_, 65), float_::MathOp::add),
+              "invalid-type");
+    Cell none{};
+    none.reset(TypeId::none);
+    EXPECT_EQ(op(flt(1.0), none, float_::MathOp::add), "invalid-type");
+    EXPECT_EQ(op(flt(1.0), flt(1.0), float_::MathOp::xor_), "cannot-use");
+}
+
+TEST(FloatMaths, PairOperandsSwapPlaces) {
+    // A pair route that records the order it was called with.
+    static TypeId first_seen = TypeId::no_type;
+    float_::set_math_route(TypeId::pair, [](Cell* l, Cell* r, float_::MathOp) {
+        first_seen = l->type();
+        *r = *l;
+        return l;
+    });
+    Cell pair{}, n = flt(5.0);
+    pair.reset(TypeId::pair);
+    float_::math_op(&n, &pair, float_::MathOp::multiply);
+    EXPECT_EQ(first_seen, TypeId::pair);
+    EXPECT_EQ(n.type(), TypeId::pair);
+    float_::set_math_route(TypeId::pair, nullptr);
+}
+
+TEST(FloatMaths, UnaryActionsAndPower) {
+    Cell z = flt(0.0);
+    float_::negate(&z);
+    EXPECT_FALSE(std::signbit(z.f64()));  // 0.0 minus 0.0
+    Cell m = flt(-2.5);
+    EXPECT_EQ(float_::absolute(&m)->f64(), 2.5);
+    Cell p = pct(0.5), e = num(TypeId::integer, 2);
+    float_::power(&p, &e);
+    EXPECT_EQ(p.type(), TypeId::percent);
+    EXPECT_DOUBLE_EQ(p.f64(), 0.25);
+    Cell bad = pct(0.5);
+    EXPECT_EQ(error_id([&] {
+                  Cell x = flt(2.0);
+                  float_::power(&x, &bad);
+              }),
+              "expect-arg");
+    struct Parity {
+        double v;
+        int even;
+    };
+    for (Parity c : {Parity{2.9, 1}, Parity{3.1, 0}, Parity{-3.9, 0}, Parity{1e12, 1}}) {
+        Cell v = flt(c.v);
+        EXPECT_EQ(float_::even_q(&v), c.even) << c.v;
+        EXPECT_EQ(float_::odd_q(&v), 1 - c.even) << c.v;
+    }
+}
+
+// --- Rounding -----------------------------------------------------------------------
+
+TEST(FloatRound, Table) {
+    enum Mode { plain, even, down, half_down, floor_, ceiling, half_ceiling };
+    struct Case {
+        Cell value;
+        const Cell* scale;
+        Mode mode;
+        TypeId type;
+        double result;
+    };
+    const Cell hundredth = flt(0.01), two = num(TypeId::integer, 2), half = flt(0.5);
+    const Cell one_pct = pct(0.01);
+    const Case cases[] = {
+        {flt(2.5), nullptr, plain, TypeId::float_, 3.0},
+        {flt(-2.5), nullptr, plain, TypeId::float_, -3.0},
+        {flt(2.4999), nullptr, plain, TypeId::float_, 2.0},
+        {flt(2.5), nullptr, even, TypeId::float_, 2.0},
+        {flt(3.5), nullptr, even, TypeId::float_, 4.0},
+        {flt(-2.5), nullptr, half_ceiling, TypeId::float_, -2.0},
+        {flt(2.5), nullptr, half_down, TypeId::float_, 2.0},
+        {flt(-2.7), nullptr, down, TypeId::float_, -2.0},
+        {flt(-2.2), nullptr, floor_, TypeId::float_, -3.0},
+        {flt(2.2), nullptr, ceiling, TypeId::float_, 3.0},
+        {flt(1.2345), &hundredth, plain, TypeId::float_, 1.23},
+        {flt(7.3), &two, plain, TypeId::integer, 8.0},
+        {flt(1.26), &half, plain, TypeId::float_, 1.5},
+        {pct(0.12345), nullptr, plain, TypeId::percent, 0.12},
+        {pct(0.12345), &one_pct, plain, TypeId::percent, 0.12},
+        {pct(0.12345), &half, plain, TypeId::float_, 0.125},
+        {flt(1e300), &hundredth, plain, TypeId::float_, 1e300},  // nothing left to round
+    };
+    for (Case c : cases) {
+        Cell* r = float_::round(&c.value, const_cast<Cell*>(c.scale), c.mode == even,
+                                c.mode == down, c.mode == half_down, c.mode == floor_,
+                                c.mode == ceiling, c.mode == half_ceiling);
+        ASSERT_EQ(r->type(), c.type) << c.result;
+        if (c.type == TypeId::integer) EXPECT_EQ(r->int_value(), c.result);
+        else EXPECT_DOUBLE_EQ(r->f64(), c.result);
+    }
+}
+
+TEST(FloatRound, Errors) {
+    Cell money{};
+    money.reset(TypeId::money);
+    Cell v = flt(1.5);
+    EXPECT_EQ(error_id([&] { float_::round(&v, &money, false, false, false, false, false, false); }),
+              "not-related");
+    Cell big = flt(1.7e308), scale = flt(1e308);
+    EXPECT_EQ(error_id([&] { float_::round(&big, &scale, false, false, false, false, true, false); }),
+              "overflow");
+    Cell huge = flt(1e10), two = num(TypeId::integer, 2);
+    EXPECT_EQ(error_id([&] { float_::round(&huge, &two, false, false, false, false, false, false); }),
+              "overflow");
+}
+
+// --- Comparison ---------------------------------------------------------------------
+
+TEST(FloatCompare, EqualityKindsAndNaN) {
+    auto cmp = [](Cell a, Cell b, CompareOp op) { return float_::compare(&a, &b, op); };
+    const Cell sum = flt(0.1 + 0.2), third = flt(0.3);
+    EXPECT_EQ(cmp(sum, third, CompareOp::equal), 0);
+    EXPECT_NE(cmp(sum, third, CompareOp::strict_equal), 0);
+    EXPECT_NE(cmp(flt(0.0), flt(-0.0), CompareOp::same), 0);
+    EXPECT_EQ(cmp(flt(0.0), flt(-0.0), CompareOp::strict_equal), 0);
+    EXPECT_EQ(cmp(flt(1.0), num(TypeId::integer, 1), CompareOp::equal), 0);
+    EXPECT_NE(cmp(flt(1.0), num(TypeId::integer, 1), CompareOp::strict_equal), 0);
+    EXPECT_NE(cmp(flt(1.0), num(TypeId::integer, 1), CompareOp::find), 0);
+    EXPECT_LT(cmp(flt(1.0), pct(0.5 * 4), CompareOp::lesser), 0);
+    EXPECT_EQ(cmp(flt(1.0), text_cell("1"), CompareOp::equal), not_comparable);
+    // Every question about NaN answers false, and NaN finds nothing.
+    EXPECT_NE(cmp(flt(nan), flt(nan), CompareOp::equal), 0);
+    EXPECT_GT(cmp(flt(nan), flt(1.0), CompareOp::lesser), 0);
+    EXPECT_GT(cmp(flt(1.0), flt(nan), CompareOp::lesser_or_equal), 0);
+    EXPECT_LT(cmp(flt(nan), flt(1.0), CompareOp::greater), 0);
+    EXPECT_NE(cmp(flt(nan), flt(1.0), CompareOp::find), 0);
+}
+
+TEST(FloatCompare, NearEqual) {
+    double x = 1.0;
+    for (int i = 0; i < 10; ++i) x = std::nextafter(x, 2.0);
+    EXPECT_TRUE(float_::near_equal(1.0, x));
+    EXPECT_FALSE(float_::near_equal(1.0, std::nextafter(x, 2.0)));  // 11 units apart
+    EXPECT_TRUE(float_::near_equal(1e-300, -1e-300));  // within epsilon
+    EXPECT_FALSE(float_::near_equal(1e10, 1e10 + 1e-3));
+    EXPECT_FALSE(float_::near_equal(nan, nan));
+    EXPECT_TRUE(float_::near_equal(inf, inf));
+
+    float f = 1.0f;
+    for (int i = 0; i < 10; ++i) f = std::nextafter(f, 2.0f);
+    EXPECT_TRUE(float_::near_equal_float32(1.0f, f));
+    EXPECT_FALSE(float_::near_equal_float32(1.0f, std::nextafter(f, 2.0f)));
+    EXPECT_TRUE(float_::near_equal_float32(0.0f, -0.0f));
+    EXPECT_TRUE(float_::near_equal_float32(std::numeric_limits<float>::max(),
+                                           std::numeric_limits<float>::infinity()));
+    EXPECT_FALSE(float_::near_equal_float32(-std::numeric_limits<float>::infinity(),
+                                            std::numeric_limits<float>::infinity()));
+    EXPECT_FALSE(float_::near_equal_float32(std::nanf(""), 1.0f));
+    EXPECT_EQ(float_::round_to_integer(2.5), 3);
+    EXPECT_EQ(float_::round_to_integer(2.4999999), 2);
+}
+
+// --- make and to ----------------------------------------------------------------------
+
+TEST(FloatTo, Sources) {
+    auto to = [](Cell spec, TypeId target) {
+        Cell out{};
+        float_::to(&out, &spec, target);
+        return out;
+    };
+    struct Case {
+        Cell spec;
+        TypeId target;
+        TypeId type;
+        double value;
+    };
+    Cell bin{};
+    {
+        bin.reset(TypeId::binary);
+        bin.set_series_node(memory::alloc_bytes(8));
+        SeriesBuffer* b = memory::buffer(bin.series_node());
+        const std::uint64_t bits = std::bit_cast<std::uint64_t>(1.5);
+        for (int i = 0; i < 8; ++i) b->tail[i] = static_cast<std::uint8_t>(bits >> (56 - 8 * i));
+        b->tail += 8;
+    }
+    Cell blk{};
+    block::make_at(blk, 2);
+    block::append_copy(blk, num(TypeId::integer, 15));
+    block::append_copy(blk, flt(-1.9));  // the exponent truncates to -1
+    const Case cases[] = {
+        {num(TypeId::integer, 5), TypeId::percent, TypeId::percent, 5.0},
+        {flt(0.5), TypeId::percent, TypeId::percent, 0.5},
+        {pct(0.5), TypeId::float_, TypeId::float_, 0.5},
+        {num(TypeId::char_, 65), TypeId::float_, TypeId::float_, 65.0},
+        {num(TypeId::time, 90.5), TypeId::float_, TypeId::float_, 90.5},
+        {bin, TypeId::float_, TypeId::float_, 1.5},
+        {blk, TypeId::float_, TypeId::float_, 1.5},
+        {text_cell("1'000.5"), TypeId::float_, TypeId::float_, 1000.5},
+        {text_cell("-2,5e3"), TypeId::float_, TypeId::float_, -2500.0},
+        {text_cell("50"), TypeId::percent, TypeId::percent, 50.0},
+        {text_cell(" 12.5% rest"), TypeId::percent, TypeId::percent, 0.125},
+        {text_cell("0.5"), TypeId::percent, TypeId::percent, 0.5},
+    };
+    for (const Case& c : cases) {
+        const Cell r = to(c.spec, c.target);
+        EXPECT_EQ(r.type(), c.type) << c.value;
+        EXPECT_DOUBLE_EQ(r.f64(), c.value);
+    }
+    EXPECT_EQ(mold(to(num(TypeId::integer, 5), TypeId::percent)), "500%");
+    EXPECT_EQ(mold(to(text_cell("50"), TypeId::percent)), "5000%");
+
+    Cell three{};
+    block::make_at(three, 3);
+    for (int i = 0; i < 3; ++i) block::append_copy(three, num(TypeId::integer, 1));
+    Cell none{};
+    none.reset(TypeId::none);
+    for (const Cell& bad : {text_cell("1.5x"), text_cell(""), text_cell("e5"), three, none}) {
+        Cell out{};
+        Cell spec = bad;
+        EXPECT_EQ(error_id([&] { float_::to(&out, &spec, TypeId::float_); }), "bad-to-arg");
+    }
+    Cell word_text = text_cell("abc");
+    Cell out{};
+    EXPECT_EQ(error_id([&] { float_::to(&out, &word_text, TypeId::percent); }), "bad-to-arg");
+}
+
+TEST(FloatRandom, SeededDrawsRepeatAndStayInRange) {
+    auto draw = [](double v) {
+        Cell c = flt(v);
+        float_::random(&c, false, false, false);
+        return c.f64();
+    };
+    Cell seed = flt(3.25);
+    float_::random(&seed, true, false, false);
+    EXPECT_EQ(seed.type(), TypeId::unset);
+    const double a = draw(10.0), b = draw(10.0);
+    Cell again = flt(3.25);
+    float_::random(&again, true, false, false);
+    EXPECT_EQ(draw(10.0), a);
+    EXPECT_EQ(draw(10.0), b);
+    for (int i = 0; i < 100; ++i) {
+        const double r = draw(-2.0);
+        EXPECT_TRUE(r <= 0.0 && r >= -2.0) << r;
+    }
+}
+
+}  // namespace
+}  // namespace kiv

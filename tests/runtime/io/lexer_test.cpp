@@ -1,0 +1,387 @@
+// The lexer: values of every token class, paths and nesting, syntax errors
+// with their line and delimiter, runs that do not raise, trace events, and
+// arbitrary bytes that must load or fail cleanly.
+#include "runtime/io/lexer.h"
+
+#include "runtime/case_folding.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime/raise.h"
+#include "runtime/words.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace kiv {
+namespace {
+
+class Runtime : public ::testing::Environment {
+public:
+    void SetUp() override {
+        memory::init();
+        case_folding::init();
+        hashtable::init();
+        block::init_root();
+        registry::init();
+        registry::register_all();
+        symbol::init_table();
+        context::init_global();
+        registry::init_type_words();
+        words::init();
+        lexer::init();
+    }
+};
+const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+
+Cell load(const std::string& text, lexer::ScanRequest r = {}) {
+    Cell out{};
+    lexer::scan(&out, reinterpret_cast<const std::uint8_t*>(text.data()),
+                static_cast<std::int32_t>(text.size()), r, nullptr);
+    return out;
+}
+
+std::string text_of(Cell s) {
+    std::string out;
+    for (std::int32_t i = s.series_head(), n = string::length_from_start(s); i < n; ++i) {
+        const std::uint32_t cp = string::get_char_at_index(s, i);
+        out += cp < 128 ? static_cast<char>(cp) : '?';
+    }
+    return out;
+}
+
+std::string name_of(const Cell& w) { return std::string(symbol::name(w.word_symbol())); }
+
+std::vector<Cell> cells(Cell blk) {
+    EXPECT_TRUE(blk.is(TypeId::block) || blk.is(TypeId::paren) || blk.type() >= TypeId::path);
+    return {block::head_cell(blk), block::tail_cell(blk)};
+}
+
+// The single value a text loads to.
+Cell one(const std::string& text) {
+    std::vector<Cell> v = cells(load(text));
+    EXPECT_EQ(v.size(), 1u) << text;
+    return v.empty() ? Cell{} : v[0];
+}
+
+TEST(Lexer, ScalarsOfEveryBuiltClass) {
+    struct Case { const char* text; TypeId type; double number; };
+    const Case cases[] = {
+        {"2147483647", TypeId::integer, 2147483647.0},
+        {"-2147483648", TypeId::integer, -2147483648.0},
+        {"2147483648", TypeId::float_, 2147483648.0},
+        {"1'000'000", TypeId::integer, 1000000},
+        {"0FFh", TypeId::integer, 255},
+        {"7", TypeId::integer, 7},
+        {"1.5", TypeId::float_, 1.5},
+        {"-.5", TypeId::float_, -0.5},
+        {"1e3", TypeId::float_, 1000},
+        {"1.#INF", TypeId::float_, HUGE_VAL},
+        {"-1.#inf", TypeId::float_, -HUGE_VAL},
+        {"50%", TypeId::percent, 0.5},
+        {"1:30", TypeId::time, 5400},
+        {"1:2:3", TypeId::time, 3723},
+        {"1:2.5", TypeId::time, 62.5},
+        {"-1:00", TypeId::time, -3600},
+        {"#\"a\"", TypeId::char_, 'a'},
+        {"#\"^(line)\"", TypeId::char_, 10},
+        {"#\"^(10FFFF)\"", TypeId::char_, 0x10FFFF},
+        {"#\"^/\"", TypeId::char_, 10},
+    };
+    for (const Case& c : cases) {
+        const Cell v = one(c.text);
+        ASSERT_EQ(v.type(), c.type) << c.text;
+        const double got = v.is(TypeId::integer) || v.is(TypeId::char_) ? v.int_value() : v.f64();
+        EXPECT_EQ(got, c.number) << c.text;
+    }
+    EXPECT_TRUE(std::isnan(one("1.#NaN").f64()));
+}
+
+TEST(Lexer, TextsWordsAndConstructions) {
+    struct Case { const char* text; TypeId type; const char* content; };
+    const Case cases[] = {
+        {"\"a^/b\"", TypeId::string, "a\nb"},
+        {"{a {b} c}", TypeId::string, "a {b} c"},
+        {"{x^}y}", TypeId::string, "x}y"},
+        {"%{a}b}%", TypeId::string, "a}b"},
+        {"%%{a}% b}%%", TypeId::string, "a}% b"},
+        {"%a^b", TypeId::file, "a^b"},
+        {"%\"a^/b\"", TypeId::file, "a\nb"},
+        {"%a%20b", TypeId::file, "a b"},
+        {"<a href=\"x\">", TypeId::tag, "a href=\"x\""},
+        {"http://a.b/c", TypeId::url, "http://a.b/c"},
+        {"me@here.org", TypeId::email, "me@here.org"},
+        {"@ref", TypeId::ref, "ref"},
+        {"word", TypeId::word, "word"},
+        {"set:", TypeId::set_word, "set"},
+        {":get", TypeId::get_word, "get"},
+        {"'lit", TypeId::lit_word, "lit"},
+        {"/ref", TypeId::refinement, "ref"},
+        {"#iss", TypeId::issue, "iss"},
+        {"%", TypeId::word, "%"},
+        {"/", TypeId::word, "/"},
+        {"<", TypeId::word, "<"},
+        {"+", TypeId::word, "+"},
+    };
+    for (const Case& c : cases) {
+        const Cell v = one(c.text);
+        ASSERT_EQ(v.type(), c.type) << c.text;
+        const std::string got = v.type() >= TypeId::word && v.type() <= TypeId::issue ? name_of(v) : text_of(v);
+        EXPECT_EQ(got, c.content) << c.text;
+    }
+    EXPECT_EQ(one("#(true)").type(), TypeId::logic);
+    EXPECT_EQ(one("#(true)").logic_value(), 1u);
+    EXPECT_EQ(one("#(none)").type(), TypeId::none);
+    const Cell dt = one("#(int)");
+    ASSERT_EQ(dt.type(), TypeId::datatype);
+    EXPECT_EQ(dt.datatype_id(), TypeId::integer);
+}
+
+TEST(Lexer, TuplesPairsBinaries) {
+    const Cell t = one("1.2.3.4.5.6.7.8.9.10.11.12");
+    ASSERT_EQ(t.type(), TypeId::tuple);
+    EXPECT_EQ((t.header >> 19) & 0xF, 12u);
+    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(&t.data1)[11], 12);
+    const Cell p = one("-3x4");
+    ASSERT_EQ(p.type(), TypeId::pair);
+    EXPECT_EQ(static_cast<std::int32_t>(p.data2), -3);
+    EXPECT_EQ(p.data3, 4u);
+    struct Bin { const char* text; std::vector<std::uint8_t> bytes; };
+    const Bin bins[] = {
+        {"#{00FF}", {0x00, 0xFF}}, {"16#{0a 0b ; comment\n 0c}", {10, 11, 12}},
+        {"2#{00000001}", {1}}, {"64#{AQ==}", {1}}, {"64#{AQID}", {1, 2, 3}}, {"#{}", {}},
+    };
+    for (const Bin& b : bins) {
+        const Cell v = one(b.text);
+        ASSERT_EQ(v.type(), TypeId::binary) << b.text;
+        const SeriesBuffer* buf = memory::buffer(v.series_node());
+        EXPECT_EQ(std::vector<std::uint8_t>(buf->head, buf->tail), b.bytes) << b.text;
+    }
+}
+
+TEST(Lexer, SeriesAndPaths) {
+    std::vector<Cell> v = cells(load("[1 [2] (3)] a/b/c: 'a/b :a/b a/(b)/c"));
+    ASSERT_EQ(v.size(), 5u);
+    EXPECT_EQ(v[0].type(), TypeId::block);
+    std::vector<Cell> inner = cells(v[0]);
+    ASSERT_EQ(inner.size(), 3u);
+    EXPECT_EQ(inner[1].type(), TypeId::block);
+    EXPECT_EQ(inner[2].type(), TypeId::paren);
+    EXPECT_EQ(v[1].type(), TypeId::set_path);
+    EXPECT_EQ(cells(v[1]).size(), 3u);
+    EXPECT_EQ(name_of(cells(v[1])[2]), "c");
+    EXPECT_EQ(v[2].type(), TypeId::lit_path);
+    EXPECT_EQ(v[3].type(), TypeId::get_path);
+    EXPECT_EQ(v[4].type(), TypeId::path);
+    EXPECT_EQ(cells(v[4])[1].type(), TypeId::paren);
+    EXPECT_TRUE(load("").is(TypeId::block));
+    EXPECT_TRUE(cells(load("  ; only a comment\n")).empty());
+}
+
+TEST(Lexer, NewLineMarkersFollowTheSource) {
+    std::vector<Cell> v = cells(load("a\nb c\n\n[d]"));
+    ASSERT_EQ(v.size(), 4u);
+    EXPECT_FALSE(v[0].new_line());
+    EXPECT_TRUE(v[1].new_line());
+    EXPECT_FALSE(v[2].new_line());
+    EXPECT_TRUE(v[3].new_line());
+}
+
+struct ErrorCase {
+    const char* text;
+    const char* id;
+    const char* location;
+    const char* near;
+    char delimiter;  // for missing
+};
+
+TEST(Lexer, SyntaxErrorsCarryLineDelimiterAndExcerpt) {
+    const ErrorCase cases[] = {
+        {"[1 2", "missing", "(line 1)", "[1 2", ']'},
+        {"1 2]", "missing", "(line 1)", "]", '['},
+        {"(1 2]", "missing", "(line 1)", "]", ')'},
+        {"[a 1)", "missing", "(line 1)", ")", ']'},
+        {"\"abc", "invalid", "(line 1)", "\"abc", 0},
+        {"{a", "invalid", "(line 1)", "{a", 0},
+        {"{a\n}\n\"x", "invalid", "(line 3)", "\"x", 0},
+        {";c\n\"s\nx\"", "invalid", "(line 2)", "\"s", 0},
+        {"1''0", "invalid", "(line 1)", "1''0", 0},
+        {"#(foo)", "malconstruct", "(line 1)", "#(foo)", 0},
+        {"1.2.256", "invalid", "(line 1)", "1.2.256", 0},
+        {"1.2.3.4.5.6.7.8.9.10.11.12.13", "invalid", "(line 1)", "1.2.3.4.5.6.7.8.9.10.11.12.13", 0},
+        {"2#{0000001}", "invalid", "(line 1)", "2#{0000001}", 0},
+        {"8#{00}", "invalid", "(line 1)", "8#{00}", 0},
+        {"#\"^(110000)\"", "invalid", "(line 1)", "#\"^(110000)\"", 0},
+        {"1.5x2", "invalid", "(line 1)", "1.5x2", 0},
+        {"1.#XYZ", "invalid", "(line 1)", "1.#XYZ", 0},
+        {"a/b:/c", "invalid", "(line 1)", ":/c", 0},
+        {"\x80", "bad-char", "(line 1)", "\xEF\xBF\xBD", 0},
+    };
+    for (const ErrorCase& c : cases) {
+        try {
+            load(c.text);
+            ADD_FAILURE() << "no error for " << c.text;
+        } catch (const LanguageError& e) {
+            EXPECT_EQ(e.category, ErrorCategory::syntax) << c.text;
+            EXPECT_STREQ(e.id, c.id) << c.text;
+            EXPECT_EQ(text_of(e.args[0]), c.location) << c.text;
+            const Cell& near = e.args[e.arg_count - 1];
+            std::string expected_near = c.near;
+            if (expected_near == "\xEF\xBF\xBD") expected_near = "?";
+            EXPECT_EQ(text_of(near), expected_near) << c.text;
+            if (std::string(c.id) == "missing") {
+                ASSERT_EQ(e.args[1].type(), TypeId::char_);
+                EXPECT_EQ(e.args[1].char_value(), static_cast<std::uint32_t>(c.delimiter)) << c.text;
+            }
+        }
+    }
+}
+
+TEST(Lexer, TranscodeRefinements) {
+    Cell src{};
+    const char* text = "abc [1 2] 3";
+    string::make_at(src, 16);
+    string::append_nul_text(src.series_node(), text);
+    Cell out{};
+    lexer::TranscodeOptions o;
+    o.next = true;
+    lexer::transcode(out, src, o);
+    std::vector<Cell> v = cells(out);
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(name_of(v[0]), "abc");
+    EXPECT_EQ(v[1].series_head(), 3);
+    lexer::TranscodeOptions prescan;
+    prescan.prescan = true;
+    lexer::transcode(out, src, prescan);
+    EXPECT_EQ(out.datatype_id(), TypeId::word);
+    lexer::TranscodeOptions scan;
+    scan.scan = true;
+    Cell bad{};
+    string::make_at(bad, 8);
+    string::append_nul_text(bad.series_node(), "[1 2");
+    lexer::transcode(out, bad, scan);  // scanning never raises
+    EXPECT_EQ(out.datatype_id(), TypeId::error);
+    Cell part{};
+    part.reset(TypeId::integer);
+    part.set_int(3);
+    lexer::TranscodeOptions parted;
+    parted.part = &part;
+    lexer::transcode(out, src, parted);
+    ASSERT_EQ(cells(out).size(), 1u);
+    EXPECT_EQ(name_of(cells(out)[0]), "abc");
+}
+
+TEST(Lexer, BinarySourceSkipsByteOrderMark) {
+    const std::uint8_t bytes[] = {0xEF, 0xBB, 0xBF, 'a', ' ', '1'};
+    Cell bin{};
+    const NodeId node = memory::alloc_series(sizeof bytes, 1, 0);
+    std::memcpy(memory::buffer(node)->head, bytes, sizeof bytes);
+    memory::buffer(node)->tail = memory::buffer(node)->head + sizeof bytes;
+    bin.reset(TypeId::binary);
+    bin.set_series_node(node);
+    Cell out{};
+    lexer::transcode(out, bin, {});
+    ASSERT_EQ(cells(out).size(), 2u);
+    EXPECT_EQ(name_of(cells(out)[0]), "a");
+}
+
+TEST(Lexer, UnicodeBlanksEndWords) {
+    std::vector<Cell> v = cells(load("ab\xC2\xA0" "cd"));
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(name_of(v[0]), "ab");
+    EXPECT_TRUE(cells(load("\xE3\x80\x80\xE3\x80\x80")).empty());
+}
+
+TEST(Lexer, WideStringsLargerThanTheTextBuffer) {
+    Cell s{};
+    string::make_at_unit(s, 8, 4);
+    string::append_char(s.series_node(), '"');
+    for (int i = 0; i < 30000; ++i) string::append_char(s.series_node(), 0x1F600);
+    string::append_char(s.series_node(), '"');
+    Cell out{};
+    lexer::scan_string(&out, s, -1, {}, nullptr);
+    std::vector<Cell> v = cells(out);
+    ASSERT_EQ(v.size(), 1u);
+    EXPECT_EQ(string::length_from_start(v[0]), 30000);
+    EXPECT_EQ(string::get_char_at_index(v[0], 0), 0x1F600u);
+}
+
+// Events recorded through a stand-in for the evaluator's call.
+std::vector<std::string> events;
+bool record(const Cell&, Cell* args, std::int32_t) {
+    events.push_back(name_of(args[0]));
+    return true;
+}
+
+TEST(Lexer, TraceEventsReachTheCallback) {
+    lexer::call_hook = record;
+    Cell fn{};
+    fn.reset(TypeId::function);
+    lexer::ScanRequest r;
+    r.callback = &fn;
+    events.clear();
+    load("[a]", r);
+    const std::vector<std::string> expected = {"prescan", "open", "prescan", "scan", "load",
+                                               "prescan", "close"};
+    EXPECT_EQ(events, expected);
+    lexer::call_hook = nullptr;
+}
+
+TEST(Lexer, AnyBytesLoadOrFailCleanly) {
+    std::mt19937 rng(12345);
+    const std::string alphabet = "[](){}\"#'%:;/\\<>^$@,.+-=x1209aeEhT \n\t\x80\xC3\xA9\xF0\x9F\x98\x80\xFF";
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        const int n = static_cast<int>(rng() % 24);
+        for (int i = 0; i < n; ++i) text += alphabet[rng() % alphabet.size()];
+        try {
+            load(text);
+        } catch (const LanguageError& e) {
+            EXPECT_TRUE(e.category == ErrorCategory::syntax || std::string(e.id) == "not-done") << text;
+        }
+        lexer::ScanRequest scan_only;
+        scan_only.store = false;
+        scan_only.one = true;
+        load(text, scan_only);  // never raises
+    }
+}
+
+TEST(Lexer, DeepNestingAndHugeNumbers) {
+    const std::string open(100000, '[');
+    EXPECT_THROW(load(open), LanguageError);
+    const Cell deep = one(open + std::string(100000, ']'));
+    EXPECT_EQ(deep.type(), TypeId::block);
+    EXPECT_EQ(one(std::string(300, '9')).type(), TypeId::float_);
+    EXPECT_THROW(load(std::string(400, '9')), LanguageError);  // beyond any float text
+}
+
+TEST(Lexer, TextToNumber) {
+    auto to_int = [](const char* t, std::int32_t& err) {
+        return lexer::string_to_integer(reinterpret_cast<const std::uint8_t*>(t), 1,
+                                        static_cast<std::int32_t>(std::strlen(t)), err);
+    };
+    std::int32_t err = 0;
+    EXPECT_EQ(to_int("-2147483648", err), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(err, 0);
+    EXPECT_EQ(to_int("1'000", err), 1000);
+    to_int("2147483648", err);
+    EXPECT_EQ(err, -2);
+    to_int("12a", err);
+    EXPECT_EQ(err, -1);
+    const char* f = "1,5";
+    EXPECT_EQ(lexer::string_to_float(reinterpret_cast<const std::uint8_t*>(f), 3, 1, err), 1.5);
+    EXPECT_EQ(err, 0);
+    EXPECT_TRUE(std::isnan(lexer::string_to_float(reinterpret_cast<const std::uint8_t*>("1.2.3"), 5, 1, err)));
+    EXPECT_EQ(err, -1);
+}
+
+}  // namespace
+}  // namespace kiv
