@@ -179,6 +179,7 @@ void resize(NodeId table, std::int32_t buckets) {
     const NodeId old_flags = t->flags;
     const NodeId old_keys = t->keys;
     const std::int32_t old_buckets = t->buckets;
+    const std::int32_t live = t->count;  // a map!'s removed entries keep buckets but no count
     t->buckets = buckets;
     t->upper = static_cast<std::int32_t>(buckets * 0.77 + 0.5);
     make_index(table);
@@ -187,6 +188,7 @@ void resize(NodeId table, std::int32_t buckets) {
         if (((of[b >> 4] >> (2 * (b & 15))) & 3) != flag_used) continue;
         place(table, reinterpret_cast<const std::int32_t*>(memory::buffer(old_keys)->head)[b]);
     }
+    record(table)->count = live;
 }
 
 // Makes room for one more bucket; true when a hash! was rebuilt instead.
@@ -197,7 +199,9 @@ bool make_room(NodeId table) {
         rebuild(table, value_count(t) + 1);
         return true;
     }
-    const bool sparse = 2 * t->count < t->buckets;
+    // A map!'s removed entries hold their buckets: only a rebuild of its
+    // block could free them, so it grows by what is occupied.
+    const bool sparse = 2 * (t->kind == Kind::map ? t->occupied : t->count) < t->buckets;
     if (t->kind == Kind::words && t->values == symbol_block) {
         resize(table, next_power_of_two(16LL * (t->buckets + (sparse ? -1 : 1))));
     } else {
@@ -542,7 +546,7 @@ void put_all(NodeId table, std::int32_t start, std::int32_t step) {
 std::int32_t find(NodeId table, const Cell& key_in, std::int32_t first, std::int32_t last,
                   CompareOp op, int direction) {
     const HashTable* t = record(table);
-    if (t->count == 0) return -1;
+    if (t->occupied == 0) return -1;  // a map!'s removed keys still count as found
     Cell key = key_in;
     if (t->kind == Kind::map && is_word_kind(key.type())) key.set_type(TypeId::set_word);
     const std::uint32_t h = hash_key(key);

@@ -3,6 +3,7 @@
 // here, empty until their module exists.
 #include "runtime/startup.h"
 
+#include "runtime/boot.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
@@ -16,6 +17,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/natives_output.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/memory.h"
 #include "runtime/output_hooks.h"
@@ -126,22 +128,35 @@ void init_symbol_index() {
 }
 void init_type_words() { registry::init_type_words(); }
 void init_runtime_words() { words::init(); }
-void init_natives_table() { natives::init(); }
+void init_natives_table() {
+    natives::init();
+    natives::register_control();
+    natives::register_eval();
+    natives::register_compare();
+    natives::register_maths();
+    natives::register_system();
+    natives_output::init();
+}
 void init_parse_stacks() {}
 void init_owner_table() { ownership::init(); }
 void init_checksum_and_compression_words() {}
 void init_call_buffer() {}
 void init_stack_pointers() { stack::init(); }
 void init_lexer_classes() { lexer::init(); }
-void load_boot_data() { error::load_catalog(); }  // the boot image's loader joins here
+void load_boot_data() { boot::load(); }  // a Kivbin boot image would be decoded here
 void init_interpreter() { interpreter::init(); }
 void init_slot_pool() { slot_pool::init(); }
 
 // --- Boot steps after runtime/init ------------------------------------------
 
-void make_runtime_words() {}
-void cache_boot_cells() {}
-void run_compiled_top_level() {}
+void make_runtime_words() {}  // runtime/init makes the runtime's words with its tables
+void cache_boot_cells() {}    // boot sources are reached through boot::sources()
+// The library's top level: its sources evaluated in order; the collector runs
+// from then on.
+void run_compiled_top_level() {
+    boot::run_top_level();
+    collector::set_enabled(true);
+}
 
 // Reads the whole script; until the interpreter runs it, reading is all.
 bool read_script(const char* path, std::string& text) {
@@ -160,6 +175,7 @@ bool read_script(const char* path, std::string& text) {
 // The console's run: the script named on the command line, then the
 // interactive loop. Returns the exit status.
 int launch_console(const CommandLine& command) {
+    if (console_hook != nullptr) return console_hook(command);
     if (command.script == 0) return 0;  // no console yet: nothing to interact with
     const char* path = record.argv[command.script];
     std::string text;

@@ -53,6 +53,10 @@ void init();
 // Releases the memory manager's blocks, then the tracked heap (tests, tools).
 void shutdown();
 
+// The console's run (the host program installs it before main): runs the
+// command and returns the exit status. Without it a script is only read.
+inline int (*console_hook)(const CommandLine& command) = nullptr;
+
 // The whole program: boots on the runtime thread, runs the console and returns
 // the exit status.
 int main(int argc, char** argv);

@@ -14,8 +14,11 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/series.h"
@@ -138,11 +141,16 @@ void register_all() {
     routine::init();            // (function!)
     paren::init();              // (block!)
     issue::init();              // (word!)
-    // url! (string!), file! (url!), object!, bitset!, triple!
+    // url! (string!), file! (url!)
+    object::init();
+    // bitset!, triple!
     float_::init();
     typeset::init();
     error::init();              // (object!)
-    // vector! (string!), map!, hash! (block!), pair!
+    // vector! (string!)
+    map::init();
+    hash::init();               // (block!)
+    // pair!
     percent::init();            // (float!)
     // tuple!
     time::init();               // (float!)

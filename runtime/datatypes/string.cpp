@@ -5,7 +5,9 @@
 
 #include "runtime/assert.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string_actions.h"
 #include "runtime/entry.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
 
@@ -138,6 +140,8 @@ void reset(Cell& text) {
     buf->flags = (buf->flags & ~memory::unit_mask) | 1u;
     text.set_series_head(0);
 }
+
+Cell* push(const Cell& text) { return stack::push(text); }
 
 void truncate_buffer(NodeId node, std::int32_t n) {
     SeriesBuffer* buf = memory::buffer(node);
@@ -330,36 +334,7 @@ const char* to_hex(std::int32_t value, bool trim) {
 
 // --- Registration -----------------------------------------------------------------------
 
-namespace {
-
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::string, TypeId::series, "string!",
-    registry::table({
-        {Action::random,   inherit},
-        {Action::reflect,  inherit},
-        {Action::at,       inherit},
-        {Action::back,     inherit},
-        {Action::clear,    inherit},
-        {Action::copy,     inherit},
-        {Action::head,     inherit},
-        {Action::head_q,   inherit},
-        {Action::index_q,  inherit},
-        {Action::length_q, inherit},
-        {Action::move,     inherit},
-        {Action::next,     inherit},
-        {Action::pick,     inherit},
-        {Action::poke,     inherit},
-        {Action::remove,   inherit},
-        {Action::reverse,  inherit},
-        {Action::skip,     inherit},
-        {Action::tail,     inherit},
-        {Action::tail_q,   inherit},
-        {Action::modify,   inherit},  // ORDER ACTIONS
-    })};
-
-}  // namespace
-
-void init() { registry::register_type(registration); }
+// The action table lives with the handlers (string_actions.cpp).
+void init() { register_actions(); }
 
 }  // namespace kiv::string

@@ -60,6 +60,21 @@ Entry entry(std::int32_t n);
 // The scratch block of `print`.
 const Cell& print_scratch();
 
+// --- Registration of the natives modules (each stores its entries by index) ---
+
+// if ... remove-each, switch, case: conditionals, selection and loops.
+void register_control();
+// func, function, does, has, do, get, set, reduce, compose, bind, in,
+// construct, apply, try, catch and the exits break, continue, exit, return, throw.
+void register_eval();
+// equal? ... greater-or-equal?, same?, not, type?, the set operations,
+// complement?, negative?, positive?, sign?, zero?, max, min.
+void register_compare();
+// shift, to-hex, the trigonometric and logarithmic natives, NaN?, exp, square-root.
+void register_maths();
+// stats, recycle, wait, now, set-env, get-env, list-env, browse, value?, unset, context?.
+void register_system();
+
 // --- Helpers for native bodies -------------------------------------------------
 
 // True when the refinement at position i of the array is in use.

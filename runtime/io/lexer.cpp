@@ -9,6 +9,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/registry.h"
@@ -514,8 +515,17 @@ std::int32_t close_series(State& s, std::int32_t t, const std::uint8_t* at, bool
     const bool new_line = m->new_line();
     Cell value{};
     if (build_mode(s)) {
-        if (result == TypeId::map) not_done(s, s.input_start + m->data3, TypeId::map);
-        make_series(s, s.head, s.top, result, value);
+        if (result == TypeId::map) {
+            // Key/value pairs whose keys may be map keys, indexed as a map!.
+            bool pairs = (s.top - s.head) % 2 == 0;
+            for (std::int32_t i = s.head; pairs && i < s.top; i += 2)
+                pairs = map::is_key_type(stack_at(i).type());
+            if (!pairs) syntax_error(s, s.input_start + m->data3, at + 1, tint(TypeId::map));
+            make_series(s, s.head, s.top, TypeId::block, value);
+            map::make_at(value, &value, 0);
+        } else {
+            make_series(s, s.head, s.top, result, value);
+        }
     } else {
         none::make_at(value);
     }

@@ -182,7 +182,7 @@ TEST_F(Actions, ComparisonMapsOrdersToOperators) {
 
 TEST_F(Actions, ATypeWithoutTheActionRaisesExpectArg) {
     EXPECT_EQ(raised([] { call(Action::length_q, {int_cell(3)}); }), "expect-arg");
-    EXPECT_EQ(raised([] { call(Action::append, {block_of(1, 0), int_cell(3)}); }), "expect-arg");
+    EXPECT_EQ(raised([] { call(Action::append, {int_cell(1), int_cell(3)}); }), "expect-arg");
 }
 
 }  // namespace

@@ -1,0 +1,87 @@
+// block! actions at scale: sort of 1,000,000 random integers (quick and
+// stable), and find of a word at the far end of a 100,000-cell block.
+#include "runtime/datatypes/block.h"
+
+#include "runtime/case_folding.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime/words.h"
+
+#include <benchmark/benchmark.h>
+
+#include <random>
+
+namespace kiv {
+namespace {
+
+// The datatypes and words alone: the library's boot sources are not needed.
+bool booted = [] {
+    memory::init();
+    case_folding::init();
+    hashtable::init();
+    block::init_root();
+    registry::init();
+    registry::register_all();
+    actions::init();
+    stack::make_storage();
+    symbol::init_table();
+    context::init_global();
+    registry::init_type_words();
+    words::init();
+    stack::init();
+    return true;
+}();
+
+Cell random_integers(std::int32_t n) {
+    Cell b{};
+    block::make_at(b, n);
+    std::mt19937 gen(42);
+    Cell c{};
+    c.reset(TypeId::integer);
+    for (std::int32_t i = 0; i < n; ++i) {
+        c.set_int(static_cast<std::int32_t>(gen()));
+        block::append_copy(b, c);
+    }
+    return b;
+}
+
+void sort_integers(benchmark::State& state) {
+    const bool stable = state.range(0) != 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Cell b = random_integers(1'000'000);
+        state.ResumeTiming();
+        Cell slot = b;
+        block::sort(&slot, false, nullptr, nullptr, nullptr, false, false, stable);
+        benchmark::DoNotOptimize(slot);
+    }
+}
+BENCHMARK(sort_integers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void find_last_word(benchmark::State& state) {
+    Cell b{};
+    block::make_at(b, 100'000);
+    Cell w{};
+    word::make_kind_at(TypeId::word, "filler", w);
+    for (std::int32_t i = 0; i < 99'999; ++i) block::append_copy(b, w);
+    Cell target{};
+    word::make_kind_at(TypeId::word, "target", target);
+    block::append_copy(b, target);
+    for (auto _ : state) {
+        Cell slot = b, v = target;
+        block::find(&slot, &v, FindRefinements{});
+        benchmark::DoNotOptimize(slot);
+    }
+}
+BENCHMARK(find_last_word)->Unit(benchmark::kMicrosecond);
+
+}  // namespace
+}  // namespace kiv
+
+BENCHMARK_MAIN();

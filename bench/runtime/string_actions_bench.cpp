@@ -1,0 +1,112 @@
+// string! actions on large texts: appending 1M characters one by one, find of
+// a 10-character pattern in 10 MB, trim and sort of 10 MB. bench/string_actions.py
+// does the same work in Python 3 for comparison.
+#include "runtime/datatypes/string_actions.h"
+
+#include "runtime/case_folding.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/hashtable.h"
+#include "runtime/memory.h"
+#include "runtime/words.h"
+
+#include <benchmark/benchmark.h>
+
+namespace kiv {
+namespace {
+
+void boot() {
+    static bool done = false;
+    if (done) return;
+    done = true;
+    memory::init();
+    case_folding::init();
+    hashtable::init();
+    block::init_root();
+    registry::init();
+    registry::register_all();
+    symbol::init_table();
+    context::init_global();
+    registry::init_type_words();
+    words::init();
+}
+
+constexpr std::int32_t ten_mb = 10 * 1024 * 1024;
+
+// A text of n pseudo-random letters and spaces (fixed seed).
+Cell filler(std::int32_t n) {
+    Cell s{};
+    string::make_at(s, n);
+    std::uint32_t x = 12345;
+    for (std::int32_t i = 0; i < n; ++i) {
+        x = x * 1103515245u + 12345u;
+        const std::uint32_t r = (x >> 16) % 27;
+        string::append_char(s.series_node(), r == 26 ? ' ' : 'a' + r);
+    }
+    return s;
+}
+
+void AppendOneMillionChars(benchmark::State& state) {
+    boot();
+    for (auto _ : state) {
+        Cell s{};
+        string::make_at(s, 16);
+        for (int i = 0; i < 1'000'000; ++i) {
+            Cell c{};
+            char_::make_at(c, 'a' + static_cast<std::uint32_t>(i % 26));
+            Cell t = s;
+            string::append(&t, &c, -1, false, 1);
+        }
+        benchmark::DoNotOptimize(string::length_from_start(s));
+        memory::free_all();
+        memory::init();  // drop the garbage between runs (nothing else is live)
+        block::init_root();
+    }
+}
+BENCHMARK(AppendOneMillionChars)->Unit(benchmark::kMillisecond);
+
+void FindTenCharsInTenMB(benchmark::State& state) {
+    boot();
+    Cell hay = filler(ten_mb);
+    string::append_nul_text(hay.series_node(), "XYZWVUTSRQ");  // found at the very end
+    Cell needle{};
+    string::make_at(needle, 16);
+    string::append_nul_text(needle.series_node(), "xyzwvutsrq");
+    for (auto _ : state) {
+        Cell s = hay, v = needle;
+        benchmark::DoNotOptimize(string::find(&s, &v, {})->series_head());
+    }
+}
+BENCHMARK(FindTenCharsInTenMB)->Unit(benchmark::kMillisecond);
+
+void TrimTenMB(benchmark::State& state) {
+    boot();
+    for (auto _ : state) {
+        state.PauseTiming();
+        Cell s = filler(ten_mb);
+        state.ResumeTiming();
+        string::trim(&s, false, false, false, true, false, nullptr);  // /lines touches every unit
+        benchmark::DoNotOptimize(string::length_from_start(s));
+    }
+}
+BENCHMARK(TrimTenMB)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+void SortTenMB(benchmark::State& state) {
+    boot();
+    for (auto _ : state) {
+        state.PauseTiming();
+        Cell s = filler(ten_mb);
+        state.ResumeTiming();
+        string::sort(&s, false, nullptr, nullptr, nullptr, false, false, false);
+        benchmark::DoNotOptimize(string::length_from_start(s));
+    }
+}
+BENCHMARK(SortTenMB)->Unit(benchmark::kMillisecond)->Iterations(3);
+
+}  // namespace
+}  // namespace kiv
+
+BENCHMARK_MAIN();

@@ -1,0 +1,324 @@
+// Boot data: the embedded library sources are lexed into the root block at
+// step 25 and evaluated, in order, as the top level. Nothing here names a
+// library word: the sources define them; the registry below gives routines
+// their C++ code. The catalogue keeps its own reader (error.cpp).
+#include "runtime/boot.h"
+
+#include "runtime/assert.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/io/lexer.h"
+#include "runtime/platform.h"
+#include "runtime/raise.h"
+#include "runtime/runtime_error.h"
+#include "runtime/unicode.h"
+
+#include <array>
+#include <cstdio>
+#include <string>
+#include <utility>
+#include <cstdlib>
+#include <vector>
+
+namespace kiv::boot {
+
+// The table the build generates from library/ (boot_sources.cpp).
+extern const Source embedded_sources[];
+extern const std::size_t embedded_source_count;
+
+namespace {
+
+Cell loaded{};                 // block of the loaded sources, one block each (in the root block)
+std::int32_t system_index = -1;  // root-block position of the system object, -1 before it
+
+struct RoutineEntry {
+    const char* name;
+    routine::Code code;
+    std::int32_t id;             // in the routine table, 0 until the top level enters it
+};
+std::vector<RoutineEntry>& routine_registry() {
+    static std::vector<RoutineEntry> entries;
+    return entries;
+}
+
+Cell global_word(const char* name) {
+    Cell w;
+    word::make_kind_at(TypeId::word, name, w);
+    return w;
+}
+
+void set_global(const char* name, const Cell& value) {
+    Cell w = global_word(name);
+    word::set_value(w, value);
+}
+
+// Writes an error's report to standard error and ends the process: boot data
+// is part of the program.
+[[noreturn]] void boot_failure(const Cell& error, std::string_view source) {
+    Cell report;
+    string::make_at(report, 64);
+    Cell e = error;
+    if (e.is(TypeId::error)) actions::form_to(&e, report.series_node(), -1);
+    std::int32_t length = -1;
+    const std::uint8_t* text = unicode::to_utf8(report, &length);
+    platform::flush();
+    std::fprintf(stderr, "*** Boot Error in %.*s\n%.*s\n", static_cast<int>(source.size()),
+                 source.data(), static_cast<int>(length), reinterpret_cast<const char*>(text));
+    runtime::exit_cleanup();
+    std::exit(254);
+}
+
+// make-routine 'name spec: the routine! of the registry's entry called name.
+void make_routine(Cell* args) {
+    const Cell name = args[0];
+    const Cell spec = args[1];
+    if (!word::is_any_word(name.type()))
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
+    if (!spec.is(TypeId::block)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &spec);
+    const std::string_view wanted = symbol::name(name.word_symbol());
+    for (const RoutineEntry& entry : routine_registry()) {
+        if (wanted != entry.name || entry.id == 0) continue;
+        Cell out;
+        routine::make_at(out, spec, nullptr, entry.id, 0, false);
+        args[0] = out;
+        return;
+    }
+    runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
+}
+
+// quit-return status: ends the process with status (modulo 256) once what
+// was printed has reached its destination.
+void quit_return(Cell* args) {
+    const std::int32_t status = args[0].is(TypeId::integer) ? args[0].int_value() : 0;
+    platform::flush();
+    std::fflush(nullptr);
+    runtime::exit_cleanup();
+    std::exit(status & 0xFF);
+}
+
+// quit /return status: quit-return with status, or 0.
+void quit(Cell* args) {
+    Cell status = args[1];
+    if (!args[0].is(TypeId::logic) || args[0].logic_value() != 1 || !status.is(TypeId::integer)) {
+        status.reset(TypeId::integer);
+        status.set_int(0);
+    }
+    quit_return(&status);
+}
+
+// The type predicates (integer? block? ...): one routine per type id.
+template <int Id>
+void type_predicate(Cell* args) {
+    const bool match = args[0].type() == static_cast<TypeId>(Id);
+    logic::make_at(args[0], match);
+}
+
+template <std::size_t... Ids>
+constexpr std::array<routine::Code, sizeof...(Ids)> predicate_table(std::index_sequence<Ids...>) {
+    return {type_predicate<static_cast<int>(Ids)>...};
+}
+constexpr auto type_predicates = predicate_table(std::make_index_sequence<type_count>{});
+
+// Enters "name?" for each registered type "name!".
+void add_type_predicates() {
+    static std::string names[type_count];  // the registry keeps the name pointers
+    for (int id = 1; id <= registry::highest_type(); ++id) {
+        const registry::TypeName& entry = registry::type_name(static_cast<TypeId>(id));
+        if (entry.name == nullptr) continue;
+        names[id] = std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";
+        add_routine(names[id].c_str(), type_predicates[static_cast<std::size_t>(id)]);
+    }
+}
+
+// Binds each type predicate to its word.
+void define_type_predicates() {
+    Cell spec;
+    load_text(spec, "value [any-type!] return: [logic!]");
+    for (int id = 1; id <= registry::highest_type(); ++id) {
+        const registry::TypeName& entry = registry::type_name(static_cast<TypeId>(id));
+        if (entry.name == nullptr) continue;
+        const std::string name = std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";
+        for (const RoutineEntry& r : routine_registry()) {
+            if (name != r.name) continue;
+            Cell value;
+            routine::make_at(value, spec, nullptr, r.id, 0, false);
+            set_global(r.name, value);
+        }
+    }
+}
+
+// The datatype words: each registered type's name holds its datatype! value.
+void define_datatype_words() {
+    for (int id = 1; id <= registry::highest_type(); ++id) {
+        const auto t = static_cast<TypeId>(id);
+        const registry::TypeName& entry = registry::type_name(t);
+        if (entry.name == nullptr) continue;
+        Cell value;
+        datatype::make_at(t, value);
+        set_global(entry.name, value);
+    }
+}
+
+// The action values, their specs read from the action table's spec texts.
+void define_actions() {
+    for (int a = 1; a <= action_count; ++a) {
+        const actions::Spec& spec = actions::spec(static_cast<Action>(a));
+        if (spec.name[0] == '\0') continue;  // the internal slots have no word
+        Cell block;
+        load_text(block, spec.arguments);
+        Cell value;
+        native::make_at(value, TypeId::action, block, a);
+        set_global(spec.name, value);
+    }
+}
+
+// Evaluates code under a barrier; on an error the boot ends.
+void evaluate_source(const Cell& code, std::string_view name) {
+    Cell result;
+    if (!try_eval(code, result)) boot_failure(result, name);
+}
+
+}  // namespace
+
+std::span<const Source> sources() { return {embedded_sources, embedded_source_count}; }
+
+void add_routine(const char* name, routine::Code code) {
+    for (const RoutineEntry& entry : routine_registry())
+        if (std::string_view(entry.name) == name) return;
+    routine_registry().push_back({name, code, 0});
+}
+
+void load_text(Cell& out, std::string_view utf8) {
+    lexer::scan(&out, reinterpret_cast<const std::uint8_t*>(utf8.data()),
+                static_cast<std::int32_t>(utf8.size()), lexer::ScanRequest{}, nullptr);
+    if (!out.is(TypeId::block)) block::make_at(out, 1);  // no values
+}
+
+void load() {
+    error::load_catalog();
+    loaded = *block::make_in(&block::root(), static_cast<std::int32_t>(embedded_source_count));
+    for (const Source& source : sources()) {
+        Cell code;
+        Cell error;
+        if (!guarded([&] { load_text(code, source.text); }, error)) boot_failure(error, source.name);
+        block::append_copy(loaded, code);
+    }
+}
+
+void run_top_level() {
+    KIV_ASSERT(loaded.is(TypeId::block), "boot data loaded before the top level");
+    const bool was_enabled = collector::enabled();
+    collector::set_enabled(false);
+    define_datatype_words();
+    define_actions();
+    add_routine("make-routine", make_routine);
+    add_routine("quit-return", quit_return);
+    add_routine("quit", quit);
+    add_type_predicates();
+    for (RoutineEntry& entry : routine_registry())
+        if (entry.id == 0) entry.id = routine::add(entry.name, entry.code);
+    Cell maker_spec;
+    load_text(maker_spec, "name spec");
+    Cell maker;
+    for (const RoutineEntry& entry : routine_registry())
+        if (std::string_view(entry.name) == "make-routine")
+            routine::make_at(maker, maker_spec, nullptr, entry.id, 0, false);
+    set_global("make-routine", maker);
+    define_type_predicates();
+
+    const auto all = sources();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        const Cell code = *block::get_cell(loaded, static_cast<std::int32_t>(i));
+        if (all[i].name == "system.kiv" && registry::handler<Action::make>(TypeId::object) == nullptr)
+            continue;  // no object! yet: no system object
+        evaluate_source(code, all[i].name);
+    }
+    Cell system_word = global_word("system");
+    Cell value;
+    word::get_value(system_word, value);
+    if (value.is(TypeId::object)) {
+        system_index = block::count_from_head(block::root());
+        block::append_copy(block::root(), value);
+        if (const Cell* errors = error::catalog()) set_system_field("catalog/errors", *errors);
+        error::hooks.stack_trace_setting = [] { return static_cast<const Cell*>(system_field("state/stack-trace")); };
+    }
+    Cell maker_word = global_word("make-routine");
+    unset::make_at(*context::get_word_cell(maker_word));  // boot only: gone before user code
+    collector::set_enabled(was_enabled);
+}
+
+bool run_guarded(void (*body)(void*), void* context, Cell& error) {
+    Cell* const saved_top = stack::top();
+    stack::push_barrier_frame(nullptr);
+    stack::Frame* const frame = stack::top_frame();
+    try {
+        body(context);
+    } catch (const LanguageError& e) {
+        error = e.error;
+        if (!error.is(TypeId::error)) none::make_at(error);  // no error! could be built
+        while (stack::state.frames_top > frame + 1) stack::pop_any_frame();
+        stack::pop_frame_reset();
+        stack::state.top = saved_top;
+        return false;
+    }
+    stack::pop_frame_reset();
+    stack::state.top = saved_top;
+    return true;
+}
+
+bool try_eval(const Cell& code, Cell& result) {
+    Cell error;
+    const bool done = guarded([&] {
+        interpreter::eval_block(code, false);
+        result = *(stack::top() - 1);
+    }, error);
+    if (!done) result = error;
+    return done;
+}
+
+const Cell* system() {
+    if (system_index < 0) return nullptr;
+    return block::get_cell(block::root(), system_index);
+}
+
+Cell* system_field(std::string_view path) {
+    const Cell* at = system();
+    if (at == nullptr) return nullptr;
+    Cell* value = nullptr;
+    Cell current = *at;
+    while (!path.empty()) {
+        if (!current.is(TypeId::object)) return nullptr;
+        const std::size_t slash = path.find('/');
+        const std::string_view step = path.substr(0, slash);
+        path = slash == std::string_view::npos ? std::string_view{} : path.substr(slash + 1);
+        const NodeId ctx = current.object_context();
+        const std::int32_t index = context::find_symbol(ctx, symbol::make(step), true);
+        if (index < 0) return nullptr;
+        value = context::value_at(ctx, index);
+        current = *value;
+    }
+    return value;
+}
+
+bool set_system_field(std::string_view path, const Cell& value) {
+    Cell* field = system_field(path);
+    if (field == nullptr) return false;
+    *field = value;
+    return true;
+}
+
+}  // namespace kiv::boot

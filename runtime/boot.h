@@ -1,0 +1,70 @@
+// Boot data: the language-level library, the native specs and the system
+// object are Kiv sources embedded in the program. At start-up they are loaded
+// with the lexer and evaluated in a fixed order with the collector held off;
+// library routines come from a C++ registry. The host reads system fields here.
+#pragma once
+
+#include "runtime/cell.h"
+#include "runtime/datatypes/function.h"
+
+#include <span>
+#include <string_view>
+#include <type_traits>
+
+namespace kiv::boot {
+
+// One embedded source: its path below library/ and its text.
+struct Source {
+    std::string_view name;
+    std::string_view text;
+};
+// The embedded sources in evaluation order: natives/*.kiv by name (the
+// natives must exist before boot.kiv makes operators of them), boot.kiv, the
+// other library files by name, system.kiv last (errors.kiv is read by the
+// catalogue's own reader and is not among them).
+std::span<const Source> sources();
+
+// Enters a library routine written in C++ under name, the word its boot
+// source gives it (`quit-return: make-routine 'quit-return [status]`). Call
+// before load; a name entered twice keeps the first code.
+void add_routine(const char* name, routine::Code code);
+
+// Start-up step 25: the catalogue, then every source loaded with the lexer
+// into a block kept in the root block (a Kivbin boot image would be decoded
+// here instead). A syntax error in boot data is fatal.
+void load();
+// The top level (start-up step 13): the datatype words, the action values and
+// the boot routines, then every loaded source evaluated in order with the
+// collector held off. An error is reported on standard error and ends the
+// process with status 254: boot data is part of the program.
+void run_top_level();
+
+// Loads UTF-8 text into out, a new block! of its values (not rooted: root it
+// before anything that may collect). Raises the lexer's syntax errors.
+void load_text(Cell& out, std::string_view utf8);
+
+// Runs body under a barrier frame. True when it completes; false when a
+// language error left it (break, return and throw that reach the barrier
+// become errors), error then holding the error! (none when none could be
+// built). The stacks are as before the call either way.
+bool run_guarded(void (*body)(void*), void* context, Cell& error);
+template <typename Body>
+bool guarded(Body&& body, Cell& error) {
+    using F = std::remove_reference_t<Body>;
+    return run_guarded([](void* f) { (*static_cast<F*>(f))(); }, &body, error);
+}
+
+// Evaluates code (a block) under a barrier frame. True with its value in
+// result; false with the error! that an escaping error, break, return or
+// throw became. The stacks are as before the call either way.
+bool try_eval(const Cell& code, Cell& result);
+
+// The system object (an object! cell), or null until system.kiv has run.
+const Cell* system();
+// The value reached from system by a path of field names ("console/prompt");
+// null when a step is missing or not an object. Valid until the next allocation.
+Cell* system_field(std::string_view path);
+// Stores value at that path; false when the path does not reach a field.
+bool set_system_field(std::string_view path, const Cell& value);
+
+}  // namespace kiv::boot

@@ -1,0 +1,826 @@
+// object!: making (spec blocks evaluated in the new context, prototypes,
+// construction without evaluation), copying with function rebinding, field
+// access through paths, put and select, reflection, mold, comparison and the
+// change handlers. The context module stores fields; this module decides
+// what a field assignment means for the object that holds it.
+#include "runtime/datatypes/object.h"
+
+#include "runtime/assert.h"
+#include "runtime/collector.h"
+#include "runtime/cycles.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/entry.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/ownership.h"
+#include "runtime/raise.h"
+#include "runtime/words.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <vector>
+
+namespace kiv::object {
+
+namespace {
+
+std::int32_t class_counter = 0;
+
+// Objects whose on-change* runs now: a handler that sets fields of its own
+// object would otherwise call itself without end.
+std::vector<NodeId> changing;
+
+struct ChangingScope {
+    explicit ChangingScope(NodeId ctx) { changing.push_back(ctx); }
+    ~ChangingScope() { changing.pop_back(); }
+    ChangingScope(const ChangingScope&) = delete;
+    ChangingScope& operator=(const ChangingScope&) = delete;
+};
+
+constexpr std::uint32_t owning_flag = 0x10000;  // context cell: the object owns its series
+constexpr std::uint32_t no_handler = 0xFFFF;    // record word 2, high half: no such field
+
+constexpr Cell unset_cell{static_cast<std::uint32_t>(TypeId::unset), 0, 0, 0};
+
+NodeId ctx_of(const Cell& obj) { return obj.object_context(); }
+
+std::int32_t canonical(std::uint32_t sym) {
+    return static_cast<std::int32_t>(symbol::resolve_alias(sym));
+}
+
+bool same_symbol(std::uint32_t a, words::Sym s) {
+    return canonical(a) == canonical(words::id(s));
+}
+
+bool same_symbol(std::uint32_t a, words::Word w) {
+    return canonical(a) == canonical(words::word(w).word_symbol());
+}
+
+bool is_handler_field(std::uint32_t sym) {
+    return same_symbol(sym, words::Word::on_change_star) ||
+           same_symbol(sym, words::Word::on_deep_change_star);
+}
+
+bool is_block_kind(TypeId t) {
+    switch (t) {
+    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
+    case TypeId::set_path: case TypeId::get_path:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool is_deep_copied(TypeId t) {
+    switch (t) {
+    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
+    case TypeId::email: case TypeId::ref:
+        return true;
+    default:
+        return is_block_kind(t);
+    }
+}
+
+Cell block_of_node(NodeId node) {
+    Cell c{};
+    c.reset(TypeId::block);
+    c.set_series_node(node);
+    return c;
+}
+
+// Stores obj as its context's self; every made object value passes here.
+void store_self(const Cell& obj) { *context::owner(ctx_of(obj)) = obj; }
+
+// A copy of value that does not share its series; block kinds are cloned
+// deeply and bound to ctx.
+Cell deep_copy_value(const Cell& value, NodeId ctx) {
+    Cell v = value;
+    if (is_block_kind(v.type())) {
+        Cell out{};
+        block::clone(out, v, true, true);
+        out.header = v.header;  // keep the kind and the new-line marker
+        context::bind_block(out, ctx, true);
+        return out;
+    }
+    if (auto copy = registry::handler<Action::copy>(v.type())) return *copy(&v, nullptr, false, nullptr);
+    return v;
+}
+
+// A function! bound anew to ctx: its body cloned and bound to ctx, then made
+// into a new function with its own context.
+Cell rebind_function(const Cell& fn, NodeId ctx) {
+    const Cell f = fn;
+    const Cell body = *function::extra_cell(f, function::extra_body);
+    if (!body.is(TypeId::block) || block::count_from_head(body) <= 0)
+        runtime::raise_error(ErrorCategory::script, "bad-func-def", &f);
+    Cell copy{};
+    block::clone(copy, body, true, true);
+    collector::Root keep_body(copy);
+    context::bind_block(copy, ctx, true);
+    const Cell spec = block_of_node(f.code_spec());
+    Cell out{};
+    function::make_at(out, spec, &copy, 0, 0, 0,
+                      f.header & (Cell::function_trace_flag | Cell::function_no_trace_flag));
+    return out;
+}
+
+// Rebinds every function! field of obj to it; with series, also copies its
+// series values (deep) and rebinds the blocks among them.
+void rebind_fields(const Cell& obj, bool series) {
+    const NodeId ctx = ctx_of(obj);
+    for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
+        const Cell v = *context::value_at(ctx, i);
+        if (v.is(TypeId::function)) {
+            const Cell nf = rebind_function(v, ctx);
+            *context::value_at(ctx, i) = nf;
+        } else if (series && is_deep_copied(v.type())) {
+            const Cell nv = deep_copy_value(v, ctx);
+            *context::value_at(ctx, i) = nv;
+        }
+    }
+}
+
+// A new object with the words of src (bound to it) and a shallow copy of
+// its values; class and record left to the caller.
+Cell clone_context(const Cell& src) {
+    const Cell s = src;
+    const NodeId old_ctx = ctx_of(s);
+    const std::int32_t n = context::word_count(old_ctx);
+    Cell obj{};
+    make_at(obj, n);
+    collector::Root keep(obj);
+    const NodeId ctx = ctx_of(obj);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const Cell w = *context::word_at(old_ctx, i);
+        std::int32_t position = 0;
+        context::find_or_add_symbol(ctx, w.word_symbol(), false, position);
+        *context::value_at(ctx, i) = *context::value_at(old_ctx, i);
+        context::word_at(ctx, i)->header = w.header;  // keeps the changed flag
+    }
+    return obj;
+}
+
+void clear_flags_and_markers(const Cell& obj) {
+    const NodeId ctx = ctx_of(obj);
+    for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
+        context::word_at(ctx, i)->header &= ~Cell::word_set_flag;
+        context::value_at(ctx, i)->set_new_line(false);
+    }
+}
+
+// Gives ownership of every field value of obj to owner, with the field word
+// of obj as the field; nested objects are walked with their own words.
+void own_fields(const Cell& obj, const Cell& owner) {
+    const Cell o = obj, own = owner;
+    const NodeId ctx = ctx_of(o);
+    const NodeId values = context::context_cell(ctx)->context_values();
+    if (values == 0 || cycles::find(values)) return;
+    cycles::Guard guard(values);
+    for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
+        const Cell v = *context::value_at(ctx, i);
+        Cell w = *context::word_at(ctx, i);
+        w.set_word_context(ctx);
+        if (v.is(TypeId::object)) {
+            if (ctx_of(v) == ctx_of(own)) continue;  // the owner itself
+            if ((context::context_cell(ctx_of(v))->header & owning_flag) == 0) own_fields(v, own);
+        } else {
+            ownership::set_owner_deep(v, own, w);
+        }
+    }
+}
+
+void make_owner(const Cell& obj) {
+    context::context_cell(ctx_of(obj))->header |= owning_flag;
+    own_fields(obj, obj);
+}
+
+bool owning_q(const Cell& obj) {
+    return (context::context_cell(ctx_of(obj))->header & owning_flag) != 0;
+}
+
+// Record cell k (0 on-change*, 1 on-deep-change*) of obj, or null.
+Cell* record_cell(const Cell& obj, std::int32_t k) {
+    if (obj.object_handlers() == 0) return nullptr;
+    return reinterpret_cast<Cell*>(memory::buffer(obj.object_handlers())->head) + k;
+}
+
+std::int32_t record_index(const Cell& rec) {
+    const std::uint32_t hi = rec.data2 >> 16;
+    return hi == no_handler ? -1 : static_cast<std::int32_t>(hi);
+}
+
+// Slots of fn after its first `args` arguments: /local and its words.
+std::int32_t local_count(const Cell& fn, std::int32_t args) {
+    const std::int32_t n = context::word_count(fn.code_entry()) - args;
+    return n < 0 ? 0 : n;
+}
+
+// Calls handler fn (a function!) of obj with the arguments already built.
+void call_handler(const Cell& obj, std::int32_t k, const Cell& fn, const Cell* args,
+                  std::int32_t count, words::Word name_word) {
+    Cell* rec = record_cell(obj, k);
+    const std::int32_t locals = local_count(fn, count);
+    if (rec != nullptr && rec->data3 != fn.code_spec()) {  // the handler was replaced
+        rec->data2 = (rec->data2 & 0xFFFF0000u) | static_cast<std::uint32_t>(locals);
+        rec->data3 = fn.code_spec();
+    }
+    const Cell name = words::word(name_word);
+    Cell* const saved_top = stack::top();
+    stack::push_slot();
+    stack::push_function_frame(&name, fn.code_entry());
+    for (std::int32_t i = 0; i < count; ++i) stack::push(args[i]);
+    if (locals > 0) {
+        stack::push(logic::false_value);
+        for (std::int32_t i = 1; i < locals; ++i) stack::push(none::value);
+    }
+    interpreter::call_function(fn, ctx_of(obj), name, 0);
+    if (interpreter::exit_pending() != 0)
+        interpreter::throw_pending();  // an exit from a handler cannot stay pending in native code
+    stack::pop_function_frame();
+    stack::state.top = saved_top;
+}
+
+void field_changed(Cell& owner, const Cell& word, const Cell& old_value, const Cell& new_value) {
+    if (owner.object_handlers() == 0 || is_handler_field(word.word_symbol())) return;
+    fire_on_change(owner, word, old_value, new_value);
+}
+
+bool deep_changed(const Cell& owner, const Cell& field, const Cell& value, const Cell& action,
+                  const Cell& new_value, std::int32_t index, std::int32_t part) {
+    return fire_on_deep_change(owner, field, value, action, new_value, index, part);
+}
+
+[[noreturn]] void path_error(const char* id, const Cell& a, const Cell& b) {
+    runtime::raise_error(ErrorCategory::script, id, &a, &b);
+}
+
+Cell int_cell(std::int32_t v) {
+    Cell c{};
+    c.reset(TypeId::integer);
+    c.set_int(v);
+    return c;
+}
+
+std::int32_t append_text(NodeId out, const char* text, std::int32_t part) {
+    std::int32_t n = 0;
+    for (const char* p = text; *p != 0; ++p) ++n;
+    string::append_nul_text(out, text);
+    return part - n;
+}
+
+// Evaluates spec (bound to obj's context) with obj kept alive; the value is dropped.
+void evaluate_spec(const Cell& obj, const Cell& spec) {
+    collector::Root keep_obj(obj);
+    collector::Root keep_spec(spec);
+    Cell* const saved_top = stack::top();
+    interpreter::eval_block(spec, false);
+    stack::state.top = saved_top;
+}
+
+}  // namespace
+
+// --- Class ids and field access -------------------------------------------------------
+
+std::int32_t new_class_id() { return ++class_counter; }
+
+std::int32_t find_word_index(const Cell& obj, const Cell& word) {
+    return context::find_symbol(ctx_of(obj), word.word_symbol(), true);
+}
+
+const Cell* get_word_field(const Cell& obj, const Cell& word) {
+    const std::int32_t i = find_word_index(obj, word);
+    return i < 0 ? &none::value : context::value_at(ctx_of(obj), i);
+}
+
+std::int32_t count_words(const Cell& obj) { return context::word_count(ctx_of(obj)); }
+
+bool slot_holds_class_q(NodeId ctx, std::int32_t index, std::int32_t class_id) {
+    const Cell* v = context::value_at(ctx, index);
+    return v != nullptr && v->is(TypeId::object) &&
+           static_cast<std::int32_t>(v->object_class()) == class_id;
+}
+
+// --- Making ---------------------------------------------------------------------------
+
+void make_at(Cell& cell, std::int32_t n) {
+    const NodeId ctx = context::make(n, false, true, context::Kind::object);
+    cell.reset(TypeId::object);
+    cell.set_object(ctx, 0, 0);
+    store_self(cell);
+}
+
+void install_change_handlers(Cell& obj) {
+    const NodeId ctx = ctx_of(obj);
+    const std::int32_t on_change =
+        context::find_symbol(ctx, words::word(words::Word::on_change_star).word_symbol(), true);
+    const std::int32_t on_deep =
+        context::find_symbol(ctx, words::word(words::Word::on_deep_change_star).word_symbol(), true);
+    if (on_change < 0 && on_deep < 0) {
+        obj.data3 = 0;
+        store_self(obj);
+        return;
+    }
+    std::uint32_t entries[2] = {no_handler << 16, no_handler << 16};
+    std::uint32_t specs[2] = {0, 0};
+    const std::int32_t fields[2] = {on_change, on_deep};
+    const std::int32_t args[2] = {3, 7};
+    for (int k = 0; k < 2; ++k) {
+        if (fields[k] < 0) continue;
+        const Cell v = *context::value_at(ctx, fields[k]);
+        if (!v.is(TypeId::function) && !v.is(TypeId::routine)) {
+            Cell w = *context::word_at(ctx, fields[k]);
+            Cell type{};
+            datatype::make_at(v.type(), type);
+            runtime::raise_error(ErrorCategory::script, "bad-field-set", &w, &type);
+        }
+        entries[k] = (static_cast<std::uint32_t>(fields[k]) << 16) |
+                     static_cast<std::uint32_t>(local_count(v, args[k]));
+        specs[k] = v.code_spec();
+    }
+    Cell rec{};
+    block::make_at_filled(rec, 2, false);
+    Cell* cells = reinterpret_cast<Cell*>(memory::buffer(rec.series_node())->head);
+    for (int k = 0; k < 2; ++k) {
+        cells[k].reset(TypeId::pair);  // plain data for the collector
+        cells[k].data2 = entries[k];
+        cells[k].data3 = specs[k];
+    }
+    obj.data3 = rec.series_node();
+    store_self(obj);
+    if (on_deep >= 0) make_owner(obj);
+}
+
+Cell copy(const Cell& obj, bool deep) {
+    const Cell src = obj;
+    Cell out = clone_context(src);
+    collector::Root keep(out);
+    out.data2 = src.object_class();
+    store_self(out);
+    rebind_fields(out, deep);
+    keep.cell() = out;
+    install_change_handlers(out);
+    return out;
+}
+
+Cell make_from_spec(const Cell* proto, const Cell& spec) {
+    const Cell s = spec;
+    const bool has_proto = proto != nullptr && proto->is(TypeId::object);
+    const Cell p = has_proto ? *proto : none::value;
+    if (!s.is(TypeId::block) && !s.is(TypeId::object))
+        runtime::raise_error(ErrorCategory::syntax, "malconstruct", &s);
+    Cell obj{};
+    if (has_proto) obj = clone_context(p);
+    else make_at(obj, 4);
+    collector::Root keep(obj);
+    const NodeId ctx = ctx_of(obj);
+    bool grew = false;
+    if (s.is(TypeId::object)) {
+        const NodeId sctx = ctx_of(s);
+        for (std::int32_t i = 0; i < context::word_count(sctx); ++i) {
+            const Cell w = *context::word_at(sctx, i);
+            std::int32_t position = 0;
+            std::int32_t index = context::find_or_add_symbol(ctx, w.word_symbol(), true, position);
+            if (index < 0) {
+                index = position;
+                grew = true;
+            }
+            *context::value_at(ctx, index) = *context::value_at(sctx, i);
+        }
+        obj.data2 = static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
+                                                                   : static_cast<std::int32_t>(p.object_class()));
+        store_self(obj);
+        rebind_fields(obj, true);
+    } else {
+        grew = context::collect_set_words(ctx, s);
+        context::bind_block(s, ctx, true);
+        obj.data2 = static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
+                                                                   : static_cast<std::int32_t>(p.object_class()));
+        store_self(obj);
+        if (has_proto) rebind_fields(obj, true);
+        keep.cell() = obj;
+        evaluate_spec(obj, s);
+        clear_flags_and_markers(obj);
+    }
+    install_change_handlers(obj);
+    return obj;
+}
+
+Cell push_from_spec(const Cell* proto, const Cell& spec, bool raw) {
+    const Cell s = spec;
+    Cell obj{};
+    if (proto != nullptr && proto->is(TypeId::object)) {
+        obj = copy(*proto, true);
+    } else {
+        make_at(obj, 4);
+        obj.data2 = static_cast<std::uint32_t>(new_class_id());
+        store_self(obj);
+    }
+    collector::Root keep(obj);
+    const NodeId ctx = ctx_of(obj);
+    const std::int32_t head = s.series_head();
+    const std::int32_t end = head + block::count_from_head(s);
+    for (std::int32_t i = head; i < end;) {
+        if (!block::get_cell(s, i)->is(TypeId::set_word)) {
+            ++i;
+            continue;
+        }
+        std::int32_t j = i;
+        while (j < end && block::get_cell(s, j)->is(TypeId::set_word)) ++j;
+        Cell value = j < end ? *block::get_cell(s, j) : none::value;
+        if (!raw && value.is(TypeId::word)) {
+            const std::uint32_t sym = value.word_symbol();
+            if (same_symbol(sym, words::Sym::true_) || same_symbol(sym, words::Sym::yes) ||
+                same_symbol(sym, words::Sym::on)) value = logic::true_value;
+            else if (same_symbol(sym, words::Sym::false_) || same_symbol(sym, words::Sym::no) ||
+                     same_symbol(sym, words::Sym::off)) value = logic::false_value;
+            else if (same_symbol(sym, words::Sym::none)) value = none::value;
+        }
+        for (std::int32_t k = i; k < j; ++k) {
+            const Cell w = *block::get_cell(s, k);
+            context::put_word_value(ctx, w, value);
+        }
+        i = j + 1;
+    }
+    clear_flags_and_markers(obj);
+    install_change_handlers(obj);
+    return obj;
+}
+
+void set_field(const Cell& obj, std::int32_t index, const Cell& value) {
+    const Cell o = obj, v = value;
+    const NodeId ctx = ctx_of(o);
+    Cell* slot = context::value_at(ctx, index);
+    const Cell old_value = *slot;
+    *slot = v;
+    Cell word = *context::word_at(ctx, index);
+    context::word_at(ctx, index)->header |= Cell::word_set_flag;
+    word.set_word_context(ctx);
+    if (owning_q(o) && !v.is(TypeId::object)) ownership::set_owner_deep(v, o, word);
+    if (o.object_handlers() != 0 && !is_handler_field(word.word_symbol()))
+        fire_on_change(o, word, old_value, v);
+}
+
+void set_fields(Cell& target, const Cell& source, bool any, bool only, bool some) {
+    const Cell t = target, src = source;
+    const NodeId ctx = ctx_of(t);
+    const std::int32_t n = context::word_count(ctx);
+    const bool from_object = !only && src.is(TypeId::object);
+    const bool from_block = !only && src.is(TypeId::block);
+    if (!from_object && !from_block) {
+        for (std::int32_t i = 0; i < n; ++i) set_field(t, i, src);
+        return;
+    }
+    // The value for field i, or null when the field stays as it is.
+    auto source_value = [&](std::int32_t i, Cell& out) -> bool {
+        if (from_object) {
+            const Cell w = *context::word_at(ctx, i);
+            const std::int32_t j = find_word_index(src, w);
+            if (j < 0) return false;
+            out = *context::value_at(ctx_of(src), j);
+            return true;
+        }
+        out = i < block::count_from_head(src) ? *block::get_cell(src, src.series_head() + i)
+                                              : none::value;
+        return true;
+    };
+    Cell v{};
+    if (!some && !any) {
+        for (std::int32_t i = 0; i < n; ++i) {
+            if (source_value(i, v) && v.is(TypeId::unset)) {
+                Cell w = *context::word_at(ctx, i);
+                runtime::raise_error(ErrorCategory::script, "need-value", &w);
+            }
+        }
+    }
+    for (std::int32_t i = 0; i < n; ++i) {
+        if (!source_value(i, v)) continue;
+        if (some && v.is(TypeId::none)) continue;
+        set_field(t, i, v);
+    }
+}
+
+// --- Change notification ---------------------------------------------------------------
+
+void fire_on_change(const Cell& obj, const Cell& word, const Cell& old_value,
+                    const Cell& new_value) {
+    const Cell o = obj;
+    const Cell* rec = record_cell(o, 0);
+    if (rec == nullptr) return;
+    const std::int32_t field = record_index(*rec);
+    if (field < 0) return;
+    const Cell fn = *context::value_at(ctx_of(o), field);
+    if (!fn.is(TypeId::function))
+        runtime::raise_error(ErrorCategory::script, "invalid-obj-evt", &fn);
+    Cell w = word;
+    if (w.word_context() != ctx_of(o)) context::bind_word(ctx_of(o), w);
+    if (std::find(changing.begin(), changing.end(), ctx_of(o)) != changing.end()) return;
+    const Cell args[3] = {w, old_value, new_value};
+    collector::Root keep(o);
+    ChangingScope scope(ctx_of(o));
+    call_handler(o, 0, fn, args, 3, words::Word::on_change_star);
+}
+
+bool fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target,
+                         const Cell& action, const Cell& new_value, std::int32_t index,
+                         std::int32_t part) {
+    const Cell o = owner;
+    const Cell* rec = record_cell(o, 1);
+    if (rec == nullptr) runtime::raise_error(ErrorCategory::script, "invalid-obj-evt", &o);
+    const std::int32_t field = record_index(*rec);
+    if (field < 0) return false;
+    const Cell fn = *context::value_at(ctx_of(o), field);
+    if (!fn.is(TypeId::function)) return false;
+    const Cell args[7] = {o, word, target, action, new_value, int_cell(index), int_cell(part)};
+    collector::Root keep(o);
+    call_handler(o, 1, fn, args, 7, words::Word::on_deep_change_star);
+    return true;
+}
+
+// --- Text ---------------------------------------------------------------------------------
+
+std::int32_t mold_body(const Cell& obj, NodeId out, bool only, bool all, bool flat,
+                       std::int32_t part, std::int32_t indent) {
+    const Cell o = obj;
+    const NodeId ctx = ctx_of(o);
+    cycles::Guard guard(ctx);
+    bool first = true;
+    for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
+        if (part < 1) break;
+        const Cell w = *context::word_at(ctx, i);
+        if (!all && is_handler_field(w.word_symbol())) continue;
+        Cell* slot = context::value_at(ctx, i);
+        if (slot->type() == TypeId::no_type) slot->reset(TypeId::unset);
+        Cell v = *slot;
+        if (flat) {
+            if (!first) part = append_text(out, " ", part);
+        } else if (only) {
+            if (!first) part = append_text(out, "\n", part);
+        } else {
+            part = runtime::mold_indent(out, indent + 1, part);
+        }
+        first = false;
+        part = word::append_name(w.word_symbol(), out, part);
+        part = append_text(out, ": ", part);
+        if (v.is(TypeId::word)) part = append_text(out, "'", part);
+        auto mold_value = registry::handler<Action::mold>(v.type());
+        KIV_ASSERT(mold_value != nullptr, "every datatype molds");
+        part = mold_value(&v, out, false, all, flat, nullptr, part, indent + 1);
+        if (!flat && !only) part = append_text(out, "\n", part);
+    }
+    return part;
+}
+
+// --- Handlers, in action order ---------------------------------------------------------------
+
+namespace {
+
+Cell* make(Cell* proto, Cell* spec, TypeId) {
+    const Cell p = *proto;
+    const Cell s = *spec;
+    *proto = make_from_spec(p.is(TypeId::object) ? &p : nullptr, s);
+    return proto;
+}
+
+Cell* reflect(Cell* value, Cell* field) {
+    const Cell o = *value;
+    const NodeId ctx = ctx_of(o);
+    const std::int32_t n = context::word_count(ctx);
+    const std::uint32_t sym = field->is(TypeId::word) ? field->word_symbol() : 0;
+    auto is = [&](words::Sym s) { return sym != 0 && same_symbol(sym, s); };
+    Cell out{};
+    if (is(words::Sym::words) || is(words::Sym::values) || is(words::Sym::body)) {
+        const bool body = is(words::Sym::body);
+        block::make_at(out, body ? 2 * n : n);
+        collector::Root keep(out);
+        for (std::int32_t i = 0; i < n; ++i) {
+            Cell w = *context::word_at(ctx, i);
+            w.header = static_cast<std::uint32_t>(TypeId::word);
+            w.set_word_context(ctx);
+            if (is(words::Sym::values)) {
+                block::append_copy(out, *context::value_at(ctx, i));
+                continue;
+            }
+            if (!body) {
+                block::append_copy(out, w);
+                continue;
+            }
+            w.set_type(TypeId::set_word);
+            w.set_new_line(true);
+            block::append_copy(out, w);
+            Cell v = *context::value_at(ctx, i);
+            if (v.is(TypeId::word)) v.set_type(TypeId::lit_word);
+            else if (v.is(TypeId::path)) v.set_type(TypeId::lit_path);
+            v.set_new_line(false);
+            block::append_copy(out, v);
+        }
+    } else if (is(words::Sym::class_)) {
+        out = int_cell(static_cast<std::int32_t>(o.object_class()));
+    } else if (sym != 0 && canonical(sym) == canonical(words::word(words::Word::changed).word_symbol())) {
+        block::make_at(out, 4);
+        collector::Root keep(out);
+        for (std::int32_t i = 0; i < n; ++i) {
+            Cell w = *context::word_at(ctx, i);
+            if ((w.header & Cell::word_set_flag) == 0) continue;
+            w.header = static_cast<std::uint32_t>(TypeId::word);
+            w.set_word_context(ctx);
+            block::append_copy(out, w);
+        }
+    } else if (is(words::Sym::owner)) {
+        out = owning_q(o) ? logic::true_value : logic::false_value;
+    } else if (is(words::Sym::events_q)) {
+        out = o.object_handlers() != 0 ? logic::true_value : logic::false_value;
+    } else {
+        runtime::raise_error(ErrorCategory::internal, "not-done");
+    }
+    *value = out;
+    return value;
+}
+
+std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
+    if (cycles::mold_cycle_marker(*value, out, part, false)) return part;
+    return mold_body(*value, out, true, false, false, part, 0);
+}
+
+std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell*,
+                  std::int32_t part, std::int32_t indent) {
+    if (cycles::mold_cycle_marker(*value, out, part, true)) return part;
+    if (!only) part = append_text(out, flat ? "make object! [" : "make object! [\n", part);
+    part = mold_body(*value, out, only, all, flat, part, indent);
+    if (!only) {
+        if (!flat) part = runtime::mold_indent(out, indent, part);
+        part = append_text(out, "]", part);
+    }
+    return part;
+}
+
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& step) {
+    const Cell o = *value;
+    const Cell e = *element;
+    const Cell path = step.path != nullptr ? *step.path : e;
+    if (!word::is_any_word(e.type()) || e.is(TypeId::refinement))
+        path_error("invalid-path", e, path);
+    const NodeId ctx = ctx_of(o);
+    const std::int32_t index = context::find_symbol(ctx, e.word_symbol(), true);
+    if (new_value != nullptr) {
+        if (same_symbol(e.word_symbol(), words::Sym::self) || index < 0)
+            path_error("invalid-path", e, path);
+        const Cell v = *new_value;
+        set_field(o, index, v);
+        return new_value;
+    }
+    Cell* slot = index >= 0 ? context::value_at(ctx, index) : nullptr;
+    if (slot != nullptr && !slot->is(TypeId::unset)) return slot;
+    if (same_symbol(e.word_symbol(), words::Sym::self)) return context::owner(ctx);
+    static Cell unset_result{};
+    if (step.get && step.last) {
+        unset_result = unset_cell;
+        return &unset_result;
+    }
+    if (step.last) path_error("invalid-path", e, path);
+    path_error("unset-path", path, e);
+}
+
+std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
+    if (!value2->is(TypeId::object)) return not_comparable;
+    const Cell a = *value1, b = *value2;
+    const NodeId ca = ctx_of(a), cb = ctx_of(b);
+    if (ca == cb) return 0;
+    if (op == CompareOp::same) return -1;
+    if (cycles::find(ca)) return cycles::find(cb) ? 0 : -1;
+    const std::int32_t na = context::word_count(ca), nb = context::word_count(cb);
+    if (na != nb) return na > nb ? 1 : -1;
+    cycles::Guard guard(ca);
+    for (std::int32_t i = 0; i < na; ++i) {
+        const std::int32_t sa = canonical(context::word_at(ca, i)->word_symbol());
+        const std::int32_t sb = canonical(context::word_at(cb, i)->word_symbol());
+        if (sa != sb) return sa < sb ? -1 : 1;
+        Cell va = *context::value_at(ca, i), vb = *context::value_at(cb, i);
+        std::int32_t r = va.type() != vb.type() ? not_comparable : actions::compare_order(&va, &vb, op);
+        if (r == not_comparable)  // incomparable values order by type id
+            r = static_cast<int>(va.type()) < static_cast<int>(vb.type()) ? -1 : 1;
+        if (r != 0) return r;
+    }
+    return 0;
+}
+
+Cell* copy_(Cell* value, Cell* part, bool deep, Cell* types) {
+    if (part != nullptr) {
+        Cell ref{};
+        word::make_kind_at(TypeId::refinement, "part", ref);
+        runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &ref);
+    }
+    const Cell o = *value;
+    if (types != nullptr && cycles::find(ctx_of(o)))
+        runtime::raise_error(ErrorCategory::internal, "no-cycle");
+    Cell out = copy(o, deep && types == nullptr);
+    if (types != nullptr && types->is(TypeId::typeset)) {
+        collector::Root keep(out);
+        cycles::Guard guard(ctx_of(o));
+        const NodeId ctx = ctx_of(out);
+        for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
+            const Cell v = *context::value_at(ctx, i);
+            if (is_deep_copied(v.type()) && types->typeset_has(static_cast<int>(v.type()))) {
+                const Cell nv = deep_copy_value(v, ctx);
+                *context::value_at(ctx, i) = nv;
+            }
+        }
+    }
+    *value = out;
+    return value;
+}
+
+Cell* put(Cell* value1, Cell* key, Cell* value3, bool) {
+    if (!key->is(TypeId::word)) {
+        Cell type{};
+        datatype::make_at(key->type(), type);
+        runtime::raise_error(ErrorCategory::script, "invalid-key-type", &type);
+    }
+    const Cell o = *value1;
+    const std::int32_t index = find_word_index(o, *key);
+    if (index < 0) path_error("invalid-path", *key, *key);
+    const Cell v = *value3;
+    set_field(o, index, v);
+    *value1 = v;
+    return value1;
+}
+
+Cell* select(Cell* series, Cell* key, const FindRefinements&) {
+    if (!word::is_any_word(key->type())) {
+        Cell type{};
+        datatype::make_at(key->type(), type);
+        runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
+    }
+    const Cell v = *get_word_field(*series, *key);
+    *series = v;
+    return series;
+}
+
+Cell* modify(Cell* value1, Cell* field, Cell* value3, bool) {
+    const Cell o = *value1, v = *value3;
+    const std::uint32_t sym = field->is(TypeId::word) ? field->word_symbol() : 0;
+    if (sym != 0 && canonical(sym) == canonical(words::word(words::Word::changed).word_symbol())) {
+        if (!v.is(TypeId::none)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &v);
+        const NodeId ctx = ctx_of(o);
+        for (std::int32_t i = 0; i < context::word_count(ctx); ++i)
+            context::word_at(ctx, i)->header &= ~Cell::word_set_flag;
+    } else if (sym != 0 && same_symbol(sym, words::Sym::owner)) {
+        make_owner(o);
+    } else if (sym != 0 && same_symbol(sym, words::Sym::owned)) {
+        if (v.is(TypeId::none)) {
+            context::context_cell(ctx_of(o))->header &= ~owning_flag;
+            const NodeId ctx = ctx_of(o);
+            for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
+                const Cell fv = *context::value_at(ctx, i);
+                ownership::unset_owner_deep(fv);
+            }
+        } else if (v.is(TypeId::block) && block::count_from_head(v) >= 2 &&
+                   block::get_cell(v, v.series_head())->is(TypeId::object)) {
+            const Cell owner = *block::get_cell(v, v.series_head());
+            const Cell w = *block::get_cell(v, v.series_head() + 1);
+            const NodeId ctx = ctx_of(o);
+            for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
+                const Cell fv = *context::value_at(ctx, i);
+                ownership::set_owner_deep(fv, owner, w);
+            }
+        } else {
+            runtime::raise_error(ErrorCategory::script, "invalid-arg", &v);
+        }
+    } else {
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", field);
+    }
+    *value1 = v;
+    return value1;
+}
+
+constexpr registry::Registration registration{TypeId::object, TypeId::no_type, "object!", registry::table({
+    {Action::make,      make},
+    {Action::reflect,   reflect},
+    {Action::form,      form},
+    {Action::mold,      mold},
+    {Action::eval_path, eval_path},
+    {Action::compare,   compare},
+    {Action::copy,      copy_},
+    {Action::put,       put},
+    {Action::select,    select},
+    {Action::modify,    modify},  // ORDER ACTIONS
+})};
+
+}  // namespace
+
+void init() {
+    registry::register_type(registration);
+    context::field_change_hook = field_changed;
+    ownership::set_deep_change_hook(deep_changed);
+}
+
+}  // namespace kiv::object

@@ -1,0 +1,988 @@
+// string! actions: make/to, form, mold, compare, find/select, path steps and
+// the in-place changes. Positions are unit indexes re-read from the node after
+// anything that may grow, widen or evaluate; a raw buffer pointer never lives
+// across such a call. The series! layer supplies navigation and take.
+#include "runtime/datatypes/string_actions.h"
+
+#include "runtime/assert.h"
+#include "runtime/case_folding.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/entry.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/ownership.h"
+#include "runtime/raise.h"
+#include "runtime/sorting.h"
+#include "runtime/unicode.h"
+#include "runtime/words.h"
+
+#include <algorithm>
+#include <cstring>
+#include <unordered_set>
+#include <vector>
+
+namespace kiv::string {
+namespace {
+
+constexpr std::int64_t max_bytes = 0x7FFFFFF0;  // the largest buffer a 32-bit size holds
+
+// --- Unit access ------------------------------------------------------------------
+
+std::uint32_t unit_of(NodeId node) { return memory::buffer(node)->unit(); }
+
+std::int32_t units(NodeId node) {
+    const SeriesBuffer* b = memory::buffer(node);
+    return b->used_bytes() / static_cast<std::int32_t>(b->unit());
+}
+
+std::uint32_t at(const SeriesBuffer* b, std::int32_t i) {
+    return get_char(b->head + static_cast<std::ptrdiff_t>(i) * b->unit(), b->unit());
+}
+
+void put(SeriesBuffer* b, std::int32_t i, std::uint32_t cp) {
+    std::uint8_t* p = b->head + static_cast<std::ptrdiff_t>(i) * b->unit();
+    switch (b->unit()) {
+    case 1: *p = static_cast<std::uint8_t>(cp); break;
+    case 2: { const auto u = static_cast<std::uint16_t>(cp); std::memcpy(p, &u, 2); break; }
+    default: std::memcpy(p, &cp, 4); break;
+    }
+}
+
+std::int32_t head_of(const Cell& t) { return std::clamp(t.series_head(), 0, units(t.series_node())); }
+
+std::uint32_t upper(std::uint32_t cp) { return case_folding::fold_char(cp, true); }
+
+// The unit that holds cp when stored at a position.
+std::uint32_t unit_for(std::uint32_t cp) { return cp > 0xFFFF ? 4 : cp > 0xFF ? 2 : 1; }
+
+// The code points of count units from unit index from.
+std::vector<std::uint32_t> read_units(NodeId node, std::int32_t from, std::int32_t count) {
+    const SeriesBuffer* b = memory::buffer(node);
+    std::vector<std::uint32_t> out(static_cast<std::size_t>(std::max(count, 0)));
+    for (std::int32_t i = 0; i < count; ++i) out[static_cast<std::size_t>(i)] = at(b, from + i);
+    return out;
+}
+
+Cell text_cell(NodeId node, TypeId type, std::int32_t head) {
+    Cell c{};
+    c.reset(type);
+    c.set_series_node(node);
+    c.set_series_head(head);
+    return c;
+}
+
+Cell int_cell(std::int32_t v) {
+    Cell c{};
+    c.reset(TypeId::integer);
+    c.set_int(v);
+    return c;
+}
+
+[[noreturn]] void invalid_refine_arg(words::Ref r, const Cell& value) {
+    const Cell ref = words::refinement(r);
+    runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &ref, &value);
+}
+
+[[noreturn]] void invalid_arg(const Cell& value) {
+    runtime::raise_error(ErrorCategory::script, "invalid-arg", &value);
+}
+
+// Replaces removed units at pos of node's text by dup copies of src; widens,
+// grows and checks the size before anything moves.
+void splice(NodeId node, std::int32_t pos, std::int32_t removed, const std::vector<std::uint32_t>& src,
+            std::int32_t dup) {
+    std::uint32_t need = 1;
+    for (const std::uint32_t cp : src) need = std::max(need, unit_for(cp));
+    const std::int32_t len = units(node);
+    KIV_ASSERT(pos >= 0 && pos + removed <= len, "splice range inside the text");
+    const std::int64_t new_len = len - removed + static_cast<std::int64_t>(src.size()) * dup;
+    if (new_len * std::max<std::uint32_t>(need, unit_of(node)) > max_bytes)
+        runtime::raise_error(ErrorCategory::internal, "no-memory");
+    widen_to(node, need);
+    SeriesBuffer* b = memory::buffer(node);
+    const std::int64_t unit = b->unit();
+    const std::int64_t bytes = new_len * unit;
+    while (b->head + bytes > b->data_end())
+        b = memory::copy_series(b, static_cast<std::int32_t>(
+                                       std::min<std::int64_t>(std::max<std::int64_t>(bytes + bytes / 2, b->size * 2LL), max_bytes)));
+    const std::int32_t added = static_cast<std::int32_t>(src.size()) * dup;
+    std::memmove(b->head + (pos + added) * unit, b->head + (pos + removed) * unit,
+                 static_cast<std::size_t>((len - pos - removed) * unit));
+    b->tail = b->head + bytes;
+    std::int32_t i = pos;
+    for (std::int32_t d = 0; d < dup; ++d)
+        for (const std::uint32_t cp : src) put(b, i++, cp);
+}
+
+// Tells the series' owner about a change; true when one was told.
+bool notify(const Cell& series, const Cell& action, const Cell* value, std::int32_t index,
+            std::int32_t part) {
+    if ((memory::buffer(series.series_node())->flags & memory::flag_owned) == 0) return false;
+    return ownership::check_owner(series, action, value, index, part);
+}
+bool notify(const Cell& series, words::Word w, const Cell* value, std::int32_t index, std::int32_t part) {
+    return notify(series, words::word(w), value, index, part);
+}
+
+// Appends value's form to the text of out within budget; returns the budget left.
+std::int32_t form_into(const Cell& value, NodeId out, std::int32_t budget) {
+    Cell v = value;
+    auto form_handler = registry::handler<Action::form>(v.type());
+    KIV_ASSERT(form_handler != nullptr, "every datatype forms");
+    return form_handler(&v, out, nullptr, budget);
+}
+
+// A temporary string! held for the collector while code runs.
+struct TempText {
+    Cell cell{};
+    collector::Root root;
+    explicit TempText(std::int32_t room) : root(made(cell, room)) {}
+    NodeId node() const { return root.cell().series_node(); }
+    static const Cell& made(Cell& c, std::int32_t room) {
+        make_at(c, room);
+        return c;
+    }
+};
+
+// The code points that append, insert and change add for value: a text from
+// its head (at most part units; a tag! within "<" ">"), a char!, or forms.
+std::vector<std::uint32_t> new_units(const Cell& value, std::int32_t part, bool only) {
+    const TypeId t = value.type();
+    if (t == TypeId::char_) return part == 0 ? std::vector<std::uint32_t>{} : std::vector<std::uint32_t>{value.char_value()};
+    if (is_text(t)) {
+        const std::int32_t h = head_of(value);
+        std::int32_t n = units(value.series_node()) - h;
+        std::vector<std::uint32_t> out;
+        if (t == TypeId::tag) {
+            const std::int64_t budget = part < 0 ? INT64_MAX : part;
+            out.push_back('<');
+            const std::vector<std::uint32_t> body = read_units(value.series_node(), h, n);
+            out.insert(out.end(), body.begin(), body.end());
+            out.push_back('>');
+            if (static_cast<std::int64_t>(out.size()) > budget) out.resize(static_cast<std::size_t>(budget));
+            return out;
+        }
+        if (part >= 0) n = std::min(n, part);
+        return read_units(value.series_node(), h, n);
+    }
+    TempText tmp(16);
+    const NodeId out = tmp.node();
+    if (t == TypeId::block || t == TypeId::paren || t == TypeId::hash) {
+        Cell blk = value;
+        const std::int32_t h = std::max(blk.series_head(), 0);
+        const std::int32_t n = block::count_from_head(blk);
+        std::int32_t budget = only && part >= 0 ? part : INT32_MAX;
+        for (std::int32_t i = 0; i < n; ++i) {
+            if (!only && part >= 0 && i >= part) break;
+            if (only && part >= 0 && budget <= 0) break;
+            const Cell item = *block::get_cell(blk, h + i);
+            budget = form_into(item, out, budget);
+        }
+        if (only && part >= 0) truncate_buffer(out, part);
+    } else {
+        form_into(value, out, only && part >= 0 ? part : INT32_MAX);
+        if (only && part >= 0) truncate_buffer(out, part);
+    }
+    return read_units(out, 0, units(out));
+}
+
+// --- Mold -----------------------------------------------------------------------------
+
+// True when the "{" at start closes before end.
+bool braces_balanced_q(const SeriesBuffer* b, std::int32_t start, std::int32_t end) {
+    std::int32_t depth = 0;
+    for (std::int32_t i = start; i < end; ++i) {
+        const std::uint32_t c = at(b, i);
+        if (c == '{') ++depth;
+        else if (c == '}' && --depth == 0) return true;
+    }
+    return false;
+}
+
+// --- Search ---------------------------------------------------------------------------
+
+// What find looks for.
+struct Pattern {
+    std::vector<std::uint32_t> text;  // code points (folded when fold)
+    const Cell* bitset = nullptr;
+    bool single = false;              // one code point (char!)
+};
+
+bool in_bitset(const Cell& bits, std::uint32_t cp) {
+    const SeriesBuffer* b = memory::buffer(bits.series_node());
+    const bool complemented = (b->flags & memory::flag_bitset_not) != 0;
+    if (cp >= static_cast<std::uint32_t>(b->used_bytes()) * 8u) return complemented;
+    const bool set = (b->head[cp >> 3] & (0x80u >> (cp & 7))) != 0;
+    return set != complemented;
+}
+
+// Index of the match found by find (from the buffer's first unit) and its
+// length, or -1.
+struct Match {
+    std::int32_t index = -1;
+    std::int32_t length = 0;
+};
+
+Match search(const Cell& series, const Cell& value, const FindRefinements& r, bool select) {
+    Match none;
+    const NodeId node = series.series_node();
+    const std::int32_t len = units(node);
+    const std::int32_t head = std::max(series.series_head(), 0);
+    if (len == 0) return none;
+    const bool backward = r.last || r.reverse;
+    if (head >= len && !r.reverse) return none;
+    if (r.any || r.with != nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
+    std::int32_t step = 1;
+    if (r.skip != nullptr) {
+        if (!r.skip->is(TypeId::integer) || r.skip->int_value() < 1)
+            runtime::raise_error(ErrorCategory::script, "out-of-range", r.skip);
+        step = r.skip->int_value();
+    }
+    const std::int32_t h = std::min(head, len);
+    std::int32_t count = len - h;
+    bool limited = false;
+    if (r.part != nullptr) {
+        if (r.part->is(TypeId::integer)) count = r.part->int_value();
+        else if (r.part->type() == series.type() && r.part->series_node() == node)
+            count = r.part->series_head() - series.series_head();
+        else invalid_refine_arg(words::Ref::part, *r.part);
+        if (count < 1) return none;
+        limited = true;
+    }
+    const bool fold = !r.case_ && !r.same;
+
+    Pattern p;
+    const TypeId vt = value.type();
+    if (vt == TypeId::char_) {
+        p.single = true;
+        p.text.push_back(fold ? upper(value.char_value()) : value.char_value());
+    } else if (vt == TypeId::bitset) {
+        p.single = true;
+        p.bitset = &value;
+    } else if (vt == TypeId::binary) {
+        invalid_arg(value);
+    } else if (is_text(vt)) {
+        p.text = read_units(value.series_node(), head_of(value), units(value.series_node()) - head_of(value));
+    } else {
+        TempText tmp(16);
+        form_into(value, tmp.node(), INT32_MAX);
+        p.text = read_units(tmp.node(), 0, units(tmp.node()));
+    }
+    if (fold && p.bitset == nullptr)
+        for (std::uint32_t& c : p.text) c = upper(c);
+    const std::int32_t plen = p.bitset ? 1 : static_cast<std::int32_t>(p.text.size());
+    if (plen == 0) return none;  // an empty text matches nowhere
+
+    // The range [lo, hi) that a match must lie in.
+    std::int32_t lo = h, hi = h + std::min(count, len - h);
+    if (r.reverse && !r.last) {
+        hi = h;
+        lo = limited ? std::max(0, h - count) : 0;
+        if (h == 0) return none;
+    }
+    if (hi - lo < plen) return none;
+
+    const SeriesBuffer* b = memory::buffer(node);
+    auto matches_at = [&](std::int32_t i) {
+        if (p.bitset) return in_bitset(*p.bitset, at(b, i));
+        for (std::int32_t k = 0; k < plen; ++k) {
+            std::uint32_t c = at(b, i + k);
+            if (fold) c = upper(c);
+            if (c != p.text[static_cast<std::size_t>(k)]) return false;
+        }
+        return true;
+    };
+    Match found;
+    if (!backward) {
+        for (std::int32_t i = lo; i + plen <= hi; i += step) {
+            if (matches_at(i)) { found.index = i; break; }
+            if (r.match) break;
+        }
+    } else {
+        for (std::int32_t i = hi - plen; i >= lo; i -= step) {
+            if (matches_at(i)) { found.index = i; break; }
+            if (r.match) break;
+        }
+    }
+    if (found.index >= 0) found.length = select || r.tail ? plen : 0;
+    return found;
+}
+
+// --- Trim -----------------------------------------------------------------------------
+
+bool horizontal_space_q(std::uint32_t c) {
+    return c == ' ' || c == '\t' || c == 0x85 || c == 0xA0 || c == 0x1680 || c == 0x180E ||
+           (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 || c == 0x202F ||
+           c == 0x205F || c == 0x3000;
+}
+
+bool space_q(std::uint32_t c) { return (c >= 1 && c <= 32) || horizontal_space_q(c); }
+
+// Rewrites the units of text from its head with kept (never more units than
+// before, all from the same buffer, so nothing widens or grows).
+void rewrite_from_head(const Cell& text, const std::vector<std::uint32_t>& kept) {
+    SeriesBuffer* b = memory::buffer(text.series_node());
+    const std::int32_t h = head_of(text);
+    for (std::size_t i = 0; i < kept.size(); ++i) put(b, h + static_cast<std::int32_t>(i), kept[i]);
+    b->tail = b->head + static_cast<std::ptrdiff_t>(h + static_cast<std::int32_t>(kept.size())) * b->unit();
+}
+
+void trim_lines(const Cell& text) {
+    const std::int32_t h = head_of(text);
+    const std::vector<std::uint32_t> in = read_units(text.series_node(), h, units(text.series_node()) - h);
+    std::vector<std::uint32_t> out;
+    out.reserve(in.size());
+    bool pending = false;
+    for (const std::uint32_t c : in) {
+        if (space_q(c)) { pending = !out.empty(); continue; }
+        if (pending) out.push_back(' ');
+        pending = false;
+        out.push_back(c);
+    }
+    rewrite_from_head(text, out);
+}
+
+void trim_spaces(const Cell& text, bool head, bool tail) {
+    const std::int32_t h = head_of(text);
+    const std::vector<std::uint32_t> in = read_units(text.series_node(), h, units(text.series_node()) - h);
+    std::size_t first = 0, last = in.size();
+    if (!(tail && !head))
+        while (first < last && space_q(in[first])) ++first;
+    bool trailing_lf = false;
+    if (!(head && !tail))
+        while (last > first && space_q(in[last - 1])) {
+            if (in[last - 1] == '\n') trailing_lf = true;
+            --last;
+        }
+    std::vector<std::uint32_t> out;
+    out.reserve(in.size());
+    if (!head && !tail) {
+        bool line_start = false;
+        for (std::size_t i = first; i < last; ++i) {
+            const std::uint32_t c = in[i];
+            if (line_start && horizontal_space_q(c)) continue;  // indentation
+            line_start = false;
+            if (c == '\n') {
+                while (!out.empty() && horizontal_space_q(out.back())) out.pop_back();
+                line_start = true;
+            }
+            out.push_back(c);
+        }
+    } else {
+        out.assign(in.begin() + static_cast<std::ptrdiff_t>(first), in.begin() + static_cast<std::ptrdiff_t>(last));
+    }
+    if (trailing_lf && !tail) out.push_back('\n');
+    rewrite_from_head(text, out);
+}
+
+// --- Sort -----------------------------------------------------------------------------
+
+struct SortState {
+    std::uint32_t unit;
+    std::int32_t offset;     // compared unit within a record
+    std::int32_t record;     // units per record
+    bool all;                // compare whole records
+    bool reverse;
+    bool case_;
+    const Cell* function;    // user comparator, or null
+};
+
+std::uint32_t sort_key(std::uint32_t c, const SortState& s) {
+    if (s.case_) return c;
+    if (s.unit == 1) return c >= 'A' && c <= 'Z' ? c + 32 : c;
+    return upper(c);
+}
+
+// The user comparator's verdict on records a and b.
+int call_function(const std::uint8_t* a, const std::uint8_t* b, const SortState& s) {
+    const std::uint8_t* first = s.reverse ? a : b;  // the second item goes first unless reversed
+    const std::uint8_t* second = s.reverse ? b : a;
+    Cell code{};
+    block::make_at(code, 2);
+    collector::Root hold(code);
+    for (const std::uint8_t* rec : {first, second}) {
+        Cell v{};
+        if (s.all && s.record >= 2) {
+            TempText t(s.record);
+            for (std::int32_t k = 0; k < s.record; ++k)
+                append_char(t.node(), get_char(rec + static_cast<std::ptrdiff_t>(k) * s.unit, s.unit));
+            v = t.root.cell();
+        } else {
+            char_::make_at(v, get_char(rec, s.unit));
+        }
+        block::append_copy(hold.cell(), v);
+    }
+    Cell* const saved_top = stack::top();
+    interpreter::call_value(*s.function, hold.cell().series_node(), 0, 2, true, nullptr,
+                            &words::word(words::Word::compare_callback), nullptr, 0, false);
+    const Cell result = *(stack::top() - 1);
+    stack::state.top = saved_top;
+    switch (result.type()) {
+    case TypeId::logic: return result.logic_value() != 0 ? 1 : -1;
+    case TypeId::integer: return -result.int_value();
+    case TypeId::float_: return result.f64() > 0 ? -1 : result.f64() < 0 ? 1 : 0;
+    case TypeId::none: return -1;
+    default: return 1;
+    }
+}
+
+int compare_records(const void* a, const void* b, std::int32_t, std::uintptr_t flags) {
+    const SortState& s = *reinterpret_cast<const SortState*>(flags);
+    const auto* pa = static_cast<const std::uint8_t*>(a);
+    const auto* pb = static_cast<const std::uint8_t*>(b);
+    if (s.function) return call_function(pa, pb, s);
+    const std::int32_t from = s.all ? 0 : s.offset;
+    const std::int32_t to = s.all ? s.record : s.offset + 1;
+    for (std::int32_t k = from; k < to; ++k) {
+        const std::uint32_t x = sort_key(get_char(pa + static_cast<std::ptrdiff_t>(k) * s.unit, s.unit), s);
+        const std::uint32_t y = sort_key(get_char(pb + static_cast<std::ptrdiff_t>(k) * s.unit, s.unit), s);
+        if (x != y) return (x < y ? -1 : 1) * (s.reverse ? -1 : 1);
+    }
+    return 0;
+}
+
+// --- Set operations -------------------------------------------------------------------
+
+std::uint32_t key_of(std::uint32_t c, bool case_) { return case_ ? c : upper(c); }
+
+std::unordered_set<std::uint32_t> keys_of(const Cell& text, std::int32_t skip, bool case_) {
+    std::unordered_set<std::uint32_t> keys;
+    const SeriesBuffer* b = memory::buffer(text.series_node());
+    for (std::int32_t i = head_of(text), n = units(text.series_node()); i < n; i += skip)
+        keys.insert(key_of(at(b, i), case_));
+    return keys;
+}
+
+}  // namespace
+
+// --- Shared routines ----------------------------------------------------------------
+
+bool is_text(TypeId t) {
+    switch (t) {
+    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
+    case TypeId::email: case TypeId::ref:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void append_escaped_char(NodeId out, std::uint32_t cp, bool all) { char_::append_escaped(out, cp, all); }
+
+std::int32_t compare_values(const Cell& value1, const Cell& value2, CompareOp op, bool match) {
+    auto as_text = [](const Cell& v) {
+        if (!v.is(TypeId::symbol)) return v;
+        return text_cell(v.symbol_name_string(), TypeId::string, 0);
+    };
+    const Cell a = as_text(value1), b = as_text(value2);
+    const bool same_place = a.series_node() == b.series_node() && a.series_head() == b.series_head();
+    if (op == CompareOp::same) return same_place ? 0 : -1;
+    if (same_place && is_equality(op)) return 0;
+    const std::int32_t h1 = head_of(a), h2 = head_of(b);
+    const std::int32_t len1 = units(a.series_node()) - h1;
+    std::int32_t len2 = units(b.series_node()) - h2;
+    if (match) {
+        if (len2 == 0) return op == CompareOp::find ? 1 : 0;
+        if (len2 > len1) return 1;
+    } else if (len1 != len2) {
+        if (is_equality(op) || len2 == 0) return 1;
+    } else if (len1 == 0) {
+        return 0;
+    }
+    const bool fold = op != CompareOp::strict_equal && op != CompareOp::case_sort;
+    const std::int32_t n = std::min(len1, len2);
+    const SeriesBuffer* ba = memory::buffer(a.series_node());
+    const SeriesBuffer* bb = memory::buffer(b.series_node());
+    for (std::int32_t i = 0; i < n; ++i) {
+        std::uint32_t x = at(ba, h1 + i), y = at(bb, h2 + i);
+        if (fold) { x = upper(x); y = upper(y); }
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (match) return 0;
+    return len1 < len2 ? -1 : len1 > len2 ? 1 : 0;
+}
+
+void set_operation(SetOp op, const Cell& a, const Cell* b, bool case_, std::int32_t skip, Cell& result) {
+    if (skip < 1) {
+        const Cell size = int_cell(skip);
+        invalid_refine_arg(words::Ref::skip, size);
+    }
+    const Cell first = a;
+    const Cell second = b != nullptr ? *b : a;
+    const std::int32_t room = units(first.series_node()) - head_of(first) +
+                              (op == SetOp::union_ ? units(second.series_node()) - head_of(second) : 0);
+    TempText out(std::max(room, 1));
+    std::unordered_set<std::uint32_t> seen;
+    auto walk = [&](const Cell& text, const std::unordered_set<std::uint32_t>* other, bool keep_present) {
+        const std::int32_t n = units(text.series_node());
+        for (std::int32_t i = head_of(text); i < n; i += skip) {
+            const std::uint32_t key = key_of(get_char_at_index(text, i), case_);
+            if (other != nullptr && (other->count(key) != 0) != keep_present) continue;
+            if (!seen.insert(key).second) continue;
+            for (std::int32_t k = i; k < std::min(i + skip, n); ++k)
+                append_char(out.node(), get_char_at_index(text, k));  // reads by index: the buffer may move
+        }
+    };
+    switch (op) {
+    case SetOp::unique: walk(first, nullptr, true); break;
+    case SetOp::union_: walk(first, nullptr, true); walk(second, nullptr, true); break;
+    case SetOp::intersect: { const auto k = keys_of(second, skip, case_); walk(first, &k, true); break; }
+    case SetOp::exclude: { const auto k = keys_of(second, skip, case_); walk(first, &k, false); break; }
+    case SetOp::difference: {
+        const auto k2 = keys_of(second, skip, case_);
+        const auto k1 = keys_of(first, skip, case_);
+        walk(first, &k2, false);
+        walk(second, &k1, false);
+        break;
+    }
+    }
+    result = text_cell(out.node(), first.type(), 0);
+}
+
+std::int32_t trim_with(Cell& text, const Cell* set) {
+    std::vector<std::uint32_t> members;
+    if (set == nullptr || set->is(TypeId::none)) {
+        members = {9, 10, 13, 32};
+    } else if (is_text(set->type()) || set->is(TypeId::binary)) {
+        members = read_units(set->series_node(), head_of(*set), units(set->series_node()) - head_of(*set));
+    } else if (set->is(TypeId::char_)) {
+        members = {set->char_value()};
+    } else if (set->is(TypeId::integer)) {
+        members = {static_cast<std::uint32_t>(set->int_value())};
+    } else {
+        invalid_arg(*set);
+    }
+    std::sort(members.begin(), members.end());
+    SeriesBuffer* b = memory::buffer(text.series_node());
+    const std::int32_t n = units(text.series_node());
+    std::int32_t w = head_of(text);
+    for (std::int32_t i = w; i < n; ++i) {
+        const std::uint32_t c = at(b, i);
+        if (!std::binary_search(members.begin(), members.end(), c)) put(b, w++, c);
+    }
+    b->tail = b->head + static_cast<std::ptrdiff_t>(w) * b->unit();
+    return static_cast<std::int32_t>(members.size());
+}
+
+// --- Handlers, in action order ----------------------------------------------------------
+
+Cell* make(Cell* proto, Cell* spec, TypeId type) {
+    if (spec->is(TypeId::integer) || spec->is(TypeId::float_)) {
+        const std::int32_t room = runtime::get_int_from_number(*spec);
+        if (room < 0) runtime::raise_error(ErrorCategory::script, "out-of-range", spec);
+        Cell c{};
+        make_at(c, room);
+        c.set_type(type);
+        *proto = c;
+        return proto;
+    }
+    return to(proto, spec, type);
+}
+
+Cell* to(Cell* proto, Cell* spec, TypeId type) {
+    const Cell value = *spec;
+    Cell c{};
+    switch (value.type()) {
+    case TypeId::none: {
+        Cell t{};
+        t.reset(TypeId::datatype);
+        t.data1 = static_cast<std::uint32_t>(type);
+        runtime::raise_error(ErrorCategory::script, "bad-to-arg", &t, &value);
+    }
+    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
+    case TypeId::email: case TypeId::ref: {
+        const std::int32_t h = head_of(value);
+        c = text_cell(series::copy_units(value, h, units(value.series_node()) - h), type, 0);
+        break;
+    }
+    case TypeId::binary: {
+        const SeriesBuffer* b = memory::buffer(value.series_node());
+        const std::int32_t h = std::clamp(value.series_head(), 0, b->used_bytes());
+        const std::vector<std::uint8_t> bytes(b->head + h, b->tail);  // decoding allocates
+        const auto size = static_cast<std::int32_t>(bytes.size());
+        const unicode::Utf8Measure m = unicode::measure_utf8(bytes.data(), size, false);
+        if (m.used < size) {  // a sequence cut by the end
+            Cell rest{};
+            rest.reset(TypeId::binary);
+            rest.set_series_node(memory::alloc_series(size - m.used, 1, 0));
+            SeriesBuffer* rb = memory::buffer(rest.series_node());
+            std::memcpy(rb->head, bytes.data() + m.used, static_cast<std::size_t>(size - m.used));
+            rb->tail = rb->head + (size - m.used);
+            runtime::raise_error(ErrorCategory::access, "invalid-utf8", &rest);
+        }
+        make_at_unit(c, std::max(m.chars, 1), m.unit);
+        SeriesBuffer* tb = memory::buffer(c.series_node());
+        const std::int32_t n = unicode::decode_utf8_units(bytes.data(), m.used, false, tb->head, m.unit);
+        tb->tail = tb->head + static_cast<std::ptrdiff_t>(n) * m.unit;
+        break;
+    }
+    case TypeId::block: case TypeId::paren: case TypeId::hash: {
+        const std::vector<std::uint32_t> text = new_units(value, -1, false);
+        make_at(c, static_cast<std::int32_t>(text.size()));
+        splice(c.series_node(), 0, 0, text, 1);
+        break;
+    }
+    case TypeId::refinement: {
+        Cell t{};
+        make_at(t, 16);
+        collector::Root hold(t);
+        if (type != TypeId::string) append_char(t.series_node(), '/');
+        form_into(value, t.series_node(), INT32_MAX);
+        c = hold.cell();
+        break;
+    }
+    default: {
+        Cell t{};
+        make_at(t, 16);
+        collector::Root hold(t);
+        form_into(value, t.series_node(), INT32_MAX);
+        c = hold.cell();
+        break;
+    }
+    }
+    c.set_type(type);
+    *proto = c;
+    return proto;
+}
+
+std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
+    Cell target = text_cell(out, TypeId::string, 0);
+    const std::int32_t len = length_from_head(*value);
+    concatenate(target, *value, arg != nullptr ? std::max(part, 0) : -1, 0, true, ConcatMode::append);
+    return part - len;
+}
+
+std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell* arg, std::int32_t part,
+                  std::int32_t) {
+    const Cell v = *value;
+    const NodeId node = v.series_node();
+    const std::int32_t h = head_of(v);
+    const std::int32_t len = units(node) - h;
+    const std::int32_t span = arg != nullptr ? std::clamp(part, 0, len) : len;
+    std::int32_t quotes = 0, lines = 0;
+    {
+        const SeriesBuffer* b = memory::buffer(node);
+        for (std::int32_t i = h; i < h + span; ++i) {
+            const std::uint32_t c = at(b, i);
+            quotes += c == '"';
+            lines += c == '\n';
+        }
+    }
+    const bool braces = lines >= 3 || quotes >= 1 || len >= 50;
+    append_char(out, braces ? '{' : '"');
+    bool balanced = true;
+    std::int32_t depth = 0;
+    for (std::int32_t i = h; i < h + span; ++i) {
+        const std::uint32_t c = get_char_at_index(v, i);  // out may share nothing, but appends allocate
+        if (!braces) {
+            char_::append_escaped(out, c, all);
+        } else if (c == '"') {
+            append_char(out, '"');
+        } else if (c == '{') {
+            if (balanced && depth == 0) balanced = braces_balanced_q(memory::buffer(node), i, h + span);
+            if (balanced) {
+                append_char(out, '{');
+                ++depth;
+            } else {
+                append_nul_text(out, "^{");
+            }
+        } else if (c == '}') {
+            if (depth > 0) {
+                --depth;
+                append_char(out, '}');
+            } else {
+                append_nul_text(out, "^}");
+            }
+        } else {
+            char_::append_escaped(out, c, all);
+        }
+    }
+    append_char(out, braces ? '}' : '"');
+    return part - span - 2;
+}
+
+Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& step) {
+    const Cell path = step.path != nullptr ? *step.path : *value;
+    if (element->is(TypeId::integer)) {
+        if (new_value == nullptr) return registry::handler<Action::pick>(TypeId::series)(value, element);
+        const Cell v = *new_value;
+        registry::handler<Action::poke>(TypeId::series)(value, element, new_value);
+        *value = v;
+        return value;
+    }
+    if (element->is(TypeId::word)) runtime::raise_error(ErrorCategory::script, "invalid-path", &path, element);
+    if (new_value == nullptr) return select(value, element, FindRefinements{});
+    const Cell v = *new_value;
+    Cell where = *value;
+    const Cell* found = find(&where, element, FindRefinements{});
+    if (!is_text(found->type())) runtime::raise_error(ErrorCategory::script, "bad-path-set", &path, element);
+    Cell target = *found;
+    Cell index = int_cell(2);
+    Cell nv = v;
+    registry::handler<Action::poke>(TypeId::series)(&target, &index, &nv);
+    *value = v;
+    return value;
+}
+
+std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
+    if (value1->type() != value2->type()) {
+        if (!is_text(value2->type()) || (op != CompareOp::equal && op != CompareOp::not_equal))
+            return not_comparable;
+    }
+    return compare_values(*value1, *value2, op, false);
+}
+
+namespace {
+
+// append with the notify flag: insert and change call it with announcements off.
+Cell* append_to(Cell* series, const Cell& value, std::int32_t part, bool only, std::int32_t count,
+                bool announce) {
+    const Cell s = *series;
+    const NodeId node = s.series_node();
+    const bool told = announce && notify(s, words::Word::append, &value, s.series_head(), part);
+    if (value.is(TypeId::char_) && count == 1 && part != 0) {
+        append_char(node, value.char_value());
+    } else if (is_text(value.type()) && !value.is(TypeId::tag) && count == 1) {
+        Cell target = s;
+        concatenate(target, value, part, 0, false, ConcatMode::append);
+    } else {
+        const std::vector<std::uint32_t> text = new_units(value, part, only);
+        splice(node, units(node), 0, text, count);
+    }
+    if (told) notify(s, words::Word::appended, &value, s.series_head(), part);
+    series->set_series_head(0);
+    return series;
+}
+
+}  // namespace
+
+Cell* append(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t count) {
+    return append_to(series, *value, part, only, count, true);
+}
+
+Cell* change(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t count) {
+    const Cell s = *series;
+    const Cell v = *value;
+    const NodeId node = s.series_node();
+    const std::int32_t h = head_of(s);
+    const std::int32_t left = units(node) - h;
+    const std::vector<std::uint32_t> text = new_units(v, -1, only);
+    const std::int64_t added = static_cast<std::int64_t>(text.size()) * count;
+    const std::int32_t replaced = static_cast<std::int32_t>(std::min<std::int64_t>(part >= 0 ? part : added, left));
+    const bool told = notify(s, words::Word::change, &v, h, replaced);
+    splice(node, h, replaced, text, count);
+    if (told) notify(s, words::Word::changed, &v, h, replaced);
+    series->set_series_head(std::min(h + static_cast<std::int32_t>(added), units(node)));
+    return series;
+}
+
+Cell* find(Cell* series, Cell* value, const FindRefinements& refinements) {
+    const Match m = search(*series, *value, refinements, false);
+    if (m.index < 0) {
+        *series = none::value;
+        return series;
+    }
+    series->set_series_head(m.index + m.length);
+    return series;
+}
+
+Cell* insert(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t count) {
+    const Cell s = *series;
+    const Cell v = *value;
+    const NodeId node = s.series_node();
+    const std::int32_t h = head_of(s);
+    const bool told = notify(s, words::global(words::Global::insert), &v, h, part);
+    const std::int32_t before = units(node);
+    if (h >= before) {
+        Cell tail = s;
+        append_to(&tail, v, part, only, count, false);
+    } else {
+        const std::vector<std::uint32_t> text = new_units(v, part, only);
+        splice(node, h, 0, text, count);
+    }
+    const std::int32_t added = units(node) - before;
+    if (told) notify(s, words::Word::inserted, &v, h, added);
+    series->set_series_head(std::min(h + added, units(node)));
+    return series;
+}
+
+Cell* select(Cell* series, Cell* value, const FindRefinements& refinements) {
+    FindRefinements r = refinements;
+    r.tail = r.match = false;
+    const Match m = search(*series, *value, r, true);
+    const std::int32_t next = m.index + m.length;
+    if (m.index < 0 || next >= units(series->series_node())) {
+        *series = none::value;
+        return series;
+    }
+    const std::uint32_t cp = get_char_at_index(*series, next);
+    series->reset(TypeId::char_);
+    char_::make_at(*series, cp);
+    return series;
+}
+
+Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
+           bool reverse, bool stable) {
+    const Cell s = *series;
+    const NodeId node = s.series_node();
+    const std::int32_t len = units(node);
+    std::int32_t from = head_of(s);
+    std::int32_t count = len - from;
+    if (part != nullptr) {
+        std::int32_t n = 0;
+        if (part->is(TypeId::integer)) n = part->int_value();
+        else if (part->type() == s.type() && part->series_node() == node) n = part->series_head() - s.series_head();
+        else invalid_refine_arg(words::Ref::part, *part);
+        if (n < 0) {
+            const std::int32_t start = std::max(from + n, 0);
+            count = from - start;
+            from = start;
+        } else {
+            count = std::min(n, count);
+        }
+    }
+    std::int32_t record = 1;
+    if (skip != nullptr) {
+        if (!skip->is(TypeId::integer)) invalid_refine_arg(words::Ref::skip, *skip);
+        record = skip->int_value();
+        if (record < 1 || record > count || count % record != 0) invalid_refine_arg(words::Ref::skip, *skip);
+    }
+    if (all && skip == nullptr) runtime::raise_error(ErrorCategory::script, "bad-refines");
+    std::int32_t offset = 0;
+    const Cell* function = nullptr;
+    const Cell fn = comparator != nullptr ? *comparator : none::value;  // a stable copy for the calls
+    if (comparator != nullptr) {
+        if (comparator->is(TypeId::function)) {
+            function = &fn;
+        } else if (comparator->is(TypeId::integer)) {
+            if (skip == nullptr || all) runtime::raise_error(ErrorCategory::script, "bad-refines");
+            offset = comparator->int_value();
+            if (offset < 1 || offset > record) runtime::raise_error(ErrorCategory::script, "out-of-range", comparator);
+            --offset;
+        } else {
+            invalid_refine_arg(words::Ref::compare, *comparator);
+        }
+    }
+    if (count < 2 || count / record < 2) return series;
+    const SortState state{unit_of(node), offset, record, all, reverse, case_, function};
+    const std::size_t item = static_cast<std::size_t>(record) * state.unit;
+    const std::size_t items = static_cast<std::size_t>(count / record);
+    const bool told = notify(s, words::Word::sort, nullptr, from, count);
+    const auto flags = reinterpret_cast<std::uintptr_t>(&state);
+    const std::int32_t op = case_ ? static_cast<std::int32_t>(CompareOp::strict_equal) : 0;
+    if (function != nullptr) {
+        // The user function may change the text: sort a copy, then write back
+        // what still fits.
+        const SeriesBuffer* b = memory::buffer(node);
+        std::vector<std::uint8_t> copy(b->head + static_cast<std::ptrdiff_t>(from) * state.unit,
+                                       b->head + static_cast<std::ptrdiff_t>(from + count) * state.unit);
+        if (stable) sorting::merge_sort(copy.data(), items, item, op, flags, compare_records);
+        else sorting::quick_sort(copy.data(), items, item, op, flags, compare_records);
+        SeriesBuffer* now = memory::buffer(node);
+        if (now->unit() == state.unit && units(node) >= from + count)
+            std::memcpy(now->head + static_cast<std::ptrdiff_t>(from) * state.unit, copy.data(), copy.size());
+    } else {
+        std::uint8_t* base = memory::buffer(node)->head + static_cast<std::ptrdiff_t>(from) * state.unit;
+        if (stable) sorting::merge_sort(base, items, item, op, flags, compare_records);
+        else sorting::quick_sort(base, items, item, op, flags, compare_records);
+    }
+    if (told) notify(s, words::Word::sorted, nullptr, from, count);
+    return series;
+}
+
+Cell* swap(Cell* series1, Cell* series2) {
+    const Cell a = *series1, b = *series2;
+    if (!is_text(b.type()) && !b.is(TypeId::binary)) invalid_arg(b);
+    if (at_tail_q(a) || at_tail_q(b)) return series1;
+    const std::int32_t ha = head_of(a), hb = head_of(b);
+    const std::uint32_t ca = get_char_at_index(a, ha), cb = get_char_at_index(b, hb);
+    if (b.is(TypeId::binary) && ca > 0xFF) {
+        const Cell c = int_cell(static_cast<std::int32_t>(ca));
+        runtime::raise_error(ErrorCategory::script, "out-of-range", &c);  // a byte holds no larger code point
+    }
+    const bool told1 = notify(a, words::Word::swap, &b, ha, 1);
+    const bool told2 = notify(b, words::Word::swap, &a, hb, 1);
+    poke_char(a.series_node(), ha, cb);
+    if (b.is(TypeId::binary)) memory::buffer(b.series_node())->head[hb] = static_cast<std::uint8_t>(ca);
+    else poke_char(b.series_node(), hb, ca);
+    if (told1) notify(a, words::Word::swaped, &b, ha, 1);
+    if (told2) notify(b, words::Word::swaped, &a, hb, 1);
+    return series1;
+}
+
+Cell* take(Cell* series, Cell* part, bool deep, bool last) {
+    Cell* result = series::take(series, part, deep, last);
+    if (part == nullptr && is_text(result->type()) && units(result->series_node()) == 1) {
+        const std::uint32_t cp = get_char_at_index(*result, 0);
+        result->reset(TypeId::char_);
+        char_::make_at(*result, cp);
+    }
+    return result;
+}
+
+Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+    Cell s = *series;
+    const bool told = notify(s, words::Word::trim, nullptr, head_of(s), 0);
+    if (all || with != nullptr) trim_with(s, with);
+    else if (auto_) runtime::raise_error(ErrorCategory::internal, "not-done");
+    else if (lines) trim_lines(s);
+    else trim_spaces(s, head, tail);
+    if (told) notify(s, words::Word::trimmed, nullptr, head_of(s), 0);
+    return series;
+}
+
+// --- Registration -----------------------------------------------------------------------
+
+namespace {
+
+constexpr registry::Inherit inherit = registry::inherit;
+
+constexpr registry::Registration registration{TypeId::string, TypeId::series, "string!",
+    registry::table({
+        {Action::make,      make},
+        {Action::random,    inherit},
+        {Action::reflect,   inherit},
+        {Action::to,        to},
+        {Action::form,      form},
+        {Action::mold,      mold},
+        {Action::eval_path, eval_path},
+        {Action::compare,   compare},
+        {Action::append,    append},
+        {Action::at,        inherit},
+        {Action::back,      inherit},
+        {Action::change,    change},
+        {Action::clear,     inherit},
+        {Action::copy,      inherit},
+        {Action::find,      find},
+        {Action::head,      inherit},
+        {Action::head_q,    inherit},
+        {Action::index_q,   inherit},
+        {Action::insert,    insert},
+        {Action::length_q,  inherit},
+        {Action::move,      inherit},
+        {Action::next,      inherit},
+        {Action::pick,      inherit},
+        {Action::poke,      inherit},
+        {Action::remove,    inherit},
+        {Action::reverse,   inherit},
+        {Action::select,    select},
+        {Action::sort,      sort},
+        {Action::skip,      inherit},
+        {Action::swap,      swap},
+        {Action::tail,      inherit},
+        {Action::tail_q,    inherit},
+        {Action::take,      take},
+        {Action::trim,      trim},
+        {Action::modify,    inherit},  // ORDER ACTIONS
+    })};
+
+}  // namespace
+
+void register_actions() { registry::register_type(registration); }
+
+}  // namespace kiv::string

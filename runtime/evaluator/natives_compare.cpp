@@ -1,0 +1,272 @@
+// The comparison, logic, set-operation and sign natives. Comparisons go to the
+// compare action of the first argument's type; the set operations check their
+// arguments and hand blocks, texts and typesets to their datatype's set
+// routine. Types this runtime does not have yet raise expect-arg.
+#include "runtime/evaluator/natives.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string_actions.h"
+#include "runtime/datatypes/typeset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/raise.h"
+
+#include <cmath>
+#include <cstdint>
+
+namespace kiv::natives {
+namespace {
+
+// --- Helpers ------------------------------------------------------------------
+
+void set_logic(bool v) { logic::make_at(*stack::arg(0), v); }
+
+void set_integer(std::int32_t v) {
+    Cell* r = stack::arg(0);
+    r->reset(TypeId::integer);
+    r->set_int(v);
+}
+
+// Script error expect-arg: function `fn` does not allow value's type for `arg`.
+[[noreturn]] void expect_arg(const char* fn, const Cell& value, const char* arg) {
+    Cell fn_word, type, arg_word;
+    word::make_kind_at(TypeId::word, fn, fn_word);
+    datatype::make_at(value.type(), type);
+    word::make_kind_at(TypeId::word, arg, arg_word);
+    runtime::raise_error(ErrorCategory::script, "expect-arg", &fn_word, &type, &arg_word);
+}
+
+bool is_number(TypeId t) {
+    return t == TypeId::integer || t == TypeId::float_ || t == TypeId::percent;
+}
+
+bool is_float_like(TypeId t) {
+    return t == TypeId::float_ || t == TypeId::percent || t == TypeId::time;
+}
+
+// --- Comparison and logic -------------------------------------------------------
+
+template <CompareOp op>
+void compare_native(bool, const std::int32_t*) {
+    set_logic(actions::compare(stack::arg(0), stack::arg(1), op));
+}
+
+bool same(const Cell& a, const Cell& b) {
+    if (a.type() != b.type()) return false;
+    switch (a.type()) {
+    case TypeId::datatype:
+    case TypeId::logic:
+    case TypeId::object:
+        return a.data1 == b.data1;
+    case TypeId::char_:
+    case TypeId::integer:
+    case TypeId::bitset:
+        return a.data2 == b.data2;
+    case TypeId::block: case TypeId::paren: case TypeId::hash: case TypeId::string:
+    case TypeId::file: case TypeId::url: case TypeId::tag: case TypeId::email:
+    case TypeId::ref: case TypeId::binary: case TypeId::vector: case TypeId::image:
+    case TypeId::path: case TypeId::lit_path: case TypeId::set_path: case TypeId::get_path:
+        return a.data1 == b.data1 && a.data2 == b.data2;
+    case TypeId::float_:
+    case TypeId::percent:
+    case TypeId::pair:
+    case TypeId::time:
+    case TypeId::op:
+        return a.data2 == b.data2 && a.data3 == b.data3;
+    case TypeId::none:
+    case TypeId::unset:
+        return true;
+    case TypeId::native:
+    case TypeId::action:
+    case TypeId::point2d:
+        return a.data1 == b.data1 && a.data2 == b.data2;
+    case TypeId::tuple:
+    case TypeId::money: {
+        Cell x = a, y = b;  // their own compare decides
+        return actions::compare(&x, &y, CompareOp::equal);
+    }
+    default:
+        return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
+    }
+}
+
+void same_q(bool, const std::int32_t*) { set_logic(same(*stack::arg(0), *stack::arg(1))); }
+
+void not_(bool, const std::int32_t*) { set_logic(logic::false_result_q(*stack::arg(0))); }
+
+// type? value /word
+void type_q(bool, const std::int32_t* refinements) {
+    Cell* r = stack::arg(0);
+    const TypeId t = r->type();
+    if (used(refinements, 0)) *r = registry::type_name(t).word;
+    else datatype::make_at(t, *r);
+}
+
+// --- Set operations -----------------------------------------------------------
+
+// The set-operation codes shared with the datatypes' set routines.
+enum class SetOp : std::int32_t { unique = 8, union_ = 9, intersect = 10, exclude = 11, difference = 12 };
+
+const char* set_op_name(SetOp op) {
+    switch (op) {
+    case SetOp::unique: return "unique";
+    case SetOp::union_: return "union";
+    case SetOp::intersect: return "intersect";
+    case SetOp::exclude: return "exclude";
+    case SetOp::difference: return "difference";
+    }
+    return "";
+}
+
+float_::MathOp typeset_op(SetOp op) {
+    switch (op) {
+    case SetOp::unique: return float_::MathOp::unique;
+    case SetOp::union_: return float_::MathOp::union_;
+    case SetOp::intersect: return float_::MathOp::intersect;
+    case SetOp::exclude: return float_::MathOp::exclude;
+    case SetOp::difference: return float_::MathOp::difference;
+    }
+    return float_::MathOp::unique;
+}
+
+// set1 set2 /case /skip size (unique: set /case /skip size)
+template <SetOp op>
+void set_native(bool, const std::int32_t* refinements) {
+    const bool unary = op == SetOp::unique;
+    Cell* a = stack::arg(0);
+    if (!unary) {
+        const Cell* b = stack::arg(1);
+        const auto kind = [](TypeId t) { return t == TypeId::hash ? TypeId::block : t; };
+        if (kind(a->type()) != kind(b->type())) {
+            Cell t1, t2;
+            datatype::make_at(a->type(), t1);
+            datatype::make_at(b->type(), t2);
+            runtime::raise_error(ErrorCategory::script, "expect-val", &t1, &t2);
+        }
+    }
+    const bool case_sensitive = used(refinements, 0);
+    std::int32_t skip = 1;
+    if (used(refinements, 1)) {
+        const Cell& size = *stack::arg(refinements[1]);
+        skip = size.is(TypeId::integer) ? size.int_value() : 0;
+        if (skip < 1) {
+            Cell skip_word;
+            word::make_kind_at(TypeId::word, "skip", skip_word);
+            runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &skip_word, &size);
+        }
+    }
+    switch (a->type()) {
+    case TypeId::block:
+    case TypeId::hash: {
+        Cell size;  // the routine checks it too, but after the type test above
+        size.reset(TypeId::integer);
+        size.set_int(skip);
+        block::set_operation(a, unary ? nullptr : stack::arg(1), case_sensitive, &size,
+                             static_cast<block::SetOp>(op));
+        break;
+    }
+    case TypeId::string: {
+        Cell result;
+        string::set_operation(static_cast<string::SetOp>(op), *a,
+                                      unary ? nullptr : stack::arg(1), case_sensitive, skip, result);
+        *stack::arg(0) = result;
+        break;
+    }
+    case TypeId::typeset:
+        *stack::arg(0) = *typeset::math_op(a, stack::arg(1), typeset_op(op));
+        break;
+    default:  // bitset! and date! join when their modules exist
+        expect_arg(set_op_name(op), *a, unary ? "set" : "set1");
+    }
+    stack::keep_first();
+}
+
+void complement_q(bool, const std::int32_t*) {
+    expect_arg("complement?", *stack::arg(0), "bitset");  // no bitset! in this runtime yet
+}
+
+// --- max and min ------------------------------------------------------------------
+
+template <bool max>
+void max_min(bool, const std::int32_t*) {
+    Cell* v1 = stack::arg(0);
+    Cell* v2 = stack::arg(1);
+    const auto is_nan_number = [](const Cell& c) {
+        return (c.is(TypeId::float_) || c.is(TypeId::percent)) && std::isnan(c.f64());
+    };
+    if (is_nan_number(*v1) && is_number(v2->type())) return;  // NaN wins
+    if (is_nan_number(*v2) && is_number(v1->type())) {
+        *v1 = *v2;
+        return;
+    }
+    // pair!, tuple! and the point types come with their modules; until then
+    // they go through the compare action like every other value.
+    const bool lesser = actions::compare(v1, v2, CompareOp::lesser);
+    if (lesser == max) *v1 = *v2;  // a tie keeps value1 for max, value2 for min
+}
+
+// --- Signs ---------------------------------------------------------------------------
+
+// -1, 0 or 1 for a number, time! or percent!; expect-arg for anything else.
+std::int32_t sign_of(const char* fn, const Cell& v) {
+    if (v.is(TypeId::integer)) return (v.int_value() > 0) - (v.int_value() < 0);
+    if (is_float_like(v.type())) {
+        const double d = v.f64();
+        return (d > 0.0) - (d < 0.0);  // NaN: 0
+    }
+    expect_arg(fn, v, "number");  // money! joins when it exists
+}
+
+void negative_q(bool, const std::int32_t*) { set_logic(sign_of("negative?", *stack::arg(0)) < 0); }
+void positive_q(bool, const std::int32_t*) { set_logic(sign_of("positive?", *stack::arg(0)) > 0); }
+void sign_q(bool, const std::int32_t*) { set_integer(sign_of("sign?", *stack::arg(0))); }
+
+void zero_q(bool, const std::int32_t*) {
+    const Cell& v = *stack::arg(0);
+    bool zero = false;
+    switch (v.type()) {
+    case TypeId::char_:
+    case TypeId::integer: zero = v.data2 == 0; break;
+    case TypeId::float_:
+    case TypeId::percent:
+    case TypeId::time: zero = v.f64() == 0.0; break;
+    case TypeId::pair: zero = v.pair_x() == 0 && v.pair_y() == 0; break;
+    default: break;  // any other value is simply not zero
+    }
+    set_logic(zero);
+}
+
+}  // namespace
+
+void register_compare() {
+    set(Native::equal_q, compare_native<CompareOp::equal>);
+    set(Native::not_equal_q, compare_native<CompareOp::not_equal>);
+    set(Native::strict_equal_q, compare_native<CompareOp::strict_equal>);
+    set(Native::lesser_q, compare_native<CompareOp::lesser>);
+    set(Native::greater_q, compare_native<CompareOp::greater>);
+    set(Native::lesser_or_equal_q, compare_native<CompareOp::lesser_or_equal>);
+    set(Native::greater_or_equal_q, compare_native<CompareOp::greater_or_equal>);
+    set(Native::same_q, same_q);
+    set(Native::not_, not_);
+    set(Native::type_q, type_q);
+    set(Native::union_, set_native<SetOp::union_>);
+    set(Native::intersect, set_native<SetOp::intersect>);
+    set(Native::unique, set_native<SetOp::unique>);
+    set(Native::difference, set_native<SetOp::difference>);
+    set(Native::exclude, set_native<SetOp::exclude>);
+    set(Native::complement_q, complement_q);
+    set(Native::negative_q, negative_q);
+    set(Native::positive_q, positive_q);
+    set(Native::max, max_min<true>);
+    set(Native::min, max_min<false>);
+    set(Native::sign_q, sign_q);
+    set(Native::zero_q, zero_q);
+}
+
+}  // namespace kiv::natives

@@ -1,0 +1,583 @@
+// The natives that make functions, evaluate code given as data, read and set
+// words, build blocks by evaluation, bind words, call functions on argument
+// lists, and leave code early. Exits unwind the stacks first (stack.h) and are
+// handed over as pending exits where the interpreter polls; language errors
+// travel as LanguageError, which `try` catches and settles at its own frame.
+#include "runtime/evaluator/natives.h"
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/path.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/tracing.h"
+#include "runtime/io/lexer.h"
+#include "runtime/raise.h"
+#include "runtime/runtime_error.h"
+#include "runtime/words.h"
+
+#include <cstdint>
+
+namespace kiv::natives {
+namespace {
+
+using stack::arg;
+
+// --- Helpers -----------------------------------------------------------------------
+
+inline Cell* cell_at(NodeId code, std::int32_t i) {
+    return reinterpret_cast<Cell*>(memory::buffer(code)->head) + i;
+}
+inline std::int32_t tail_of(NodeId code) {
+    const SeriesBuffer* buf = memory::buffer(code);
+    return static_cast<std::int32_t>((buf->tail - buf->head) / static_cast<std::ptrdiff_t>(sizeof(Cell)));
+}
+
+Cell unset_value() {
+    Cell c;
+    c.reset(TypeId::unset);
+    return c;
+}
+
+Cell datatype_cell(TypeId t) {
+    Cell dt;
+    dt.reset(TypeId::datatype);
+    dt.data1 = static_cast<std::uint32_t>(t);
+    return dt;
+}
+
+inline bool is_function_type(TypeId t) {
+    return t == TypeId::native || t == TypeId::action || t == TypeId::function ||
+           t == TypeId::routine || t == TypeId::op;
+}
+inline bool is_settable_word(TypeId t) {
+    return t == TypeId::word || t == TypeId::set_word || t == TypeId::get_word || t == TypeId::lit_word;
+}
+
+// A block value with its index pulled back to its tail.
+Cell clamped(const Cell& blk) {
+    Cell c = blk;
+    const std::int32_t tail = tail_of(c.series_node());
+    if (c.series_head() > tail) c.set_series_head(tail);
+    return c;
+}
+
+// --- Function makers -------------------------------------------------------------
+
+// func's work once the spec is settled: validate, make, return the function.
+void make_function(const Cell& spec_in, const Cell& body_in) {
+    const Cell spec = clamped(spec_in);
+    const Cell body = clamped(body_in);
+    const std::uint32_t flags = function::validate_spec(spec);
+    Cell fn{};
+    function::make_at(fn, spec, &body, 0, 0, 0, flags);
+    stack::set_result_only(fn);
+}
+
+void func(bool, const std::int32_t*) { make_function(*arg(0), *arg(1)); }
+
+void function_(bool, const std::int32_t*) {
+    const Cell body = clamped(*arg(1));
+    Cell spec{};
+    block::clone(spec, clamped(*arg(0)), false, false);
+    stack::push(spec);  // kept on the stack while the locals are collected
+    Cell collected{};
+    function::collect_locals(*(stack::top() - 1), body, collected);
+    spec = *(stack::top() - 1);
+    make_function(spec, body);
+}
+
+void does(bool, const std::int32_t*) {
+    Cell spec{};
+    block::make_at(spec, 1);
+    stack::push(spec);
+    make_function(spec, *arg(0));
+}
+
+void has(bool, const std::int32_t*) {
+    Cell spec{};
+    block::clone(spec, clamped(*arg(0)), false, false);
+    stack::push(spec);
+    block::insert_value(*(stack::top() - 1), words::refinement(words::Ref::local), true, false);
+    make_function(*(stack::top() - 1), *arg(1));
+}
+
+// --- do ----------------------------------------------------------------------------
+
+// Removes the tracer `do/trace` installed, also when the evaluation leaves by a throw.
+class TracerScope {
+public:
+    explicit TracerScope(bool installed) : installed_(installed) {}
+    ~TracerScope() {
+        if (installed_) tracing::remove();
+    }
+    TracerScope(const TracerScope&) = delete;
+    TracerScope& operator=(const TracerScope&) = delete;
+
+private:
+    bool installed_;
+};
+
+void do_(bool, const std::int32_t* refinements) {
+    // refinements: 0 /expand, 1 /args, 2 /next, 3 /trace
+    Cell value = *arg(0);
+    if (used(refinements, 0)) runtime::raise_error(ErrorCategory::internal, "not-done");  // no preprocessor yet
+    bool installed = false;
+    if (used(refinements, 3)) {
+        const Cell tracer = *arg(refinements[3]);
+        installed = tracing::install(tracer);
+        if (installed) tracing::state.on = true;
+    }
+    TracerScope tracer_scope(installed);
+    switch (value.type()) {
+    case TypeId::string: {
+        Cell loaded{};
+        lexer::ScanRequest request;
+        lexer::scan_string(&loaded, value, -1, request, nullptr);
+        *arg(0) = loaded;  // kept in the argument cell while it runs
+        value = loaded;
+        [[fallthrough]];
+    }
+    case TypeId::block:
+    case TypeId::paren:
+    case TypeId::hash: {
+        value = clamped(value);
+        value.set_type(TypeId::block);
+        if (used(refinements, 2)) {
+            Cell position = *arg(refinements[2]);
+            const std::int32_t next = interpreter::do_next(value);
+            Cell rest = value;
+            rest.set_series_head(next);
+            const Cell result = *stack::base();
+            context::set_word(position, rest);
+            stack::set_result_only(result);
+            return;
+        }
+        if (installed) return interpreter::eval_block(value, true);  // exits raised past the tracer
+        return interpreter::eval_block_tail(value, true);
+    }
+    case TypeId::path:
+    case TypeId::lit_path:
+    case TypeId::get_path:
+        interpreter::eval_path(value, 0, 0, 0, false, false, false, false, nullptr);
+        return;
+    case TypeId::error:
+        runtime::raise_error_value(value);
+    case TypeId::file:
+    case TypeId::url:
+        runtime::raise_error(ErrorCategory::internal, "not-done");  // do-file comes with the library
+    default: {
+        // One value as an expression: a word is fetched, a function called.
+        Cell code{};
+        block::make_at(code, 1);
+        stack::push(code);
+        block::append_copy(code, value);
+        interpreter::eval_block(code, true);
+        return;
+    }
+    }
+}
+
+// --- get and set ---------------------------------------------------------------------
+
+void get(bool, const std::int32_t* refinements) {
+    const Cell target = *arg(0);
+    if (word::is_any_word(target.type())) {
+        const Cell value = *context::get_word_cell(target);
+        if (value.is(TypeId::unset) && !used(refinements, 0))
+            runtime::raise_error(ErrorCategory::script, "no-value", &target);
+        return stack::set_result_only(value);
+    }
+    if (path::is_path_type(target.type())) {
+        interpreter::eval_path(target, 0, 0, 0, false, true, false, false, nullptr);
+        return;
+    }
+    runtime::raise_error(ErrorCategory::internal, "not-done");  // object! fields: with the object module
+}
+
+// set of a block of words (inside a call frame, as the errors name it).
+void set_words(const Cell& targets, const Cell& value, bool any, bool only, bool some) {
+    stack::push_call_frame(&words::word(words::Word::anon));
+    const NodeId wnode = targets.series_node();
+    const std::int32_t whead = targets.series_head();
+    const bool spread = value.is(TypeId::block) && !only;
+    auto value_at = [&](std::int32_t i) -> Cell {
+        if (!spread) return value;
+        const std::int32_t at = value.series_head() + i;
+        return at < tail_of(value.series_node()) && at >= 0 ? *cell_at(value.series_node(), at)
+                                                             : none::value;
+    };
+    for (std::int32_t i = 0; whead + i < tail_of(wnode); ++i) {
+        const Cell w = *cell_at(wnode, whead + i);
+        if (!is_settable_word(w.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &w);
+        if (!any && value_at(i).is(TypeId::unset))
+            runtime::raise_error(ErrorCategory::script, "need-value", &w);
+    }
+    for (std::int32_t i = 0; whead + i < tail_of(wnode); ++i) {
+        Cell w = *cell_at(wnode, whead + i);
+        const Cell v = value_at(i);
+        if (some && v.is(TypeId::none)) continue;
+        context::set_word(w, v);
+    }
+    stack::pop_frame_reset();
+}
+
+// Named apart from the table's set().
+void set_(bool, const std::int32_t* refinements) {
+    // refinements: 0 /any, 1 /case, 2 /only, 3 /some
+    const Cell target = *arg(0);
+    const Cell value = *arg(1);
+    const bool any = used(refinements, 0);
+    if (word::is_any_word(target.type())) {
+        if (!any && value.is(TypeId::unset))
+            runtime::raise_error(ErrorCategory::script, "need-value", &target);
+        Cell w = target;
+        context::set_word(w, value);
+    } else if (path::is_path_type(target.type())) {
+        if (!any && value.is(TypeId::unset))
+            runtime::raise_error(ErrorCategory::script, "need-value", &target);
+        stack::push(target);      // the path stays rooted while it is walked
+        *stack::base() = value;  // a set-mode path stores the result slot
+        interpreter::eval_path(target, 0, 0, 0, true, false, true, false, nullptr);
+    } else if (target.is(TypeId::block)) {
+        set_words(target, value, any, used(refinements, 2), used(refinements, 3));
+    } else {
+        runtime::raise_error(ErrorCategory::internal, "not-done");  // object! fields: with the object module
+    }
+    stack::set_result_only(value);
+}
+
+// --- reduce and compose ---------------------------------------------------------------
+
+// The output of reduce and compose: the /into block or a new one, kept on the
+// argument stack so the collector sees it and its index can move there. An
+// output at its tail is appended to (its index stays), else values are
+// inserted at its index, which moves past each.
+struct Output {
+    Cell* cell;
+    bool append;
+};
+
+Output make_output(const std::int32_t* refinements, std::int32_t into, std::int32_t n) {
+    if (used(refinements, into)) {
+        Cell* out = stack::push(*arg(refinements[into]));
+        return {out, block::at_tail_q(*out)};
+    }
+    Cell out{};
+    block::make_at(out, n < 1 ? 1 : n);
+    return {stack::push(out), true};
+}
+
+void emit(const Output& out, const Cell& value) {
+    if (out.append) block::append_copy(*out.cell, value);
+    else block::insert_value(*out.cell, value, false, true);
+}
+
+void reduce(bool, const std::int32_t* refinements) {
+    const Cell value = *arg(0);
+    const bool into = used(refinements, 0);
+    if (!value.is(TypeId::block)) {
+        if (is_function_type(value.type())) return stack::set_result_only(value);
+        const Output out = into ? make_output(refinements, 0, 0) : Output{nullptr, true};
+        Cell code{};
+        block::make_at(code, 1);
+        stack::push(code);
+        block::append_copy(code, value);
+        interpreter::eval_block(code, false);
+        Cell result = *(stack::top() - 1);
+        if (!into) return stack::set_result_only(result);
+        result.set_new_line(false);
+        emit(out, result);
+        return stack::set_result_only(*out.cell);
+    }
+    const Cell blk = clamped(value);
+    const Output out = make_output(refinements, 0, block::count_from_head(blk));
+    stack::push_call_frame(&words::word(words::Word::body));
+    const NodeId code = blk.series_node();
+    std::int32_t pos = blk.series_head();
+    while (pos < tail_of(code)) {
+        stack::reset();
+        pos = interpreter::eval_next(code, pos, interpreter::to_tail, true);
+        Cell v = *(stack::top() - 1);
+        v.set_new_line(false);
+        emit(out, v);
+    }
+    stack::pop_frame_reset();
+    stack::set_result_only(*out.cell);
+}
+
+// Composes the cells of src from its index into out (see compose).
+void compose_into(const Cell& src, const Output& out, bool deep, bool only) {
+    const NodeId code = src.series_node();
+    for (std::int32_t i = src.series_head(); i < tail_of(code); ++i) {
+        const Cell c = *cell_at(code, i);
+        if (c.is(TypeId::block) && deep) {
+            const Output inner = make_output(nullptr, 0, block::count_from_head(c));
+            compose_into(c, inner, true, only);
+            Cell copy = *inner.cell;
+            copy.header = (copy.header & ~Cell::new_line_flag) | (c.header & Cell::new_line_flag);
+            stack::pop(1);
+            emit(out, copy);
+        } else if (c.is(TypeId::paren)) {
+            if (block::count_from_head(c) <= 0) continue;  // an empty paren is dropped
+            Cell* const top = stack::top();
+            interpreter::eval_block(c, false);
+            const Cell r = *(stack::top() - 1);
+            stack::state.top = top;
+            if (r.is(TypeId::unset)) continue;
+            if (r.is(TypeId::block) && !only) {
+                const NodeId rnode = r.series_node();
+                for (std::int32_t j = r.series_head(); j < tail_of(rnode); ++j) {
+                    const Cell e = *cell_at(rnode, j);
+                    emit(out, e);
+                }
+            } else {
+                emit(out, r);
+            }
+        } else {
+            emit(out, c);
+        }
+    }
+}
+
+void compose(bool, const std::int32_t* refinements) {
+    // refinements: 0 /deep, 1 /only, 2 /into
+    const Cell value = *arg(0);
+    if (!value.is(TypeId::block)) {
+        const Cell expected = datatype_cell(TypeId::block);
+        const Cell got = datatype_cell(value.type());
+        runtime::raise_error(ErrorCategory::script, "expect-val", &expected, &got);
+    }
+    const Cell blk = clamped(value);
+    const Output out = make_output(refinements, 2, block::count_from_head(blk));
+    compose_into(blk, out, used(refinements, 0), used(refinements, 1));
+    stack::set_result_only(*out.cell);
+}
+
+// --- bind and in ---------------------------------------------------------------------
+
+// The context of an object!, error!, port!, function! or routine!; 0 for others.
+NodeId context_of(const Cell& v) {
+    switch (v.type()) {
+    case TypeId::object:
+    case TypeId::error:
+    case TypeId::port:
+        return v.object_context();
+    case TypeId::function:
+    case TypeId::routine:
+        return v.code_entry();
+    default:
+        return 0;
+    }
+}
+
+void bind(bool, const std::int32_t* refinements) {
+    const Cell target = *arg(0);
+    const Cell ctx_arg = *arg(1);
+    const NodeId ctx = word::is_any_word(ctx_arg.type()) ? ctx_arg.word_context() : context_of(ctx_arg);
+    if (ctx == 0) runtime::raise_error(ErrorCategory::script, "invalid-arg", &ctx_arg);
+    if (word::is_any_word(target.type())) {
+        Cell w = target;
+        context::bind_word(ctx, w);
+        return stack::set_result_only(w);
+    }
+    Cell blk = target;
+    if (used(refinements, 0)) {
+        Cell copy{};
+        block::clone(copy, target, true, true);
+        blk = *stack::push(copy);
+    }
+    context::bind_block(blk, ctx, ctx_arg.is(TypeId::object));
+    stack::set_result_only(blk);
+}
+
+void in(bool, const std::int32_t*) {
+    const Cell obj = *arg(0);
+    Cell w = *arg(1);
+    const NodeId ctx = context_of(obj);
+    if (ctx == 0 || context::bind_word(ctx, w) < 0) return stack::set_result_only(none::value);
+    if (w.is(TypeId::refinement)) w.set_type(TypeId::word);
+    stack::set_result_only(w);
+}
+
+void construct(bool, const std::int32_t*) {
+    runtime::raise_error(ErrorCategory::internal, "not-done");  // needs the object! module
+}
+
+// --- apply -----------------------------------------------------------------------------
+
+void apply(bool, const std::int32_t* refinements) {
+    // refinements: 0 /all, 1 /safer
+    const Cell target = *arg(0);
+    const Cell args = clamped(*arg(1));
+    Cell fn = target;
+    Cell name = words::word(words::Word::applied);
+    const Cell* path = nullptr;
+    if (word::is_any_word(target.type())) {
+        name = target;
+        name.set_type(TypeId::word);
+        fn = *context::get_word_cell(target);
+    } else if (path::is_path_type(target.type())) {
+        const NodeId pnode = target.series_node();
+        const std::int32_t head = target.series_head();
+        if (head >= tail_of(pnode) || !cell_at(pnode, head)->is(TypeId::word))
+            runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
+        name = *cell_at(pnode, head);
+        fn = *context::get_word_cell(name);
+        path = arg(0);
+    }
+    if (!is_function_type(fn.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
+    if (fn.is(TypeId::op)) {  // called as the value it was made from
+        const TypeId source = fn.op_source();
+        if (source == TypeId::function || source == TypeId::routine) fn = *function::extra_cell(fn, function::extra_op);
+        else fn.set_type(source);
+    }
+    stack::push(fn);  // keeps it alive through the call
+    std::uint32_t mode = used(refinements, 0) ? interpreter::apply_positional : interpreter::apply_named;
+    if (used(refinements, 1)) mode |= interpreter::apply_one_value;
+    interpreter::call_value(fn, args.series_node(), args.series_head(), interpreter::to_tail, false,
+                            path, &name, nullptr, mode, false);
+}
+
+// --- try and catch -----------------------------------------------------------------------
+
+void try_(bool, const std::int32_t* refinements) {
+    // refinements: 0 /all, 1 /keep
+    const Cell body = *arg(0);
+    const Cell& label = words::word(words::Word::try_);
+    if (used(refinements, 0)) stack::push_barrier_frame(&label);
+    else stack::push_try_frame(&label);
+    stack::set_poll_flag();  // exits that pass a plain try stay cheap
+    stack::Frame* const frame = stack::top_frame();
+    try {
+        interpreter::eval_block_tail(body, true);
+        if (interpreter::exit_pending() != 0) return;  // passes on: the stacks lie below us
+    } catch (const LanguageError& e) {
+        if (!e.error.is(TypeId::error)) throw;  // no error! to give: a fault of the raise path
+        Cell err = e.error;
+        collector::Root keep(err);
+        if (used(refinements, 1)) {
+            Cell* field = error::field(err, error::Field::stack);
+            const std::int32_t depth = field->is(TypeId::integer) ? field->int_value() : stack::frame_depth();
+            Cell trace{};
+            block::make_at(trace, 8);
+            collector::Root keep_trace(trace);
+            stack::collect_call_trace(2, trace, depth);
+            *error::field(keep.cell(), error::Field::stack) = trace;
+        }
+        while (stack::state.frames_top > frame + 1) stack::pop_any_frame();
+        stack::set_result_only(keep.cell());
+    }
+    stack::keep_first();
+    stack::return_result();
+}
+
+// True when the thrown name matches the /name argument of catch.
+bool name_matches(const Cell& names, const Cell& thrown) {
+    if (names.is(TypeId::block)) {
+        const NodeId node = names.series_node();
+        for (std::int32_t i = names.series_head(); i < tail_of(node); ++i) {
+            if (!cell_at(node, i)->is(TypeId::word)) {
+                Cell refinement_word;
+                word::make_kind_at(TypeId::word, "name", refinement_word);
+                runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &refinement_word, &names);
+            }
+        }
+    }
+    if (!thrown.is(TypeId::word)) return false;
+    const symbol::SymbolId want = symbol::resolve_alias(thrown.word_symbol());
+    if (!names.is(TypeId::block)) return symbol::resolve_alias(names.word_symbol()) == want;
+    const NodeId node = names.series_node();
+    for (std::int32_t i = names.series_head(); i < tail_of(node); ++i)
+        if (symbol::resolve_alias(cell_at(node, i)->word_symbol()) == want) return true;
+    return false;
+}
+
+void catch_(bool, const std::int32_t* refinements) {
+    const Cell body = *arg(0);
+    stack::push_catch_frame(&words::word(words::Word::body));
+    stack::set_poll_flag();
+    const std::uint32_t caught = runtime::catch_throws(runtime::thrown_throw, [&] {
+        interpreter::eval_block_tail(body, true);
+    });
+    const std::uint32_t exit = caught != 0 ? caught : interpreter::exit_pending();
+    if (exit != 0 && exit != runtime::thrown_throw) {
+        if (caught != 0) runtime::unwind_to_catch();  // not a throw: pass it on
+        return;                                       // pending: not ours
+    }
+    if (exit == runtime::thrown_throw) {
+        if (caught != 0) runtime::clear_thrown();
+        else interpreter::clear_exit();
+        // The unwinding left the thrown value and its name at our frame's base.
+        const Cell value = stack::base()[0];
+        const Cell name = stack::base()[1];
+        stack::pop_frame_reset();
+        if (used(refinements, 0) && !name_matches(*arg(refinements[0]), name)) {
+            *arg(0) = value;  // thrown on to the next catch frame
+            *arg(1) = name;
+            stack::state.top = arg(2);
+            return interpreter::hand_over_exit(stack::unwind_throw(runtime::thrown_throw));
+        }
+        stack::set_result_only(value);
+        tracing::trace(tracing::Event::catch_, 0, -1, nullptr, &value);
+        return;
+    }
+    stack::keep_first();
+    stack::return_result();
+}
+
+// --- Exits --------------------------------------------------------------------------------
+
+void break_(bool, const std::int32_t* refinements) {
+    interpreter::hand_over_exit(stack::unwind_break(used(refinements, 0), false));
+}
+
+void continue_(bool, const std::int32_t*) {
+    interpreter::hand_over_exit(stack::unwind_break(false, true));
+}
+
+void exit(bool, const std::int32_t*) { interpreter::hand_over_exit(stack::unwind_return(false)); }
+
+void return_(bool, const std::int32_t*) { interpreter::hand_over_exit(stack::unwind_return(true)); }
+
+void throw_(bool, const std::int32_t* refinements) {
+    tracing::trace(tracing::Event::throw_, 0, -1, nullptr, arg(0));
+    if (!used(refinements, 0)) *arg(1) = unset_value();  // an unnamed throw
+    stack::state.top = arg(2);
+    interpreter::hand_over_exit(stack::unwind_throw(runtime::thrown_throw));
+}
+
+}  // namespace
+
+void register_eval() {
+    set(Native::func, func);
+    set(Native::function, function_);
+    set(Native::does, does);
+    set(Native::has, has);
+    set(Native::do_, do_);
+    set(Native::get, get);
+    set(Native::set, set_);
+    set(Native::reduce, reduce);
+    set(Native::compose, compose);
+    set(Native::bind, bind);
+    set(Native::in, in);
+    set(Native::construct, construct);
+    set(Native::apply, apply);
+    set(Native::try_, try_);
+    set(Native::catch_, catch_);
+    set(Native::break_, break_);
+    set(Native::continue_, continue_);
+    set(Native::exit, exit);
+    set(Native::return_, return_);
+    set(Native::throw_, throw_);
+}
+
+}  // namespace kiv::natives

@@ -1,0 +1,172 @@
+// The maths natives: trigonometry (degrees unless /radians), logarithms,
+// exp, square-root, NaN?, the 32-bit shift and to-hex. Each computes in place
+// in the result slot on integer!, float! and percent! arguments, with the C
+// library's double-precision functions; domain errors give NaN or infinities.
+#include "runtime/evaluator/natives.h"
+
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/raise.h"
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <numbers>
+
+namespace kiv::natives {
+namespace {
+
+constexpr double pi = std::numbers::pi;
+constexpr double epsilon = 2.220446049250313e-16;  // float64 epsilon: smaller sines are 0
+
+// The float64 of argument i: an integer! by value, a percent! by its bits (the
+// fraction), a float! as it is. Other values raise expect-arg.
+double number_arg(std::int32_t i, const char* fn, const char* arg) {
+    const Cell& v = *stack::arg(i);
+    switch (v.type()) {
+    case TypeId::integer: return static_cast<double>(v.int_value());
+    case TypeId::float_:
+    case TypeId::percent: return v.f64();
+    default: {
+        Cell fn_word, type, arg_word;
+        word::make_kind_at(TypeId::word, fn, fn_word);
+        datatype::make_at(v.type(), type);
+        word::make_kind_at(TypeId::word, arg, arg_word);
+        runtime::raise_error(ErrorCategory::script, "expect-arg", &fn_word, &type, &arg_word);
+    }
+    }
+}
+
+void set_float(double v) { float_::make_at(*stack::arg(0), v); }
+
+// How an angle in degrees is folded before conversion.
+enum class Fold { tangent = 0, cosine = 1, sine = 2 };
+
+double degrees_to_radians(double x, Fold fold) {
+    x = std::fmod(x, 360.0);
+    if (x > 180.0 || x < -180.0) x += x >= 0.0 ? -360.0 : 360.0;
+    if (x > 90.0 || x < -90.0) {
+        if (fold == Fold::tangent) x += x >= 0.0 ? -180.0 : 180.0;
+        else if (fold == Fold::sine) x = x >= 0.0 ? 180.0 - x : -180.0 - x;
+    }
+    return x * pi / 180.0;
+}
+
+double angle_arg(const char* fn, Fold fold, const std::int32_t* refinements) {
+    const double x = number_arg(0, fn, "angle");
+    return used(refinements, 0) ? x : degrees_to_radians(x, fold);
+}
+
+double flush_tiny(double v) { return std::fabs(v) < epsilon ? 0.0 : v; }
+
+void sine(bool, const std::int32_t* r) { set_float(flush_tiny(std::sin(angle_arg("sine", Fold::sine, r)))); }
+void cosine(bool, const std::int32_t* r) {
+    set_float(flush_tiny(std::cos(angle_arg("cosine", Fold::cosine, r))));
+}
+
+void tangent(bool, const std::int32_t* r) {
+    const double x = angle_arg("tangent", Fold::tangent, r);
+    if (x == pi / 2.0) set_float(HUGE_VAL);
+    else if (x == pi / -2.0) set_float(-HUGE_VAL);
+    else set_float(std::tan(x));
+}
+
+template <double (*fn)(double)>
+void inverse_trig(const char* name, const std::int32_t* r) {
+    const double angle = fn(number_arg(0, name, "value"));
+    set_float(used(r, 0) ? angle : angle * 180.0 / pi);
+}
+double c_asin(double x) { return std::asin(x); }
+double c_acos(double x) { return std::acos(x); }
+double c_atan(double x) { return std::atan(x); }
+void arcsine(bool, const std::int32_t* r) { inverse_trig<c_asin>("arcsine", r); }
+void arccosine(bool, const std::int32_t* r) { inverse_trig<c_acos>("arccosine", r); }
+void arctangent(bool, const std::int32_t* r) { inverse_trig<c_atan>("arctangent", r); }
+
+void arctangent2(bool, const std::int32_t* r) {
+    const double angle = std::atan2(number_arg(0, "arctangent2", "y"), number_arg(1, "arctangent2", "x"));
+    set_float(used(r, 0) ? angle : angle * 180.0 / pi);
+}
+
+void nan_q(bool, const std::int32_t*) {
+    const double v = number_arg(0, "NaN?", "value");
+    std::uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    const bool nan = (bits & 0x7FF0000000000000ull) == 0x7FF0000000000000ull &&
+                     (bits & 0x000FFFFFFFFFFFFFull) != 0;
+    logic::make_at(*stack::arg(0), nan);
+}
+
+void log_2(bool, const std::int32_t*) { set_float(std::log(number_arg(0, "log-2", "value")) / 0.6931471805599453); }
+void log_10(bool, const std::int32_t*) { set_float(std::log10(number_arg(0, "log-10", "value"))); }
+void log_e(bool, const std::int32_t*) { set_float(std::log(number_arg(0, "log-e", "value"))); }
+void exp(bool, const std::int32_t*) { set_float(std::pow(2.718281828459045, number_arg(0, "exp", "power"))); }
+void square_root(bool, const std::int32_t*) { set_float(std::sqrt(number_arg(0, "square-root", "value"))); }
+
+// The integer! of argument i; other values raise expect-arg.
+std::int32_t integer_arg(std::int32_t i, const char* fn, const char* arg) {
+    const Cell& v = *stack::arg(i);
+    if (v.is(TypeId::integer)) return v.int_value();
+    Cell fn_word, type, arg_word;
+    word::make_kind_at(TypeId::word, fn, fn_word);
+    datatype::make_at(v.type(), type);
+    word::make_kind_at(TypeId::word, arg, arg_word);
+    runtime::raise_error(ErrorCategory::script, "expect-arg", &fn_word, &type, &arg_word);
+}
+
+// shift value bits /left /logical
+void shift(bool, const std::int32_t* r) {
+    const std::int32_t value = integer_arg(0, "shift", "data");
+    std::int32_t bits = integer_arg(1, "shift", "bits");
+    if (bits < 0) bits = 0;
+    const auto u = static_cast<std::uint32_t>(value);
+    std::int32_t result;
+    if (used(r, 0)) result = bits > 31 ? 0 : static_cast<std::int32_t>(u << bits);
+    else if (used(r, 1)) result = bits > 31 ? 0 : static_cast<std::int32_t>(u >> bits);
+    else if (bits > 31) result = value < 0 ? -1 : 0;
+    else result = value >> bits;  // arithmetic in C++20
+    Cell* out = stack::arg(0);
+    out->reset(TypeId::integer);
+    out->set_int(result);
+}
+
+// to-hex value /size length
+void to_hex(bool, const std::int32_t* r) {
+    const std::int32_t value = integer_arg(0, "to-hex", "value");
+    std::int32_t length = 8;
+    if (used(r, 0)) {
+        const Cell* len = stack::arg(r[0]);
+        length = len->is(TypeId::integer) ? len->int_value() : 0;
+        if (length <= 0) runtime::raise_error(ErrorCategory::script, "invalid-arg", len);
+        if (length > 8) length = 8;
+    }
+    const char* digits = string::to_hex(value, false);
+    issue::make_at(digits + (8 - length), *stack::arg(0));
+}
+
+}  // namespace
+
+void register_maths() {
+    set(Native::shift, shift);
+    set(Native::to_hex, to_hex);
+    set(Native::sine, sine);
+    set(Native::cosine, cosine);
+    set(Native::tangent, tangent);
+    set(Native::arcsine, arcsine);
+    set(Native::arccosine, arccosine);
+    set(Native::arctangent, arctangent);
+    set(Native::arctangent2, arctangent2);
+    set(Native::nan_q, nan_q);
+    set(Native::log_2, log_2);
+    set(Native::log_10, log_10);
+    set(Native::log_e, log_e);
+    set(Native::exp, exp);
+    set(Native::square_root, square_root);
+}
+
+}  // namespace kiv::natives

@@ -1,0 +1,341 @@
+// The natives that reach the process and the platform (now, wait, the
+// environment, browse), the memory manager (stats, recycle) and the state of
+// words (value?, unset, context?). The platform work goes through
+// runtime/platform.h; browse hands its target to xdg-open.
+#include "runtime/evaluator/natives.h"
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/memory.h"
+#include "runtime/platform.h"
+#include "runtime/raise.h"
+#include "runtime/unicode.h"
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdint>
+#include <string>
+
+namespace kiv::natives {
+namespace {
+
+// --- Helpers ------------------------------------------------------------------
+
+void set_integer(Cell& out, std::int32_t v) {
+    out.reset(TypeId::integer);
+    out.set_int(v);
+}
+
+bool is_text(TypeId t) {
+    return t == TypeId::string || t == TypeId::file || t == TypeId::url || t == TypeId::tag ||
+           t == TypeId::email || t == TypeId::ref;
+}
+
+// The UTF-8 of a text value from its head.
+std::string text_utf8(const Cell& text) {
+    Cell t = text;
+    const std::int32_t first = t.series_head();
+    const std::int32_t end = first + string::length_from_head(t);
+    std::string out;
+    std::uint8_t bytes[4];
+    for (std::int32_t i = first; i < end; ++i) {
+        const int n = unicode::encode_utf8_char(string::get_char_at_index(t, i), bytes);
+        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
+// The form of any value, as UTF-8.
+std::string form_utf8(const Cell& value) {
+    Cell text;
+    string::make_at(text, 16);
+    Cell v = value;
+    actions::form_to(&v, text.series_node(), -1);
+    return text_utf8(text);
+}
+
+void make_string(Cell& out, const std::string& utf8) {
+    string::make_at(out, static_cast<std::int32_t>(utf8.size()) + 1);
+    string::append_utf8(out.series_node(), utf8.data(), static_cast<std::int32_t>(utf8.size()));
+}
+
+// The name argument of the environment natives: a text, or a word's spelling.
+std::string env_name(const Cell& name) {
+    if (is_text(name.type())) return text_utf8(name);
+    if (word::is_word_like(name.type())) return std::string(symbol::name(name.word_symbol()));
+    runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
+}
+
+// --- now ----------------------------------------------------------------------
+
+// Days since 1970-01-01 of a civil date (proleptic Gregorian).
+std::int64_t days_from_civil(std::int64_t y, std::int64_t m, std::int64_t d) {
+    y -= m <= 2;
+    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
+    const std::int64_t yoe = y - era * 400;
+    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    return era * 146097 + doe - 719468;
+}
+
+// Minutes east of UTC of a packed date's 7-bit zone field.
+int zone_minutes(std::uint32_t packed) {
+    const std::uint32_t zone = packed & 0x7F;
+    const std::uint32_t hours = (zone >> 2) & 0x1F;
+    const int minutes = static_cast<int>(hours & 0x0F) * 60 + static_cast<int>(zone & 3) * 15;
+    return (hours & 0x10) != 0 ? -minutes : minutes;
+}
+
+// Refinements of now, in spec order.
+enum NowRef { year, month, day, time_, zone, date, weekday, yearday, precise, utc };
+
+// now /year /month /day /time /zone /date /weekday /yearday /precise /utc
+void now(bool, const std::int32_t* r) {
+    int fields = 0;
+    for (int i = year; i <= precise; ++i) fields += used(r, i) ? 1 : 0;
+    if (fields >= 2 && !(used(r, time_) && used(r, precise)))
+        runtime::raise_error(ErrorCategory::script, "bad-refines");
+    const bool in_utc = used(r, utc);
+    const std::uint32_t packed = platform::now_date(in_utc);
+    const int y = static_cast<int>(packed >> 17);
+    const int m = static_cast<int>((packed >> 12) & 0x1F);
+    const int d = static_cast<int>((packed >> 7) & 0x1F);
+    const int offset = in_utc ? 0 : zone_minutes(packed);
+    Cell& out = *stack::arg(0);
+    if (used(r, year)) return set_integer(out, y);
+    if (used(r, month)) return set_integer(out, m);
+    if (used(r, day)) return set_integer(out, d);
+    if (used(r, zone)) return time::make_at(out, offset * 60.0);
+    if (used(r, weekday)) {
+        const std::int64_t days = days_from_civil(y, m, d);  // 1970-01-01 was a Thursday
+        return set_integer(out, static_cast<std::int32_t>(((days % 7 + 7) % 7 + 3) % 7 + 1));
+    }
+    if (used(r, yearday))
+        return set_integer(out, static_cast<std::int32_t>(days_from_civil(y, m, d) - days_from_civil(y, 1, 1) + 1));
+    if (used(r, time_)) {
+        double seconds = platform::now_time(used(r, precise)) + offset * 60.0;
+        seconds = std::fmod(seconds, 86400.0);  // the date is already the local one
+        if (seconds < 0) seconds += 86400.0;
+        if (!used(r, precise)) seconds = std::floor(seconds);
+        return time::make_at(out, seconds);
+    }
+    // A whole date (and now/date) needs date!, which this runtime lacks yet.
+    runtime::raise_error(ErrorCategory::internal, "not-done");
+}
+
+// --- wait, environment, browse -----------------------------------------------------
+
+// wait value /all
+void wait(bool, const std::int32_t*) {
+    const Cell v = *stack::arg(0);
+    double seconds;
+    switch (v.type()) {
+    case TypeId::integer: seconds = v.int_value(); break;
+    case TypeId::float_:
+    case TypeId::time: seconds = v.f64(); break;
+    default: runtime::raise_error(ErrorCategory::script, "invalid-arg", &v);
+    }
+    none::make_at(*stack::arg(0));
+    if (!(seconds > 0.001)) seconds = 0.001;  // at least 1 ms, also for NaN and negatives
+    if (seconds > 2147483.0) seconds = 2147483.0;  // the longest wait a 32-bit ms count allows
+    platform::sleep(seconds);
+}
+
+// set-env name value
+void set_env(bool, const std::int32_t*) {
+    const std::string name = env_name(*stack::arg(0));
+    const Cell value = *stack::arg(1);
+    if (value.is(TypeId::none)) {
+        platform::set_env(name, nullptr);
+    } else {
+        const std::string text = is_text(value.type()) ? text_utf8(value) : form_utf8(value);
+        if (name.empty() || name.find('=') != std::string::npos || !platform::set_env(name, &text))
+            runtime::raise_error(ErrorCategory::script, "invalid-arg", stack::arg(0));
+    }
+    *stack::arg(0) = value;
+}
+
+// get-env name
+void get_env(bool, const std::int32_t*) {
+    const std::string name = env_name(*stack::arg(0));
+    std::string value;
+    if (!platform::get_env(name, value) || value.empty()) none::make_at(*stack::arg(0));
+    else make_string(*stack::arg(0), value);
+}
+
+// list-env: a block of name and value strings, one pair after another.
+void list_env(bool, const std::int32_t*) {
+    const auto vars = platform::environment();
+    Cell result;
+    block::make_at(result, static_cast<std::int32_t>(vars.size() * 2) + 1);
+    for (const auto& [name, value] : vars) {
+        Cell s;
+        make_string(s, name);
+        block::append_copy(result, s);
+        make_string(s, value);
+        block::append_copy(result, s);
+    }
+    *stack::arg(0) = result;
+}
+
+// browse url-or-file: xdg-open in a detached grandchild, so no zombie stays.
+void browse(bool, const std::int32_t*) {
+    const Cell& target = *stack::arg(0);
+    if (!is_text(target.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
+    const std::string what = text_utf8(target);
+    platform::flush();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (fork() == 0) {
+            execlp("xdg-open", "xdg-open", what.c_str(), static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        _exit(0);
+    }
+    if (child > 0) waitpid(child, nullptr, 0);
+    unset::make_at(*stack::arg(0));
+}
+
+// --- stats and recycle --------------------------------------------------------------
+
+void memory_in_use(Cell& out) {
+    const std::size_t bytes = memory::bytes_in_use();
+    if (bytes > 2147483647u) float_::make_at(out, static_cast<double>(bytes));
+    else set_integer(out, static_cast<std::int32_t>(bytes));
+}
+
+// The figures of the three lists: node pools [pools nodes-in-use], series
+// arenas [size used] each, large blocks [bytes] each.
+void memory_figures(Cell& result) {
+    block::make_at(result, 3);
+    Cell list, n;
+    block::make_at(list, 2);
+    set_integer(n, static_cast<std::int32_t>(memory::node_pool_count()));
+    block::append_copy(list, n);
+    set_integer(n, static_cast<std::int32_t>(memory::nodes_in_use()));
+    block::append_copy(list, n);
+    block::append_copy(result, list);
+    const auto& arenas = memory::arenas();
+    block::make_at(list, static_cast<std::int32_t>(arenas.size() * 2) + 1);
+    block::append_copy(result, list);  // held by result before the next allocation
+    for (std::size_t i = 0; i < arenas.size(); ++i) {
+        const memory::Arena a = memory::arenas()[i];
+        set_integer(n, static_cast<std::int32_t>(a.end - a.base));
+        block::append_copy(list, n);
+        set_integer(n, static_cast<std::int32_t>(a.free - a.base));
+        block::append_copy(list, n);
+    }
+    const auto& large = memory::large_blocks();
+    block::make_at(list, static_cast<std::int32_t>(large.size()) + 1);
+    block::append_copy(result, list);
+    for (std::size_t i = 0; i < memory::large_blocks().size(); ++i) {
+        const double bytes = static_cast<double>(memory::large_blocks()[i].bytes);
+        if (bytes > 2147483647.0) float_::make_at(n, bytes);
+        else set_integer(n, static_cast<std::int32_t>(bytes));
+        block::append_copy(list, n);
+    }
+}
+
+// stats /show /info
+void stats(bool, const std::int32_t* r) {
+    if (used(r, 0))  // show-memory-stats belongs to the library, which is not loaded yet
+        runtime::raise_error(ErrorCategory::internal, "not-done");
+    if (used(r, 1)) {
+        Cell result;
+        memory_figures(result);
+        *stack::arg(0) = result;
+        return;
+    }
+    memory_in_use(*stack::arg(0));
+}
+
+// recycle /on /off
+void recycle(bool, const std::int32_t* r) {
+    if (used(r, 0) || used(r, 1)) {
+        collector::set_enabled(used(r, 0));  // /on wins when both are given
+        unset::make_at(*stack::arg(0));
+        return;
+    }
+    stack::keep_first();
+    collector::collect();
+    memory_in_use(*stack::arg(0));
+}
+
+// --- Word state ------------------------------------------------------------------------
+
+bool has_value(const Cell& v) {
+    const TypeId t = v.type();
+    if (t != TypeId::word && t != TypeId::lit_word && t != TypeId::set_word && t != TypeId::get_word)
+        return !v.is(TypeId::unset);
+    if (v.word_context() == 0 || v.word_index() < 0) return false;  // unbound: no value
+    return !context::get_word_cell(v)->is(TypeId::unset);
+}
+
+void value_q(bool, const std::int32_t*) { logic::make_at(*stack::arg(0), has_value(*stack::arg(0))); }
+
+void unset_word(Cell word) {
+    if (word.word_context() == 0) {
+        runtime::raise_error(ErrorCategory::script, "not-defined", &word);
+    }
+    Cell nothing;
+    unset::make_at(nothing);
+    context::set_word(word, nothing);
+}
+
+// unset word-or-block
+void unset(bool, const std::int32_t*) {
+    const Cell target = *stack::arg(0);
+    if (target.is(TypeId::word)) {
+        unset_word(target);
+    } else if (target.is(TypeId::block)) {
+        const std::int32_t first = target.series_head();
+        const std::int32_t end = first + block::count_from_head(target);
+        for (std::int32_t i = first; i < end; ++i) {
+            const Cell element = *block::get_cell(target, i);  // re-read: setting may allocate
+            if (element.is(TypeId::word)) unset_word(element);
+        }
+    } else {
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
+    }
+    unset::make_at(*stack::arg(0));
+}
+
+// context? word
+void context_q(bool, const std::int32_t*) {
+    const Cell w = *stack::arg(0);
+    if (!word::is_any_word(w.type()) || w.word_context() == 0)
+        runtime::raise_error(ErrorCategory::script, "not-in-context", &w);
+    *stack::arg(0) = *context::owner(w.word_context());
+}
+
+}  // namespace
+
+void register_system() {
+    set(Native::stats, stats);
+    set(Native::value_q, value_q);
+    set(Native::wait, wait);
+    set(Native::unset, unset);
+    set(Native::context_q, context_q);
+    set(Native::set_env, set_env);
+    set(Native::get_env, get_env);
+    set(Native::list_env, list_env);
+    set(Native::now, now);
+    set(Native::browse, browse);
+    set(Native::recycle, recycle);
+}
+
+}  // namespace kiv::natives
