@@ -7,6 +7,7 @@
 #include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/evaluator/actions.h"
@@ -61,12 +62,16 @@ std::string utf8_of(const Cell& text) {
     return {reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)};
 }
 
-// An error's report, as print shows it.
+// An error's report, as print shows it. The error was caught just now, so
+// its saved frame position still names the calls it left.
 void print_error(const Cell& error, bool extra_line) {
+    Cell e = error;
+    collector::Root keep(e);
+    error::fill_stack_trace(keep.cell());
     Cell text;
     string::make_at(text, 64);
-    Cell e = error;
-    actions::form_to(&e, text.series_node(), -1);
+    collector::Root keep_text(text);
+    actions::form_to(&keep.cell(), text.series_node(), -1);
     std::string report = utf8_of(text);
     if (extra_line) report += " \n";  // print [error lf]
     print_text(report, true);

@@ -26,24 +26,6 @@ void fill(std::uint32_t* table, const CasePair* pairs, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i) table[pairs[i].from] = pairs[i].to;
 }
 
-[[maybe_unused]] bool is_text(TypeId t) {  // used by checks only
-    return t == TypeId::string || t == TypeId::file || t == TypeId::url || t == TypeId::tag ||
-           t == TypeId::email || t == TypeId::ref;
-}
-
-[[noreturn]] void bad_unit() {
-    runtime::report_runtime_error(runtime::error_no_switch, KIV_CALLER_ADDRESS());
-}
-
-std::uint32_t read_unit(const std::uint8_t* p, std::uint32_t unit) {
-    switch (unit) {
-    case 1: return *p;
-    case 2: return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
-    case 4: { std::uint32_t v; std::memcpy(&v, p, 4); return v; }
-    default: bad_unit();
-    }
-}
-
 // Stores cp over unit index of node's buffer, widening the buffer first when
 // cp does not fit its unit. Returns the buffer as it now is.
 SeriesBuffer* store_unit(NodeId node, std::int32_t index, std::uint32_t cp) {
@@ -52,16 +34,7 @@ SeriesBuffer* store_unit(NodeId node, std::int32_t index, std::uint32_t cp) {
     if (unit == 1 && cp > 0xFF) buf = cp > 0xFFFF ? unicode::widen_1_to_4(buf) : unicode::widen_1_to_2(buf);
     else if (unit == 2 && cp > 0xFFFF) buf = unicode::widen_2_to_4(buf);
     unit = buf->unit();
-    std::uint8_t* p = buf->head + static_cast<std::size_t>(index) * unit;
-    switch (unit) {
-    case 1: *p = static_cast<std::uint8_t>(cp); break;
-    case 2:
-        p[0] = static_cast<std::uint8_t>(cp);
-        p[1] = static_cast<std::uint8_t>(cp >> 8);
-        break;
-    case 4: std::memcpy(p, &cp, 4); break;
-    default: bad_unit();
-    }
+    unicode::write_unit(buf->head + static_cast<std::size_t>(index) * unit, unit, cp);
     return buf;
 }
 
@@ -93,11 +66,11 @@ Cell& change_case(Cell& value, const Cell* part, bool to_upper) {
         value.data2 = fold_char(value.data2, to_upper);  // char! keeps its code point in word 2
         return value;
     }
-    KIV_ASSERT(is_text(value.type()), "case changes apply to chars and texts");
+    KIV_ASSERT(is_any_string_type(value.type()), "case changes apply to chars and texts");
     NodeId node = value.series_node();
     SeriesBuffer* buf = memory::buffer(node);
     std::uint32_t unit = buf->unit();
-    if (unit != 1 && unit != 2 && unit != 4) bad_unit();
+    if (unit != 1 && unit != 2 && unit != 4) unicode::bad_unit();
     std::int32_t length = buf->used_bytes() / static_cast<std::int32_t>(unit);
     std::int32_t head = value.series_head();
     if (head > length) {
@@ -119,7 +92,7 @@ Cell& change_case(Cell& value, const Cell* part, bool to_upper) {
         if (n < count) count = n;
     }
     for (std::int32_t i = head; i < head + count; ++i) {
-        std::uint32_t cp = read_unit(buf->head + static_cast<std::size_t>(i) * buf->unit(), buf->unit());
+        std::uint32_t cp = unicode::read_unit(buf->head + static_cast<std::size_t>(i) * buf->unit(), buf->unit());
         std::uint32_t mapped = fold_char(cp, to_upper);
         if (mapped != cp) buf = store_unit(node, i, mapped);
     }

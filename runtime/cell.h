@@ -26,6 +26,17 @@ enum class TypeId : std::uint8_t {
 };
 inline constexpr int type_count = 55;  // ids 0-54
 
+// any-block!: the series whose units are value cells.
+constexpr bool is_any_block_type(TypeId t) {
+    return t == TypeId::block || t == TypeId::paren || t == TypeId::hash || t == TypeId::path ||
+           t == TypeId::lit_path || t == TypeId::set_path || t == TypeId::get_path;
+}
+// any-string!: the text series (1-, 2- or 4-byte code units).
+constexpr bool is_any_string_type(TypeId t) {
+    return t == TypeId::string || t == TypeId::file || t == TypeId::url || t == TypeId::tag ||
+           t == TypeId::email || t == TypeId::ref;
+}
+
 struct Cell {
     std::uint32_t header;
     std::uint32_t data1;
@@ -108,6 +119,8 @@ struct Cell {
     //           stack context: 1 + argument-stack index of value 0 during a call, else 0
     static constexpr std::uint32_t context_stack_flag = 0x00400000;
     static constexpr std::uint32_t context_self_flag = 0x01000000;
+    // Bit 16: the object owns the series held in its fields (ownership).
+    static constexpr std::uint32_t context_owning_flag = 0x00010000;
     static constexpr int context_kind_shift = 11;
     std::uint32_t context_kind() const { return (header >> context_kind_shift) & 3; }
     bool context_on_stack() const { return (header & context_stack_flag) != 0; }

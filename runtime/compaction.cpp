@@ -18,10 +18,14 @@ namespace {
 std::uintptr_t stack_top = 0;
 std::vector<std::uintptr_t> candidates;   // stack words that point into a series arena
 
+// A pinned buffer stays where it is and lives through this collection. Cells
+// are marked at once (native code may still read them); other units may hold
+// node ids that only their owner's marking knows (a hash table's side arrays),
+// so they keep no mark bit here and are still marked in full when reached.
 void pin(SeriesBuffer* buf) {
     buf->flags |= memory::flag_pinned;
-    if ((buf->flags & memory::flag_in_use) != 0 && buf->node != 0)
-        collector::mark_series_cells(buf->node);  // native code may still read its cells
+    if ((buf->flags & memory::flag_in_use) != 0 && buf->node != 0 && buf->unit() == sizeof(Cell))
+        collector::mark_series_cells(buf->node);
 }
 
 // Pins every buffer whose extent [header, data end] holds a candidate; a
@@ -97,7 +101,7 @@ __attribute__((no_sanitize_address)) void scan_words(const std::uintptr_t* first
         if (v < 0x10000) continue;  // small integers are never addresses
         if (v >= nodes_lo && v < nodes_hi) {
             auto node = static_cast<NodeId>((v - nodes_lo) / sizeof(SeriesBuffer*));
-            if (memory::node_in_use(node)) collector::mark_series_cells(node);
+            if (memory::node_in_use(node)) pin(memory::buffer(node));
             continue;
         }
         if (v >= arenas_lo && v <= arenas_hi) {

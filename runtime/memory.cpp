@@ -40,7 +40,7 @@ struct Record {
     bool ready = false;
     std::size_t bytes_in_use = 0;
     std::size_t page = 4096;
-    std::vector<Pool> pools;
+    std::vector<Pool> pools;             // grows as pools are first committed
     std::uint32_t active_pool = 0;
     std::vector<Arena> arenas;           // ascending address order
     std::size_t active_arena = 0;
@@ -83,7 +83,12 @@ std::uint8_t* pool_begin(std::uint32_t k) {
     return reinterpret_cast<std::uint8_t*>(node_table) + std::size_t{k} * pool_bytes;
 }
 
+// Pools known so far; the rest of the table has never been committed.
+std::uint32_t pool_total() { return static_cast<std::uint32_t>(record.pools.size()); }
+
 void commit_pool(std::uint32_t k) {
+    KIV_ASSERT(k <= pool_total() && k < max_pools, "pools are committed in table order");
+    if (k == pool_total()) record.pools.emplace_back();
     auto* begin = pool_begin(k);
     auto lo = reinterpret_cast<std::uintptr_t>(begin) / record.page * record.page;
     auto hi = round_up(reinterpret_cast<std::uintptr_t>(begin + pool_bytes), record.page);
@@ -123,10 +128,10 @@ NodeId alloc_node() {
     Pool* pool = &record.pools[record.active_pool];
     if (!pool->committed || pool->free_head == 0) {
         std::uint32_t k = 0;
-        while (k < max_pools && !(record.pools[k].committed && record.pools[k].free_head != 0)) ++k;
-        if (k == max_pools) {
+        while (k < pool_total() && !(record.pools[k].committed && record.pools[k].free_head != 0)) ++k;
+        if (k == pool_total()) {
             k = 0;
-            while (k < max_pools && record.pools[k].committed) ++k;
+            while (k < pool_total() && record.pools[k].committed) ++k;
             if (k == max_pools) no_memory();
             commit_pool(k);
         }
@@ -220,13 +225,32 @@ SeriesBuffer* alloc_buffer(std::int64_t count, std::uint32_t unit, std::int32_t 
 }
 
 // A zero-filled buffer from the C heap, outside every arena.
+// Fixed buffers of this size or more (the stacks) are mapped, populated in one
+// call: they are filled at once, and a page fault per page costs far more.
+constexpr std::size_t fixed_map_bytes = 65536;
+
+bool fixed_is_mapped(std::size_t bytes) { return bytes >= fixed_map_bytes; }
+
+void free_fixed(SeriesBuffer* buf) {
+    const std::size_t bytes = header_bytes + static_cast<std::size_t>(buf->size);
+    if (fixed_is_mapped(bytes)) munmap(buf, round_up(bytes, record.page));
+    else std::free(buf);
+}
+
 SeriesBuffer* alloc_fixed_buffer(std::int64_t count, std::uint32_t unit, std::int32_t head_offset) {
     std::int32_t size = data_size(count, unit);
     std::size_t bytes = header_bytes + static_cast<std::size_t>(size);
     record.fixed.reserve(record.fixed.size() + 1);  // no leak if the list cannot grow
-    void* p = std::aligned_alloc(16, bytes);
-    if (p == nullptr) no_memory();
-    std::memset(p, 0, bytes);
+    void* p;
+    if (fixed_is_mapped(bytes)) {
+        p = mmap(nullptr, round_up(bytes, record.page), PROT_READ | PROT_WRITE,
+                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);  // zeroed by the system
+        if (p == MAP_FAILED) no_memory();
+    } else {
+        p = std::aligned_alloc(16, bytes);
+        if (p == nullptr) no_memory();
+        std::memset(p, 0, bytes);
+    }
     auto* buf = static_cast<SeriesBuffer*>(p);
     init_header(buf, unit | flag_in_use | flag_made | flag_fixed, size, head_offset);
     record.fixed.push_back(buf);
@@ -257,7 +281,6 @@ void init() {
                        MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (table == MAP_FAILED) no_memory();
     node_table = static_cast<SeriesBuffer**>(table);
-    record.pools.resize(max_pools);
     record.ready = true;
     commit_pool(0);
     record.active_arena = new_arena(record.next_arena_size);
@@ -268,7 +291,7 @@ void free_all() {
     if (!record.ready) return;
     for (Arena& a : record.arenas) munmap(a.base, static_cast<std::size_t>(a.end - a.base));
     for (LargeBlock& b : record.large) munmap(b.buffer, b.bytes);
-    for (SeriesBuffer* f : record.fixed) std::free(f);
+    for (SeriesBuffer* f : record.fixed) free_fixed(f);
     munmap(node_table, std::size_t{table_slots} * sizeof(SeriesBuffer*));
     node_table = nullptr;
     record = Record{};
@@ -361,7 +384,7 @@ NodeId clone_series(SeriesBuffer* buf) {
 std::size_t bytes_in_use() { return record.bytes_in_use; }
 
 bool node_in_use(NodeId node) {
-    if (node == 0 || node >= table_slots || !record.pools[node / pool_slots].committed) return false;
+    if (node == 0 || node / pool_slots >= pool_total() || !record.pools[node / pool_slots].committed) return false;
     SeriesBuffer* slot = node_table[node];
     return slot != nullptr && !is_free_link(slot);
 }
@@ -398,18 +421,18 @@ void release_nodes(std::vector<NodeId>& nodes) {
         --pool.used;
     }
     nodes.clear();
-    for (std::uint32_t k = 1; k < max_pools; ++k)  // pool 0 holds node 0 and always stays
+    for (std::uint32_t k = 1; k < pool_total(); ++k)  // pool 0 holds node 0 and always stays
         if (record.pools[k].committed && record.pools[k].used == 0) decommit_pool(k);
     std::uint32_t k = 0;
-    while (k < max_pools && !(record.pools[k].committed && record.pools[k].free_head != 0)) ++k;
-    record.active_pool = k < max_pools ? k : 0;
+    while (k < pool_total() && !(record.pools[k].committed && record.pools[k].free_head != 0)) ++k;
+    record.active_pool = k < pool_total() ? k : 0;
 }
 
 void release_abandoned_fixed() {
     auto& fixed = record.fixed;
     auto keep = std::remove_if(fixed.begin(), fixed.end(), [](SeriesBuffer* f) {
         if ((f->flags & (flag_in_use | flag_pinned)) != 0) return false;
-        std::free(f);
+        free_fixed(f);
         return true;
     });
     fixed.erase(keep, fixed.end());
@@ -472,7 +495,7 @@ void check_heap() {
     }
     for (SeriesBuffer* f : record.fixed) check_buffer(f);
     std::size_t used = 0;
-    for (std::uint32_t k = 0; k < max_pools; ++k) {
+    for (std::uint32_t k = 0; k < pool_total(); ++k) {
         const Pool& pool = record.pools[k];
         if (!pool.committed) continue;
         std::uint32_t in_use = 0;

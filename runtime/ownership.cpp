@@ -7,6 +7,7 @@
 #include "runtime/collector.h"
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/hashtable.h"
 
@@ -20,25 +21,10 @@ DeepChangeHook deep_change_hook = nullptr;
 
 enum : std::size_t { owned_cell = 0, owner_cell = 1, field_cell = 2 };
 
-bool is_block_type(TypeId t) {
-    switch (t) {
-    case TypeId::block: case TypeId::paren: case TypeId::hash: case TypeId::path:
-    case TypeId::lit_path: case TypeId::set_path: case TypeId::get_path:
-        return true;
-    default:
-        return false;
-    }
-}
-
+// The series whose buffers can be owned: texts, blocks, binary!, vector!, bitset!.
 bool is_owned_series_type(TypeId t) {
-    switch (t) {
-    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
-    case TypeId::email: case TypeId::ref: case TypeId::binary: case TypeId::vector:
-    case TypeId::bitset:
-        return true;
-    default:
-        return is_block_type(t);
-    }
+    return is_any_block_type(t) || is_any_string_type(t) || t == TypeId::binary ||
+           t == TypeId::vector || t == TypeId::bitset;
 }
 
 void sweep() { hashtable::sweep_keyed(owner_table); }
@@ -69,7 +55,7 @@ void set_owner_deep(const Cell& value, const Cell& owner, const Cell& field) {
         entry[owner_cell] = o;
         entry[field_cell] = f;
     }
-    if (!is_block_type(v.type()) || cycles::find(node)) return;
+    if (!is_any_block_type(v.type()) || cycles::find(node)) return;
     cycles::Guard guard(node);
     Cell at = v;
     const std::int32_t count = std::max(block::count_from_head(at), 0);
@@ -80,9 +66,10 @@ void set_owner_deep(const Cell& value, const Cell& owner, const Cell& field) {
     }
 }
 
-void set_owner_object(const Cell& value, Cell& owner, const Cell& field) {
+void set_owner_object(const Cell& value, const Cell& owner, const Cell& field) {
+    const NodeId ctx = owner.object_context();  // owner's cell may live in a buffer that moves
     set_owner_deep(value, owner, field);
-    owner.header |= 0x10000;  // owning object: bit 16 of the context cell's header
+    context::context_cell(ctx)->header |= Cell::context_owning_flag;
 }
 
 void unset_owner_deep(const Cell& value) {
@@ -94,7 +81,7 @@ void unset_owner_deep(const Cell& value) {
     if (entry == nullptr) return;  // not entered: also ends cycles
     for (std::size_t i = 0; i < 3; ++i) entry[i].reset(TypeId::unset);
     hashtable::remove_pointer_key(owner_table, node);
-    if (!is_block_type(v.type())) return;
+    if (!is_any_block_type(v.type())) return;
     const std::int32_t count = std::max(block::count_from_head(v), 0);
     for (std::int32_t i = 0; i < count; ++i) unset_owner_deep(*block::get_cell(v, v.series_head() + i));
 }

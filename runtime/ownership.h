@@ -15,8 +15,9 @@ namespace kiv::ownership {
 // Gives value (and, for blocks and objects, what it contains) owner and the
 // field word; values already owned keep their owner.
 void set_owner_deep(const Cell& value, const Cell& owner, const Cell& field);
-// set_owner_deep, then marks owner's context as owning.
-void set_owner_object(const Cell& value, Cell& owner, const Cell& field);
+// set_owner_deep, then marks the owner object's context as owning (the flag
+// lives on the context cell, which every copy of the object shares).
+void set_owner_object(const Cell& value, const Cell& owner, const Cell& field);
 // Removes ownership from value and from what it contains.
 void unset_owner_deep(const Cell& value);
 // unset_owner_deep on count cells of blk from unit index (from the first cell).

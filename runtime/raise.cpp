@@ -13,6 +13,13 @@ namespace {
 
 Cell last{};
 bool building = false;  // set while an error value is being made
+ErrorRoute error_route = nullptr;
+
+[[noreturn]] void leave(LanguageError& e) {
+    last = e.error;
+    if (error_route && !building) error_route(e);  // does not return
+    throw e;
+}
 
 class BuildingGuard {
 public:
@@ -42,8 +49,7 @@ public:
             e.error = Cell{};  // a raise while building: the error goes without its value
         }
     }
-    last = e.error;
-    throw e;
+    leave(e);
 }
 
 [[noreturn]] void raise_error_value(const Cell& error) {
@@ -56,10 +62,11 @@ public:
         const std::int32_t category = error::find_category(error::type_symbol(error));
         if (category >= 0) e.category = static_cast<ErrorCategory>(category);
     }
-    last = error;
-    throw e;
+    leave(e);
 }
 
 const Cell& last_error() { return last; }
+
+void set_error_route(ErrorRoute route) { error_route = route; }
 
 }  // namespace kiv::runtime

@@ -36,6 +36,12 @@ namespace runtime {
 // Throws an error! value that already exists (`do` of an error, cause-error).
 [[noreturn]] void raise_error_value(const Cell& error);
 
+// The evaluator's end of the raise path (stack::throw_error): annotates the
+// error, unwinds the stacks to its receiver and throws e. Until the stacks
+// exist it is null and errors are thrown to C++ callers as they are.
+using ErrorRoute = void (*)(LanguageError& e);
+void set_error_route(ErrorRoute route);
+
 // The error! cell of the last error raised, kept alive for the catch site
 // (marked by the collector until the next raise).
 const Cell& last_error();

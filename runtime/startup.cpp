@@ -17,7 +17,9 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/natives_files.h"
 #include "runtime/evaluator/natives_output.h"
+#include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/memory.h"
 #include "runtime/output_hooks.h"
@@ -136,8 +138,9 @@ void init_natives_table() {
     natives::register_maths();
     natives::register_system();
     natives_output::init();
+    natives_files::init();
 }
-void init_parse_stacks() {}
+void init_parse_stacks() { parse::init(); }
 void init_owner_table() { ownership::init(); }
 void init_checksum_and_compression_words() {}
 void init_call_buffer() {}
@@ -149,7 +152,7 @@ void init_slot_pool() { slot_pool::init(); }
 
 // --- Boot steps after runtime/init ------------------------------------------
 
-void make_runtime_words() {}  // runtime/init makes the runtime's words with its tables
+void make_runtime_words() { words::make_runtime_words(); }
 void cache_boot_cells() {}    // boot sources are reached through boot::sources()
 // The library's top level: its sources evaluated in order; the collector runs
 // from then on.

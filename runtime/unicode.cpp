@@ -51,33 +51,8 @@ constexpr std::array<std::uint8_t, 364> make_utf8_dfa() {
     return t;
 }
 
-[[noreturn]] void bad_unit() {
-    runtime::report_runtime_error(runtime::error_no_switch, KIV_CALLER_ADDRESS());
-}
-
 void check_unit(std::uint32_t unit) {
     if (unit != 1 && unit != 2 && unit != 4) bad_unit();
-}
-
-inline std::uint32_t read_unit(const std::uint8_t* p, std::uint32_t unit) {
-    switch (unit) {
-    case 1: return *p;
-    case 2: return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
-    case 4: { std::uint32_t v; std::memcpy(&v, p, 4); return v; }
-    default: bad_unit();
-    }
-}
-
-inline void write_unit(std::uint8_t* p, std::uint32_t unit, std::uint32_t cp) {
-    switch (unit) {
-    case 1: *p = static_cast<std::uint8_t>(cp); break;
-    case 2:
-        p[0] = static_cast<std::uint8_t>(cp);
-        p[1] = static_cast<std::uint8_t>(cp >> 8);
-        break;
-    case 4: std::memcpy(p, &cp, 4); break;
-    default: bad_unit();
-    }
 }
 
 inline std::uint32_t unit_for(std::uint32_t cp) { return cp <= 0xFF ? 1 : cp <= 0xFFFF ? 2 : 4; }
@@ -124,6 +99,10 @@ inline bool ascii8(const std::uint8_t* p) {
 }
 
 }  // namespace
+
+[[noreturn]] void bad_unit() {
+    runtime::report_runtime_error(runtime::error_no_switch, KIV_CALLER_ADDRESS());
+}
 
 constexpr std::array<std::uint8_t, 364> utf8_dfa = make_utf8_dfa();
 namespace {

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace kiv::unicode {
 
@@ -18,6 +19,32 @@ namespace kiv::unicode {
 extern const std::array<std::uint8_t, 364> utf8_dfa;
 inline constexpr std::uint8_t dfa_accept = 0;
 inline constexpr std::uint8_t dfa_reject = 12;
+
+// --- Code units ---------------------------------------------------------------
+
+// Ends the process: a unit size other than 1, 2 or 4 is a fault of the runtime.
+[[noreturn]] void bad_unit();
+// The code point in the unit at p (little-endian, as stored).
+inline std::uint32_t read_unit(const std::uint8_t* p, std::uint32_t unit) {
+    switch (unit) {
+    case 1: return *p;
+    case 2: return static_cast<std::uint32_t>(p[0] | (p[1] << 8));
+    case 4: { std::uint32_t v; std::memcpy(&v, p, 4); return v; }
+    default: bad_unit();
+    }
+}
+// Stores cp in the unit at p; the caller has made sure it fits.
+inline void write_unit(std::uint8_t* p, std::uint32_t unit, std::uint32_t cp) {
+    switch (unit) {
+    case 1: *p = static_cast<std::uint8_t>(cp); break;
+    case 2:
+        p[0] = static_cast<std::uint8_t>(cp);
+        p[1] = static_cast<std::uint8_t>(cp >> 8);
+        break;
+    case 4: std::memcpy(p, &cp, 4); break;
+    default: bad_unit();
+    }
+}
 
 // --- Single code points ------------------------------------------------------
 

@@ -6,7 +6,9 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/evaluator/natives.h"
 
 #include <cstdint>
 
@@ -103,6 +105,15 @@ enum class Ref : std::uint16_t { KIV_REFINEMENTS(KIV_ENUM_NAME) };
 #undef KIV_ENUM_NAME
 #undef KIV_ENUM_ID
 
+// Runtime words of the library: one global-context word cell per name, made
+// by make_runtime_words once runtime::init is done, in this order: the
+// datatype names from datatype! to event! (not symbol!, context!, series!)
+// with the action word make second, then none true false; the other 58 action
+// names, random to write; the 107 native names in table order. The list stops
+// there: the library's routines and its own words come with its source.
+enum class Constant : std::uint8_t { none, true_, false_ };
+inline constexpr std::int32_t runtime_word_count = 51 + 1 + 3 + 58 + 107;
+
 // While on, word::make_from_name, context::add_global_symbol and
 // issue::make_from_name also append their cell to the root block (start-up).
 inline bool recording = false;
@@ -114,6 +125,21 @@ void init();
 void init_words();
 void init_refinements();
 void init_issue();
+
+// Makes the runtime words of the library (see above); once, after init.
+void make_runtime_words();
+// The runtime word of a datatype's name (not symbol!, context!, series!).
+Cell& type_word(TypeId t);
+// The runtime word of an action (not the internal slots 7 to 9).
+Cell& action_word(Action a);
+// The runtime word of a native.
+Cell& native_word(natives::Native n);
+// The runtime word of none, true or false.
+Cell& constant_word(Constant c);
+// The runtime words in the order they were made (count runtime_word_count).
+Cell& runtime_word(std::int32_t i);
+// The name of a native (the word the library gives it).
+const char* native_name(natives::Native n);
 
 // The symbol id of a well-known symbol.
 symbol::SymbolId id(Sym s);

@@ -8,6 +8,7 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
@@ -388,26 +389,10 @@ std::int32_t form_cells(const Cell& blk, NodeId out, Cell* part, std::int32_t bu
 
 namespace {
 
-bool is_any_block(TypeId t) {
-    switch (t) {
-    case TypeId::block: case TypeId::paren: case TypeId::hash: case TypeId::path:
-    case TypeId::lit_path: case TypeId::set_path: case TypeId::get_path:
-        return true;
-    default:
-        return false;
-    }
-}
-
 // The series types whose values a deep copy replaces by copies.
 bool is_copied_series(TypeId t) {
-    switch (t) {
-    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
-    case TypeId::email: case TypeId::ref: case TypeId::binary: case TypeId::vector:
-    case TypeId::image:
-        return true;
-    default:
-        return is_any_block(t);
-    }
+    return is_any_block_type(t) || is_any_string_type(t) || t == TypeId::binary ||
+           t == TypeId::vector || t == TypeId::image;
 }
 
 Cell int_cell(std::int32_t v) {
@@ -441,9 +426,7 @@ bool notify(const Cell& s, const Cell& action, const Cell* new_value, std::int32
 NodeId index_of(const Cell& s) { return s.is(TypeId::hash) ? s.series_extra() : 0; }
 
 // Brings a hash! index back in line with its block after cells moved.
-void reindex(const Cell& s) {
-    if (const NodeId table = index_of(s)) hashtable::rebuild(table, std::max(length_of(s), 1));
-}
+void reindex(const Cell& s) { hash::reindex(s); }
 
 // Ordering of two cells as the comparison dispatch gives it; -2 when the
 // first value's type has no comparison.
@@ -464,7 +447,7 @@ bool cells_equal(const Cell& value, const Cell& candidate, CompareOp op) {
 // to a position of the same series; else invalid-refine-arg.
 std::int32_t part_count(const Cell& s, const Cell& part, std::int32_t h) {
     if (part.is(TypeId::integer)) return part.int_value();
-    if (is_any_block(part.type()) && part.series_node() == s.series_node()) return part.series_head() - h;
+    if (is_any_block_type(part.type()) && part.series_node() == s.series_node()) return part.series_head() - h;
     invalid_refine_arg(words::Ref::part, part);
 }
 
@@ -477,7 +460,7 @@ std::int32_t skip_size(const Cell& skip) {
 // The cells of value that insert, append and change write (spliced unless
 // only), copied out first since the source may be the target's own buffer.
 std::vector<Cell> source_cells(const Cell& value, bool only) {
-    if (only || !is_any_block(value.type())) return {value};
+    if (only || !is_any_block_type(value.type())) return {value};
     const std::int32_t h = clamped_head(value);
     const Cell* first = first_cell(value);
     return std::vector<Cell>(first + h, first + length_of(value));
@@ -509,7 +492,7 @@ Match search(const Cell& s, const Cell& value, const FindRefinements& r) {
             if (r.part->int_value() < 1) return m;
             limit = static_cast<std::int32_t>(std::min<std::int64_t>(
                 static_cast<std::int64_t>(head) + r.part->int_value() - 1, len - 1));
-        } else if (is_any_block(r.part->type()) && r.part->series_node() == s.series_node()) {
+        } else if (is_any_block_type(r.part->type()) && r.part->series_node() == s.series_node()) {
             limit = std::min(r.part->series_head(), len) - 1;  // exclusive, as copy/part
             if (limit < head && !r.reverse && !r.last) return m;
         } else {
@@ -520,7 +503,7 @@ Match search(const Cell& s, const Cell& value, const FindRefinements& r) {
     const TypeId vt = value.type();
     const bool by_type = !r.only && vt == TypeId::datatype;
     const bool by_typeset = !r.only && vt == TypeId::typeset;
-    const bool run = !r.only && is_any_block(vt);
+    const bool run = !r.only && is_any_block_type(vt);
     std::vector<Cell> wanted;
     if (run) wanted = source_cells(value, false);
     m.run = run ? static_cast<std::int32_t>(wanted.size()) : 1;
@@ -674,13 +657,13 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
         if (reflect == nullptr) runtime::raise_bad_make_arg(type, v);
         Cell value = v;
         made = *reflect(&value, &field);
-        if (!is_any_block(made.type())) runtime::raise_bad_make_arg(type, v);
+        if (!is_any_block_type(made.type())) runtime::raise_bad_make_arg(type, v);
         break;
     }
     case TypeId::vector:
         return to(proto, spec, type);
     default:
-        if (!is_any_block(v.type())) runtime::raise_bad_make_arg(type, v);
+        if (!is_any_block_type(v.type())) runtime::raise_bad_make_arg(type, v);
         clone(made, v, false, false);
         break;
     }
@@ -695,7 +678,7 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
 Cell* to(Cell* proto, Cell* value, TypeId type) {
     const Cell v = *value;
     Cell made{};
-    if (is_any_block(v.type())) {
+    if (is_any_block_type(v.type())) {
         clone(made, v, false, false);
     } else if (v.is(TypeId::object) || v.is(TypeId::map)) {
         return make(proto, value, type);
@@ -705,7 +688,7 @@ Cell* to(Cell* proto, Cell* value, TypeId type) {
         Cell text = v;
         lexer::ScanRequest request;
         lexer::scan_string(&made, text, -1, request, nullptr);
-        if (!is_any_block(made.type())) make_at(made, 1);
+        if (!is_any_block_type(made.type())) make_at(made, 1);
     } else if (v.is(TypeId::vector)) {
         auto pick = registry::handler<Action::pick>(TypeId::vector);
         if (pick == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
@@ -1078,7 +1061,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
 }
 
 Cell* swap(Cell* series1, Cell* series2) {
-    if (!is_any_block(series2->type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", series2);
+    if (!is_any_block_type(series2->type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", series2);
     const Cell a = *series1, b = *series2;
     if (at_tail_q(a) || at_tail_q(b) || a.series_head() < 0 || b.series_head() < 0) return series1;
     const Cell word = words::word(words::Word::swap);
@@ -1151,7 +1134,7 @@ private:
 // True when blk holds a cell equal to c among its cells from its head
 // (block-like cells: found as one cell, as find/only finds them).
 bool holds(const Cell& blk, const CellIndex* index, const Cell& c, bool case_) {
-    if (index != nullptr && !is_any_block(c.type())) return index->contains(blk, c);
+    if (index != nullptr && !is_any_block_type(c.type())) return index->contains(blk, c);
     FindRefinements r;
     r.only = true;
     r.case_ = case_;
@@ -1191,7 +1174,7 @@ void set_operation(Cell* first, Cell* second, bool case_, Cell* skip, SetOp op) 
                 if (present != (op == SetOp::intersect)) continue;
             }
             const Cell in_result = result;
-            if (is_any_block(key.type()) ? holds(in_result, nullptr, key, case_) : seen.contains(result, key))
+            if (is_any_block_type(key.type()) ? holds(in_result, nullptr, key, case_) : seen.contains(result, key))
                 continue;
             seen.add(key, length_of(result));
             const std::int32_t end = std::min(i + size, length_of(walked));

@@ -571,13 +571,20 @@ std::int32_t report(const Cell& error, NodeId out, std::int32_t part) {
     part = append_limited(slot(error, Field::near), out, true, true, near_part_limit, part);
 
     if (const std::int32_t level = stack_trace_level(); level > 0) {
+        // An empty trace (an error outside every named call) gets no line.
         const Cell stack = slot(error, Field::stack);
-        if (stack.is(TypeId::integer)) {
+        const std::int32_t start = text_length(out);
+        const std::int32_t before = part;
+        if (stack.is(TypeId::integer) && hooks.form_call_trace) {
             part = append_text(out, "\n*** Stack: ", part);
-            if (hooks.form_call_trace) part = hooks.form_call_trace(level, stack, out, part);
-        } else if (stack.is(TypeId::block)) {
+            part = hooks.form_call_trace(level, stack, out, part);
+        } else if (stack.is(TypeId::block) && block::count_from_head(stack) > 0) {
             part = append_text(out, "\n*** Stack: ", part);
             part = form_value(stack, out, part);
+        }
+        if (text_length(out) == start + 12) {  // the header alone
+            string::truncate_buffer(out, start);
+            part = before;
         }
     }
     const Cell files = slot(error, Field::files);
@@ -586,6 +593,25 @@ std::int32_t report(const Cell& error, NodeId out, std::int32_t part) {
         part = append_limited(files, out, true, true, near_part_limit, part);
     }
     return part;
+}
+
+void fill_stack_trace(Cell& error) {
+    if (!error.is(TypeId::error)) return;
+    const Cell stack = slot(error, Field::stack);
+    if (stack.is(TypeId::integer) && hooks.collect_call_trace) {
+        const std::int32_t level = stack_trace_level();
+        Cell trace{};
+        block::make_at(trace, 20);
+        collector::Root keep(trace);
+        hooks.collect_call_trace(level > 0 ? level : 1, stack, trace);
+        slot(error, Field::stack) = trace;
+    }
+    const Cell* files = hooks.source_files ? hooks.source_files() : nullptr;
+    if (files && files->is(TypeId::block) && block::count_from_head(*files) > 0) {
+        Cell copy{};
+        block::clone(copy, *files, false, false);
+        slot(error, Field::files) = copy;
+    }
 }
 
 // --- Handlers ---------------------------------------------------------------------------------
@@ -684,13 +710,14 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 }
 
 namespace {
-// make/form/mold/compare are error!'s own; reflect, copy, find and select come
-// from object! once it registers before error!; eval-path joins with it.
+// make/form/mold/compare are error!'s own; reflect, eval-path, copy, find and
+// select come from object!, which registers before error!.
 constexpr registry::Registration registration{TypeId::error, TypeId::object, "error!", registry::table({
     {Action::make, make},
     {Action::reflect, registry::inherit},
     {Action::form, form},
     {Action::mold, mold},
+    {Action::eval_path, registry::inherit},  // fields by name, as object! reaches them
     {Action::compare, compare},
     {Action::copy, registry::inherit},
     {Action::find, registry::inherit},

@@ -107,14 +107,25 @@ struct Hooks {
     // at a trace level (the "*** Stack: " text); returns the budget left.
     std::int32_t (*form_call_trace)(std::int32_t level, const Cell& stack, NodeId out,
                                     std::int32_t part) = nullptr;
+    // Appends to blk the words of the called functions from a saved frame
+    // position at a trace level (an error's stack once caught).
+    void (*collect_call_trace)(std::int32_t level, const Cell& stack, const Cell& blk) = nullptr;
     // system/state/stack-trace, or null while there is no system object.
     const Cell* (*stack_trace_setting)() = nullptr;
+    // system/state/source-files (the scripts being run), or null.
+    const Cell* (*source_files)() = nullptr;
 };
 inline Hooks hooks;
 
 // The stack-trace level the report uses: system/state/stack-trace when it is
 // a positive integer!, else 0 (no "*** Stack: " line).
 std::int32_t stack_trace_level();
+
+// Where an error is caught (try, the console): a stack field that still
+// holds the saved frame position becomes a block of the calling functions'
+// words (at the stack-trace level, else 1); files becomes a copy of
+// system/state/source-files when that is not empty.
+void fill_stack_trace(Cell& error);
 
 // --- Handlers -----------------------------------------------------------------------
 

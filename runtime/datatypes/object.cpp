@@ -47,7 +47,7 @@ struct ChangingScope {
     ChangingScope& operator=(const ChangingScope&) = delete;
 };
 
-constexpr std::uint32_t owning_flag = 0x10000;  // context cell: the object owns its series
+constexpr std::uint32_t owning_flag = Cell::context_owning_flag;  // shared with ownership
 constexpr std::uint32_t no_handler = 0xFFFF;    // record word 2, high half: no such field
 
 constexpr Cell unset_cell{static_cast<std::uint32_t>(TypeId::unset), 0, 0, 0};

@@ -14,10 +14,6 @@
 namespace kiv::path {
 namespace {
 
-bool is_any_block(TypeId t) {
-    return t == TypeId::block || t == TypeId::paren || t == TypeId::hash || is_path_type(t);
-}
-
 // The mold of a path, with the lit-, get- or set- mark around it.
 std::int32_t mold_marked(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
                          std::int32_t part, const char* before, const char* after) {
@@ -70,7 +66,7 @@ namespace {
 
 Cell* make(Cell* proto, Cell* spec, TypeId type) {
     Cell made{};
-    if (is_any_block(spec->type())) {
+    if (is_any_block_type(spec->type())) {
         block::clone(made, *spec, false, false);
         made.header = static_cast<std::uint32_t>(type);
         *proto = made;
@@ -95,7 +91,7 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
 
 Cell* to(Cell* proto, Cell* spec, TypeId type) {
     Cell made{};
-    if (is_any_block(spec->type())) {
+    if (is_any_block_type(spec->type())) {
         block::clone(made, *spec, false, false);
         made.header = static_cast<std::uint32_t>(type);
     } else if (spec->is(TypeId::string)) {
@@ -174,13 +170,14 @@ constexpr registry::Registration registration{TypeId::path, TypeId::block, "path
         {Action::modify,    inherit},  // ORDER ACTIONS
     })};
 
-// lit-path!, set-path!, get-path!: everything of path! but the mold.
+// lit-path!, set-path!, get-path!: everything of path! but the mold. Entries
+// are assigned whole (not from a handler), which every compiler takes as constant.
 constexpr registry::ActionTable derived_table(handler::Mold own_mold) {
     registry::ActionTable t{};
     for (std::size_t i = 0; i < t.size(); ++i) {
-        if (registration.actions[i].index() != 0) t[i] = inherit;
+        if (registration.actions[i].index() != 0) t[i] = registry::Entry(inherit);
     }
-    t[static_cast<std::size_t>(Action::mold) - 1] = own_mold;
+    t[static_cast<std::size_t>(Action::mold) - 1] = registry::Entry(own_mold);
     return t;
 }
 
@@ -223,10 +220,10 @@ std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell*
 // Every slot block! fills, but mold of its own and no trim.
 constexpr registry::ActionTable paren_table() {
     registry::ActionTable t{};
-    for (std::size_t i = 0; i < t.size(); ++i) t[i] = registry::inherit;
-    t[static_cast<std::size_t>(Action::reserved) - 1] = {};
-    t[static_cast<std::size_t>(Action::trim) - 1] = {};
-    t[static_cast<std::size_t>(Action::mold) - 1] = mold;
+    for (std::size_t i = 0; i < t.size(); ++i) t[i] = registry::Entry(registry::inherit);
+    t[static_cast<std::size_t>(Action::reserved) - 1] = registry::Entry();
+    t[static_cast<std::size_t>(Action::trim) - 1] = registry::Entry();
+    t[static_cast<std::size_t>(Action::mold) - 1] = registry::Entry(mold);
     return t;
 }
 

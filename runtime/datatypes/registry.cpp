@@ -4,11 +4,13 @@
 #include "runtime/datatypes/registry.h"
 
 #include "runtime/assert.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/float.h"
@@ -27,6 +29,7 @@
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/diagnostic.h"
 #include "runtime/platform.h"
@@ -141,9 +144,11 @@ void register_all() {
     routine::init();            // (function!)
     paren::init();              // (block!)
     issue::init();              // (word!)
-    // url! (string!), file! (url!)
+    url::init();                // (string!)
+    file::init();               // (url!)
     object::init();
-    // bitset!, triple!
+    bitset::init();
+    // triple!
     float_::init();
     typeset::init();
     error::init();              // (object!)

@@ -8,6 +8,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
@@ -48,26 +49,6 @@ std::uint8_t* unit_at(const Cell& v, std::int32_t index) {
 }
 
 std::int32_t clamped_head(const Cell& v) { return std::clamp(v.series_head(), 0, buffer_length(v)); }
-
-bool is_any_block(TypeId t) {
-    switch (t) {
-    case TypeId::block: case TypeId::paren: case TypeId::hash: case TypeId::path:
-    case TypeId::lit_path: case TypeId::set_path: case TypeId::get_path:
-        return true;
-    default:
-        return false;
-    }
-}
-
-bool is_text(TypeId t) {
-    switch (t) {
-    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
-    case TypeId::email: case TypeId::ref:
-        return true;
-    default:
-        return false;
-    }
-}
 
 Cell refinement_cell(words::Ref r) { return words::refinement(r); }
 
@@ -201,11 +182,11 @@ bool pick(const Cell& value, std::int32_t i, Cell& out) {
     if (p < 0 || p >= buffer_length(value)) return false;
     const auto at = static_cast<std::int32_t>(p);
     const TypeId t = value.type();
-    if (is_any_block(t) || t == TypeId::map) {
+    if (is_any_block_type(t) || t == TypeId::map) {
         out = *block::get_cell(value, at);
     } else if (t == TypeId::binary) {
         out = int_cell(*unit_at(value, at));
-    } else if (is_text(t)) {
+    } else if (is_any_string_type(t)) {
         out.reset(TypeId::char_);
         out.data1 = string::get_char(unit_at(value, at), unit_of(value));
     } else {
@@ -349,7 +330,7 @@ std::int32_t length_q(Cell* s) { return get_length(*s, false); }
 
 Cell* move(Cell* source, Cell* target, Cell* part) {
     const TypeId tt = target->type();
-    if (!is_any_block(tt) && !is_text(tt) && tt != TypeId::binary && tt != TypeId::vector &&
+    if (!is_any_block_type(tt) && !is_any_string_type(tt) && tt != TypeId::binary && tt != TypeId::vector &&
         tt != TypeId::image) {
         Cell fn = words::word(words::Word::move), dt{}, arg{};
         datatype::make_at(tt, dt);
@@ -366,10 +347,10 @@ Cell* move(Cell* source, Cell* target, Cell* part) {
     count = std::min(count, buffer_length(src) - s);
 
     if (src.series_node() != dst.series_node()) {
-        if ((is_any_block(st) && is_text(tt)) || (is_text(st) && is_any_block(tt)) ||
+        if ((is_any_block_type(st) && is_any_string_type(tt)) || (is_any_string_type(st) && is_any_block_type(tt)) ||
             (unit_of(src) != unit_of(dst) &&
              (st == TypeId::binary || st == TypeId::vector || tt == TypeId::binary || tt == TypeId::vector)) ||
-            (unit_of(src) != unit_of(dst) && !(is_text(st) && is_text(tt)))) {
+            (unit_of(src) != unit_of(dst) && !(is_any_string_type(st) && is_any_string_type(tt)))) {
             Cell d1{}, d2{};
             datatype::make_at(st, d1);
             datatype::make_at(tt, d2);
@@ -388,6 +369,7 @@ Cell* move(Cell* source, Cell* target, Cell* part) {
             dst.set_series_head(t);
             string::move_chars(from, dst, count);
         }
+        hash::reindex(dst);  // a hash! target indexes the cells it received
         if (told) notify(dst, words::Word::moved, nullptr, t, count);
         return target;
     }
@@ -445,13 +427,13 @@ Cell* poke(Cell* s, Cell* index, Cell* value) {
         if (!v.is(TypeId::char_) && !v.is(TypeId::integer)) invalid_arg(v);
         if (b < 0 || b > 255) runtime::raise_error(ErrorCategory::script, "out-of-range", &v);
         byte = static_cast<std::uint8_t>(b);
-    } else if (is_text(t)) {
+    } else if (is_any_string_type(t)) {
         if (!v.is(TypeId::char_)) invalid_arg(v);
-    } else if (!is_any_block(t)) {
+    } else if (!is_any_block_type(t)) {
         runtime::raise_error(ErrorCategory::internal, "not-done");  // vector! stores through its module
     }
     const bool told = notify(series, words::Word::poke, &v, at, 1);
-    if (is_any_block(t)) *block::get_cell(series, at) = v;
+    if (is_any_block_type(t)) *block::get_cell(series, at) = v;
     else if (t == TypeId::binary) *unit_at(series, at) = byte;
     else string::poke_char(series.series_node(), at, v.char_value());
     if (told) notify(series, words::Word::poked, &v, at, 1);

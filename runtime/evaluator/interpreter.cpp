@@ -5,9 +5,11 @@
 #include "runtime/evaluator/interpreter.h"
 
 #include "runtime/assert.h"
+#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -813,6 +815,52 @@ std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std
     return pos;
 }
 
+// --- What errors take from the evaluator ----------------------------------------------
+
+// The spec block of the function the innermost named frame called, or null.
+const Cell* current_spec() {
+    static Cell spec{};
+    for (const stack::Frame* f = stack::top_frame(); f && f >= stack::state.frames_begin; --f) {
+        if (stack::unnamed_frame(*f)) continue;
+        const Cell w = stack::frame_word(*f);
+        const Cell* v = peek_word_value(w);
+        if (!v || !(is_function_type(v->type()) || v->is(TypeId::op))) return nullptr;
+        spec.reset(TypeId::block);
+        spec.set_series_node(v->code_spec());
+        spec.set_series_head(0);
+        return &spec;
+    }
+    return nullptr;
+}
+
+// make error! from a set-word spec: the block, bound to the error's fields,
+// sets them by name.
+void eval_error_spec(const Cell& error, const Cell& spec) {
+    Cell code{};
+    block::clone(code, spec, true, false);  // the caller's block keeps its bindings
+    collector::Root keep(code);
+    context::bind_block(keep.cell(), error.object_context(), false);
+    Cell* const saved_top = stack::top();
+    eval_block(keep.cell(), false);
+    stack::state.top = saved_top;
+}
+
+void install_error_hooks() {
+    error::hooks.current_position = [] {
+        return code_cell.is(TypeId::unset) ? nullptr : static_cast<const Cell*>(&code_cell);
+    };
+    error::hooks.current_spec = current_spec;
+    error::hooks.eval_spec = eval_error_spec;
+    error::hooks.form_call_trace = [](std::int32_t level, const Cell& saved, NodeId out, std::int32_t part) {
+        return stack::form_call_trace(level, saved.int_value(), out, part);
+    };
+    error::hooks.collect_call_trace = [](std::int32_t level, const Cell& saved, const Cell& blk) {
+        stack::collect_call_trace(level, blk, saved.int_value());
+    };
+    error::hooks.stack_trace_setting = [] { return static_cast<const Cell*>(boot::system_field("state/stack-trace")); };
+    error::hooks.source_files = [] { return static_cast<const Cell*>(boot::system_field("state/source-files")); };
+}
+
 }  // namespace
 
 // --- Public entries ----------------------------------------------------------------------
@@ -821,6 +869,7 @@ void init() {
     code_cell = unset_cell();
     collector::set_root(collector::RootStep::code_position, mark_code_cell);
     tracing::init();
+    install_error_hooks();
 }
 
 void eval_block(const Cell& blk, bool into_caller) {

@@ -4,6 +4,7 @@
 // routine. Types this runtime does not have yet raise expect-arg.
 #include "runtime/evaluator/natives.h"
 
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -181,14 +182,19 @@ void set_native(bool, const std::int32_t* refinements) {
     case TypeId::typeset:
         *stack::arg(0) = *typeset::math_op(a, stack::arg(1), typeset_op(op));
         break;
-    default:  // bitset! and date! join when their modules exist
+    case TypeId::bitset:
+        *stack::arg(0) = *bitset::math_op(a, stack::arg(1), typeset_op(op));
+        break;
+    default:  // date! joins when its module exists
         expect_arg(set_op_name(op), *a, unary ? "set" : "set1");
     }
     stack::keep_first();
 }
 
 void complement_q(bool, const std::int32_t*) {
-    expect_arg("complement?", *stack::arg(0), "bitset");  // no bitset! in this runtime yet
+    const Cell* value = stack::arg(0);
+    if (!value->is(TypeId::bitset)) expect_arg("complement?", *value, "bitset");
+    set_logic(bitset::complemented(memory::buffer(value->series_node())));
 }
 
 // --- max and min ------------------------------------------------------------------

@@ -2,7 +2,7 @@
 // words, build blocks by evaluation, bind words, call functions on argument
 // lists, and leave code early. Exits unwind the stacks first (stack.h) and are
 // handed over as pending exits where the interpreter polls; language errors
-// travel as LanguageError, which `try` catches and settles at its own frame.
+// travel as LanguageError, unwound to the `try` frame that receives them.
 #include "runtime/evaluator/natives.h"
 
 #include "runtime/collector.h"
@@ -461,19 +461,13 @@ void try_(bool, const std::int32_t* refinements) {
         interpreter::eval_block_tail(body, true);
         if (interpreter::exit_pending() != 0) return;  // passes on: the stacks lie below us
     } catch (const LanguageError& e) {
+        // The error's route left our frame on top with the error at its base;
+        // an error thrown past the route (none installed) leaves more frames.
+        while (stack::state.frames_top > frame + 1) stack::pop_any_frame();
         if (!e.error.is(TypeId::error)) throw;  // no error! to give: a fault of the raise path
         Cell err = e.error;
         collector::Root keep(err);
-        if (used(refinements, 1)) {
-            Cell* field = error::field(err, error::Field::stack);
-            const std::int32_t depth = field->is(TypeId::integer) ? field->int_value() : stack::frame_depth();
-            Cell trace{};
-            block::make_at(trace, 8);
-            collector::Root keep_trace(trace);
-            stack::collect_call_trace(2, trace, depth);
-            *error::field(keep.cell(), error::Field::stack) = trace;
-        }
-        while (stack::state.frames_top > frame + 1) stack::pop_any_frame();
+        if (used(refinements, 1)) error::fill_stack_trace(keep.cell());
         stack::set_result_only(keep.cell());
     }
     stack::keep_first();

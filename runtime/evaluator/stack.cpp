@@ -9,10 +9,13 @@
 #include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
+#include "runtime/startup.h"
+#include "runtime/evaluator/tracing.h"
 #include "runtime/words.h"
 
 #include <algorithm>
@@ -159,6 +162,7 @@ void init() {
     collector::set_root(collector::RootStep::stacks, mark_stacks);
     collector::set_root(collector::RootStep::frames, mark_frames);
     context::set_argument_stack(state.begin);
+    runtime::set_error_route([](LanguageError& e) { throw_error(e); });
 }
 
 void argument_overflow() { overflow(); }
@@ -356,13 +360,17 @@ namespace {
 
 // The report of an error that no frame catches: its form on standard error,
 // then the process ends.
-[[noreturn]] void uncaught(Cell& error) {
-    std::string text;
-    if (error_form_hook) {
+[[noreturn]] void uncaught(const Cell& error) {
+    std::string text = "*** uncaught error";
+    if (error.is(TypeId::error) && error::catalog_loaded()) {
+        Cell e = error;
+        collector::Root keep(e);
+        error::fill_stack_trace(keep.cell());
         Cell out{};
         string::make_at(out, 64);
-        collector::Root keep(out);
-        error_form_hook(error, out.series_node());
+        collector::Root keep_out(out);
+        error::report(keep.cell(), out.series_node(), INT32_MAX);
+        text.clear();
         SeriesBuffer* buf = memory::buffer(out.series_node());
         const std::uint32_t unit = buf->unit();
         for (std::uint8_t* p = buf->head; p < buf->tail; p += unit) {
@@ -379,8 +387,6 @@ namespace {
             }
             text += static_cast<char>(0x80 | (cp & 0x3F));
         }
-    } else {
-        text = "*** uncaught error";
     }
     std::fflush(stdout);
     std::fprintf(stderr, "%s\n", text.c_str());
@@ -389,28 +395,78 @@ namespace {
     std::exit(uncaught_error_status);
 }
 
+// Where and stack of an error setting out: the calling function's word and
+// the frame depth, which the catch site turns into the call trace.
+void annotate(const Cell& error) {
+    if (!error.is(TypeId::error) || !error::catalog_loaded()) return;
+    const Cell where = calling_function_word();
+    if (where.word_symbol() != words::word(words::Word::not_found).word_symbol())
+        error::set_where_if_none(error, where);  // no named call: where stays none, "???"
+    Cell* field = error::field(error, error::Field::stack);
+    if (!field->is(TypeId::block)) {
+        field->reset(TypeId::integer);
+        field->set_int(frame_depth());
+    }
+}
+
+// The nearest try or barrier frame, or null.
+Frame* error_receiver() {
+    for (Frame* f = state.frames_top - 1; f >= state.frames_begin; --f)
+        if (f->type() == FrameType::try_ || f->type() == FrameType::barrier) return f;
+    return nullptr;
+}
+
+// Pops every frame above keep_top (restoring function frames' values).
+void pop_down_to(Frame* keep_top) {
+    for (Frame* f = state.frames_top - 1; f >= keep_top; --f) restore_if_function(*f);
+    state.frames_top = keep_top;
+}
+
 }  // namespace
 
-void throw_error(const Cell& error) {
-    KIV_ASSERT(state.begin != nullptr, "errors need the argument stack");
-    Cell e = error;
-    collector::Root keep(e);
-    if (state.frames_top == state.frames_begin) uncaught(keep.cell());
-    if (error_annotation_hook) {
-        const Cell where = calling_function_word();
-        error_annotation_hook(keep.cell(), where, frame_depth());
+void throw_error(LanguageError& e) {
+    if (state.begin == nullptr) throw e;  // no stacks yet
+    if (tracing::wanted(tracing::Event::error)) {
+        const Cell value = e.error;
+        tracing::trace(tracing::Event::error, 0, -1, nullptr, &value);
     }
-    Cell* const saved_top = state.top;
-    unwind(FrameType::try_, false);
-    --state.frames_top;  // the try or barrier frame goes too
-    state.top = saved_top;
-    const FrameType found = state.frames_top->type();
-    if (found != FrameType::try_ && found != FrameType::barrier) uncaught(keep.cell());
-    push(keep.cell());
-    runtime::throw_value(runtime::thrown_error);
+    annotate(e.error);
+    Frame* const receiver = error_receiver();
+    ErrorCatchScope* const catcher = state.catchers;
+    if (catcher && (!receiver || catcher->frames_top_ > receiver)) {
+        pop_down_to(catcher->frames_top_);
+        state.base = catcher->base_;
+        state.top = catcher->top_;
+        throw e;
+    }
+    if (!receiver) {
+        if (runtime::process().root_frame != nullptr) uncaught(e.error);
+        throw e;  // an embedding C++ caller handles it
+    }
+    Cell* const own = own_base(receiver, state.frames_top);
+    pop_down_to(receiver + 1);
+    state.base = state.top = own;
+    push(e.error);
+    throw e;
+}
+
+void throw_error(const Cell& error) {
+    LanguageError e;
+    e.category = ErrorCategory::user;
+    e.id = "";
+    e.arg_count = 0;
+    e.error = error;
+    if (error.is(TypeId::error) && error::catalog_loaded()) {
+        const std::int32_t category = error::find_category(error::type_symbol(error));
+        if (category >= 0) e.category = static_cast<ErrorCategory>(category);
+    }
+    throw_error(e);
 }
 
 // --- Reports -------------------------------------------------------------------------------
+
+Cell frame_word(const Frame& f) { return word_in(f.symbol, f.word_context); }
+bool unnamed_frame(const Frame& f) { return unnamed(f); }
 
 Cell calling_function_word() {
     const Frame* f = state.throw_start ? state.throw_start : top_frame();

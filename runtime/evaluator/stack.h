@@ -7,6 +7,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/raise.h"
 
 #include <cstdint>
 
@@ -67,6 +68,7 @@ struct State {
     Frame* frames_end = nullptr;
     Frame* throw_start = nullptr;    // where `throw` began unwinding, for `where`
     bool exit_polled = false;        // see exit_polled()
+    class ErrorCatchScope* catchers = nullptr;  // innermost native error catcher
     std::uint32_t body_symbol = 0;   // <body>
     std::uint32_t anon_symbol = 0;   // <anon>
     NodeId argument_node = 0;
@@ -214,18 +216,44 @@ std::uint32_t unwind_throw(std::uint32_t thrown);
 // After a try body: an error! last value becomes the result; top := base + 1.
 void keep_try_result();
 
-// The end of every raised error: fills the error's where and stack (through
-// error_annotation_hook), unwinds to the nearest try or barrier frame (popping
-// it too), pushes a copy of the error and throws runtime::thrown_error. With
-// no such frame the error is uncaught: its form goes to standard error and the
-// process exits with status 254.
+// The end of every raised error (runtime::raise_error routes here once the
+// stacks exist). Stores in the error's where the calling function's word
+// (when none) and in its stack the frame depth (unless it holds a block!);
+// then resets the stacks to the nearest receiver and throws e to it:
+// - a try or barrier frame: the frames above it go (function frames restore
+//   their values), it stays for its own code to pop, base is its own base and
+//   a copy of the error is its only argument (base[0]);
+// - a nearer ErrorCatchScope: the stacks return to where they stood when it
+//   was made.
+// With neither, under the program's root catch frame, the error is uncaught:
+// its report goes to standard error and the process exits with status 254.
+// Without a root frame (the runtime embedded, as in tests) it is thrown to
+// the C++ caller with the stacks unchanged.
+[[noreturn]] void throw_error(LanguageError& e);
+// throw_error for an error! value that exists (`do` of an error).
 [[noreturn]] void throw_error(const Cell& error);
-// Installed by the error! module: stores where (when the field is none) and
-// the frame depth as the stack field (unless it holds a block!).
-inline void (*error_annotation_hook)(Cell& error, const Cell& where, std::int32_t frame_depth) = nullptr;
-// Installed by the error! module: forms an error for the uncaught-error report
-// (appends to the text of out). Without it the report names only the error.
-inline void (*error_form_hook)(Cell& error, NodeId out) = nullptr;
+
+// A C++ catch site for language errors that pushes no frame of its own (a
+// scan that may fail and is handled in place). Errors raised under it leave
+// the stacks where they stood at its construction, unless a try or barrier
+// frame is nearer. Scopes nest; each is destroyed in reverse order.
+class ErrorCatchScope {
+public:
+    ErrorCatchScope()
+        : frames_top_(state.frames_top), base_(state.base), top_(state.top), previous_(state.catchers) {
+        state.catchers = this;
+    }
+    ~ErrorCatchScope() { state.catchers = previous_; }
+    ErrorCatchScope(const ErrorCatchScope&) = delete;
+    ErrorCatchScope& operator=(const ErrorCatchScope&) = delete;
+
+private:
+    friend void throw_error(LanguageError& e);
+    Frame* frames_top_;
+    Cell* base_;
+    Cell* top_;
+    ErrorCatchScope* previous_;
+};
 
 // --- Handing exits over -------------------------------------------------------
 
@@ -238,6 +266,11 @@ inline bool exit_polled() { return state.exit_polled; }
 
 // --- Reports ---------------------------------------------------------------------
 
+// The word of frame f, bound in the context it was called through (the global
+// context when that is gone).
+Cell frame_word(const Frame& f);
+// True for frames named <body> or <anon> (no named call).
+bool unnamed_frame(const Frame& f);
 // The word of the function in which an error arose: from the throw-start frame
 // (cleared) or the top, the first frame not named <body> or <anon>; the word
 // <not-found> when there is none.

@@ -17,6 +17,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer_state.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
@@ -1063,7 +1064,7 @@ void not_done(State& s, const std::uint8_t* start, TypeId type) {
 
 void init() {
     ensure_stack();
-    if (!text_buffer) text_buffer = std::make_unique<std::uint8_t[]>(lexer_buffer_size);
+    if (!text_buffer) text_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(lexer_buffer_size);  // pages are touched as text arrives
     text_cursor = 0;
     word::scan_one_value_hook = scan_first_value;
     collector::set_root(collector::RootStep::lexer_states, mark_states);
@@ -1205,6 +1206,7 @@ void transcode(Cell& result, const Cell& source, const TranscodeOptions& options
 bool scan_first_value(const char* utf8, std::int32_t length, Cell& out) {
     ScanRequest r;
     r.one = true;
+    stack::ErrorCatchScope scope;  // a failed scan is answered here, not by an outer try
     try {
         Cell value{};
         const std::int32_t type = scan(&value, reinterpret_cast<const std::uint8_t*>(utf8), length, r, nullptr);

@@ -7,6 +7,7 @@
 
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/url.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/dtoa.h"
@@ -141,27 +142,9 @@ void make_text(const std::vector<std::uint32_t>& cps, TypeId t, Cell& out) {
     out.set_type(t);
 }
 
-// %XX sequences: those forming valid UTF-8 give one code point, others their byte.
+// %XX sequences as url! and file! decode them.
 bool percent_decode(Bytes start, Bytes end, std::vector<std::uint32_t>& out) {
-    std::vector<std::uint8_t> bytes;
-    for (Bytes p = start; p < end; ++p) {
-        if (*p == '%' && end - p >= 3 && hex_value(p[1]) >= 0 && hex_value(p[2]) >= 0) {
-            bytes.push_back(static_cast<std::uint8_t>(hex_value(p[1]) * 16 + hex_value(p[2])));
-            p += 2;
-        } else {
-            bytes.push_back(*p);
-        }
-    }
-    out.clear();
-    Bytes p = bytes.data();
-    Bytes e = p + bytes.size();
-    while (p < e) {
-        std::int32_t cp = 0;
-        Bytes next = unicode::decode_utf8_char(p, e, &cp);
-        if (cp < 0) { out.push_back(*p++); continue; }
-        out.push_back(static_cast<std::uint32_t>(cp));
-        p = next;
-    }
+    out = url::decode_bytes(start, static_cast<std::int32_t>(end - start));
     return true;
 }
 

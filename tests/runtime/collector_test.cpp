@@ -5,6 +5,7 @@
 
 #include "runtime/compaction.h"
 #include "runtime/externals.h"
+#include "runtime/hashtable.h"
 
 #include <gtest/gtest.h>
 
@@ -211,7 +212,7 @@ TEST_F(Collector, ScannedWordsPinLargeBlocksAndNodeSlots) {
     compaction::scan_words(words, words + 2);
     state.collecting = false;
     EXPECT_NE(buffer(large)->flags & memory::flag_pinned, 0u);
-    EXPECT_NE(buffer(by_slot)->flags & memory::flag_marked, 0u);
+    EXPECT_NE(buffer(by_slot)->flags & memory::flag_pinned, 0u);
     std::vector<NodeId> dead;
     compaction::compact_arenas(dead);
     compaction::sweep_large_blocks(dead);
@@ -219,6 +220,24 @@ TEST_F(Collector, ScannedWordsPinLargeBlocksAndNodeSlots) {
     EXPECT_TRUE(memory::node_in_use(large));
     EXPECT_TRUE(memory::node_in_use(by_slot));
     memory::check_heap();
+}
+
+// Regression: a stale stack word into a hash table's record used to set the
+// record's mark bit, so that marking the table later stopped at the record and
+// its side arrays were freed under a live table.
+TEST_F(Collector, APinnedTableRecordStillMarksItsSideArrays) {
+    hashtable::init();
+    NodeId table = hashtable::create(8, nullptr, hashtable::Kind::words);
+    const hashtable::HashTable* record = hashtable::record(table);
+    const NodeId keys = record->keys, flags = record->flags;
+    std::uintptr_t word = reinterpret_cast<std::uintptr_t>(buffer(table)->data());
+    state.collecting = true;
+    compaction::scan_words(&word, &word + 1);
+    hashtable::mark(table);  // the table reached the ordinary way afterwards
+    state.collecting = false;
+    EXPECT_NE(buffer(keys)->flags & memory::flag_marked, 0u);
+    EXPECT_NE(buffer(flags)->flags & memory::flag_marked, 0u);
+    mark_hashtable_hook = nullptr;
 }
 
 // Allocates out of line, so that no address of the garbage stays behind in

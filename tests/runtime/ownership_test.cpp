@@ -3,6 +3,7 @@
 #include "runtime/ownership.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/hashtable.h"
 #include "runtime/memory.h"
@@ -79,6 +80,20 @@ TEST_F(Ownership, NoChangeHandlerMeansNoNotification) {
     EXPECT_TRUE(ownership::check_owner(s, tag(3), nullptr, 0, 1));
     EXPECT_EQ(calls, 1);
     ownership::set_deep_change_hook(nullptr);
+}
+
+TEST_F(Ownership, AnOwnerObjectsContextIsMarkedOwning) {
+    const NodeId ctx = context::make(1, false, true, context::Kind::object);
+    Cell obj{}, s{};
+    obj.reset(TypeId::object);
+    obj.set_object(ctx, 0, 0);
+    string::make_at(s, 4);
+    const Cell before = obj;
+    ownership::set_owner_object(s, obj, tag(2));
+    EXPECT_TRUE(owned(s));
+    EXPECT_EQ(ownership::find_owner(s.series_node())[0].object_context(), ctx);
+    EXPECT_NE(context::context_cell(ctx)->header & Cell::context_owning_flag, 0u);
+    EXPECT_EQ(obj.header, before.header);  // the object value itself is left as it was
 }
 
 TEST_F(Ownership, SlotPoolChainsAndDoubles) {

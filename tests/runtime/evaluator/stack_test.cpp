@@ -12,6 +12,7 @@
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
+#include "runtime/startup.h"
 #include "runtime/words.h"
 
 #include <gtest/gtest.h>
@@ -164,17 +165,20 @@ TEST_F(Stack, ExitsStopAtABarrierOrTheBottomWithTheirErrors) {
             stack::push(int_cell(5));
             Cell* base = stack::base();
             Cell* top = stack::top();
-            const std::int32_t frames = depth();
-            if (!barrier) {                            // nothing to receive at all
+            std::int32_t after = depth() - 1;          // the error unwinds to the barrier
+            if (barrier) {
+                base = stack::cell_at(stack::top_frame()->caller_base);  // the barrier's own base
+                top = base + 1;                                         // holding the error
+            } else {                                   // nothing to receive at all
                 SetUp();
                 stack::push_call_frame(nullptr);
                 stack::push(int_cell(5));
                 base = stack::base();
                 top = stack::top();
+                after = depth();                       // a C++ caller: the stacks stay
             }
-            const std::int32_t before = barrier ? frames : depth();
             EXPECT_EQ(raised(c.exit), c.id) << c.id << (barrier ? " at a barrier" : " at the bottom");
-            EXPECT_EQ(depth(), before);
+            EXPECT_EQ(depth(), after);
             EXPECT_EQ(stack::base(), base);
             EXPECT_EQ(stack::top(), top);
         }
@@ -236,21 +240,38 @@ TEST_F(Stack, UnwindKeepsTheBottomRecord) {
 
 TEST_F(Stack, ErrorsUnwindToTheNearestTryFrame) {
     stack::push(int_cell(0));
-    Cell* caller = stack::base();
-    stack::push_try_frame(nullptr);
+    Cell* try_base = stack::push_try_frame(nullptr);
     stack::push_loop_frame(nullptr);
     stack::push_call_frame(nullptr);
     stack::push(int_cell(1));
     Cell error{};
     error.reset(TypeId::error);
-    const std::uint32_t caught = runtime::catch_throws(runtime::thrown_error, [&] { stack::throw_error(error); });
-    EXPECT_EQ(caught, runtime::thrown_error);
-    runtime::clear_thrown();
-    EXPECT_EQ(depth(), 0);                          // the try frame went too
-    EXPECT_EQ(stack::base(), caller);
-    stack::keep_try_result();
-    EXPECT_TRUE(caller->is(TypeId::error));
-    EXPECT_EQ(stack::top(), caller + 1);
+    EXPECT_THROW(stack::throw_error(error), LanguageError);
+    EXPECT_EQ(depth(), 1);                          // the try frame stays for its code
+    EXPECT_EQ(stack::base(), try_base);
+    EXPECT_TRUE(try_base->is(TypeId::error));       // the error is its only argument
+    EXPECT_EQ(stack::top(), try_base + 1);
+}
+
+TEST_F(Stack, ANativeCatchScopeNearerThanATryGetsTheStacksBack) {
+    stack::push_try_frame(nullptr);
+    stack::push_call_frame(nullptr);
+    stack::push(int_cell(1));
+    Cell* const base = stack::base();
+    Cell* const top = stack::top();
+    {
+        stack::ErrorCatchScope scope;
+        stack::push_call_frame(nullptr);
+        stack::push(int_cell(2));
+        EXPECT_EQ(raised([] { runtime::raise_error(ErrorCategory::script, "no-value"); }), "no-value");
+        EXPECT_EQ(depth(), 2);
+        EXPECT_EQ(stack::base(), base);
+        EXPECT_EQ(stack::top(), top);
+    }
+    EXPECT_EQ(stack::state.catchers, nullptr);
+    stack::push_call_frame(nullptr);                // the try is nearer again
+    EXPECT_EQ(raised([] { runtime::raise_error(ErrorCategory::script, "no-value"); }), "no-value");
+    EXPECT_EQ(depth(), 1);
 }
 
 TEST_F(Stack, OverflowRaisesAndTheStacksStayUsable) {
@@ -277,6 +298,8 @@ TEST_F(Stack, OverflowRaisesAndTheStacksStayUsable) {
 TEST(StackDeath, AnUncaughtErrorEndsTheProcessWith254) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
     EXPECT_EXIT({
+        runtime::CatchScope root(runtime::catch_everything);
+        runtime::process().root_frame = root.frame();  // as the program runs
         stack::state.frames_top = stack::state.frames_begin;
         stack::push_call_frame(nullptr);             // no try or barrier below
         Cell error{};

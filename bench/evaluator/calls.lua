@@ -1,0 +1,12 @@
+-- Nested function calls, four deep per iteration (twin of calls.kiv).
+local function d(x) return x + 1 end
+local function c(x) return d(x + 1) end
+local function b(x) return c(x + 1) end
+local function a(x) return b(x + 1) end
+local start = os.clock()
+local total = 0
+for i = 1, 100000 do total = total + a(i) - i end
+local elapsed = os.clock() - start
+print(total)
+print("ops: 400000")
+print("elapsed: " .. elapsed)

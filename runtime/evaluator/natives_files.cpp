@@ -1,0 +1,86 @@
+// dehex, enhex and to-local-file build a new string! from a text; exists? and
+// create-dir are library routines over file_io. Each checks its argument
+// itself, since native callers may pass anything.
+#include "runtime/evaluator/natives_files.h"
+
+#include "runtime/boot.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/string_actions.h"
+#include "runtime/datatypes/url.h"
+#include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/io/file_io.h"
+#include "runtime/raise.h"
+
+#include <string>
+
+namespace kiv::natives_files {
+
+namespace {
+
+// The text argument of a native, checked.
+Cell& text_arg(Cell& arg) {
+    if (!string::is_text(arg.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &arg);
+    return arg;
+}
+
+// Runs fill on a new string! and leaves it as the native's result.
+template <typename Fill>
+void result_text(std::int32_t room, Fill fill) {
+    Cell text{};
+    string::make_at(text, room);
+    collector::Root hold(text);
+    fill(hold.cell().series_node());
+    *stack::arg(0) = hold.cell();
+    stack::keep_first();
+}
+
+void dehex(bool, const std::int32_t*) {
+    Cell& value = text_arg(*stack::arg(0));
+    result_text(string::length_from_head(value), [&](NodeId out) { url::decode_into(value, out); });
+}
+
+void enhex(bool, const std::int32_t*) {
+    Cell& value = text_arg(*stack::arg(0));
+    const url::Encoding mode = value.is(TypeId::string) ? url::Encoding::unreserved : url::Encoding::url;
+    result_text(string::length_from_head(value), [&](NodeId out) { url::encode_into(value, out, mode); });
+}
+
+void to_local_file(bool, const std::int32_t* refinements) {
+    Cell& value = text_arg(*stack::arg(0));
+    const bool full = natives::used(refinements, 0);
+    result_text(string::length_from_head(value),
+                [&](NodeId out) { file::to_local_path_into(value, out, full); });
+}
+
+// The routines' path argument: a file!, as a local path.
+std::string routine_path(Cell& arg) {
+    if (!arg.is(TypeId::file)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &arg);
+    return file::to_local_path(arg);
+}
+
+void exists_q(Cell* args) {
+    const std::string path = routine_path(args[0]);
+    logic::make_at(args[0], file_io::exists_q(path.c_str()));
+}
+
+void create_dir(Cell* args) {
+    const std::string path = routine_path(args[0]);
+    if (!file_io::create_directory(path.c_str()))
+        runtime::raise_error(ErrorCategory::access, "no-create", &args[0]);
+}
+
+}  // namespace
+
+void init() {
+    natives::set(natives::Native::dehex, dehex);
+    natives::set(natives::Native::enhex, enhex);
+    natives::set(natives::Native::to_local_file, to_local_file);
+    boot::add_routine("exists?", exists_q);
+    boot::add_routine("create-dir", create_dir);
+}
+
+}  // namespace kiv::natives_files
