@@ -18,9 +18,10 @@ struct Source {
     std::string_view name;
     std::string_view text;
 };
-// The embedded sources in evaluation order: natives/*.kiv by name (the
-// natives must exist before boot.kiv makes operators of them), boot.kiv, the
-// other library files by name, system.kiv last (errors.kiv is read by the
+// The embedded sources in evaluation order: actions.kiv (the action values,
+// which every later file needs for make), natives/*.kiv by name (the natives
+// must exist before boot.kiv makes operators of them), boot.kiv, the other
+// library files by name, system.kiv last (errors.kiv is read by the
 // catalogue's own reader and is not among them).
 std::span<const Source> sources();
 
@@ -33,10 +34,12 @@ void add_routine(const char* name, routine::Code code);
 // into a block kept in the root block (a Kivbin boot image would be decoded
 // here instead). A syntax error in boot data is fatal.
 void load();
-// The top level (start-up step 13): the datatype words, the action values and
+// The top level (start-up step 13): the datatype words, a stand-in make and
 // the boot routines, then every loaded source evaluated in order with the
-// collector held off. An error is reported on standard error and ends the
-// process with status 254: boot data is part of the program.
+// collector held off. Once actions.kiv has run, each action's spec must agree
+// with the dispatch table's argument and refinement counts, else the process
+// ends with a report naming the action. An error is reported on standard
+// error and ends the process with status 254: boot data is part of the program.
 void run_top_level();
 
 // Loads UTF-8 text into out, a new block! of its values (not rooted: root it

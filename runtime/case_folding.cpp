@@ -12,8 +12,6 @@
 #include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
 
-#include <cstring>
-
 namespace kiv::case_folding {
 
 std::uint32_t upper_table[0x10000];
@@ -21,9 +19,13 @@ std::uint32_t lower_table[0x10000];
 
 namespace {
 
+// The tables start zeroed (static storage), and 0 reads as "no mapping", so
+// init writes only the entries that map elsewhere: clearing each 256 KB table
+// first would touch every page of it at start-up for nothing. A pair mapping
+// a code point to itself reads the same as 0 and is left out.
 void fill(std::uint32_t* table, const CasePair* pairs, std::size_t count) {
-    std::memset(table, 0, sizeof(std::uint32_t) * 0x10000);
-    for (std::size_t i = 0; i < count; ++i) table[pairs[i].from] = pairs[i].to;
+    for (std::size_t i = 0; i < count; ++i)
+        if (pairs[i].to != pairs[i].from) table[pairs[i].from] = pairs[i].to;
 }
 
 // Stores cp over unit index of node's buffer, widening the buffer first when

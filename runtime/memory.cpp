@@ -225,8 +225,9 @@ SeriesBuffer* alloc_buffer(std::int64_t count, std::uint32_t unit, std::int32_t 
 }
 
 // A zero-filled buffer from the C heap, outside every arena.
-// Fixed buffers of this size or more (the stacks) are mapped, populated in one
-// call: they are filled at once, and a page fault per page costs far more.
+// Fixed buffers of this size or more (the stacks) are mapped, not populated:
+// their pages are touched only as deep as the stacks ever grow, which for most
+// scripts is a small part of them.
 constexpr std::size_t fixed_map_bytes = 65536;
 
 bool fixed_is_mapped(std::size_t bytes) { return bytes >= fixed_map_bytes; }
@@ -244,7 +245,7 @@ SeriesBuffer* alloc_fixed_buffer(std::int64_t count, std::uint32_t unit, std::in
     void* p;
     if (fixed_is_mapped(bytes)) {
         p = mmap(nullptr, round_up(bytes, record.page), PROT_READ | PROT_WRITE,
-                 MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);  // zeroed by the system
+                 MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);  // zeroed by the system
         if (p == MAP_FAILED) no_memory();
     } else {
         p = std::aligned_alloc(16, bytes);

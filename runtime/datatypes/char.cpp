@@ -30,11 +30,6 @@ constexpr char control_escapes[] = "@ABCDEFGH-/KLMNOPQRSTUVWXYZ[\\]^_";
 
 [[noreturn]] void overflow() { runtime::raise_error(ErrorCategory::math, "overflow"); }
 
-bool is_text(TypeId t) {
-    return t == TypeId::string || t == TypeId::file || t == TypeId::url || t == TypeId::tag ||
-           t == TypeId::email || t == TypeId::ref;
-}
-
 // The code point at a binary's head; a malformed or cut sequence is U+FFFE.
 std::uint32_t from_binary(const Cell& spec) {
     SeriesBuffer* buf = memory::buffer(spec.series_node());
@@ -134,7 +129,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
     }
     case TypeId::binary: cp = from_binary(*spec); break;
     default:
-        if (!is_text(spec->type()) || string::at_tail_q(*spec)) bad_to_arg(*spec);
+        if (!is_any_string_type(spec->type()) || string::at_tail_q(*spec)) bad_to_arg(*spec);
         cp = string::get_char_at_index(*spec, spec->series_head());
         break;
     }

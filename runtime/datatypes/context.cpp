@@ -19,7 +19,6 @@ namespace kiv::context {
 namespace {
 
 NodeId global_ctx = 0;
-Cell* argument_stack = nullptr;   // the evaluator's argument stack, cell 0
 SymbolId self_id = 0;
 
 SymbolId self_symbol() {
@@ -31,8 +30,8 @@ Cell* cells_of(NodeId node) { return reinterpret_cast<Cell*>(memory::buffer(node
 
 // The one place that reads a stack context's values.
 Cell* stack_value(const Cell& cc, std::int32_t index) {
-    KIV_ASSERT(argument_stack != nullptr, "stack context used without an argument stack");
-    return argument_stack + (cc.context_values() - 1) + index;
+    KIV_ASSERT(stack_values_origin != nullptr, "stack context used without an argument stack");
+    return stack_values_origin + (cc.context_values() - 1) + index;
 }
 
 void mark_global() { collector::mark_context(global_ctx); }
@@ -302,7 +301,7 @@ void renew(Cell& value, Kind kind) {
     *owner(ctx) = value;   // the owner is the function or object itself
 }
 
-void set_argument_stack(Cell* first) { argument_stack = first; }
+void set_argument_stack(Cell* first) { stack_values_origin = first; }
 
 std::int32_t set_stack_values(NodeId ctx, std::int32_t stack_index) {
     Cell& cc = *context_cell(ctx);

@@ -75,6 +75,21 @@ Cell* symbol_value_cell(NodeId ctx, SymbolId sym);
 Cell* get_word_cell_in(const Cell& word, NodeId ctx);
 // The same in the word's own context.
 Cell* get_word_cell(const Cell& word);
+// The argument stack's first cell (set_argument_stack), for peek_word_cell.
+inline Cell* stack_values_origin = nullptr;
+// The word's value cell when it is bound by index to a context with values,
+// else null (get_word_cell then raises the matching error). Inline: the
+// interpreter reads every word through it.
+inline Cell* peek_word_cell(const Cell& word) {
+    const NodeId ctx = word.word_context();
+    const std::int32_t index = word.word_index();
+    if (ctx == 0 || index < 0) return nullptr;
+    const Cell& cc = *reinterpret_cast<const Cell*>(memory::buffer(ctx)->head);  // the context cell
+    const std::uint32_t values = cc.context_values();
+    if (values == 0) return nullptr;
+    if (cc.context_on_stack()) return stack_values_origin + (values - 1) + index;
+    return reinterpret_cast<Cell*>(memory::buffer(values)->head) + index;
+}
 // Stores a copy of value for the word in ctx (entering it when its index is
 // -1 and storing the index in the word); a context without values raises
 // script error not-defined. Returns the value cell.

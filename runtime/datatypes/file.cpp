@@ -58,7 +58,7 @@ void append_utf8(Cell& text, std::int32_t limit, std::string& out) {
 // The UTF-8 of a value written to a file: a text as it is, any other value formed.
 void append_value_utf8(const Cell& value, std::int32_t limit, std::string& out) {
     Cell v = value;
-    if (string::is_text(v.type())) {
+    if (is_any_string_type(v.type())) {
         append_utf8(v, limit, out);
         return;
     }
@@ -178,7 +178,7 @@ Cell* rename(Cell* value, Cell* new_name) {
 Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool, bool append, Cell* part,
             Cell* seek, Cell* allow, Cell* as) {
     if (allow != nullptr || as != nullptr) not_done();
-    if (binary && !string::is_text(data->type()) && !data->is(TypeId::block)) not_done();
+    if (binary && !is_any_string_type(data->type()) && !data->is(TypeId::block)) not_done();
     if (part != nullptr && !part->is(TypeId::integer))
         runtime::raise_error(ErrorCategory::script, "invalid-arg", part);
     const std::int32_t limit = part != nullptr ? part->int_value() : -1;

@@ -154,7 +154,7 @@ struct TempText {
 std::vector<std::uint32_t> new_units(const Cell& value, std::int32_t part, bool only) {
     const TypeId t = value.type();
     if (t == TypeId::char_) return part == 0 ? std::vector<std::uint32_t>{} : std::vector<std::uint32_t>{value.char_value()};
-    if (is_text(t)) {
+    if (is_any_string_type(t)) {
         const std::int32_t h = head_of(value);
         std::int32_t n = units(value.series_node()) - h;
         std::vector<std::uint32_t> out;
@@ -266,7 +266,7 @@ Match search(const Cell& series, const Cell& value, const FindRefinements& r, bo
         p.bitset = &value;
     } else if (vt == TypeId::binary) {
         invalid_arg(value);
-    } else if (is_text(vt)) {
+    } else if (is_any_string_type(vt)) {
         p.text = read_units(value.series_node(), head_of(value), units(value.series_node()) - head_of(value));
     } else {
         TempText tmp(16);
@@ -462,16 +462,6 @@ std::unordered_set<std::uint32_t> keys_of(const Cell& text, std::int32_t skip, b
 
 // --- Shared routines ----------------------------------------------------------------
 
-bool is_text(TypeId t) {
-    switch (t) {
-    case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
-    case TypeId::email: case TypeId::ref:
-        return true;
-    default:
-        return false;
-    }
-}
-
 void append_escaped_char(NodeId out, std::uint32_t cp, bool all) { char_::append_escaped(out, cp, all); }
 
 std::int32_t compare_values(const Cell& value1, const Cell& value2, CompareOp op, bool match) {
@@ -548,7 +538,7 @@ std::int32_t trim_with(Cell& text, const Cell* set) {
     std::vector<std::uint32_t> members;
     if (set == nullptr || set->is(TypeId::none)) {
         members = {9, 10, 13, 32};
-    } else if (is_text(set->type()) || set->is(TypeId::binary)) {
+    } else if (is_any_string_type(set->type()) || set->is(TypeId::binary)) {
         members = read_units(set->series_node(), head_of(*set), units(set->series_node()) - head_of(*set));
     } else if (set->is(TypeId::char_)) {
         members = {set->char_value()};
@@ -720,7 +710,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
     const Cell v = *new_value;
     Cell where = *value;
     const Cell* found = find(&where, element, FindRefinements{});
-    if (!is_text(found->type())) runtime::raise_error(ErrorCategory::script, "bad-path-set", &path, element);
+    if (!is_any_string_type(found->type())) runtime::raise_error(ErrorCategory::script, "bad-path-set", &path, element);
     Cell target = *found;
     Cell index = int_cell(2);
     Cell nv = v;
@@ -731,7 +721,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
 
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
     if (value1->type() != value2->type()) {
-        if (!is_text(value2->type()) || (op != CompareOp::equal && op != CompareOp::not_equal))
+        if (!is_any_string_type(value2->type()) || (op != CompareOp::equal && op != CompareOp::not_equal))
             return not_comparable;
     }
     return compare_values(*value1, *value2, op, false);
@@ -747,7 +737,7 @@ Cell* append_to(Cell* series, const Cell& value, std::int32_t part, bool only, s
     const bool told = announce && notify(s, words::Word::append, &value, s.series_head(), part);
     if (value.is(TypeId::char_) && count == 1 && part != 0) {
         append_char(node, value.char_value());
-    } else if (is_text(value.type()) && !value.is(TypeId::tag) && count == 1) {
+    } else if (is_any_string_type(value.type()) && !value.is(TypeId::tag) && count == 1) {
         Cell target = s;
         concatenate(target, value, part, 0, false, ConcatMode::append);
     } else {
@@ -897,7 +887,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
 
 Cell* swap(Cell* series1, Cell* series2) {
     const Cell a = *series1, b = *series2;
-    if (!is_text(b.type()) && !b.is(TypeId::binary)) invalid_arg(b);
+    if (!is_any_string_type(b.type()) && !b.is(TypeId::binary)) invalid_arg(b);
     if (at_tail_q(a) || at_tail_q(b)) return series1;
     const std::int32_t ha = head_of(a), hb = head_of(b);
     const std::uint32_t ca = get_char_at_index(a, ha), cb = get_char_at_index(b, hb);
@@ -917,7 +907,7 @@ Cell* swap(Cell* series1, Cell* series2) {
 
 Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     Cell* result = series::take(series, part, deep, last);
-    if (part == nullptr && is_text(result->type()) && units(result->series_node()) == 1) {
+    if (part == nullptr && is_any_string_type(result->type()) && units(result->series_node()) == 1) {
         const std::uint32_t cp = get_char_at_index(*result, 0);
         result->reset(TypeId::char_);
         char_::make_at(*result, cp);

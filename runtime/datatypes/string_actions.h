@@ -12,9 +12,6 @@
 
 namespace kiv::string {
 
-// True for the text types: string!, file!, url!, tag!, email!, ref!.
-bool is_text(TypeId t);
-
 // Appends the mold form of one code point (no quotes) to the text of out.
 void append_escaped_char(NodeId out, std::uint32_t cp, bool all);
 

@@ -67,11 +67,6 @@ double checked(double seconds) {
     return seconds;
 }
 
-bool is_text(TypeId t) {
-    return t == TypeId::string || t == TypeId::file || t == TypeId::url || t == TypeId::tag ||
-           t == TypeId::email || t == TypeId::ref;
-}
-
 bool is_word_of(const Cell& w, words::Sym known) {
     return symbol::resolve_alias(w.word_symbol()) == symbol::resolve_alias(words::id(known));
 }
@@ -300,7 +295,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
     case TypeId::paren:
     case TypeId::hash: seconds = from_block(*spec); break;
     default:
-        if (!is_text(spec->type())) bad_to_arg(*spec);
+        if (!is_any_string_type(spec->type())) bad_to_arg(*spec);
         seconds = from_text(*spec);
         break;
     }

@@ -1,8 +1,9 @@
 // Action dispatch: the 62 generic actions, their specs, and the entries that
 // read an action's arguments from the current frame, look up the handler of
-// the first argument's datatype and call it. The action table and the spec
-// table below are the one source of truth for the actions' shapes; handlers
-// live in the datatype modules (registry.h).
+// the first argument's datatype and call it. The spec table below gives the
+// counts the entries read refinement positions by; the action values are made
+// by library/actions.kiv, and start-up refuses a spec there whose counts
+// differ from this table. Handlers live in the datatype modules (registry.h).
 #pragma once
 
 #include "runtime/cell.h"

@@ -25,6 +25,9 @@
 #include "runtime/runtime_error.h"
 #include "runtime/words.h"
 
+#include <algorithm>
+#include <cstddef>
+
 namespace kiv::interpreter {
 namespace {
 
@@ -44,7 +47,8 @@ inline Cell* cell_at(NodeId code, std::int32_t i) {
 }
 inline std::int32_t tail_of(NodeId code) {
     const SeriesBuffer* buf = memory::buffer(code);
-    return static_cast<std::int32_t>((buf->tail - buf->head) / static_cast<std::ptrdiff_t>(sizeof(Cell)));
+    // Unsigned: the byte count is never negative, and the division becomes a shift.
+    return static_cast<std::int32_t>(static_cast<std::size_t>(buf->tail - buf->head) / sizeof(Cell));
 }
 inline std::int32_t clamp_end(NodeId code, std::int32_t end) {
     if (code == 0) return 0;
@@ -88,9 +92,12 @@ Cell block_at(NodeId code, std::int32_t pos) {
 }
 
 // The value cell of a word bound to a context with values, or null.
-inline Cell* peek_word_value(const Cell& word) {
-    if (word.word_context() == 0 || word.word_index() < 0) return nullptr;
-    return context::value_at(word.word_context(), word.word_index());
+inline Cell* peek_word_value(const Cell& word) { return context::peek_word_cell(word); }
+
+// The value of a word met in code; the slow path raises the lookup errors.
+inline Cell word_value(const Cell& word) {
+    const Cell* slot = context::peek_word_cell(word);
+    return slot != nullptr ? *slot : *context::get_word_cell(word);
 }
 
 // Saves the current-code cell and restores it on every way out.
@@ -270,7 +277,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
     Cell* cache_cell = cache_slot(fn);
     const NodeId cache = cache_cell->is(TypeId::block) ? cache_cell->series_node() : build_cache(fn);
     std::int32_t refs[max_refinements];
-    for (std::int32_t& r : refs) r = actions::unused;
+    if (nat) std::fill(refs, refs + max_refinements, actions::unused);  // read by natives only
     if (in_place) stack::push_slot();  // the left operand already stands at the base
     Cell* const base = stack::base();
     bool active = true, first = true;
@@ -620,7 +627,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         if (pending) return pos;
         break;
     case TypeId::get_word: {
-        const Cell value = *context::get_word_cell(v);
+        const Cell value = word_value(v);
         push_or_result(value, sub);
         tracing::trace(Event::push, code, pos, nullptr, &value);
         ++pos;
@@ -634,7 +641,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         break;
     }
     case TypeId::word: {
-        const Cell value = *context::get_word_cell(v);
+        const Cell value = word_value(v);
         const TypeId t = value.type();
         if (t == TypeId::unset) runtime::raise_error(ErrorCategory::script, "no-value", &v);
         if (is_function_type(t)) {
@@ -694,8 +701,11 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
 
     // Operators: strictly left to right; the right operand takes no operator.
     bool infix = false;
-    while (!no_infix && pos < clamp_end(code, end)) {
-        const Cell w = *cell_at(code, pos);
+    while (!no_infix) {
+        const SeriesBuffer* buf = memory::buffer(code);  // the code may have changed under the call
+        const Cell* at = reinterpret_cast<const Cell*>(buf->head) + pos;
+        if (pos >= end || at >= reinterpret_cast<const Cell*>(buf->tail)) break;
+        const Cell w = *at;
         if (!w.is(TypeId::word)) break;
         const Cell* value = peek_word_value(w);
         if (value == nullptr || !value->is(TypeId::op)) break;

@@ -23,7 +23,7 @@ namespace {
 
 // The text argument of a native, checked.
 Cell& text_arg(Cell& arg) {
-    if (!string::is_text(arg.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &arg);
+    if (!is_any_string_type(arg.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &arg);
     return arg;
 }
 

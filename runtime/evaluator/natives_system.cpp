@@ -40,11 +40,6 @@ void set_integer(Cell& out, std::int32_t v) {
     out.set_int(v);
 }
 
-bool is_text(TypeId t) {
-    return t == TypeId::string || t == TypeId::file || t == TypeId::url || t == TypeId::tag ||
-           t == TypeId::email || t == TypeId::ref;
-}
-
 // The UTF-8 of a text value from its head.
 std::string text_utf8(const Cell& text) {
     Cell t = text;
@@ -75,7 +70,7 @@ void make_string(Cell& out, const std::string& utf8) {
 
 // The name argument of the environment natives: a text, or a word's spelling.
 std::string env_name(const Cell& name) {
-    if (is_text(name.type())) return text_utf8(name);
+    if (is_any_string_type(name.type())) return text_utf8(name);
     if (word::is_word_like(name.type())) return std::string(symbol::name(name.word_symbol()));
     runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
 }
@@ -162,7 +157,7 @@ void set_env(bool, const std::int32_t*) {
     if (value.is(TypeId::none)) {
         platform::set_env(name, nullptr);
     } else {
-        const std::string text = is_text(value.type()) ? text_utf8(value) : form_utf8(value);
+        const std::string text = is_any_string_type(value.type()) ? text_utf8(value) : form_utf8(value);
         if (name.empty() || name.find('=') != std::string::npos || !platform::set_env(name, &text))
             runtime::raise_error(ErrorCategory::script, "invalid-arg", stack::arg(0));
     }
@@ -195,7 +190,7 @@ void list_env(bool, const std::int32_t*) {
 // browse url-or-file: xdg-open in a detached grandchild, so no zombie stays.
 void browse(bool, const std::int32_t*) {
     const Cell& target = *stack::arg(0);
-    if (!is_text(target.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
+    if (!is_any_string_type(target.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
     const std::string what = text_utf8(target);
     platform::flush();
     const pid_t child = fork();

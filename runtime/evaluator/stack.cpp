@@ -137,12 +137,17 @@ void mark_frames() {
 void make_storage() {
     // The storages' tails stay at 0: the root block's walk must not read
     // stale argument cells or frame records as values; mark_stacks does it.
-    Cell* args = block::make_fixed_in(nullptr, argument_cells);
-    block::set_tail(*args, 0);
-    state.argument_node = args->series_node();
-    Cell* frames = block::make_fixed_in(nullptr, frame_storage_cells);
-    block::set_tail(*frames, 0);
-    state.frame_node = frames->series_node();
+    // Their cells are left as the system hands them over (zeroed), not preset:
+    // nothing reads a cell above the top before writing it, and presetting
+    // would touch every page of both storages at start-up.
+    const auto make = [](std::int32_t cells) {
+        Cell made{};
+        made.reset(TypeId::block);
+        made.set_series_node(memory::alloc_fixed_series(cells, sizeof(Cell), 0));
+        return block::append_copy(block::root(), made)->series_node();
+    };
+    state.argument_node = make(argument_cells);
+    state.frame_node = make(frame_storage_cells);
 }
 
 void init() {

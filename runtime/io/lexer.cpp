@@ -627,6 +627,12 @@ void scan_comma(State& s, const std::uint8_t* at) {
 void scan_word(State& s, const std::uint8_t* start, const std::uint8_t* end, bool build) {
     const std::uint8_t* stop = start;
     while (stop < end) {
+        // Most words are plain ASCII: a byte below 0x80 is a whole character,
+        // never malformed and never one of the blanks, so it needs no decoding.
+        if (*stop < 0x80) {
+            ++stop;
+            continue;
+        }
         std::int32_t cp = 0;
         const std::uint8_t* next = unicode::decode_utf8_char(stop, end, &cp);
         if (cp < 0) syntax_error(s, start, end, tint(TypeId::word));
@@ -697,6 +703,7 @@ Token next_token(State& s) {
 bool skip_leading_blanks(State& s, Token& tok) {
     const std::uint8_t* p = tok.start;
     while (p < tok.end) {
+        if (*p < 0x80) break;  // an ASCII character is well formed and no blank
         std::int32_t cp = 0;
         const std::uint8_t* next = unicode::decode_utf8_char(p, tok.end, &cp);
         if (cp < 0) syntax_error(s, tok.start, tok.end, tint(TypeId::word));

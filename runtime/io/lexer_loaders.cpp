@@ -591,6 +591,10 @@ void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build) {
     }
     if (name >= name_end) fail(s, start, end, t);
     for (Bytes p = name; p < name_end;) {
+        if (*p < 0x80) {  // ASCII is always well formed: nothing to decode
+            ++p;
+            continue;
+        }
         std::int32_t cp = 0;
         p = unicode::decode_utf8_char(p, name_end, &cp);
         if (cp < 0) fail(s, start, end, t == TypeId::issue ? TypeId::issue : TypeId::word);

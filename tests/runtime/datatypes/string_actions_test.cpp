@@ -66,7 +66,7 @@ Cell char_of(std::uint32_t cp) {
 // The text from the head, as UTF-32; empty for a none!.
 std::u32string str(const Cell& c) {
     std::u32string out;
-    if (!string::is_text(c.type())) return out;
+    if (!is_any_string_type(c.type())) return out;
     for (std::int32_t i = std::max(c.series_head(), 0), n = string::length_from_start(c); i < n; ++i)
         out += static_cast<char32_t>(string::get_char_at_index(c, i));
     return out;

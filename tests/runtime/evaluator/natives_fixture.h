@@ -1,5 +1,5 @@
 // Test set-up for the natives: a booted runtime whose datatype words hold
-// their datatypes, the natives of library/natives/maths.kiv made from their
+// their datatypes, the typesets of library/boot.kiv, the natives of library/natives/maths.kiv made from their
 // specs, and run() that loads text with the lexer, evaluates it and molds it.
 #pragma once
 
@@ -18,6 +18,8 @@
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"
 #include "runtime/startup.h"
+
+#include "boot_typesets.h"
 
 #include <gtest/gtest.h>
 
@@ -113,6 +115,7 @@ protected:
         define_action(Action::next);
         define_action(Action::length_q);
         const std::string here = __FILE__;
+        define_boot_typesets(here.substr(0, here.rfind("/tests/")));
         define_natives(here.substr(0, here.rfind("tests/")) + "library/natives/maths.kiv");
     }
     void SetUp() override {

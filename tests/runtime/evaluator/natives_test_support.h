@@ -1,5 +1,5 @@
 // Shared by the natives tests: boots the runtime, gives the datatype words
-// their values, makes the native! values of library/natives/control.kiv (the
+// their values and the typesets their values, makes the native! values of library/natives/control.kiv (the
 // specs the runtime loads at start-up) and a few helper operators, and runs
 // code loaded by the lexer under a barrier frame.
 #pragma once
@@ -19,6 +19,8 @@
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"
 #include "runtime/startup.h"
+
+#include "boot_typesets.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +114,7 @@ public:
         set_word("none", none::value);
         const std::string here = __FILE__;
         const std::string root = here.substr(0, here.rfind("/tests/"));
+        define_boot_typesets(root);
         load_native_specs(root + "/library/natives/control.kiv");
         define_native("+", "a b", plus, true);
         define_native("<", "a b", less, true);
