@@ -11,6 +11,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
@@ -601,6 +602,57 @@ std::int32_t eval_set_path(const Cell& sp, NodeId code, std::int32_t pos, std::i
     return pos;
 }
 
+// The counting and comparing that loops and recursion spend most of their
+// time on: an operator from add, subtract or an ordering comparison, with an
+// integer on its left (at left) and an integer or a word holding one right
+// after it. Computes the result into left with no frame and no action lookup
+// and returns true; false leaves everything to the full call. Taken only when
+// nothing can tell the two apart: tracing is off (the call would trace), the
+// sum fits 32 bits (overflow goes to float! through the action), and the
+// stacks have room for the frame and cells the call would push, so a stack
+// overflow is raised where it always was.
+bool integer_operator(const Cell& op, NodeId code, std::int32_t pos, std::int32_t end, Cell* left) {
+    if (tracing::state.on || !left->is(TypeId::integer)) return false;
+    if (stack::state.frames_top >= stack::state.frames_end || left + 3 >= stack::state.end)
+        return false;
+    const SeriesBuffer* buf = memory::buffer(code);
+    const Cell* at = reinterpret_cast<const Cell*>(buf->head) + pos + 1;
+    if (pos + 1 >= end || at >= reinterpret_cast<const Cell*>(buf->tail)) return false;
+    const Cell* right = at;
+    if (at->is(TypeId::word)) {
+        right = peek_word_value(*at);
+        if (right == nullptr) return false;
+    }
+    if (!right->is(TypeId::integer)) return false;
+    const std::int64_t a = left->int_value();
+    const std::int64_t b = right->int_value();
+    const TypeId source = op.op_source();
+    if (source == TypeId::action) {
+        std::int64_t r;
+        switch (static_cast<Action>(op.code_entry())) {
+        case Action::add: r = a + b; break;
+        case Action::subtract: r = a - b; break;
+        default: return false;
+        }
+        if (r < INT32_MIN || r > INT32_MAX) return false;
+        integer::make_at(*left, static_cast<std::int32_t>(r));
+    } else if (source == TypeId::native) {
+        bool r;
+        switch (static_cast<natives::Native>(op.code_entry())) {
+        case natives::Native::lesser_q: r = a < b; break;
+        case natives::Native::greater_q: r = a > b; break;
+        case natives::Native::lesser_or_equal_q: r = a <= b; break;
+        case natives::Native::greater_or_equal_q: r = a >= b; break;
+        default: return false;
+        }
+        logic::make_at(*left, r);
+    } else {
+        return false;
+    }
+    stack::state.top = left + 1;
+    return true;
+}
+
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
                          bool literal_functions) {
     end = clamp_end(code, end);
@@ -710,6 +762,13 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         const Cell* value = peek_word_value(w);
         if (value == nullptr || !value->is(TypeId::op)) break;
         tracing::trace(Event::fetch, code, pos, nullptr, &w);
+        if (!sub && !infix && start_top != stack::base()) *start_top = *stack::base();
+        stack::state.top = start_top;
+        if (integer_operator(*value, code, pos, end, start_top)) {
+            pos += 2;
+            infix = true;
+            continue;
+        }
         Cell fn = *value;
         const TypeId source = fn.op_source();
         if (source == TypeId::function || source == TypeId::routine) {
@@ -718,8 +777,6 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
             fn.set_type(source);
         }
         collector::Root keep(fn);
-        if (!sub && !infix && start_top != stack::base()) *start_top = *stack::base();
-        stack::state.top = start_top;
         pos = call_value_i(keep.cell(), code, pos + 1, end, true, nullptr, 0, &w, nullptr, 0, true);
         if (pending) return pos;
         infix = true;
