@@ -146,20 +146,6 @@ void collect_body(const Cell& body, Cell& collected, std::vector<SymbolId>& know
     }
 }
 
-// Orders two code values by their extra blocks (shared only by a function
-// and the op! made from it).
-std::int32_t compare_extra(const Cell& value1, const Cell& value2, CompareOp op) {
-    if (value2.type() != value1.type()) return not_comparable;
-    switch (op) {
-    case CompareOp::equal: case CompareOp::not_equal: case CompareOp::strict_equal:
-    case CompareOp::sort: case CompareOp::case_sort: case CompareOp::same: case CompareOp::find:
-        return (value1.code_extra() > value2.code_extra()) -
-               (value1.code_extra() < value2.code_extra());
-    default:
-        return not_comparable;
-    }
-}
-
 void set_code_id(Cell& extra, std::int32_t index, std::int32_t id) {
     if (id == 0) return;
     Cell* cell = block::get_cell(extra, index);
@@ -381,8 +367,18 @@ std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool flat, Cell* arg,
     return block::mold(&body, out, false, all, flat, arg, part, indent);
 }
 
+// Orders two code values by their extra blocks (shared only by a function
+// and the op! made from it). routine! inherits this handler.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
-    return compare_extra(*value1, *value2, op);
+    if (value2->type() != value1->type()) return not_comparable;
+    switch (op) {
+    case CompareOp::equal: case CompareOp::not_equal: case CompareOp::strict_equal:
+    case CompareOp::sort: case CompareOp::case_sort: case CompareOp::same: case CompareOp::find:
+        return (value1->code_extra() > value2->code_extra()) -
+               (value1->code_extra() < value2->code_extra());
+    default:
+        return not_comparable;
+    }
 }
 
 void init() {
@@ -447,9 +443,6 @@ std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell*
     return mold_body(&body, out, only, all, flat, arg, part, indent);
 }
 
-std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
-    return compare_extra(*value1, *value2, op);
-}
 
 void init() {
     static constexpr registry::Registration r{TypeId::routine, TypeId::function, "routine!",
@@ -457,7 +450,7 @@ void init() {
                                                   {Action::reflect, registry::inherit},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, compare},
+                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }

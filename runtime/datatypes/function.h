@@ -97,6 +97,5 @@ std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // "routine " spec body.
 std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
                   std::int32_t part, std::int32_t indent);
-std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
 
 }  // namespace kiv::routine

@@ -47,19 +47,6 @@ Cell* make_code(Cell* proto, Cell* arg, TypeId type, std::int32_t limit) {
     return proto;
 }
 
-// Equality and sort kinds order the first payload words; others are refused.
-std::int32_t compare_entries(const Cell& value1, const Cell& value2, CompareOp op) {
-    if (value2.type() != value1.type()) return not_comparable;
-    switch (op) {
-    case CompareOp::equal: case CompareOp::not_equal: case CompareOp::strict_equal:
-    case CompareOp::sort: case CompareOp::case_sort: case CompareOp::same: case CompareOp::find:
-        return (value1.code_entry() > value2.code_entry()) -
-               (value1.code_entry() < value2.code_entry());
-    default:
-        return not_comparable;
-    }
-}
-
 // "make <kind> [" spec "]" for native! and action!.
 std::int32_t mold_code(const char* head, Cell* value, NodeId out, bool only, bool all, bool flat,
                        Cell* arg, std::int32_t part, std::int32_t indent) {
@@ -118,8 +105,18 @@ std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell*
     return mold_code("make native! [", value, out, only, all, flat, arg, part, indent);
 }
 
+// Equality and sort kinds order the table slots; others are refused. action!
+// and op! inherit this handler.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
-    return compare_entries(*value1, *value2, op);
+    if (value2->type() != value1->type()) return not_comparable;
+    switch (op) {
+    case CompareOp::equal: case CompareOp::not_equal: case CompareOp::strict_equal:
+    case CompareOp::sort: case CompareOp::case_sort: case CompareOp::same: case CompareOp::find:
+        return (value1->code_entry() > value2->code_entry()) -
+               (value1->code_entry() < value2->code_entry());
+    default:
+        return not_comparable;
+    }
 }
 
 void init() {
@@ -147,9 +144,6 @@ std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell*
     return mold_code("make action! [", value, out, only, all, flat, arg, part, indent);
 }
 
-std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
-    return compare_entries(*value1, *value2, op);
-}
 
 void init() {
     static constexpr registry::Registration r{TypeId::action, TypeId::native, "action!",
@@ -158,7 +152,7 @@ void init() {
                                                   {Action::reflect, registry::inherit},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, compare},
+                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }
@@ -230,9 +224,6 @@ std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell*
     return append(out, "]", part);
 }
 
-std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
-    return compare_entries(*value1, *value2, op);
-}
 
 void init() {
     static constexpr registry::Registration r{TypeId::op, TypeId::native, "op!",
@@ -241,7 +232,7 @@ void init() {
                                                   {Action::reflect, registry::inherit},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, compare},
+                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }

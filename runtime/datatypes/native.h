@@ -34,6 +34,7 @@ std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Same type only: equality and sort kinds order the table slots; else -2.
+// action! and op! inherit it.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
 
 }  // namespace kiv::native
@@ -47,7 +48,6 @@ Cell* make(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
                   std::int32_t part, std::int32_t indent);
-std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
 
 }  // namespace kiv::action
 
@@ -66,6 +66,5 @@ std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // "make op! " then "func " spec body for a function! source, else "[" spec "]".
 std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
                   std::int32_t part, std::int32_t indent);
-std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
 
 }  // namespace kiv::op

@@ -193,7 +193,7 @@ TEST(Op, MadeFromAFunctionSharesItsPayload) {
     EXPECT_EQ(b.series_node(), function::extra_cell(fn, function::extra_body)->series_node());
 
     Cell o2 = o;
-    EXPECT_EQ(op::compare(&o, &o2, CompareOp::equal), 0);
+    EXPECT_EQ(native::compare(&o, &o2, CompareOp::equal), 0);
 
     Cell unary{};
     Cell s1 = blk("a");
