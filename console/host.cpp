@@ -4,17 +4,18 @@
 // cannot run at all, ends the program with status 1 rather than 0.
 #include "console/host.h"
 
-#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/system_object.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/output_hooks.h"
 #include "runtime/platform.h"
 #include "runtime/runtime_error.h"
+#include "runtime/startup/boot.h"
 #include "runtime/unicode.h"
 
 #include <cerrno>
@@ -88,7 +89,7 @@ bool load_guarded(std::string_view text, Cell& out) {
 
 // A string field of system/console, or the fallback.
 std::string console_text(const char* field, const char* fallback) {
-    const Cell* value = boot::system_field(field);
+    const Cell* value = system_object::field(field);
     if (value != nullptr && value->is(TypeId::string)) return utf8_of(*value);
     return fallback;
 }
@@ -163,7 +164,7 @@ std::string joined_arguments(int from) {
 // system/options/args (a block of the script's arguments), system/script/args
 // (their raw text) and system/options/script.
 void record_arguments(const runtime::CommandLine& command) {
-    if (boot::system() == nullptr) return;
+    if (system_object::get() == nullptr) return;
     const runtime::ProcessRecord& record = runtime::process();
     if (command.script == 0) return;  // none, as the system object starts
     const int first = command.script + 1;
@@ -171,9 +172,9 @@ void record_arguments(const runtime::CommandLine& command) {
     block::make_at(args, record.argc > first ? record.argc - first : 1);
     collector::Root keep(args);
     for (int i = first; i < record.argc; ++i) block::append_copy(args, make_text(record.argv[i]));
-    boot::set_system_field("options/args", args);
-    boot::set_system_field("script/args", make_text(joined_arguments(first)));
-    boot::set_system_field("options/script", make_text(record.argv[command.script]));
+    system_object::set_field("options/args", args);
+    system_object::set_field("script/args", make_text(joined_arguments(first)));
+    system_object::set_field("options/script", make_text(record.argv[command.script]));
 }
 
 bool read_file(const char* path, std::string& text) {
@@ -278,7 +279,7 @@ int run_script(std::string_view text) {
 
 int run_repl(bool banner) {
     if (banner) {
-        const Cell* version = boot::system_field("version");
+        const Cell* version = system_object::field("version");
         std::string v = "0.1.0";
         if (version != nullptr) {
             Cell text;

@@ -4,7 +4,7 @@
 // hook that writes standard output. The language-level console replaces it.
 #pragma once
 
-#include "runtime/startup.h"
+#include "runtime/startup/startup.h"
 
 #include <cstdint>
 #include <string>

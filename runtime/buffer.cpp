@@ -1,11 +1,12 @@
-// Growable buffers: every growth goes through runtime::grow_tail, which copies
+// Growable buffers: every growth goes through grow_tail, which copies
 // the buffer to twice its size, so appends are amortised constant time. Bad
 // indexes are faults of the runtime's own code: they are asserted.
 #include "runtime/buffer.h"
 
 #include "runtime/assert.h"
-#include "runtime/entry.h"
+#include "runtime/cell.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace kiv::buffer {
@@ -17,6 +18,26 @@ std::uint32_t* words(NodeId node) { return reinterpret_cast<std::uint32_t*>(buf(
 std::int32_t word_count(NodeId node) { return buf(node)->used_bytes() / 4; }
 
 }  // namespace
+
+std::uint8_t* grow_tail(NodeId node, std::int32_t count) {
+    SeriesBuffer* b = memory::buffer(node);
+    KIV_ASSERT(count >= 0, "tail growth by a negative count");
+    while (b->tail + count > b->data_end()) {
+        const std::int64_t grown = count > b->size ? 2LL * count : 2LL * b->size;
+        const std::int64_t least = 2LL * (b->tail - b->head + count);  // a head placed mid-buffer
+        b = memory::copy_series(b, static_cast<std::int32_t>(
+            std::min<std::int64_t>(std::max(grown, least), 0x7FFFFFF0)));
+    }
+    std::uint8_t* old_tail = b->tail;
+    b->tail += count;
+    return old_tail;
+}
+
+Cell* append_cell(NodeId node) {
+    auto* cell = reinterpret_cast<Cell*>(grow_tail(node, static_cast<std::int32_t>(sizeof(Cell))));
+    cell->header = static_cast<std::uint32_t>(TypeId::unset);  // other words as they were
+    return cell;
+}
 
 NodeId new_(std::int32_t count, std::uint32_t unit) {
     KIV_ASSERT(unit == 1 || unit == 2 || unit == 4, "buffer unit");
@@ -40,7 +61,7 @@ NodeId clone(NodeId node) { return memory::clone_series(buf(node)); }
 
 std::uint8_t* head(NodeId node) { return buf(node)->head; }
 
-void append_byte(NodeId node, std::uint8_t byte) { *runtime::grow_tail(node, 1) = byte; }
+void append_byte(NodeId node, std::uint8_t byte) { *grow_tail(node, 1) = byte; }
 
 std::uint8_t byte_at(NodeId node, std::int32_t index) {
     KIV_ASSERT(index >= 1 && index <= buf(node)->used_bytes(), "buffer byte index");
@@ -48,7 +69,7 @@ std::uint8_t byte_at(NodeId node, std::int32_t index) {
 }
 
 std::uint8_t* append_bytes(NodeId node, const void* source, std::int32_t count) {
-    std::uint8_t* at = runtime::grow_tail(node, count);
+    std::uint8_t* at = grow_tail(node, count);
     if (count > 0) std::memcpy(at, source, static_cast<std::size_t>(count));
     return at;
 }
@@ -56,7 +77,7 @@ std::uint8_t* append_bytes(NodeId node, const void* source, std::int32_t count) 
 void append_word(NodeId node, std::uint32_t value) { append_int(node, value); }
 
 std::uint32_t* append_int(NodeId node, std::uint32_t value) {
-    std::uint8_t* at = runtime::grow_tail(node, 4);
+    std::uint8_t* at = grow_tail(node, 4);
     std::memcpy(at, &value, 4);
     return reinterpret_cast<std::uint32_t*>(at);
 }
@@ -73,7 +94,7 @@ void set_word_at(NodeId node, std::int32_t index, std::uint32_t value) {
 
 void insert_word(NodeId node, std::uint32_t value, std::int32_t index) {
     KIV_ASSERT(index >= 1 && index <= word_count(node) + 1, "buffer insert index");
-    runtime::grow_tail(node, 4);  // may move the buffer: addresses are taken after
+    grow_tail(node, 4);  // may move the buffer: addresses are taken after
     std::uint32_t* w = words(node);
     const std::int32_t n = word_count(node);
     std::memmove(w + index, w + index - 1, static_cast<std::size_t>(n - index) * 4);

@@ -8,7 +8,19 @@
 
 #include <cstdint>
 
+namespace kiv {
+struct Cell;
+}
+
 namespace kiv::buffer {
+
+// Advances the tail of node's buffer by count bytes, first copying the buffer
+// to twice its size (twice count when count exceeds the size) when they do
+// not fit. Returns the old tail, in the buffer as it now is.
+std::uint8_t* grow_tail(NodeId node, std::int32_t count);
+// Appends one cell at the tail of the cell buffer of node (grow_tail); the new
+// cell reads unset!, its other words as they were. Returns the cell.
+Cell* append_cell(NodeId node);
 
 // New empty buffer with room for count units of unit bytes; returns its node.
 NodeId new_(std::int32_t count, std::uint32_t unit);

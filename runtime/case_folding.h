@@ -4,8 +4,6 @@
 // searching and the uppercase/lowercase natives all fold through fold_char.
 #pragma once
 
-#include "runtime/cell.h"
-
 #include <cstddef>
 #include <cstdint>
 
@@ -46,12 +44,6 @@ inline std::uint32_t fold_char(std::uint32_t cp, bool to_upper) {
     std::uint32_t mapped = to_upper ? upper_table[cp] : lower_table[cp];
     return mapped != 0 ? mapped : cp;
 }
-
-// Maps a char! value, or in place the characters of a text value from its
-// head (all, or as many as part says: an integer! count, or a value of the
-// same type on the same series), widening the buffer when a mapping needs it.
-// Returns value. Raises script invalid-refine-arg on any other part.
-Cell& change_case(Cell& value, const Cell* part, bool to_upper);
 
 // The upper-case mapping when it differs from cp, else the lower-case one.
 std::uint32_t swap_case(std::uint32_t cp);

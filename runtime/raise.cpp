@@ -3,8 +3,6 @@
 // then the error leaves without a value rather than recursing.
 #include "runtime/raise.h"
 
-#include "runtime/datatypes/error.h"
-
 #include <initializer_list>
 
 namespace kiv::runtime {
@@ -14,6 +12,7 @@ namespace {
 Cell last{};
 bool building = false;  // set while an error value is being made
 ErrorRoute error_route = nullptr;
+const ErrorBuilder* error_builder = nullptr;
 
 [[noreturn]] void leave(LanguageError& e) {
     last = e.error;
@@ -41,10 +40,10 @@ public:
         if (!arg) break;
         e.args[e.arg_count++] = *arg;
     }
-    if (error::catalog_loaded() && !building) {
+    if (error_builder && !building) {
         BuildingGuard guard;
         try {
-            error::build(e.error, category, id, arg1, arg2, arg3);
+            error_builder->build(e.error, category, id, arg1, arg2, arg3);
         } catch (const LanguageError&) {
             e.error = Cell{};  // a raise while building: the error goes without its value
         }
@@ -58,8 +57,8 @@ public:
     e.id = "";
     e.arg_count = 0;
     e.error = error;
-    if (error.is(TypeId::error) && error::catalog_loaded()) {
-        const std::int32_t category = error::find_category(error::type_symbol(error));
+    if (error.is(TypeId::error) && error_builder) {
+        const std::int32_t category = error_builder->category_of(error);
         if (category >= 0) e.category = static_cast<ErrorCategory>(category);
     }
     leave(e);
@@ -68,5 +67,7 @@ public:
 const Cell& last_error() { return last; }
 
 void set_error_route(ErrorRoute route) { error_route = route; }
+
+void set_error_builder(const ErrorBuilder* builder) { error_builder = builder; }
 
 }  // namespace kiv::runtime

@@ -42,6 +42,18 @@ namespace runtime {
 using ErrorRoute = void (*)(LanguageError& e);
 void set_error_route(ErrorRoute route);
 
+// How error! values are made: the error! module installs its builder once the
+// catalogue is loaded. Until then errors leave without a value. The core
+// knows error! only through this record.
+struct ErrorBuilder {
+    // Builds the error! value of (category, id) with its arguments into out.
+    void (*build)(Cell& out, ErrorCategory category, const char* id,
+                  const Cell* arg1, const Cell* arg2, const Cell* arg3);
+    // The category index of an error! value, or -1 when it names none.
+    std::int32_t (*category_of)(const Cell& error);
+};
+void set_error_builder(const ErrorBuilder* builder);
+
 // The error! cell of the last error raised, kept alive for the catch site
 // (marked by the collector until the next raise).
 const Cell& last_error();

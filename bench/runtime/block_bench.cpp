@@ -4,14 +4,14 @@
 
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "runtime/words.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,6 +1,6 @@
 // Keyed hash tables: insert and lookup of 32-bit keys against
 // std::unordered_map on the same keys.
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/hashtable.h"
 
 #include "runtime/memory.h"
 

@@ -5,11 +5,11 @@
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/memory.h"
-#include "runtime/words.h"
 
 #include <benchmark/benchmark.h>
 

@@ -7,11 +7,11 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/memory.h"
-#include "runtime/words.h"
 
 #include <benchmark/benchmark.h>
 

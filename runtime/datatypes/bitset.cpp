@@ -5,17 +5,17 @@
 #include "runtime/datatypes/bitset.h"
 
 #include "runtime/assert.h"
-#include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/ownership.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,28 +4,29 @@
 #include "runtime/datatypes/block.h"
 
 #include "runtime/assert.h"
+#include "runtime/buffer.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/entry.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/hashtable.h"
 #include "runtime/io/lexer.h"
-#include "runtime/ownership.h"
 #include "runtime/raise.h"
 #include "runtime/sorting.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <cstring>
@@ -206,7 +207,7 @@ void append_cells(const Cell& target, const Cell& source) {
     if (count <= 0) return;
     const std::int32_t bytes = count * cell_size;
     const std::int32_t from = head * cell_size;  // offset, since growth may move a shared buffer
-    std::uint8_t* at = runtime::grow_tail(dst.series_node(), bytes);
+    std::uint8_t* at = buffer::grow_tail(dst.series_node(), bytes);
     std::memmove(at, memory::buffer(src.series_node())->head + from, static_cast<std::size_t>(bytes));
 }
 
@@ -214,7 +215,7 @@ Cell* insert_value(Cell& blk, const Cell& value, bool from_first, bool advance) 
     const Cell v = value;
     const std::int32_t pos = from_first ? 0 : clamped_head(blk);
     const std::int32_t len = length_of(blk);
-    runtime::grow_tail(blk.series_node(), cell_size);
+    buffer::grow_tail(blk.series_node(), cell_size);
     Cell* at = first_cell(blk) + pos;
     std::memmove(at + 1, at, static_cast<std::size_t>(len - pos) * sizeof(Cell));
     *at = v;
@@ -833,7 +834,7 @@ Cell* insert_at(Cell* series, Cell* value, std::int32_t part, bool only, std::in
     if (total > 0) {
         const Cell action = at_tail ? words::word(words::Word::append) : words::global(words::Global::insert);
         const bool told = notify(s, action, value, at, static_cast<std::int32_t>(total));
-        runtime::grow_tail(s.series_node(), static_cast<std::int32_t>(total) * cell_size);
+        buffer::grow_tail(s.series_node(), static_cast<std::int32_t>(total) * cell_size);
         Cell* gap = first_cell(s) + at;
         std::memmove(gap + total, gap, static_cast<std::size_t>(len - at) * sizeof(Cell));
         for (std::int64_t k = 0; k < total; ++k) gap[k] = cells[static_cast<std::size_t>(k % part)];
@@ -874,7 +875,7 @@ Cell* change(Cell* series, Cell* value, std::int32_t part, bool only, std::int32
     const std::int32_t r = part >= 0 ? std::min(a, part) : static_cast<std::int32_t>(std::min<std::int64_t>(a, d));
     const bool told = notify(s, words::word(words::Word::change), value, at, static_cast<std::int32_t>(d));
     const std::int64_t delta = d - r;
-    if (delta > 0) runtime::grow_tail(s.series_node(), static_cast<std::int32_t>(delta) * cell_size);
+    if (delta > 0) buffer::grow_tail(s.series_node(), static_cast<std::int32_t>(delta) * cell_size);
     Cell* from = first_cell(s) + at;
     if (delta != 0) {
         std::memmove(from + d, from + r, static_cast<std::size_t>(len - at - r) * sizeof(Cell));

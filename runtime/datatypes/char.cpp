@@ -3,8 +3,8 @@
 #include "runtime/datatypes/char.h"
 
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
 

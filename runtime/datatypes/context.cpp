@@ -6,13 +6,14 @@
 #include "runtime/datatypes/context.h"
 
 #include "runtime/assert.h"
+#include "runtime/buffer.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/entry.h"
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/cycles.h"
+#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 namespace kiv::context {
 
@@ -133,7 +134,7 @@ std::int32_t find_or_add_symbol(NodeId ctx, SymbolId sym, bool alias, std::int32
         hashtable::context_word_index(context_cell(ctx)->context_words(), sym, alias, ctx, position);
     if (index < 0) {
         const Cell& cc = *context_cell(ctx);
-        if (!cc.context_on_stack()) runtime::append_cell_to_buffer(cc.context_values());
+        if (!cc.context_on_stack()) buffer::append_cell(cc.context_values());
     }
     return index;
 }

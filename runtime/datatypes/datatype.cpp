@@ -3,8 +3,8 @@
 #include "runtime/datatypes/datatype.h"
 
 #include "runtime/assert.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
 
 #include <cstring>
 

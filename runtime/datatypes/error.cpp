@@ -399,6 +399,12 @@ void load_catalog() {
     block::append_copy(block::root(), catalog_cell);  // keeps the catalogue alive
     if (!loaded) collector::add_mark_callback(mark_last_error);
     loaded = true;
+    static constexpr runtime::ErrorBuilder builder{
+        [](Cell& out, ErrorCategory category, const char* id, const Cell* arg1,
+           const Cell* arg2, const Cell* arg3) { build(out, category, id, arg1, arg2, arg3); },
+        [](const Cell& e) { return find_category(type_symbol(e)); },
+    };
+    runtime::set_error_builder(&builder);
 }
 
 bool catalog_loaded() { return loaded; }

@@ -5,12 +5,12 @@
 #include "runtime/datatypes/float.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/dtoa.h"
-#include "runtime/entry.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"

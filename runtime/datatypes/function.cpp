@@ -6,17 +6,18 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/entry.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <cstring>
+#include <string_view>
 #include <vector>
 
 namespace kiv {
@@ -398,8 +399,16 @@ void init() {
 namespace routine {
 
 std::int32_t add(const char* name, Code code) {
+    if (const std::int32_t id = find(name)) return id;  // start-up may run more than once
     routine_table().push_back(Entry{name, code});
     return static_cast<std::int32_t>(routine_table().size());
+}
+
+std::int32_t find(std::string_view name) {
+    const auto& table = routine_table();
+    for (std::size_t i = 0; i < table.size(); ++i)
+        if (name == table[i].name) return static_cast<std::int32_t>(i + 1);
+    return 0;
 }
 
 const Entry* entry(std::int32_t id) {

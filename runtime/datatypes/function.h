@@ -10,6 +10,7 @@
 #include "runtime/memory.h"
 
 #include <cstdint>
+#include <string_view>
 
 namespace kiv::function {
 
@@ -75,9 +76,13 @@ struct Entry {
     const char* name;
     Code code;
 };
-// Enters code in the routine table; returns its id (1-based), kept as an
-// integer! in the value's extra block.
+// Enters code in the routine table under name, the word its library source
+// gives it (`quit-return: make-routine 'quit-return [status]`); returns its
+// id (1-based), kept as an integer! in the value's extra block. A name entered
+// twice keeps its first code and id.
 std::int32_t add(const char* name, Code code);
+// The id of the routine entered under name, or 0.
+std::int32_t find(std::string_view name);
 // The entry of id, or null when id names no entry.
 const Entry* entry(std::int32_t id);
 

@@ -6,11 +6,11 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
 #include "runtime/evaluator/actions.h"
-#include "runtime/hashtable.h"
 #include "runtime/raise.h"
 
 #include <algorithm>

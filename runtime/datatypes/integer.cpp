@@ -4,12 +4,12 @@
 #include "runtime/datatypes/integer.h"
 
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/entry.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"

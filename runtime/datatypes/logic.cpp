@@ -2,10 +2,10 @@
 // logic! second argument only.
 #include "runtime/datatypes/logic.h"
 
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/entry.h"
 #include "runtime/raise.h"
 
 #include <random>

@@ -4,18 +4,18 @@
 // empty value cell; the table's count is the number of live entries.
 #include "runtime/datatypes/map.h"
 
-#include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/entry.h"
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <optional>

@@ -1,8 +1,8 @@
 // none!: the empty value; the series actions that accept it answer none.
 #include "runtime/datatypes/none.h"
 
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
 
 namespace kiv::none {
 

@@ -7,24 +7,24 @@
 
 #include "runtime/assert.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/entry.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/ownership.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,11 +3,11 @@
 // A path's steps are joined by "/" with no brackets and never break lines.
 #include "runtime/datatypes/path.h"
 
-#include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/cycles.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
 #include "runtime/raise.h"
 
 

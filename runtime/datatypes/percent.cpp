@@ -2,9 +2,9 @@
 // action is float!'s, copied at registration.
 #include "runtime/datatypes/percent.h"
 
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
 #include "runtime/evaluator/stack.h"
 
 #include <cstring>

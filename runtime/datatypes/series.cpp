@@ -5,21 +5,22 @@
 #include "runtime/datatypes/series.h"
 
 #include "runtime/assert.h"
+#include "runtime/buffer.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/entry.h"
-#include "runtime/hashtable.h"
-#include "runtime/ownership.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <array>
@@ -126,7 +127,7 @@ void insert_units(const Cell& v, std::int32_t index, const std::uint8_t* bytes, 
     const std::uint32_t unit = unit_of(v);
     const std::int32_t len = buffer_length(v);
     const std::int32_t need = static_cast<std::int32_t>(count * static_cast<std::int32_t>(unit));
-    runtime::grow_tail(v.series_node(), need);
+    buffer::grow_tail(v.series_node(), need);
     std::uint8_t* at = unit_at(v, index);
     std::memmove(at + need, at, static_cast<std::size_t>(len - index) * unit);
     std::memcpy(at, bytes, static_cast<std::size_t>(need));
@@ -548,7 +549,7 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
     if (part == nullptr) {
         const NodeId node = take_scratch(unit_of(series));
         const std::uint32_t unit = unit_of(series);
-        std::uint8_t* dst = runtime::grow_tail(node, static_cast<std::int32_t>(count * static_cast<std::int32_t>(unit)));
+        std::uint8_t* dst = buffer::grow_tail(node, static_cast<std::int32_t>(count * static_cast<std::int32_t>(unit)));
         std::memcpy(dst, unit_at(series, from), static_cast<std::size_t>(count) * unit);
         result.set_series_node(node);
     } else {

@@ -4,9 +4,10 @@
 #include "runtime/datatypes/string.h"
 
 #include "runtime/assert.h"
+#include "runtime/buffer.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_actions.h"
-#include "runtime/entry.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
@@ -166,7 +167,7 @@ void append_char(NodeId node, std::uint32_t cp) {
     if (unit == 1 && cp > 127) widen_to(node, cp > 0xFFFF ? 4 : 2);
     else if (unit == 2 && cp > 0xFFFF) widen_to(node, 4);
     const std::uint32_t now = memory::buffer(node)->unit();
-    std::uint8_t* p = runtime::grow_tail(node, static_cast<std::int32_t>(now));
+    std::uint8_t* p = buffer::grow_tail(node, static_cast<std::int32_t>(now));
     put_char(p, now, cp);
 }
 
@@ -208,7 +209,7 @@ void store_char_at(NodeId node, std::int32_t index, std::uint32_t cp) {
 void insert_char_at(NodeId node, std::int32_t index, std::uint32_t cp) {
     widen_to(node, unit_to_store(memory::buffer(node)->unit(), cp));
     const std::uint32_t unit = memory::buffer(node)->unit();
-    runtime::grow_tail(node, static_cast<std::int32_t>(unit));
+    buffer::grow_tail(node, static_cast<std::int32_t>(unit));
     SeriesBuffer* buf = memory::buffer(node);
     const std::int32_t len = units_of(buf) - 1;
     index = std::clamp(index, 0, len);

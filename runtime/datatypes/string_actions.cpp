@@ -9,17 +9,18 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/ownership.h"
 #include "runtime/raise.h"
 #include "runtime/sorting.h"
 #include "runtime/unicode.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <cstring>
@@ -28,6 +29,25 @@
 
 namespace kiv::string {
 namespace {
+
+// Stores cp over unit index of node's buffer, widening the buffer first when
+// cp does not fit its unit. Returns the buffer as it now is.
+SeriesBuffer* store_unit(NodeId node, std::int32_t index, std::uint32_t cp) {
+    SeriesBuffer* buf = memory::buffer(node);
+    std::uint32_t unit = buf->unit();
+    if (unit == 1 && cp > 0xFF) buf = cp > 0xFFFF ? unicode::widen_1_to_4(buf) : unicode::widen_1_to_2(buf);
+    else if (unit == 2 && cp > 0xFFFF) buf = unicode::widen_2_to_4(buf);
+    unit = buf->unit();
+    unicode::write_unit(buf->head + static_cast<std::size_t>(index) * unit, unit, cp);
+    return buf;
+}
+
+Cell word_cell(TypeId type, const char* name) {
+    Cell c{};
+    c.reset(type);
+    c.set_word(0, symbol::make(name), -1);
+    return c;
+}
 
 constexpr std::int64_t max_bytes = 0x7FFFFFF0;  // the largest buffer a 32-bit size holds
 
@@ -974,5 +994,47 @@ constexpr registry::Registration registration{TypeId::string, TypeId::series, "s
 }  // namespace
 
 void register_actions() { registry::register_type(registration); }
+
+Cell& change_case(Cell& value, const Cell* part, bool to_upper) {
+    if (value.is(TypeId::char_)) {
+        value.data2 = case_folding::fold_char(value.data2, to_upper);  // char! keeps its code point in word 2
+        return value;
+    }
+    KIV_ASSERT(is_any_string_type(value.type()), "case changes apply to chars and texts");
+    NodeId node = value.series_node();
+    SeriesBuffer* buf = memory::buffer(node);
+    std::uint32_t unit = buf->unit();
+    if (unit != 1 && unit != 2 && unit != 4) unicode::bad_unit();
+    std::int32_t length = buf->used_bytes() / static_cast<std::int32_t>(unit);
+    std::int32_t head = value.series_head();
+    if (head > length) {
+        head = length;
+        value.set_series_head(head);
+    }
+    std::int32_t count = length - head;
+    if (part != nullptr) {
+        std::int32_t n;
+        if (part->is(TypeId::integer)) {
+            n = static_cast<std::int32_t>(part->data2);  // integer! keeps its value in word 2
+        } else if (part->type() == value.type() && part->series_node() == node) {
+            n = part->series_head() - head;
+        } else {
+            Cell refinement = word_cell(TypeId::refinement, "part");
+            runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &refinement, part);
+        }
+        if (n < 0) n = 0;
+        if (n < count) count = n;
+    }
+    for (std::int32_t i = head; i < head + count; ++i) {
+        std::uint32_t cp = unicode::read_unit(buf->head + static_cast<std::size_t>(i) * buf->unit(), buf->unit());
+        std::uint32_t mapped = case_folding::fold_char(cp, to_upper);
+        if (mapped != cp) buf = store_unit(node, i, mapped);
+    }
+    if ((memory::buffer(node)->flags & memory::flag_owned) != 0) {  // only owned series have an owner to tell
+        Cell action = word_cell(TypeId::word, to_upper ? "uppercase" : "lowercase");
+        ownership::check_owner(value, action, nullptr, head, count);
+    }
+    return value;
+}
 
 }  // namespace kiv::string

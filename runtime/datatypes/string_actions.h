@@ -54,4 +54,11 @@ Cell* swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
 
+// Maps a char! value, or in place the characters of a text value from its
+// head (all, or as many as part says: an integer! count, or a value of the
+// same type on the same series), widening the buffer when a mapping needs it.
+// Returns value. Raises script invalid-refine-arg on any other part.
+Cell& change_case(Cell& value, const Cell* part, bool to_upper);
+
+
 }  // namespace kiv::string

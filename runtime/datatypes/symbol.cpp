@@ -7,8 +7,8 @@
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/hashtable.h"
 #include "runtime/unicode.h"
 
 #include <cstring>

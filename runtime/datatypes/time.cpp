@@ -5,18 +5,18 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/dtoa.h"
-#include "runtime/entry.h"
 #include "runtime/io/lexer.h"
-#include "runtime/ownership.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
-#include "runtime/words.h"
 
 #include <cmath>
 #include <cstdio>

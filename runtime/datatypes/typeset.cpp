@@ -4,11 +4,11 @@
 #include "runtime/datatypes/typeset.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/entry.h"
 #include "runtime/raise.h"
 
 #include <bit>

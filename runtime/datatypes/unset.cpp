@@ -1,8 +1,8 @@
 // unset!: no payload; forms as nothing, molds as "unset", equal only to unset.
 #include "runtime/datatypes/unset.h"
 
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
 
 namespace kiv::unset {
 

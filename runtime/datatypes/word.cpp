@@ -5,12 +5,12 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/entry.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
-#include "runtime/words.h"
 
 #include <cstring>
 #include <string>

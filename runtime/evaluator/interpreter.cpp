@@ -5,7 +5,6 @@
 #include "runtime/evaluator/interpreter.h"
 
 #include "runtime/assert.h"
-#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -15,16 +14,17 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <cstddef>
@@ -924,8 +924,8 @@ void install_error_hooks() {
     error::hooks.collect_call_trace = [](std::int32_t level, const Cell& saved, const Cell& blk) {
         stack::collect_call_trace(level, blk, saved.int_value());
     };
-    error::hooks.stack_trace_setting = [] { return static_cast<const Cell*>(boot::system_field("state/stack-trace")); };
-    error::hooks.source_files = [] { return static_cast<const Cell*>(boot::system_field("state/source-files")); };
+    error::hooks.stack_trace_setting = [] { return static_cast<const Cell*>(system_object::field("state/stack-trace")); };
+    error::hooks.source_files = [] { return static_cast<const Cell*>(system_object::field("state/source-files")); };
 }
 
 }  // namespace

@@ -11,12 +11,12 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
-#include "runtime/words.h"
 
 #include <cmath>
 #include <cstdint>

@@ -15,6 +15,7 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
@@ -22,7 +23,6 @@
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
-#include "runtime/words.h"
 
 #include <cstdint>
 

@@ -3,9 +3,9 @@
 // itself, since native callers may pass anything.
 #include "runtime/evaluator/natives_files.h"
 
-#include "runtime/boot.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
@@ -79,8 +79,8 @@ void init() {
     natives::set(natives::Native::dehex, dehex);
     natives::set(natives::Native::enhex, enhex);
     natives::set(natives::Native::to_local_file, to_local_file);
-    boot::add_routine("exists?", exists_q);
-    boot::add_routine("create-dir", create_dir);
+    routine::add("exists?", exists_q);
+    routine::add("create-dir", create_dir);
 }
 
 }  // namespace kiv::natives_files

@@ -17,13 +17,13 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <cstring>

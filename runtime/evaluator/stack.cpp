@@ -6,17 +6,17 @@
 
 #include "runtime/assert.h"
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
+#include "runtime/evaluator/tracing.h"
+#include "runtime/process.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
-#include "runtime/startup.h"
-#include "runtime/evaluator/tracing.h"
-#include "runtime/words.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -9,9 +9,9 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/words.h"
 
 namespace kiv::tracing {
 namespace {

@@ -5,10 +5,10 @@
 // syntax-error routine with the token's datatype.
 #include "runtime/io/lexer_state.h"
 
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/url.h"
-#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/dtoa.h"
 #include "runtime/memory.h"

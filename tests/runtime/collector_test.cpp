@@ -4,8 +4,8 @@
 #include "runtime/collector.h"
 
 #include "runtime/compaction.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/externals.h"
-#include "runtime/hashtable.h"
 
 #include <gtest/gtest.h>
 

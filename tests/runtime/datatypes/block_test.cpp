@@ -2,7 +2,7 @@
 // paren! and path molds, and the cycle stack's limit.
 #include "runtime/datatypes/block.h"
 
-#include "runtime/cycles.h"
+#include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/series.h"

@@ -1,17 +1,18 @@
 // char!: the literal form and its escapes, conversions, comparison by code
 // point, and arithmetic that must stay within U+0000 to U+10FFFF.
+#include "runtime/buffer.h"
 #include "runtime/datatypes/char.h"
 
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/entry.h"
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <gtest/gtest.h>
 
@@ -67,7 +68,7 @@ Cell binary_of(const char* bytes) {
     Cell b{};
     b.reset(TypeId::binary);
     b.set_series_node(memory::alloc_bytes(n));
-    if (n > 0) std::memcpy(runtime::grow_tail(b.series_node(), n), bytes, static_cast<std::size_t>(n));
+    if (n > 0) std::memcpy(buffer::grow_tail(b.series_node(), n), bytes, static_cast<std::size_t>(n));
     return b;
 }
 

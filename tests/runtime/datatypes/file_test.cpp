@@ -6,14 +6,14 @@
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/url.h"
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/io/file_io.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <gtest/gtest.h>
 

@@ -1,18 +1,19 @@
 // string! actions: mold delimiters and escapes, comparison, find/select with
 // their refinements, the in-place changes, conversions and their errors.
+#include "runtime/buffer.h"
 #include "runtime/datatypes/string_actions.h"
 
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/entry.h"
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"
-#include "runtime/words.h"
 
 #include <gtest/gtest.h>
 
@@ -384,9 +385,9 @@ TEST(StringConversion, MakeAndTo) {
     bin.reset(TypeId::binary);
     bin.set_series_node(memory::alloc_bytes(3));
     const std::uint8_t bytes[] = {'a', 0xC3, 0xA9};
-    std::memcpy(runtime::grow_tail(bin.series_node(), 3), bytes, 3);
+    std::memcpy(buffer::grow_tail(bin.series_node(), 3), bytes, 3);
     EXPECT_EQ(str(*string::to(&proto, &bin, TypeId::string)), U"a\xE9");
-    runtime::grow_tail(bin.series_node(), 1)[0] = 0xC3;  // a sequence cut by the end
+    buffer::grow_tail(bin.series_node(), 1)[0] = 0xC3;  // a sequence cut by the end
     EXPECT_EQ(error_of([&] { string::to(&proto, &bin, TypeId::string); }), "invalid-utf8");
 }
 

@@ -12,13 +12,13 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
-#include "runtime/startup.h"
-#include "runtime/words.h"
+#include "runtime/startup/startup.h"
 
 #include <gtest/gtest.h>
 

@@ -6,8 +6,8 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
-#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/native.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
@@ -17,7 +17,7 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"
-#include "runtime/startup.h"
+#include "runtime/startup/startup.h"
 
 #include "boot_typesets.h"
 

@@ -18,7 +18,7 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"
-#include "runtime/startup.h"
+#include "runtime/startup/startup.h"
 
 #include "boot_typesets.h"
 

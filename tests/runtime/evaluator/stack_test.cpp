@@ -5,15 +5,15 @@
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
-#include "runtime/hashtable.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
-#include "runtime/startup.h"
-#include "runtime/words.h"
+#include "runtime/startup/startup.h"
 
 #include <gtest/gtest.h>
 

@@ -6,11 +6,11 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/startup.h"
-#include "runtime/words.h"
+#include "runtime/startup/startup.h"
 
 #include <gtest/gtest.h>
 

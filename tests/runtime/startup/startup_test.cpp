@@ -1,6 +1,6 @@
 // Start-up: the command line, argv in the process record, the runtime
 // thread's stack, and the `kiv` program's exit statuses.
-#include "runtime/startup.h"
+#include "runtime/startup/startup.h"
 
 #include <gtest/gtest.h>
 

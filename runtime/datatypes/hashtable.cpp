@@ -2,13 +2,13 @@
 // name positions of the value block. Every probe is bounded by the bucket
 // count and tables grow before they fill, so a probe always ends. Series may
 // move when they grow: only nodes are held across allocations.
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/hashtable.h"
 
 #include "runtime/assert.h"
 #include "runtime/buffer.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
-#include "runtime/entry.h"
+#include "runtime/datatypes/entry.h"
 
 #include <cstdio>
 #include <cstring>
@@ -679,7 +679,7 @@ Cell* put_pointer_key(NodeId table, std::uint32_t key) {
     }
     const std::int32_t per = cells_per_entry(record(table));
     const std::int32_t entry = value_count(record(table)) / per;
-    auto* cells = reinterpret_cast<Cell*>(runtime::grow_tail(record(table)->values, per * 16));
+    auto* cells = reinterpret_cast<Cell*>(buffer::grow_tail(record(table)->values, per * 16));
     for (std::int32_t i = 0; i < per; ++i) cells[i].reset(TypeId::unset);
     cells[0].data1 = key;
     place(table, entry);
@@ -742,7 +742,7 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
     ub->head[length] = 0;
     ub->tail = ub->head + length;
 
-    Cell* cell = runtime::append_cell_to_buffer(record(table)->values);
+    Cell* cell = buffer::append_cell(record(table)->values);
     cell->reset(TypeId::symbol);
     cell->data1 = static_cast<std::uint32_t>(alias);
     cell->data3 = utf8;
@@ -766,7 +766,7 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
     if (context == 0) return -1;
     if (t->occupied >= t->upper) make_room(table);
 
-    Cell* word = runtime::append_cell_to_buffer(record(table)->values);
+    Cell* word = buffer::append_cell(record(table)->values);
     t = record(table);
     const std::int32_t index = value_count(t) - 1;
     word->reset(TypeId::word);

@@ -1,7 +1,7 @@
 // The runtime's well-known words, made in the fixed start-up order. The cells
 // live here rather than at addresses in the root block, because buffers move
 // when the collector compacts; they refer only to the global context (a root).
-#include "runtime/words.h"
+#include "runtime/datatypes/words.h"
 
 #include "runtime/assert.h"
 #include "runtime/collector.h"

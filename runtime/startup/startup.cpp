@@ -1,18 +1,19 @@
 // Start-up: the process record, the command line, the runtime thread and the
 // boot sequence. Steps that later parts of the runtime fill are named calls
 // here, empty until their module exists.
-#include "runtime/startup.h"
+#include "runtime/startup/startup.h"
 
-#include "runtime/boot.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/slot_pool.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/externals.h"
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/words.h"
 #include "runtime/diagnostic.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
@@ -21,13 +22,12 @@
 #include "runtime/evaluator/natives_output.h"
 #include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/externals.h"
+#include "runtime/io/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/output_hooks.h"
-#include "runtime/ownership.h"
-#include "runtime/io/lexer.h"
 #include "runtime/platform.h"
-#include "runtime/slot_pool.h"
-#include "runtime/words.h"
+#include "runtime/startup/boot.h"
 
 #include <cerrno>
 #include <cfenv>
@@ -42,7 +42,7 @@ namespace kiv::runtime {
 
 namespace {
 
-ProcessRecord record{0, nullptr, nullptr, &tracked_heap(), nullptr};
+ProcessRecord& record = process();
 const void* runtime_stack_base = nullptr;
 const void* runtime_stack_limit = nullptr;
 bool stats_flag = false;      // saved, cleared and restored by the memory statistics
@@ -238,7 +238,6 @@ void* thread_entry(void* arg) {
 
 }  // namespace
 
-ProcessRecord& process() { return record; }
 const void* stack_base() { return runtime_stack_base; }
 const void* stack_limit() { return runtime_stack_limit; }
 

@@ -1,12 +1,13 @@
 // The slot pool. The pool block is a collector root; free slots hold integer!
 // cells, so marking the whole block is always safe. A full pool doubles and
 // links its new half into the free chain before the slot is taken.
-#include "runtime/slot_pool.h"
+#include "runtime/datatypes/slot_pool.h"
 
 #include "runtime/assert.h"
+#include "runtime/buffer.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/entry.h"
+#include "runtime/datatypes/entry.h"
 
 namespace kiv::slot_pool {
 namespace {
@@ -41,7 +42,7 @@ std::int32_t alloc_slot(const Cell& value) {
     const Cell v = value;
     if (free_head < 0) {
         const std::int32_t old = capacity();
-        runtime::grow_tail(pool.series_node(), old * static_cast<std::int32_t>(sizeof(Cell)));
+        buffer::grow_tail(pool.series_node(), old * static_cast<std::int32_t>(sizeof(Cell)));
         link_free(old, 2 * old);
     }
     const std::int32_t index = free_head;

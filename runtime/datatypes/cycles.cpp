@@ -1,7 +1,7 @@
 // The cycle stack. Nodes never move, so the entries need no remapping when the
 // collector compacts; a walk that errors out pops its entries through
 // cycles::Guard, and too-deep leaves the stack empty.
-#include "runtime/cycles.h"
+#include "runtime/datatypes/cycles.h"
 
 #include "runtime/datatypes/string.h"
 #include "runtime/raise.h"

@@ -1,8 +1,8 @@
-// Boot data: the embedded library sources are lexed into the root block at
-// step 25 and evaluated, in order, as the top level. Nothing here names a
-// library word: the sources define them; the registry below gives routines
+// Boot data: the embedded library sources are lexed into the root block and
+// evaluated, in order, as the top level. Nothing here names a library word:
+// the sources define them; the routine table (routine::add) gives routines
 // their C++ code. The catalogue keeps its own reader (error.cpp).
-#include "runtime/boot.h"
+#include "runtime/startup/boot.h"
 
 #include "runtime/assert.h"
 #include "runtime/collector.h"
@@ -13,10 +13,11 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/datatypes/string.h"
-#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/system_object.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
@@ -43,17 +44,7 @@ extern const std::size_t embedded_source_count;
 namespace {
 
 Cell loaded{};                 // block of the loaded sources, one block each (in the root block)
-std::int32_t system_index = -1;  // root-block position of the system object, -1 before it
 
-struct RoutineEntry {
-    const char* name;
-    routine::Code code;
-    std::int32_t id;             // in the routine table, 0 until the top level enters it
-};
-std::vector<RoutineEntry>& routine_registry() {
-    static std::vector<RoutineEntry> entries;
-    return entries;
-}
 
 Cell global_word(const char* name) {
     Cell w;
@@ -82,22 +73,18 @@ void set_global(const char* name, const Cell& value) {
     std::exit(254);
 }
 
-// make-routine 'name spec: the routine! of the registry's entry called name.
+// make-routine 'name spec: the routine! of the routine entered under name.
 void make_routine(Cell* args) {
     const Cell name = args[0];
     const Cell spec = args[1];
     if (!word::is_any_word(name.type()))
         runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
     if (!spec.is(TypeId::block)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &spec);
-    const std::string_view wanted = symbol::name(name.word_symbol());
-    for (const RoutineEntry& entry : routine_registry()) {
-        if (wanted != entry.name || entry.id == 0) continue;
-        Cell out;
-        routine::make_at(out, spec, nullptr, entry.id, 0, false);
-        args[0] = out;
-        return;
-    }
-    runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
+    const std::int32_t id = routine::find(symbol::name(name.word_symbol()));
+    if (id == 0) runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
+    Cell out;
+    routine::make_at(out, spec, nullptr, id, 0, false);
+    args[0] = out;
 }
 
 // quit-return status: ends the process with status (modulo 256) once what
@@ -140,7 +127,7 @@ void add_type_predicates() {
         const registry::TypeName& entry = registry::type_name(static_cast<TypeId>(id));
         if (entry.name == nullptr) continue;
         names[id] = std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";
-        add_routine(names[id].c_str(), type_predicates[static_cast<std::size_t>(id)]);
+        routine::add(names[id].c_str(), type_predicates[static_cast<std::size_t>(id)]);
     }
 }
 
@@ -152,12 +139,11 @@ void define_type_predicates() {
         const registry::TypeName& entry = registry::type_name(static_cast<TypeId>(id));
         if (entry.name == nullptr) continue;
         const std::string name = std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";
-        for (const RoutineEntry& r : routine_registry()) {
-            if (name != r.name) continue;
-            Cell value;
-            routine::make_at(value, spec, nullptr, r.id, 0, false);
-            set_global(r.name, value);
-        }
+        const std::int32_t code = routine::find(name);
+        if (code == 0) continue;
+        Cell value;
+        routine::make_at(value, spec, nullptr, code, 0, false);
+        set_global(name.c_str(), value);
     }
 }
 
@@ -251,12 +237,6 @@ void evaluate_source(const Cell& code, std::string_view name) {
 
 std::span<const Source> sources() { return {embedded_sources, embedded_source_count}; }
 
-void add_routine(const char* name, routine::Code code) {
-    for (const RoutineEntry& entry : routine_registry())
-        if (std::string_view(entry.name) == name) return;
-    routine_registry().push_back({name, code, 0});
-}
-
 void load_text(Cell& out, std::string_view utf8) {
     lexer::scan(&out, reinterpret_cast<const std::uint8_t*>(utf8.data()),
                 static_cast<std::int32_t>(utf8.size()), lexer::ScanRequest{}, nullptr);
@@ -280,18 +260,14 @@ void run_top_level() {
     collector::set_enabled(false);
     define_datatype_words();
     define_bootstrap_make();
-    add_routine("make-routine", make_routine);
-    add_routine("quit-return", quit_return);
-    add_routine("quit", quit);
+    const std::int32_t maker_id = routine::add("make-routine", make_routine);
+    routine::add("quit-return", quit_return);
+    routine::add("quit", quit);
     add_type_predicates();
-    for (RoutineEntry& entry : routine_registry())
-        if (entry.id == 0) entry.id = routine::add(entry.name, entry.code);
     Cell maker_spec;
     load_text(maker_spec, "name spec");
     Cell maker;
-    for (const RoutineEntry& entry : routine_registry())
-        if (std::string_view(entry.name) == "make-routine")
-            routine::make_at(maker, maker_spec, nullptr, entry.id, 0, false);
+    routine::make_at(maker, maker_spec, nullptr, maker_id, 0, false);
     set_global("make-routine", maker);
     define_type_predicates();
 
@@ -307,10 +283,8 @@ void run_top_level() {
     Cell value;
     word::get_value(system_word, value);
     if (value.is(TypeId::object)) {
-        system_index = block::count_from_head(block::root());
-        block::append_copy(block::root(), value);
-        if (const Cell* errors = error::catalog()) set_system_field("catalog/errors", *errors);
-        error::hooks.stack_trace_setting = [] { return static_cast<const Cell*>(system_field("state/stack-trace")); };
+        system_object::set(value);
+        if (const Cell* errors = error::catalog()) system_object::set_field("catalog/errors", *errors);
     }
     Cell maker_word = global_word("make-routine");
     unset::make_at(*context::get_word_cell(maker_word));  // boot only: gone before user code
@@ -344,37 +318,6 @@ bool try_eval(const Cell& code, Cell& result) {
     }, error);
     if (!done) result = error;
     return done;
-}
-
-const Cell* system() {
-    if (system_index < 0) return nullptr;
-    return block::get_cell(block::root(), system_index);
-}
-
-Cell* system_field(std::string_view path) {
-    const Cell* at = system();
-    if (at == nullptr) return nullptr;
-    Cell* value = nullptr;
-    Cell current = *at;
-    while (!path.empty()) {
-        if (!current.is(TypeId::object)) return nullptr;
-        const std::size_t slash = path.find('/');
-        const std::string_view step = path.substr(0, slash);
-        path = slash == std::string_view::npos ? std::string_view{} : path.substr(slash + 1);
-        const NodeId ctx = current.object_context();
-        const std::int32_t index = context::find_symbol(ctx, symbol::make(step), true);
-        if (index < 0) return nullptr;
-        value = context::value_at(ctx, index);
-        current = *value;
-    }
-    return value;
-}
-
-bool set_system_field(std::string_view path, const Cell& value) {
-    Cell* field = system_field(path);
-    if (field == nullptr) return false;
-    *field = value;
-    return true;
 }
 
 }  // namespace kiv::boot

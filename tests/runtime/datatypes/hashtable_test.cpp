@@ -1,6 +1,6 @@
 // Hash tables: MurmurHash3 vectors, key hashing, keyed tables, the symbol and
 // context word indexes, hash! duplicates and map! keys.
-#include "runtime/hashtable.h"
+#include "runtime/datatypes/hashtable.h"
 
 #include "runtime/case_folding.h"
 #include "runtime/memory.h"

@@ -2,14 +2,14 @@
 // owned value, owner object, field word) and the deep walks that give and take
 // ownership. Block walks go through the cycle stack, so a block that contains
 // itself is visited once; objects join these walks with the object! module.
-#include "runtime/ownership.h"
+#include "runtime/datatypes/ownership.h"
 
 #include "runtime/collector.h"
-#include "runtime/cycles.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/cycles.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/none.h"
-#include "runtime/hashtable.h"
 
 #include <algorithm>
 

@@ -1,15 +1,15 @@
 // The runtime words of the library: made in their fixed order, one global-context
 // cell each, and once the library has run each names the value it should (the
 // native of that index, the action of that slot, the datatype of that id).
-#include "runtime/words.h"
+#include "runtime/datatypes/words.h"
 
-#include "runtime/boot.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/raise.h"
-#include "runtime/startup.h"
+#include "runtime/startup/boot.h"
+#include "runtime/startup/startup.h"
 
 #include <gtest/gtest.h>
 

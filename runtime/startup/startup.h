@@ -2,23 +2,13 @@
 // and the boot sequence that builds the runtime before the console runs.
 #pragma once
 
+#include "runtime/process.h"
 #include "runtime/runtime_error.h"
-#include "runtime/tracked_heap.h"
 
 #include <cstddef>
 #include <cstdint>
 
 namespace kiv::runtime {
-
-// The process's global record.
-struct ProcessRecord {
-    std::int32_t argc;
-    char** argv;                    // UTF-8 strings, array and strings on the tracked heap
-    const void* boot_data;          // the stored boot image (none yet)
-    TrackedHeapList* tracked_heap;
-    CatchFrame* root_frame;         // the runtime thread's outermost catch frame
-};
-ProcessRecord& process();
 
 // What the command line asks for: kiv [--cli] [--catch] [--] [script [args...]].
 struct CommandLine {

@@ -1,5 +1,5 @@
 // Entry points that library code and the datatypes share to build values
-// without knowing buffer layouts: tail growth of series buffers, copies of
+// without knowing buffer layouts: copies of
 // series parts, boot literals by index, number arguments and mold indentation.
 // Language errors are raised through raise.h; the cycle stack is cycles.h.
 #pragma once
@@ -11,15 +11,8 @@
 
 namespace kiv::runtime {
 
-// Appends one cell to the block value's buffer (runtime::append_cell_to_buffer).
+// Appends one cell to the block value's buffer (memory::append_cell_to_buffer).
 Cell* append_cell(const Cell& blk);
-// Appends one cell at the tail of the cell buffer of node, copying the buffer
-// to twice its size when full; the new cell reads unset!. Returns the cell.
-Cell* append_cell_to_buffer(NodeId node);
-// Advances the tail of node's buffer by count bytes, first copying the buffer
-// to twice its size (twice count when count exceeds the size) when they do
-// not fit. Returns the old tail, in the buffer as it now is.
-std::uint8_t* grow_tail(NodeId node, std::int32_t count);
 // New series of count units copied from unit offset of value's buffer (from
 // its first unit), with the source's flags less the owned flag; returns its node.
 NodeId copy_series_part(const Cell& value, std::int32_t offset, std::int32_t count);

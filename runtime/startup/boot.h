@@ -25,11 +25,6 @@ struct Source {
 // catalogue's own reader and is not among them).
 std::span<const Source> sources();
 
-// Enters a library routine written in C++ under name, the word its boot
-// source gives it (`quit-return: make-routine 'quit-return [status]`). Call
-// before load; a name entered twice keeps the first code.
-void add_routine(const char* name, routine::Code code);
-
 // Start-up step 25: the catalogue, then every source loaded with the lexer
 // into a block kept in the root block (a Kivbin boot image would be decoded
 // here instead). A syntax error in boot data is fatal.
@@ -61,13 +56,5 @@ bool guarded(Body&& body, Cell& error) {
 // result; false with the error! that an escaping error, break, return or
 // throw became. The stacks are as before the call either way.
 bool try_eval(const Cell& code, Cell& result);
-
-// The system object (an object! cell), or null until system.kiv has run.
-const Cell* system();
-// The value reached from system by a path of field names ("console/prompt");
-// null when a step is missing or not an object. Valid until the next allocation.
-Cell* system_field(std::string_view path);
-// Stores value at that path; false when the path does not reach a field.
-bool set_system_field(std::string_view path, const Cell& value);
 
 }  // namespace kiv::boot

@@ -1,9 +1,10 @@
-// Shared entry points: tail growth, series part copies, boot literals, number
+// Shared entry points: series part copies, boot literals, number
 // arguments and mold indentation. None of them collects; growth copies the
 // buffer, so callers re-read every buffer address after them.
-#include "runtime/entry.h"
+#include "runtime/datatypes/entry.h"
 
 #include "runtime/assert.h"
+#include "runtime/buffer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/raise.h"
 
@@ -19,27 +20,7 @@ NodeId literal_block = 0;
 
 }  // namespace
 
-Cell* append_cell(const Cell& blk) { return append_cell_to_buffer(blk.series_node()); }
-
-Cell* append_cell_to_buffer(NodeId node) {
-    auto* cell = reinterpret_cast<Cell*>(grow_tail(node, static_cast<std::int32_t>(sizeof(Cell))));
-    cell->header = static_cast<std::uint32_t>(TypeId::unset);  // other words as they were
-    return cell;
-}
-
-std::uint8_t* grow_tail(NodeId node, std::int32_t count) {
-    SeriesBuffer* buf = memory::buffer(node);
-    KIV_ASSERT(count >= 0, "tail growth by a negative count");
-    while (buf->tail + count > buf->data_end()) {
-        const std::int64_t grown = count > buf->size ? 2LL * count : 2LL * buf->size;
-        const std::int64_t least = 2LL * (buf->tail - buf->head + count);  // a head placed mid-buffer
-        buf = memory::copy_series(buf, static_cast<std::int32_t>(
-            std::min<std::int64_t>(std::max(grown, least), 0x7FFFFFF0)));
-    }
-    std::uint8_t* old_tail = buf->tail;
-    buf->tail += count;
-    return old_tail;
-}
+Cell* append_cell(const Cell& blk) { return buffer::append_cell(blk.series_node()); }
 
 NodeId copy_series_part(const Cell& value, std::int32_t offset, std::int32_t count) {
     const SeriesBuffer* src = memory::buffer(value.series_node());

@@ -1,13 +1,13 @@
 // Ownership walks (self-containing blocks, first owner kept, removal) and the
 // slot pool's free chain and doubling.
-#include "runtime/ownership.h"
+#include "runtime/datatypes/ownership.h"
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/slot_pool.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/hashtable.h"
 #include "runtime/memory.h"
-#include "runtime/slot_pool.h"
 
 #include <gtest/gtest.h>
 

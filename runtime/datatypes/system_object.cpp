@@ -1,0 +1,51 @@
+// The system object's place in the root block and the walk down its fields.
+#include "runtime/datatypes/system_object.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/symbol.h"
+
+namespace kiv::system_object {
+namespace {
+
+std::int32_t root_index = -1;  // root-block position of the system object, -1 before it
+
+}  // namespace
+
+void set(const Cell& value) {
+    root_index = block::count_from_head(block::root());
+    block::append_copy(block::root(), value);
+}
+
+const Cell* get() {
+    if (root_index < 0) return nullptr;
+    return block::get_cell(block::root(), root_index);
+}
+
+Cell* field(std::string_view path) {
+    const Cell* at = get();
+    if (at == nullptr) return nullptr;
+    Cell* value = nullptr;
+    Cell current = *at;
+    while (!path.empty()) {
+        if (!current.is(TypeId::object)) return nullptr;
+        const std::size_t slash = path.find('/');
+        const std::string_view step = path.substr(0, slash);
+        path = slash == std::string_view::npos ? std::string_view{} : path.substr(slash + 1);
+        const NodeId ctx = current.object_context();
+        const std::int32_t index = context::find_symbol(ctx, symbol::make(step), true);
+        if (index < 0) return nullptr;
+        value = context::value_at(ctx, index);
+        current = *value;
+    }
+    return value;
+}
+
+bool set_field(std::string_view path, const Cell& value) {
+    Cell* at = field(path);
+    if (at == nullptr) return false;
+    *at = value;
+    return true;
+}
+
+}  // namespace kiv::system_object
