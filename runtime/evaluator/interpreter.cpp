@@ -173,8 +173,11 @@ NodeId build_cache(const Cell& fn) {
             } else {
                 ts = typeset::make_default_in(cache);
             }
-            const std::uint32_t kind = ret ? 3u : t == TypeId::get_word ? 1u : t == TypeId::lit_word ? 2u : 0u;
-            ts->set_typeset_arg(kind, static_cast<std::uint32_t>(i));
+            const ArgKind kind = ret                       ? ArgKind::return_type
+                                 : t == TypeId::get_word   ? ArgKind::get
+                                 : t == TypeId::lit_word   ? ArgKind::literal
+                                                           : ArgKind::evaluated;
+            ts->set_typeset_arg(static_cast<std::uint32_t>(kind), static_cast<std::uint32_t>(i));
             if (!ret) ++slot;
         } else if (t == TypeId::refinement) {
             if (is_symbol(c, local_sym)) {
@@ -206,6 +209,9 @@ NodeId build_cache(const Cell& fn) {
 
 // --- Fetching arguments -------------------------------------------------------------
 
+// How the argument that cache typeset ts stands for is fetched.
+ArgKind arg_kind(const Cell& ts) { return static_cast<ArgKind>(ts.typeset_arg_kind()); }
+
 // The word of the argument that cache typeset ts stands for.
 Cell argument_word(const Cell& fn, const Cell& ts) {
     Cell w = *cell_at(fn.code_spec(), static_cast<std::int32_t>(ts.typeset_arg_spec_index()));
@@ -228,7 +234,7 @@ std::int32_t fetch_one(const Cell& fn, const Cell& name, const Cell& ts, NodeId 
         const Cell arg = argument_word(fn, ts);
         runtime::raise_error(ErrorCategory::script, "no-arg", &name, &arg);
     }
-    switch (static_cast<ArgKind>(ts.typeset_arg_kind())) {
+    switch (arg_kind(ts)) {
     case ArgKind::evaluated:
         return eval_expr_i(code, pos, (mode & apply_one_value) ? pos + 1 : end, no_infix, true,
                            false);
@@ -287,7 +293,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
     for (std::int32_t i = 0; i < n; ++i) {
         const Cell e = *cell_at(cache, i);
         if (e.is(TypeId::typeset)) {
-            const auto kind = static_cast<ArgKind>(e.typeset_arg_kind());
+            const ArgKind kind = arg_kind(e);
             if (kind == ArgKind::return_type) continue;
             if (active) {
                 if (first && in_place) {
@@ -390,7 +396,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
         std::int32_t k = 1;
         for (std::int32_t j = at + 1; j < n; ++j, ++k) {
             const Cell e = *cell_at(cache, j);
-            if (!e.is(TypeId::typeset) || e.typeset_arg_kind() == 3) break;
+            if (!e.is(TypeId::typeset) || arg_kind(e) == ArgKind::return_type) break;
             if ((mode & apply_one_value) && !on) {
                 ++pos;
                 continue;

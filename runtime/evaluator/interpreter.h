@@ -21,7 +21,7 @@ inline constexpr std::uint32_t apply_positional = 1;  // `apply`: all values pos
 inline constexpr std::uint32_t apply_named = 2;       // refinements named in the block
 inline constexpr std::uint32_t apply_one_value = 4;   // each argument is one cell, not an expression
 
-// Argument kinds in a cache typeset (header bits 20-21).
+// How an argument is fetched, kept in its cache typeset (Cell::set_typeset_arg).
 enum class ArgKind : std::uint32_t { evaluated = 0, get = 1, literal = 2, return_type = 3 };
 
 // Takes the tracer cell in the root block and clears the current-code cell.
