@@ -4,20 +4,7 @@
 // cannot run at all, ends the program with status 1 rather than 0.
 #include "console/host.h"
 
-#include "runtime/collector.h"
-#include "runtime/datatypes/block.h"
-#include "runtime/datatypes/error.h"
-#include "runtime/datatypes/string.h"
-#include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/system_object.h"
-#include "runtime/evaluator/actions.h"
-#include "runtime/evaluator/stack.h"
-#include "runtime/output_hooks.h"
-#include "runtime/platform.h"
-#include "runtime/runtime_error.h"
-#include "runtime/startup/boot.h"
-#include "runtime/unicode.h"
-
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -32,66 +19,32 @@ namespace {
 
 constexpr std::uint32_t escape_char = 27;  // the terminal appends it when the user presses Escape
 
-// Every printed text goes to standard output.
-void print_hook(const Cell* text, bool new_line) {
-    Cell value = *text;
-    const std::uint8_t* head = string::head_pointer(value);
-    const std::uint8_t* tail = string::tail_pointer(value);
-    const std::uint32_t unit = memory::buffer(value.series_node())->unit();
-    platform::write_text(head, static_cast<std::size_t>(tail - head), static_cast<int>(unit), new_line);
-}
-
-Cell make_text(std::string_view utf8) {
-    Cell text;
-    text.reset(TypeId::string);
-    text.set_series_node(unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(utf8.data()),
-                                                 static_cast<std::int32_t>(utf8.size())));
-    return text;
-}
-
 // Prints UTF-8 text through the print hooks, as print and prin do.
-void print_text(std::string_view utf8, bool new_line) {
-    const Cell text = make_text(utf8);
-    output_hooks::call_print_hooks(&text, new_line);
-}
-
-// The UTF-8 of a string value, whole.
-std::string utf8_of(const Cell& text) {
-    Cell value = text;
-    std::int32_t length = -1;
-    const std::uint8_t* bytes = unicode::to_utf8(value, &length);
-    return {reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)};
-}
+void print_text(std::string_view utf8, bool new_line) { embed::print(utf8, new_line); }
 
 // An error's report, as print shows it. The error was caught just now, so
 // its saved frame position still names the calls it left.
 void print_error(const Cell& error, bool extra_line) {
-    Cell e = error;
-    collector::Root keep(e);
-    error::fill_stack_trace(keep.cell());
-    Cell text;
-    string::make_at(text, 64);
-    collector::Root keep_text(text);
-    actions::form_to(&keep.cell(), text.series_node(), -1);
-    std::string report = utf8_of(text);
+    std::string report = embed::error_report(error);
     if (extra_line) report += " \n";  // print [error lf]
     print_text(report, true);
 }
 
-// Loads text under a barrier: true with the block in out, false with the
-// syntax error in out.
-bool load_guarded(std::string_view text, Cell& out) {
-    Cell error;
-    if (boot::guarded([&] { boot::load_text(out, text); }, error)) return true;
-    out = error;
-    return false;
-}
-
 // A string field of system/console, or the fallback.
-std::string console_text(const char* field, const char* fallback) {
-    const Cell* value = system_object::field(field);
-    if (value != nullptr && value->is(TypeId::string)) return utf8_of(*value);
-    return fallback;
+std::string console_text(const char* field, const char* fallback) { return embed::field_text(field, fallback); }
+
+// Number of characters in UTF-8 text.
+std::int32_t count_chars(std::string_view utf8) {
+    std::int32_t n = 0;
+    for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+    return n;
+}
+// Byte length of the first count characters of UTF-8 text.
+std::size_t chars_to_bytes(std::string_view utf8, std::int32_t count) {
+    std::size_t at = 0;
+    for (; at < utf8.size(); ++at)
+        if ((static_cast<unsigned char>(utf8[at]) & 0xC0) != 0x80 && count-- == 0) break;
+    return at;
 }
 
 // Width of the console in characters: the terminal's, else COLUMNS, else 80.
@@ -109,21 +62,11 @@ std::int32_t console_width() {
 // console's width with "..." and put after the result prefix.
 void print_result(const Cell& result) {
     const std::int32_t limit = console_width() - 3;
-    Cell text;
-    string::make_at(text, 64);
-    Cell value = result;
-    if (value.is(TypeId::float_)) actions::form_to(&value, text.series_node(), limit + 5);
-    else actions::mold_to(&value, text.series_node(), false, false, false, limit + 5);
-    std::string shown = utf8_of(text);
-    const std::int32_t chars = unicode::count_utf8_chars(
-        reinterpret_cast<const std::uint8_t*>(shown.data()),
-        reinterpret_cast<const std::uint8_t*>(shown.data() + shown.size()));
-    if (chars > limit) {
+    std::string shown = result.is(TypeId::float_) ? embed::form(result, limit + 5)
+                                                  : embed::mold(result, {.limit = limit + 5});
+    if (count_chars(shown) > limit) {
         const auto prompt = static_cast<std::int32_t>(console_text("console/prompt", ">> ").size());
-        const std::int32_t keep = std::max(0, limit - prompt);
-        const auto* start = reinterpret_cast<const std::uint8_t*>(shown.data());
-        const auto* cut = unicode::skip_utf8_chars(start, start + shown.size(), keep);
-        shown.resize(static_cast<std::size_t>(cut - start));
+        shown.resize(chars_to_bytes(shown, std::max(0, limit - prompt)));
         shown += "...";
     }
     print_text(console_text("console/result", "==") + " " + shown, true);
@@ -131,29 +74,28 @@ void print_result(const Cell& result) {
 
 // Loads and evaluates the gathered input and prints its outcome.
 void do_command(std::string_view input) {
-    Cell code;
-    if (!load_guarded(input, code)) {
-        print_error(code, false);
+    const embed::Result code = embed::load(input);
+    if (!code.ok) {
+        print_error(code.value, false);
         return;
     }
-    if (block::count_from_head(code) == 0) return;
-    collector::Root keep(code);
-    Cell result;
-    if (!boot::try_eval(code, result)) {
-        print_error(result, true);
+    if (embed::length(code.value) == 0) return;
+    embed::Root keep(code.value);
+    const embed::Result result = embed::eval(code.value);
+    if (!result.ok) {
+        print_error(result.value, true);
         return;
     }
-    if (result.is(TypeId::unset)) return;
-    collector::Root keep_result(result);
-    print_result(result);
+    if (result.value.is(TypeId::unset)) return;
+    embed::Root keep_result(result.value);
+    print_result(result.value);
 }
 
 // The raw text of the script's own arguments, each quoted when it holds blanks.
 std::string joined_arguments(int from) {
-    const runtime::ProcessRecord& record = runtime::process();
     std::string text;
-    for (int i = from; i < record.argc; ++i) {
-        const std::string_view arg = record.argv[i];
+    for (int i = from; i < embed::argument_count(); ++i) {
+        const std::string_view arg = embed::argument(i);
         if (!text.empty()) text += ' ';
         if (arg.find_first_of(" \t") != std::string_view::npos) text.append("\"").append(arg).append("\"");
         else text.append(arg);
@@ -163,18 +105,17 @@ std::string joined_arguments(int from) {
 
 // system/options/args (a block of the script's arguments), system/script/args
 // (their raw text) and system/options/script.
-void record_arguments(const runtime::CommandLine& command) {
-    if (system_object::get() == nullptr) return;
-    const runtime::ProcessRecord& record = runtime::process();
+void record_arguments(const embed::CommandLine& command) {
+    if (embed::field("options") == nullptr) return;  // no system object to record them in
     if (command.script == 0) return;  // none, as the system object starts
     const int first = command.script + 1;
-    Cell args;
-    block::make_at(args, record.argc > first ? record.argc - first : 1);
-    collector::Root keep(args);
-    for (int i = first; i < record.argc; ++i) block::append_copy(args, make_text(record.argv[i]));
-    system_object::set_field("options/args", args);
-    system_object::set_field("script/args", make_text(joined_arguments(first)));
-    system_object::set_field("options/script", make_text(record.argv[command.script]));
+    const int count = embed::argument_count();
+    const Cell args = embed::make_block(count > first ? count - first : 1);
+    embed::Root keep(args);
+    for (int i = first; i < count; ++i) embed::append(args, embed::text(embed::argument(i)));
+    embed::set_field("options/args", args);
+    embed::set_field("script/args", embed::text(joined_arguments(first)));
+    embed::set_field("options/script", embed::text(embed::argument(command.script)));
 }
 
 bool read_file(const char* path, std::string& text) {
@@ -249,16 +190,16 @@ int run_script(std::string_view text) {
         print_text("*** Error: Kiv header not found!", true);
         return 1;
     }
-    Cell code;
-    if (!load_guarded(text.substr(at), code)) {
-        print_error(code, false);
+    const embed::Result loaded = embed::load(text.substr(at));
+    if (!loaded.ok) {
+        print_error(loaded.value, false);
         return 1;
     }
-    collector::Root keep(code);
-    const bool headed = block::count_from_head(code) >= 2 &&
-                        block::get_cell(code, 0)->is(TypeId::word) &&
-                        symbol::name(block::get_cell(code, 0)->word_symbol()) == "Kiv" &&
-                        block::get_cell(code, 1)->is(TypeId::block);
+    const Cell& code = loaded.value;
+    embed::Root keep(code);
+    const bool headed = embed::length(code) >= 2 && embed::pick(code, 0).is(TypeId::word) &&
+                        embed::word_name(embed::pick(code, 0)) == "Kiv" &&
+                        embed::pick(code, 1).is(TypeId::block);
     if (!headed) {
         const bool system_code = text.find("Kiv/System") != std::string_view::npos;
         print_text(system_code ? "*** Error: contains Kiv/System code which requires compilation!"
@@ -266,12 +207,11 @@ int run_script(std::string_view text) {
                    true);
         return 1;
     }
-    Cell body = code;
-    body.set_series_head(code.series_head() + 2);
-    collector::Root keep_body(body);
-    Cell result;
-    if (!boot::try_eval(body, result)) {
-        print_error(result, false);
+    const Cell body = embed::skip(code, 2);
+    embed::Root keep_body(body);
+    const embed::Result result = embed::eval(body);
+    if (!result.ok) {
+        print_error(result.value, false);
         return 1;
     }
     return 0;
@@ -279,15 +219,8 @@ int run_script(std::string_view text) {
 
 int run_repl(bool banner) {
     if (banner) {
-        const Cell* version = system_object::field("version");
-        std::string v = "0.1.0";
-        if (version != nullptr) {
-            Cell text;
-            string::make_at(text, 16);
-            Cell value = *version;
-            actions::form_to(&value, text.series_node(), -1);
-            v = utf8_of(text);
-        }
+        const Cell* version = embed::field("version");
+        const std::string v = version != nullptr ? embed::form(*version) : "0.1.0";
         print_text("--== Kiv " + v + " ==-- \nType HELP for starting information. \n", true);
     }
     std::string buffer;
@@ -296,7 +229,7 @@ int run_repl(bool banner) {
     for (;;) {
         const std::string prompt = cue.empty() ? console_text("console/prompt", ">> ") : cue;
         print_text(prompt, false);
-        platform::flush();
+        embed::flush_output();
         if (!std::getline(std::cin, line)) {
             print_text("", true);
             return 0;
@@ -321,11 +254,11 @@ int run_repl(bool banner) {
     }
 }
 
-int launch(const runtime::CommandLine& command) {
-    output_hooks::register_(print_hook, nullptr);
+int launch(const embed::CommandLine& command) {
+    embed::print_to_standard_output();
     record_arguments(command);
     if (command.script == 0) return run_repl(true);
-    const char* path = runtime::process().argv[command.script];
+    const char* path = embed::argument(command.script);
     std::string text;
     if (!read_file(path, text)) {
         std::fprintf(stderr, "kiv: cannot read script %s: %s\n", path, std::strerror(errno));

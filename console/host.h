@@ -4,7 +4,7 @@
 // hook that writes standard output. The language-level console replaces it.
 #pragma once
 
-#include "runtime/startup/startup.h"
+#include "runtime/startup/embed.h"
 
 #include <cstdint>
 #include <string>
@@ -15,7 +15,7 @@ namespace kiv::host {
 // Registers the print hook and runs the command: the script, else the loop.
 // Returns the exit status: 0, 1 when an error escaped the script, or what
 // `quit` asked for (quit ends the process itself).
-int launch(const runtime::CommandLine& command);
+int launch(const embed::CommandLine& command);
 
 // Runs a script's text: finds the header, loads and evaluates what follows it.
 // Prints an error that escapes it (its report) and returns 1; else 0.

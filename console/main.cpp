@@ -1,9 +1,5 @@
-// The `kiv` program: installs the text-mode host as the console and hands the
-// process over to the runtime's start-up.
+// The `kiv` program: hands the process over to the runtime with the
+// text-mode host as its console.
 #include "console/host.h"
-#include "runtime/startup/startup.h"
 
-int main(int argc, char** argv) {
-    kiv::runtime::console_hook = kiv::host::launch;
-    return kiv::runtime::main(argc, argv);
-}
+int main(int argc, char** argv) { return kiv::embed::run_program(argc, argv, kiv::host::launch); }
