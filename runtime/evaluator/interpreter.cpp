@@ -248,10 +248,8 @@ std::int32_t fetch_one(const Cell& fn, const Cell& name, const Cell& ts, NodeId 
     default: {
         Cell c = *cell_at(code, pos);
         if (c.is(TypeId::paren)) {
-            stack::push_frame(&anon_word(), stack::FrameType::call, own_frame);
-            eval_block_i(c, true);
+            eval_block_i(c, false);
             if (pending) return pos + 1;
-            stack::pop_frame();
         } else if (c.is(TypeId::get_word)) {
             stack::push(*context::get_word_cell(c));
         } else if (c.is(TypeId::get_path)) {
@@ -547,8 +545,9 @@ void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell&
 
 // --- Blocks and expressions ------------------------------------------------------------
 
-void eval_block_i(const Cell& blk_in, bool into_caller) {
-    const Cell blk = blk_in;
+// The traced evaluator of a block: an eval frame of its own, so that the
+// tracer's base/top pair and its enter/exit events frame the block.
+void eval_block_traced(const Cell& blk, bool into_caller) {
     CodeScope scope;
     const NodeId code = blk.series_node();
     std::int32_t pos = blk.series_head();
@@ -571,6 +570,58 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     tracing::trace(Event::exit, code, tail_of(code), nullptr, stack::base());
     if (into_caller) stack::return_result();
     else stack::pop_frame();
+}
+
+// Puts the current-code cell back on every way out of a block. The saved cell
+// is only a copy: while the block runs, the outer code is kept alive by the
+// copy the evaluator leaves on the argument stack (no collection runs while
+// an exception unwinds, so the copy here is enough to restore it).
+struct CodeRestore {
+    Cell saved;
+    ~CodeRestore() { code_cell = saved; }
+};
+
+// Blocks, parens, branch and loop bodies and function bodies run here. No
+// frame of their own: a frame would carry no name (errors skip <body>
+// frames for `where` and the call trace), catch no exit and only cost a push
+// and a pop per block. The expressions run above the caller's top instead:
+//   [saved current-code cell][value of the expression being evaluated]
+// The saved cell roots the outer code while this block replaces it as the
+// current code (`near` of an error is read from the current code). Under
+// tracing the framed evaluator runs, so the tracer sees what it always saw.
+void eval_block_i(const Cell& blk_in, bool into_caller) {
+    const Cell blk = blk_in;
+    if (tracing::state.on) return eval_block_traced(blk, into_caller);
+    const NodeId code = blk.series_node();
+    std::int32_t pos = blk.series_head();
+    if (pos >= tail_of(code)) {
+        if (into_caller) stack::set_result_only(unset_cell());
+        else stack::push(unset_cell());
+        return;
+    }
+    Cell* const mark = stack::push(code_cell);
+    CodeRestore restore{code_cell};
+    code_cell = blk;
+    code_cell.set_type(TypeId::block);
+    Cell* const slot = mark + 1;
+    for (;;) {
+        code_cell.set_series_head(pos);
+        stack::state.top = slot;
+        pos = eval_expr_i(code, pos, to_tail, false, true, false);
+        if (pending) return;  // the exit's unwinding has set the stacks
+        if (pos >= tail_of(code)) break;
+        collector::safe_point();
+    }
+    if (tracing::wanted(Event::exit)) {  // tracing began inside the block
+        const Cell value = *slot;
+        tracing::trace_event(Event::exit, code, tail_of(code), nullptr, &value);
+    }
+    if (into_caller) {
+        stack::set_result_only(*slot);
+    } else {
+        *mark = *slot;
+        stack::state.top = slot;
+    }
 }
 
 std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
@@ -669,11 +720,9 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
     tracing::trace(Event::fetch, code, pos, nullptr, &v);
     switch (v.type()) {
     case TypeId::paren:
-        stack::push_frame(&body_word(), stack::FrameType::call, own_frame);
-        eval_block_i(v, true);
+        // sub: the block leaves its value pushed; else it is the result.
+        eval_block_i(v, !sub);
         if (pending) return pos + 1;
-        if (sub) stack::pop_frame();
-        else stack::return_result();
         ++pos;
         break;
     case TypeId::set_word:
