@@ -25,6 +25,8 @@
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 
+#include "tests/support/runtime_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -33,33 +35,11 @@
 namespace kiv {
 namespace {
 
-// The runtime without the library's boot sources: these tests need only the
-// datatypes, the words, the stacks, the lexer and the interpreter.
-class Runtime : public ::testing::Environment {
-public:
-    void SetUp() override {
-        memory::init();
-        case_folding::init();
-        hashtable::init();
-        block::init_root();
-        registry::init();
-        registry::register_all();
-        actions::init();
-        stack::make_storage();
-        symbol::init_table();
-        context::init_global();
-        registry::init_type_words();
-        words::init();
-        ownership::init();
-        stack::init();
-        lexer::init();
-        interpreter::init();
-        Cell w{};
-        word::make_kind_at(TypeId::word, "false", w);
-        word::set_value(w, logic::false_value);
-    }
-};
-const auto* const env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const env = test::boot_runtime({.library = false}, [] {
+    Cell w{};
+    word::make_kind_at(TypeId::word, "false", w);
+    word::set_value(w, logic::false_value);
+});
 
 Cell load(const std::string& text) {
     Cell out{};

@@ -15,6 +15,8 @@
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 
+#include "tests/support/runtime_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <bit>
@@ -27,22 +29,7 @@
 namespace kiv {
 namespace {
 
-class Runtime : public ::testing::Environment {
-public:
-    void SetUp() override {
-        memory::init();
-        case_folding::init();
-        hashtable::init();
-        block::init_root();
-        registry::init();
-        registry::register_all();
-        symbol::init_table();
-        context::init_global();
-        registry::init_type_words();
-        lexer::init();
-    }
-};
-const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const runtime_env = test::boot_runtime();
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 const double nan = std::numeric_limits<double>::quiet_NaN();

@@ -15,6 +15,8 @@
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 
+#include "tests/support/runtime_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -23,27 +25,13 @@
 namespace kiv {
 namespace {
 
-class Runtime : public ::testing::Environment {
-public:
-    void SetUp() override {
-        memory::init();
-        case_folding::init();
-        hashtable::init();
-        block::init_root();
-        registry::init();
-        registry::register_all();
-        symbol::init_table();
-        context::init_global();
-        registry::init_type_words();
-        words::init();
-        Cell type{};  // the boot image sets the type words; these tests need one
-        datatype::make_at(TypeId::integer, type);
-        Cell w{};
-        word::make_at(symbol::make("integer!"), w);
-        context::set_word(w, type);
-    }
-};
-const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const runtime_env = test::boot_runtime({.library = false}, [] {
+    Cell type{};  // the boot image sets the type words; these tests need one
+    datatype::make_at(TypeId::integer, type);
+    Cell w{};
+    word::make_at(symbol::make("integer!"), w);
+    context::set_word(w, type);
+});
 
 // Builds a block from space-separated tokens: [ ] ( ) nest, a: :a 'a /a are
 // the word kinds, digits an integer!, "x" a string! (no spaces inside).

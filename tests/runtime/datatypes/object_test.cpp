@@ -23,6 +23,8 @@
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"
 
+#include "tests/support/runtime_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -30,31 +32,7 @@
 namespace kiv {
 namespace {
 
-class Runtime : public ::testing::Environment {
-public:
-    // The start-up steps without the boot sources: these tests build their own values.
-    void SetUp() override {
-        memory::init();
-        registry::init();
-        registry::register_all();
-        actions::init();
-        block::init_root();
-        stack::make_storage();
-        context::init_global();
-        case_folding::init();
-        hashtable::init();
-        symbol::init_table();
-        registry::init_type_words();
-        words::init();
-        ownership::init();
-        stack::init();
-        lexer::init();
-        error::load_catalog();
-        interpreter::init();
-        collector::init();
-    }
-};
-const auto* const env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const env = test::boot_runtime();
 
 // A block of the text's values, kept in the root block.
 Cell load(const std::string& text) {

@@ -8,8 +8,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/raise.h"
-#include "runtime/startup/boot.h"
-#include "runtime/startup/startup.h"
+#include "runtime/startup/embed.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +19,7 @@ namespace {
 
 class RuntimeWords : public testing::Test {
 protected:
-    static void SetUpTestSuite() {
-        runtime::init();
-        words::make_runtime_words();
-        words::recording = false;
-        boot::run_top_level();
-    }
+    static void SetUpTestSuite() { embed::boot(); }
     static std::string name(const Cell& w) { return std::string(symbol::name(w.word_symbol())); }
     // The word's value; unset! for a name the library does not define yet.
     static Cell value(const Cell& w) {

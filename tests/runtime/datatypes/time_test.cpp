@@ -14,6 +14,8 @@
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 
+#include "tests/support/runtime_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -24,23 +26,7 @@
 namespace kiv {
 namespace {
 
-class Runtime : public ::testing::Environment {
-public:
-    void SetUp() override {
-        memory::init();
-        case_folding::init();
-        hashtable::init();
-        block::init_root();
-        registry::init();
-        registry::register_all();
-        symbol::init_table();
-        context::init_global();
-        registry::init_type_words();
-        words::init();
-        lexer::init();
-    }
-};
-const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const runtime_env = test::boot_runtime();
 
 Cell time_of(double seconds) {
     Cell c{};

@@ -14,6 +14,8 @@
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 
+#include "tests/support/runtime_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <initializer_list>
@@ -22,29 +24,16 @@
 namespace kiv {
 namespace {
 
-class Runtime : public ::testing::Environment {
-public:
-    void SetUp() override {
-        memory::init();
-        case_folding::init();
-        hashtable::init();
-        block::init_root();
-        registry::init();
-        registry::register_all();
-        symbol::init_table();
-        context::init_global();
-        registry::init_type_words();
-        // The datatype words get their values from boot data; set the few used here.
-        for (TypeId t : {TypeId::integer, TypeId::float_, TypeId::string, TypeId::block,
-                         TypeId::percent, TypeId::unset}) {
-            Cell w = registry::type_name(t).word;
-            Cell dt{};
-            datatype::make_at(t, dt);
-            word::set_value(w, dt);
-        }
+const auto* const runtime_env = test::boot_runtime({.library = false}, [] {
+    // The datatype words get their values from boot data; set the few used here.
+    for (TypeId t : {TypeId::integer, TypeId::float_, TypeId::string, TypeId::block,
+                     TypeId::percent, TypeId::unset}) {
+        Cell w = registry::type_name(t).word;
+        Cell dt{};
+        datatype::make_at(t, dt);
+        word::set_value(w, dt);
     }
-};
-const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+});
 
 std::string text_of(NodeId node) {
     Cell s{};

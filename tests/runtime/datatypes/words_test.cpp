@@ -20,6 +20,8 @@
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 
+#include "tests/support/runtime_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -32,23 +34,7 @@
 namespace kiv {
 namespace {
 
-// Brings up the pieces these modules stand on, in start-up order.
-class Runtime : public ::testing::Environment {
-public:
-    void SetUp() override {
-        memory::init();
-        case_folding::init();
-        hashtable::init();
-        block::init_root();
-        registry::init();
-        registry::register_all();
-        symbol::init_table();
-        context::init_global();
-        registry::init_type_words();
-        words::init();
-    }
-};
-const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const runtime_env = test::boot_runtime();
 
 std::string text_of(NodeId node) {
     Cell s{};

@@ -18,7 +18,8 @@
 #include "runtime/evaluator/tracing.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
-#include "runtime/startup/startup.h"
+
+#include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -29,11 +30,7 @@
 namespace kiv {
 namespace {
 
-class Runtime : public ::testing::Environment {
-public:
-    void SetUp() override { runtime::init(); }
-};
-const auto* const env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const env = test::boot_runtime();
 
 // --- A small reader for test code: integers, words, x: :x 'x /x, a/b paths,
 // [blocks] and (parens), separated by blanks. ----------------------------------

@@ -10,7 +10,8 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/startup/startup.h"
+
+#include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -19,11 +20,7 @@
 namespace kiv {
 namespace {
 
-class Runtime : public ::testing::Environment {
-public:
-    void SetUp() override { runtime::init(); }
-};
-const auto* const env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const env = test::boot_runtime();
 
 std::vector<symbol::SymbolId> events;   // the event words the tracer saw
 std::vector<Cell> spans;                // its pair! arguments
