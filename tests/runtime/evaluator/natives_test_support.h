@@ -1,7 +1,5 @@
-// Shared by the natives tests: boots the runtime, gives the datatype words
-// their values and the typesets their values, makes the native! values of library/natives/control.kiv (the
-// specs the runtime loads at start-up) and a few helper operators, and runs
-// code loaded by the lexer under a barrier frame.
+// Shared by the natives tests: boots the whole runtime and runs code loaded
+// by the lexer under a barrier frame.
 #pragma once
 
 #include "runtime/datatypes/block.h"
@@ -18,14 +16,11 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"
-#include "runtime/startup/startup.h"
 
-#include "boot_typesets.h"
+#include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 namespace kiv::test {
@@ -40,88 +35,10 @@ inline Cell load(const std::string& text) {
     return *kept;
 }
 
-inline void set_word(const char* name, const Cell& value) {
-    Cell w;
-    word::make_kind_at(TypeId::word, name, w);
-    word::set_value(w, value);
-}
-
-// Helper natives: integer + and < and =, even? of an integer, next of a series.
-inline void plus(bool, const std::int32_t*) {
-    stack::arg(0)->set_int(stack::arg(0)->int_value() + stack::arg(1)->int_value());
-}
-inline void compare_result(bool r) {
-    stack::arg(0)->reset(TypeId::logic);
-    stack::arg(0)->data1 = r ? 1 : 0;
-}
-inline void less(bool, const std::int32_t*) {
-    compare_result(stack::arg(0)->int_value() < stack::arg(1)->int_value());
-}
-inline void equal(bool, const std::int32_t*) {
-    const Cell a = *stack::arg(0), b = *stack::arg(1);
-    compare_result(a.type() == b.type() && a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3);
-}
-inline void next(bool, const std::int32_t*) {
-    stack::arg(0)->set_series_head(stack::arg(0)->series_head() + 1);
-}
-inline void even(bool, const std::int32_t*) { compare_result(stack::arg(0)->int_value() % 2 == 0); }
-
-inline void define_native(const char* name, const char* spec, natives::Entry entry, bool op) {
-    const std::int32_t n = natives::append(entry);
-    const Cell spec_block = load(spec);
-    Cell fn;
-    native::make_at(fn, TypeId::native, spec_block, n);
-    if (op) fn.header = static_cast<std::uint32_t>(TypeId::op) | (static_cast<std::uint32_t>(TypeId::native) << 16);
-    set_word(name, fn);
-}
-
-// Makes the natives of a spec file: lines `name: make native! [[spec] index]`.
-inline void load_native_specs(const std::string& path) {
-    std::ifstream in(path);
-    ASSERT_TRUE(in) << path;
-    std::stringstream text;
-    text << in.rdbuf();
-    const Cell blk = load(text.str());
-    const std::int32_t n = block::count_from_head(blk);
-    for (std::int32_t i = 0; i + 3 < n + 1; i += 4) {
-        Cell name = *block::get_cell(blk, i);
-        const Cell body = *block::get_cell(blk, i + 3);
-        ASSERT_TRUE(name.is(TypeId::set_word));
-        ASSERT_TRUE(body.is(TypeId::block));
-        const Cell spec = *block::get_cell(body, 0);
-        const Cell index = *block::get_cell(body, 1);
-        Cell fn;
-        native::make_at(fn, TypeId::native, spec, index.int_value());
-        name.set_type(TypeId::word);
-        word::set_value(name, fn);
-    }
-}
-
-class NativesEnvironment : public ::testing::Environment {
+// The whole runtime, library included: the natives as the program has them.
+class NativesEnvironment : public Runtime {
 public:
-    void SetUp() override {
-        runtime::init();
-        for (int t = 1; t <= registry::highest_type(); ++t) {
-            Cell w = registry::type_name(static_cast<TypeId>(t)).word;
-            if (!w.is(TypeId::word)) continue;
-            Cell dt;
-            dt.reset(TypeId::datatype);
-            dt.data1 = static_cast<std::uint32_t>(t);
-            word::set_value(w, dt);
-        }
-        set_word("true", logic::true_value);
-        set_word("false", logic::false_value);
-        set_word("none", none::value);
-        const std::string here = __FILE__;
-        const std::string root = here.substr(0, here.rfind("/tests/"));
-        define_boot_typesets(root);
-        load_native_specs(root + "/library/natives/control.kiv");
-        define_native("+", "a b", plus, true);
-        define_native("<", "a b", less, true);
-        define_native("=", "a b", equal, true);
-        define_native("even?", "n", even, false);
-        define_native("next", "s", next, false);
-    }
+    NativesEnvironment() : Runtime({.library = true}, nullptr) {}
 };
 
 // Runs code under a barrier frame (as the console does); restores the stacks.
@@ -162,10 +79,7 @@ protected:
             restore();
             return std::string("!") + e.id;
         }
-        Cell out;
-        string_out(out);
-        actions::mold_to(&r, out.series_node(), false, false, true, -1);
-        return utf8_of(out);
+        return mold(r, {.flat = true});
     }
     // The id of the error that evaluating text raises ("" when none).
     std::string error_of(const std::string& text) {
@@ -179,15 +93,6 @@ protected:
         }
         restore();
         return id;
-    }
-    static void string_out(Cell& out) { string::make_at(out, 64); }
-    static std::string utf8_of(const Cell& text) {
-        std::string s;
-        const SeriesBuffer* buf = memory::buffer(text.series_node());
-        const std::uint32_t unit = buf->unit();
-        for (std::uint8_t* p = buf->head; p < buf->tail; p += unit)
-            s += static_cast<char>(string::get_char(p, unit));  // the tests mold ASCII only
-        return s;
     }
     stack::Frame* frames = nullptr;
     Cell* base = nullptr;
