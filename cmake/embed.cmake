@@ -25,14 +25,19 @@ endif()
 set(KIV_EMBED_SCRIPT "${CMAKE_CURRENT_LIST_FILE}")
 
 function(kiv_embed target file name)
-  set(input "${PROJECT_SOURCE_DIR}/${file}")
+  kiv_embed_generated(${target} "${PROJECT_SOURCE_DIR}/${file}" ${file} ${name})
+endfunction()
+
+# The same for a file the build generates: input is its path in the build
+# tree, source the file it was generated from (named in the output's header).
+function(kiv_embed_generated target input source name)
   set(output "${PROJECT_BINARY_DIR}/generated/${name}.kiv.cpp")
   add_custom_command(
     OUTPUT "${output}"
     COMMAND ${CMAKE_COMMAND} -DEMBED_INPUT=${input} -DEMBED_OUTPUT=${output}
-            -DEMBED_NAME=${name} -DEMBED_SOURCE=${file} -P ${KIV_EMBED_SCRIPT}
+            -DEMBED_NAME=${name} -DEMBED_SOURCE=${source} -P ${KIV_EMBED_SCRIPT}
     DEPENDS "${input}" "${KIV_EMBED_SCRIPT}"
-    COMMENT "Embedding ${file}"
+    COMMENT "Embedding ${source}"
     VERBATIM)
   target_sources(${target} PRIVATE "${output}")
 endfunction()

@@ -4,6 +4,7 @@
 // at registration, so parents register first. Dispatch belongs to the evaluator.
 #pragma once
 
+#include "generated/action_table.h"
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
@@ -15,20 +16,8 @@
 
 namespace kiv {
 
-// The 62 generic actions, numbered by their slot. ORDER ACTIONS
-enum class Action : std::uint8_t {
-    make = 1, random, reflect, to, form, mold,
-    eval_path,      // 7: one path step (internal, no word)
-    reserved,       // 8: no action, always empty
-    compare,        // 9: comparison (internal, no word)
-    absolute, add, divide, multiply, negate, power, remainder, round, subtract,
-    even_q, odd_q, and_, complement, or_, xor_,
-    append, at, back, change, clear, copy, find, head, head_q, index_q, insert,
-    length_q, move, next, pick, poke, put, remove, reverse, select, sort, skip,
-    swap, tail, tail_q, take, trim,
-    create, close, delete_, modify, open, open_q, query, read, rename, update, write,
-};
-inline constexpr int action_count = 62;
+// The Action enum and action_count come from the action list (action_table.h,
+// generated from runtime/evaluator/actions.table).
 
 // Operation codes of the compare handlers.
 enum class CompareOp : std::int32_t {
@@ -125,29 +114,9 @@ using Entry = std::variant<std::monostate, Inherit, handler::Make, handler::Rand
                            handler::Put, handler::Sort, handler::Take, handler::Trim,
                            handler::Open, handler::Read, handler::Write>;
 
-// The handler type of an action slot. ORDER ACTIONS
+// The handler type of an action slot, from the action list. ORDER ACTIONS
 template <Action A> struct Slot;
-#define KIV_SLOT(action, kind) \
-    template <> struct Slot<Action::action> { using type = handler::kind; }
-KIV_SLOT(make, Make); KIV_SLOT(random, Random); KIV_SLOT(reflect, Binary); KIV_SLOT(to, Make);
-KIV_SLOT(form, Form); KIV_SLOT(mold, Mold); KIV_SLOT(eval_path, EvalPath);
-KIV_SLOT(compare, Compare); KIV_SLOT(absolute, Unary); KIV_SLOT(add, Binary);
-KIV_SLOT(divide, Binary); KIV_SLOT(multiply, Binary); KIV_SLOT(negate, Unary);
-KIV_SLOT(power, Binary); KIV_SLOT(remainder, Binary); KIV_SLOT(round, Round);
-KIV_SLOT(subtract, Binary); KIV_SLOT(even_q, Measure); KIV_SLOT(odd_q, Measure);
-KIV_SLOT(and_, Binary); KIV_SLOT(complement, Unary); KIV_SLOT(or_, Binary);
-KIV_SLOT(xor_, Binary); KIV_SLOT(append, Insert); KIV_SLOT(at, Binary); KIV_SLOT(back, Unary);
-KIV_SLOT(change, Insert); KIV_SLOT(clear, Unary); KIV_SLOT(copy, Copy); KIV_SLOT(find, Find);
-KIV_SLOT(head, Unary); KIV_SLOT(head_q, Unary); KIV_SLOT(index_q, Unary);
-KIV_SLOT(insert, Insert); KIV_SLOT(length_q, Measure); KIV_SLOT(move, Ternary);
-KIV_SLOT(next, Unary); KIV_SLOT(pick, Binary); KIV_SLOT(poke, Ternary); KIV_SLOT(put, Put);
-KIV_SLOT(remove, Ternary); KIV_SLOT(reverse, Ternary); KIV_SLOT(select, Find);
-KIV_SLOT(sort, Sort); KIV_SLOT(skip, Binary); KIV_SLOT(swap, Binary); KIV_SLOT(tail, Unary);
-KIV_SLOT(tail_q, Unary); KIV_SLOT(take, Take); KIV_SLOT(trim, Trim); KIV_SLOT(create, Unary);
-KIV_SLOT(close, Unary); KIV_SLOT(delete_, Unary); KIV_SLOT(modify, Put); KIV_SLOT(open, Open);
-KIV_SLOT(open_q, Unary); KIV_SLOT(query, Unary); KIV_SLOT(read, Read); KIV_SLOT(rename, Binary);
-KIV_SLOT(update, Unary); KIV_SLOT(write, Write);
-#undef KIV_SLOT
+#include "generated/action_slots.h"
 
 namespace detail {
 template <std::size_t... I>

@@ -20,72 +20,6 @@ namespace kiv::actions {
 
 namespace {
 
-// The action specs, by slot. ORDER ACTIONS
-constexpr std::array<Spec, action_count> specs{{
-    {"make", "type spec"},
-    {"random", "value /seed /secure /only"},
-    {"reflect", "value field"},
-    {"to", "type spec"},
-    {"form", "value /part limit"},
-    {"mold", "value /only /all /flat /part limit"},
-    {"", ""},  // 7: path evaluation
-    {"", ""},  // 8: none
-    {"", ""},  // 9: comparison
-    {"absolute", "value"},
-    {"add", "value1 value2"},
-    {"divide", "value1 value2"},
-    {"multiply", "value1 value2"},
-    {"negate", "number"},
-    {"power", "number exponent"},
-    {"remainder", "value1 value2"},
-    {"round", "n /to scale /even /down /half-down /floor /ceiling /half-ceiling"},
-    {"subtract", "value1 value2"},
-    {"even?", "number"},
-    {"odd?", "number"},
-    {"and~", "value1 value2"},
-    {"complement", "value"},
-    {"or~", "value1 value2"},
-    {"xor~", "value1 value2"},
-    {"append", "series value /part length /only /dup count"},
-    {"at", "series index"},
-    {"back", "series"},
-    {"change", "series value /part range /only /dup count"},
-    {"clear", "series"},
-    {"copy", "value /part length /deep /types kind"},
-    {"find", "series value /part length /only /case /same /any /with wild /skip size /last /reverse /tail /match"},
-    {"head", "series"},
-    {"head?", "series"},
-    {"index?", "series"},
-    {"insert", "series value /part length /only /dup count"},
-    {"length?", "series"},
-    {"move", "origin target /part length"},
-    {"next", "series"},
-    {"pick", "series index"},
-    {"poke", "series index value"},
-    {"put", "series key value /case"},
-    {"remove", "series /part length /key key-arg"},
-    {"reverse", "series /part length /skip size"},
-    {"select", "series value /part length /only /case /same /any /with wild /skip size /last /reverse"},
-    {"sort", "series /case /skip size /compare comparator /part length /all /reverse /stable"},
-    {"skip", "series offset"},
-    {"swap", "series1 series2"},
-    {"tail", "series"},
-    {"tail?", "series"},
-    {"take", "series /part length /deep /last"},
-    {"trim", "series /head /tail /auto /lines /all /with str"},
-    {"create", "port"},
-    {"close", "port"},
-    {"delete", "file"},
-    {"modify", "target field value /case"},
-    {"open", "port /new /read /write /seek /allow access"},
-    {"open?", "port"},
-    {"query", "target"},
-    {"read", "source /part length /seek index /binary /lines /info /as encoding"},
-    {"rename", "from to"},
-    {"update", "port"},
-    {"write", "destination data /binary /lines /info /append /part length /seek index /allow access /as encoding"},
-}};
-
 // The counts read from a spec: arguments, and per refinement its arguments.
 struct Shape {
     std::int32_t arguments = 0;
@@ -114,7 +48,7 @@ constexpr Shape shape_of(const char* text) {
 
 constexpr auto shapes = [] {
     std::array<Shape, action_count> out{};
-    for (std::size_t i = 0; i < action_count; ++i) out[i] = shape_of(specs[i].arguments);
+    for (std::size_t i = 0; i < action_count; ++i) out[i] = shape_of(action_specs[i].arguments);
     return out;
 }();
 
@@ -391,7 +325,7 @@ std::array<Entry, action_count> table{};  // the action table, filled by init
 
 }  // namespace
 
-const Spec& spec(Action a) { return specs[static_cast<std::size_t>(a) - 1]; }
+const Spec& spec(Action a) { return action_specs[static_cast<std::size_t>(a) - 1]; }
 std::int32_t argument_count(Action a) { return shape(a).arguments; }
 std::int32_t refinement_count(Action a) { return shape(a).refinements; }
 std::int32_t refinement_argument_count(Action a, std::int32_t r) {

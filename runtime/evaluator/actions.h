@@ -1,9 +1,9 @@
 // Action dispatch: the 62 generic actions, their specs, and the entries that
 // read an action's arguments from the current frame, look up the handler of
-// the first argument's datatype and call it. The spec table below gives the
-// counts the entries read refinement positions by; the action values are made
-// by library/actions.kiv, and start-up refuses a spec there whose counts
-// differ from this table. Handlers live in the datatype modules (registry.h).
+// the first argument's datatype and call it. The specs, the refinement
+// positions the entries read (refine::find::part) and the language's action
+// values are all generated from runtime/evaluator/actions.table, so they
+// cannot drift apart. Handlers live in the datatype modules (registry.h).
 #pragma once
 
 #include "runtime/cell.h"
@@ -17,10 +17,7 @@ namespace kiv::actions {
 // An action's spec as the language reads it: its word, then its arguments and
 // refinements in order, a refinement's arguments after it ("series value
 // /part length /only /dup count"). Empty for slots 7 to 9.
-struct Spec {
-    const char* name;
-    const char* arguments;
-};
+using Spec = ActionSpec;
 // The spec of an action.
 const Spec& spec(Action a);
 // Mandatory arguments, refinements, and the arguments of refinement r (0-based).

@@ -33,7 +33,6 @@
 #include <string>
 #include <utility>
 #include <cstdlib>
-#include <vector>
 
 namespace kiv::boot {
 
@@ -169,64 +168,6 @@ void define_bootstrap_make() {
     set_global(actions::spec(Action::make).name, value);
 }
 
-[[noreturn]] void action_spec_failure(const char* name, const char* problem) {
-    platform::flush();
-    std::fprintf(stderr, "*** Boot Error in actions.kiv\nthe action %s %s\n", name, problem);
-    runtime::exit_cleanup();
-    std::exit(254);
-}
-
-// The counts of a spec block as the interpreter reads them: argument words
-// before the first refinement, then the words after each refinement.
-// Strings, type blocks and return: are not counted.
-struct SpecCounts {
-    std::int32_t arguments = 0;
-    std::vector<std::int32_t> refinement_arguments;
-};
-SpecCounts count_spec(const Cell& spec) {
-    SpecCounts counts;
-    const std::int32_t n = block::count_from_head(spec);
-    for (std::int32_t i = 0; i < n; ++i) {
-        const Cell& item = *block::get_cell(spec, spec.series_head() + i);
-        switch (item.type()) {
-        case TypeId::refinement: counts.refinement_arguments.push_back(0); break;
-        case TypeId::word: case TypeId::lit_word: case TypeId::get_word:
-            if (counts.refinement_arguments.empty()) ++counts.arguments;
-            else ++counts.refinement_arguments.back();
-            break;
-        default: break;
-        }
-    }
-    return counts;
-}
-
-// Each action word of actions.kiv must hold the action of its slot with the
-// argument and refinement counts the dispatch code reads refinement positions
-// by: the two are written apart, so a drift is fatal at once.
-void check_actions() {
-    for (int a = 1; a <= action_count; ++a) {
-        const auto action = static_cast<Action>(a);
-        const char* name = actions::spec(action).name;
-        if (name[0] == '\0') continue;  // the internal slots have no word
-        Cell value;
-        word::get_value(global_word(name), value);
-        if (!value.is(TypeId::action) || value.code_entry() != static_cast<std::uint32_t>(a))
-            action_spec_failure(name, "is not defined with its slot number");
-        Cell spec{};
-        spec.reset(TypeId::block);
-        spec.set_series_node(value.code_spec());
-        const SpecCounts counts = count_spec(spec);
-        bool same = counts.arguments == actions::argument_count(action) &&
-                    static_cast<std::int32_t>(counts.refinement_arguments.size()) ==
-                        actions::refinement_count(action);
-        for (std::size_t r = 0; same && r < counts.refinement_arguments.size(); ++r)
-            same = counts.refinement_arguments[r] ==
-                   actions::refinement_argument_count(action, static_cast<std::int32_t>(r));
-        if (!same)
-            action_spec_failure(name, "has argument or refinement counts that differ from the dispatch table");
-    }
-}
-
 // Evaluates code under a barrier; on an error the boot ends.
 void evaluate_source(const Cell& code, std::string_view name) {
     Cell result;
@@ -277,7 +218,6 @@ void run_top_level() {
         if (all[i].name == "system.kiv" && registry::handler<Action::make>(TypeId::object) == nullptr)
             continue;  // no object! yet: no system object
         evaluate_source(code, all[i].name);
-        if (all[i].name == "actions.kiv") check_actions();
     }
     Cell system_word = global_word("system");
     Cell value;
