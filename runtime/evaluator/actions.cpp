@@ -158,26 +158,38 @@ bool insert_part(Cell* value, const Cell& length, std::int32_t& part) {
 }
 
 // The /dup count (1 without /dup); false when nothing is to be inserted.
-bool dup_count(const std::int32_t* r, std::int32_t i, std::int32_t& count) {
+bool dup_count(const std::int32_t* r, std::int32_t dup, std::int32_t& count) {
     count = 1;
-    if (Cell* c = ref_arg(r, i)) count = int_of(*c);
+    if (Cell* c = ref_arg(r, dup)) count = int_of(*c);
     return count > 0;
 }
 
+// append and insert share one entry, so their refinements must line up.
+static_assert(refine::append::part == refine::insert::part &&
+              refine::append::only == refine::insert::only &&
+              refine::append::dup == refine::insert::dup);
+// select's refinements are find's first nine.
+static_assert(refine::select::part == refine::find::part && refine::select::only == refine::find::only &&
+              refine::select::case_ == refine::find::case_ && refine::select::same == refine::find::same &&
+              refine::select::any == refine::find::any && refine::select::with == refine::find::with &&
+              refine::select::skip == refine::find::skip && refine::select::last == refine::find::last &&
+              refine::select::reverse == refine::find::reverse);
+
 FindRefinements find_refinements(const std::int32_t* r, bool find) {
+    namespace ref = refine::find;
     FindRefinements f;
-    f.part = ref_arg(r, 0);
-    f.only = ref_flag(r, 1);
-    f.case_ = ref_flag(r, 2);
-    f.same = ref_flag(r, 3);
-    f.any = ref_flag(r, 4);
-    f.with = ref_arg(r, 5);
-    f.skip = ref_arg(r, 6);
-    f.last = ref_flag(r, 7);
-    f.reverse = ref_flag(r, 8);
+    f.part = ref_arg(r, ref::part);
+    f.only = ref_flag(r, ref::only);
+    f.case_ = ref_flag(r, ref::case_);
+    f.same = ref_flag(r, ref::same);
+    f.any = ref_flag(r, ref::any);
+    f.with = ref_arg(r, ref::with);
+    f.skip = ref_arg(r, ref::skip);
+    f.last = ref_flag(r, ref::last);
+    f.reverse = ref_flag(r, ref::reverse);
     if (find) {
-        f.tail = ref_flag(r, 9);
-        f.match = ref_flag(r, 10);
+        f.tail = ref_flag(r, ref::tail);
+        f.match = ref_flag(r, ref::match);
     }
     return f;
 }
@@ -207,19 +219,24 @@ void entry_of(const std::int32_t* r) {
         const TypeId target = t == TypeId::datatype ? a0->datatype_id() : t;
         finish(typed<A>(target)(a0, arg(1), target));
     } else if constexpr (A == Action::random) {
-        finish(typed<A>(t)(a0, ref_flag(r, 0), ref_flag(r, 1), ref_flag(r, 2)));
+        namespace ref = refine::random;
+        finish(typed<A>(t)(a0, ref_flag(r, ref::seed), ref_flag(r, ref::secure), ref_flag(r, ref::only)));
     } else if constexpr (A == Action::form) {
         auto h = typed<A>(t);
-        text_entry(ref_arg(r, 0), [&](NodeId out, Cell* lim, std::int32_t n) { h(a0, out, lim, n); });
+        text_entry(ref_arg(r, refine::form::part),
+                   [&](NodeId out, Cell* lim, std::int32_t n) { h(a0, out, lim, n); });
     } else if constexpr (A == Action::mold) {
+        namespace ref = refine::mold;
         auto h = typed<A>(t);
-        const bool only = ref_flag(r, 0), all = ref_flag(r, 1), flat = ref_flag(r, 2);
-        text_entry(ref_arg(r, 3), [&](NodeId out, Cell* lim, std::int32_t n) {
+        const bool only = ref_flag(r, ref::only), all = ref_flag(r, ref::all), flat = ref_flag(r, ref::flat);
+        text_entry(ref_arg(r, ref::part), [&](NodeId out, Cell* lim, std::int32_t n) {
             h(a0, out, only, all, flat, lim, n, 0);
         });
     } else if constexpr (A == Action::round) {
-        finish(typed<A>(t)(a0, ref_arg(r, 0), ref_flag(r, 1), ref_flag(r, 2), ref_flag(r, 3),
-                           ref_flag(r, 4), ref_flag(r, 5), ref_flag(r, 6)));
+        namespace ref = refine::round;
+        finish(typed<A>(t)(a0, ref_arg(r, ref::to), ref_flag(r, ref::even), ref_flag(r, ref::down),
+                           ref_flag(r, ref::half_down), ref_flag(r, ref::floor),
+                           ref_flag(r, ref::ceiling), ref_flag(r, ref::half_ceiling)));
     } else if constexpr (A == Action::even_q || A == Action::odd_q) {
         const std::int32_t v = typed<A>(t)(a0);
         a0->reset(TypeId::logic);
@@ -233,16 +250,18 @@ void entry_of(const std::int32_t* r) {
             a0->set_int(n);
         }
     } else if constexpr (A == Action::append || A == Action::insert) {
+        namespace ref = refine::append;  // insert's are the same (asserted above)
         auto h = typed<A>(t);
         std::int32_t part = -1, count = 1;
-        if (Cell* length = ref_arg(r, 0))
+        if (Cell* length = ref_arg(r, ref::part))
             if (!insert_part(arg(1), *length, part)) return;
-        if (!dup_count(r, 2, count)) return;
-        finish(h(a0, arg(1), part, ref_flag(r, 1), count));
+        if (!dup_count(r, ref::dup, count)) return;
+        finish(h(a0, arg(1), part, ref_flag(r, ref::only), count));
     } else if constexpr (A == Action::change) {
         auto h = typed<A>(t);
         std::int32_t part = -1, count = 1;
-        if (Cell* range = ref_arg(r, 0)) {
+        namespace ref = refine::change;
+        if (Cell* range = ref_arg(r, ref::part)) {
             const bool fixed = t == TypeId::port || t == TypeId::image;
             const std::int32_t head = fixed ? a0->series_head() : clamp_head(*a0);
             if (range->is(TypeId::integer)) {
@@ -263,42 +282,54 @@ void entry_of(const std::int32_t* r) {
                 }
             }
         }
-        if (!dup_count(r, 2, count)) return;
-        finish(h(a0, arg(1), part, ref_flag(r, 1), count));
+        if (!dup_count(r, ref::dup, count)) return;
+        finish(h(a0, arg(1), part, ref_flag(r, ref::only), count));
     } else if constexpr (A == Action::copy) {
+        namespace ref = refine::copy;
         auto h = typed<A>(t);
-        Cell* kinds = ref_arg(r, 2);
+        Cell* kinds = ref_arg(r, ref::types);
         if (kinds && !kinds->is(TypeId::datatype) && !kinds->is(TypeId::typeset))
             expect_arg(kinds->type(), name_word("kind"));
-        finish(h(a0, ref_arg(r, 0), ref_flag(r, 1), kinds));
+        finish(h(a0, ref_arg(r, ref::part), ref_flag(r, ref::deep), kinds));
     } else if constexpr (A == Action::find || A == Action::select) {
         finish(typed<A>(t)(a0, arg(1), find_refinements(r, A == Action::find)));
     } else if constexpr (A == Action::move) {
-        finish(typed<A>(t)(a0, arg(1), ref_arg(r, 0)));
+        finish(typed<A>(t)(a0, arg(1), ref_arg(r, refine::move::part)));
     } else if constexpr (A == Action::poke) {
         finish(typed<A>(t)(a0, arg(1), arg(2)));
-    } else if constexpr (A == Action::put || A == Action::modify) {
-        finish(typed<A>(t)(a0, arg(1), arg(2), ref_flag(r, 0)));
-    } else if constexpr (A == Action::remove || A == Action::reverse) {
-        finish(typed<A>(t)(a0, ref_arg(r, 0), ref_arg(r, 1)));
+    } else if constexpr (A == Action::put) {
+        finish(typed<A>(t)(a0, arg(1), arg(2), ref_flag(r, refine::put::case_)));
+    } else if constexpr (A == Action::modify) {
+        finish(typed<A>(t)(a0, arg(1), arg(2), ref_flag(r, refine::modify::case_)));
+    } else if constexpr (A == Action::remove) {
+        finish(typed<A>(t)(a0, ref_arg(r, refine::remove::part), ref_arg(r, refine::remove::key)));
+    } else if constexpr (A == Action::reverse) {
+        finish(typed<A>(t)(a0, ref_arg(r, refine::reverse::part), ref_arg(r, refine::reverse::skip)));
     } else if constexpr (A == Action::sort) {
-        finish(typed<A>(t)(a0, ref_flag(r, 0), ref_arg(r, 1), ref_arg(r, 2), ref_arg(r, 3),
-                           ref_flag(r, 4), ref_flag(r, 5), ref_flag(r, 6)));
+        namespace ref = refine::sort;
+        finish(typed<A>(t)(a0, ref_flag(r, ref::case_), ref_arg(r, ref::skip), ref_arg(r, ref::compare),
+                           ref_arg(r, ref::part), ref_flag(r, ref::all), ref_flag(r, ref::reverse),
+                           ref_flag(r, ref::stable)));
     } else if constexpr (A == Action::take) {
-        finish(typed<A>(t)(a0, ref_arg(r, 0), ref_flag(r, 1), ref_flag(r, 2)));
+        namespace ref = refine::take;
+        finish(typed<A>(t)(a0, ref_arg(r, ref::part), ref_flag(r, ref::deep), ref_flag(r, ref::last)));
     } else if constexpr (A == Action::trim) {
-        finish(typed<A>(t)(a0, ref_flag(r, 0), ref_flag(r, 1), ref_flag(r, 2), ref_flag(r, 3),
-                           ref_flag(r, 4), ref_arg(r, 5)));
+        namespace ref = refine::trim;
+        finish(typed<A>(t)(a0, ref_flag(r, ref::head), ref_flag(r, ref::tail), ref_flag(r, ref::auto_),
+                           ref_flag(r, ref::lines), ref_flag(r, ref::all), ref_arg(r, ref::with)));
     } else if constexpr (A == Action::open) {
-        finish(typed<A>(t)(a0, ref_flag(r, 0), ref_flag(r, 1), ref_flag(r, 2), ref_flag(r, 3),
-                           ref_arg(r, 4)));
+        namespace ref = refine::open;
+        finish(typed<A>(t)(a0, ref_flag(r, ref::new_), ref_flag(r, ref::read), ref_flag(r, ref::write),
+                           ref_flag(r, ref::seek), ref_arg(r, ref::allow)));
     } else if constexpr (A == Action::read) {
-        finish(typed<A>(t)(a0, ref_arg(r, 0), ref_arg(r, 1), ref_flag(r, 2), ref_flag(r, 3),
-                           ref_flag(r, 4), ref_arg(r, 5)));
+        namespace ref = refine::read;
+        finish(typed<A>(t)(a0, ref_arg(r, ref::part), ref_arg(r, ref::seek), ref_flag(r, ref::binary),
+                           ref_flag(r, ref::lines), ref_flag(r, ref::info), ref_arg(r, ref::as)));
     } else if constexpr (A == Action::write) {
-        finish(typed<A>(t)(a0, arg(1), ref_flag(r, 0), ref_flag(r, 1), ref_flag(r, 2),
-                           ref_flag(r, 3), ref_arg(r, 4), ref_arg(r, 5), ref_arg(r, 6),
-                           ref_arg(r, 7)));
+        namespace ref = refine::write;
+        finish(typed<A>(t)(a0, arg(1), ref_flag(r, ref::binary), ref_flag(r, ref::lines),
+                           ref_flag(r, ref::info), ref_flag(r, ref::append), ref_arg(r, ref::part),
+                           ref_arg(r, ref::seek), ref_arg(r, ref::allow), ref_arg(r, ref::as)));
     } else if constexpr (std::is_same_v<typename registry::Slot<A>::type, handler::Binary>) {
         finish(typed<A>(t)(a0, arg(1)));
     } else {
