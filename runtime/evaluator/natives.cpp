@@ -43,4 +43,15 @@ Entry entry(std::int32_t n) {
 
 const Cell& print_scratch() { return scratch; }
 
+void register_all() {
+    register_control();
+    register_eval();
+    register_compare();
+    register_maths();
+    register_system();
+    register_output();
+    register_files();
+    register_parse();
+}
+
 }  // namespace kiv::natives

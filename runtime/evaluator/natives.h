@@ -60,8 +60,13 @@ Entry entry(std::int32_t n);
 // The scratch block of `print`.
 const Cell& print_scratch();
 
-// --- Registration of the natives modules (each stores its entries by index) ---
+// --- Registration of the natives modules ---------------------------------------
+// Each module natives_NAME.cpp ends with register_NAME, which stores its
+// entries at their fixed indexes with set(); library/natives/NAME.kiv holds
+// the specs of the same natives.
 
+// Registers every module below; once at start-up, after init.
+void register_all();
 // if ... remove-each, switch, case: conditionals, selection and loops.
 void register_control();
 // func, function, does, has, do, get, set, reduce, compose, bind, in,
@@ -74,6 +79,16 @@ void register_compare();
 void register_maths();
 // stats, recycle, wait, now, set-env, get-env, list-env, browse, value?, unset, context?.
 void register_system();
+// print, prin, uppercase, lowercase, new-line, new-line?, as, transcode.
+void register_output();
+// dehex, enhex, to-local-file, and the library routines exists? and create-dir
+// (entered in the routine table by name).
+void register_files();
+// parse (the engine is parse.h).
+void register_parse();
+
+// Whether the last print or prin ended its text with a new line (last-lf?).
+bool last_line_feed();
 
 // --- Helpers for native bodies -------------------------------------------------
 

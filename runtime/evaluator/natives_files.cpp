@@ -1,7 +1,7 @@
 // dehex, enhex and to-local-file build a new string! from a text; exists? and
 // create-dir are library routines over file_io. Each checks its argument
 // itself, since native callers may pass anything.
-#include "runtime/evaluator/natives_files.h"
+#include "runtime/evaluator/natives.h"
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/file.h"
@@ -10,14 +10,13 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/url.h"
-#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/file_io.h"
 #include "runtime/raise.h"
 
 #include <string>
 
-namespace kiv::natives_files {
+namespace kiv::natives {
 
 namespace {
 
@@ -75,12 +74,12 @@ void create_dir(Cell* args) {
 
 }  // namespace
 
-void init() {
-    natives::set(natives::Native::dehex, dehex);
-    natives::set(natives::Native::enhex, enhex);
-    natives::set(natives::Native::to_local_file, to_local_file);
+void register_files() {
+    set(Native::dehex, dehex);
+    set(Native::enhex, enhex);
+    set(Native::to_local_file, to_local_file);
     routine::add("exists?", exists_q);
     routine::add("create-dir", create_dir);
 }
 
-}  // namespace kiv::natives_files
+}  // namespace kiv::natives

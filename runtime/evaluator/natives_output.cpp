@@ -1,7 +1,7 @@
 // The output, text and conversion natives. print and prin hand their text to
 // the output hooks, which do all the writing; a block is reduced first, its
 // values kept on the argument stack so that an error drops them with it.
-#include "runtime/evaluator/natives_output.h"
+#include "runtime/evaluator/natives.h"
 
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
@@ -12,14 +12,13 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
-#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/memory.h"
 #include "runtime/output_hooks.h"
 #include "runtime/raise.h"
 
-namespace kiv::natives_output {
+namespace kiv::natives {
 
 namespace {
 
@@ -190,17 +189,17 @@ void transcode(bool, const std::int32_t* refinements) {
 
 }  // namespace
 
-void init() {
-    natives::set(natives::Native::print, print);
-    natives::set(natives::Native::prin, prin);
-    natives::set(natives::Native::uppercase, uppercase);
-    natives::set(natives::Native::lowercase, lowercase);
-    natives::set(natives::Native::new_line, new_line);
-    natives::set(natives::Native::new_line_q, new_line_q);
-    natives::set(natives::Native::as, as);
-    natives::set(natives::Native::transcode, transcode);
-}
-
 bool last_line_feed() { return ended_with_line_feed; }
 
-}  // namespace kiv::natives_output
+void register_output() {
+    set(Native::print, print);
+    set(Native::prin, prin);
+    set(Native::uppercase, uppercase);
+    set(Native::lowercase, lowercase);
+    set(Native::new_line, new_line);
+    set(Native::new_line_q, new_line_q);
+    set(Native::as, as);
+    set(Native::transcode, transcode);
+}
+
+}  // namespace kiv::natives

@@ -20,7 +20,6 @@
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
-#include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
 #include "runtime/raise.h"
@@ -1215,41 +1214,7 @@ void run(Cell& result, const Cell& input, const Cell& rules, bool case_, std::in
     else logic::make_at(result, e.matched);
 }
 
-void native(bool check, const std::int32_t* refinements) {
-    const Cell input = *stack::arg(0);
-    const Cell rules = *stack::arg(1);
-    if (check) {
-        if (!is_block_kind(input.type()) && !is_text_kind(input.type()))
-            runtime::raise_error(ErrorCategory::script, "invalid-arg", &input);
-        if (!rules.is(TypeId::block)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &rules);
-    }
-    const bool case_ = natives::used(refinements, 0);
-    const std::int32_t head = std::max(input.series_head(), 0);
-    std::int32_t limit = -1;
-    if (natives::used(refinements, 1)) {
-        const Cell part = *stack::arg(refinements[1]);
-        if (part.is(TypeId::integer)) {
-            limit = static_cast<std::int32_t>(std::clamp<std::int64_t>(
-                static_cast<std::int64_t>(head) + part.int_value(), 0, INT32_MAX));
-        } else if (part.type() == input.type() && part.series_node() == input.series_node()) {
-            limit = std::max(part.series_head(), 0);
-        } else {
-            const Cell name = words::refinement(words::Ref::part);
-            runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &name, &part);
-        }
-        if (limit - head < 1) {
-            Cell whole = input;
-            logic::make_at(*stack::arg(0), series::get_length(whole, false) == 0);
-            stack::keep_first();
-            return;
-        }
-    }
-    const Cell* callback = natives::used(refinements, 2) ? stack::arg(refinements[2]) : nullptr;
-    const Cell fn = callback != nullptr ? *callback : none::value;
-    Cell result;
-    run(result, input, rules, case_, limit, fn.is(TypeId::function) ? &fn : nullptr);
-    stack::set_result_only(result);
-}
+bool is_input(TypeId t) { return is_block_kind(t) || is_text_kind(t); }
 
 void init() {
     using words::Sym;
@@ -1268,7 +1233,6 @@ void init() {
     add_keyword(words::word(words::Word::change).word_symbol(), Kw::change);
     stack_block = block::make_in(nullptr, 100)->series_node();
     collector::add_mark_callback(mark_runs);
-    natives::set(natives::Native::parse, native);
 }
 
 }  // namespace kiv::parse

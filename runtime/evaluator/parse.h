@@ -15,8 +15,8 @@ namespace kiv::parse {
 // over every nested run. Going past either raises script error parse-stack.
 inline constexpr std::int32_t stack_limit = 10000;
 
-// Makes the callback's stack block (kept in the root block), installs the
-// collector's mark step for active runs and fills the `parse` native's slot.
+// Makes the callback's stack block (kept in the root block) and installs the
+// collector's mark step for active runs.
 void init();
 
 // Runs rules over input from its head. case_: case-sensitive comparison;
@@ -27,7 +27,8 @@ void init();
 void run(Cell& result, const Cell& input, const Cell& rules, bool case_,
          std::int32_t part_limit, const Cell* callback);
 
-// The `parse` native: input rules /case /part limit /trace callback.
-void native(bool check, const std::int32_t* refinements);
+// Whether rules can run over a value of type t: the any-block and any-string
+// types (binary! is not among them).
+bool is_input(TypeId t);
 
 }  // namespace kiv::parse

@@ -18,8 +18,6 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives.h"
-#include "runtime/evaluator/natives_files.h"
-#include "runtime/evaluator/natives_output.h"
 #include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
@@ -132,13 +130,7 @@ void init_type_words() { registry::init_type_words(); }
 void init_runtime_words() { words::init(); }
 void init_natives_table() {
     natives::init();
-    natives::register_control();
-    natives::register_eval();
-    natives::register_compare();
-    natives::register_maths();
-    natives::register_system();
-    natives_output::init();
-    natives_files::init();
+    natives::register_all();
 }
 void init_parse_stacks() { parse::init(); }
 void init_owner_table() { ownership::init(); }
