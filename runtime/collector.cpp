@@ -39,14 +39,11 @@ enum class Ref : std::uint8_t {
     op_context,    // an op!'s context when made from function! or routine!
     values,        // a context's values block, unless they live on the argument stack
     image,         // an image buffer, then the image's own mark step
-    event,         // an event's block when the header has flag 0x1000
+    event,         // an event's block when the event says it has one
 };
 struct MarkRule {
     Ref word1 = Ref::none, word2 = Ref::none, word3 = Ref::none;
 };
-
-constexpr std::uint32_t values_on_stack = 0x400000;
-constexpr std::uint32_t event_has_block = 0x1000;
 
 // The one table of payload words that hold references, by type id.
 constexpr std::array<MarkRule, type_count> mark_rules = [] {
@@ -96,25 +93,25 @@ void mark_word(const Cell& cell, Ref ref, std::uint32_t w) {
         else mark_node(w);
         return;
     case Ref::word_context:
-        if (self_symbol != 0 && cell.data2 == self_symbol) mark_series_cells(w);
+        if (self_symbol != 0 && cell.word_symbol() == self_symbol) mark_series_cells(w);
         else mark_context(w);
         return;
     case Ref::op_context: {
-        std::uint32_t source = (cell.header >> 16) & 0xFF;
+        std::uint32_t source = static_cast<std::uint32_t>(cell.op_source());
         if (source == static_cast<std::uint32_t>(TypeId::function) ||
             source == static_cast<std::uint32_t>(TypeId::routine))
             mark_context(w);
         return;
     }
     case Ref::values:
-        if ((cell.header & values_on_stack) == 0) mark_series_cells(w);
+        if (!cell.context_on_stack()) mark_series_cells(w);
         return;
     case Ref::image:
         mark_node(w);
         if (mark_image_hook != nullptr) mark_image_hook(cell);
         return;
     case Ref::event:
-        if ((cell.header & event_has_block) != 0) mark_series_cells(w);
+        if (cell.event_has_block()) mark_series_cells(w);
         return;
     default: return;
     }
@@ -221,9 +218,9 @@ void mark_cell(const Cell& cell) {
     auto type = static_cast<std::size_t>(cell.type());
     if (type >= mark_rules.size()) return;
     const MarkRule& rule = mark_rules[type];
-    mark_word(cell, rule.word1, cell.data1);
-    mark_word(cell, rule.word2, cell.data2);
-    mark_word(cell, rule.word3, cell.data3);
+    mark_word(cell, rule.word1, cell.payload_word(1));
+    mark_word(cell, rule.word2, cell.payload_word(2));
+    mark_word(cell, rule.word3, cell.payload_word(3));
 }
 
 Root::Root(NodeId node) : node_(node), prev_(scoped_top) {

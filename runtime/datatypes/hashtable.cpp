@@ -95,7 +95,7 @@ bool keys_equal(const Cell& a, const Cell& b, CompareOp op) {
             return compare(&x, &y, op) == 0;
         }
     }
-    return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
+    return a.same_payload(b);
 }
 
 bool is_word_kind(TypeId t) {
@@ -127,7 +127,7 @@ std::int32_t first_position(const HashTable* t, std::int32_t e) {
 
 std::uint32_t entry_hash(const HashTable* t, std::int32_t e) {
     if (t->kind == Kind::reference || t->kind == Kind::owner) {
-        return mix(value_cells(t)[e * cells_per_entry(t)].data1);
+        return mix(value_cells(t)[e * cells_per_entry(t)].pointer_key());
     }
     return hash_key(value_cells(t)[first_position(t, e)]);
 }
@@ -340,19 +340,19 @@ std::uint32_t hash_key(const Cell& key, bool case_sensitive) {
         case TypeId::none: return static_cast<std::uint32_t>(-1);
         case TypeId::datatype: case TypeId::logic: case TypeId::object: case TypeId::error:
         case TypeId::port:
-            return mix(key.data1);
+            return mix(key.payload_word(1));
         case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
         case TypeId::set_path: case TypeId::get_path: case TypeId::hash: case TypeId::point2d:
         case TypeId::image:
-            return murmur3_bytes(&key.data1, 8);
+            return murmur3_bytes(key.payload_bytes(1), 8);
         case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
         case TypeId::email: case TypeId::ref:
             return hash_string(key, case_sensitive);
         case TypeId::char_: case TypeId::integer: case TypeId::map: case TypeId::handle:
         case TypeId::event:
-            return mix(key.data2);
+            return mix(key.payload_word(2));
         case TypeId::float_: case TypeId::pair: case TypeId::percent: case TypeId::time:
-            return murmur3_bytes(&key.data2, 8);
+            return murmur3_bytes(key.payload_bytes(2), 8);
         case TypeId::symbol: {
             const SeriesBuffer* name = memory::buffer(key.symbol_utf8());
             return hash_name(reinterpret_cast<const char*>(name->head), name->used_bytes());
@@ -361,13 +361,13 @@ std::uint32_t hash_key(const Cell& key, bool case_sensitive) {
         case TypeId::refinement: case TypeId::issue:
             return mix(canonical_id(key.word_symbol()));
         case TypeId::native: case TypeId::action:
-            return mix(key.data3);
+            return mix(key.payload_word(3));
         case TypeId::op: case TypeId::function: case TypeId::triple: case TypeId::typeset:
         case TypeId::date: case TypeId::point3d:
-            return murmur3_bytes(&key.data1, 12);
+            return murmur3_bytes(key.payload_bytes(1), 12);
         case TypeId::tuple: {
-            const std::uint32_t n = (key.header >> 19) & 0xF;  // component count
-            return murmur3_bytes(&key.data1, n <= 12 ? n : 12);
+            const std::uint32_t n = key.tuple_length();
+            return murmur3_bytes(key.tuple_bytes(), n <= 12 ? n : 12);
         }
         case TypeId::binary: {
             const SeriesBuffer* b = memory::buffer(key.series_node());
@@ -378,7 +378,7 @@ std::uint32_t hash_key(const Cell& key, bool case_sensitive) {
         }
         case TypeId::money: {
             Cell copy = key;
-            copy.header &= Cell::type_mask | 0x100u;  // type and sign flag only
+            copy.keep_only_flags(Cell::money_sign_flag);  // type and sign flag only
             return murmur3_bytes(&copy, sizeof copy);
         }
         default:
@@ -555,7 +555,7 @@ std::int32_t find(NodeId table, const Cell& key_in, std::int32_t first, std::int
     probe(t, h, [&](std::int32_t e) {
         if (t->kind == Kind::words) {
             const Cell& c = value_cells(t)[e];
-            return c.data2 == key.data2 && c.type() == key.type();
+            return c.word_symbol() == key.word_symbol() && c.type() == key.type();
         }
         const std::int32_t p0 = first_position(t, e);
         if (value_cells(t)[p0].type() != key.type()) return false;
@@ -664,7 +664,7 @@ Cell* get_pointer_key(NodeId table, std::uint32_t key) {
     const std::int32_t per = cells_per_entry(t);
     std::int32_t free_bucket;
     const std::int32_t b = probe(t, mix(key), [&](std::int32_t e) {
-        return value_cells(t)[e * per].data1 == key;
+        return value_cells(t)[e * per].pointer_key() == key;
     }, free_bucket);
     if (b < 0) return nullptr;
     return value_cells(t) + key_slots(t)[b] * per + 1;
@@ -681,7 +681,7 @@ Cell* put_pointer_key(NodeId table, std::uint32_t key) {
     const std::int32_t entry = value_count(record(table)) / per;
     auto* cells = reinterpret_cast<Cell*>(buffer::grow_tail(record(table)->values, per * 16));
     for (std::int32_t i = 0; i < per; ++i) cells[i].reset(TypeId::unset);
-    cells[0].data1 = key;
+    cells[0].set_pointer_key(key);
     place(table, entry);
     return cells + 1;
 }
@@ -691,7 +691,7 @@ bool remove_pointer_key(NodeId table, std::uint32_t key) {
     const std::int32_t per = cells_per_entry(t);
     std::int32_t free_bucket;
     const std::int32_t b = probe(t, mix(key), [&](std::int32_t e) {
-        return value_cells(t)[e * per].data1 == key;
+        return value_cells(t)[e * per].pointer_key() == key;
     }, free_bucket);
     if (b < 0) return false;
     Cell* entry = value_cells(t) + key_slots(t)[b] * per;
@@ -707,7 +707,7 @@ void for_each_pointer_key(NodeId table, void (*fn)(std::uint32_t, Cell*, void*),
     const std::int32_t entries = value_count(t) / per;
     for (std::int32_t e = 0; e < entries; ++e) {
         Cell* entry = value_cells(t) + e * per;
-        if (entry->is(TypeId::unset)) fn(entry->data1, entry + 1, data);
+        if (entry->is(TypeId::unset)) fn(entry->pointer_key(), entry + 1, data);
     }
 }
 
@@ -744,8 +744,7 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
 
     Cell* cell = buffer::append_cell(record(table)->values);
     cell->reset(TypeId::symbol);
-    cell->data1 = static_cast<std::uint32_t>(alias);
-    cell->data3 = utf8;
+    cell->set_symbol(alias, 0, utf8);
     t = record(table);
     const std::int32_t position = value_count(t) - 1;
     KIV_ASSERT(free_bucket >= 0, "hash table full");
@@ -797,8 +796,8 @@ void mark(NodeId table) {
         const std::int32_t entries = value_count(t) / per;
         for (std::int32_t e = 0; e < entries; ++e) {
             const Cell& k = value_cells(t)[e * per];
-            if (k.is(TypeId::unset) && k.data1 != 0 && memory::node_in_use(k.data1)) {
-                collector::mark_node(k.data1);
+            if (k.is(TypeId::unset) && k.pointer_key() != 0 && memory::node_in_use(k.pointer_key())) {
+                collector::mark_node(k.pointer_key());
             }
         }
     }
@@ -815,12 +814,12 @@ void sweep_keyed(NodeId table) {
     for (std::int32_t e = 0; e < entries; ++e) {
         Cell* entry = value_cells(t) + e * per;
         if (!entry->is(TypeId::unset)) continue;
-        bool dead = !marked(entry->data1);
+        bool dead = !marked(entry->pointer_key());
         for (std::int32_t i = 1; i < per && !dead && t->kind == Kind::owner; ++i) {
-            if (entry[i].is(TypeId::object) && !marked(entry[i].data1)) dead = true;
+            if (entry[i].is(TypeId::object) && !marked(entry[i].object_context())) dead = true;
         }
         if (dead) {
-            remove_pointer_key(table, entry->data1);
+            remove_pointer_key(table, entry->pointer_key());
             t = record(table);
         } else {
             collector::mark_cells(entry + 1, entry + per);

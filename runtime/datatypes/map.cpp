@@ -71,7 +71,7 @@ std::int32_t mold_one(const Cell& value, NodeId out, bool all, bool flat, Cell* 
 // A stored key as it is handed back: set-words become word!.
 Cell key_as_given(const Cell& key) {
     Cell k = key;
-    if (k.is(TypeId::set_word)) k.header = static_cast<std::uint32_t>(TypeId::word);
+    if (k.is(TypeId::set_word)) k.set_bare_type(TypeId::word);
     return k;
 }
 
@@ -140,7 +140,7 @@ void normalize_key(Cell& key, const Cell* path) {
         runtime::raise_error(ErrorCategory::script, "invalid-path", path ? path : &key, &type);
     }
     if (is_word_kind(t)) {
-        key.header = static_cast<std::uint32_t>(TypeId::set_word);  // flags dropped too
+        key.set_bare_type(TypeId::set_word);  // flags dropped too
     } else if (is_text_like(t)) {
         const std::int32_t head = std::max(key.series_head(), 0);
         const SeriesBuffer* b = memory::buffer(key.series_node());

@@ -73,7 +73,7 @@ inline void push_or_result(const Cell& v, bool sub) {
 Cell datatype_of(const Cell& v) {
     Cell dt;
     dt.reset(TypeId::datatype);
-    dt.data1 = static_cast<std::uint32_t>(v.type());
+    dt.set_datatype_id(v.type());
     return dt;
 }
 
@@ -518,8 +518,8 @@ void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell&
     const Cell body = *function::extra_cell(fn, function::extra_body);
     StorageScope storage(fctx, static_cast<std::int32_t>(stack::index_of(stack::base())));
     stack::set_body_flag(true);
-    if (fn.header & Cell::function_trace_flag) tracing::state.on = tracing::state.requested;
-    else if (fn.header & Cell::function_no_trace_flag) tracing::state.on = false;
+    if (fn.function_trace()) tracing::state.on = tracing::state.requested;
+    else if (fn.function_no_trace()) tracing::state.on = false;
     tracing::trace(Event::prolog, 0, -1, &name, nullptr);
     std::uint32_t caught = 0;
     if (body.is(TypeId::block)) {
@@ -1077,7 +1077,7 @@ void call_routine(const Cell& r) {
     const Cell* code = function::extra_cell(r, function::extra_code);
     const routine::Entry* entry = code->is(TypeId::integer) ? routine::entry(code->int_value()) : nullptr;
     if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
-    if (r.header & Cell::routine_flag) {  // takes the argument cells under its own frame
+    if (r.routine_maker_flag()) {  // takes the argument cells under its own frame
         Cell* args = stack::base();
         stack::push_frame(&body_word(), stack::FrameType::call);
         entry->code(args);

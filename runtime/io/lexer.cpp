@@ -329,8 +329,8 @@ void ensure_stack() {
 
 // --- Markers ------------------------------------------------------------------
 
-TypeId marker_series(const Cell& m) { return to_type(static_cast<std::int32_t>(m.data2 & 0xFFFF)); }
-std::uint32_t marker_commas(const Cell& m) { return m.data2 >> 16; }
+TypeId marker_series(const Cell& m) { return m.marker_series(); }
+std::uint32_t marker_commas(const Cell& m) { return m.marker_commas(); }
 
 // The innermost open marker, or null.
 Cell* open_marker(State& s) { return s.head > s.base ? &stack_at(s.head - 1) : nullptr; }
@@ -408,8 +408,7 @@ bool fire(State& s, Event e, std::int32_t type, const std::uint8_t* start,
         args[4] = *value;
     } else {
         args[4].reset(TypeId::pair);
-        args[4].data2 = static_cast<std::uint32_t>(unit_offset(s, start) + 1);
-        args[4].data3 = static_cast<std::uint32_t>(unit_offset(s, end) + 1);
+        args[4].set_pair(unit_offset(s, start) + 1, unit_offset(s, end) + 1);
     }
     for (std::size_t i = 5; i < args.size(); ++i) {
         if (i == 5) logic::make_at(args[i], false);
@@ -461,9 +460,8 @@ void open_series(State& s, TypeId t, const std::uint8_t* at) {
     if (!fire(s, Event::open, tint(t), at, at + 1, nullptr)) return;
     Cell marker{};
     marker.reset(marker_type);
-    marker.data1 = static_cast<std::uint32_t>(s.top - s.head);
-    marker.data2 = static_cast<std::uint32_t>(t);
-    marker.data3 = static_cast<std::uint32_t>(at - s.input_start);
+    marker.set_marker(static_cast<std::uint32_t>(s.top - s.head), t,
+                      static_cast<std::uint32_t>(at - s.input_start));
     push(s, marker);
     s.head = s.top;
     s.start_state = 0;
@@ -489,7 +487,7 @@ std::int32_t close_series(State& s, std::int32_t t, const std::uint8_t* at, bool
     Cell* m = open_marker(s);
     if (events) {
         const std::int32_t reported = m != nullptr ? tint(marker_series(*m)) : t;
-        const std::uint8_t* opened = m != nullptr ? s.input_start + m->data3 : at;
+        const std::uint8_t* opened = m != nullptr ? s.input_start + m->marker_offset() : at;
         if (!fire(s, Event::close, reported, opened, at, nullptr)) {
             s.start_state = 0;
             return t;
@@ -512,7 +510,7 @@ std::int32_t close_series(State& s, std::int32_t t, const std::uint8_t* at, bool
         if (set_path) result = TypeId::set_path;
     }
     const std::int32_t marker_index = s.head - 1;
-    const std::int32_t enclosing = marker_index - static_cast<std::int32_t>(m->data1);
+    const std::int32_t enclosing = marker_index - static_cast<std::int32_t>(m->marker_distance());
     const bool new_line = m->new_line();
     Cell value{};
     if (build_mode(s)) {
@@ -521,7 +519,7 @@ std::int32_t close_series(State& s, std::int32_t t, const std::uint8_t* at, bool
             bool pairs = (s.top - s.head) % 2 == 0;
             for (std::int32_t i = s.head; pairs && i < s.top; i += 2)
                 pairs = map::is_key_type(stack_at(i).type());
-            if (!pairs) syntax_error(s, s.input_start + m->data3, at + 1, tint(TypeId::map));
+            if (!pairs) syntax_error(s, s.input_start + m->marker_offset(), at + 1, tint(TypeId::map));
             make_series(s, s.head, s.top, TypeId::block, value);
             map::make_at(value, &value, 0);
         } else {
@@ -614,9 +612,9 @@ void scan_construction(State& s, const std::uint8_t* start, const std::uint8_t* 
 void scan_comma(State& s, const std::uint8_t* at) {
     Cell* m = open_marker(s);
     if (m != nullptr && marker_series(*m) == TypeId::point2d) {
-        m->data2 = (m->data2 & 0xFFFF) | ((marker_commas(*m) + 1) << 16);
+        m->set_marker_series(TypeId::point2d, marker_commas(*m) + 1);
     } else if (m != nullptr && marker_series(*m) == TypeId::paren) {
-        m->data2 = static_cast<std::uint32_t>(TypeId::point2d) | (1u << 16);
+        m->set_marker_series(TypeId::point2d, 1);
     } else {
         syntax_error(s, at, at + 1, tint(TypeId::point2d));
     }
@@ -1011,7 +1009,7 @@ void syntax_error(State& s, const std::uint8_t* start, const std::uint8_t* end, 
     }
     if (start == nullptr) {
         Cell* m = open_marker(s);
-        start = m != nullptr ? s.input_start + m->data3 : s.input_start;
+        start = m != nullptr ? s.input_start + m->marker_offset() : s.input_start;
     }
     start = std::clamp(start, s.input_start, s.input_end);
     if (listens(s, Event::error)) {
@@ -1100,7 +1098,7 @@ std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
                 s.type = tint(marker_series(*m));
             } else {
                 s.open_type = tint(marker_series(*m));
-                const std::uint8_t* opened = s.input_start + m->data3;
+                const std::uint8_t* opened = s.input_start + m->marker_offset();
                 try {
                     syntax_error(s, opened, opened + 1, kind_missing_end);
                 } catch (const SyntaxUnwind&) {

@@ -453,8 +453,7 @@ void load_tuple(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
     if (build) {
         Cell value{};
         value.reset(TypeId::tuple);
-        value.header |= static_cast<std::uint32_t>(count) << 19;
-        std::memcpy(&value.data1, bytes, 12);
+        value.set_tuple(bytes, static_cast<std::uint32_t>(count));
         push(s, value);
     }
     s.pos = end;
@@ -471,8 +470,7 @@ void load_pair(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
     if (build) {
         Cell value{};
         value.reset(TypeId::pair);
-        value.data2 = static_cast<std::uint32_t>(a);
-        value.data3 = static_cast<std::uint32_t>(b);
+        value.set_pair(a, b);
         push(s, value);
     }
     s.pos = end;
