@@ -35,7 +35,7 @@ std::uint8_t* grow_tail(NodeId node, std::int32_t count) {
 
 Cell* append_cell(NodeId node) {
     auto* cell = reinterpret_cast<Cell*>(grow_tail(node, static_cast<std::int32_t>(sizeof(Cell))));
-    cell->header = static_cast<std::uint32_t>(TypeId::unset);  // other words as they were
+    cell->set_bare_type(TypeId::unset);  // other words as they were
     return cell;
 }
 

@@ -158,7 +158,7 @@ void clone(Cell& out, const Cell& src, bool deep, bool any) {
     make_at(copy, count);
     std::memcpy(first_cell(copy), first_cell(source) + head, static_cast<std::size_t>(count) * sizeof(Cell));
     set_tail(copy, count);
-    copy.header = source.header;  // keeps the type and the new-line marker
+    copy.set_header_from(source);  // keeps the type and the new-line marker
     if (deep) {
         // A block that contains itself would clone without end: the cycle
         // stack bounds the nesting and raises too-deep instead.

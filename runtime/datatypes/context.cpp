@@ -77,11 +77,7 @@ NodeId make(std::int32_t count, bool stack, bool self, Kind kind) {
     }
     Cell& cc = *context_cell(ctx);
     cc.reset(TypeId::context);
-    cc.header |= static_cast<std::uint32_t>(kind) << Cell::context_kind_shift;
-    if (stack) cc.header |= Cell::context_stack_flag;
-    if (self) cc.header |= Cell::context_self_flag;
-    cc.data1 = words;
-    cc.data2 = values;
+    cc.set_context(static_cast<std::uint32_t>(kind), stack, self, words, values);
     return ctx;
 }
 
@@ -167,7 +163,7 @@ Cell* find_or_add_global_word(SymbolId sym, bool alias, bool copy) {
         Cell* entry = word_at(global_ctx, index);
         if (!(alias && copy && entry->word_symbol() != sym)) return entry;
         Cell variant = *entry;   // the first spelling's slot under the asked spelling
-        variant.data2 = sym;
+        variant.set_word_symbol(sym);
         return block::append_copy(block::root(), variant);
     }
     std::int32_t position = 0;
@@ -224,7 +220,7 @@ Cell* set_word_value(Cell& word, const Cell& value, NodeId ctx, bool notify) {
         return slot;
     }
     if (static_cast<Kind>(context_cell(ctx)->context_kind()) == Kind::object) {
-        word_at(ctx, index)->header |= Cell::word_set_flag;
+        word_at(ctx, index)->set_field_changed(true);
         if (notify && field_change_hook != nullptr && owner(ctx)->is(TypeId::object)) {
             const Cell old_value = *slot;
             *slot = v;
@@ -289,7 +285,7 @@ bool collect_set_words(NodeId ctx, const Cell& blk) {
 }
 
 void renew(Cell& value, Kind kind) {
-    const NodeId old_ctx = value.data1;
+    const NodeId old_ctx = value.own_context();
     const Cell old_cell = *context_cell(old_ctx);
     const std::int32_t n = word_count(old_ctx);
     const NodeId ctx = make(n, old_cell.context_on_stack(), old_cell.context_has_self(), kind);
@@ -298,7 +294,7 @@ void renew(Cell& value, Kind kind) {
         std::int32_t position = 0;
         find_or_add_symbol(ctx, sym, false, position);
     }
-    value.data1 = ctx;
+    value.set_own_context(ctx);
     *owner(ctx) = value;   // the owner is the function or object itself
 }
 
@@ -307,8 +303,8 @@ void set_argument_stack(Cell* first) { stack_values_origin = first; }
 std::int32_t set_stack_values(NodeId ctx, std::int32_t stack_index) {
     Cell& cc = *context_cell(ctx);
     KIV_ASSERT(cc.context_on_stack(), "set_stack_values on a heap context");
-    const std::int32_t previous = static_cast<std::int32_t>(cc.data2) - 1;
-    cc.data2 = static_cast<std::uint32_t>(stack_index + 1);
+    const std::int32_t previous = cc.context_stack_index();
+    cc.set_context_stack_index(stack_index);
     return previous;
 }
 

@@ -288,7 +288,7 @@ NodeId make_at(Cell& out, const Cell& spec_in, const Cell* body_in, NodeId ctx,
     set_code_id(extra, extra_code, code);
     set_code_id(extra, extra_code2, code2);
     out.reset(TypeId::function);
-    out.header |= flags;
+    out.add_function_trace_flags(flags);
     out.set_code(ctx, spec.series_node(), extra.series_node());
     *context::owner(ctx) = out;
     return ctx;
@@ -432,8 +432,7 @@ void make_at(Cell& out, const Cell& spec_in, const Cell* body_in, std::int32_t c
     set_code_id(extra, function::extra_code, code);
     set_code_id(extra, function::extra_code2, code2);
     out.reset(TypeId::routine);
-    if (flag) out.header |= Cell::routine_flag;
-    out.header |= arity << Cell::routine_arity_shift;
+    out.set_routine(flag, arity);
     out.set_code(ctx, spec.series_node(), extra.series_node());
 }
 

@@ -201,8 +201,7 @@ Cell* make(Cell* proto, Cell* spec, TypeId) {
     if (source == TypeId::function || source == TypeId::routine)
         *function::extra_cell(fn, function::extra_op) = fn;
     *proto = fn;
-    proto->header = static_cast<std::uint32_t>(TypeId::op) |
-                    static_cast<std::uint32_t>(source) << Cell::op_source_shift;
+    proto->set_op(source);
     return proto;
 }
 

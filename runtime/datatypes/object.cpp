@@ -108,7 +108,7 @@ Cell deep_copy_value(const Cell& value, NodeId ctx) {
     if (is_block_kind(v.type())) {
         Cell out{};
         block::clone(out, v, true, true);
-        out.header = v.header;  // keep the kind and the new-line marker
+        out.set_header_from(v);  // keep the kind and the new-line marker
         context::bind_block(out, ctx, true);
         return out;
     }
@@ -130,7 +130,7 @@ Cell rebind_function(const Cell& fn, NodeId ctx) {
     const Cell spec = block_of_node(f.code_spec());
     Cell out{};
     function::make_at(out, spec, &copy, 0, 0, 0,
-                      f.header & (Cell::function_trace_flag | Cell::function_no_trace_flag));
+                      f.function_trace_flags());
     return out;
 }
 
@@ -165,7 +165,7 @@ Cell clone_context(const Cell& src) {
         std::int32_t position = 0;
         context::find_or_add_symbol(ctx, w.word_symbol(), false, position);
         *context::value_at(ctx, i) = *context::value_at(old_ctx, i);
-        context::word_at(ctx, i)->header = w.header;  // keeps the changed flag
+        context::word_at(ctx, i)->set_header_from(w);  // keeps the changed flag
     }
     return obj;
 }
@@ -173,7 +173,7 @@ Cell clone_context(const Cell& src) {
 void clear_flags_and_markers(const Cell& obj) {
     const NodeId ctx = ctx_of(obj);
     for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
-        context::word_at(ctx, i)->header &= ~Cell::word_set_flag;
+        context::word_at(ctx, i)->set_field_changed(false);
         context::value_at(ctx, i)->set_new_line(false);
     }
 }
@@ -192,7 +192,7 @@ void own_fields(const Cell& obj, const Cell& owner) {
         w.set_word_context(ctx);
         if (v.is(TypeId::object)) {
             if (ctx_of(v) == ctx_of(own)) continue;  // the owner itself
-            if ((context::context_cell(ctx_of(v))->header & owning_flag) == 0) own_fields(v, own);
+            if (!context::context_cell(ctx_of(v))->context_owning()) own_fields(v, own);
         } else {
             ownership::set_owner_deep(v, own, w);
         }
@@ -200,12 +200,12 @@ void own_fields(const Cell& obj, const Cell& owner) {
 }
 
 void make_owner(const Cell& obj) {
-    context::context_cell(ctx_of(obj))->header |= owning_flag;
+    context::context_cell(ctx_of(obj))->set_context_owning(true);
     own_fields(obj, obj);
 }
 
 bool owning_q(const Cell& obj) {
-    return (context::context_cell(ctx_of(obj))->header & owning_flag) != 0;
+    return context::context_cell(ctx_of(obj))->context_owning();
 }
 
 // Record cell k (0 on-change*, 1 on-deep-change*) of obj, or null.
@@ -215,7 +215,7 @@ Cell* record_cell(const Cell& obj, std::int32_t k) {
 }
 
 std::int32_t record_index(const Cell& rec) {
-    const std::uint32_t hi = rec.data2 >> 16;
+    const std::uint32_t hi = rec.handler_field();
     return hi == no_handler ? -1 : static_cast<std::int32_t>(hi);
 }
 
@@ -230,9 +230,8 @@ void call_handler(const Cell& obj, std::int32_t k, const Cell& fn, const Cell* a
                   std::int32_t count, words::Word name_word) {
     Cell* rec = record_cell(obj, k);
     const std::int32_t locals = local_count(fn, count);
-    if (rec != nullptr && rec->data3 != fn.code_spec()) {  // the handler was replaced
-        rec->data2 = (rec->data2 & 0xFFFF0000u) | static_cast<std::uint32_t>(locals);
-        rec->data3 = fn.code_spec();
+    if (rec != nullptr && rec->handler_spec() != fn.code_spec()) {  // the handler was replaced
+        rec->set_handler_locals(static_cast<std::uint32_t>(locals), fn.code_spec());
     }
     const Cell name = words::word(name_word);
     Cell* const saved_top = stack::top();
@@ -326,7 +325,7 @@ void install_change_handlers(Cell& obj) {
     const std::int32_t on_deep =
         context::find_symbol(ctx, words::word(words::Word::on_deep_change_star).word_symbol(), true);
     if (on_change < 0 && on_deep < 0) {
-        obj.data3 = 0;
+        obj.set_object_handlers(0);
         store_self(obj);
         return;
     }
@@ -352,10 +351,9 @@ void install_change_handlers(Cell& obj) {
     Cell* cells = reinterpret_cast<Cell*>(memory::buffer(rec.series_node())->head);
     for (int k = 0; k < 2; ++k) {
         cells[k].reset(TypeId::pair);  // plain data for the collector
-        cells[k].data2 = entries[k];
-        cells[k].data3 = specs[k];
+        cells[k].set_handler(entries[k] >> 16, entries[k] & 0xFFFF, specs[k]);
     }
-    obj.data3 = rec.series_node();
+    obj.set_object_handlers(rec.series_node());
     store_self(obj);
     if (on_deep >= 0) make_owner(obj);
 }
@@ -364,7 +362,7 @@ Cell copy(const Cell& obj, bool deep) {
     const Cell src = obj;
     Cell out = clone_context(src);
     collector::Root keep(out);
-    out.data2 = src.object_class();
+    out.set_object_class(src.object_class());
     store_self(out);
     rebind_fields(out, deep);
     keep.cell() = out;
@@ -396,15 +394,15 @@ Cell make_from_spec(const Cell* proto, const Cell& spec) {
             }
             *context::value_at(ctx, index) = *context::value_at(sctx, i);
         }
-        obj.data2 = static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
-                                                                   : static_cast<std::int32_t>(p.object_class()));
+        obj.set_object_class(static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
+                                                                   : static_cast<std::int32_t>(p.object_class())));
         store_self(obj);
         rebind_fields(obj, true);
     } else {
         grew = context::collect_set_words(ctx, s);
         context::bind_block(s, ctx, true);
-        obj.data2 = static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
-                                                                   : static_cast<std::int32_t>(p.object_class()));
+        obj.set_object_class(static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
+                                                                   : static_cast<std::int32_t>(p.object_class())));
         store_self(obj);
         if (has_proto) rebind_fields(obj, true);
         keep.cell() = obj;
@@ -422,7 +420,7 @@ Cell push_from_spec(const Cell* proto, const Cell& spec, bool raw) {
         obj = copy(*proto, true);
     } else {
         make_at(obj, 4);
-        obj.data2 = static_cast<std::uint32_t>(new_class_id());
+        obj.set_object_class(static_cast<std::uint32_t>(new_class_id()));
         store_self(obj);
     }
     collector::Root keep(obj);
@@ -463,7 +461,7 @@ void set_field(const Cell& obj, std::int32_t index, const Cell& value) {
     const Cell old_value = *slot;
     *slot = v;
     Cell word = *context::word_at(ctx, index);
-    context::word_at(ctx, index)->header |= Cell::word_set_flag;
+    context::word_at(ctx, index)->set_field_changed(true);
     word.set_word_context(ctx);
     if (owning_q(o) && !v.is(TypeId::object)) ownership::set_owner_deep(v, o, word);
     if (o.object_handlers() != 0 && !is_handler_field(word.word_symbol()))
@@ -604,7 +602,7 @@ Cell* reflect(Cell* value, Cell* field) {
         collector::Root keep(out);
         for (std::int32_t i = 0; i < n; ++i) {
             Cell w = *context::word_at(ctx, i);
-            w.header = static_cast<std::uint32_t>(TypeId::word);
+            w.set_bare_type(TypeId::word);
             w.set_word_context(ctx);
             if (is(words::Sym::values)) {
                 block::append_copy(out, *context::value_at(ctx, i));
@@ -630,8 +628,8 @@ Cell* reflect(Cell* value, Cell* field) {
         collector::Root keep(out);
         for (std::int32_t i = 0; i < n; ++i) {
             Cell w = *context::word_at(ctx, i);
-            if ((w.header & Cell::word_set_flag) == 0) continue;
-            w.header = static_cast<std::uint32_t>(TypeId::word);
+            if (!w.field_changed()) continue;
+            w.set_bare_type(TypeId::word);
             w.set_word_context(ctx);
             block::append_copy(out, w);
         }
@@ -772,12 +770,12 @@ Cell* modify(Cell* value1, Cell* field, Cell* value3, bool) {
         if (!v.is(TypeId::none)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &v);
         const NodeId ctx = ctx_of(o);
         for (std::int32_t i = 0; i < context::word_count(ctx); ++i)
-            context::word_at(ctx, i)->header &= ~Cell::word_set_flag;
+            context::word_at(ctx, i)->set_field_changed(false);
     } else if (sym != 0 && same_symbol(sym, words::Sym::owner)) {
         make_owner(o);
     } else if (sym != 0 && same_symbol(sym, words::Sym::owned)) {
         if (v.is(TypeId::none)) {
-            context::context_cell(ctx_of(o))->header &= ~owning_flag;
+            context::context_cell(ctx_of(o))->set_context_owning(false);
             const NodeId ctx = ctx_of(o);
             for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
                 const Cell fv = *context::value_at(ctx, i);

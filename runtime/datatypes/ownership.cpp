@@ -69,7 +69,7 @@ void set_owner_deep(const Cell& value, const Cell& owner, const Cell& field) {
 void set_owner_object(const Cell& value, const Cell& owner, const Cell& field) {
     const NodeId ctx = owner.object_context();  // owner's cell may live in a buffer that moves
     set_owner_deep(value, owner, field);
-    context::context_cell(ctx)->header |= Cell::context_owning_flag;
+    context::context_cell(ctx)->set_context_owning(true);
 }
 
 void unset_owner_deep(const Cell& value) {

@@ -68,7 +68,7 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
     Cell made{};
     if (is_any_block_type(spec->type())) {
         block::clone(made, *spec, false, false);
-        made.header = static_cast<std::uint32_t>(type);
+        made.set_bare_type(type);
         *proto = made;
         return proto;
     }
@@ -93,7 +93,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
     Cell made{};
     if (is_any_block_type(spec->type())) {
         block::clone(made, *spec, false, false);
-        made.header = static_cast<std::uint32_t>(type);
+        made.set_bare_type(type);
     } else if (spec->is(TypeId::string)) {
         runtime::raise_error(ErrorCategory::internal, "not-done");  // text is loaded by the lexer
     } else {

@@ -50,7 +50,7 @@ Cell unset_value() {
 Cell datatype_cell(TypeId t) {
     Cell dt;
     dt.reset(TypeId::datatype);
-    dt.data1 = static_cast<std::uint32_t>(t);
+    dt.set_datatype_id(t);
     return dt;
 }
 
@@ -323,7 +323,7 @@ void compose_into(const Cell& src, const Output& out, bool deep, bool only) {
             const Output inner = make_output(nullptr, 0, block::count_from_head(c));
             compose_into(c, inner, true, only);
             Cell copy = *inner.cell;
-            copy.header = (copy.header & ~Cell::new_line_flag) | (c.header & Cell::new_line_flag);
+            copy.set_new_line(c.new_line());
             stack::pop(1);
             emit(out, copy);
         } else if (c.is(TypeId::paren)) {
