@@ -60,7 +60,7 @@ inline std::uint32_t unit_for(std::uint32_t cp) { return cp <= 0xFF ? 1 : cp <= 
 [[noreturn]] void raise_invalid_char(std::uint32_t cp) {
     Cell arg{};
     arg.reset(TypeId::integer);
-    arg.data2 = cp;  // integer! keeps its value in word 2
+    arg.set_int(static_cast<std::int32_t>(cp));
     runtime::raise_error(ErrorCategory::script, "invalid-char", &arg);
 }
 

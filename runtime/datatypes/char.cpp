@@ -75,7 +75,7 @@ Cell* math(Cell* value1, Cell* value2, MathOp op) {
     case MathOp::xor_: r = a ^ b; break;
     }
     if (r < 0 || r > max_code_point) overflow();
-    value1->data2 = static_cast<std::uint32_t>(r);
+    value1->set_char(static_cast<std::uint32_t>(r));
     return value1;
 }
 
@@ -84,7 +84,7 @@ Cell* math(Cell* value1, Cell* value2, MathOp op) {
 Cell* make_in(const Cell& blk, std::uint32_t cp) {
     Cell* cell = runtime::append_cell(blk);
     cell->reset(TypeId::char_);
-    cell->data2 = cp;
+    cell->set_char(cp);
     return cell;
 }
 
@@ -134,7 +134,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
         break;
     }
     proto->reset(TypeId::char_);
-    proto->data2 = cp;
+    proto->set_char(cp);
     return proto;
 }
 

@@ -16,9 +16,8 @@ inline constexpr std::uint32_t max_code_point = 0x10FFFF;
 // Sets the cell to char! (flags kept) holding cp (<= max_code_point).
 inline void make_at(Cell& cell, std::uint32_t cp) {
     cell.set_type(TypeId::char_);
-    cell.data1 = 0;
-    cell.data2 = cp;
-    cell.data3 = 0;
+    cell.clear_payload();
+    cell.set_char(cp);
 }
 // Appends a new char! to the block value; returns the new cell.
 Cell* make_in(const Cell& blk, std::uint32_t cp);

@@ -42,7 +42,7 @@ std::int32_t depth() { return top; }
 
 bool mold_cycle_marker(const Cell& value, NodeId out, std::int32_t& budget, bool mold) {
     // object! keeps its context node in word 1; every series keeps its node in word 2
-    const NodeId node = value.is(TypeId::object) ? value.data1 : value.series_node();
+    const NodeId node = value.is(TypeId::object) ? value.object_context() : value.series_node();
     if (!find(node)) return false;
     const char* marker = "...";
     if (mold) {

@@ -16,7 +16,7 @@ void init();
 // Makes cell a datatype! of t.
 inline void make_at(TypeId t, Cell& cell) {
     cell.reset(TypeId::datatype);
-    cell.data1 = static_cast<std::uint32_t>(t);
+    cell.set_datatype_id(t);
 }
 // Appends a datatype! of t to blk; returns the new cell.
 Cell* make_in(const Cell& blk, TypeId t);

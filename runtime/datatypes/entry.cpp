@@ -53,12 +53,12 @@ const Cell* literal_at(std::int32_t index) {
     return reinterpret_cast<const Cell*>(buf->head) + index;
 }
 
-std::uint32_t literal_payload(std::int32_t index) { return literal_at(index)->data1; }
+std::uint32_t literal_payload(std::int32_t index) { return literal_at(index)->payload_word(1); }
 
 void raise_bad_make_arg(TypeId type, const Cell& value) {
     Cell dt{};
     dt.reset(TypeId::datatype);
-    dt.data1 = static_cast<std::uint32_t>(type);  // datatype! keeps its id in word 1
+    dt.set_datatype_id(type);
     raise_error(ErrorCategory::script, "bad-make-arg", &dt, &value);
 }
 

@@ -62,7 +62,7 @@ Cell make_integer(std::int32_t n) {
 Cell make_datatype(TypeId t) {
     Cell c{};
     c.reset(TypeId::datatype);
-    c.data1 = static_cast<std::uint32_t>(t);
+    c.set_datatype_id(t);
     return c;
 }
 
@@ -707,7 +707,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
             if (a.type() != b.type()) return 1;
             auto h = registry::handler<Action::compare>(a.type());
             if (h ? h(&a, &b, CompareOp::equal) != 0
-                  : (a.data1 != b.data1 || a.data2 != b.data2 || a.data3 != b.data3))
+                  : !a.same_payload(b))
                 return 1;
         }
         return 0;

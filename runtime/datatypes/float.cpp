@@ -42,7 +42,7 @@ constexpr std::uint64_t mantissa_bits = 0x000FFFFFFFFFFFFFull;
 
 void datatype_cell(TypeId t, Cell& out) {
     out.reset(TypeId::datatype);
-    out.data1 = static_cast<std::uint32_t>(t);
+    out.set_datatype_id(t);
 }
 
 void word_cell(const char* name, Cell& out) { word::make_at(symbol::make(name), out); }
@@ -317,8 +317,7 @@ Cell* push(double v) {
 Cell* push_halves(std::uint32_t low, std::uint32_t high) {
     Cell* cell = stack::push_slot();
     cell->reset(TypeId::float_);
-    cell->data2 = low;
-    cell->data3 = high;
+    cell->set_f64_halves(low, high);
     return cell;
 }
 
@@ -478,7 +477,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        const std::uint32_t s = value->data2 ^ value->data3;
+        const std::uint32_t s = value->f64_low() ^ value->f64_high();
         if (logic::seed_hook != nullptr) logic::seed_hook(s);
         else fallback_generator.seed(s + 1);  // minstd takes no 0 seed
         value->reset(TypeId::unset);

@@ -22,7 +22,7 @@ inline std::int32_t get(const Cell& cell) { return cell.int_value(); }
 // Makes the cell an integer! holding v; the header's flag bits are kept.
 inline void make_at(Cell& cell, std::int32_t v) {
     cell.set_type(TypeId::integer);
-    cell.data1 = cell.data3 = 0;
+    cell.clear_payload();
     cell.set_int(v);
 }
 // Appends a new integer! to blk; returns the new cell.

@@ -30,7 +30,7 @@ void check_second(const char* op, Cell* value2) {
     word::make_at(symbol::make(op), fn);
     Cell type{};
     type.reset(TypeId::datatype);
-    type.data1 = static_cast<std::uint32_t>(value2->type());
+    type.set_datatype_id(value2->type());
     runtime::raise_error(ErrorCategory::script, "expect-arg", &fn, &type, value2);
 }
 
@@ -55,7 +55,7 @@ bool true_result_q(const Cell& result) {
 Cell* make(Cell* proto, Cell* spec, TypeId type) {
     switch (spec->type()) {
     case TypeId::integer:
-        make_at(*proto, spec->data2 != 0);
+        make_at(*proto, spec->int_value() != 0);
         return proto;
     case TypeId::float_:
     case TypeId::percent:
@@ -107,24 +107,24 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 
 Cell* and_(Cell* value1, Cell* value2) {
     check_second("and~", value2);
-    value1->data1 &= value2->data1;
+    value1->set_logic((value1->logic_value() & value2->logic_value()) != 0);
     return value1;
 }
 
 Cell* complement(Cell* value) {
-    value->data1 = value->data1 == 1 ? 0 : 1;
+    value->set_logic(value->logic_value() != 1);
     return value;
 }
 
 Cell* or_(Cell* value1, Cell* value2) {
     check_second("or~", value2);
-    value1->data1 |= value2->data1;
+    value1->set_logic((value1->logic_value() | value2->logic_value()) != 0);
     return value1;
 }
 
 Cell* xor_(Cell* value1, Cell* value2) {
     check_second("xor~", value2);
-    value1->data1 ^= value2->data1;
+    value1->set_logic((value1->logic_value() ^ value2->logic_value()) != 0);
     return value1;
 }
 

@@ -20,7 +20,7 @@ void init();
 
 inline void make_at(Cell& cell, bool v) {
     cell.reset(TypeId::logic);
-    cell.data1 = v ? 1 : 0;
+    cell.set_logic(v);
 }
 // Appends a logic! to blk; returns the new cell.
 Cell* make_in(const Cell& blk, bool v);

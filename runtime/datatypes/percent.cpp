@@ -26,8 +26,7 @@ Cell* push(double v) {
 Cell* push_halves(std::uint32_t low, std::uint32_t high) {
     Cell* cell = stack::push_slot();
     cell->reset(TypeId::percent);
-    cell->data2 = low;
-    cell->data3 = high;
+    cell->set_f64_halves(low, high);
     return cell;
 }
 

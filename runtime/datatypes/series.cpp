@@ -189,7 +189,7 @@ bool pick(const Cell& value, std::int32_t i, Cell& out) {
         out = int_cell(*unit_at(value, at));
     } else if (is_any_string_type(t)) {
         out.reset(TypeId::char_);
-        out.data2 = string::get_char(unit_at(value, at), unit_of(value));
+        out.set_char(string::get_char(unit_at(value, at), unit_of(value)));
     } else {
         runtime::raise_error(ErrorCategory::internal, "not-done");  // vector! elements: its own module
     }

@@ -601,7 +601,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
     case TypeId::none: {
         Cell t{};
         t.reset(TypeId::datatype);
-        t.data1 = static_cast<std::uint32_t>(type);
+        t.set_datatype_id(type);
         runtime::raise_error(ErrorCategory::script, "bad-to-arg", &t, &value);
     }
     case TypeId::string: case TypeId::file: case TypeId::url: case TypeId::tag:
@@ -997,7 +997,7 @@ void register_actions() { registry::register_type(registration); }
 
 Cell& change_case(Cell& value, const Cell* part, bool to_upper) {
     if (value.is(TypeId::char_)) {
-        value.data2 = case_folding::fold_char(value.data2, to_upper);  // char! keeps its code point in word 2
+        value.set_char(case_folding::fold_char(value.char_value(), to_upper));
         return value;
     }
     KIV_ASSERT(is_any_string_type(value.type()), "case changes apply to chars and texts");
@@ -1015,7 +1015,7 @@ Cell& change_case(Cell& value, const Cell* part, bool to_upper) {
     if (part != nullptr) {
         std::int32_t n;
         if (part->is(TypeId::integer)) {
-            n = static_cast<std::int32_t>(part->data2);  // integer! keeps its value in word 2
+            n = part->int_value();
         } else if (part->type() == value.type() && part->series_node() == node) {
             n = part->series_head() - head;
         } else {

@@ -96,7 +96,7 @@ NodeId ensure_name_string(Cell& entry) {
     const std::string bytes(n);
     const NodeId node = unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(bytes.data()),
                                                 static_cast<std::int32_t>(bytes.size()));
-    cell_of(id)->data2 = node;
+    cell_of(id)->set_symbol_name_string(node);
     return node;
 }
 

@@ -23,7 +23,7 @@ enum Field : std::int32_t { hour = 1, minute = 2, second = 3 };
 // Sets the cell to time! (flags kept) holding the seconds.
 inline void make_at(Cell& cell, double seconds) {
     cell.set_type(TypeId::time);
-    cell.data1 = 0;
+    cell.clear_payload();
     cell.set_f64(seconds);
 }
 // Appends a new time! to the block value; returns the new cell.

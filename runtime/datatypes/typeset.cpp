@@ -37,9 +37,8 @@ Cell operand(const Cell& value) {
 }
 
 void or_into(Cell& ts, const Cell& other) {
-    ts.data1 |= other.data1;
-    ts.data2 |= other.data2;
-    ts.data3 |= other.data3;
+    ts.set_typeset_mask(ts.typeset_mask(0) | other.typeset_mask(0), ts.typeset_mask(1) | other.typeset_mask(1),
+                        ts.typeset_mask(2) | other.typeset_mask(2));
 }
 
 // Appends the names of the set types, each followed by one space; returns
@@ -72,9 +71,7 @@ void drop_last(NodeId out) {
 
 void make_at(Cell& cell, std::uint32_t w1, std::uint32_t w2, std::uint32_t w3) {
     cell.reset(TypeId::typeset);
-    cell.data1 = w1;
-    cell.data2 = w2;
-    cell.data3 = w3;
+    cell.set_typeset_mask(w1, w2, w3);
 }
 
 Cell* make_in(const Cell& blk, std::uint32_t w1, std::uint32_t w2, std::uint32_t w3) {
@@ -151,30 +148,27 @@ Cell* math_op(Cell* left, Cell* right, float_::MathOp op) {
     case MathOp::union_: or_into(a, b); break;
     case MathOp::and_:
     case MathOp::intersect:
-        a.data1 &= b.data1;
-        a.data2 &= b.data2;
-        a.data3 &= b.data3;
+        a.set_typeset_mask(a.typeset_mask(0) & b.typeset_mask(0), a.typeset_mask(1) & b.typeset_mask(1),
+                           a.typeset_mask(2) & b.typeset_mask(2));
         break;
     case MathOp::xor_:
     case MathOp::difference:
-        a.data1 ^= b.data1;
-        a.data2 ^= b.data2;
-        a.data3 ^= b.data3;
+        a.set_typeset_mask(a.typeset_mask(0) ^ b.typeset_mask(0), a.typeset_mask(1) ^ b.typeset_mask(1),
+                           a.typeset_mask(2) ^ b.typeset_mask(2));
         break;
     case MathOp::exclude:
-        a.data1 &= ~b.data1;
-        a.data2 &= ~b.data2;
-        a.data3 &= ~b.data3;
+        a.set_typeset_mask(a.typeset_mask(0) & ~b.typeset_mask(0), a.typeset_mask(1) & ~b.typeset_mask(1),
+                           a.typeset_mask(2) & ~b.typeset_mask(2));
         break;
     case MathOp::unique: break;
     default: {
         Cell type{};
         type.reset(TypeId::datatype);
-        type.data1 = static_cast<std::uint32_t>(TypeId::typeset);
+        type.set_datatype_id(TypeId::typeset);
         runtime::raise_error(ErrorCategory::script, "cannot-use", &type);
     }
     }
-    make_at(*left, a.data1, a.data2, a.data3);
+    make_at(*left, a.typeset_mask(0), a.typeset_mask(1), a.typeset_mask(2));
     return left;
 }
 
@@ -188,7 +182,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
     if (!spec->is(TypeId::block)) {
         Cell type{};
         type.reset(TypeId::datatype);
-        type.data1 = static_cast<std::uint32_t>(TypeId::typeset);
+        type.set_datatype_id(TypeId::typeset);
         runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, spec);
     }
     Cell ts{};
@@ -231,8 +225,7 @@ std::int32_t mold(Cell* value, NodeId out, bool only, bool, bool, Cell*, std::in
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!value2->is(TypeId::typeset)) return not_comparable;
     if (is_equality(op)) {
-        return value1->data1 == value2->data1 && value1->data2 == value2->data2 &&
-                       value1->data3 == value2->data3
+        return value1->same_payload(*value2)
                    ? 0
                    : 1;
     }
@@ -248,7 +241,7 @@ Cell* and_(Cell* value1, Cell* value2) {
 }
 
 Cell* complement(Cell* value) {
-    make_at(*value, ~value->data1, ~value->data2, ~value->data3);
+    make_at(*value, ~value->typeset_mask(0), ~value->typeset_mask(1), ~value->typeset_mask(2));
     return value;
 }
 

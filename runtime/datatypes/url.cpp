@@ -41,7 +41,7 @@ int hex_value(std::uint8_t b) {
 Cell datatype_cell(TypeId t) {
     Cell c{};
     c.reset(TypeId::datatype);
-    c.data1 = static_cast<std::uint32_t>(t);
+    c.set_datatype_id(t);
     return c;
 }
 

@@ -22,7 +22,7 @@ namespace {
 Cell datatype_cell(TypeId t) {
     Cell c{};
     c.reset(TypeId::datatype);
-    c.data1 = static_cast<std::uint32_t>(t);
+    c.set_datatype_id(t);
     return c;
 }
 

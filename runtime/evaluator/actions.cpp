@@ -240,7 +240,7 @@ void entry_of(const std::int32_t* r) {
     } else if constexpr (A == Action::even_q || A == Action::odd_q) {
         const std::int32_t v = typed<A>(t)(a0);
         a0->reset(TypeId::logic);
-        a0->data1 = v != 0 ? 1 : 0;
+        a0->set_logic(v != 0);
     } else if constexpr (A == Action::length_q) {
         const std::int32_t n = typed<A>(t)(a0);
         if (n < 0) {
@@ -394,9 +394,9 @@ std::int32_t compare_order(Cell* left, Cell* right, CompareOp op) {
     case TypeId::logic:
         return static_cast<std::int32_t>(left->logic_value()) - static_cast<std::int32_t>(right->logic_value());
     case TypeId::native: case TypeId::action: case TypeId::op:  // word 1: the entry
-        return sign(static_cast<std::int64_t>(left->data1) - static_cast<std::int64_t>(right->data1));
+        return sign(static_cast<std::int64_t>(left->code_entry()) - static_cast<std::int64_t>(right->code_entry()));
     case TypeId::function: case TypeId::routine:  // word 3: the extra block
-        return sign(static_cast<std::int64_t>(left->data3) - static_cast<std::int64_t>(right->data3));
+        return sign(static_cast<std::int64_t>(left->code_extra()) - static_cast<std::int64_t>(right->code_extra()));
     default:
         return h(left, right, op);
     }

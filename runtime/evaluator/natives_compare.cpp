@@ -64,36 +64,36 @@ bool same(const Cell& a, const Cell& b) {
     case TypeId::datatype:
     case TypeId::logic:
     case TypeId::object:
-        return a.data1 == b.data1;
+        return a.payload_word(1) == b.payload_word(1);
     case TypeId::char_:
     case TypeId::integer:
     case TypeId::bitset:
-        return a.data2 == b.data2;
+        return a.payload_word(2) == b.payload_word(2);
     case TypeId::block: case TypeId::paren: case TypeId::hash: case TypeId::string:
     case TypeId::file: case TypeId::url: case TypeId::tag: case TypeId::email:
     case TypeId::ref: case TypeId::binary: case TypeId::vector: case TypeId::image:
     case TypeId::path: case TypeId::lit_path: case TypeId::set_path: case TypeId::get_path:
-        return a.data1 == b.data1 && a.data2 == b.data2;
+        return a.payload_word(1) == b.payload_word(1) && a.payload_word(2) == b.payload_word(2);
     case TypeId::float_:
     case TypeId::percent:
     case TypeId::pair:
     case TypeId::time:
     case TypeId::op:
-        return a.data2 == b.data2 && a.data3 == b.data3;
+        return a.payload_word(2) == b.payload_word(2) && a.payload_word(3) == b.payload_word(3);
     case TypeId::none:
     case TypeId::unset:
         return true;
     case TypeId::native:
     case TypeId::action:
     case TypeId::point2d:
-        return a.data1 == b.data1 && a.data2 == b.data2;
+        return a.payload_word(1) == b.payload_word(1) && a.payload_word(2) == b.payload_word(2);
     case TypeId::tuple:
     case TypeId::money: {
         Cell x = a, y = b;  // their own compare decides
         return actions::compare(&x, &y, CompareOp::equal);
     }
     default:
-        return a.data1 == b.data1 && a.data2 == b.data2 && a.data3 == b.data3;
+        return a.same_payload(b);
     }
 }
 
@@ -238,7 +238,7 @@ void zero_q(bool, const std::int32_t*) {
     bool zero = false;
     switch (v.type()) {
     case TypeId::char_:
-    case TypeId::integer: zero = v.data2 == 0; break;
+    case TypeId::integer: zero = v.int_value() == 0; break;
     case TypeId::float_:
     case TypeId::percent:
     case TypeId::time: zero = v.f64() == 0.0; break;

@@ -47,7 +47,7 @@ void return_none() { stack::set_result_only(none::value); }
 Cell datatype_of(const Cell& v) {
     Cell dt;
     dt.reset(TypeId::datatype);
-    dt.data1 = static_cast<std::uint32_t>(v.type());
+    dt.set_datatype_id(v.type());
     return dt;
 }
 

@@ -72,7 +72,7 @@ void prin(bool, const std::int32_t*) { output(false); }
 void change_case(const std::int32_t* refinements, bool to_upper) {
     Cell* value = stack::arg(0);
     if (value->is(TypeId::char_)) {
-        value->data2 = case_folding::fold_char(value->data2, to_upper);
+        value->set_char(case_folding::fold_char(value->char_value(), to_upper));
         stack::keep_first();
         return;
     }
@@ -130,10 +130,10 @@ void as(bool, const std::int32_t*) {
     if (family == 0 || family != as_family(spec.type())) {
         Cell from;
         from.reset(TypeId::datatype);
-        from.data1 = static_cast<std::uint32_t>(spec.type());
+        from.set_datatype_id(spec.type());
         Cell target;
         target.reset(TypeId::datatype);
-        target.data1 = static_cast<std::uint32_t>(to);
+        target.set_datatype_id(to);
         runtime::raise_error(ErrorCategory::script, "not-same-class", &from, &target);
     }
     spec.set_type(to);  // the same buffer, seen as the other type

@@ -82,7 +82,7 @@ bool is_series_kind(TypeId t) { return is_block_kind(t) || is_text_kind(t) || t 
 Cell datatype_cell(TypeId t) {
     Cell c;
     c.reset(TypeId::datatype);
-    c.data1 = static_cast<std::uint32_t>(t);
+    c.set_datatype_id(t);
     return c;
 }
 
