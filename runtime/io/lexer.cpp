@@ -48,7 +48,9 @@ constexpr int state_count = 65;
 constexpr std::uint8_t final_base = 66;
 constexpr int token_class_count = 36;
 
-constexpr std::uint8_t tk(int token_class) { return static_cast<std::uint8_t>(final_base + token_class); }
+constexpr std::uint8_t tk(TokenClass c) {
+    return static_cast<std::uint8_t>(final_base + static_cast<int>(c));
+}
 
 struct Tables {
     std::array<std::uint32_t, 256> char_class{};
@@ -106,155 +108,176 @@ Tables build_tables() {
         r.fill(other);
         return RowBuilder{r};
     };
-    const std::uint8_t T1 = tk(1);
+    using enum TokenClass;
+    const std::uint8_t T1 = tk(error);
     const Set hexish = {c_x, c_t, c_h, c_e, c_upper_e, c_hex_lower, c_hex_upper};
-    row(0, 52).on({c_blank, c_lf, c_control}, 0).on(c_semicolon, 1).on(c_quote, 2)
-        .on(c_percent, 6).on(c_slash, 13).on(c_hash, 16).on(digits, 23).on(c_dollar, 36)
-        .on({c_upper_e, c_hex_upper}, 40).on(c_lt, 43).on({c_plus, c_minus}, 47).on(c_dot, 49)
-        .on({c_apos, c_colon}, 51).on(c_at, 57).on(c_eq, 58).on(c_end, tk(0))
-        .on({c_rbrace, c_backslash, c_continuation, c_bad}, T1).on(c_lbracket, tk(2))
-        .on(c_rbracket, tk(3)).on(c_lparen, tk(4)).on(c_rparen, tk(5)).on(c_lbrace, tk(6))
-        .on(c_comma, tk(12));
-    row(1, 1).on(c_bad, T1).on({c_lf, c_end}, tk(11));
-    row(2, 2).on(c_caret, 3).on({c_lf, c_bad, c_end}, T1).on(c_quote, tk(13));
-    row(3, 2).on({c_bad, c_end}, T1);
-    row(4, 4).on(c_caret, 5).on({c_bad, c_end}, T1).on(c_lbrace, tk(6)).on(c_rbrace, tk(7));
-    row(5, 4).on({c_bad, c_end}, T1);
-    row(6, 7).on(c_quote, 8).on(c_percent, 9).on(c_lbrace, 10).on(c_colon, 54).on(c_bad, T1)
-        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_rbrace, c_semicolon,
-             c_at, c_control, c_end}, tk(14));
-    row(7, 7).on({c_quote, c_bad}, T1)
-        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace,
-             c_colon, c_semicolon, c_at, c_end}, tk(19));
-    row(8, 8).on({c_lf, c_bad, c_end}, T1).on(c_quote, tk(19));
-    row(9, 7).on(c_percent, 9).on(c_lbrace, 10).on(c_bad, T1)
+    row(s_start, s_word).on({c_blank, c_lf, c_control}, s_start).on(c_semicolon, s_comment)
+        .on(c_quote, s_string).on(c_percent, s_percent).on(c_slash, s_slash).on(c_hash, s_hash)
+        .on(digits, s_integer).on(c_dollar, s_money_sign).on({c_upper_e, c_hex_upper}, s_hex_word)
+        .on(c_lt, s_lt).on({c_plus, c_minus}, s_sign).on(c_dot, s_dot)
+        .on({c_apos, c_colon}, s_quote_colon).on(c_at, s_ref).on(c_eq, s_equals).on(c_end, tk(end))
+        .on({c_rbrace, c_backslash, c_continuation, c_bad}, T1).on(c_lbracket, tk(block_open))
+        .on(c_rbracket, tk(block_close)).on(c_lparen, tk(paren_open)).on(c_rparen, tk(paren_close))
+        .on(c_lbrace, tk(brace_open)).on(c_comma, tk(comma));
+    row(s_comment, s_comment).on(c_bad, T1).on({c_lf, c_end}, tk(comment));
+    row(s_string, s_string).on(c_caret, s_string_escape).on({c_lf, c_bad, c_end}, T1)
+        .on(c_quote, tk(string));
+    row(s_string_escape, s_string).on({c_bad, c_end}, T1);
+    row(s_braced, s_braced).on(c_caret, s_braced_escape).on({c_bad, c_end}, T1)
+        .on(c_lbrace, tk(brace_open)).on(c_rbrace, tk(brace_close));
+    row(s_braced_escape, s_braced).on({c_bad, c_end}, T1);
+    row(s_percent, s_file).on(c_quote, s_quoted_file).on(c_percent, s_percent_percent)
+        .on(c_lbrace, s_raw_string).on(c_colon, s_percent_word).on(c_bad, T1)
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_rbrace, c_semicolon, c_at,
+             c_control, c_end}, tk(word));
+    row(s_file, s_file).on({c_quote, c_bad}, T1)
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace, c_colon,
+             c_semicolon, c_at, c_end}, tk(file));
+    row(s_quoted_file, s_quoted_file).on({c_lf, c_bad, c_end}, T1).on(c_quote, tk(file));
+    row(s_percent_percent, s_file).on(c_percent, s_percent_percent).on(c_lbrace, s_raw_string)
+        .on(c_bad, T1)
         .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_rbrace, c_quote,
-             c_backslash, c_semicolon, c_control, c_end}, tk(14));
-    row(10, 10).on(c_rbrace, 11).on({c_bad, c_end}, T1);
-    row(11, 10).on(c_rbrace, 11).on(c_percent, 12).on({c_bad, c_end}, T1);
-    row(12, T1).on(c_percent, 12)
+             c_backslash, c_semicolon, c_control, c_end}, tk(word));
+    row(s_raw_string, s_raw_string).on(c_rbrace, s_raw_brace).on({c_bad, c_end}, T1);
+    row(s_raw_brace, s_raw_string).on(c_rbrace, s_raw_brace).on(c_percent, s_raw_end)
+        .on({c_bad, c_end}, T1);
+    row(s_raw_end, T1).on(c_percent, s_raw_end)
         .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_quote, c_lt,
-             c_semicolon, c_control, c_end}, tk(34));
-    row(13, 14).on(c_slash, 15).on(c_colon, 53).on({c_comma, c_bad}, T1)
-        .on(delims, tk(14)).on({c_hash, c_at}, tk(14));
-    row(14, 14).on({c_colon, c_comma, c_bad}, T1).on(delims, tk(17)).on({c_slash, c_at}, tk(17));
-    row(15, 52).on(c_slash, 15).on({c_percent, c_comma, c_dollar, c_bad}, T1)
-        .on(delims, tk(14)).on({c_hash, c_at}, tk(14));
-    row(16, 22).on(c_lbrace, 17).on(c_quote, 19).on(c_lparen, 21)
-        .on({c_blank, c_lf, c_rbracket, c_rparen, c_rbrace, c_colon, c_lt, c_gt, c_comma, c_bad}, T1)
-        .on(c_lbracket, tk(8)).on({c_semicolon, c_at, c_control, c_end}, tk(15));
-    row(17, T1).on({c_blank, c_lf, c_digit, c_zero, c_x, c_t, c_h, c_e, c_upper_e, c_hex_lower,
-                    c_hex_upper, c_slash, c_eq, c_plus, c_word}, 17)
-        .on(c_semicolon, 18).on(c_rbrace, tk(20));
-    row(18, 18).on(c_lf, 17).on({c_bad, c_end}, T1);
-    row(19, 19).on(c_caret, 20).on({c_bad, c_end}, T1).on(c_quote, tk(18));
-    row(20, 19).on({c_bad, c_end}, T1);
-    row(21, 21).on({c_bad, c_end}, T1).on(c_rparen, tk(10));
-    row(22, 22).on({c_colon, c_slash, c_bad}, T1).on(delims, tk(15)).on(c_at, tk(15));
-    row(23, tk(16)).on(c_hash, 16).on({c_digit, c_zero, c_apos}, 23).on(c_dot, 24).on(c_e, 26)
-        .on(c_upper_e, 27).on({c_t, c_slash, c_minus}, 30).on(c_colon, 31).on(c_x, 33)
-        .on(c_hex_upper, 39).on(c_h, 42).on(c_at, 56)
+             c_semicolon, c_control, c_end}, tk(raw_string));
+    row(s_slash, s_refinement).on(c_slash, s_slash_slash).on(c_colon, s_word_colon)
+        .on({c_comma, c_bad}, T1).on(delims, tk(word)).on({c_hash, c_at}, tk(word));
+    row(s_refinement, s_refinement).on({c_colon, c_comma, c_bad}, T1).on(delims, tk(refinement))
+        .on({c_slash, c_at}, tk(refinement));
+    row(s_slash_slash, s_word).on(c_slash, s_slash_slash)
+        .on({c_percent, c_comma, c_dollar, c_bad}, T1).on(delims, tk(word))
+        .on({c_hash, c_at}, tk(word));
+    row(s_hash, s_issue).on(c_lbrace, s_binary).on(c_quote, s_char).on(c_lparen, s_construction)
+        .on({c_blank, c_lf, c_rbracket, c_rparen, c_rbrace, c_colon, c_lt, c_gt, c_comma, c_bad},
+             T1).on(c_lbracket, tk(map_open)).on({c_semicolon, c_at, c_control, c_end}, tk(issue));
+    row(s_binary, T1)
+        .on({c_blank, c_lf, c_digit, c_zero, c_x, c_t, c_h, c_e, c_upper_e, c_hex_lower,
+             c_hex_upper, c_slash, c_eq, c_plus, c_word}, s_binary)
+        .on(c_semicolon, s_binary_comment).on(c_rbrace, tk(binary));
+    row(s_binary_comment, s_binary_comment).on(c_lf, s_binary).on({c_bad, c_end}, T1);
+    row(s_char, s_char).on(c_caret, s_char_escape).on({c_bad, c_end}, T1).on(c_quote, tk(char_));
+    row(s_char_escape, s_char).on({c_bad, c_end}, T1);
+    row(s_construction, s_construction).on({c_bad, c_end}, T1).on(c_rparen, tk(construction));
+    row(s_issue, s_issue).on({c_colon, c_slash, c_bad}, T1).on(delims, tk(issue))
+        .on(c_at, tk(issue));
+    row(s_integer, tk(integer)).on(c_hash, s_hash).on({c_digit, c_zero, c_apos}, s_integer)
+        .on(c_dot, s_integer_dot).on(c_e, s_exponent).on(c_upper_e, s_digits_upper_e)
+        .on({c_t, c_slash, c_minus}, s_date).on(c_colon, s_time_colon).on(c_x, s_pair_x)
+        .on(c_hex_upper, s_hex_digits).on(c_h, s_digits_h).on(c_at, s_email)
         .on({c_hex_lower, c_backslash, c_gt, c_eq, c_dollar, c_plus, c_caret, c_continuation,
-             c_word, c_bad}, T1)
-        .on(c_percent, tk(21));
-    row(24, T1).on({c_digit, c_zero, c_apos}, 25).on({c_e, c_upper_e}, 26).on(c_hash, 28)
-        .on(c_x, 33).on(c_percent, tk(21)).on(delims, tk(22)).on({c_slash, c_lt, c_comma}, tk(22));
-    row(25, tk(22)).on({c_digit, c_zero, c_apos}, 25).on({c_e, c_upper_e}, 26).on(c_dot, 29)
-        .on(c_x, 33).on(c_at, 56)
-        .on({c_hash, c_t, c_h, c_hex_lower, c_hex_upper, c_backslash, c_gt, c_eq, c_dollar,
-             c_plus, c_minus, c_caret, c_continuation, c_word, c_bad}, T1)
-        .on(c_percent, tk(21));
-    row(26, T1).on({c_digit, c_zero, c_plus, c_minus}, 26).on(c_at, 56).on(delims, tk(22))
-        .on({c_colon, c_slash, c_lt, c_comma}, tk(22));
-    row(27, tk(22)).on({c_plus, c_minus}, 26).on(digits, 27).on(c_dot, 29)
-        .on({c_upper_e, c_hex_upper}, 40).on(c_h, 42).on(c_at, 56)
+             c_word, c_bad}, T1).on(c_percent, tk(percent));
+    row(s_integer_dot, T1).on({c_digit, c_zero, c_apos}, s_decimal).on({c_e, c_upper_e}, s_exponent)
+        .on(c_hash, s_special_float).on(c_x, s_pair_x).on(c_percent, tk(percent))
+        .on(delims, tk(float_)).on({c_slash, c_lt, c_comma}, tk(float_));
+    row(s_decimal, tk(float_)).on({c_digit, c_zero, c_apos}, s_decimal)
+        .on({c_e, c_upper_e}, s_exponent).on(c_dot, s_tuple).on(c_x, s_pair_x).on(c_at, s_email)
+        .on({c_hash, c_t, c_h, c_hex_lower, c_hex_upper, c_backslash, c_gt, c_eq, c_dollar, c_plus,
+             c_minus, c_caret, c_continuation, c_word, c_bad}, T1).on(c_percent, tk(percent));
+    row(s_exponent, T1).on({c_digit, c_zero, c_plus, c_minus}, s_exponent).on(c_at, s_email)
+        .on(delims, tk(float_)).on({c_colon, c_slash, c_lt, c_comma}, tk(float_));
+    row(s_digits_upper_e, tk(float_)).on({c_plus, c_minus}, s_exponent).on(digits, s_digits_upper_e)
+        .on(c_dot, s_tuple).on({c_upper_e, c_hex_upper}, s_hex_word).on(c_h, s_digits_h)
+        .on(c_at, s_email)
         .on({c_hash, c_apos, c_x, c_t, c_e, c_hex_lower, c_backslash, c_gt, c_eq, c_semicolon,
-             c_dollar, c_caret, c_continuation, c_word, c_bad}, T1)
-        .on(c_percent, tk(21));
-    row(28, tk(23)).on(hexish, 28)
-        .on({c_gt, c_eq, c_dot, c_plus, c_minus, c_continuation, c_word}, 28)
+             c_dollar, c_caret, c_continuation, c_word, c_bad}, T1).on(c_percent, tk(percent));
+    row(s_special_float, tk(special_float)).on(hexish, s_special_float)
+        .on({c_gt, c_eq, c_dot, c_plus, c_minus, c_continuation, c_word}, s_special_float)
         .on({c_hash, c_apos, c_colon, c_percent, c_at, c_dollar, c_caret, c_bad}, T1)
-        .on(c_digit, tk(22));
-    row(29, T1).on({c_digit, c_zero, c_dot}, 29).on(delims, tk(24))
-        .on({c_colon, c_slash, c_lt}, tk(24));
-    row(30, 30).on({c_percent, c_comma, c_at, c_caret, c_continuation, c_bad}, T1)
-        .on(delims, tk(25)).on({c_lt, c_dollar}, tk(25));
-    row(31, T1).on(digits, 32);
-    row(32, T1).on({c_digit, c_zero, c_colon, c_dot}, 32).on(delims, tk(28))
-        .on({c_slash, c_lt}, tk(28));
-    row(33, T1).on({c_digit, c_zero, c_plus, c_minus}, 34).on(c_at, 56);
-    row(34, T1).on({c_digit, c_zero, c_e, c_upper_e, c_dot}, 34).on(c_at, 56)
-        .on(delims, tk(26)).on({c_colon, c_slash, c_lt}, tk(26));
-    row(35, T1).on({c_blank, c_digit, c_zero, c_rbracket, c_hash, c_e, c_upper_e, c_hex_lower,
-                    c_hex_upper, c_comma, c_dot, c_plus, c_minus, c_word}, 35)
-        .on(c_rparen, tk(27));
-    row(36, T1).on(digits, 37);
-    row(37, T1).on({c_digit, c_zero, c_apos}, 37).on(c_dot, 38).on(delims, tk(29))
-        .on({c_hash, c_colon, c_slash, c_lt}, tk(29));
-    row(38, T1).on({c_digit, c_zero, c_apos}, 38).on(delims, tk(29))
-        .on({c_hash, c_colon, c_slash, c_lt}, tk(29));
-    row(39, T1).on({c_digit, c_zero, c_upper_e, c_hex_upper}, 39).on(c_h, 41).on(c_at, 56);
-    row(40, tk(14)).on(c_dollar, 37).on({c_digit, c_zero, c_upper_e, c_hex_upper}, 40)
-        .on(c_h, 41)
-        .on({c_apos, c_x, c_t, c_e, c_hex_lower, c_lt, c_gt, c_eq, c_dot, c_plus, c_minus,
-             c_caret, c_continuation, c_word}, 52)
-        .on(c_colon, 53).on(c_at, 56).on({c_percent, c_comma, c_bad}, T1).on(c_slash, tk(9));
-    row(41, 52).on(c_dollar, 37).on(c_colon, 53).on(c_at, 56)
-        .on({c_hash, c_percent, c_comma, c_bad}, T1).on(c_slash, tk(9))
-        .on(delims, tk(33)).on(c_backslash, tk(33));
-    row(42, T1).on(c_dollar, 37).on(c_at, 56).on(c_slash, tk(9)).on(delims, tk(33))
-        .on({c_backslash, c_lt}, tk(33));
-    row(43, 44).on(c_lt, 43).on(c_apos, 46).on({c_gt, c_eq, c_minus}, 52).on(c_colon, 53)
-        .on(c_bad, T1).on(delims, tk(14));
-    row(44, 44).on(c_quote, 45).on(c_apos, 46).on({c_bad, c_end}, T1).on(c_gt, tk(30));
-    row(45, 45).on(c_quote, 44).on({c_bad, c_end}, T1);
-    row(46, 46).on(c_apos, 44).on({c_bad, c_end}, T1);
-    row(47, 52).on(digits, 23).on(c_dollar, 37).on(c_dot, 49)
-        .on({c_apos, c_percent, c_caret, c_bad}, T1).on(c_slash, tk(9)).on(delims, tk(14))
-        .on({c_hash, c_backslash}, tk(14));
-    row(48, 52).on({c_apos, c_percent, c_dollar, c_caret, c_bad}, T1).on(c_slash, tk(9))
-        .on(delims, tk(14)).on({c_hash, c_backslash}, tk(14));
-    row(49, 52).on({c_digit, c_zero, c_plus, c_minus}, 50).on(c_colon, 53).on(c_at, 56)
-        .on({c_percent, c_comma, c_dollar, c_bad}, T1).on(c_slash, tk(9)).on(delims, tk(14))
-        .on({c_hash, c_backslash}, tk(14));
-    row(50, T1).on(c_x, 33).on({c_digit, c_zero, c_e, c_upper_e, c_plus, c_minus}, 50)
-        .on(c_at, 56).on(c_percent, tk(21))
+        .on(c_digit, tk(float_));
+    row(s_tuple, T1).on({c_digit, c_zero, c_dot}, s_tuple).on(delims, tk(tuple))
+        .on({c_colon, c_slash, c_lt}, tk(tuple));
+    row(s_date, s_date).on({c_percent, c_comma, c_at, c_caret, c_continuation, c_bad}, T1)
+        .on(delims, tk(date)).on({c_lt, c_dollar}, tk(date));
+    row(s_time_colon, T1).on(digits, s_time);
+    row(s_time, T1).on({c_digit, c_zero, c_colon, c_dot}, s_time).on(delims, tk(time))
+        .on({c_slash, c_lt}, tk(time));
+    row(s_pair_x, T1).on({c_digit, c_zero, c_plus, c_minus}, s_pair_y).on(c_at, s_email);
+    row(s_pair_y, T1).on({c_digit, c_zero, c_e, c_upper_e, c_dot}, s_pair_y).on(c_at, s_email)
+        .on(delims, tk(pair)).on({c_colon, c_slash, c_lt}, tk(pair));
+    row(s_point, T1)
+        .on({c_blank, c_digit, c_zero, c_rbracket, c_hash, c_e, c_upper_e, c_hex_lower, c_hex_upper,
+             c_comma, c_dot, c_plus, c_minus, c_word}, s_point).on(c_rparen, tk(point));
+    row(s_money_sign, T1).on(digits, s_money);
+    row(s_money, T1).on({c_digit, c_zero, c_apos}, s_money).on(c_dot, s_money_decimals)
+        .on(delims, tk(money)).on({c_hash, c_colon, c_slash, c_lt}, tk(money));
+    row(s_money_decimals, T1).on({c_digit, c_zero, c_apos}, s_money_decimals).on(delims, tk(money))
+        .on({c_hash, c_colon, c_slash, c_lt}, tk(money));
+    row(s_hex_digits, T1).on({c_digit, c_zero, c_upper_e, c_hex_upper}, s_hex_digits)
+        .on(c_h, s_hex_word_h).on(c_at, s_email);
+    row(s_hex_word, tk(word)).on(c_dollar, s_money)
+        .on({c_digit, c_zero, c_upper_e, c_hex_upper}, s_hex_word).on(c_h, s_hex_word_h)
+        .on({c_apos, c_x, c_t, c_e, c_hex_lower, c_lt, c_gt, c_eq, c_dot, c_plus, c_minus, c_caret,
+             c_continuation, c_word}, s_word).on(c_colon, s_word_colon).on(c_at, s_email)
+        .on({c_percent, c_comma, c_bad}, T1).on(c_slash, tk(path_head));
+    row(s_hex_word_h, s_word).on(c_dollar, s_money).on(c_colon, s_word_colon).on(c_at, s_email)
+        .on({c_hash, c_percent, c_comma, c_bad}, T1).on(c_slash, tk(path_head))
+        .on(delims, tk(hex_integer)).on(c_backslash, tk(hex_integer));
+    row(s_digits_h, T1).on(c_dollar, s_money).on(c_at, s_email).on(c_slash, tk(path_head))
+        .on(delims, tk(hex_integer)).on({c_backslash, c_lt}, tk(hex_integer));
+    row(s_lt, s_tag).on(c_lt, s_lt).on(c_apos, s_tag_single_quote).on({c_gt, c_eq, c_minus}, s_word)
+        .on(c_colon, s_word_colon).on(c_bad, T1).on(delims, tk(word));
+    row(s_tag, s_tag).on(c_quote, s_tag_double_quote).on(c_apos, s_tag_single_quote)
+        .on({c_bad, c_end}, T1).on(c_gt, tk(tag));
+    row(s_tag_double_quote, s_tag_double_quote).on(c_quote, s_tag).on({c_bad, c_end}, T1);
+    row(s_tag_single_quote, s_tag_single_quote).on(c_apos, s_tag).on({c_bad, c_end}, T1);
+    row(s_sign, s_word).on(digits, s_integer).on(c_dollar, s_money).on(c_dot, s_dot)
+        .on({c_apos, c_percent, c_caret, c_bad}, T1).on(c_slash, tk(path_head)).on(delims, tk(word))
+        .on({c_hash, c_backslash}, tk(word));
+    row(s_quoted_sign, s_word).on({c_apos, c_percent, c_dollar, c_caret, c_bad}, T1)
+        .on(c_slash, tk(path_head)).on(delims, tk(word)).on({c_hash, c_backslash}, tk(word));
+    row(s_dot, s_word).on({c_digit, c_zero, c_plus, c_minus}, s_dot_digits)
+        .on(c_colon, s_word_colon).on(c_at, s_email).on({c_percent, c_comma, c_dollar, c_bad}, T1)
+        .on(c_slash, tk(path_head)).on(delims, tk(word)).on({c_hash, c_backslash}, tk(word));
+    row(s_dot_digits, T1).on(c_x, s_pair_x)
+        .on({c_digit, c_zero, c_e, c_upper_e, c_plus, c_minus}, s_dot_digits).on(c_at, s_email)
+        .on(c_percent, tk(percent))
+        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace, c_quote,
+             c_colon, c_slash, c_lt, c_control, c_end}, tk(float_));
+    row(s_quote_colon, T1).on(c_slash, s_slash).on(c_lt, s_lt).on({c_plus, c_minus}, s_quoted_sign)
+        .on(hexish, s_word).on({c_gt, c_dot, c_caret, c_continuation, c_word}, s_word)
+        .on(c_percent, s_percent_word).on(c_eq, s_equals);
+    row(s_word, s_word).on(c_dollar, s_money_sign).on(c_colon, s_word_colon).on(c_at, s_email)
+        .on({c_percent, c_comma, c_bad}, T1).on(c_slash, tk(path_head)).on(delims, tk(word))
+        .on({c_hash, c_backslash, c_lt}, tk(word));
+    row(s_word_colon, s_url).on({c_lt, c_bad}, T1).on(delims, tk(word)).on(c_backslash, tk(word));
+    row(s_percent_word, T1).on(c_percent, s_percent_word)
         .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace,
-             c_quote, c_colon, c_slash, c_lt, c_control, c_end}, tk(22));
-    row(51, T1).on(c_slash, 13).on(c_lt, 43).on({c_plus, c_minus}, 48).on(hexish, 52)
-        .on({c_gt, c_dot, c_caret, c_continuation, c_word}, 52).on(c_percent, 54).on(c_eq, 58);
-    row(52, 52).on(c_dollar, 36).on(c_colon, 53).on(c_at, 56)
-        .on({c_percent, c_comma, c_bad}, T1).on(c_slash, tk(9)).on(delims, tk(14))
-        .on({c_hash, c_backslash, c_lt}, tk(14));
-    row(53, 55).on({c_lt, c_bad}, T1).on(delims, tk(14)).on(c_backslash, tk(14));
-    row(54, T1).on(c_percent, 54)
-        .on({c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace,
-             c_backslash, c_semicolon, c_control, c_end}, tk(14));
-    row(55, 55).on({c_gt, c_caret, c_bad}, T1).on(delims, tk(31)).on({c_backslash, c_lt}, tk(31));
-    row(56, tk(32)).on(digits, 56).on(hexish, 56)
-        .on({c_percent, c_dot, c_plus, c_minus, c_continuation, c_word}, 56)
+             c_backslash, c_semicolon, c_control, c_end}, tk(word));
+    row(s_url, s_url).on({c_gt, c_caret, c_bad}, T1).on(delims, tk(url))
+        .on({c_backslash, c_lt}, tk(url));
+    row(s_email, tk(email)).on(digits, s_email).on(hexish, s_email)
+        .on({c_percent, c_dot, c_plus, c_minus, c_continuation, c_word}, s_email)
         .on({c_hash, c_apos, c_colon, c_gt, c_eq, c_comma, c_at, c_dollar, c_caret, c_bad}, T1);
-    row(57, 57).on({c_hash, c_apos, c_backslash, c_gt, c_eq, c_comma, c_at, c_dollar, c_caret,
-                    c_bad}, T1)
-        .on(delims, tk(35)).on(c_lt, tk(35));
-    row(58, 52).on({c_hash, c_percent, c_comma, c_at, c_dollar, c_bad}, T1).on(c_slash, tk(9))
-        .on(delims, tk(14)).on({c_colon, c_backslash}, tk(14));
-    row(59, T1).on(c_quote, 2).on(c_dollar, 36).on(c_lt, 43).on(c_at, 57).on(digits, 60)
-        .on({c_apos, c_colon}, 61).on(hexish, 62)
-        .on({c_gt, c_eq, c_dot, c_continuation, c_word}, 62).on(c_hash, 63)
-        .on({c_plus, c_minus}, 64).on(c_lparen, tk(4)).on(c_rparen, tk(5));
-    row(60, T1).on(c_dot, 24).on({c_e, c_upper_e}, 26).on(c_x, 33).on(c_at, 56)
-        .on({c_digit, c_zero, c_apos}, 60).on(delims, tk(16)).on({c_colon, c_slash, c_lt}, tk(16))
-        .on(c_percent, tk(21));
-    row(61, T1).on(hexish, 62)
-        .on({c_lt, c_gt, c_eq, c_dot, c_plus, c_minus, c_continuation, c_word}, 62);
-    row(62, 62).on(c_dollar, 36).on(c_at, 56).on({c_hash, c_percent, c_comma, c_bad}, T1)
-        .on(delims, tk(14)).on({c_colon, c_slash, c_backslash}, tk(14));
-    row(63, 22).on(c_quote, 19).on(c_lbracket, 21)
+    row(s_ref, s_ref)
+        .on({c_hash, c_apos, c_backslash, c_gt, c_eq, c_comma, c_at, c_dollar, c_caret, c_bad}, T1)
+        .on(delims, tk(ref)).on(c_lt, tk(ref));
+    row(s_equals, s_word).on({c_hash, c_percent, c_comma, c_at, c_dollar, c_bad}, T1)
+        .on(c_slash, tk(path_head)).on(delims, tk(word)).on({c_colon, c_backslash}, tk(word));
+    row(s_path, T1).on(c_quote, s_string).on(c_dollar, s_money_sign).on(c_lt, s_lt).on(c_at, s_ref)
+        .on(digits, s_path_integer).on({c_apos, c_colon}, s_path_quote_colon)
+        .on(hexish, s_path_word).on({c_gt, c_eq, c_dot, c_continuation, c_word}, s_path_word)
+        .on(c_hash, s_path_hash).on({c_plus, c_minus}, s_path_sign).on(c_lparen, tk(paren_open))
+        .on(c_rparen, tk(paren_close));
+    row(s_path_integer, T1).on(c_dot, s_integer_dot).on({c_e, c_upper_e}, s_exponent)
+        .on(c_x, s_pair_x).on(c_at, s_email).on({c_digit, c_zero, c_apos}, s_path_integer)
+        .on(delims, tk(integer)).on({c_colon, c_slash, c_lt}, tk(integer))
+        .on(c_percent, tk(percent));
+    row(s_path_quote_colon, T1).on(hexish, s_path_word)
+        .on({c_lt, c_gt, c_eq, c_dot, c_plus, c_minus, c_continuation, c_word}, s_path_word);
+    row(s_path_word, s_path_word).on(c_dollar, s_money_sign).on(c_at, s_email)
+        .on({c_hash, c_percent, c_comma, c_bad}, T1).on(delims, tk(word))
+        .on({c_colon, c_slash, c_backslash}, tk(word));
+    row(s_path_hash, s_issue).on(c_quote, s_char).on(c_lbracket, s_construction)
         .on({c_blank, c_lf, c_rbracket, c_lparen, c_rparen, c_lbrace, c_rbrace, c_colon, c_slash,
              c_lt, c_gt, c_eq, c_comma, c_semicolon, c_at, c_control, c_bad, c_end}, T1);
-    row(64, tk(14)).on(c_dollar, 36).on(c_at, 56).on(digits, 60).on(hexish, 62)
-        .on({c_gt, c_eq, c_dot, c_continuation, c_word}, 62).on({c_plus, c_minus}, 64)
+    row(s_path_sign, tk(word)).on(c_dollar, s_money_sign).on(c_at, s_email)
+        .on(digits, s_path_integer).on(hexish, s_path_word)
+        .on({c_gt, c_eq, c_dot, c_continuation, c_word}, s_path_word)
+        .on({c_plus, c_minus}, s_path_sign)
         .on({c_hash, c_apos, c_lt, c_percent, c_comma, c_caret, c_bad}, T1);
 
     for (const char* p = "\t #+-.0123456789AEFINaefin"; *p != 0; ++p)
@@ -309,6 +332,9 @@ bool unicode_blank_q(std::int32_t cp) {
         return cp >= 0x2000 && cp <= 0x200A;
     }
 }
+
+// A class without datatype as callbacks see it: minus the class number minus one.
+std::int32_t class_event_type(TokenClass c) { return -(static_cast<std::int32_t>(c) + 1); }
 
 std::int32_t i32(std::ptrdiff_t n) { return static_cast<std::int32_t>(n); }
 int tint(TypeId t) { return static_cast<int>(t); }
@@ -464,7 +490,7 @@ void open_series(State& s, TypeId t, const std::uint8_t* at) {
                       static_cast<std::uint32_t>(at - s.input_start));
     push(s, marker);
     s.head = s.top;
-    s.start_state = 0;
+    s.start_state = s_start;
 }
 
 // Builds the series of cells [from, to) of type t into out.
@@ -489,7 +515,7 @@ std::int32_t close_series(State& s, std::int32_t t, const std::uint8_t* at, bool
         const std::int32_t reported = m != nullptr ? tint(marker_series(*m)) : t;
         const std::uint8_t* opened = m != nullptr ? s.input_start + m->marker_offset() : at;
         if (!fire(s, Event::close, reported, opened, at, nullptr)) {
-            s.start_state = 0;
+            s.start_state = s_start;
             return t;
         }
         m = open_marker(s);
@@ -534,7 +560,7 @@ std::int32_t close_series(State& s, std::int32_t t, const std::uint8_t* at, bool
     s.top = marker_index + 1;
     s.type = tint(result);
     Cell* outer = open_marker(s);
-    s.start_state = outer != nullptr && path::is_path_type(marker_series(*outer)) ? state_path : 0;
+    s.start_state = outer != nullptr && path::is_path_type(marker_series(*outer)) ? s_path : s_start;
     return tint(result);
 }
 
@@ -663,7 +689,7 @@ struct Token {
     const std::uint8_t* start;
     const std::uint8_t* end;
     std::uint32_t flags;
-    int token_class;
+    TokenClass token_class;
 };
 
 // Runs the automaton from s.pos; updates the line count.
@@ -682,16 +708,16 @@ Token next_token(State& s) {
         flags |= entry & ~0xFFu;
         if (cls == c_lf) ++lines;
         ++p;
-        if (next == 0) start = p;  // blanks between tokens
+        if (next == s_start) start = p;  // blanks between tokens
         state = next;
     }
-    if (next < final_base) next = tk(1);  // a state whose end column is not final
+    if (next < final_base) next = tk(TokenClass::error);  // a state whose end column is not final
     s.line += lines;
     s.token_lines = lines;
     s.prev_state = state;
     s.pos = s.token_end = p;
     s.expected_type = -1;
-    const int token_class = next - final_base;
+    const auto token_class = static_cast<TokenClass>(next - final_base);
     s.type = tint(class_type[static_cast<std::size_t>(token_class)]);
     return Token{start, p, flags, token_class};
 }
@@ -716,7 +742,7 @@ bool skip_leading_blanks(State& s, Token& tok) {
     const TypeId t = state_type(s.prev_state);
     std::int32_t kind = t == TypeId::no_type ? kind_bad_char : tint(t);
     const std::uint8_t* start = tok.start;
-    if (s.start_state == state_braced) {
+    if (s.start_state == s_braced) {
         start = s.brace_start;
         kind = tint(TypeId::string);
     } else if (path::is_path_type(t) || t == TypeId::block || t == TypeId::paren) {
@@ -737,7 +763,7 @@ void braced_open(State& s, const Token& tok) {
     }
     ++s.brace_depth;
     s.brace_flags |= tok.flags | (s.token_lines > 0 && s.brace_depth > 1 ? flag_multiline : 0);
-    s.start_state = state_braced;
+    s.start_state = s_braced;
     s.pos = tok.end + 1;
 }
 
@@ -753,7 +779,7 @@ void braced_close(State& s, const Token& tok) {
     const std::uint32_t flags = s.brace_flags;
     s.brace_start = nullptr;
     s.brace_flags = 0;
-    s.start_state = 0;
+    s.start_state = s_start;
     fire(s, Event::close, tint(TypeId::string), open, tok.end + 1, nullptr);
     if ((flags & flag_multiline) != 0) s.token_lines = 1;
     const bool build = build_mode(s);
@@ -786,7 +812,7 @@ void path_head(State& s, const Token& tok) {
     } else if (!build_mode(s)) {
         load_word(s, word, tok.end, TypeId::word, false);
     }
-    s.start_state = state_path;
+    s.start_state = s_path;
     s.pos = tok.end + 1;
     s.type = 0;
 }
@@ -799,7 +825,7 @@ void load_token(State& s, const Token& tok) {
     if (listens(s, Event::scan) || !build) {
         const std::int32_t top = s.top;
         const std::uint8_t* pos = s.pos;
-        if (tok.token_class == 14) scan_word(s, tok.start, tok.end, false);
+        if (tok.token_class == TokenClass::word) scan_word(s, tok.start, tok.end, false);
         else loader_of(tok.token_class)(s, tok.start, tok.end, tok.flags, false);
         s.top = top;
         if (listens(s, Event::scan)) {
@@ -810,7 +836,7 @@ void load_token(State& s, const Token& tok) {
     }
     if (!build || (decided && !keep)) return;
     const std::int32_t head = s.head;
-    if (tok.token_class == 14) scan_word(s, tok.start, tok.end, true);
+    if (tok.token_class == TokenClass::word) scan_word(s, tok.start, tok.end, true);
     else loader_of(tok.token_class)(s, tok.start, tok.end, tok.flags, true);
     if (s.top > head && listens(s, Event::load) &&
         !fire(s, Event::load, s.type, tok.start, s.pos, &stack_at(s.top - 1)))
@@ -819,37 +845,43 @@ void load_token(State& s, const Token& tok) {
 
 void dispatch(State& s, Token& tok) {
     switch (tok.token_class) {
-    case 0: s.pos = s.input_end; return;
-    case 1: error_token(s, tok);
-    case 2: open_series(s, TypeId::block, tok.end); s.pos = tok.end + 1; return;
-    case 4:
+    case TokenClass::end: s.pos = s.input_end; return;
+    case TokenClass::error: error_token(s, tok);
+    case TokenClass::block_open: open_series(s, TypeId::block, tok.end); s.pos = tok.end + 1; return;
+    case TokenClass::paren_open:
         if (point_literal_q(s, tok.end)) {
             s.point_lines = s.token_lines;
             s.type = 0;
             s.pos = tok.end + 1;
-            s.start_state = state_point;
+            s.start_state = s_point;
             return;
         }
         open_series(s, TypeId::paren, tok.end);
         s.pos = tok.end + 1;
         return;
-    case 3: s.pos = tok.end + 1; close_series(s, tint(TypeId::block), tok.end, true); return;
-    case 5: s.pos = tok.end + 1; close_series(s, tint(TypeId::paren), tok.end, true); return;
-    case 6: braced_open(s, tok); return;
-    case 7: braced_close(s, tok); return;
-    case 8:
+    case TokenClass::block_close:
+        s.pos = tok.end + 1;
+        close_series(s, tint(TypeId::block), tok.end, true);
+        return;
+    case TokenClass::paren_close:
+        s.pos = tok.end + 1;
+        close_series(s, tint(TypeId::paren), tok.end, true);
+        return;
+    case TokenClass::brace_open: braced_open(s, tok); return;
+    case TokenClass::brace_close: braced_close(s, tok); return;
+    case TokenClass::map_open:
         if (tok.start[0] != '#') syntax_error(s, tok.start, tok.end + 1, tint(TypeId::map));
         open_series(s, TypeId::map, tok.start);
         s.pos = tok.end + 1;
         return;
-    case 9: path_head(s, tok); return;
-    case 10: scan_construction(s, tok.start, tok.end); return;
-    case 11:
-        fire(s, Event::scan, -12, tok.start, tok.end, nullptr);
+    case TokenClass::path_head: path_head(s, tok); return;
+    case TokenClass::construction: scan_construction(s, tok.start, tok.end); return;
+    case TokenClass::comment:
+        fire(s, Event::scan, class_event_type(TokenClass::comment), tok.start, tok.end, nullptr);
         s.pos = tok.end;
         return;
-    case 12: scan_comma(s, tok.end); return;
-    case 15:
+    case TokenClass::comma: scan_comma(s, tok.end); return;
+    case TokenClass::issue:
         if (tok.start[0] != '#' || tok.end - tok.start < 2)
             syntax_error(s, tok.start, tok.end, tint(TypeId::issue));
         s.expected_type = tint(TypeId::issue);
@@ -867,7 +899,7 @@ void run_tokens(State& s, bool one) {
         Token tok = next_token(s);
         bool only_blanks = false;
         try {
-            only_blanks = tok.token_class == 14 && !skip_leading_blanks(s, tok);
+            only_blanks = tok.token_class == TokenClass::word && !skip_leading_blanks(s, tok);
         } catch (const SyntaxUnwind&) {
             s.type = tint(TypeId::error);
             if (one) break;
@@ -881,34 +913,36 @@ void run_tokens(State& s, bool one) {
         bool skipped = false;
         if (s.no_raise && s.callback.is(TypeId::unset)) {
             skipped = true;  // prescan: the automaton's class is the answer
-        } else if (!s.callback.is(TypeId::unset) && start_state != state_braced &&
-                   !(tok.token_class == 4 && point_literal_q(s, tok.end))) {
-            const std::int32_t t = s.type != 0 ? s.type : -(tok.token_class + 1);
+        } else if (!s.callback.is(TypeId::unset) && start_state != s_braced &&
+                   !(tok.token_class == TokenClass::paren_open && point_literal_q(s, tok.end))) {
+            const std::int32_t t = s.type != 0 ? s.type : class_event_type(tok.token_class);
             if (!fire(s, Event::prescan, t, tok.start, tok.end, nullptr)) skipped = true;
         }
         if (!skipped) {
             try {
                 dispatch(s, tok);
-                if (s.start_state == state_path && tok.token_class != 9 &&
-                    tok.token_class != 1 && tok.token_class != 4)
+                if (s.start_state == s_path && tok.token_class != TokenClass::path_head &&
+                    tok.token_class != TokenClass::error &&
+                    tok.token_class != TokenClass::paren_open)
                     path_element_end(s);
             } catch (const SyntaxUnwind&) {
                 s.type = tint(TypeId::error);
                 if (one) break;
             }
         }
-        if (s.pos <= tok.start && tok.token_class != 0)
+        if (s.pos <= tok.start && tok.token_class != TokenClass::end)
             s.pos = std::min(tok.start + 1, s.input_end);  // every token consumes input
-        if (s.pos <= before && tok.token_class != 0) s.pos = std::min(before + 1, s.input_end);
-        if (one && s.type > 0 && s.start_state != state_path && s.start_state != state_braced &&
-            s.start_state != state_point) {
+        if (s.pos <= before && tok.token_class != TokenClass::end)
+            s.pos = std::min(before + 1, s.input_end);
+        if (one && s.type > 0 && s.start_state != s_path && s.start_state != s_braced &&
+            s.start_state != s_point) {
             const std::int32_t n = s.top - s.base;
             if (n == 0 || (n == 1 && !stack_at(s.base).is(marker_type))) break;
         }
         s.prev_type = s.type;
-        if (tok.token_class == 0) break;
+        if (tok.token_class == TokenClass::end) break;
     }
-    if (s.start_state == state_braced && s.type == 0) {
+    if (s.start_state == s_braced && s.type == 0) {
         try {
             syntax_error(s, s.brace_start, s.input_end, tint(TypeId::string));
         } catch (const SyntaxUnwind&) {

@@ -612,30 +612,30 @@ void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build) {
     push(s, value);
 }
 
-Loader loader_of(int token_class) {
+Loader loader_of(TokenClass token_class) {
     switch (token_class) {
-    case 13: return load_string;
-    case 15: return load_issue;
-    case 16: return load_integer;
-    case 17: return load_refinement;
-    case 18: return load_char;
-    case 19: return load_file;
-    case 20: return load_binary;
-    case 21: return load_percent;
-    case 22: return load_float;
-    case 23: return load_special_float;
-    case 24: return load_tuple;
-    case 25: return load_date;
-    case 26: return load_pair;
-    case 27: return load_point;
-    case 28: return load_time;
-    case 29: return load_money;
-    case 30: return load_tag;
-    case 31: return load_url;
-    case 32: return load_email;
-    case 33: return load_hex;
-    case 34: return load_raw_string;
-    case 35: return load_ref;
+    case TokenClass::string: return load_string;
+    case TokenClass::issue: return load_issue;
+    case TokenClass::integer: return load_integer;
+    case TokenClass::refinement: return load_refinement;
+    case TokenClass::char_: return load_char;
+    case TokenClass::file: return load_file;
+    case TokenClass::binary: return load_binary;
+    case TokenClass::percent: return load_percent;
+    case TokenClass::float_: return load_float;
+    case TokenClass::special_float: return load_special_float;
+    case TokenClass::tuple: return load_tuple;
+    case TokenClass::date: return load_date;
+    case TokenClass::pair: return load_pair;
+    case TokenClass::point: return load_point;
+    case TokenClass::time: return load_time;
+    case TokenClass::money: return load_money;
+    case TokenClass::tag: return load_tag;
+    case TokenClass::url: return load_url;
+    case TokenClass::email: return load_email;
+    case TokenClass::hex_integer: return load_hex;
+    case TokenClass::raw_string: return load_raw_string;
+    case TokenClass::ref: return load_ref;
     default: return load_string;
     }
 }

@@ -25,10 +25,37 @@ inline constexpr std::uint32_t flag_comma = 0x08000000;
 inline constexpr std::uint32_t flag_dot = 0x10000000;
 inline constexpr std::uint32_t flag_escape = 0x20000000;
 
-// Scanner start states set by scanners.
-inline constexpr int state_braced = 4;
-inline constexpr int state_point = 35;
-inline constexpr int state_path = 59;
+// States of the scanning automaton, in the order of its transition table.
+// s_braced, s_point and s_path are entered only as start states that
+// scanners set (inside a braced string, a point literal, a path).
+enum ScanState : std::uint8_t {
+    s_start, s_comment, s_string, s_string_escape, s_braced,                        // 0-4
+    s_braced_escape, s_percent, s_file, s_quoted_file, s_percent_percent,           // 5-9
+    s_raw_string, s_raw_brace, s_raw_end, s_slash, s_refinement,                    // 10-14
+    s_slash_slash, s_hash, s_binary, s_binary_comment, s_char,                      // 15-19
+    s_char_escape, s_construction, s_issue, s_integer, s_integer_dot,               // 20-24
+    s_decimal, s_exponent, s_digits_upper_e, s_special_float, s_tuple,              // 25-29
+    s_date, s_time_colon, s_time, s_pair_x, s_pair_y,                               // 30-34
+    s_point, s_money_sign, s_money, s_money_decimals, s_hex_digits,                 // 35-39
+    s_hex_word, s_hex_word_h, s_digits_h, s_lt, s_tag,                              // 40-44
+    s_tag_double_quote, s_tag_single_quote, s_sign, s_quoted_sign, s_dot,           // 45-49
+    s_dot_digits, s_quote_colon, s_word, s_word_colon, s_percent_word,              // 50-54
+    s_url, s_email, s_ref, s_equals, s_path,                                        // 55-59
+    s_path_integer, s_path_quote_colon, s_path_word, s_path_hash, s_path_sign,      // 60-64
+};
+static_assert(s_path_sign == 64, "the automaton has 65 states");
+
+// Token classes, reported by the automaton's final states. Each has a scanner
+// in lexer.cpp; string, word, issue and every class after them a loader.
+// ORDER TOKEN-CLASSES
+enum class TokenClass : std::uint8_t {
+    end, error, block_open, block_close, paren_open, paren_close,                   // 0-5
+    brace_open, brace_close, map_open, path_head, construction, comment,            // 6-11
+    comma, string, word, issue, integer, refinement,                                // 12-17
+    char_, file, binary, percent, float_, special_float,                            // 18-23
+    tuple, date, pair, point, time, money,                                          // 24-29
+    tag, url, email, hex_integer, raw_string, ref,                                  // 30-35
+};
 
 // Kinds of syntax error besides a datatype id.
 inline constexpr int kind_bad_char = -1;
@@ -94,7 +121,7 @@ Cell& push(State& s, const Cell& value);
 // and with build pushes its value; leaves s.pos after what it consumed.
 using Loader = void (*)(State& s, const std::uint8_t* start, const std::uint8_t* end,
                         std::uint32_t flags, bool build);
-Loader loader_of(int token_class);
+Loader loader_of(TokenClass token_class);
 // Decodes [start, end) as string text (escapes when escapes is set) into a new
 // text value of type t in out; false on bad UTF-8 or a bad escape.
 bool decode_text(const std::uint8_t* start, const std::uint8_t* end, bool escapes, TypeId t,
