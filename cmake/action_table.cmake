@@ -7,30 +7,7 @@
 # them; kiv_action_table(target) makes the build rerun it when the list changes.
 
 if(CMAKE_SCRIPT_MODE_FILE)
-  # C++ keywords a converted name may hit: they take a trailing _.
-  set(keywords alignas alignof and and_eq asm auto bitand bitor bool break case catch
-      char class compl const continue default delete do double else enum explicit export
-      extern false float for friend goto if inline int long mutable namespace new noexcept
-      not not_eq nullptr operator or or_eq private protected public register return short
-      signed sizeof static struct switch template this throw true try typedef typeid
-      typename union unsigned using virtual void volatile while xor xor_eq)
-
-  # A language word as a C++ name: - becomes _, a final ? becomes _q, ~ goes,
-  # a keyword takes a trailing _.
-  function(cxx_name word out)
-    string(REGEX REPLACE "\\?$" "_q" name "${word}")
-    string(REPLACE "-" "_" name "${name}")
-    string(REPLACE "~" "" name "${name}")
-    if(NOT name MATCHES "^[a-z][a-z0-9_]*$")
-      message(FATAL_ERROR "${ACTIONS_SOURCE}: '${word}' makes no C++ name")
-    endif()
-    list(FIND keywords "${name}" keyword)
-    if(NOT keyword EQUAL -1)
-      string(APPEND name "_")
-    endif()
-    set(${out} "${name}" PARENT_SCOPE)
-  endfunction()
-
+  include("${CMAKE_CURRENT_LIST_DIR}/cxx_names.cmake")
   file(STRINGS "${ACTIONS_INPUT}" lines)
   set(header "// Generated from ${ACTIONS_SOURCE}. Do not edit.\n")
   set(enum "")
@@ -63,7 +40,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
         message(FATAL_ERROR "${ACTIONS_SOURCE}: internal slot ${slot} takes no spec")
       endif()
     endif()
-    cxx_name("${word}" id)
+    kiv_cxx_name("${word}" id "${ACTIONS_SOURCE}")
 
     if(slot EQUAL 1)
       set(enumerator "    ${id} = 1,")
@@ -92,7 +69,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     set(names "")
     foreach(token IN LISTS tokens)
       if(token MATCHES "^/(.+)$")
-        cxx_name("${CMAKE_MATCH_1}" refinement)
+        kiv_cxx_name("${CMAKE_MATCH_1}" refinement "${ACTIONS_SOURCE}")
         string(APPEND names "inline constexpr std::int32_t ${refinement} = ${position};\n")
         math(EXPR position "${position} + 1")
       endif()
@@ -153,7 +130,7 @@ function(kiv_action_table target)
     COMMAND ${CMAKE_COMMAND} -DACTIONS_INPUT=${input}
             -DACTIONS_SOURCE=${KIV_ACTION_TABLE_SOURCE}
             -DACTIONS_OUTPUT_DIR=${PROJECT_BINARY_DIR}/generated -P ${KIV_ACTION_TABLE_SCRIPT}
-    DEPENDS "${input}" "${KIV_ACTION_TABLE_SCRIPT}"
+    DEPENDS "${input}" "${KIV_ACTION_TABLE_SCRIPT}" "${PROJECT_SOURCE_DIR}/cmake/cxx_names.cmake"
     COMMENT "Generating the action tables from ${KIV_ACTION_TABLE_SOURCE}"
     VERBATIM)
   target_sources(${target} PRIVATE ${KIV_ACTION_TABLE_OUTPUTS})

@@ -44,6 +44,10 @@ enum class Native : std::int32_t {
 };
 static_assert(static_cast<std::int32_t>(Native::apply) == native_count);
 
+// Refinement positions by name (refine::do_::next) and a check of the index
+// in each spec, generated from library/natives/*.kiv.
+#include "generated/native_table.h"
+
 // Makes the empty table (count 1: the next append gets index 1) and the
 // 32-cell scratch block of `print`.
 void init();

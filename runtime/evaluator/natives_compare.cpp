@@ -105,7 +105,7 @@ void not_(bool, const std::int32_t*) { set_logic(logic::false_result_q(*stack::a
 void type_q(bool, const std::int32_t* refinements) {
     Cell* r = stack::arg(0);
     const TypeId t = r->type();
-    if (used(refinements, 0)) *r = registry::type_name(t).word;
+    if (used(refinements, refine::type_q::word)) *r = registry::type_name(t).word;
     else datatype::make_at(t, *r);
 }
 
@@ -151,10 +151,15 @@ void set_native(bool, const std::int32_t* refinements) {
             runtime::raise_error(ErrorCategory::script, "expect-val", &t1, &t2);
         }
     }
-    const bool case_sensitive = used(refinements, 0);
+    namespace ref = refine::union_;  // the five set operations share their refinements
+    static_assert(ref::case_ == refine::intersect::case_ && ref::skip == refine::intersect::skip &&
+                  ref::case_ == refine::unique::case_ && ref::skip == refine::unique::skip &&
+                  ref::case_ == refine::difference::case_ && ref::skip == refine::difference::skip &&
+                  ref::case_ == refine::exclude::case_ && ref::skip == refine::exclude::skip);
+    const bool case_sensitive = used(refinements, ref::case_);
     std::int32_t skip = 1;
-    if (used(refinements, 1)) {
-        const Cell& size = *stack::arg(refinements[1]);
+    if (used(refinements, ref::skip)) {
+        const Cell& size = *stack::arg(refinements[ref::skip]);
         skip = size.is(TypeId::integer) ? size.int_value() : 0;
         if (skip < 1) {
             Cell skip_word;

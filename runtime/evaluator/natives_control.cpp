@@ -178,13 +178,13 @@ void switch_(bool, const std::int32_t* refinements) {
         }
         break;  // a hit without a block after it: as no hit
     }
-    if (!used(refinements, 0)) return return_none();
-    const Cell fallback = *arg(refinements[0]);
+    if (!used(refinements, refine::switch_::default_)) return return_none();
+    const Cell fallback = *arg(refinements[refine::switch_::default_]);
     interpreter::eval_block_tail(fallback, true);
 }
 
 void case_(bool, const std::int32_t* refinements) {
-    const bool all_pairs = used(refinements, 0);
+    const bool all_pairs = used(refinements, refine::case_::all);
     const Cell blk = *arg(0);
     const NodeId code = blk.series_node();
     std::int32_t pos = blk.series_head();

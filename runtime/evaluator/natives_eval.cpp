@@ -127,12 +127,12 @@ private:
 };
 
 void do_(bool, const std::int32_t* refinements) {
-    // refinements: 0 /expand, 1 /args, 2 /next, 3 /trace
+    namespace ref = refine::do_;
     Cell value = *arg(0);
-    if (used(refinements, 0)) runtime::raise_error(ErrorCategory::internal, "not-done");  // no preprocessor yet
+    if (used(refinements, ref::expand)) runtime::raise_error(ErrorCategory::internal, "not-done");  // no preprocessor yet
     bool installed = false;
-    if (used(refinements, 3)) {
-        const Cell tracer = *arg(refinements[3]);
+    if (used(refinements, ref::trace)) {
+        const Cell tracer = *arg(refinements[ref::trace]);
         installed = tracing::install(tracer);
         if (installed) tracing::state.on = true;
     }
@@ -151,8 +151,8 @@ void do_(bool, const std::int32_t* refinements) {
     case TypeId::hash: {
         value = clamped(value);
         value.set_type(TypeId::block);
-        if (used(refinements, 2)) {
-            Cell position = *arg(refinements[2]);
+        if (used(refinements, ref::next)) {
+            Cell position = *arg(refinements[ref::next]);
             const std::int32_t next = interpreter::do_next(value);
             Cell rest = value;
             rest.set_series_head(next);
@@ -192,7 +192,7 @@ void get(bool, const std::int32_t* refinements) {
     const Cell target = *arg(0);
     if (word::is_any_word(target.type())) {
         const Cell value = *context::get_word_cell(target);
-        if (value.is(TypeId::unset) && !used(refinements, 0))
+        if (value.is(TypeId::unset) && !used(refinements, refine::get::any))
             runtime::raise_error(ErrorCategory::script, "no-value", &target);
         return stack::set_result_only(value);
     }
@@ -232,10 +232,10 @@ void set_words(const Cell& targets, const Cell& value, bool any, bool only, bool
 
 // Named apart from the table's set().
 void set_(bool, const std::int32_t* refinements) {
-    // refinements: 0 /any, 1 /case, 2 /only, 3 /some
+    namespace ref = refine::set;
     const Cell target = *arg(0);
     const Cell value = *arg(1);
-    const bool any = used(refinements, 0);
+    const bool any = used(refinements, ref::any);
     if (word::is_any_word(target.type())) {
         if (!any && value.is(TypeId::unset))
             runtime::raise_error(ErrorCategory::script, "need-value", &target);
@@ -248,7 +248,7 @@ void set_(bool, const std::int32_t* refinements) {
         *stack::base() = value;  // a set-mode path stores the result slot
         interpreter::eval_path(target, 0, 0, 0, true, false, true, false, nullptr);
     } else if (target.is(TypeId::block)) {
-        set_words(target, value, any, used(refinements, 2), used(refinements, 3));
+        set_words(target, value, any, used(refinements, ref::only), used(refinements, ref::some));
     } else {
         runtime::raise_error(ErrorCategory::internal, "not-done");  // object! fields: with the object module
     }
@@ -283,10 +283,10 @@ void emit(const Output& out, const Cell& value) {
 
 void reduce(bool, const std::int32_t* refinements) {
     const Cell value = *arg(0);
-    const bool into = used(refinements, 0);
+    const bool into = used(refinements, refine::reduce::into);
     if (!value.is(TypeId::block)) {
         if (is_function_type(value.type())) return stack::set_result_only(value);
-        const Output out = into ? make_output(refinements, 0, 0) : Output{nullptr, true};
+        const Output out = into ? make_output(refinements, refine::reduce::into, 0) : Output{nullptr, true};
         Cell code{};
         block::make_at(code, 1);
         stack::push(code);
@@ -299,7 +299,7 @@ void reduce(bool, const std::int32_t* refinements) {
         return stack::set_result_only(*out.cell);
     }
     const Cell blk = clamped(value);
-    const Output out = make_output(refinements, 0, block::count_from_head(blk));
+    const Output out = make_output(refinements, refine::reduce::into, block::count_from_head(blk));
     stack::push_call_frame(&words::word(words::Word::body));
     const NodeId code = blk.series_node();
     std::int32_t pos = blk.series_head();
@@ -349,7 +349,7 @@ void compose_into(const Cell& src, const Output& out, bool deep, bool only) {
 }
 
 void compose(bool, const std::int32_t* refinements) {
-    // refinements: 0 /deep, 1 /only, 2 /into
+    namespace ref = refine::compose;
     const Cell value = *arg(0);
     if (!value.is(TypeId::block)) {
         const Cell expected = datatype_cell(TypeId::block);
@@ -357,8 +357,8 @@ void compose(bool, const std::int32_t* refinements) {
         runtime::raise_error(ErrorCategory::script, "expect-val", &expected, &got);
     }
     const Cell blk = clamped(value);
-    const Output out = make_output(refinements, 2, block::count_from_head(blk));
-    compose_into(blk, out, used(refinements, 0), used(refinements, 1));
+    const Output out = make_output(refinements, ref::into, block::count_from_head(blk));
+    compose_into(blk, out, used(refinements, ref::deep), used(refinements, ref::only));
     stack::set_result_only(*out.cell);
 }
 
@@ -390,7 +390,7 @@ void bind(bool, const std::int32_t* refinements) {
         return stack::set_result_only(w);
     }
     Cell blk = target;
-    if (used(refinements, 0)) {
+    if (used(refinements, refine::bind::copy)) {
         Cell copy{};
         block::clone(copy, target, true, true);
         blk = *stack::push(copy);
@@ -441,8 +441,9 @@ void apply(bool, const std::int32_t* refinements) {
         else fn.set_type(source);
     }
     stack::push(fn);  // keeps it alive through the call
-    std::uint32_t mode = used(refinements, 0) ? interpreter::apply_positional : interpreter::apply_named;
-    if (used(refinements, 1)) mode |= interpreter::apply_one_value;
+    std::uint32_t mode = used(refinements, refine::apply::all) ? interpreter::apply_positional
+                                                               : interpreter::apply_named;
+    if (used(refinements, refine::apply::safer)) mode |= interpreter::apply_one_value;
     interpreter::call_value(fn, args.series_node(), args.series_head(), interpreter::to_tail, false,
                             path, &name, nullptr, mode, false);
 }
@@ -450,10 +451,9 @@ void apply(bool, const std::int32_t* refinements) {
 // --- try and catch -----------------------------------------------------------------------
 
 void try_(bool, const std::int32_t* refinements) {
-    // refinements: 0 /all, 1 /keep
     const Cell body = *arg(0);
     const Cell& label = words::word(words::Word::try_);
-    if (used(refinements, 0)) stack::push_barrier_frame(&label);
+    if (used(refinements, refine::try_::all)) stack::push_barrier_frame(&label);
     else stack::push_try_frame(&label);
     stack::set_poll_flag();  // exits that pass a plain try stay cheap
     stack::Frame* const frame = stack::top_frame();
@@ -467,7 +467,7 @@ void try_(bool, const std::int32_t* refinements) {
         if (!e.error.is(TypeId::error)) throw;  // no error! to give: a fault of the raise path
         Cell err = e.error;
         collector::Root keep(err);
-        if (used(refinements, 1)) error::fill_stack_trace(keep.cell());
+        if (used(refinements, refine::try_::keep)) error::fill_stack_trace(keep.cell());
         stack::set_result_only(keep.cell());
     }
     stack::keep_first();
@@ -514,7 +514,8 @@ void catch_(bool, const std::int32_t* refinements) {
         const Cell value = stack::base()[0];
         const Cell name = stack::base()[1];
         stack::pop_frame_reset();
-        if (used(refinements, 0) && !name_matches(*arg(refinements[0]), name)) {
+        if (used(refinements, refine::catch_::name) &&
+            !name_matches(*arg(refinements[refine::catch_::name]), name)) {
             *arg(0) = value;  // thrown on to the next catch frame
             *arg(1) = name;
             stack::state.top = arg(2);
@@ -531,7 +532,7 @@ void catch_(bool, const std::int32_t* refinements) {
 // --- Exits --------------------------------------------------------------------------------
 
 void break_(bool, const std::int32_t* refinements) {
-    interpreter::hand_over_exit(stack::unwind_break(used(refinements, 0), false));
+    interpreter::hand_over_exit(stack::unwind_break(used(refinements, refine::break_::return_), false));
 }
 
 void continue_(bool, const std::int32_t*) {
@@ -544,7 +545,7 @@ void return_(bool, const std::int32_t*) { interpreter::hand_over_exit(stack::unw
 
 void throw_(bool, const std::int32_t* refinements) {
     tracing::trace(tracing::Event::throw_, 0, -1, nullptr, arg(0));
-    if (!used(refinements, 0)) *arg(1) = unset_value();  // an unnamed throw
+    if (!used(refinements, refine::throw_::name)) *arg(1) = unset_value();  // an unnamed throw
     stack::state.top = arg(2);
     interpreter::hand_over_exit(stack::unwind_throw(runtime::thrown_throw));
 }

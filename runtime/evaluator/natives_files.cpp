@@ -50,7 +50,7 @@ void enhex(bool, const std::int32_t*) {
 
 void to_local_file(bool, const std::int32_t* refinements) {
     Cell& value = text_arg(*stack::arg(0));
-    const bool full = natives::used(refinements, 0);
+    const bool full = used(refinements, refine::to_local_file::full);
     result_text(string::length_from_head(value),
                 [&](NodeId out) { file::to_local_path_into(value, out, full); });
 }

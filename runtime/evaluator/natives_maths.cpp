@@ -59,7 +59,9 @@ double degrees_to_radians(double x, Fold fold) {
 
 double angle_arg(const char* fn, Fold fold, const std::int32_t* refinements) {
     const double x = number_arg(0, fn, "angle");
-    return used(refinements, 0) ? x : degrees_to_radians(x, fold);
+    static_assert(refine::sine::radians == refine::cosine::radians &&
+                  refine::sine::radians == refine::tangent::radians);
+    return used(refinements, refine::sine::radians) ? x : degrees_to_radians(x, fold);
 }
 
 double flush_tiny(double v) { return std::fabs(v) < epsilon ? 0.0 : v; }
@@ -78,8 +80,10 @@ void tangent(bool, const std::int32_t* r) {
 
 template <double (*fn)(double)>
 void inverse_trig(const char* name, const std::int32_t* r) {
+    static_assert(refine::arcsine::radians == refine::arccosine::radians &&
+                  refine::arcsine::radians == refine::arctangent::radians);
     const double angle = fn(number_arg(0, name, "value"));
-    set_float(used(r, 0) ? angle : angle * 180.0 / pi);
+    set_float(used(r, refine::arcsine::radians) ? angle : angle * 180.0 / pi);
 }
 double c_asin(double x) { return std::asin(x); }
 double c_acos(double x) { return std::acos(x); }
@@ -90,7 +94,7 @@ void arctangent(bool, const std::int32_t* r) { inverse_trig<c_atan>("arctangent"
 
 void arctangent2(bool, const std::int32_t* r) {
     const double angle = std::atan2(number_arg(0, "arctangent2", "y"), number_arg(1, "arctangent2", "x"));
-    set_float(used(r, 0) ? angle : angle * 180.0 / pi);
+    set_float(used(r, refine::arctangent2::radians) ? angle : angle * 180.0 / pi);
 }
 
 void nan_q(bool, const std::int32_t*) {
@@ -126,8 +130,8 @@ void shift(bool, const std::int32_t* r) {
     if (bits < 0) bits = 0;
     const auto u = static_cast<std::uint32_t>(value);
     std::int32_t result;
-    if (used(r, 0)) result = bits > 31 ? 0 : static_cast<std::int32_t>(u << bits);
-    else if (used(r, 1)) result = bits > 31 ? 0 : static_cast<std::int32_t>(u >> bits);
+    if (used(r, refine::shift::left)) result = bits > 31 ? 0 : static_cast<std::int32_t>(u << bits);
+    else if (used(r, refine::shift::logical)) result = bits > 31 ? 0 : static_cast<std::int32_t>(u >> bits);
     else if (bits > 31) result = value < 0 ? -1 : 0;
     else result = value >> bits;  // arithmetic in C++20
     Cell* out = stack::arg(0);
@@ -139,8 +143,8 @@ void shift(bool, const std::int32_t* r) {
 void to_hex(bool, const std::int32_t* r) {
     const std::int32_t value = integer_arg(0, "to-hex", "value");
     std::int32_t length = 8;
-    if (used(r, 0)) {
-        const Cell* len = stack::arg(r[0]);
+    if (used(r, refine::to_hex::size)) {
+        const Cell* len = stack::arg(r[refine::to_hex::size]);
         length = len->is(TypeId::integer) ? len->int_value() : 0;
         if (length <= 0) runtime::raise_error(ErrorCategory::script, "invalid-arg", len);
         if (length > 8) length = 8;

@@ -80,8 +80,9 @@ void change_case(const std::int32_t* refinements, bool to_upper) {
     const std::int32_t head = value->series_head();
     const std::int32_t tail = string::length_from_start(*value);
     std::int32_t end = tail;
-    if (natives::used(refinements, 0)) {
-        const Cell limit = *stack::arg(refinements[0]);
+    static_assert(refine::uppercase::part == refine::lowercase::part);
+    if (used(refinements, refine::uppercase::part)) {
+        const Cell limit = *stack::arg(refinements[refine::uppercase::part]);
         if (limit.is(TypeId::integer)) {
             end = head + (limit.int_value() < 0 ? 0 : limit.int_value());
         } else if (limit.is(TypeId::string) && limit.series_node() == value->series_node()) {
@@ -143,8 +144,8 @@ void as(bool, const std::int32_t*) {
 void new_line(bool, const std::int32_t* refinements) {
     const Cell position = *stack::arg(0);
     const bool on = logic::true_value_q(*stack::arg(1), false);
-    const bool all = natives::used(refinements, 0);
-    const bool skip = natives::used(refinements, 1);
+    const bool all = used(refinements, refine::new_line::all);
+    const bool skip = used(refinements, refine::new_line::skip);
     const std::int32_t head = position.series_head();
     const std::int32_t tail = tail_index(position);
     if (!all && !skip) {
@@ -152,7 +153,7 @@ void new_line(bool, const std::int32_t* refinements) {
     } else {
         std::int32_t size = 1;
         if (skip) {
-            const Cell* given = stack::arg(refinements[1]);
+            const Cell* given = stack::arg(refinements[refine::new_line::skip]);
             size = given->int_value();
             if (size <= 0) runtime::raise_error(ErrorCategory::script, "out-of-range", given);
         }
@@ -175,13 +176,14 @@ void new_line_q(bool, const std::int32_t*) {
 void transcode(bool, const std::int32_t* refinements) {
     const Cell source = *stack::arg(0);
     lexer::TranscodeOptions options;
-    options.next = natives::used(refinements, 0);
-    options.one = natives::used(refinements, 1);
-    options.prescan = natives::used(refinements, 2);
-    options.scan = natives::used(refinements, 3);
-    if (natives::used(refinements, 4)) options.part = stack::arg(refinements[4]);
-    if (natives::used(refinements, 5)) options.into = stack::arg(refinements[5]);
-    if (natives::used(refinements, 6)) options.trace = stack::arg(refinements[6]);
+    namespace ref = refine::transcode;
+    options.next = used(refinements, ref::next);
+    options.one = used(refinements, ref::one);
+    options.prescan = used(refinements, ref::prescan);
+    options.scan = used(refinements, ref::scan);
+    if (used(refinements, ref::part)) options.part = stack::arg(refinements[ref::part]);
+    if (used(refinements, ref::into)) options.into = stack::arg(refinements[ref::into]);
+    if (used(refinements, ref::trace)) options.trace = stack::arg(refinements[ref::trace]);
     Cell result;
     lexer::transcode(result, source, options);
     stack::set_result_only(result);

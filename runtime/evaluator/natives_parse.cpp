@@ -27,11 +27,12 @@ void parse_native(bool check, const std::int32_t* refinements) {
             runtime::raise_error(ErrorCategory::script, "invalid-arg", &input);
         if (!rules.is(TypeId::block)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &rules);
     }
-    const bool case_ = used(refinements, 0);
+    namespace ref = refine::parse;
+    const bool case_ = used(refinements, ref::case_);
     const std::int32_t head = std::max(input.series_head(), 0);
     std::int32_t limit = -1;
-    if (used(refinements, 1)) {
-        const Cell part = *stack::arg(refinements[1]);
+    if (used(refinements, ref::part)) {
+        const Cell part = *stack::arg(refinements[ref::part]);
         if (part.is(TypeId::integer)) {
             limit = static_cast<std::int32_t>(std::clamp<std::int64_t>(
                 static_cast<std::int64_t>(head) + part.int_value(), 0, INT32_MAX));
@@ -48,7 +49,7 @@ void parse_native(bool check, const std::int32_t* refinements) {
             return;
         }
     }
-    const Cell* callback = used(refinements, 2) ? stack::arg(refinements[2]) : nullptr;
+    const Cell* callback = used(refinements, ref::trace) ? stack::arg(refinements[ref::trace]) : nullptr;
     const Cell fn = callback != nullptr ? *callback : none::value;
     Cell result;
     parse::run(result, input, rules, case_, limit, fn.is(TypeId::function) ? &fn : nullptr);

@@ -95,37 +95,35 @@ int zone_minutes(std::uint32_t packed) {
     return (hours & 0x10) != 0 ? -minutes : minutes;
 }
 
-// Refinements of now, in spec order.
-enum NowRef { year, month, day, time_, zone, date, weekday, yearday, precise, utc };
-
 // now /year /month /day /time /zone /date /weekday /yearday /precise /utc
 void now(bool, const std::int32_t* r) {
+    namespace ref = refine::now;
     int fields = 0;
-    for (int i = year; i <= precise; ++i) fields += used(r, i) ? 1 : 0;
-    if (fields >= 2 && !(used(r, time_) && used(r, precise)))
+    for (int i = ref::year; i <= ref::precise; ++i) fields += used(r, i) ? 1 : 0;
+    if (fields >= 2 && !(used(r, ref::time) && used(r, ref::precise)))
         runtime::raise_error(ErrorCategory::script, "bad-refines");
-    const bool in_utc = used(r, utc);
+    const bool in_utc = used(r, ref::utc);
     const std::uint32_t packed = platform::now_date(in_utc);
     const int y = static_cast<int>(packed >> 17);
     const int m = static_cast<int>((packed >> 12) & 0x1F);
     const int d = static_cast<int>((packed >> 7) & 0x1F);
     const int offset = in_utc ? 0 : zone_minutes(packed);
     Cell& out = *stack::arg(0);
-    if (used(r, year)) return set_integer(out, y);
-    if (used(r, month)) return set_integer(out, m);
-    if (used(r, day)) return set_integer(out, d);
-    if (used(r, zone)) return time::make_at(out, offset * 60.0);
-    if (used(r, weekday)) {
+    if (used(r, ref::year)) return set_integer(out, y);
+    if (used(r, ref::month)) return set_integer(out, m);
+    if (used(r, ref::day)) return set_integer(out, d);
+    if (used(r, ref::zone)) return time::make_at(out, offset * 60.0);
+    if (used(r, ref::weekday)) {
         const std::int64_t days = days_from_civil(y, m, d);  // 1970-01-01 was a Thursday
         return set_integer(out, static_cast<std::int32_t>(((days % 7 + 7) % 7 + 3) % 7 + 1));
     }
-    if (used(r, yearday))
+    if (used(r, ref::yearday))
         return set_integer(out, static_cast<std::int32_t>(days_from_civil(y, m, d) - days_from_civil(y, 1, 1) + 1));
-    if (used(r, time_)) {
-        double seconds = platform::now_time(used(r, precise)) + offset * 60.0;
+    if (used(r, ref::time)) {
+        double seconds = platform::now_time(used(r, ref::precise)) + offset * 60.0;
         seconds = std::fmod(seconds, 86400.0);  // the date is already the local one
         if (seconds < 0) seconds += 86400.0;
-        if (!used(r, precise)) seconds = std::floor(seconds);
+        if (!used(r, ref::precise)) seconds = std::floor(seconds);
         return time::make_at(out, seconds);
     }
     // A whole date (and now/date) needs date!, which this runtime lacks yet.
@@ -247,9 +245,9 @@ void memory_figures(Cell& result) {
 
 // stats /show /info
 void stats(bool, const std::int32_t* r) {
-    if (used(r, 0))  // show-memory-stats belongs to the library, which is not loaded yet
+    if (used(r, refine::stats::show))  // show-memory-stats belongs to the library, which is not loaded yet
         runtime::raise_error(ErrorCategory::internal, "not-done");
-    if (used(r, 1)) {
+    if (used(r, refine::stats::info)) {
         Cell result;
         memory_figures(result);
         *stack::arg(0) = result;
@@ -260,8 +258,8 @@ void stats(bool, const std::int32_t* r) {
 
 // recycle /on /off
 void recycle(bool, const std::int32_t* r) {
-    if (used(r, 0) || used(r, 1)) {
-        collector::set_enabled(used(r, 0));  // /on wins when both are given
+    if (used(r, refine::recycle::on) || used(r, refine::recycle::off)) {
+        collector::set_enabled(used(r, refine::recycle::on));  // /on wins when both are given
         unset::make_at(*stack::arg(0));
         return;
     }
