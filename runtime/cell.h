@@ -52,6 +52,8 @@ struct Cell {
     void set_type(TypeId t) { header = (header & ~type_mask) | static_cast<std::uint32_t>(t); }
     // Makes the cell a fresh value of type t: no flags, zero payload.
     void reset(TypeId t) { header = static_cast<std::uint32_t>(t); data1 = data2 = data3 = 0; }
+    // The same as a value, for constants.
+    static constexpr Cell fresh(TypeId t) { return Cell{static_cast<std::uint32_t>(t), 0, 0, 0}; }
     bool new_line() const { return (header & new_line_flag) != 0; }
     void set_new_line(bool on) { header = on ? (header | new_line_flag) : (header & ~new_line_flag); }
     // Makes the type t with no flags, keeping the payload.
@@ -114,6 +116,9 @@ struct Cell {
     void set_datatype_id(TypeId t) { data1 = static_cast<std::uint32_t>(t); }
     std::uint32_t logic_value() const { return data1; }
     void set_logic(bool v) { data1 = v ? 1 : 0; }
+    static constexpr Cell logic_of(bool v) {
+        return Cell{static_cast<std::uint32_t>(TypeId::logic), v ? 1u : 0u, 0, 0};
+    }
 
     // tuple! keeps its length (3-12) in header bits 19-22 and its bytes in
     // words 1-3, in memory order (word 1's low byte first).

@@ -311,7 +311,7 @@ NodeId alloc_cells(std::int32_t count) { return alloc_series(count, 16, 0); }
 NodeId alloc_unset_cells(std::int32_t count) {
     NodeId node = alloc_cells(count);
     SeriesBuffer* buf = buffer(node);
-    Cell unset{static_cast<std::uint32_t>(TypeId::unset), 0, 0, 0};
+    Cell unset = Cell::fresh(TypeId::unset);
     for (std::uint8_t* p = buf->data(); p < buf->data_end(); p += sizeof(Cell))
         std::memcpy(p, &unset, sizeof unset);
     return node;

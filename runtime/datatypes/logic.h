@@ -12,8 +12,8 @@
 namespace kiv::logic {
 
 // The shared true and false cells: copy them, never write them.
-inline constexpr Cell true_value{static_cast<std::uint32_t>(TypeId::logic), 1, 0, 0};
-inline constexpr Cell false_value{static_cast<std::uint32_t>(TypeId::logic), 0, 0, 0};
+inline constexpr Cell true_value = Cell::logic_of(true);
+inline constexpr Cell false_value = Cell::logic_of(false);
 
 // Registers logic! (type 4, no parent).
 void init();

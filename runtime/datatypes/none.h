@@ -12,7 +12,7 @@
 namespace kiv::none {
 
 // The shared none cell: copy it, never write it.
-inline constexpr Cell value{static_cast<std::uint32_t>(TypeId::none), 0, 0, 0};
+inline constexpr Cell value = Cell::fresh(TypeId::none);
 
 // Registers none! (type 3, no parent).
 void init();

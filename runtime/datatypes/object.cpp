@@ -50,7 +50,7 @@ struct ChangingScope {
 constexpr std::uint32_t owning_flag = Cell::context_owning_flag;  // shared with ownership
 constexpr std::uint32_t no_handler = 0xFFFF;    // record word 2, high half: no such field
 
-constexpr Cell unset_cell{static_cast<std::uint32_t>(TypeId::unset), 0, 0, 0};
+constexpr Cell unset_cell = Cell::fresh(TypeId::unset);
 
 NodeId ctx_of(const Cell& obj) { return obj.object_context(); }
 

@@ -344,7 +344,7 @@ std::uint32_t unwind_return(bool value) {
 
 std::uint32_t unwind_throw(std::uint32_t thrown) {
     const Cell value = state.base[0];
-    const Cell name = state.base + 1 < state.top ? state.base[1] : Cell{static_cast<std::uint32_t>(TypeId::none), 0, 0, 0};
+    const Cell name = state.base + 1 < state.top ? state.base[1] : Cell::fresh(TypeId::none);
     if (!state.throw_start) state.throw_start = top_frame();
     Frame* target = find_receiver([](const Frame& f) { return f.type() == FrameType::catch_; },
                                   false, "throw", &value);
