@@ -327,12 +327,12 @@ TEST_F(Collector, MutatorUnderTortureKeepsEveryLiveValue) {
         NodeId s = make_string(text.c_str());
         if (step % 7 == 0) memory::copy_series(buffer(s), 0);  // abandoned buffers too
         auto* cells = reinterpret_cast<Cell*>(buffer(table)->head);
-        cells[i].data2 = s;
+        cells[i].set_series_node(s);
         expected[i] = text;
         safe_point();
     }
     auto* cells = reinterpret_cast<Cell*>(buffer(table)->head);
-    for (std::size_t i = 0; i < slots; ++i) EXPECT_EQ(text_of(cells[i].data2), expected[i]);
+    for (std::size_t i = 0; i < slots; ++i) EXPECT_EQ(text_of(cells[i].series_node()), expected[i]);
     EXPECT_EQ(collection_count(), 400u);
 }
 

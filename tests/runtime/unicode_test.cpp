@@ -161,7 +161,7 @@ TEST_F(Unicode, SizesAndEncodersRejectAboveTheLastCodePoint) {
         LanguageError e = error_of(f);
         EXPECT_STREQ(e.id, "invalid-char");
         EXPECT_EQ(e.args[0].type(), TypeId::integer);
-        EXPECT_EQ(e.args[0].data2, 0x110000u);
+        EXPECT_EQ(e.args[0].int_value(), 0x110000);
     }
     std::uint8_t out[4] = {0, 0, 0, 0};
     EXPECT_EQ(unicode::encode_utf8_char_bounded(0x20AC, out, 2), 2);

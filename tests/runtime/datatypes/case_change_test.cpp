@@ -45,7 +45,7 @@ protected:
     static Cell integer(std::int32_t n) {
         Cell c{};
         c.reset(TypeId::integer);
-        c.data2 = static_cast<std::uint32_t>(n);
+        c.set_int(n);
         return c;
     }
 };
@@ -53,8 +53,8 @@ protected:
 TEST_F(CaseChange, ChangesCharsAndTextsInPlace) {
     Cell ch{};
     ch.reset(TypeId::char_);
-    ch.data2 = 0x00E9;
-    EXPECT_EQ(string::change_case(ch, nullptr, true).data2, 0x00C9u);
+    ch.set_char(0x00E9);
+    EXPECT_EQ(string::change_case(ch, nullptr, true).char_value(), 0x00C9u);
 
     struct Case {
         std::int32_t part;  // -99: no /part

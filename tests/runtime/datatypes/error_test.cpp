@@ -133,7 +133,7 @@ TEST(ErrorReport, SubstitutesArguments) {
 
     Cell type{};
     type.reset(TypeId::datatype);
-    type.data1 = static_cast<std::uint32_t>(TypeId::integer);
+    type.set_datatype_id(TypeId::integer);
     const Cell fn = word_of("append");
     const Cell arg = word_of("series");
     error::build(e, ErrorCategory::script, "expect-arg", &fn, &type, &arg);

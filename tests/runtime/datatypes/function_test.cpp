@@ -257,7 +257,7 @@ TEST(Routine, ArityTableAndMold) {
     EXPECT_EQ(routine::get_arity(r), 4);  // every word! cell of the spec, locals included
     routine::make_at(r, blk("a b c"), nullptr, id, 0, false);
     EXPECT_EQ(routine::get_arity(r), 3);
-    EXPECT_EQ(r.header & Cell::routine_flag, 0u);
+    EXPECT_FALSE(r.routine_maker_flag());
     const Cell* code = function::extra_cell(r, function::extra_code);
     ASSERT_TRUE(code->is(TypeId::integer));
     Cell args[1]{};

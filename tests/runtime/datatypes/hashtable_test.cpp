@@ -44,7 +44,7 @@ protected:
     static Cell integer(std::uint32_t v) {
         Cell c{};
         c.reset(TypeId::integer);
-        c.data2 = v;
+        c.set_int(static_cast<std::int32_t>(v));
         return c;
     }
     static NodeId block_of(const std::vector<Cell>& cells) {
@@ -119,7 +119,7 @@ TEST_F(Hashtable, KeyedTableMatchesReference) {
             EXPECT_EQ(hashtable::remove_pointer_key(table, key), reference.erase(key) == 1);
         } else {
             Cell* v = hashtable::put_pointer_key(table, key);
-            v[1].data2 = key * 3;
+            v[1].set_int(static_cast<std::int32_t>(key * 3));
             reference[key] = key * 3;
         }
     }
@@ -127,7 +127,7 @@ TEST_F(Hashtable, KeyedTableMatchesReference) {
         const Cell* v = hashtable::get_pointer_key(table, key);
         const auto it = reference.find(key);
         ASSERT_EQ(v != nullptr, it != reference.end()) << key;
-        if (v) EXPECT_EQ(v[1].data2, it->second);
+        if (v) EXPECT_EQ(v[1].int_value(), static_cast<std::int32_t>(it->second));
     }
     EXPECT_EQ(hashtable::record(table)->count, static_cast<std::int32_t>(reference.size()));
     const hashtable::HashTable* t = hashtable::record(table);
@@ -251,7 +251,7 @@ TEST_F(Hashtable, MapKeepsOneEntryPerKey) {
     lit_a = set_a;
     lit_a.set_type(TypeId::lit_word);
     b = set_a;
-    b.data2 = 12;
+    b.set_word_symbol(12);
     const NodeId blk_node = block_of({set_a, integer(1), b, integer(2), lit_a, integer(3)});
     Cell blk{};
     blk.reset(TypeId::block);
@@ -261,7 +261,7 @@ TEST_F(Hashtable, MapKeepsOneEntryPerKey) {
     EXPECT_EQ(memory::buffer(blk_node)->used_bytes(), 4 * 16);  // the later pair is gone
     const std::int32_t at = hashtable::find(table, lit_a, 0, 4, CompareOp::strict_equal, 0);
     ASSERT_EQ(at, 0);
-    EXPECT_EQ(reinterpret_cast<Cell*>(memory::buffer(blk_node)->head)[1].data2, 3u);  // later value wins
+    EXPECT_EQ(reinterpret_cast<Cell*>(memory::buffer(blk_node)->head)[1].int_value(), 3);  // later value wins
 
     hashtable::remove_entry(table, 0);
     EXPECT_EQ(reinterpret_cast<Cell*>(memory::buffer(blk_node)->head)[1].type(), TypeId::no_type);

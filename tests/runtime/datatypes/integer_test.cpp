@@ -201,7 +201,7 @@ TEST(IntegerTo, ConversionsAndTheirErrors) {
     EXPECT_EQ(to_int(bin), 258);
     Cell logic{};
     logic.reset(TypeId::logic);
-    logic.data1 = 1;
+    logic.set_logic(true);
     Cell made{};
     EXPECT_EQ(integer::make(&made, &logic, TypeId::integer)->int_value(), 1);
 
@@ -225,7 +225,7 @@ TEST(IntegerCompare, AgainstIntegersCharsAndFloats) {
     Cell f = float_cell(1.0);
     Cell ch{};
     ch.reset(TypeId::char_);
-    ch.data2 = 1;
+    ch.set_char(1);
     EXPECT_EQ(integer::compare(&one, &f, CompareOp::equal), 0);
     EXPECT_NE(integer::compare(&one, &f, CompareOp::strict_equal), 0);
     EXPECT_EQ(integer::compare(&one, &ch, CompareOp::equal), 0);

@@ -92,7 +92,7 @@ TEST_F(Ownership, AnOwnerObjectsContextIsMarkedOwning) {
     ownership::set_owner_object(s, obj, tag(2));
     EXPECT_TRUE(owned(s));
     EXPECT_EQ(ownership::find_owner(s.series_node())[0].object_context(), ctx);
-    EXPECT_NE(context::context_cell(ctx)->header & Cell::context_owning_flag, 0u);
+    EXPECT_TRUE(context::context_cell(ctx)->context_owning());
     EXPECT_EQ(obj.header, before.header);  // the object value itself is left as it was
 }
 

@@ -349,11 +349,11 @@ TEST(Context, CollectSetWordsAndRenew) {
     EXPECT_EQ(context::word_count(ctx), 1);
     Cell obj{};
     obj.reset(TypeId::object);
-    obj.data1 = ctx;
+    obj.set_own_context(ctx);
     context::renew(obj, context::Kind::object);
-    EXPECT_NE(obj.data1, ctx);
-    EXPECT_EQ(context::word_count(obj.data1), 1);
-    EXPECT_EQ(context::word_at(obj.data1, 0)->word_context(), obj.data1);
+    EXPECT_NE(obj.object_context(), ctx);
+    EXPECT_EQ(context::word_count(obj.object_context()), 1);
+    EXPECT_EQ(context::word_at(obj.object_context(), 0)->word_context(), obj.object_context());
 }
 
 // --- Word types -------------------------------------------------------------------

@@ -120,7 +120,7 @@ void mul2(bool, const std::int32_t*) {
 void less2(bool, const std::int32_t*) {
     const bool r = stack::arg(0)->int_value() < stack::arg(1)->int_value();
     stack::arg(0)->reset(TypeId::logic);
-    stack::arg(0)->data1 = r ? 1 : 0;
+    stack::arg(0)->set_logic(r);
 }
 // pick-arg a /with b: a, or b when /with is used.
 void pick_arg(bool, const std::int32_t* refinements) {
@@ -169,8 +169,7 @@ void define_native(const char* name, const char* spec, natives::Entry entry, Typ
     const Cell spec_block = load(spec);
     Cell fn;
     native::make_at(fn, TypeId::native, spec_block, n);
-    if (as == TypeId::op) fn.header = static_cast<std::uint32_t>(TypeId::op) |
-                                      (static_cast<std::uint32_t>(TypeId::native) << 16);
+    if (as == TypeId::op) fn.set_op(TypeId::native);
     Cell w;
     word::make_kind_at(TypeId::word, name, w);
     word::set_value(w, fn);
@@ -196,7 +195,7 @@ protected:
             Cell w = registry::type_name(t).word;
             Cell dt;
             dt.reset(TypeId::datatype);
-            dt.data1 = static_cast<std::uint32_t>(t);
+            dt.set_datatype_id(t);
             word::set_value(w, dt);
         }
         Cell any;

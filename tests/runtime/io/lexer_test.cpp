@@ -134,12 +134,12 @@ TEST(Lexer, TextsWordsAndConstructions) {
 TEST(Lexer, TuplesPairsBinaries) {
     const Cell t = one("1.2.3.4.5.6.7.8.9.10.11.12");
     ASSERT_EQ(t.type(), TypeId::tuple);
-    EXPECT_EQ((t.header >> 19) & 0xF, 12u);
-    EXPECT_EQ(reinterpret_cast<const std::uint8_t*>(&t.data1)[11], 12);
+    EXPECT_EQ(t.tuple_length(), 12u);
+    EXPECT_EQ(t.tuple_bytes()[11], 12);
     const Cell p = one("-3x4");
     ASSERT_EQ(p.type(), TypeId::pair);
-    EXPECT_EQ(static_cast<std::int32_t>(p.data2), -3);
-    EXPECT_EQ(p.data3, 4u);
+    EXPECT_EQ(p.pair_x(), -3);
+    EXPECT_EQ(p.pair_y(), 4);
     struct Bin { const char* text; std::vector<std::uint8_t> bytes; };
     const Bin bins[] = {
         {"#{00FF}", {0x00, 0xFF}}, {"16#{0a 0b ; comment\n 0c}", {10, 11, 12}},
