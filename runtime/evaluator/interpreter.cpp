@@ -892,7 +892,7 @@ std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std
         } else if (element.is(TypeId::paren)) {
             if (record != nullptr) {
                 record->level = i - head + 1;
-                record->kind = 4;
+                record->kind = PathPlace::other;
                 record->value = *cur;
                 record->container = *parent;
                 stack::state.top = saved_top;

@@ -72,10 +72,13 @@ std::int32_t fetch_arguments(const Cell& fn, NodeId code, std::int32_t pos, std:
                              const Cell* path, const Cell* name, std::uint32_t mode,
                              bool in_place);
 
+// What holds the value a path walk reached.
+enum class PathPlace : std::int32_t { none = 0, stack = 1, series = 2, field = 3, other = 4 };
+
 // Where a path walk stopped at a paren! element, for `get`, `set` and `do`.
 struct PathRecord {
     std::int32_t level = 0;       // element index + 1; 0: walk from the start
-    std::int32_t kind = 0;        // 1 on the stack, 2 series cell, 3 object field, 4 other
+    PathPlace kind = PathPlace::none;
     std::int32_t index = 0;       // stack index, series index or field index
     Cell value{};                 // the value reached
     Cell container{};             // what holds it
