@@ -62,7 +62,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type);
 Cell* reflect(Cell* value, Cell* field);
 // "make bitset! #{00F0}", "make bitset! [not #{80}]".
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // bs/n reads a bit as pick does; bs/n: value writes it as poke does.
 Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& step);

@@ -317,7 +317,7 @@ void copy_matching_in_place(const Cell& blk, std::int32_t begin, std::int32_t en
 
 // --- Mold walk --------------------------------------------------------------------------
 
-std::int32_t mold_cells(const Cell& blk, NodeId out, bool only, bool all, bool flat,
+std::int32_t mold_cells(const Cell& blk, NodeId out, MoldOptions options,
                         Cell* part, std::int32_t budget, std::int32_t indent) {
     const Cell b = blk;
     cycles::Guard guard(b.series_node());
@@ -328,12 +328,12 @@ std::int32_t mold_cells(const Cell& blk, NodeId out, bool only, bool all, bool f
         Cell cell = *get_cell(b, i);
         const bool first = i == head;
         ++mold_nesting;
-        if (!flat && cell.new_line()) {
-            if (first && !only) {
+        if (!options.flat && cell.new_line()) {
+            if (first && !options.only) {
                 ++indent;
                 closing_break = true;
             }
-            if (!(first && only)) {
+            if (!(first && options.only)) {
                 string::append_char(out, '\n');
                 --budget;
             }
@@ -344,7 +344,7 @@ std::int32_t mold_cells(const Cell& blk, NodeId out, bool only, bool all, bool f
         }
         auto mold = registry::handler<Action::mold>(cell.type());
         KIV_ASSERT(mold != nullptr, "every datatype molds");
-        budget = mold(&cell, out, false, all, flat, part, budget, indent);
+        budget = mold(&cell, out, options.nested(), part, budget, indent);
         --mold_nesting;
     }
     if (closing_break) {
@@ -720,15 +720,15 @@ std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
     return form_cells(*value, out, arg, part);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent) {
     if (cycles::mold_cycle_marker(*value, out, part, true)) return part;
-    if (!only) {
+    if (!options.only) {
         string::append_char(out, '[');
         --part;
     }
-    part = mold_cells(*value, out, only, all, flat, arg, part, indent);
-    if (!only) {
+    part = mold_cells(*value, out, options, arg, part, indent);
+    if (!options.only) {
         string::append_char(out, ']');
         --part;
     }

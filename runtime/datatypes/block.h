@@ -102,7 +102,7 @@ void copy_matching_in_place(const Cell& blk, std::int32_t begin, std::int32_t en
 // Molds the cells of blk from its head into the text of node out, separated by
 // spaces, honouring new-line markers with four-space indentation (unless
 // flat); no brackets. part is the /part argument or null. Returns the budget left.
-std::int32_t mold_cells(const Cell& blk, NodeId out, bool only, bool all, bool flat,
+std::int32_t mold_cells(const Cell& blk, NodeId out, MoldOptions options,
                         Cell* part, std::int32_t budget, std::int32_t indent);
 // The form of blk's cells separated by single spaces; returns the budget left.
 std::int32_t form_cells(const Cell& blk, NodeId out, Cell* part, std::int32_t budget);
@@ -123,7 +123,7 @@ Cell* to(Cell* proto, Cell* value, TypeId type);
 // form: the cells formed, separated by spaces ("..." inside a cycle).
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // mold: "[" cells "]" (no brackets with only); "[...]" inside a cycle.
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // One path step: b/2 picks (pokes), b/word selects the value after the word;
 // setting an absent key raises script bad-path-set.

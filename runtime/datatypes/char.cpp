@@ -143,10 +143,10 @@ std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return part - 1;
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell*, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell*, std::int32_t part,
                   std::int32_t) {
     string::append_nul_text(out, "#\"");
-    append_escaped(out, value->char_value(), all);
+    append_escaped(out, value->char_value(), options.all);
     string::append_char(out, '"');
     return part - 4;
 }

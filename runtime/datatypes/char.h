@@ -36,7 +36,7 @@ void init();
 // binary! (UTF-8 at the head); else script error bad-to-arg.
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Code-point order against a char! or integer!; strict equality needs a char!.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);

@@ -32,13 +32,13 @@ std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return part - tn.length;
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell*, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell*, std::int32_t part,
                   std::int32_t) {
     const registry::TypeName& tn = name_of(*value);
-    if (all) string::append_nul_text(out, "#(");
+    if (options.all) string::append_nul_text(out, "#(");
     string::append_nul_text(out, tn.name);
-    if (all) string::append_nul_text(out, ")");
-    return part - (tn.length + 1) - (all ? 3 : 0);
+    if (options.all) string::append_nul_text(out, ")");
+    return part - (tn.length + 1) - (options.all ? 3 : 0);
 }
 
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {

@@ -23,7 +23,7 @@ Cell* make_in(const Cell& blk, TypeId t);
 
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // The full name; with all "#(" name ")".
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Equality kinds: 0 when value2 is the same datatype, else 1; others not comparable.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);

@@ -122,11 +122,11 @@ std::int32_t form_value(const Cell& v, NodeId out, std::int32_t part) {
     return append_fallback(v, out, false, part);
 }
 
-std::int32_t mold_value(const Cell& v, NodeId out, bool only, bool flat, std::int32_t part,
+std::int32_t mold_value(const Cell& v, NodeId out, MoldOptions options, std::int32_t part,
                         std::int32_t indent) {
     Cell copy = v;
     if (auto h = registry::handler<Action::mold>(v.type()))
-        return h(&copy, out, only, false, flat, nullptr, part, indent);
+        return h(&copy, out, options, nullptr, part, indent);
     return append_fallback(v, out, true, part);
 }
 
@@ -135,7 +135,7 @@ std::int32_t mold_value(const Cell& v, NodeId out, bool only, bool flat, std::in
 std::int32_t append_limited(const Cell& v, NodeId out, bool mold, bool only, std::int32_t limit,
                             std::int32_t part) {
     const std::int32_t start = text_length(out);
-    if (mold) mold_value(v, out, only, true, limit, 0);
+    if (mold) mold_value(v, out, {.only = only, .flat = true}, limit, 0);
     else form_value(v, out, limit);
     std::int32_t added = text_length(out) - start;
     if (added > limit) {
@@ -670,29 +670,28 @@ std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return report(*value, out, part);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell*, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell*, std::int32_t part,
                   std::int32_t indent) {
-    (void)all;
     const Cell e = *value;
-    if (!only) part = append_text(out, "make error! [", part);
+    if (!options.only) part = append_text(out, "make error! [", part);
     const std::int32_t count = context::word_count(e.object_context());
     for (std::int32_t f = 0; f < count && part > 0; ++f) {
-        if (flat) {
+        if (options.flat) {
             if (f > 0) part = append_text(out, " ", part);
         } else {
-            if (!only || f > 0) part = append_text(out, "\n", part);
-            if (!only) part = append_text(out, std::string(static_cast<std::size_t>(4 * (indent + 1)), ' '), part);
+            if (!options.only || f > 0) part = append_text(out, "\n", part);
+            if (!options.only) part = append_text(out, std::string(static_cast<std::size_t>(4 * (indent + 1)), ' '), part);
         }
         const Cell name = *context::word_at(e.object_context(), f);
         part = word::append_name(name.word_symbol(), out, part);
         part = append_text(out, ": ", part);
         const Cell v = *context::value_at(e.object_context(), f);
         if (v.is(TypeId::word)) part = append_text(out, "'", part);
-        part = mold_value(v, out, false, flat, part, indent + 1);
+        part = mold_value(v, out, {.flat = options.flat}, part, indent + 1);
     }
-    if (!flat && !only) part = append_text(out, "\n", part);
-    if (!flat && indent > 0) part = append_text(out, std::string(static_cast<std::size_t>(4 * indent), ' '), part);
-    if (!only) part = append_text(out, "]", part);
+    if (!options.flat && !options.only) part = append_text(out, "\n", part);
+    if (!options.flat && indent > 0) part = append_text(out, std::string(static_cast<std::size_t>(4 * indent), ' '), part);
+    if (!options.only) part = append_text(out, "]", part);
     return part;
 }
 

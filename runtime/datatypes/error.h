@@ -135,7 +135,7 @@ Cell* make(Cell* proto, Cell* spec, TypeId type);
 // form: the error report.
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // mold: "make error! [" the fields as set-word and value pairs "]".
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // compare: field by field against another error!, not comparable otherwise.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);

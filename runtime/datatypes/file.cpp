@@ -108,7 +108,7 @@ std::string to_local_path(Cell& file) {
 
 // --- Handlers, in action order ----------------------------------------------------------
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool, bool, Cell* arg, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t part,
                   std::int32_t) {
     const Cell v = *value;
     Cell text = v;

@@ -27,7 +27,7 @@ std::string current_directory();
 void init();
 
 // Handlers of file!.
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 Cell* delete_(Cell* value);
 Cell* query(Cell* value);

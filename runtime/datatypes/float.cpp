@@ -502,7 +502,7 @@ std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return part - static_cast<std::int32_t>(std::strlen(t));
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool, bool, Cell*, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell*, std::int32_t part,
                   std::int32_t) {
     const char* t = dtoa::form_float(value->f64(), 0, true);
     string::append_nul_text(out, t);

@@ -108,7 +108,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type);
 Cell* random(Cell* value, bool seed, bool secure, bool only);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // The shortest text that reads back as the same float64, with ".0" when whole.
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // value1 is a float!, percent! or time! (integer! compare turns itself into a
 // float! first); compares with integer!, float!, percent!, time! and money!.

@@ -358,14 +358,14 @@ Cell* reflect(Cell* value, Cell* field) {
 
 std::int32_t form(Cell*, NodeId out, Cell*, std::int32_t part) { return append(out, "?function?", part); }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool flat, Cell* arg, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg, std::int32_t part,
                   std::int32_t indent) {
     part = append(out, "func ", part);
     Cell spec = block_at_zero(value->code_spec());
-    part = block::mold(&spec, out, false, all, flat, arg, part, indent);
+    part = block::mold(&spec, out, options.nested(), arg, part, indent);
     Cell body = *extra_cell(*value, extra_body);
     if (body.is(TypeId::none)) return append(out, " none", part);
-    return block::mold(&body, out, false, all, flat, arg, part, indent);
+    return block::mold(&body, out, options.nested(), arg, part, indent);
 }
 
 // Orders two code values by their extra blocks (shared only by a function
@@ -438,17 +438,17 @@ void make_at(Cell& out, const Cell& spec_in, const Cell* body_in, std::int32_t c
 
 std::int32_t form(Cell*, NodeId out, Cell*, std::int32_t part) { return append(out, "?routine?", part); }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent) {
     part = append(out, "routine ", part);
     Cell spec = block_at_zero(value->code_spec());
-    part = block::mold(&spec, out, only, all, flat, arg, part, indent);
+    part = block::mold(&spec, out, options, arg, part, indent);
     Cell body = *function::extra_cell(*value, function::extra_body);
-    if (body.is(TypeId::block)) return block::mold(&body, out, only, all, flat, arg, part, indent);
+    if (body.is(TypeId::block)) return block::mold(&body, out, options, arg, part, indent);
     part = append(out, " ", part);
     auto mold_body = registry::handler<Action::mold>(body.type());
     if (mold_body == nullptr) return part;
-    return mold_body(&body, out, only, all, flat, arg, part, indent);
+    return mold_body(&body, out, options, arg, part, indent);
 }
 
 

@@ -58,7 +58,7 @@ Cell* make(Cell* proto, Cell* spec, TypeId type);
 Cell* reflect(Cell* value, Cell* field);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // "func " spec body, or "func " spec " none" without a body.
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Same type only: equality and sort kinds order the extra blocks; else -2.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
@@ -100,7 +100,7 @@ inline std::int32_t get_arity(const Cell& value) {
 
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // "routine " spec body.
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 
 }  // namespace kiv::routine

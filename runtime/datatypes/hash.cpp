@@ -155,13 +155,13 @@ Cell* make(Cell* proto, Cell* spec, TypeId) { return build(proto, spec); }
 
 Cell* to(Cell* proto, Cell* spec, TypeId) { return build(proto, spec); }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent) {
-    if (!only) {
+    if (!options.only) {
         string::append_nul_text(out, "make hash! ");
         part -= 11;
     }
-    return block::mold(value, out, only, all, flat, arg, part, indent);
+    return block::mold(value, out, options, arg, part, indent);
 }
 
 Cell* copy(Cell* value, Cell* part, bool deep, Cell* types) {

@@ -27,7 +27,7 @@ void reindex(const Cell& h);
 // to block! of the spec), mold ("make hash! [...]") and copy (a new index).
 Cell* make(Cell* proto, Cell* spec, TypeId type);
 Cell* to(Cell* proto, Cell* spec, TypeId type);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 Cell* copy(Cell* value, Cell* part, bool deep, Cell* types);
 

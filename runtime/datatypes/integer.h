@@ -65,7 +65,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only);
 // types, binary!; raises bad-to-arg, type-limit or invalid-data.
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Against integer! and char! as numbers; float!, percent!, time! through
 // float!'s compare; strict kinds against other types answer 1 (different).

@@ -52,7 +52,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
     }
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool, bool, Cell* arg, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t part,
                   std::int32_t) {
     string::append_char(out, '#');
     return word::form(value, out, arg, part - 1);

@@ -26,7 +26,7 @@ Cell* make_from_name(const char* name);
 // kept); anything else as word!'s to.
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 // "#" followed by the word's form.
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // not_comparable unless value2 is an issue!; else word!'s comparison.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);

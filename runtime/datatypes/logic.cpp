@@ -89,9 +89,9 @@ std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return part - (v ? 4 : 5);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell* arg, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg, std::int32_t part,
                   std::int32_t) {
-    if (!all) return form(value, out, arg, part);
+    if (!options.all) return form(value, out, arg, part);
     const bool v = value->logic_value() == 1;
     string::append_nul_text(out, v ? "#(true)" : "#(false)");
     return part - (v ? 7 : 8);

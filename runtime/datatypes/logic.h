@@ -46,7 +46,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool only);
 // to: a logic! stays, none! gives false, anything else true.
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Equality kinds and sort orders: value1 minus value2; others not comparable.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);

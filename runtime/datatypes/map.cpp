@@ -61,11 +61,11 @@ std::int32_t emit(NodeId out, const char* text, std::int32_t budget) {
     return budget - static_cast<std::int32_t>(std::char_traits<char>::length(text));
 }
 
-std::int32_t mold_one(const Cell& value, NodeId out, bool all, bool flat, Cell* arg,
+std::int32_t mold_one(const Cell& value, NodeId out, MoldOptions options, Cell* arg,
                       std::int32_t budget, std::int32_t indent) {
     Cell c = value;
     auto mold = registry::handler<Action::mold>(c.type());
-    return mold(&c, out, false, all, flat, arg, budget, indent);
+    return mold(&c, out, options, arg, budget, indent);
 }
 
 // A stored key as it is handed back: set-words become word!.
@@ -275,37 +275,37 @@ std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
         if (!live_at(node, i)) continue;
         if (!first) part = emit(out, "\n", part);
         first = false;
-        part = mold_one(cells_of(node)[i], out, false, false, arg, part, 0);
+        part = mold_one(cells_of(node)[i], out, {}, arg, part, 0);
         part = emit(out, " ", part);
-        part = mold_one(cells_of(node)[i + 1], out, false, false, arg, part, 0);
+        part = mold_one(cells_of(node)[i + 1], out, {}, arg, part, 0);
         if (arg != nullptr && part < 1) break;
     }
     return part;
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent) {
     if (cycles::mold_cycle_marker(*value, out, part, true)) return part;
     const NodeId node = block_of(*value);
     cycles::Guard guard(node);
-    const bool lines = !only && !flat;
-    if (!only) {
+    const bool lines = !options.only && !options.flat;
+    if (!options.only) {
         part = emit(out, "#[", part);
         if (lines && size(*value) > 0) part = emit(out, "\n", part);
     }
     bool written = false;
     for (std::int32_t i = 0; i + 1 < count_of(node); i += 2) {
         if (!live_at(node, i)) continue;
-        if (written && !lines) part = emit(out, flat ? " " : "\n", part);
+        if (written && !lines) part = emit(out, options.flat ? " " : "\n", part);
         written = true;
         if (lines) part = runtime::mold_indent(out, indent + 1, part);
-        part = mold_one(cells_of(node)[i], out, all, flat, arg, part, indent + 1);
+        part = mold_one(cells_of(node)[i], out, options.nested(), arg, part, indent + 1);
         part = emit(out, " ", part);
-        part = mold_one(cells_of(node)[i + 1], out, all, flat, arg, part, indent + 1);
+        part = mold_one(cells_of(node)[i + 1], out, options.nested(), arg, part, indent + 1);
         if (lines) part = emit(out, "\n", part);
         if (arg != nullptr && part < 1) break;
     }
-    if (!only) {
+    if (!options.only) {
         if (lines && written && indent >= 1) part = runtime::mold_indent(out, indent, part);
         part = emit(out, "]", part);
     }

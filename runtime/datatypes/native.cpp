@@ -48,11 +48,11 @@ Cell* make_code(Cell* proto, Cell* arg, TypeId type, std::int32_t limit) {
 }
 
 // "make <kind> [" spec "]" for native! and action!.
-std::int32_t mold_code(const char* head, Cell* value, NodeId out, bool only, bool all, bool flat,
+std::int32_t mold_code(const char* head, Cell* value, NodeId out, MoldOptions options,
                        Cell* arg, std::int32_t part, std::int32_t indent) {
     part = append(out, head, part);
     Cell spec = spec_block(*value);
-    part = block::mold(&spec, out, only, all, flat, arg, part, indent);
+    part = block::mold(&spec, out, options, arg, part, indent);
     return append(out, "]", part);
 }
 
@@ -100,9 +100,9 @@ Cell* reflect(Cell* value, Cell* field) {
 
 std::int32_t form(Cell*, NodeId out, Cell*, std::int32_t part) { return append(out, "?native?", part); }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent) {
-    return mold_code("make native! [", value, out, only, all, flat, arg, part, indent);
+    return mold_code("make native! [", value, out, options, arg, part, indent);
 }
 
 // Equality and sort kinds order the table slots; others are refused. action!
@@ -139,9 +139,9 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) { return make_code(proto, spec,
 
 std::int32_t form(Cell*, NodeId out, Cell*, std::int32_t part) { return append(out, "?action?", part); }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent) {
-    return mold_code("make action! [", value, out, only, all, flat, arg, part, indent);
+    return mold_code("make action! [", value, out, options, arg, part, indent);
 }
 
 
@@ -207,19 +207,19 @@ Cell* make(Cell* proto, Cell* spec, TypeId) {
 
 std::int32_t form(Cell*, NodeId out, Cell*, std::int32_t part) { return append(out, "?op?", part); }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent) {
     part = append(out, "make op! ", part);
     Cell spec = spec_block(*value);
     if (value->op_source() == TypeId::function) {
         part = append(out, "func ", part);
-        part = block::mold(&spec, out, only, all, flat, arg, part, indent);
+        part = block::mold(&spec, out, options, arg, part, indent);
         Cell body = *function::extra_cell(*value, function::extra_body);
-        if (body.is(TypeId::block)) part = block::mold(&body, out, only, all, flat, arg, part, indent);
+        if (body.is(TypeId::block)) part = block::mold(&body, out, options, arg, part, indent);
         return part;
     }
     part = append(out, "[", part);
-    part = block::mold(&spec, out, only, all, flat, arg, part, indent);
+    part = block::mold(&spec, out, options, arg, part, indent);
     return append(out, "]", part);
 }
 

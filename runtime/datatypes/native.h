@@ -31,7 +31,7 @@ Cell* make(Cell* proto, Cell* spec, TypeId type);
 Cell* reflect(Cell* value, Cell* field);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // "make native! [" spec "]"
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Same type only: equality and sort kinds order the table slots; else -2.
 // action! and op! inherit it.
@@ -46,7 +46,7 @@ void init();
 // make action!: as make native!, with a slot number 1..62.
 Cell* make(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 
 }  // namespace kiv::action
@@ -64,7 +64,7 @@ bool valid_spec_q(const Cell& spec);
 Cell* make(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // "make op! " then "func " spec body for a function! source, else "[" spec "]".
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 
 }  // namespace kiv::op

@@ -22,10 +22,10 @@ std::int32_t form(Cell*, NodeId out, Cell*, std::int32_t part) {
     return part - 4;
 }
 
-std::int32_t mold(Cell*, NodeId out, bool, bool all, bool, Cell*, std::int32_t part,
+std::int32_t mold(Cell*, NodeId out, MoldOptions options, Cell*, std::int32_t part,
                   std::int32_t) {
-    string::append_nul_text(out, all ? "#(none)" : "none");
-    return part - (all ? 7 : 4);
+    string::append_nul_text(out, options.all ? "#(none)" : "none");
+    return part - (options.all ? 7 : 4);
 }
 
 std::int32_t compare(Cell*, Cell* value2, CompareOp op) {

@@ -546,7 +546,7 @@ bool fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target
 
 // --- Text ---------------------------------------------------------------------------------
 
-std::int32_t mold_body(const Cell& obj, NodeId out, bool only, bool all, bool flat,
+std::int32_t mold_body(const Cell& obj, NodeId out, MoldOptions options,
                        std::int32_t part, std::int32_t indent) {
     const Cell o = obj;
     const NodeId ctx = ctx_of(o);
@@ -555,13 +555,13 @@ std::int32_t mold_body(const Cell& obj, NodeId out, bool only, bool all, bool fl
     for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
         if (part < 1) break;
         const Cell w = *context::word_at(ctx, i);
-        if (!all && is_handler_field(w.word_symbol())) continue;
+        if (!options.all && is_handler_field(w.word_symbol())) continue;
         Cell* slot = context::value_at(ctx, i);
         if (slot->type() == TypeId::no_type) slot->reset(TypeId::unset);
         Cell v = *slot;
-        if (flat) {
+        if (options.flat) {
             if (!first) part = append_text(out, " ", part);
-        } else if (only) {
+        } else if (options.only) {
             if (!first) part = append_text(out, "\n", part);
         } else {
             part = runtime::mold_indent(out, indent + 1, part);
@@ -572,8 +572,8 @@ std::int32_t mold_body(const Cell& obj, NodeId out, bool only, bool all, bool fl
         if (v.is(TypeId::word)) part = append_text(out, "'", part);
         auto mold_value = registry::handler<Action::mold>(v.type());
         KIV_ASSERT(mold_value != nullptr, "every datatype molds");
-        part = mold_value(&v, out, false, all, flat, nullptr, part, indent + 1);
-        if (!flat && !only) part = append_text(out, "\n", part);
+        part = mold_value(&v, out, options.nested(), nullptr, part, indent + 1);
+        if (!options.flat && !options.only) part = append_text(out, "\n", part);
     }
     return part;
 }
@@ -646,16 +646,17 @@ Cell* reflect(Cell* value, Cell* field) {
 
 std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     if (cycles::mold_cycle_marker(*value, out, part, false)) return part;
-    return mold_body(*value, out, true, false, false, part, 0);
+    return mold_body(*value, out, {.only = true}, part, 0);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell*,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell*,
                   std::int32_t part, std::int32_t indent) {
     if (cycles::mold_cycle_marker(*value, out, part, true)) return part;
-    if (!only) part = append_text(out, flat ? "make object! [" : "make object! [\n", part);
-    part = mold_body(*value, out, only, all, flat, part, indent);
-    if (!only) {
-        if (!flat) part = runtime::mold_indent(out, indent, part);
+    if (!options.only)
+        part = append_text(out, options.flat ? "make object! [" : "make object! [\n", part);
+    part = mold_body(*value, out, options, part, indent);
+    if (!options.only) {
+        if (!options.flat) part = runtime::mold_indent(out, indent, part);
         part = append_text(out, "]", part);
     }
     return part;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
 
 #include <cstdint>
@@ -79,7 +80,7 @@ bool fire_on_deep_change(const Cell& owner, const Cell& word, const Cell& target
 
 // Appends the fields as mold prints them (word: value), without the
 // surrounding "make object! [" and "]"; returns the part budget left.
-std::int32_t mold_body(const Cell& obj, NodeId out, bool only, bool all, bool flat,
+std::int32_t mold_body(const Cell& obj, NodeId out, MoldOptions options,
                        std::int32_t part, std::int32_t indent);
 
 }  // namespace kiv::object

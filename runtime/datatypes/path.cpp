@@ -15,13 +15,13 @@ namespace kiv::path {
 namespace {
 
 // The mold of a path, with the lit-, get- or set- mark around it.
-std::int32_t mold_marked(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold_marked(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                          std::int32_t part, const char* before, const char* after) {
     if (*before != '\0') {
         string::append_nul_text(out, before);
         --part;
     }
-    part = walk(*value, out, true, only, all, flat, arg, part);
+    part = walk(*value, out, true, options, arg, part);
     if (*after != '\0') {
         string::append_nul_text(out, after);
         --part;
@@ -36,7 +36,7 @@ void make_at(Cell& cell, std::int32_t n) {
     cell.set_type(TypeId::path);
 }
 
-std::int32_t walk(const Cell& p, NodeId out, bool mold, bool only, bool all, bool flat,
+std::int32_t walk(const Cell& p, NodeId out, bool mold, MoldOptions options,
                   Cell* part, std::int32_t budget) {
     const Cell path = p;
     if (cycles::mold_cycle_marker(path, out, budget, mold)) return budget;
@@ -50,7 +50,7 @@ std::int32_t walk(const Cell& p, NodeId out, bool mold, bool only, bool all, boo
         }
         if (mold) {
             auto handler = registry::handler<Action::mold>(cell.type());
-            budget = handler(&cell, out, only, all, flat, part, budget, 0);
+            budget = handler(&cell, out, options, part, budget, 0);
         } else {
             auto handler = registry::handler<Action::form>(cell.type());
             budget = handler(&cell, out, part, budget);
@@ -107,27 +107,27 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
 }
 
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
-    return walk(*value, out, false, false, false, false, arg, part);
+    return walk(*value, out, false, {}, arg, part);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t) {
-    return mold_marked(value, out, only, all, flat, arg, part, "", "");
+    return mold_marked(value, out, options, arg, part, "", "");
 }
 
-std::int32_t lit_mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t lit_mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                       std::int32_t part, std::int32_t) {
-    return mold_marked(value, out, only, all, flat, arg, part, "'", "");
+    return mold_marked(value, out, options, arg, part, "'", "");
 }
 
-std::int32_t set_mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t set_mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                       std::int32_t part, std::int32_t) {
-    return mold_marked(value, out, only, all, flat, arg, part, "", ":");
+    return mold_marked(value, out, options, arg, part, "", ":");
 }
 
-std::int32_t get_mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t get_mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                       std::int32_t part, std::int32_t) {
-    return mold_marked(value, out, only, all, flat, arg, part, ":", "");
+    return mold_marked(value, out, options, arg, part, ":", "");
 }
 
 constexpr registry::Inherit inherit = registry::inherit;
@@ -202,15 +202,15 @@ void init() {
 namespace kiv::paren {
 namespace {
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent) {
     if (cycles::mold_cycle_marker(*value, out, part, true)) return part;
-    if (!only) {
+    if (!options.only) {
         string::append_char(out, '(');
         --part;
     }
-    part = block::mold_cells(*value, out, only, all, flat, arg, part, indent);
-    if (!only) {
+    part = block::mold_cells(*value, out, options, arg, part, indent);
+    if (!options.only) {
         string::append_char(out, ')');
         --part;
     }

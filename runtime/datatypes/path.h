@@ -5,6 +5,7 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
 
 #include <cstdint>
@@ -22,7 +23,7 @@ void make_at(Cell& cell, std::int32_t n);
 // The steps of p from its head joined by "/" (each formed, or molded with
 // mold), into the text of out; a path already being walked gives "...".
 // Returns the budget left.
-std::int32_t walk(const Cell& p, NodeId out, bool mold, bool only, bool all, bool flat,
+std::int32_t walk(const Cell& p, NodeId out, bool mold, MoldOptions options,
                   Cell* part, std::int32_t budget);
 
 // Registers path!, lit-path!, set-path! and get-path! (after block!).

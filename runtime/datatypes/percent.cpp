@@ -36,7 +36,7 @@ std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return part - static_cast<std::int32_t>(std::strlen(t));
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool, bool, Cell* arg, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t part,
                   std::int32_t) {
     return form(value, out, arg, part);
 }

@@ -25,7 +25,7 @@ Cell* push_halves(std::uint32_t low, std::uint32_t high);
 
 // The value times 100 with "%" ("50%", "0.5%"); mold is the same text.
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 
 // Registers percent! (type 38, parent float!).

@@ -59,6 +59,19 @@ struct FindRefinements {
     bool last = false, reverse = false, tail = false, match = false;
 };
 
+// Refinements of mold. only: a block's cells without the outer brackets; all:
+// every value in the syntax that loads back to it; flat: no new lines or
+// indentation.
+struct MoldOptions {
+    bool only = false;
+    bool all = false;
+    bool flat = false;
+
+    // The options for a value inside the one being molded: only applies to the
+    // outermost value.
+    constexpr MoldOptions nested() const { return {false, all, flat}; }
+};
+
 // Handler conventions. Arguments arrive as cell addresses; the first argument
 // cell is the action's result slot, which a handler may overwrite, and a
 // handler returning Cell* returns the cell that holds its result. A refinement
@@ -70,8 +83,8 @@ using Random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
 // minus the characters appended (below 0: budget spent, series walks stop).
 using Form = std::int32_t (*)(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // mold: as form; indent counts the nesting for new lines.
-using Mold = std::int32_t (*)(Cell* value, NodeId out, bool only, bool all, bool flat,
-                              Cell* arg, std::int32_t part, std::int32_t indent);
+using Mold = std::int32_t (*)(Cell* value, NodeId out, MoldOptions options, Cell* arg,
+                              std::int32_t part, std::int32_t indent);
 using EvalPath = Cell* (*)(Cell* value, Cell* element, Cell* new_value, const PathStep& step);
 // compare: for equality codes 0 when equal, non-zero otherwise; for ordering
 // codes negative, 0 or positive; not_comparable when the values can't be.

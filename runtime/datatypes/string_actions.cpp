@@ -667,7 +667,7 @@ std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
     return part - len;
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell* arg, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg, std::int32_t part,
                   std::int32_t) {
     const Cell v = *value;
     const NodeId node = v.series_node();
@@ -690,7 +690,7 @@ std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell* arg, std:
     for (std::int32_t i = h; i < h + span; ++i) {
         const std::uint32_t c = get_char_at_index(v, i);  // out may share nothing, but appends allocate
         if (!braces) {
-            char_::append_escaped(out, c, all);
+            char_::append_escaped(out, c, options.all);
         } else if (c == '"') {
             append_char(out, '"');
         } else if (c == '{') {
@@ -709,7 +709,7 @@ std::int32_t mold(Cell* value, NodeId out, bool, bool all, bool, Cell* arg, std:
                 append_nul_text(out, "^}");
             }
         } else {
-            char_::append_escaped(out, c, all);
+            char_::append_escaped(out, c, options.all);
         }
     }
     append_char(out, braces ? '}' : '"');

@@ -39,7 +39,7 @@ void register_actions();
 Cell* make(Cell* proto, Cell* spec, TypeId type);
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& step);
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);

@@ -308,7 +308,7 @@ std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return form_hms(out, value->f64(), part);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool, bool, Cell*, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell*, std::int32_t part,
                   std::int32_t) {
     return form_hms(out, value->f64(), part);
 }

@@ -53,7 +53,7 @@ void init();
 // script error bad-to-arg. A non-finite number raises script out-of-range.
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Path step: element hour/minute/second or 1-3; gets the field, or sets it
 // when new_value is not null (the value cell is changed in place).

@@ -196,14 +196,14 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
 }
 
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
-    return mold(value, out, false, false, false, arg, part, 0);
+    return mold(value, out, {}, arg, part, 0);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool only, bool, bool, Cell*, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell*, std::int32_t part,
                   std::int32_t) {
     const Cell ts = *value;
     bool written = false;
-    if (only) {
+    if (options.only) {
         part = append_names(ts, out, part, written);
         if (written) {
             drop_last(out);

@@ -53,7 +53,7 @@ Cell* math_op(Cell* left, Cell* right, float_::MathOp op);
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 // "make typeset! [integer! float!]"; with only just the names.
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Equality: same mask; sort orders: by count; other codes not comparable.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);

@@ -19,10 +19,10 @@ Cell* to(Cell* proto, Cell*, TypeId) {
 
 std::int32_t form(Cell*, NodeId, Cell*, std::int32_t part) { return part; }
 
-std::int32_t mold(Cell*, NodeId out, bool, bool all, bool, Cell*, std::int32_t part,
+std::int32_t mold(Cell*, NodeId out, MoldOptions options, Cell*, std::int32_t part,
                   std::int32_t) {
-    string::append_nul_text(out, all ? "#(unset)" : "unset");
-    return part - (all ? 8 : 5);
+    string::append_nul_text(out, options.all ? "#(unset)" : "unset");
+    return part - (options.all ? 8 : 5);
 }
 
 std::int32_t compare(Cell*, Cell* value2, CompareOp op) {

@@ -20,7 +20,7 @@ Cell* make_in(const Cell& blk);
 // make and to: unset!.
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
 

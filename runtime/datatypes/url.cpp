@@ -212,7 +212,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
     return string::to(proto, spec, type);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool, bool, Cell* arg, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t part,
                   std::int32_t) {
     const std::string bytes = utf8_of(*value);
     char coded[3];

@@ -49,7 +49,7 @@ void init();
 // Handlers of url! (make, to and eval-path are also file!'s).
 Cell* make(Cell* proto, Cell* spec, TypeId type);
 Cell* to(Cell* proto, Cell* spec, TypeId type);
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& step);
 Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);

@@ -185,7 +185,7 @@ std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return append_name(value->word_symbol(), out, part);
 }
 
-std::int32_t mold(Cell* value, NodeId out, bool, bool, bool, Cell*, std::int32_t part,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell*, std::int32_t part,
                   std::int32_t) {
     const SymbolId sym = value->word_symbol();
     switch (value->type()) {

@@ -65,7 +65,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type);
 // The symbol's name.
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // word! molds as its form; the other kinds add their mark.
-std::int32_t mold(Cell* value, NodeId out, bool only, bool all, bool flat, Cell* arg,
+std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 // Comparison of any two word kinds and issue! (see the operation codes).
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);

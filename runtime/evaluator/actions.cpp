@@ -228,9 +228,10 @@ void entry_of(const std::int32_t* r) {
     } else if constexpr (A == Action::mold) {
         namespace ref = refine::mold;
         auto h = typed<A>(t);
-        const bool only = ref_flag(r, ref::only), all = ref_flag(r, ref::all), flat = ref_flag(r, ref::flat);
+        const MoldOptions options{.only = ref_flag(r, ref::only), .all = ref_flag(r, ref::all),
+                                  .flat = ref_flag(r, ref::flat)};
         text_entry(ref_arg(r, ref::part), [&](NodeId out, Cell* lim, std::int32_t n) {
-            h(a0, out, only, all, flat, lim, n, 0);
+            h(a0, out, options, lim, n, 0);
         });
     } else if constexpr (A == Action::round) {
         namespace ref = refine::round;
@@ -406,8 +407,8 @@ std::int32_t form_to(Cell* value, NodeId out, std::int32_t limit) {
     return typed<Action::form>(value->type())(value, out, nullptr, limit < 0 ? 0x7FFFFFFF : limit);
 }
 
-std::int32_t mold_to(Cell* value, NodeId out, bool only, bool all, bool flat, std::int32_t limit) {
-    return typed<Action::mold>(value->type())(value, out, only, all, flat, nullptr,
+std::int32_t mold_to(Cell* value, NodeId out, MoldOptions options, std::int32_t limit) {
+    return typed<Action::mold>(value->type())(value, out, options, nullptr,
                                               limit < 0 ? 0x7FFFFFFF : limit, 0);
 }
 

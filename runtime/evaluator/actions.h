@@ -63,7 +63,7 @@ std::int32_t compare_order(Cell* left, Cell* right, CompareOp op);
 // Returns the budget left.
 std::int32_t form_to(Cell* value, NodeId out, std::int32_t limit);
 // Appends the mold of value to the text of out (limit < 0: no limit).
-std::int32_t mold_to(Cell* value, NodeId out, bool only, bool all, bool flat, std::int32_t limit);
+std::int32_t mold_to(Cell* value, NodeId out, MoldOptions options, std::int32_t limit);
 // One path step on value with element (slot 7): new_value is the value to
 // store (null to read). A type without the step raises bad-path-type2 (no
 // path) or bad-path-type (with the path cut after the element).

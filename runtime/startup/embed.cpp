@@ -105,7 +105,8 @@ std::string form(const Cell& value, std::int32_t limit) {
 std::string mold(const Cell& value, const MoldOptions& options) {
     Scratch out(64);
     Cell v = value;
-    actions::mold_to(&v, out.text.series_node(), options.only, options.all, options.flat, options.limit);
+    actions::mold_to(&v, out.text.series_node(),
+                     {.only = options.only, .all = options.all, .flat = options.flat}, options.limit);
     return to_utf8(out.text);
 }
 

@@ -63,7 +63,7 @@ Cell spec_block(const char* s, bool not_) {
 std::string mold(Cell c, std::int32_t part = 1000) {
     Cell s{};
     string::make_at(s, 16);
-    bitset::mold(&c, s.series_node(), false, false, false, nullptr, part, 0);
+    bitset::mold(&c, s.series_node(), {}, nullptr, part, 0);
     std::string out;
     for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
         out += static_cast<char>(string::get_char_at_index(s, i));

@@ -59,7 +59,7 @@ Cell int_cell(std::int32_t v) {
 std::string mold(Cell v) {
     Cell out{};
     string::make_at(out, 16);
-    actions::mold_to(&v, out.series_node(), false, false, false, -1);
+    actions::mold_to(&v, out.series_node(), {}, -1);
     std::string s;
     for (std::int32_t i = 0; i < string::length_from_start(out); ++i)
         s += static_cast<char>(string::get_char_at_index(out, i));

@@ -19,13 +19,13 @@ namespace {
 
 // Stand-in for integer! mold until its module exists: the value's letter
 // ('a' + n), so cells read like words in the expected texts.
-std::int32_t letter_mold(Cell* value, NodeId out, bool, bool, bool, Cell*, std::int32_t part,
+std::int32_t letter_mold(Cell* value, NodeId out, MoldOptions, Cell*, std::int32_t part,
                          std::int32_t) {
     string::append_char(out, static_cast<std::uint32_t>('a' + value->int_value()));
     return part - 1;
 }
 std::int32_t letter_form(Cell* value, NodeId out, Cell*, std::int32_t part) {
-    return letter_mold(value, out, false, false, false, nullptr, part, 0);
+    return letter_mold(value, out, {}, nullptr, part, 0);
 }
 
 class Mold : public testing::Test {
@@ -70,8 +70,8 @@ protected:
         Cell out{};
         string::make_at(out, 16);
         Cell value = v;
-        registry::handler<Action::mold>(v.type())(&value, out.series_node(), only, false, flat,
-                                                  nullptr, 1000, 0);
+        registry::handler<Action::mold>(v.type())(
+            &value, out.series_node(), {.only = only, .flat = flat}, nullptr, 1000, 0);
         return text_of(out);
     }
 };
@@ -109,8 +109,8 @@ TEST_F(Mold, PartBudgetStopsBeforeTheNextCell) {
     Cell part{};
     part.reset(TypeId::integer);
     part.set_int(3);
-    const std::int32_t left = block::mold_cells(letters("abcdef"), out.series_node(), false, false,
-                                                false, &part, 3, 0);
+    const std::int32_t left =
+        block::mold_cells(letters("abcdef"), out.series_node(), {}, &part, 3, 0);
     EXPECT_EQ(text_of(out), "a b");
     EXPECT_EQ(left, 0);
 }

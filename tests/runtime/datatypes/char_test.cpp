@@ -74,7 +74,7 @@ std::u32string mold(std::uint32_t cp, bool all) {
     Cell out{};
     string::make_at(out, 16);
     Cell c = char_of(cp);
-    EXPECT_EQ(char_::mold(&c, out.series_node(), false, all, false, nullptr, 10, 0), 6);
+    EXPECT_EQ(char_::mold(&c, out.series_node(), {.all = all}, nullptr, 10, 0), 6);
     return text_of(out.series_node());
 }
 

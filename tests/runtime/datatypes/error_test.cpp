@@ -66,7 +66,7 @@ std::string mold_of(const Cell& e, bool flat) {
     Cell out{};
     string::make_at(out, 64);
     Cell copy = e;
-    registry::handler<Action::mold>(TypeId::error)(&copy, out.series_node(), false, false, flat,
+    registry::handler<Action::mold>(TypeId::error)(&copy, out.series_node(), {.flat = flat},
                                                    nullptr, 1 << 20, 0);
     return text_of(out.series_node());
 }

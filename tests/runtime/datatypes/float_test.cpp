@@ -59,7 +59,7 @@ NodeId new_text() {
 std::string mold(Cell c) {
     const NodeId out = new_text();
     const std::int32_t left =
-        registry::handler<Action::mold>(c.type())(&c, out, false, false, false, nullptr, 100, 0);
+        registry::handler<Action::mold>(c.type())(&c, out, {}, nullptr, 100, 0);
     const std::string t = text_of(out);
     EXPECT_EQ(left, 100 - static_cast<std::int32_t>(t.size())) << t;
     return t;

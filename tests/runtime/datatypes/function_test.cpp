@@ -86,7 +86,7 @@ std::string text_of(NodeId node) {
 std::string mold(Cell c) {
     Cell out{};
     string::make_at(out, 16);
-    registry::handler<Action::mold>(c.type())(&c, out.series_node(), false, false, true, nullptr,
+    registry::handler<Action::mold>(c.type())(&c, out.series_node(), {.flat = true}, nullptr,
                                               1000, 0);
     return text_of(out.series_node());
 }

@@ -244,7 +244,7 @@ TEST(IntegerText, DecimalTextAndRandomRanges) {
     Cell out{};
     string::make_at(out, 16);
     Cell v = int_cell(-123);
-    EXPECT_EQ(integer::mold(&v, out.series_node(), false, false, false, nullptr, 10, 0), 6);
+    EXPECT_EQ(integer::mold(&v, out.series_node(), {}, nullptr, 10, 0), 6);
 
     Cell zero = int_cell(0);
     EXPECT_EQ(integer::random(&zero, false, false, false)->int_value(), 0);

@@ -44,7 +44,7 @@ std::string text_of(NodeId node) {
 std::string mold(Cell c, bool only = false, bool flat = false, std::int32_t indent = 0) {
     Cell s{};
     string::make_at(s, 16);
-    map::mold(&c, s.series_node(), only, false, flat, nullptr, 100000, indent);
+    map::mold(&c, s.series_node(), {.only = only, .flat = flat}, nullptr, 100000, indent);
     return text_of(s.series_node());
 }
 
@@ -198,7 +198,7 @@ TEST(Map, ReflectAndFind) {
         Cell s{};
         string::make_at(s, 16);
         Cell out = *map::reflect(&r, &f);
-        block::mold(&out, s.series_node(), false, false, false, nullptr, 1000, 0);
+        block::mold(&out, s.series_node(), {}, nullptr, 1000, 0);
         return text_of(s.series_node());
     };
     EXPECT_EQ(reflect(words::Sym::words), "[a \"s\"]");

@@ -79,7 +79,7 @@ std::string mold(Cell c, bool form = false) {
     Cell out{};
     string::make_at(out, 16);
     if (form) registry::handler<Action::form>(c.type())(&c, out.series_node(), nullptr, 1000);
-    else registry::handler<Action::mold>(c.type())(&c, out.series_node(), false, false, true,
+    else registry::handler<Action::mold>(c.type())(&c, out.series_node(), {.flat = true},
                                                    nullptr, 1000, 0);
     return text_of(out.series_node());
 }

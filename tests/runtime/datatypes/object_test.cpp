@@ -75,7 +75,7 @@ std::string mold(const Cell& v, bool flat = false) {
     Cell out{};
     string::make_at(out, 64);
     Cell c = v;
-    actions::mold_to(&c, out.series_node(), false, false, flat, 1 << 20);
+    actions::mold_to(&c, out.series_node(), {.flat = flat}, 1 << 20);
     return text_of(out.series_node());
 }
 

@@ -72,7 +72,7 @@ std::u32string mold(const Cell& v, bool all = false) {
     Cell out{};
     string::make_at(out, 16);
     Cell value = v;
-    string::mold(&value, out.series_node(), false, all, false, nullptr, 1000, 0);
+    string::mold(&value, out.series_node(), {.all = all}, nullptr, 1000, 0);
     out.set_series_head(0);
     return str(out);
 }

@@ -108,7 +108,7 @@ TEST(TimeText, MoldIsTheSameText) {
     Cell out{};
     string::make_at(out, 16);
     Cell t = time_of(-3723.25);
-    time::mold(&t, out.series_node(), false, true, false, nullptr, 50, 0);
+    time::mold(&t, out.series_node(), {.all = true}, nullptr, 50, 0);
     EXPECT_EQ(text_of(out.series_node()), "-1:02:03.25");
 }
 

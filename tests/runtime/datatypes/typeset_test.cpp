@@ -49,7 +49,7 @@ std::string mold(Cell c, bool only = false, std::int32_t part = 100,
                  std::int32_t* left = nullptr) {
     Cell s{};
     string::make_at(s, 16);
-    const std::int32_t l = typeset::mold(&c, s.series_node(), only, false, false, nullptr, part, 0);
+    const std::int32_t l = typeset::mold(&c, s.series_node(), {.only = only}, nullptr, part, 0);
     if (left != nullptr) *left = l;
     return text_of(s.series_node());
 }

@@ -57,7 +57,7 @@ std::string mold(Cell c, bool all = false, std::int32_t* left = nullptr) {
     const NodeId out = new_text();
     auto h = registry::handler<Action::mold>(c.type());
     EXPECT_NE(h, nullptr);
-    const std::int32_t budget = h(&c, out, false, all, false, nullptr, 100, 0);
+    const std::int32_t budget = h(&c, out, {.all = all}, nullptr, 100, 0);
     if (left) *left = budget;
     return text_of(out);
 }
