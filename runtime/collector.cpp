@@ -8,6 +8,7 @@
 #include "runtime/compaction.h"
 #include "runtime/externals.h"
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
@@ -26,6 +27,10 @@ std::vector<MarkFn> callbacks;
 std::vector<NodeId> work;   // marked series of cells whose cells are still to mark
 std::vector<NodeId> dead;   // nodes of dead buffers, released in one batch
 Root* scoped_top = nullptr;
+
+// The smallest buffer an allocation takes (a header and 16 bytes of data): the
+// node reserve is the budget in buffers of this size.
+constexpr std::size_t min_buffer_bytes = memory::header_bytes + 16;
 
 // What a payload word holds, for the mark-by-type table.
 enum class Ref : std::uint8_t {
@@ -162,7 +167,13 @@ void collect() {
     {
         CollectingScope scope;
         state.wanted = false;
-        compaction::scan_native_stack();  // first, before marking leaves buffer addresses in this frame
+        // Mark. The native stack goes first: the words it holds must be read
+        // before this function's own frame fills with buffer addresses of its
+        // own, and a buffer it pins must have its cells marked like any root.
+        // Then the precise roots in their fixed order, the scoped C++ roots and
+        // the callbacks; each step drains the work list, so marking a deep
+        // structure costs list entries, not native stack.
+        compaction::scan_native_stack();
         drain();
         for (const RootEntry& root : roots) run_root(root);
         mark_scoped_roots();
@@ -171,14 +182,26 @@ void collect() {
             if (callbacks[i] != nullptr) callbacks[i]();
             drain();
         }
+        // Sweep what refers to series without keeping them alive: handles whose
+        // value is gone are finalised, and owner entries of dead series dropped.
+        // An entry that survives may hold values of its own, so drain again.
         externals::sweep();
         if (sweep_owner_table_hook != nullptr) {
             sweep_owner_table_hook();
-            drain();  // what the surviving entries hold
+            drain();
         }
-        compaction::compact_arenas(dead);
-        compaction::sweep_large_blocks(dead);
-        memory::release_nodes(dead);
+        // Compact. Marking is complete, so every unmarked, unpinned buffer is
+        // garbage: compaction slides the live ones down (values reach them only
+        // through their nodes, which it rewrites) and collects the dead nodes.
+        std::size_t live = compaction::compact_arenas(dead);
+        live += compaction::sweep_large_blocks(dead);
+        // Pace the next collection by what survived this one, and keep the
+        // emptied pools and arenas that the allocations until then will need.
+        state.live = live;
+        state.allocated = 0;
+        state.budget = std::max(state.pacing.floor, live * state.pacing.factor);
+        memory::release_nodes(dead, state.budget / min_buffer_bytes);
+        memory::trim_arenas(state.budget);
         clear_fixed_marks();
         memory::choose_active_arena();
         ++state.cycles;

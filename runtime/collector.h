@@ -7,21 +7,43 @@
 #include "runtime/cell.h"
 #include "runtime/memory.h"
 
+#include <cstddef>
 #include <cstdint>
 
 namespace kiv::collector {
 
+// Pacing. Allocation counts the bytes of the buffers it hands out; once they
+// pass the budget a collection is wanted at the next safe point. Each
+// collection sets the budget to max(floor, live bytes * factor): a small heap
+// collects every few megabytes, a large one in proportion to its size, so the
+// collector's work per allocated byte stays bounded and the heap stays within
+// about (1 + factor) times its live size plus the floor.
+struct Pacing {
+    std::size_t floor = std::size_t{4} << 20;
+    std::size_t factor = 1;
+};
+
 // Collector state. enabled is off while start-up builds the library; wanted is
-// set by allocation when it had to take more memory; torture (environment
+// set by allocation once allocated passes budget; torture (environment
 // KIV_GC_TORTURE=1) collects at every safe point and checks the heap after.
 struct State {
     bool enabled = false;
     bool collecting = false;
     bool wanted = false;
     bool torture = false;
-    std::uint64_t cycles = 0;  // collections done
+    std::uint64_t cycles = 0;     // collections done
+    Pacing pacing;
+    std::size_t allocated = 0;    // buffer bytes allocated since the last collection
+    std::size_t budget = Pacing{}.floor;
+    std::size_t live = 0;         // buffer bytes the last collection kept
 };
 inline State state;
+
+// Counts an allocation of bytes against the budget (the memory manager).
+inline void note_allocation(std::size_t bytes) {
+    state.allocated += bytes;
+    if (state.allocated > state.budget) state.wanted = true;
+}
 
 // Reads KIV_GC_TORTURE and records the native stack's top; called once at
 // start-up after the memory manager.
@@ -31,6 +53,10 @@ void init();
 // when a collection is already running.
 void collect();
 // A safe point: collects when enabled and wanted, or at every call under torture.
+// The interpreter calls it where it can loop or call: between the expressions of
+// a block and at its ends (so at every function entry and return and every pass
+// of a loop native). Whoever calls code that reaches one must hold its values on
+// the argument stack or in a Root.
 inline void safe_point() {
     if (state.enabled && (state.wanted || state.torture)) collect();
 }

@@ -138,9 +138,10 @@ __attribute__((noinline)) void scan_native_stack() {
     scan_from_here();
 }
 
-void compact_arenas(std::vector<NodeId>& dead_nodes) {
+std::size_t compact_arenas(std::vector<NodeId>& dead_nodes) {
     auto& arenas = memory::arenas();
-    if (arenas.empty()) return;
+    std::size_t live = 0;
+    if (arenas.empty()) return live;
     std::size_t lowest = 0;  // lowest arena that may still take buffers from above
     auto room_of = [](const memory::Arena& x) { return static_cast<std::size_t>(x.end - x.free); };
     for (std::size_t ai = 0; ai < arenas.size(); ++ai) {
@@ -154,10 +155,12 @@ void compact_arenas(std::vector<NodeId>& dead_nodes) {
             std::uint8_t* next = p + need;
             std::uint32_t flags = buf->flags;
             if ((flags & memory::flag_pinned) != 0) {
+                live += need;
                 if (dest < p) write_filler(dest, static_cast<std::size_t>(p - dest));
                 buf->flags = flags & ~(memory::flag_pinned | memory::flag_marked);
                 dest = next;
             } else if ((flags & memory::flag_marked) != 0) {
+                live += need;
                 buf->flags = flags & ~memory::flag_marked;
                 while (lowest < ai && room_of(arenas[lowest]) <= memory::arena_reuse_room) ++lowest;
                 std::size_t t = lowest;  // first lower arena with room for this buffer
@@ -174,21 +177,23 @@ void compact_arenas(std::vector<NodeId>& dead_nodes) {
         a.free = dest;
         if (collector::state.torture) std::memset(dest, poison_byte, static_cast<std::size_t>(old_free - dest));
     }
-    for (std::size_t i = arenas.size() - 1; i-- > 0;)  // an empty arena goes back, except the last one
-        if (arenas[i].free == arenas[i].base) memory::release_arena(i);
+    return live;  // emptied arenas stay: the collector keeps a reserve (memory::trim_arenas)
 }
 
-void sweep_large_blocks(std::vector<NodeId>& dead_nodes) {
+std::size_t sweep_large_blocks(std::vector<NodeId>& dead_nodes) {
     auto& large = memory::large_blocks();
+    std::size_t live = 0;
     for (std::size_t i = large.size(); i-- > 0;) {
         SeriesBuffer* buf = large[i].buffer;
         if ((buf->flags & (memory::flag_pinned | memory::flag_marked)) != 0) {
             buf->flags &= ~(memory::flag_pinned | memory::flag_marked);
+            live += large[i].bytes;
             continue;
         }
         if ((buf->flags & memory::flag_in_use) != 0) dead_nodes.push_back(buf->node);
         memory::release_large_block(i);
     }
+    return live;
 }
 
 }  // namespace kiv::compaction

@@ -24,11 +24,12 @@ void scan_words(const std::uintptr_t* first, const std::uintptr_t* last);
 
 // Compacts every series arena in address order, moving buffers into the free
 // end of the lowest arena below that has room; clears marks and pins; queues
-// the nodes of dead buffers on dead_nodes; gives back arenas left empty
-// (never the last one).
-void compact_arenas(std::vector<NodeId>& dead_nodes);
-// Frees unmarked, unpinned large blocks, queueing their nodes; unmarks the rest.
-void sweep_large_blocks(std::vector<NodeId>& dead_nodes);
+// the nodes of dead buffers on dead_nodes. Arenas left empty stay (the
+// collector trims them). Returns the bytes of the buffers kept.
+std::size_t compact_arenas(std::vector<NodeId>& dead_nodes);
+// Frees unmarked, unpinned large blocks, queueing their nodes; unmarks the
+// rest. Returns the bytes of the blocks kept.
+std::size_t sweep_large_blocks(std::vector<NodeId>& dead_nodes);
 
 // Byte written over freed memory under torture.
 inline constexpr std::uint8_t poison_byte = 0xDB;

@@ -164,7 +164,6 @@ std::uint8_t* carve(std::size_t need) {
         i = 0;
         while (i < record.arenas.size() && !fits(record.arenas[i])) ++i;
         if (i == record.arenas.size()) {
-            collector::state.wanted = true;  // collect at the next safe point instead of now
             if (need >= record.next_arena_size) record.next_arena_size = max_arena_size;
             i = new_arena(record.next_arena_size);
             if (record.next_arena_size < max_arena_size)
@@ -216,10 +215,10 @@ SeriesBuffer* alloc_buffer(std::int64_t count, std::uint32_t unit, std::int32_t 
         buf = static_cast<SeriesBuffer*>(os_map(bytes));
         record.large.push_back({buf, bytes});
         flags |= flag_large;
-        collector::state.wanted = true;
     } else {
         buf = reinterpret_cast<SeriesBuffer*>(carve(header_bytes + static_cast<std::size_t>(size)));
     }
+    collector::note_allocation(header_bytes + static_cast<std::size_t>(size));
     init_header(buf, flags, size, head_offset);
     return buf;
 }
@@ -410,9 +409,11 @@ const std::uint8_t* node_table_end() {
     return node_table_begin() + std::size_t{table_slots} * sizeof(SeriesBuffer*);
 }
 
-void release_nodes(std::vector<NodeId>& nodes) {
-    std::sort(nodes.begin(), nodes.end());
-    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) {  // pushed high to low: free lists run upwards
+void release_nodes(std::vector<NodeId>& nodes, std::size_t reserve_slots) {
+    // Pushed last to first, so that the nodes of the lowest dead buffers are
+    // handed out first. Not sorted: a sort cost more than all the rest of a
+    // collection of a heap that is mostly garbage.
+    for (auto it = nodes.rbegin(); it != nodes.rend(); ++it) {
         NodeId id = *it;
         if (id == 0) continue;                                     // an abandoned buffer has no node
         Pool& pool = record.pools[id / pool_slots];
@@ -422,8 +423,15 @@ void release_nodes(std::vector<NodeId>& nodes) {
         --pool.used;
     }
     nodes.clear();
-    for (std::uint32_t k = 1; k < pool_total(); ++k)  // pool 0 holds node 0 and always stays
-        if (record.pools[k].committed && record.pools[k].used == 0) decommit_pool(k);
+    // Empty pools stay committed while their slots are within the reserve, the
+    // lowest first: the allocations before the next collection take them again,
+    // and recommitting means a system call and rebuilding 10,000 free links.
+    std::size_t kept = 0;
+    for (std::uint32_t k = 1; k < pool_total(); ++k) {  // pool 0 holds node 0 and always stays
+        if (!record.pools[k].committed || record.pools[k].used != 0) continue;
+        if (kept + pool_slots <= reserve_slots) kept += pool_slots;
+        else decommit_pool(k);
+    }
     std::uint32_t k = 0;
     while (k < pool_total() && !(record.pools[k].committed && record.pools[k].free_head != 0)) ++k;
     record.active_pool = k < pool_total() ? k : 0;
@@ -437,6 +445,19 @@ void release_abandoned_fixed() {
         return true;
     });
     fixed.erase(keep, fixed.end());
+}
+
+void trim_arenas(std::size_t reserve_bytes) {
+    std::size_t kept = 0;
+    for (std::size_t i = 0; i < record.arenas.size(); ++i) {
+        const Arena& a = record.arenas[i];
+        if (a.free != a.base) continue;
+        kept += static_cast<std::size_t>(a.end - a.base);
+        if (kept > reserve_bytes && record.arenas.size() > 1) {
+            kept -= static_cast<std::size_t>(a.end - a.base);
+            release_arena(i--);
+        }
+    }
 }
 
 void release_arena(std::size_t index) {

@@ -124,10 +124,13 @@ const std::uint8_t* node_table_begin();
 const std::uint8_t* node_table_end();
 
 // Collector steps. release_nodes returns the nodes of dead buffers to their
-// pools and gives empty pools back; release_arena returns arena i and
-// release_large_block large block i to the system (a refusal is remembered
-// and raised by raise_deferred_release_error once the collection is over).
-void release_nodes(std::vector<NodeId>& nodes);
+// pools and gives back the empty pools beyond reserve_slots free slots;
+// trim_arenas gives back the empty arenas beyond reserve_bytes (the lowest stay,
+// and so does one arena); release_arena returns arena i and release_large_block
+// large block i to the system (a refusal is remembered and raised by
+// raise_deferred_release_error once the collection is over).
+void release_nodes(std::vector<NodeId>& nodes, std::size_t reserve_slots = 0);
+void trim_arenas(std::size_t reserve_bytes);
 void release_arena(std::size_t index);
 void release_abandoned_fixed();  // fixed buffers left behind by expansion, unless pinned
 void release_large_block(std::size_t index);

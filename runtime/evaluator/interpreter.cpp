@@ -553,11 +553,12 @@ void eval_block_traced(const Cell& blk, bool into_caller) {
     std::int32_t pos = blk.series_head();
     stack::push_frame(&body_word(), stack::FrameType::eval, own_frame);
     tracing::trace(Event::enter, code, pos, nullptr, nullptr);
+    code_cell = blk;
+    code_cell.set_type(TypeId::block);
+    collector::safe_point();  // as in eval_block_i
     if (pos >= tail_of(code)) {
         stack::set_result_only(unset_cell());
     } else {
-        code_cell = blk;
-        code_cell.set_type(TypeId::block);
         for (;;) {
             code_cell.set_series_head(pos);
             pos = eval_expr_i(code, pos, to_tail, false, false, false);
@@ -566,6 +567,7 @@ void eval_block_traced(const Cell& blk, bool into_caller) {
             stack::reset();
             collector::safe_point();
         }
+        collector::safe_point();  // the block's value is in the frame's first slot
     }
     tracing::trace(Event::exit, code, tail_of(code), nullptr, stack::base());
     if (into_caller) stack::return_result();
@@ -604,6 +606,11 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     code_cell = blk;
     code_cell.set_type(TypeId::block);
     Cell* const slot = mark + 1;
+    // Safe points at both ends and between expressions: every function body,
+    // loop pass and branch runs through here, so a loop whose body is one
+    // expression still collects. The block is rooted by code_cell, the outer
+    // one by its copy at mark, and each value by its slot on the stack.
+    collector::safe_point();
     for (;;) {
         code_cell.set_series_head(pos);
         stack::state.top = slot;
@@ -612,6 +619,7 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
         if (pos >= tail_of(code)) break;
         collector::safe_point();
     }
+    collector::safe_point();  // the block's value is in its slot
     if (tracing::wanted(Event::exit)) {  // tracing began inside the block
         const Cell value = *slot;
         tracing::trace_event(Event::exit, code, tail_of(code), nullptr, &value);

@@ -251,16 +251,46 @@ __attribute__((noinline)) NodeId fill_three_arenas() {
     return live;
 }
 
-TEST_F(Collector, LiveDataMovesIntoTheArenaBelowAndEmptyArenasGoBack) {
+TEST_F(Collector, LiveDataMovesIntoTheArenaBelowAndEmptyArenasBeyondTheReserveGoBack) {
+    const Pacing saved = state.pacing;
     NodeId live = fill_three_arenas();
     ASSERT_EQ(memory::arenas().size(), 3u);
-    std::size_t before = memory::bytes_in_use();
+    state.pacing.floor = 4u << 20;   // the emptied arenas (3 MB) fit the reserve and stay
     clean_collect();
-    EXPECT_EQ(memory::arenas().size(), 2u);  // the last arena stays even when empty
-    EXPECT_LT(memory::bytes_in_use(), before);
+    EXPECT_EQ(memory::arenas().size(), 3u);
     auto* p = reinterpret_cast<std::uint8_t*>(buffer(live));
     EXPECT_TRUE(p >= memory::arenas()[0].base && p < memory::arenas()[0].free);
     EXPECT_EQ(text_of(live), "moves down an arena");
+    EXPECT_EQ(state.allocated, 0u);
+    EXPECT_GE(state.live, memory::header_bytes + 16);
+    EXPECT_EQ(state.budget, state.pacing.floor);
+    std::size_t before = memory::bytes_in_use();
+    state.pacing.floor = 1u << 20;   // a smaller budget: the 2 MB ones go back, never the last one
+    clean_collect();
+    EXPECT_EQ(memory::arenas().size(), 2u);
+    EXPECT_LT(memory::bytes_in_use(), before);
+    EXPECT_EQ(text_of(live), "moves down an arena");
+    state.pacing = saved;
+}
+
+// The node pools emptied by a collection stay committed as far as the reserve
+// goes, so that churning allocations do not commit and decommit them each time.
+__attribute__((noinline)) void fill_three_pools() {
+    for (int i = 0; i < 25000; ++i) memory::alloc_bytes(16);
+}
+
+TEST_F(Collector, EmptiedNodePoolsStayAsAReserve) {
+    const Pacing saved = state.pacing;
+    fill_three_pools();
+    ASSERT_EQ(memory::node_pool_count(), 3u);
+    state.pacing.floor = 4u << 20;   // room for 87,381 nodes
+    clean_collect();
+    EXPECT_EQ(memory::node_pool_count(), 3u);
+    state.pacing.floor = 10000 * (memory::header_bytes + 16);  // one pool's worth
+    clean_collect();
+    EXPECT_EQ(memory::node_pool_count(), 2u);  // pool 0 always stays
+    memory::check_heap();
+    state.pacing = saved;
 }
 
 int finalised = 0;

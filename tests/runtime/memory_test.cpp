@@ -172,18 +172,24 @@ TEST_F(Memory, NodesAreUniqueNeverZeroAndSpanPools) {
     check_heap();
 }
 
-TEST_F(Memory, ArenasGrowFromOneToTwoMegabytesAndAskForACollection) {
+TEST_F(Memory, ArenasGrowFromOneToTwoMegabytesAndAllocationAsksForACollectionPastTheBudget) {
+    const collector::State saved = collector::state;
     collector::state.wanted = false;
+    collector::state.allocated = 0;
+    collector::state.budget = 3000000;
     EXPECT_EQ(arenas().size(), 1u);
     EXPECT_EQ(arenas()[0].end - arenas()[0].base, 1048576);
     alloc_bytes(1000000);
     alloc_bytes(1000000);        // does not fit the first arena
     EXPECT_EQ(arenas().size(), 2u);
-    EXPECT_TRUE(collector::state.wanted);
+    EXPECT_FALSE(collector::state.wanted);  // a new arena alone is no reason to collect
+    EXPECT_EQ(collector::state.allocated, 2 * (header_bytes + 1000000));
     std::size_t total = 0;
     for (const Arena& a : arenas()) total += static_cast<std::size_t>(a.end - a.base);
     EXPECT_EQ(total, 1048576u + 2097152u);
-    collector::state.wanted = false;
+    alloc_bytes(1000000);
+    EXPECT_TRUE(collector::state.wanted);   // past the budget
+    collector::state = saved;
 }
 
 TEST(MemoryDeath, BrokenBackReferenceFailsTheHeapCheck) {
