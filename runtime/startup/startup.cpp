@@ -1,6 +1,6 @@
 // Start-up: the process record, the command line, the runtime thread and the
-// boot sequence. Steps that later parts of the runtime fill are named calls
-// here, empty until their module exists.
+// boot sequence. init() calls each module's start-up once, in an order where
+// every module finds the ones it builds on already made.
 #include "runtime/startup/startup.h"
 
 #include "runtime/case_folding.h"
@@ -14,7 +14,6 @@
 #include "runtime/datatypes/slot_pool.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/diagnostic.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/natives.h"
@@ -43,7 +42,6 @@ namespace {
 ProcessRecord& record = process();
 const void* runtime_stack_base = nullptr;
 const void* runtime_stack_limit = nullptr;
-bool stats_flag = false;      // saved, cleared and restored by the memory statistics
 
 // --- Process set-up -----------------------------------------------------
 
@@ -76,81 +74,6 @@ void init_handlers(int argc, const char* const* argv) {
     install_fault_handlers();
     std::signal(SIGPIPE, SIG_IGN);
     init_argv(argc, argv);
-}
-
-// --- Module globals (each owned by the module named) ---------------------
-
-void init_decimal_conversion_globals() {}
-void init_external_handle_cursors() {}
-void init_typeset_build_record() {}
-void init_cycle_stack() {}
-void init_utf8_decoder_globals() {}
-void init_range_constants() {}
-void init_float_constants() {}
-void init_handle_and_money_constants() {}
-void init_lexer_globals() {}
-void init_file_io_buffers() {}
-void init_kivbin_cursors() {}
-void init_collector_callbacks() {}
-void init_collector_lists() {}
-
-void init_module_globals() {
-    init_decimal_conversion_globals();
-    init_external_handle_cursors();
-    init_typeset_build_record();
-    init_cycle_stack();
-    init_utf8_decoder_globals();
-    init_range_constants();
-    init_float_constants();
-    init_handle_and_money_constants();
-    init_lexer_globals();
-    init_file_io_buffers();
-    init_kivbin_cursors();
-    init_collector_callbacks();
-    init_collector_lists();
-}
-
-// --- runtime/init steps, filled as their modules arrive -------------------
-
-void init_random_state() {}
-void init_external_handles() { externals::init(); }
-void init_type_tables() { registry::init(); }
-void register_datatypes() { registry::register_all(); }
-void init_action_table() { actions::init(); }
-void init_first_pool_and_arena() {}  // memory::init makes them with the record
-void init_root_block() { block::init_root(); }
-void init_root_stacks_and_symbols() { stack::make_storage(); }  // the symbol table comes with its index
-void init_global_context() { context::init_global(); }
-void init_case_folding() { case_folding::init(); }
-void init_symbol_index() {
-    hashtable::init();
-    symbol::init_table();  // the symbol block and its word index
-}
-void init_type_words() { registry::init_type_words(); }
-void init_runtime_words() { words::init(); }
-void init_natives_table() {
-    natives::init();
-    natives::register_all();
-}
-void init_parse_stacks() { parse::init(); }
-void init_owner_table() { ownership::init(); }
-void init_checksum_and_compression_words() {}
-void init_call_buffer() {}
-void init_stack_pointers() { stack::init(); }
-void init_lexer_classes() { lexer::init(); }
-void load_boot_data() { boot::load(); }  // a Kivbin boot image would be decoded here
-void init_interpreter() { interpreter::init(); }
-void init_slot_pool() { slot_pool::init(); }
-
-// --- Boot steps after runtime/init ------------------------------------------
-
-void make_runtime_words() { words::make_runtime_words(); }
-void cache_boot_cells() {}    // boot sources are reached through boot::sources()
-// The library's top level: its sources evaluated in order; the collector runs
-// from then on.
-void run_compiled_top_level() {
-    boot::run_top_level();
-    collector::set_enabled(true);
 }
 
 // Reads the whole script; until the interpreter runs it, reading is all.
@@ -189,25 +112,25 @@ struct Boot {
 // The runtime thread: the whole boot, then the console.
 int run_runtime(void* arg) {
     const Boot& boot = *static_cast<const Boot*>(arg);
-    reset_float_unit();                                    // 1
-    record.tracked_heap = &tracked_heap();                 // 2
-    init_handlers(boot.argc, boot.argv);                   // 3
-    load_float_control();                                  // 4
-    CatchScope root(catch_everything);                     // 5
+    reset_float_unit();
+    record.tracked_heap = &tracked_heap();
+    init_handlers(boot.argc, boot.argv);
+    load_float_control();
+    CatchScope root(catch_everything);  // a fault or throw that nothing else catches ends here
     record.root_frame = root.frame();
     try {
-        record.boot_data = nullptr;                        // 6: no boot image yet
-        init_module_globals();                             // 7
-        runtime_stack_base = __builtin_frame_address(0);   // 8
-        init();                                            // 9
-        make_runtime_words();                              // 10
-        cache_boot_cells();                                // 11
-        stats_flag = true;                                 // 12
-        words::recording = false;
-        run_compiled_top_level();                          // 13
+        record.boot_data = nullptr;  // no boot image: the library boots from its sources
+        runtime_stack_base = __builtin_frame_address(0);  // the collector's stack walk stops here
+        init();
+        words::make_runtime_words();
+        words::recording = false;  // the boot's own words are all made
+        // The library's sources are evaluated in order with the collector
+        // off; it runs from then on.
+        boot::run_top_level();
+        collector::set_enabled(true);
         const CommandLine command = parse_command_line(record.argc, record.argv, display_available());
-        const int status = launch_console(command);        // 14
-        exit_cleanup();                                    // 15
+        const int status = launch_console(command);
+        exit_cleanup();
         return status;
     } catch (const Thrown&) {
         uncaught_throw();
@@ -282,34 +205,36 @@ int run_on_thread(int (*fn)(void*), void* arg, std::size_t stack_size, std::size
 }
 
 void init() {
-    words::recording = true;               // 1
-    output_hooks::init();                  // 2
-    platform::init_process();              // 3
-    init_random_state();                   // 4
-    memory::init();                        // 5
-    init_external_handles();               // 6
-    init_type_tables();                    // 7
-    register_datatypes();                  // 8
-    init_action_table();                   // 9
-    init_first_pool_and_arena();           // 10
-    init_root_block();                     // 11
-    init_root_stacks_and_symbols();        // 12
-    init_global_context();                 // 13
-    init_case_folding();                   // 14
-    init_symbol_index();                   // 15
-    init_type_words();                     // 16
-    init_runtime_words();                  // 17
-    init_natives_table();                  // 18
-    init_parse_stacks();                   // 19
-    init_owner_table();                    // 20
-    init_checksum_and_compression_words(); // 21
-    init_call_buffer();                    // 22
-    init_stack_pointers();                 // 23
-    init_lexer_classes();                  // 24
-    load_boot_data();                      // 25
-    init_interpreter();                    // 26
-    init_slot_pool();                      // 27
-    collector::init();                     // 28
+    words::recording = true;  // words made while booting are also kept in the root block
+    // Output and memory first: any later step may print or allocate.
+    output_hooks::init();
+    platform::init_process();
+    memory::init();
+    externals::init();
+    // The type tables, then the datatypes (parents before children), then the
+    // dispatch table that reads them.
+    registry::init();
+    registry::register_all();
+    actions::init();
+    block::init_root();
+    stack::make_storage();
+    context::init_global();
+    case_folding::init();
+    hashtable::init();
+    symbol::init_table();  // the symbol block and its word index
+    // Words need the symbol table and the global context.
+    registry::init_type_words();
+    words::init();
+    natives::init();
+    natives::register_all();
+    parse::init();
+    ownership::init();
+    stack::init();  // needs the stack storage and the runtime words
+    lexer::init();
+    boot::load();  // the library sources, lexed into the root block
+    interpreter::init();
+    slot_pool::init();
+    collector::init();
 }
 
 void shutdown() {
