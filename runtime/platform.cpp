@@ -257,4 +257,64 @@ std::string get_current_dir() {
 
 bool set_current_dir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
 
+// --- Diagnostic print -------------------------------------------------------
+
+namespace {
+
+bool is_blank(char c) { return c == ' ' || c == '\n' || c == '\r' || c == '\t'; }
+
+// Prints one entry; returns its last character, or 0 when it has none.
+char print_entry(const PrintArg& arg) {
+    switch (arg.kind) {
+    case PrintArg::Kind::logic:
+        print_nul_text(arg.logic ? "true" : "false");
+        return 0;
+    case PrintArg::Kind::integer:
+        print_int64(arg.integer);
+        return 0;
+    case PrintArg::Kind::character:
+        print_char(arg.character);
+        return arg.character;
+    case PrintArg::Kind::float32:
+        print_float32(arg.float32);
+        return 0;
+    case PrintArg::Kind::float64:
+        print_float64(arg.float64);
+        return 0;
+    case PrintArg::Kind::text: {
+        const char* text = arg.text ? arg.text : "";
+        print_nul_text(text);
+        const std::size_t length = std::strlen(text);
+        return length ? text[length - 1] : 0;
+    }
+    case PrintArg::Kind::pointer:
+        print_hex64(reinterpret_cast<std::uintptr_t>(arg.pointer));
+        return 0;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void print_args(std::initializer_list<PrintArg> args, bool spaced) {
+    std::size_t left = args.size();
+    for (const PrintArg& arg : args) {
+        const char last = print_entry(arg);
+        if (spaced && --left > 0 && !is_blank(last)) print_nul_text(" ");
+    }
+    flush();
+}
+
+void print(std::initializer_list<PrintArg> args) { print_args(args, false); }
+
+void print_line(std::initializer_list<PrintArg> args) {
+    print_args(args, false);
+    print_nul_text("\n");
+}
+
+void print_char(char c) {
+    const char text[2] = {c, 0};
+    print_nul_text(text);  // the byte as it is
+}
+
 }  // namespace kiv::platform

@@ -3,8 +3,10 @@
 // environment and the current directory. Everything runs on the runtime thread.
 #pragma once
 
+#include <concepts>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,6 +62,43 @@ void write_text(const void* text, std::size_t length, int unit, bool new_line);
 // Writes any batched output (the writer never keeps bytes between calls, so
 // this only flushes the C library's own streams).
 void flush();
+
+// --- Diagnostic print -------------------------------------------------------
+// The runtime's own messages (start-up failures, debugging dumps) as typed
+// argument lists, straight to standard output: never through the language's
+// print hooks.
+
+// One typed argument of the diagnostic print.
+struct PrintArg {
+    enum class Kind : std::uint8_t { logic = 1, integer, character, float32, float64, text, pointer };
+    Kind kind;
+    union {
+        bool logic;
+        std::int64_t integer;  // printed as "%lli"
+        char character;
+        float float32;         // "%.7g"
+        double float64;        // "%.16g"
+        const char* text;      // NUL-terminated
+        const void* pointer;   // at least eight upper-case hexadecimal digits
+    };
+
+    PrintArg(bool v) : kind(Kind::logic), logic(v) {}
+    PrintArg(char v) : kind(Kind::character), character(v) {}
+    template <std::integral T>
+        requires(!std::same_as<T, bool> && !std::same_as<T, char>)
+    PrintArg(T v) : kind(Kind::integer), integer(static_cast<std::int64_t>(v)) {}
+    PrintArg(float v) : kind(Kind::float32), float32(v) {}
+    PrintArg(double v) : kind(Kind::float64), float64(v) {}
+    PrintArg(const char* v) : kind(Kind::text), text(v) {}
+    PrintArg(const void* v) : kind(Kind::pointer), pointer(v) {}
+};
+
+// Prints each argument in order; spaced puts one space between two entries
+// unless the first ends in a space, tab, CR or LF. Then flushes.
+void print_args(std::initializer_list<PrintArg> args, bool spaced);
+void print(std::initializer_list<PrintArg> args);
+void print_line(std::initializer_list<PrintArg> args);
+void print_char(char c);
 
 // --- Time -----------------------------------------------------------------
 

@@ -2,7 +2,7 @@
 #include "runtime/tracked_heap.h"
 
 #include "runtime/assert.h"
-#include "runtime/diagnostic.h"
+#include "runtime/platform.h"
 #include "runtime/runtime_error.h"
 
 #include <cstdlib>
@@ -100,15 +100,15 @@ void free_tracked_heap() {
 }
 
 void dump_tracked_heap() {
-    print_line({"-- Heap-allocations --"});
-    print_line({"Asked   Real"});
+    platform::print_line({"-- Heap-allocations --"});
+    platform::print_line({"Asked   Real"});
     std::int64_t sum = 0;
     for (const TrackedBlock* b = list.first; b; b = b->next) {
         const std::int64_t real = b->size + static_cast<std::int64_t>(header_size);
-        print_line({b->size, '\t', real});
+        platform::print_line({b->size, '\t', real});
         sum += real;
     }
-    print_line({"-- Sum: ", sum, " --"});
+    platform::print_line({"-- Sum: ", sum, " --"});
 }
 
 }  // namespace kiv::runtime

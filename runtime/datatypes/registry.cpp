@@ -31,7 +31,6 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/diagnostic.h"
 #include "runtime/platform.h"
 #include "runtime/tracked_heap.h"
 
@@ -100,9 +99,9 @@ void register_type(const Registration& r, std::int32_t entry_count) {
     if (context::global() != 0) attach_name_word(r.type);  // a type registered after start-up
 
     if (entry_count - 3 != action_count) {
-        runtime::print_line({"*** Datatype Error: invalid actions count for type: ", id});
-        runtime::print_line({"*** Found: ", entry_count - 3});
-        runtime::print_line({"*** Expected: ", action_count});
+        platform::print_line({"*** Datatype Error: invalid actions count for type: ", id});
+        platform::print_line({"*** Found: ", entry_count - 3});
+        platform::print_line({"*** Expected: ", action_count});
         platform::flush();
         std::exit(0);
     }

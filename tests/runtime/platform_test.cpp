@@ -1,7 +1,8 @@
-// The platform layer: batched UTF-8 output, zone packing, time, environment,
-// current directory and virtual memory.
+// The platform layer: batched UTF-8 output, the diagnostic print, zone
+// packing, time, environment, current directory and virtual memory.
 #include "runtime/platform.h"
 
+#include "runtime/output_hooks.h"
 #include "runtime/runtime_error.h"
 
 #include <gtest/gtest.h>
@@ -38,6 +39,38 @@ std::vector<std::string> writes_of(Fn fn) {
     while ((n = ::recv(fds[0], packet, sizeof packet, 0)) > 0) writes.emplace_back(packet, static_cast<std::size_t>(n));
     ::close(fds[0]);
     return writes;
+}
+
+// Everything fn writes to standard output.
+template <typename Fn>
+std::string printed(Fn fn) {
+    std::string text;
+    for (const std::string& w : writes_of(fn)) text += w;
+    return text;
+}
+
+TEST(DiagnosticPrint, EachKindInItsFormat) {
+    const auto text = printed([] {
+        print_line({true, false, 42, -7, 'x', 1.5f, 0.1, "str", reinterpret_cast<const void*>(0xBEEF)});
+    });
+    EXPECT_EQ(text, "truefalse42-7x1.50.1str0000BEEF\n");
+    EXPECT_EQ(printed([] { print({std::int64_t{1} << 40}); }), "1099511627776");
+}
+
+TEST(DiagnosticPrint, SpacedPrintSkipsTheSpaceAfterABlank) {
+    EXPECT_EQ(printed([] { print_args({"a", "b"}, true); }), "a b");
+    EXPECT_EQ(printed([] { print_args({"line\n", 5}, true); }), "line\n5");
+    EXPECT_EQ(printed([] { print_args({"", 5, '\t', 6, 7}, true); }), " 5 \t6 7");
+}
+
+std::string hooked;
+void collect(const char* text, std::int32_t length, int) { hooked.append(text, static_cast<std::size_t>(length)); }
+
+TEST(DiagnosticPrint, LowLevelHooksSeeTheTextAndNumbers) {
+    output_hooks::register_(nullptr, collect);
+    printed([] { print({"n=", 12, ' ', 2.5}); });
+    output_hooks::unregister(nullptr, collect);
+    EXPECT_EQ(hooked, "n=12 2.5");
 }
 
 TEST(StandardOutput, WritesUtf8InBatchesOfAtMost1024Bytes) {
