@@ -274,18 +274,24 @@ std::int32_t find_refinement(NodeId cache, const Cell& item, const Cell& name) {
     runtime::raise_error(ErrorCategory::script, "no-refine", &name, &r);
 }
 
+// preset: the leading arguments already on the stack from the base (an
+// operator's left operand, or both operands when the interpreter evaluated the
+// right one itself); they are only checked. Any preset argument makes the
+// call an operator's: its next argument takes no operator after it.
 std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int32_t end,
                      const Cell* path, std::int32_t path_from, const Cell& name,
-                     std::uint32_t mode, bool in_place) {
+                     std::uint32_t mode, std::int32_t preset) {
+    const bool in_place = preset > 0;
     const Cell fn = fn_in;
     const bool nat = is_native_type(fn.type());
     Cell* cache_cell = cache_slot(fn);
     const NodeId cache = cache_cell->is(TypeId::block) ? cache_cell->series_node() : build_cache(fn);
     std::int32_t refs[max_refinements];
     if (nat) std::fill(refs, refs + max_refinements, actions::unused);  // read by natives only
-    if (in_place) stack::push_slot();  // the left operand already stands at the base
+    if (preset == 1) stack::push_slot();  // the left operand already stands at the base
     Cell* const base = stack::base();
-    bool active = true, first = true;
+    bool active = true;
+    std::int32_t given = 0;
     std::int32_t locals = 0;
     const std::int32_t n = tail_of(cache);
     for (std::int32_t i = 0; i < n; ++i) {
@@ -294,12 +300,10 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
             const ArgKind kind = arg_kind(e);
             if (kind == ArgKind::return_type) continue;
             if (active) {
-                if (first && in_place) {
-                    first = false;
-                    check_argument(fn, name, e, *base);
+                if (given < preset) {
+                    check_argument(fn, name, e, base[given++]);
                     continue;
                 }
-                first = false;
                 const bool code_left = pos < clamp_end(code, end);
                 if (mode > 0 && !code_left) {
                     stack::push(none::value);
@@ -668,16 +672,57 @@ std::int32_t eval_set_path(const Cell& sp, NodeId code, std::int32_t pos, std::i
 }
 
 // The counting and comparing that loops and recursion spend most of their
-// time on: an operator from add, subtract or an ordering comparison, with an
-// integer on its left (at left) and an integer or a word holding one right
-// after it. Computes the result into left with no frame and no action lookup
-// and returns true; false leaves everything to the full call. Taken only when
-// nothing can tell the two apart: tracing is off (the call would trace), the
-// sum fits 32 bits (overflow goes to float! through the action), and the
-// stacks have room for the frame and cells the call would push, so a stack
-// overflow is raised where it always was.
-bool integer_operator(const Cell& op, NodeId code, std::int32_t pos, std::int32_t end, Cell* left) {
-    if (tracing::state.on || !left->is(TypeId::integer)) return false;
+// time on: an operator from add, subtract, multiply or an ordering comparison
+// with integers on both sides. The interpreter computes these itself, with no
+// action lookup and no argument fetching, when nothing could tell the two
+// apart: tracing is off (the call would trace) and the result fits 32 bits
+// (overflow goes to float! through the action).
+enum class FastOp { none, add, subtract, multiply, lesser, greater, lesser_equal, greater_equal };
+
+FastOp fast_op(const Cell& op) {
+    const TypeId source = op.op_source();
+    if (source == TypeId::action) {
+        switch (static_cast<Action>(op.code_entry())) {
+        case Action::add: return FastOp::add;
+        case Action::subtract: return FastOp::subtract;
+        case Action::multiply: return FastOp::multiply;
+        default: return FastOp::none;
+        }
+    }
+    if (source == TypeId::native) {
+        switch (static_cast<natives::Native>(op.code_entry())) {
+        case natives::Native::lesser_q: return FastOp::lesser;
+        case natives::Native::greater_q: return FastOp::greater;
+        case natives::Native::lesser_or_equal_q: return FastOp::lesser_equal;
+        case natives::Native::greater_or_equal_q: return FastOp::greater_equal;
+        default: return FastOp::none;
+        }
+    }
+    return FastOp::none;
+}
+
+// Computes a k b into out; false (out untouched) when the result leaves 32 bits.
+bool fast_integer(FastOp k, std::int64_t a, std::int64_t b, Cell* out) {
+    std::int64_t r;
+    switch (k) {
+    case FastOp::add: r = a + b; break;
+    case FastOp::subtract: r = a - b; break;
+    case FastOp::multiply: r = a * b; break;  // 32 x 32 bits: no 64-bit overflow
+    case FastOp::lesser: logic::make_at(*out, a < b); return true;
+    case FastOp::greater: logic::make_at(*out, a > b); return true;
+    case FastOp::lesser_equal: logic::make_at(*out, a <= b); return true;
+    case FastOp::greater_equal: logic::make_at(*out, a >= b); return true;
+    default: return false;
+    }
+    if (r < INT32_MIN || r > INT32_MAX) return false;
+    integer::make_at(*out, static_cast<std::int32_t>(r));
+    return true;
+}
+
+// The right operand is an integer literal or a word holding one: computed
+// into left with no frame at all. The stacks must have room for the frame and
+// cells the call would push, so a stack overflow is raised where it always was.
+bool integer_operator(FastOp k, NodeId code, std::int32_t pos, std::int32_t end, Cell* left) {
     if (stack::state.frames_top >= stack::state.frames_end || left + 3 >= stack::state.end)
         return false;
     const SeriesBuffer* buf = memory::buffer(code);
@@ -689,33 +734,33 @@ bool integer_operator(const Cell& op, NodeId code, std::int32_t pos, std::int32_
         if (right == nullptr) return false;
     }
     if (!right->is(TypeId::integer)) return false;
-    const std::int64_t a = left->int_value();
-    const std::int64_t b = right->int_value();
-    const TypeId source = op.op_source();
-    if (source == TypeId::action) {
-        std::int64_t r;
-        switch (static_cast<Action>(op.code_entry())) {
-        case Action::add: r = a + b; break;
-        case Action::subtract: r = a - b; break;
-        default: return false;
-        }
-        if (r < INT32_MIN || r > INT32_MAX) return false;
-        integer::make_at(*left, static_cast<std::int32_t>(r));
-    } else if (source == TypeId::native) {
-        bool r;
-        switch (static_cast<natives::Native>(op.code_entry())) {
-        case natives::Native::lesser_q: r = a < b; break;
-        case natives::Native::greater_q: r = a > b; break;
-        case natives::Native::lesser_or_equal_q: r = a <= b; break;
-        case natives::Native::greater_or_equal_q: r = a >= b; break;
-        default: return false;
-        }
-        logic::make_at(*left, r);
-    } else {
-        return false;
-    }
+    if (!fast_integer(k, left->int_value(), right->int_value(), left)) return false;
     stack::state.top = left + 1;
     return true;
+}
+
+// Any other right operand (a paren, a call, a path): the operator's frame is
+// pushed first, as the full call pushes it, so that an error in the operand
+// names the operator as it always did; the operand is evaluated after the left
+// one, then computed here when both are integers, else handed to the action
+// or native with both arguments in place. Returns the index after the operand.
+std::int32_t operator_evaluated(FastOp k, const Cell& op, const Cell& word, NodeId code,
+                                std::int32_t pos, std::int32_t end) {
+    Cell fn = op;
+    fn.set_type(op.op_source());
+    // Built now, while the word still holds the operator: the operand may rebind it.
+    if (!cache_slot(fn)->is(TypeId::block)) build_cache(fn);
+    Cell* const base = stack::push_frame(&word, stack::FrameType::call, own_frame);
+    stack::push_slot();  // base[0] is the left operand
+    pos = eval_expr_i(code, pos + 1, end, true, true, false);
+    if (pending) return pos;
+    if (!base[1].is(TypeId::integer) ||
+        !fast_integer(k, base[0].int_value(), base[1].int_value(), base)) {
+        pos = fetch_i(fn, code, pos, end, nullptr, 0, word, 0, 2);
+        if (pending) return pos;
+    }
+    stack::pop_frame();  // the result stays where the left operand stood
+    return pos;
 }
 
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
@@ -827,10 +872,20 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         tracing::trace(Event::fetch, code, pos, nullptr, &w);
         if (!sub && !infix && start_top != stack::base()) *start_top = *stack::base();
         stack::state.top = start_top;
-        if (integer_operator(*value, code, pos, end, start_top)) {
-            pos += 2;
-            infix = true;
-            continue;
+        const FastOp k = tracing::state.on || !start_top->is(TypeId::integer) ? FastOp::none
+                                                                             : fast_op(*value);
+        if (k != FastOp::none) {
+            if (integer_operator(k, code, pos, end, start_top)) {
+                pos += 2;
+                infix = true;
+                continue;
+            }
+            if (pos + 1 < end) {
+                pos = operator_evaluated(k, *value, w, code, pos, end);
+                if (pending) return pos;
+                infix = true;
+                continue;
+            }
         }
         Cell fn = *value;
         const TypeId source = fn.op_source();
