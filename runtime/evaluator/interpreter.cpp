@@ -13,6 +13,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/typeset.h"
@@ -909,9 +910,83 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
 
 // --- Paths ------------------------------------------------------------------------------
 
+// Path caches. A field step of a path (a word after an object) remembers the
+// context and index its lookup found last, in a small table keyed by the path
+// block and the element's position. A hit is checked the way a bound word is
+// read: the object's context must be the one remembered, and the word at the
+// remembered index must still carry the element's symbol (a path block or a
+// context node reused after a collection fails this). A miss looks the field
+// up by symbol and remembers it. `self` is never remembered: it has rules of
+// its own.
+struct PathCacheEntry {
+    NodeId path;
+    std::int32_t element;
+    NodeId ctx;
+    std::int32_t index;
+};
+constexpr std::size_t path_cache_size = 256;
+PathCacheEntry path_cache[path_cache_size];
+
+// The index of field `element` (a word!) in the object context ctx, or -1
+// when it has none, or when it is `self`.
+std::int32_t field_index(NodeId pnode, std::int32_t at, NodeId ctx, const Cell& element) {
+    PathCacheEntry& e = path_cache[(pnode * 8u + static_cast<std::uint32_t>(at)) % path_cache_size];
+    const symbol::SymbolId sym = element.word_symbol();
+    if (e.path == pnode && e.element == at && e.ctx == ctx && e.index < context::word_count(ctx) &&
+        context::word_at(ctx, e.index)->word_symbol() == sym)
+        return e.index;
+    if (is_symbol(element, words::id(words::Sym::self))) return -1;
+    const std::int32_t index = context::find_symbol(ctx, sym, true);
+    if (index >= 0) e = PathCacheEntry{pnode, at, ctx, index};
+    return index;
+}
+
+// o/x, o/x/y, o/x: and :o/x with objects all along and plain words after the
+// first: read or stored through the path caches, with none of the general
+// walk's working cells. Returns false, having changed nothing, for any path
+// that needs the general walk (tracing, a function to call, an unset field,
+// `self`, ...).
+bool eval_object_path(const Cell& path, bool set, bool get, bool sub) {
+    const NodeId pnode = path.series_node();
+    const std::int32_t head = path.series_head();
+    const std::int32_t tail = tail_of(pnode);
+    if (head + 2 > tail) return false;
+    const Cell* first = cell_at(pnode, head);
+    if (!first->is(TypeId::word)) return false;
+    const Cell* cur = peek_word_value(*first);
+    for (std::int32_t i = head + 1; i < tail; ++i) {
+        if (cur == nullptr || !cur->is(TypeId::object)) return false;
+        const Cell element = *cell_at(pnode, i);
+        if (!element.is(TypeId::word)) return false;
+        const NodeId ctx = cur->object_context();
+        const std::int32_t index = field_index(pnode, i - head, ctx, element);
+        if (index < 0) return false;
+        if (set && i + 1 == tail) {
+            const Cell o = *cur;
+            const Cell value = *stack::base();
+            object::set_field(o, index, value);  // ownership and on-change as the object's own path code
+            push_or_result(value, sub);
+            return true;
+        }
+        Cell bound;
+        bound.reset(TypeId::word);
+        bound.set_word(ctx, element.word_symbol(), index);
+        const Cell* slot = peek_word_value(bound);
+        cur = slot;
+    }
+    if (cur == nullptr) return false;
+    if (cur->is(TypeId::unset)) return false;
+    if (!get && !set && is_function_type(cur->type())) return false;
+    push_or_result(*cur, sub);
+    return true;
+}
+
 std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std::int32_t end,
                          bool set, bool get, bool sub, bool pass_through, PathRecord* record) {
     const Cell path = path_in;
+    if (!tracing::state.on && record == nullptr && !pass_through &&
+        eval_object_path(path, set, get, sub))
+        return pos;
     const NodeId pnode = path.series_node();
     const std::int32_t head = path.series_head();
     if (head >= tail_of(pnode)) runtime::raise_error(ErrorCategory::script, "empty-path");
