@@ -29,6 +29,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 namespace kiv::interpreter {
 namespace {
@@ -147,6 +148,38 @@ bool is_symbol(const Cell& w, symbol::SymbolId sym) {
     return symbol::resolve_alias(w.word_symbol()) == symbol::resolve_alias(sym);
 }
 
+// How the argument that cache typeset ts stands for is fetched.
+ArgKind arg_kind(const Cell& ts) { return static_cast<ArgKind>(ts.typeset_arg_kind()); }
+
+// A call shape: what every call of a function value needs from its spec,
+// compiled once, on the value's first call, into a byte series in the cell of
+// the extra block where the cache slot is (the collector frees it with the
+// function). The header below is followed by one cell per argument and
+// refinement in spec order: a typeset! whose header carries the argument's
+// kind and the index of its word in the spec (ArgKind), or a refinement!
+// whose index is its ordinal (natives, actions) or its flag's slot (function!).
+// Calls from code without refinements read the header and the leading
+// typesets only; refinements, apply and paths walk the cells.
+struct CallShape {
+    std::int32_t cells;        // cells after the header
+    std::int32_t positional;   // leading cells before the first refinement
+    std::int32_t refinements;  // refinement cells
+    std::int32_t locals;       // function!: /local and its words, 0 when none
+    std::int32_t tail_cells;   // function!: cells pushed for the refinements and their arguments
+    std::int32_t native;       // 1 for native! and action!: refinements go to the refs table
+    std::int32_t unused[2];
+};
+static_assert(sizeof(CallShape) % sizeof(Cell) == 0, "the shape's cells stay aligned");
+
+// The shape's header and cells; re-read after anything that may collect, as
+// the collector may move the series.
+inline const CallShape& shape_at(NodeId node) {
+    return *reinterpret_cast<const CallShape*>(memory::buffer(node)->head);
+}
+inline const Cell* shape_cells(NodeId node) {
+    return reinterpret_cast<const Cell*>(memory::buffer(node)->head + sizeof(CallShape));
+}
+
 NodeId build_cache(const Cell& fn) {
     const bool nat = is_native_type(fn.type()) ||
                      (fn.is(TypeId::op) && is_native_type(fn.op_source()));
@@ -194,24 +227,43 @@ NodeId build_cache(const Cell& fn) {
         }
         n = tail_of(spec);
     }
-    Cell count;
-    count.reset(TypeId::integer);
-    if (locals > 0) {
-        count.set_int(locals);
-        block::append_copy(cache, count);
+    const std::int32_t count = tail_of(keep.cell().series_node());
+    const NodeId node = memory::alloc_bytes(static_cast<std::int32_t>(sizeof(CallShape) + count * sizeof(Cell)));
+    SeriesBuffer* buf = memory::buffer(node);
+    buf->tail = buf->head + sizeof(CallShape) + count * sizeof(Cell);
+    CallShape shape{};
+    shape.cells = count;
+    shape.positional = count;
+    shape.locals = nat ? 0 : locals;
+    shape.native = nat ? 1 : 0;
+    Cell* const out = reinterpret_cast<Cell*>(buf->head + sizeof(CallShape));
+    for (std::int32_t i = 0; i < count; ++i) {
+        Cell e = *cell_at(keep.cell().series_node(), i);
+        if (e.is(TypeId::refinement)) {
+            e.set_word_context(0);  // the shape holds no references: only the symbol counts
+            if (shape.refinements++ == 0) shape.positional = i;
+            if (!nat) ++shape.tail_cells;
+        } else if (i >= shape.positional && arg_kind(e) != ArgKind::return_type) {
+            if (!nat) ++shape.tail_cells;  // a refinement's argument: none until given
+        }
+        out[i] = e;
     }
-    if (nat && refinements > 0) {
-        count.set_int(refinements);
-        block::append_copy(cache, count);
-    }
-    *cache_slot(fn) = cache;
-    return cache.series_node();
+    std::memcpy(buf->head, &shape, sizeof shape);
+    Cell made;
+    made.reset(TypeId::binary);
+    made.set_series_node(node);
+    *cache_slot(fn) = made;
+    return node;
+}
+
+// The shape of fn, compiled on its first call.
+inline NodeId shape_of(const Cell& fn) {
+    const Cell* slot = cache_slot(fn);
+    return slot->is(TypeId::binary) ? slot->series_node() : build_cache(fn);
 }
 
 // --- Fetching arguments -------------------------------------------------------------
 
-// How the argument that cache typeset ts stands for is fetched.
-ArgKind arg_kind(const Cell& ts) { return static_cast<ArgKind>(ts.typeset_arg_kind()); }
 
 // The word of the argument that cache typeset ts stands for.
 Cell argument_word(const Cell& fn, const Cell& ts) {
@@ -265,14 +317,36 @@ std::int32_t fetch_one(const Cell& fn, const Cell& name, const Cell& ts, NodeId 
 
 // Finds the refinement named by item in the cache; returns its cache index.
 std::int32_t find_refinement(NodeId cache, const Cell& item, const Cell& name) {
-    const std::int32_t n = tail_of(cache);
+    const std::int32_t n = shape_at(cache).cells;
     for (std::int32_t i = 0; i < n; ++i) {
-        const Cell* e = cell_at(cache, i);
+        const Cell* e = shape_cells(cache) + i;
         if (e->is(TypeId::refinement) && is_symbol(*e, item.word_symbol())) return i;
     }
     Cell r = item;
     r.set_type(TypeId::refinement);
     runtime::raise_error(ErrorCategory::script, "no-refine", &name, &r);
+}
+
+// The end of every argument fetch: a native or action runs now; a function!
+// gets its local slots (the /local flag false, the rest none).
+std::int32_t finish_fetch(const Cell& fn, NodeId code, std::int32_t pos, const Cell& name,
+                          bool nat, std::int32_t locals, const std::int32_t* refs) {
+    tracing::trace(Event::call, code, code ? pos : -1, &name, &fn);
+    if (nat) {
+        if (fn.is(TypeId::native)) {
+            natives::Entry entry = natives::entry(static_cast<std::int32_t>(fn.code_entry()));
+            if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
+            entry(false, refs);
+        } else {
+            actions::Entry entry = actions::entry(static_cast<Action>(fn.code_entry()));
+            if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
+            entry(refs);
+        }
+    } else if (locals > 0) {
+        stack::push(logic::false_value);
+        for (std::int32_t i = 1; i < locals; ++i) stack::push(none::value);
+    }
+    return pos;
 }
 
 // preset: the leading arguments already on the stack from the base (an
@@ -285,18 +359,54 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
     const bool in_place = preset > 0;
     const Cell fn = fn_in;
     const bool nat = is_native_type(fn.type());
-    Cell* cache_cell = cache_slot(fn);
-    const NodeId cache = cache_cell->is(TypeId::block) ? cache_cell->series_node() : build_cache(fn);
+    const NodeId cache = shape_of(fn);
     std::int32_t refs[max_refinements];
     if (nat) std::fill(refs, refs + max_refinements, actions::unused);  // read by natives only
     if (preset == 1) stack::push_slot();  // the left operand already stands at the base
     Cell* const base = stack::base();
-    bool active = true;
     std::int32_t given = 0;
     std::int32_t locals = 0;
-    const std::int32_t n = tail_of(cache);
+
+    // A call from code with no refinements named: the positional arguments
+    // one after the other, then for a function! its refinement flags and
+    // their arguments as not given (false, none) and its locals.
+    if (mode == 0 && path == nullptr) {
+        const std::int32_t positional = shape_at(cache).positional;
+        for (std::int32_t i = 0; i < positional; ++i) {
+            const Cell e = shape_cells(cache)[i];
+            const ArgKind kind = arg_kind(e);
+            if (kind == ArgKind::return_type) continue;
+            if (given < preset) {
+                check_argument(fn, name, e, base[given++]);
+                continue;
+            }
+            if (pos >= clamp_end(code, end) && kind == ArgKind::literal &&
+                typeset::contains(e, TypeId::unset)) {
+                stack::push(unset_cell());  // an optional literal argument at the end
+                continue;
+            }
+            pos = fetch_one(fn, name, e, code, pos, end, in_place, 0);
+            if (pending) return pos;
+            check_argument(fn, name, e, *(stack::top() - 1));
+        }
+        const CallShape& shape = shape_at(cache);
+        if (!nat) {
+            if (shape.tail_cells > 0) {
+                const Cell* cells = shape_cells(cache);
+                for (std::int32_t i = positional; i < shape.cells; ++i) {
+                    if (cells[i].is(TypeId::refinement)) stack::push(logic::false_value);
+                    else if (arg_kind(cells[i]) != ArgKind::return_type) stack::push(none::value);
+                }
+            }
+            locals = shape.locals;
+        }
+        return finish_fetch(fn, code, pos, name, nat, locals, refs);
+    }
+
+    bool active = true;
+    const std::int32_t n = shape_at(cache).cells;
     for (std::int32_t i = 0; i < n; ++i) {
-        const Cell e = *cell_at(cache, i);
+        const Cell e = shape_cells(cache)[i];
         if (e.is(TypeId::typeset)) {
             const ArgKind kind = arg_kind(e);
             if (kind == ArgKind::return_type) continue;
@@ -347,10 +457,9 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
                 if (!nat) stack::push(logic::false_value);
                 if (!(mode > 0 && pos >= clamp_end(code, end))) active = false;
             }
-        } else if (e.is(TypeId::integer)) {
-            if (!nat) locals = e.int_value();
         }
     }
+    if (!nat) locals = shape_at(cache).locals;
 
     // Refinements named by a path after the function's name, or in the code.
     const bool named_in_code = (mode & apply_named) && path == nullptr;
@@ -381,7 +490,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
             }
         }
         const std::int32_t at = find_refinement(cache, item, name);
-        const Cell r = *cell_at(cache, at);
+        const Cell r = shape_cells(cache)[at];
         Cell* flag = nullptr;
         const Cell dup = path ? *path : item;
         if (nat) {
@@ -398,7 +507,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
         }
         std::int32_t k = 1;
         for (std::int32_t j = at + 1; j < n; ++j, ++k) {
-            const Cell e = *cell_at(cache, j);
+            const Cell e = shape_cells(cache)[j];
             if (!e.is(TypeId::typeset) || arg_kind(e) == ArgKind::return_type) break;
             if ((mode & apply_one_value) && !on) {
                 ++pos;
@@ -418,22 +527,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
         }
     }
 
-    tracing::trace(Event::call, code, code ? pos : -1, &name, &fn);
-    if (nat) {
-        if (fn.is(TypeId::native)) {
-            natives::Entry entry = natives::entry(static_cast<std::int32_t>(fn.code_entry()));
-            if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
-            entry(false, refs);
-        } else {
-            actions::Entry entry = actions::entry(static_cast<Action>(fn.code_entry()));
-            if (entry == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
-            entry(refs);
-        }
-    } else if (locals > 0) {
-        stack::push(logic::false_value);
-        for (std::int32_t i = 1; i < locals; ++i) stack::push(none::value);
-    }
-    return pos;
+    return finish_fetch(fn, code, pos, name, nat, locals, refs);
 }
 
 // --- Calls --------------------------------------------------------------------------
@@ -750,7 +844,7 @@ std::int32_t operator_evaluated(FastOp k, const Cell& op, const Cell& word, Node
     Cell fn = op;
     fn.set_type(op.op_source());
     // Built now, while the word still holds the operator: the operand may rebind it.
-    if (!cache_slot(fn)->is(TypeId::block)) build_cache(fn);
+    shape_of(fn);
     Cell* const base = stack::push_frame(&word, stack::FrameType::call, own_frame);
     stack::push_slot();  // base[0] is the left operand
     pos = eval_expr_i(code, pos + 1, end, true, true, false);
@@ -1223,11 +1317,6 @@ void call_routine(const Cell& r) {
         return;
     }
     entry->code(stack::base());
-}
-
-NodeId argument_cache(const Cell& fn) {
-    const Cell* c = cache_slot(fn);
-    return c->is(TypeId::block) ? c->series_node() : build_cache(fn);
 }
 
 std::uint32_t exit_pending() { return pending; }

@@ -98,11 +98,6 @@ void call_function(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t m
 // Runs routine! r whose arguments sit at the current base.
 void call_routine(const Cell& r);
 
-// The argument cache of fn (native!, action!, function!, routine!): one
-// typeset! per argument (kind in header bits 20-21), a refinement! per
-// refinement, then the counts. Built on first use from the spec.
-NodeId argument_cache(const Cell& fn);
-
 // --- Pending exits ---------------------------------------------------------------
 
 // The thrown value (runtime_error.h) of an exit handed over without a C++
