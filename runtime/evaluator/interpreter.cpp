@@ -2,6 +2,27 @@
 // cells after anything that may allocate or evaluate. A pending exit (see the
 // header) makes each level return at once, leaving the stacks as the exit's
 // unwinding set them; the public entries turn it into a throw at the border.
+//
+// Where frames are pushed, and why. A frame is the unit that errors, exits and
+// the collector see, so one is pushed only where one of them needs it:
+// - every call of a native, action, routine or function (named by the word
+//   that called it: an error's `where` and the call trace read these names);
+// - a set-word and a set-path while their value is evaluated (named frames
+//   too: an error in the value names the word being set, as it always did);
+// - an operator's call, also when the integer fast path below computes the
+//   result after evaluating a paren or a call as its right operand.
+// Blocks, parens, branch and loop bodies and function bodies push none: they
+// run above the caller's top (eval_block_i). Working values live on the
+// argument stack, where the collector marks them, not in linked roots.
+//
+// Most of the time goes to three places, each with a fast path that leaves
+// the general code in charge of everything unusual:
+// - eval_expr_i: a word read through its binding (peek_word_value), an
+//   integer operator computed in place (fast_integer);
+// - fetch_i: the call shape's positional arguments, for calls that name no
+//   refinement;
+// - eval_path_i: object fields through the path caches.
+// The fast paths are off while tracing, so the tracer sees every event.
 #include "runtime/evaluator/interpreter.h"
 
 #include "runtime/assert.h"
@@ -148,6 +169,12 @@ bool is_symbol(const Cell& w, symbol::SymbolId sym) {
     return symbol::resolve_alias(w.word_symbol()) == symbol::resolve_alias(sym);
 }
 
+// Values that evaluate to themselves with nothing to look up.
+inline bool inert_argument(TypeId t) {
+    return t == TypeId::block || t == TypeId::integer || t == TypeId::float_ ||
+           t == TypeId::string || t == TypeId::char_;
+}
+
 // How the argument that cache typeset ts stands for is fetched.
 ArgKind arg_kind(const Cell& ts) { return static_cast<ArgKind>(ts.typeset_arg_kind()); }
 
@@ -280,6 +307,11 @@ void check_argument(const Cell& fn, const Cell& name, const Cell& ts, const Cell
 }
 
 // Pushes one argument of the given kind from code at pos; returns the index after.
+// evaluated: a whole expression, operators included unless no_infix (the right
+// operand of an operator takes none); apply_one_value limits it to one cell.
+// get: the cell as it stands. literal: the cell as it stands, except that a
+// paren, a get-word or a get-path in that place is evaluated (a literal
+// argument can still be computed on purpose).
 std::int32_t fetch_one(const Cell& fn, const Cell& name, const Cell& ts, NodeId code,
                        std::int32_t pos, std::int32_t end, bool no_infix, std::uint32_t mode) {
     end = clamp_end(code, end);
@@ -349,6 +381,24 @@ std::int32_t finish_fetch(const Cell& fn, NodeId code, std::int32_t pos, const C
     return pos;
 }
 
+// Fetches the arguments of fn into the callee's frame, whose base is already
+// pushed (base[0] the result slot, or an operator's left operand), then runs a
+// native or action, or leaves a function's slots for call_function_i.
+//
+// The argument frame a function! gets mirrors its context: one slot per
+// argument, then per refinement a logic! flag followed by its arguments'
+// slots, then /local's flag and its words; natives and actions get only the
+// arguments given, and the refs table tells them, per refinement ordinal,
+// the offset from the base of its first argument (actions::unused when off).
+//
+// Refinements come three ways: after a path's function name (f/only/part),
+// named in an apply block (mode apply_named), or as logic! values in order
+// (apply_positional). `active` follows the latest refinement: its arguments
+// are fetched when it is on and skipped (but still consumed from an apply
+// block) when it is off. The path and named forms are handled after the
+// spec walk because they may name refinements in any order: each one found
+// is set on and its arguments fetched into their slots.
+//
 // preset: the leading arguments already on the stack from the base (an
 // operator's left operand, or both operands when the interpreter evaluated the
 // right one itself); they are only checked. Any preset argument makes the
@@ -384,6 +434,22 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
                 typeset::contains(e, TypeId::unset)) {
                 stack::push(unset_cell());  // an optional literal argument at the end
                 continue;
+            }
+            if (kind == ArgKind::evaluated && !tracing::state.on) {
+                // A block or number argument evaluates to itself; when no word
+                // follows it (no operator can), it is pushed without a visit
+                // to the evaluator.
+                const SeriesBuffer* buf = memory::buffer(code);
+                const Cell* at = reinterpret_cast<const Cell*>(buf->head) + pos;
+                const Cell* tail = reinterpret_cast<const Cell*>(buf->tail);
+                if (pos < end && at < tail && inert_argument(at->type()) &&
+                    (in_place || at + 1 >= tail || pos + 1 >= end || !at[1].is(TypeId::word))) {
+                    const Cell c = *at;
+                    stack::push(c);
+                    ++pos;
+                    check_argument(fn, name, e, c);
+                    continue;
+                }
             }
             pos = fetch_one(fn, name, e, code, pos, end, in_place, 0);
             if (pending) return pos;
@@ -532,6 +598,12 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
 
 // --- Calls --------------------------------------------------------------------------
 
+// A call from code or from apply. The frame's label is the word that named the
+// function (errors report it), or <anon>. The function value is pushed first
+// and the result replaces it, so the value stays rooted while its arguments
+// are evaluated (they may rebind the word it came from); an operator's call
+// (in_place) finds its left operand where the function would be, and its
+// caller roots the operator.
 std::int32_t call_value_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int32_t end,
                           bool sub, const Cell* path, std::int32_t path_from, const Cell* name,
                           const Cell* owner, std::uint32_t mode, bool in_place) {
@@ -596,7 +668,7 @@ void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell&
         ~TraceRestore() { tracing::state.on = on; }
     } restore{saved_trace};
     const NodeId fctx = fn.code_entry();
-    const Cell code = *function::extra_cell(fn, function::extra_code);
+    const Cell code = *cell_at(fn.code_extra(), function::extra_code);  // the extra block, read in place
 
     if (code.is(TypeId::integer) && code.int_value() != 0) {
         const routine::Entry* entry = routine::entry(code.int_value());
@@ -614,9 +686,9 @@ void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell&
         return;
     }
 
-    const Cell body = *function::extra_cell(fn, function::extra_body);
+    const Cell body = *cell_at(fn.code_extra(), function::extra_body);
     StorageScope storage(fctx, static_cast<std::int32_t>(stack::index_of(stack::base())));
-    stack::set_body_flag(true);
+    stack::state.frames_top[-1].flags |= stack::Frame::body_flag;  // the function's own frame
     if (fn.function_trace()) tracing::state.on = tracing::state.requested;
     else if (fn.function_no_trace()) tracing::state.on = false;
     tracing::trace(Event::prolog, 0, -1, &name, nullptr);
@@ -635,7 +707,7 @@ void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell&
     if (exit == 0 || exit == runtime::thrown_return || exit == runtime::thrown_exit) {
         if (caught != 0) runtime::clear_thrown();
         pending = 0;
-        stack::set_body_flag(false);
+        stack::state.frames_top[-1].flags &= ~stack::Frame::body_flag;
         return;
     }
     if (caught != 0) runtime::unwind_to_catch();
@@ -741,7 +813,17 @@ std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::i
     if (pending) return pos;
     Cell* base = stack::base();
     tracing::trace(Event::set, code, pos, &sw, base + 1);
-    word::set_value(*base, base[1]);
+    // A word bound to a plain or function context is stored straight into its
+    // slot, as a bound word is read; object fields (set flag, on-change),
+    // unbound words and unset values take the full path.
+    Cell* slot = base[1].is(TypeId::unset) ? nullptr : peek_word_value(*base);
+    if (slot != nullptr &&
+        reinterpret_cast<const Cell*>(memory::buffer(base->word_context())->head)->context_kind() !=
+            static_cast<std::uint32_t>(context::Kind::object)) {
+        *slot = base[1];
+    } else {
+        word::set_value(*base, base[1]);
+    }
     base = stack::base();
     base[0] = base[1];
     stack::keep_first();
@@ -858,6 +940,13 @@ std::int32_t operator_evaluated(FastOp k, const Cell& op, const Cell& word, Node
     return pos;
 }
 
+// One expression: the value at pos, with its arguments when it calls, then any
+// operators after it. sub: the value is pushed (an argument, a block's
+// expression); else it goes to the frame's result slot. start_top marks where
+// the expression's value will stand when pushed: an operator takes its left
+// operand from there and leaves its result there, so a chain a + b * c is
+// computed strictly left to right in one cell. end is clamped to the code's
+// tail on entry because code may shrink while it runs.
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
                          bool literal_functions) {
     end = clamp_end(code, end);
@@ -955,6 +1044,11 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
     }
 
     // Operators: strictly left to right; the right operand takes no operator.
+    // The word after the value is looked up through its binding only (an
+    // unbound word cannot be an operator). A left operand that went to the
+    // result slot is moved to start_top first, where the operator's frame
+    // will have its base: the left operand becomes the call's first argument
+    // without a copy, and the result lands where the next operator looks.
     bool infix = false;
     while (!no_infix) {
         const SeriesBuffer* buf = memory::buffer(code);  // the code may have changed under the call
