@@ -10,15 +10,37 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/entry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 namespace kiv::hashtable {
 namespace {
 
-constexpr std::uint32_t flag_empty = 2;
-constexpr std::uint32_t flag_deleted = 1;
-constexpr std::uint32_t flag_used = 0;
+// A bucket keeps what a probe needs on one cache line, four buckets to a
+// line: its state, its key's hash (a probe passes over other hashes without
+// reading the value block) and, for integer and word keys, the key's type and
+// 32-bit payload, which decide equality without the compare action.
+//   state: 0 empty, 1 deleted, 2 in use (zeroed memory is an empty index)
+struct Bucket {
+    std::int32_t entry;   // value-block position (kinds 3, 4: entry number; kind 0: -n is chain n)
+    std::uint32_t hash;
+    std::uint16_t state;
+    std::uint16_t type;   // type of a summarised key; 0: no summary, compare the cells
+    std::uint32_t raw;    // its payload: the integer, or the word's canonical symbol
+};
+static_assert(sizeof(Bucket) == 16);
+
+constexpr std::uint16_t state_empty = 0;
+constexpr std::uint16_t state_deleted = 1;
+constexpr std::uint16_t state_used = 2;
+
+// What a probe knows of a key before it starts: its hash and its summary.
+struct KeyInfo {
+    std::uint32_t hash = 0;
+    std::uint16_t type = 0;
+    std::uint32_t raw = 0;
+};
 
 NodeId symbol_block = 0;
 
@@ -38,25 +60,14 @@ inline std::uint32_t mix_block(std::uint32_t h, std::uint32_t k) {
 
 // --- Record and side arrays --------------------------------------------------
 
-std::uint32_t* flag_words(const HashTable* t) {
-    return reinterpret_cast<std::uint32_t*>(memory::buffer(t->flags)->head);
-}
-std::int32_t* key_slots(const HashTable* t) {
-    return reinterpret_cast<std::int32_t*>(memory::buffer(t->keys)->head);
+Bucket* buckets_of(const HashTable* t) {
+    return reinterpret_cast<Bucket*>(memory::buffer(t->keys)->head);
 }
 Cell* value_cells(const HashTable* t) {
     return reinterpret_cast<Cell*>(memory::buffer(t->values)->head);
 }
 std::int32_t value_count(const HashTable* t) {
     return memory::buffer(t->values)->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
-}
-std::uint32_t get_flag(const HashTable* t, std::int32_t b) {
-    return (flag_words(t)[b >> 4] >> (2 * (b & 15))) & 3;
-}
-void set_flag(const HashTable* t, std::int32_t b, std::uint32_t f) {
-    std::uint32_t& w = flag_words(t)[b >> 4];
-    const int shift = 2 * (b & 15);
-    w = (w & ~(3u << shift)) | (f << shift);
 }
 std::int32_t cells_per_entry(const HashTable* t) { return t->entry_size / 16; }
 
@@ -67,18 +78,13 @@ std::int32_t next_power_of_two(std::int64_t n) {
     return static_cast<std::int32_t>(p);
 }
 
-// Fresh flags (all empty) and keys for t->buckets buckets.
+// A fresh index of t->buckets empty buckets.
 void make_index(NodeId table) {
-    const std::int32_t buckets = record(table)->buckets;
-    const std::int32_t flag_bytes = ((buckets + 15) / 16) * 4;
-    const NodeId flags = memory::alloc_bytes_filled(flag_bytes, 0xAA);
-    SeriesBuffer* fb = memory::buffer(flags);
-    fb->tail = fb->head + flag_bytes;
-    const NodeId keys = memory::alloc_series(buckets, 4, 0);
+    const std::int32_t bytes = record(table)->buckets * static_cast<std::int32_t>(sizeof(Bucket));
+    const NodeId keys = memory::alloc_bytes_filled(bytes, 0);
     SeriesBuffer* kb = memory::buffer(keys);
-    kb->tail = kb->head + static_cast<std::ptrdiff_t>(buckets) * 4;
+    kb->tail = kb->head + bytes;
     HashTable* t = record(table);
-    t->flags = flags;
     t->keys = keys;
     t->occupied = 0;
     t->count = 0;
@@ -87,8 +93,16 @@ void make_index(NodeId table) {
 
 // --- Comparing keys --------------------------------------------------------------
 
+// The equality tests a table is searched under; for each an integer equals
+// exactly the integers of its value.
+bool is_key_equality(CompareOp op) {
+    return op == CompareOp::equal || op == CompareOp::strict_equal || op == CompareOp::same ||
+           op == CompareOp::find || op == CompareOp::parse_equal || op == CompareOp::parse_strict;
+}
+
 bool keys_equal(const Cell& a, const Cell& b, CompareOp op) {
     if (a.type() != b.type()) return false;
+    if (a.is(TypeId::integer) && is_key_equality(op)) return a.int_value() == b.int_value();
     if (registry::highest_type() > 0) {
         if (auto compare = registry::handler<Action::compare>(a.type())) {
             Cell x = a, y = b;  // handlers take writable cells
@@ -103,19 +117,39 @@ bool is_word_kind(TypeId t) {
            t == TypeId::get_word;
 }
 
-// Positions held by bucket entry e of a hash! (one, or a whole chain).
-template <class F>
-void for_positions(const HashTable* t, std::int32_t e, F&& f) {
-    if (e >= 0) {
-        f(e);
-        return;
+bool is_summarised_word(TypeId t) { return is_word_kind(t) || t == TypeId::refinement; }
+
+// The hash and summary of a key; integers and words without hash_key's
+// dispatch, since they are most of the keys looked up.
+KeyInfo describe(const Cell& key) {
+    KeyInfo k;
+    const TypeId type = key.type();
+    if (type == TypeId::integer) {
+        k.raw = static_cast<std::uint32_t>(key.int_value());
+        k.hash = mix(k.raw);
+    } else if (is_summarised_word(type)) {
+        k.raw = canonical_id(key.word_symbol());
+        k.hash = mix(k.raw);
+    } else {
+        k.hash = hash_key(key);
+        return k;
     }
-    const NodeId chain = buffer::word_at(t->chains, -e);
-    const std::int32_t n = buffer::length(chain);
-    for (std::int32_t i = 1; i <= n; ++i) {
-        const auto* w = reinterpret_cast<const std::int32_t*>(buffer::head(chain));
-        if (!f(w[i - 1])) return;
-    }
+    k.type = static_cast<std::uint16_t>(type);
+    return k;
+}
+
+enum class Verdict { differ, equal, compare };
+
+// What the bucket alone says of a key compared under op: the hash and the
+// summary can prove keys different, and for integers (any op) and words
+// (equal: the canonical symbol) also equal; else the cells must be compared.
+inline Verdict verdict(const Bucket& b, const KeyInfo& k, CompareOp op) {
+    if (b.hash != k.hash || b.type != k.type) return Verdict::differ;
+    if (k.type == 0) return Verdict::compare;
+    if (b.raw != k.raw) return Verdict::differ;
+    if (k.type == static_cast<std::uint16_t>(TypeId::integer) ? is_key_equality(op) : op == CompareOp::equal)
+        return Verdict::equal;
+    return Verdict::compare;
 }
 
 // First position of bucket entry e (the position whose cell stands for its key).
@@ -125,31 +159,39 @@ std::int32_t first_position(const HashTable* t, std::int32_t e) {
     return static_cast<std::int32_t>(buffer::word_at(chain, 1));
 }
 
-std::uint32_t entry_hash(const HashTable* t, std::int32_t e) {
+KeyInfo entry_info(const HashTable* t, std::int32_t e) {
     if (t->kind == Kind::reference || t->kind == Kind::owner) {
-        return mix(value_cells(t)[e * cells_per_entry(t)].pointer_key());
+        KeyInfo k;
+        k.hash = mix(value_cells(t)[e * cells_per_entry(t)].pointer_key());
+        return k;
     }
-    return hash_key(value_cells(t)[first_position(t, e)]);
+    if (t->kind == Kind::words) {  // the word index's own hashes (symbol spellings, canonical ids)
+        KeyInfo k;
+        k.hash = hash_key(value_cells(t)[e]);
+        return k;
+    }
+    return describe(value_cells(t)[first_position(t, e)]);
 }
 
-// Probes from hash h; match(entry) says whether a used bucket is the one
-// sought. Returns its bucket or -1; free_bucket receives the first deleted
-// bucket met, else the empty bucket that ended the probe (-1: none).
+// Probes from hash h; match(bucket) says whether a used bucket of hash h is
+// the one sought (buckets of other hashes are passed over). Returns its bucket
+// or -1; free_bucket receives the first deleted bucket met, else the empty
+// bucket that ended the probe (-1: none).
 template <class Match>
 std::int32_t probe(const HashTable* t, std::uint32_t h, Match&& match, std::int32_t& free_bucket) {
     const std::int32_t mask = t->buckets - 1;
     std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
     free_bucket = -1;
-    const std::int32_t* keys = key_slots(t);
+    const Bucket* buckets = buckets_of(t);
     for (std::int32_t step = 1; step <= t->buckets; ++step) {
-        const std::uint32_t f = get_flag(t, b);
-        if (f == flag_empty) {
+        const Bucket& bk = buckets[b];
+        if (bk.state == state_empty) {
             if (free_bucket < 0) free_bucket = b;
             return -1;
         }
-        if (f == flag_deleted) {
+        if (bk.state == state_deleted) {
             if (free_bucket < 0) free_bucket = b;
-        } else if (match(keys[b])) {
+        } else if (bk.hash == h && match(bk)) {
             return b;
         }
         b = (b + step) & mask;
@@ -157,38 +199,41 @@ std::int32_t probe(const HashTable* t, std::uint32_t h, Match&& match, std::int3
     return -1;  // back at the start: everything searched
 }
 
-void occupy(HashTable* t, std::int32_t bucket, std::int32_t entry) {
-    if (get_flag(t, bucket) == flag_empty) ++t->occupied;
-    set_flag(t, bucket, flag_used);
-    key_slots(t)[bucket] = entry;
+void occupy(HashTable* t, std::int32_t bucket, std::int32_t entry, const KeyInfo& key) {
+    Bucket& b = buckets_of(t)[bucket];
+    if (b.state == state_empty) ++t->occupied;
+    b = Bucket{entry, key.hash, state_used, key.type, key.raw};
     ++t->count;
 }
 
-// Re-inserts an entry whose key is known to be absent (rebuilds).
+// Re-inserts a bucket whose key is known to be absent (rebuilds, resizes).
+void place(HashTable* t, const Bucket& from) {
+    std::int32_t free_bucket;
+    probe(t, from.hash, [](const Bucket&) { return false; }, free_bucket);
+    KIV_ASSERT(free_bucket >= 0, "hash table full");
+    occupy(t, free_bucket, from.entry, KeyInfo{from.hash, from.type, from.raw});
+}
 void place(NodeId table, std::int32_t entry) {
     HashTable* t = record(table);
-    std::int32_t free_bucket;
-    probe(t, entry_hash(t, entry), [](std::int32_t) { return false; }, free_bucket);
-    KIV_ASSERT(free_bucket >= 0, "hash table full");
-    occupy(t, free_bucket, entry);
+    const KeyInfo k = entry_info(t, entry);
+    place(t, Bucket{entry, k.hash, state_used, k.type, k.raw});
 }
 
-// Resizes kinds 1-4 in place to buckets (the entries keep their numbers).
+// Resizes kinds 1-4 in place to buckets (the entries keep their numbers and
+// their buckets' hashes).
 void resize(NodeId table, std::int32_t buckets) {
     HashTable* t = record(table);
-    const NodeId old_flags = t->flags;
     const NodeId old_keys = t->keys;
     const std::int32_t old_buckets = t->buckets;
     const std::int32_t live = t->count;  // a map!'s removed entries keep buckets but no count
     t->buckets = buckets;
     t->upper = static_cast<std::int32_t>(buckets * 0.77 + 0.5);
     make_index(table);
-    for (std::int32_t b = 0; b < old_buckets; ++b) {
-        const auto* of = reinterpret_cast<const std::uint32_t*>(memory::buffer(old_flags)->head);
-        if (((of[b >> 4] >> (2 * (b & 15))) & 3) != flag_used) continue;
-        place(table, reinterpret_cast<const std::int32_t*>(memory::buffer(old_keys)->head)[b]);
-    }
-    record(table)->count = live;
+    t = record(table);
+    const auto* old = reinterpret_cast<const Bucket*>(memory::buffer(old_keys)->head);
+    for (std::int32_t b = 0; b < old_buckets; ++b)
+        if (old[b].state == state_used) place(t, old[b]);
+    t->count = live;
 }
 
 // Makes room for one more bucket; true when a hash! was rebuilt instead.
@@ -210,14 +255,19 @@ bool make_room(NodeId table) {
     return false;
 }
 
-// hash!: true when position is already in the index (under its key's bucket).
+// hash!: true when position is already in the index (under its key's
+// bucket). Chains are ascending (keys are only ever appended; anything else
+// rebuilds), so a position after the last one is not held: appending to a
+// long chain of equal keys costs no walk along it.
 bool hash_holds(const HashTable* t, std::int32_t bucket, std::int32_t position) {
-    bool found = false;
-    for_positions(t, key_slots(t)[bucket], [&](std::int32_t p) {
-        found = p == position;
-        return !found;
-    });
-    return found;
+    const std::int32_t e = buckets_of(t)[bucket].entry;
+    if (e >= 0) return e == position;
+    const NodeId chain = buffer::word_at(t->chains, -e);
+    const std::int32_t n = buffer::length(chain);
+    const auto* w = reinterpret_cast<const std::int32_t*>(buffer::head(chain));
+    if (n == 0 || position > w[n - 1]) return false;
+    const std::int32_t* at = std::lower_bound(w, w + n, position);
+    return at != w + n && *at == position;
 }
 
 void symbol_lowercase_hash_input(const char* name, std::int32_t length, char* out) {
@@ -478,23 +528,25 @@ void put_key(NodeId table, std::int32_t position, int& status) {
     HashTable* t = record(table);
     KIV_ASSERT(position >= 0 && position < value_count(t), "key position outside the block");
     const Cell key = value_cells(t)[position];
-    const std::uint32_t h = hash_key(key);
+    const KeyInfo info = describe(key);
     std::int32_t free_bucket;
 
     if (t->kind == Kind::hash) {
-        const std::int32_t found = probe(t, h, [&](std::int32_t e) {
-            return keys_equal(value_cells(t)[first_position(t, e)], key, CompareOp::equal);
+        const std::int32_t found = probe(t, info.hash, [&](const Bucket& b) {
+            const Verdict v = verdict(b, info, CompareOp::equal);
+            if (v != Verdict::compare) return v == Verdict::equal;
+            return keys_equal(value_cells(t)[first_position(t, b.entry)], key, CompareOp::equal);
         }, free_bucket);
         if (found >= 0) {
             if (hash_holds(t, found, position)) return;  // indexed already (a rebuild ran)
-            std::int32_t e = key_slots(t)[found];
+            std::int32_t e = buckets_of(t)[found].entry;
             if (e >= 0) {  // first duplicate: the bucket becomes a chain
                 const NodeId chain = buffer::new_(4, 4);
                 buffer::append_word(chain, static_cast<std::uint32_t>(e));
                 buffer::append_word(record(table)->chains, chain);
                 t = record(table);
                 e = -buffer::length(t->chains);
-                key_slots(t)[found] = e;
+                buckets_of(t)[found].entry = e;
             }
             const NodeId chain = buffer::word_at(t->chains, -e);
             buffer::append_word(chain, static_cast<std::uint32_t>(position));
@@ -503,14 +555,16 @@ void put_key(NodeId table, std::int32_t position, int& status) {
         }
     } else {
         const CompareOp op = t->kind == Kind::map ? CompareOp::strict_equal : CompareOp::same;
-        const std::int32_t found = probe(t, h, [&](std::int32_t e) {
-            if (t->kind == Kind::words) return e == position;  // spellings are unique: only a re-put matches
-            return keys_equal(value_cells(t)[e], key, op);
+        const std::int32_t found = probe(t, info.hash, [&](const Bucket& b) {
+            if (t->kind == Kind::words) return b.entry == position;  // spellings are unique: only a re-put matches
+            const Verdict v = verdict(b, info, op);
+            if (v != Verdict::compare) return v == Verdict::equal;
+            return keys_equal(value_cells(t)[b.entry], key, op);
         }, free_bucket);
         if (found >= 0) return;  // present: the existing entry is kept
     }
     KIV_ASSERT(free_bucket >= 0, "hash table full");
-    occupy(t, free_bucket, position);
+    occupy(t, free_bucket, position, info);
 }
 
 void put(NodeId table, std::int32_t position) {
@@ -547,27 +601,53 @@ std::int32_t find(NodeId table, const Cell& key_in, std::int32_t first, std::int
                   CompareOp op, int direction) {
     const HashTable* t = record(table);
     if (t->occupied == 0) return -1;  // a map!'s removed keys still count as found
+    if (t->kind == Kind::words) return -1;  // word indexes answer context_word_index only
     Cell key = key_in;
     if (t->kind == Kind::map && is_word_kind(key.type())) key.set_type(TypeId::set_word);
-    const std::uint32_t h = hash_key(key);
+    const KeyInfo info = describe(key);
+    const std::int32_t count = value_count(t);
+    const std::int32_t end = std::min(last, count);
     std::int32_t best = -1;
     std::int32_t free_bucket;
-    probe(t, h, [&](std::int32_t e) {
-        if (t->kind == Kind::words) {
-            const Cell& c = value_cells(t)[e];
-            return c.word_symbol() == key.word_symbol() && c.type() == key.type();
-        }
-        const std::int32_t p0 = first_position(t, e);
-        if (value_cells(t)[p0].type() != key.type()) return false;
-        bool any = false;
-        for_positions(t, e, [&](std::int32_t p) {
-            if (p < first || p >= last || p >= value_count(t)) return true;
-            if (!keys_equal(value_cells(t)[p], key, op)) return true;
-            any = true;
+    probe(t, info.hash, [&](const Bucket& bk) {
+        const Verdict v = verdict(bk, info, op);
+        if (v == Verdict::differ) return false;
+        if (bk.entry >= 0) {  // one position: a map! entry, a hash! key met once
+            const std::int32_t p = bk.entry;
+            if (p < first || p >= end) return false;
+            if (v == Verdict::compare && !keys_equal(value_cells(t)[p], key, op)) return false;
             if (best < 0 || ((direction & find_reverse) ? p > best : p < best)) best = p;
-            return true;
-        });
-        return any && t->kind != Kind::hash;  // hash!: equal keys may sit in other buckets under op
+            return t->kind != Kind::hash;  // hash!: equal keys may sit in other buckets under op
+        }
+        // A hash! chain, ascending: forwards the first matching position from
+        // `first` wins, backwards the last one before the end, so a long chain
+        // of equal keys is not walked whole.
+        const NodeId chain = buffer::word_at(t->chains, -bk.entry);
+        const std::int32_t n = buffer::length(chain);
+        const auto* w = reinterpret_cast<const std::int32_t*>(buffer::head(chain));
+        auto matches = [&](std::int32_t p) {
+            return v == Verdict::equal || keys_equal(value_cells(t)[p], key, op);
+        };
+        if (direction & find_reverse) {
+            for (const std::int32_t* at = std::lower_bound(w, w + n, end); at != w;) {
+                const std::int32_t p = *--at;
+                if (p < first || (best >= 0 && p <= best)) break;
+                if (matches(p)) {
+                    best = p;
+                    break;
+                }
+            }
+        } else {
+            for (const std::int32_t* at = std::lower_bound(w, w + n, first); at != w + n; ++at) {
+                const std::int32_t p = *at;
+                if (p >= end || (best >= 0 && p >= best)) break;
+                if (matches(p)) {
+                    best = p;
+                    break;
+                }
+            }
+        }
+        return false;
     }, free_bucket);
     return best;
 }
@@ -579,19 +659,14 @@ std::int32_t find_next(NodeId table, const Cell& key, std::int32_t after, Compar
 void remove_entry(NodeId table, std::int32_t position) {
     HashTable* t = record(table);
     if (position < 0 || position >= value_count(t)) return;
-    const std::uint32_t h = hash_key(value_cells(t)[position]);
+    const std::uint32_t h = describe(value_cells(t)[position]).hash;
     std::int32_t free_bucket;
-    const std::int32_t bucket = probe(t, h, [&](std::int32_t e) {
-        if (t->kind != Kind::hash) return e == position;
-        bool held = false;
-        for_positions(t, e, [&](std::int32_t p) {
-            held = p == position;
-            return !held;
-        });
-        return held;
+    const std::int32_t bucket = probe(t, h, [&](const Bucket& b) {
+        if (t->kind != Kind::hash) return b.entry == position;
+        return hash_holds(t, static_cast<std::int32_t>(&b - buckets_of(t)), position);
     }, free_bucket);
     if (bucket < 0) return;
-    const std::int32_t e = key_slots(t)[bucket];
+    const std::int32_t e = buckets_of(t)[bucket].entry;
     if (t->kind == Kind::map) {
         if (position + 1 < value_count(t)) value_cells(t)[position + 1].set_type(TypeId::no_type);
         --t->count;
@@ -599,20 +674,23 @@ void remove_entry(NodeId table, std::int32_t position) {
     }
     if (t->kind == Kind::hash && e < 0) {
         const NodeId chain = buffer::word_at(t->chains, -e);
-        buffer::remove_word(chain, static_cast<std::uint32_t>(position));
+        const std::int32_t n = buffer::length(chain);
+        const auto* w = reinterpret_cast<const std::int32_t*>(buffer::head(chain));
+        const auto at = static_cast<std::int32_t>(std::lower_bound(w, w + n, position) - w);
+        buffer::remove_bytes(chain, at * 4, 4);  // found by bisection, not by a walk
         --t->count;
         if (buffer::length(chain) > 0) return;
     } else {
         --t->count;
     }
-    set_flag(t, bucket, flag_deleted);
+    buckets_of(t)[bucket].state = state_deleted;
 }
 
 void remove_range(NodeId table, std::int32_t index, std::int32_t count) {
     HashTable* t = record(table);
     if (count >= t->count && index == 0) {
-        const std::int32_t flag_bytes = memory::buffer(t->flags)->used_bytes();
-        std::memset(memory::buffer(t->flags)->head, 0xAA, static_cast<std::size_t>(flag_bytes));
+        const SeriesBuffer* kb = memory::buffer(t->keys);
+        std::memset(kb->head, 0, static_cast<std::size_t>(kb->used_bytes()));  // every bucket empty
         t->count = 0;
         t->occupied = 0;
         if (t->kind == Kind::hash) buffer::clear(t->chains);
@@ -639,7 +717,6 @@ void clear(NodeId table) {
 
 NodeId copy(NodeId table, NodeId values_node) {
     const NodeId dup = memory::clone_series(memory::buffer(table));
-    const NodeId flags = memory::clone_series(memory::buffer(record(table)->flags));
     const NodeId keys = memory::clone_series(memory::buffer(record(table)->keys));
     NodeId chains = 0;
     if (record(table)->kind == Kind::hash) {
@@ -650,7 +727,6 @@ NodeId copy(NodeId table, NodeId values_node) {
         }
     }
     HashTable* t = record(dup);
-    t->flags = flags;
     t->keys = keys;
     t->chains = chains;
     t->values = values_node;
@@ -663,11 +739,11 @@ Cell* get_pointer_key(NodeId table, std::uint32_t key) {
     const HashTable* t = record(table);
     const std::int32_t per = cells_per_entry(t);
     std::int32_t free_bucket;
-    const std::int32_t b = probe(t, mix(key), [&](std::int32_t e) {
-        return value_cells(t)[e * per].pointer_key() == key;
+    const std::int32_t b = probe(t, mix(key), [&](const Bucket& bk) {
+        return value_cells(t)[bk.entry * per].pointer_key() == key;
     }, free_bucket);
     if (b < 0) return nullptr;
-    return value_cells(t) + key_slots(t)[b] * per + 1;
+    return value_cells(t) + buckets_of(t)[b].entry * per + 1;
 }
 
 Cell* put_pointer_key(NodeId table, std::uint32_t key) {
@@ -690,13 +766,13 @@ bool remove_pointer_key(NodeId table, std::uint32_t key) {
     HashTable* t = record(table);
     const std::int32_t per = cells_per_entry(t);
     std::int32_t free_bucket;
-    const std::int32_t b = probe(t, mix(key), [&](std::int32_t e) {
-        return value_cells(t)[e * per].pointer_key() == key;
+    const std::int32_t b = probe(t, mix(key), [&](const Bucket& bk) {
+        return value_cells(t)[bk.entry * per].pointer_key() == key;
     }, free_bucket);
     if (b < 0) return false;
-    Cell* entry = value_cells(t) + key_slots(t)[b] * per;
+    Cell* entry = value_cells(t) + buckets_of(t)[b].entry * per;
     for (std::int32_t i = 0; i < per; ++i) entry[i].reset(TypeId::no_type);  // cleared key cell
-    set_flag(t, b, flag_deleted);
+    buckets_of(t)[b].state = state_deleted;
     --t->count;
     return true;
 }
@@ -729,11 +805,11 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
                      : ascii_equal_folded(nb->head, bytes, length);
     };
     std::int32_t free_bucket;
-    std::int32_t b = probe(t, h, [&](std::int32_t e) { return same_name(e, !folded); }, free_bucket);
-    if (b >= 0) return static_cast<std::uint32_t>(key_slots(t)[b] + 1);
+    std::int32_t b = probe(t, h, [&](const Bucket& bk) { return same_name(bk.entry, !folded); }, free_bucket);
+    if (b >= 0) return static_cast<std::uint32_t>(buckets_of(t)[b].entry + 1);
     std::int32_t ignored;
-    const std::int32_t variant = probe(t, h, [&](std::int32_t e) { return same_name(e, false); }, ignored);
-    const std::int32_t alias = variant >= 0 ? key_slots(t)[variant] + 1 : -1;
+    const std::int32_t variant = probe(t, h, [&](const Bucket& bk) { return same_name(bk.entry, false); }, ignored);
+    const std::int32_t alias = variant >= 0 ? buckets_of(t)[variant].entry + 1 : -1;
 
     // The spelling's bytes, with a NUL after the tail.
     const NodeId utf8 = memory::alloc_bytes(length + 1);
@@ -748,7 +824,7 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
     t = record(table);
     const std::int32_t position = value_count(t) - 1;
     KIV_ASSERT(free_bucket >= 0, "hash table full");
-    occupy(t, free_bucket, position);
+    occupy(t, free_bucket, position, KeyInfo{h});
     return static_cast<std::uint32_t>(position + 1);
 }
 
@@ -757,11 +833,11 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
     HashTable* t = record(table);
     const std::uint32_t canonical = canonical_id(symbol);
     std::int32_t free_bucket;
-    const std::int32_t b = probe(t, mix(canonical), [&](std::int32_t e) {
-        const std::uint32_t s = value_cells(t)[e].word_symbol();
+    const std::int32_t b = probe(t, mix(canonical), [&](const Bucket& bk) {
+        const std::uint32_t s = value_cells(t)[bk.entry].word_symbol();
         return alias ? canonical_id(s) == canonical : s == symbol;
     }, free_bucket);
-    if (b >= 0) return key_slots(t)[b];
+    if (b >= 0) return buckets_of(t)[b].entry;
     if (context == 0) return -1;
     if (t->occupied >= t->upper) make_room(table);
 
@@ -770,8 +846,8 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
     const std::int32_t index = value_count(t) - 1;
     word->reset(TypeId::word);
     word->set_word(context, symbol, index);
-    probe(t, mix(canonical), [](std::int32_t) { return false; }, free_bucket);
-    occupy(t, free_bucket, index);
+    probe(t, mix(canonical), [](const Bucket&) { return false; }, free_bucket);
+    occupy(t, free_bucket, index, KeyInfo{mix(canonical)});
     position = index;
     return -1;
 }
@@ -781,7 +857,6 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
 void mark(NodeId table) {
     if (!collector::mark_node(table)) return;
     const HashTable* t = record(table);
-    collector::mark_node(t->flags);
     collector::mark_node(t->keys);
     if (t->kind == Kind::hash && t->chains != 0 && collector::mark_node(t->chains)) {
         const std::int32_t n = buffer::length(t->chains);
@@ -831,11 +906,11 @@ void dump(NodeId table) {
     const HashTable* t = record(table);
     std::printf("== Alive keys ==\n");
     for (std::int32_t b = 0; b < t->buckets; ++b) {
-        if (get_flag(t, b) == flag_used) std::printf("%d: %d\n", b, key_slots(t)[b]);
+        if (buckets_of(t)[b].state == state_used) std::printf("%d: %d\n", b, buckets_of(t)[b].entry);
     }
     std::printf("\n== Deleted keys ==\n");
     for (std::int32_t b = 0; b < t->buckets; ++b) {
-        if (get_flag(t, b) == flag_deleted) std::printf("%d: %d\n", b, key_slots(t)[b]);
+        if (buckets_of(t)[b].state == state_deleted) std::printf("%d: %d\n", b, buckets_of(t)[b].entry);
     }
 }
 

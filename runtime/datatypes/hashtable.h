@@ -1,5 +1,5 @@
 // Hash tables: one open-addressing design (MurmurHash3 x86-32, probe steps
-// 1, 2, 3, ...) for hash! and map! indexes, the word index of the symbol table
+// 1, 2, 3, ...; each bucket keeps its key's hash) for hash! and map! indexes, the word index of the symbol table
 // and of every context, and keyed tables of 32-bit machine keys. A table never
 // copies values: it indexes the cells of its value block by position. Nodes
 // never move, so keys hashed by node id stay valid across collections.
@@ -27,10 +27,8 @@ enum class Kind : std::int32_t {
 struct HashTable {
     std::int32_t count;       // live entries
     std::int32_t entry_size;  // kinds 3, 4: bytes per entry, (extra cells + 1) x 16
-    NodeId chains;            // kind 0: 32-bit nodes of the duplicate chains
-    NodeId flags;             // 2 bits a bucket: 2 empty, 1 deleted, 0 in use
-    NodeId keys;              // 32-bit entry per bucket: value-block position
-                              // (kinds 3, 4: entry number; kind 0: -n is chain n)
+    NodeId chains;            // kind 0: 32-bit nodes of the duplicate chains, each ascending
+    NodeId keys;              // the buckets, 16 bytes each (hashtable.cpp)
     NodeId values;            // the value block whose cells are indexed
     std::int32_t occupied;    // buckets in use or deleted
     std::int32_t buckets;     // a power of two, at least 4
@@ -112,7 +110,7 @@ int shift_positions(NodeId table, std::int32_t delta, std::int32_t start, std::i
 void move_range(NodeId table, std::int32_t target, std::int32_t start, std::int32_t count);
 // Empties the table and its value block.
 void clear(NodeId table);
-// A copy of the table (record, flags, keys, chains) indexing values_node.
+// A copy of the table (record, buckets, chains) indexing values_node.
 NodeId copy(NodeId table, NodeId values_node);
 
 // Keyed tables (kinds 3, 4): the value cells of key's entry, made (zeroed to
