@@ -68,9 +68,9 @@ Cell id_word(std::int32_t category, std::int32_t position);
 // Field f of an error! (or any object-shaped value made here). Valid until
 // the next allocation.
 Cell* field(const Cell& error, Field f);
-// Makes out a new error! for the block [category id] (make error! step 2),
-// then copies each given argument into arg1-arg3. Raises as make error! does
-// when the words name no catalogue entry.
+// Makes out a new error! for the block [category id], then copies each given
+// argument into arg1-arg3. Raises as make error! does when the words name no
+// catalogue entry.
 void build(Cell& out, const Cell& category, const Cell& id, const Cell* arg1 = nullptr,
            const Cell* arg2 = nullptr, const Cell* arg3 = nullptr);
 // build for a category index and an id spelling.

@@ -25,12 +25,13 @@ struct Source {
 // catalogue's own reader and is not among them).
 std::span<const Source> sources();
 
-// Start-up step 25: the catalogue, then every source loaded with the lexer
-// into a block kept in the root block (a Kivbin boot image would be decoded
-// here instead). A syntax error in boot data is fatal.
+// Called by runtime::init once the lexer is ready: the catalogue, then every
+// source loaded with the lexer into a block kept in the root block (a Kivbin
+// boot image would be decoded here instead). A syntax error in boot data is
+// fatal.
 void load();
-// The top level (start-up step 13): the datatype words, a stand-in make and
-// the boot routines, then every loaded source evaluated in order with the
+// The top level, run after runtime::init: the datatype words, a stand-in
+// make and the boot routines, then every loaded source evaluated in order with the
 // collector held off. Once actions.kiv has run, each action's spec must agree
 // with the dispatch table's argument and refinement counts, else the process
 // ends with a report naming the action. An error is reported on standard
