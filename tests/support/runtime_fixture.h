@@ -1,12 +1,15 @@
 // Shared by the GoogleTest suites that need a booted runtime: the one boot
-// (through the embedding interface, as the console boots) and the text
-// helpers the suites compare results with.
+// (through the embedding interface, as the console boots) and the one mold
+// and form the suites compare results with.
 #pragma once
 
+#include "runtime/datatypes/registry.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/startup/embed.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 namespace kiv::test {
@@ -33,11 +36,47 @@ inline ::testing::Environment* boot_runtime(embed::BootOptions options = {.libra
     return ::testing::AddGlobalTestEnvironment(new Runtime(options, then));
 }
 
-// The mold of value in UTF-8.
-inline std::string mold(const Cell& value, const embed::MoldOptions& options = {}) {
-    return embed::mold(value, options);
+// How a test molds: by default as the console does. limit is the budget the
+// handler gets (-1: none), indent the depth it starts at; left, when given,
+// receives the budget the handler leaves.
+struct Mold {
+    bool only = false;
+    bool all = false;
+    bool flat = false;
+    std::int32_t limit = -1;
+    std::int32_t indent = 0;
+    std::int32_t* left = nullptr;
+};
+// The mold of value in UTF-8, made by its type's handler.
+inline std::string mold(const Cell& value, const Mold& how = {}) {
+    const auto handler = registry::handler<Action::mold>(value.type());
+    if (handler == nullptr) {
+        ADD_FAILURE() << "type " << static_cast<int>(value.type()) << " has no mold";
+        return {};
+    }
+    Cell out{};
+    string::make_at(out, 64);
+    embed::Root keep(out);
+    Cell v = value;
+    const std::int32_t left = handler(&v, out.series_node(), MoldOptions{how.only, how.all, how.flat},
+                                      nullptr, how.limit < 0 ? 0x7FFFFFFF : how.limit, how.indent);
+    if (how.left != nullptr) *how.left = left;
+    return embed::to_utf8(out);
 }
-// The form of value in UTF-8.
-inline std::string form(const Cell& value) { return embed::form(value); }
+// The form of value in UTF-8 (limit as for mold).
+inline std::string form(const Cell& value, std::int32_t limit = -1, std::int32_t* left = nullptr) {
+    const auto handler = registry::handler<Action::form>(value.type());
+    if (handler == nullptr) {
+        ADD_FAILURE() << "type " << static_cast<int>(value.type()) << " has no form";
+        return {};
+    }
+    Cell out{};
+    string::make_at(out, 64);
+    embed::Root keep(out);
+    Cell v = value;
+    const std::int32_t budget = handler(&v, out.series_node(), nullptr, limit < 0 ? 0x7FFFFFFF : limit);
+    if (left != nullptr) *left = budget;
+    return embed::to_utf8(out);
+}
 
 }  // namespace kiv::test

@@ -25,6 +25,8 @@
 namespace kiv {
 namespace {
 
+using test::mold;
+
 const auto* const runtime_env = test::boot_runtime();
 
 Cell text(const char* s) {
@@ -58,16 +60,6 @@ Cell spec_block(const char* s, bool not_) {
     }
     block::append_copy(blk, text(s));
     return blk;
-}
-
-std::string mold(Cell c, std::int32_t part = 1000) {
-    Cell s{};
-    string::make_at(s, 16);
-    bitset::mold(&c, s.series_node(), {}, nullptr, part, 0);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
 }
 
 std::string error_id(auto&& fn) {
@@ -135,7 +127,7 @@ TEST(Bitset, SetOperationsKeepMembershipOfComplementedOperands) {
 TEST(Bitset, MoldStopsWhenThePartBudgetIsSpent) {
     const Cell bs = make(text("a"));  // 13 bytes
     EXPECT_EQ(mold(bs), "make bitset! #{00000000000000000000000040}");
-    EXPECT_EQ(mold(bs, 19), "make bitset! #{0000");  // the pair that spends it is the last
+    EXPECT_EQ(mold(bs, {.limit = 19}), "make bitset! #{0000");  // the pair that spends it is the last
 }
 
 TEST(Bitset, IndexLimits) {

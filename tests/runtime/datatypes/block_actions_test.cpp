@@ -35,6 +35,8 @@
 namespace kiv {
 namespace {
 
+using test::mold;
+
 const auto* const env = test::boot_runtime({.library = false}, [] {
     Cell w{};
     word::make_kind_at(TypeId::word, "false", w);
@@ -55,15 +57,6 @@ Cell int_cell(std::int32_t v) {
     c.reset(TypeId::integer);
     c.set_int(v);
     return c;
-}
-std::string mold(Cell v) {
-    Cell out{};
-    string::make_at(out, 16);
-    actions::mold_to(&v, out.series_node(), {}, -1);
-    std::string s;
-    for (std::int32_t i = 0; i < string::length_from_start(out); ++i)
-        s += static_cast<char>(string::get_char_at_index(out, i));
-    return s;
 }
 // The id of the language error fn raises, "" when none.
 std::string raised(const std::function<void()>& fn) {

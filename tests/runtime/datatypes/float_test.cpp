@@ -40,35 +40,14 @@ struct Pretty {
     ~Pretty() { float_::set_options(false, false); }
 };
 
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
+using test::form;
 
-NodeId new_text() {
-    Cell s{};
-    string::make_at(s, 16);
-    return s.series_node();
-}
-
-std::string mold(Cell c) {
-    const NodeId out = new_text();
-    const std::int32_t left =
-        registry::handler<Action::mold>(c.type())(&c, out, {}, nullptr, 100, 0);
-    const std::string t = text_of(out);
+// The mold, and that the handler spent exactly its length of the budget.
+std::string spent_mold(const Cell& c) {
+    std::int32_t left = 0;
+    const std::string t = test::mold(c, {.limit = 100, .left = &left});
     EXPECT_EQ(left, 100 - static_cast<std::int32_t>(t.size())) << t;
     return t;
-}
-
-std::string form(Cell c) {
-    const NodeId out = new_text();
-    registry::handler<Action::form>(c.type())(&c, out, nullptr, 100);
-    return text_of(out);
 }
 
 Cell flt(double v) {
@@ -158,17 +137,17 @@ TEST(FloatText, PrettyRewritesNoiseAndTinyValues) {
 }
 
 TEST(FloatText, MoldIsShortestAndReadsBack) {
-    EXPECT_EQ(mold(flt(0.1 + 0.2)), "0.30000000000000004");
-    EXPECT_EQ(mold(flt(1.0)), "1.0");
-    EXPECT_EQ(mold(flt(nan)), "1.#NaN");
-    EXPECT_EQ(mold(flt(-inf)), "-1.#INF");
+    EXPECT_EQ(spent_mold(flt(0.1 + 0.2)), "0.30000000000000004");
+    EXPECT_EQ(spent_mold(flt(1.0)), "1.0");
+    EXPECT_EQ(spent_mold(flt(nan)), "1.#NaN");
+    EXPECT_EQ(spent_mold(flt(-inf)), "-1.#INF");
     EXPECT_EQ(form(flt(1e16)), "1.0e16");
     // Any finite bit pattern molds to a text that reads back to the same bits.
     std::mt19937_64 gen(42);
     for (int i = 0; i < 2000; ++i) {
         const double v = std::bit_cast<double>(gen());
         if (float_::is_not_finite(v)) continue;
-        const std::string t = mold(flt(v));
+        const std::string t = spent_mold(flt(v));
         int rest = 0;
         const double back = dtoa::strtod(t.data(), t.data() + t.size(), 0, rest);
         ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(v)) << t;
@@ -177,10 +156,10 @@ TEST(FloatText, MoldIsShortestAndReadsBack) {
 
 TEST(PercentText, FormAndMold) {
     EXPECT_EQ(form(pct(0.5)), "50%");
-    EXPECT_EQ(mold(pct(0.5)), "50%");
-    EXPECT_EQ(mold(pct(0.005)), "0.5%");
-    EXPECT_EQ(mold(pct(-1.25)), "-125%");
-    EXPECT_EQ(mold(pct(0.0)), "0%");
+    EXPECT_EQ(spent_mold(pct(0.5)), "50%");
+    EXPECT_EQ(spent_mold(pct(0.005)), "0.5%");
+    EXPECT_EQ(spent_mold(pct(-1.25)), "-125%");
+    EXPECT_EQ(spent_mold(pct(0.0)), "0%");
 }
 
 // --- Registration -------------------------------------------------------------------
@@ -442,8 +421,8 @@ TEST(FloatTo, Sources) {
         EXPECT_EQ(r.type(), c.type) << c.value;
         EXPECT_DOUBLE_EQ(r.f64(), c.value);
     }
-    EXPECT_EQ(mold(to(num(TypeId::integer, 5), TypeId::percent)), "500%");
-    EXPECT_EQ(mold(to(text_cell("50"), TypeId::percent)), "5000%");
+    EXPECT_EQ(spent_mold(to(num(TypeId::integer, 5), TypeId::percent)), "500%");
+    EXPECT_EQ(spent_mold(to(text_cell("50"), TypeId::percent)), "5000%");
 
     Cell three{};
     block::make_at(three, 3);

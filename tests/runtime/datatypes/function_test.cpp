@@ -25,6 +25,8 @@
 namespace kiv {
 namespace {
 
+using test::mold;
+
 const auto* const runtime_env = test::boot_runtime({.library = false}, [] {
     Cell type{};  // the boot image sets the type words; these tests need one
     datatype::make_at(TypeId::integer, type);
@@ -71,24 +73,6 @@ Cell blk(const char* source) {
     std::istringstream in(source);
     read_into(in, b);
     return b;
-}
-
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
-
-std::string mold(Cell c) {
-    Cell out{};
-    string::make_at(out, 16);
-    registry::handler<Action::mold>(c.type())(&c, out.series_node(), {.flat = true}, nullptr,
-                                              1000, 0);
-    return text_of(out.series_node());
 }
 
 template <typename Fn>
@@ -171,7 +155,7 @@ TEST(FunctionLocals, CollectsSetWordsAndLoopWordsOnce) {
         Cell spec = blk(c.spec);
         Cell collected{};
         function::collect_locals(spec, blk(c.body), collected);
-        EXPECT_EQ(mold(spec), c.result) << c.spec << " | " << c.body;
+        EXPECT_EQ(mold(spec, {.flat = true}), c.result) << c.spec << " | " << c.body;
     }
     EXPECT_EQ(error_of([] {
                   Cell spec = blk("x /extern y 1");
@@ -194,13 +178,13 @@ TEST(FunctionMake, ContextBodyCopyAndOwner) {
     EXPECT_NE(copy.series_node(), body.series_node());
     EXPECT_EQ(block::get_cell(copy, 0)->word_context(), ctx);
     EXPECT_NE(block::get_cell(body, 0)->word_context(), ctx);  // the original stays as it was
-    EXPECT_EQ(mold(fn), "func [a b /local c][a + b]");
+    EXPECT_EQ(mold(fn, {.flat = true}), "func [a b /local c][a + b]");
 
     Cell words_field{};
     word::make_at(symbol::make("words"), words_field);
     Cell v = fn;
     function::reflect(&v, &words_field);
-    EXPECT_EQ(mold(v), "[a b local c]");
+    EXPECT_EQ(mold(v, {.flat = true}), "[a b local c]");
     EXPECT_EQ(block::get_cell(v, 1)->word_context(), ctx);
     EXPECT_EQ(block::get_cell(v, 1)->word_index(), 1);
 
@@ -211,13 +195,13 @@ TEST(FunctionMake, ContextBodyCopyAndOwner) {
 
     Cell bare{};
     function::make_at(bare, blk("a"), nullptr, 0, 0, 0, 0);
-    EXPECT_EQ(mold(bare), "func [a] none");
+    EXPECT_EQ(mold(bare, {.flat = true}), "func [a] none");
 
     Cell offset = blk("x y");
     offset.set_series_head(1);
     Cell from_index{};
     function::make_at(from_index, offset, nullptr, 0, 0, 0, 0);
-    EXPECT_EQ(mold(from_index), "func [y] none");  // a spec not at its head is copied from there
+    EXPECT_EQ(mold(from_index, {.flat = true}), "func [y] none");  // a spec not at its head is copied from there
 }
 
 TEST(FunctionMake, MakeFunctionAndItsRefusals) {
@@ -263,12 +247,12 @@ TEST(Routine, ArityTableAndMold) {
     Cell args[1]{};
     routine::entry(code->int_value())->code(args);
     EXPECT_EQ(args[0].int_value(), 42);
-    EXPECT_EQ(mold(r), "routine [a b c] none");
+    EXPECT_EQ(mold(r, {.flat = true}), "routine [a b c] none");
     Cell spec_field{};
     word::make_at(symbol::make("spec"), spec_field);
     Cell v = r;
     registry::handler<Action::reflect>(TypeId::routine)(&v, &spec_field);
-    EXPECT_EQ(mold(v), "[a b c]");
+    EXPECT_EQ(mold(v, {.flat = true}), "[a b c]");
 }
 
 }  // namespace

@@ -29,24 +29,10 @@
 namespace kiv {
 namespace {
 
+using test::mold;
+using test::form;
+
 const auto* const runtime_env = test::boot_runtime();
-
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
-
-std::string mold(Cell c, bool only = false, bool flat = false, std::int32_t indent = 0) {
-    Cell s{};
-    string::make_at(s, 16);
-    map::mold(&c, s.series_node(), {.only = only, .flat = flat}, nullptr, 100000, indent);
-    return text_of(s.series_node());
-}
 
 std::string error_id(auto&& fn) {
     try {
@@ -135,10 +121,10 @@ TEST(Map, RemovedEntryIsRevivedInPlace) {
     remove_key(m, word_of("a"));
     EXPECT_EQ(map::size(m), 1);
     EXPECT_TRUE(select(m, word_of("a")).is(TypeId::none));
-    EXPECT_EQ(mold(m, false, true), "#[b: 2]");
+    EXPECT_EQ(mold(m, {.flat = true}), "#[b: 2]");
     put(m, word_of("a"), int_of(3));
     EXPECT_EQ(map::size(m), 2);
-    EXPECT_EQ(mold(m, false, true), "#[a: 3 b: 2]");  // its old place in the block
+    EXPECT_EQ(mold(m, {.flat = true}), "#[a: 3 b: 2]");  // its old place in the block
     // Setting none keeps the key.
     put(m, word_of("b"), none::value);
     EXPECT_EQ(map::size(m), 2);
@@ -175,19 +161,15 @@ TEST(Map, CaseRules) {
     const Cell m2 = make_map({str_of("Key"), int_of(1)});
     put(m2, str_of("KEY"), int_of(5));
     EXPECT_EQ(map::size(m2), 1);
-    EXPECT_EQ(mold(m2, false, true), "#[\"Key\" 5]");
+    EXPECT_EQ(mold(m2, {.flat = true}), "#[\"Key\" 5]");
 }
 
 TEST(Map, MoldLayouts) {
     const Cell m = make_map({word_of("a"), int_of(1), word_of("b"), int_of(2)});
-    EXPECT_EQ(mold(m, false, false, 1), "#[\n        a: 1\n        b: 2\n    ]");
-    EXPECT_EQ(mold(m, true), "a: 1\nb: 2");
+    EXPECT_EQ(mold(m, {.indent = 1}), "#[\n        a: 1\n        b: 2\n    ]");
+    EXPECT_EQ(mold(m, {.only = true}), "a: 1\nb: 2");
     EXPECT_EQ(mold(make_map({})), "#[]");
-    Cell s{};
-    string::make_at(s, 16);
-    Cell c = m;
-    map::form(&c, s.series_node(), nullptr, 1000);
-    EXPECT_EQ(text_of(s.series_node()), "a: 1\nb: 2");
+    EXPECT_EQ(form(m), "a: 1\nb: 2");
 }
 
 TEST(Map, ReflectAndFind) {
@@ -195,11 +177,7 @@ TEST(Map, ReflectAndFind) {
     auto reflect = [&](words::Sym field) {
         Cell r = m, f{};
         word::make_at(words::id(field), f);
-        Cell s{};
-        string::make_at(s, 16);
-        Cell out = *map::reflect(&r, &f);
-        block::mold(&out, s.series_node(), {}, nullptr, 1000, 0);
-        return text_of(s.series_node());
+        return mold(*map::reflect(&r, &f));
     };
     EXPECT_EQ(reflect(words::Sym::words), "[a \"s\"]");
     EXPECT_EQ(reflect(words::Sym::values), "[1 2]");
@@ -238,7 +216,7 @@ TEST(Map, Literals) {
     const Cell m = load("#[a 1 \"k\" [2] 'a 3]");
     ASSERT_TRUE(m.is(TypeId::map));
     EXPECT_EQ(map::size(m), 2);
-    EXPECT_EQ(mold(m, false, true), "#[a: 3 \"k\" [2]]");
+    EXPECT_EQ(mold(m, {.flat = true}), "#[a: 3 \"k\" [2]]");
     EXPECT_EQ(map::size(load("#[]")), 0);
     // Odd counts and keys that cannot be keys are syntax errors.
     EXPECT_EQ(error_id([&] { load("#[a 1 b]"); }), "invalid");

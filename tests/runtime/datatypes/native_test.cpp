@@ -25,6 +25,9 @@
 namespace kiv {
 namespace {
 
+using test::mold;
+using test::form;
+
 const auto* const runtime_env = test::boot_runtime();
 
 // Builds a block from space-separated tokens: [ ] nest, a: :a 'a /a are the
@@ -65,25 +68,6 @@ Cell blk(const char* source) {
     return b;
 }
 
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
-
-std::string mold(Cell c, bool form = false) {
-    Cell out{};
-    string::make_at(out, 16);
-    if (form) registry::handler<Action::form>(c.type())(&c, out.series_node(), nullptr, 1000);
-    else registry::handler<Action::mold>(c.type())(&c, out.series_node(), {.flat = true},
-                                                   nullptr, 1000, 0);
-    return text_of(out.series_node());
-}
-
 template <typename Fn>
 std::string error_of(Fn fn) {
     try {
@@ -117,8 +101,8 @@ TEST(Native, MakeReflectAndText) {
     const Cell n = make(TypeId::native, "[ a b ] 5");
     ASSERT_TRUE(n.is(TypeId::native));
     EXPECT_EQ(n.code_entry(), 5u);
-    EXPECT_EQ(mold(n), "make native! [[a b]]");
-    EXPECT_EQ(mold(n, true), "?native?");
+    EXPECT_EQ(mold(n, {.flat = true}), "make native! [[a b]]");
+    EXPECT_EQ(form(n), "?native?");
     EXPECT_EQ(reflect(n, "body").int_value(), 5);
     const Cell spec = reflect(n, "spec");
     EXPECT_TRUE(spec.is(TypeId::block));
@@ -126,8 +110,8 @@ TEST(Native, MakeReflectAndText) {
     EXPECT_EQ(error_of([&] { reflect(n, "words"); }), "not-done");
 
     const Cell a = make(TypeId::action, "[ series ] 62");
-    EXPECT_EQ(mold(a), "make action! [[series]]");
-    EXPECT_EQ(mold(a, true), "?action?");
+    EXPECT_EQ(mold(a, {.flat = true}), "make action! [[series]]");
+    EXPECT_EQ(form(a), "?action?");
     EXPECT_EQ(reflect(a, "body").int_value(), 62);  // reflect is inherited from native!
 
     Cell n2 = make(TypeId::native, "[ a b ] 6");
@@ -174,8 +158,8 @@ TEST(Op, MadeFromAFunctionSharesItsPayload) {
     const Cell* behind = function::extra_cell(fn, function::extra_op);
     EXPECT_TRUE(behind->is(TypeId::function));
     EXPECT_EQ(behind->code_entry(), fn.code_entry());
-    EXPECT_EQ(mold(o), "make op! func [a b][a]");
-    EXPECT_EQ(mold(o, true), "?op?");
+    EXPECT_EQ(mold(o, {.flat = true}), "make op! func [a b][a]");
+    EXPECT_EQ(form(o), "?op?");
     const Cell b = reflect(o, "body");
     EXPECT_EQ(b.series_node(), function::extra_cell(fn, function::extra_body)->series_node());
 
@@ -196,7 +180,7 @@ TEST(Op, MadeFromANative) {
     Cell o{};
     op::make(&o, &n, TypeId::op);
     EXPECT_EQ(o.op_source(), TypeId::native);
-    EXPECT_EQ(mold(o), "make op! [[a b]]");
+    EXPECT_EQ(mold(o, {.flat = true}), "make op! [[a b]]");
     EXPECT_EQ(reflect(o, "body").int_value(), 7);
 }
 

@@ -32,6 +32,9 @@
 namespace kiv {
 namespace {
 
+using test::mold;
+using test::form;
+
 const auto* const env = test::boot_runtime();
 
 // A block of the text's values, kept in the root block.
@@ -59,32 +62,6 @@ Cell word_of(const char* name, TypeId t = TypeId::word) {
 
 const Cell& field(const Cell& obj, const char* name) {
     return *object::get_word_field(obj, word_of(name));
-}
-
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
-
-std::string mold(const Cell& v, bool flat = false) {
-    Cell out{};
-    string::make_at(out, 64);
-    Cell c = v;
-    actions::mold_to(&c, out.series_node(), {.flat = flat}, 1 << 20);
-    return text_of(out.series_node());
-}
-
-std::string form(const Cell& v) {
-    Cell out{};
-    string::make_at(out, 64);
-    Cell c = v;
-    actions::form_to(&c, out.series_node(), 1 << 20);
-    return text_of(out.series_node());
 }
 
 // The id of the language error fn raises, or "" when it raises none.
@@ -212,7 +189,7 @@ TEST(Object, PutSelectAndReflect) {
 TEST(Object, MoldAndForm) {
     const Cell o = make("a: 1 w: 'x s: \"t\"");
     EXPECT_EQ(mold(o), "make object! [\n    a: 1\n    w: 'x\n    s: \"t\"\n]");
-    EXPECT_EQ(mold(o, true), "make object! [a: 1 w: 'x s: \"t\"]");
+    EXPECT_EQ(mold(o, {.flat = true}), "make object! [a: 1 w: 'x s: \"t\"]");
     EXPECT_EQ(form(o), "a: 1\nw: 'x\ns: \"t\"");
     // nested objects indent one level deeper; a cycle prints its marker
     const Cell outer = make("inner: 0 me: self");

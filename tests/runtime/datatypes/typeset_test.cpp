@@ -24,6 +24,9 @@
 namespace kiv {
 namespace {
 
+using test::mold;
+using test::form;
+
 const auto* const runtime_env = test::boot_runtime({.library = false}, [] {
     // The datatype words get their values from boot data; set the few used here.
     for (TypeId t : {TypeId::integer, TypeId::float_, TypeId::string, TypeId::block,
@@ -34,25 +37,6 @@ const auto* const runtime_env = test::boot_runtime({.library = false}, [] {
         word::set_value(w, dt);
     }
 });
-
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
-
-std::string mold(Cell c, bool only = false, std::int32_t part = 100,
-                 std::int32_t* left = nullptr) {
-    Cell s{};
-    string::make_at(s, 16);
-    const std::int32_t l = typeset::mold(&c, s.series_node(), {.only = only}, nullptr, part, 0);
-    if (left != nullptr) *left = l;
-    return text_of(s.series_node());
-}
 
 std::string error_id(auto&& fn) {
     try {
@@ -120,11 +104,11 @@ TEST(Typeset, DefaultHoldsEverythingButUnset) {
 TEST(Typeset, MakeAndMold) {
     const Cell number = make(block_of({word_of("integer!"), word_of("float!")}));
     EXPECT_EQ(mold(number), "make typeset! [integer! float!]");
-    EXPECT_EQ(mold(number, true), "integer! float!");
+    EXPECT_EQ(mold(number, {.only = true}), "integer! float!");
     EXPECT_EQ(mold(make(block_of({}))), "make typeset! []");
-    EXPECT_EQ(mold(make(block_of({})), true), "");
+    EXPECT_EQ(mold(make(block_of({})), {.only = true}), "");
     std::int32_t left = 0;
-    mold(number, false, 100, &left);
+    mold(number, {.limit = 100, .left = &left});
     EXPECT_EQ(left, 100 - 31);
     // Names come out in id order whatever order the block lists them in, and
     // a word whose value is a typeset adds all of its types.
@@ -132,13 +116,9 @@ TEST(Typeset, MakeAndMold) {
     word::set_value(w, number);
     const Cell both = make(block_of({dt(TypeId::string), w}));
     EXPECT_EQ(mold(both), "make typeset! [string! integer! float!]");
-    Cell form_out{};
-    string::make_at(form_out, 16);
-    Cell c = both;
-    typeset::form(&c, form_out.series_node(), nullptr, 100);
-    EXPECT_EQ(text_of(form_out.series_node()), "make typeset! [string! integer! float!]");
+    EXPECT_EQ(form(both, 100), "make typeset! [string! integer! float!]");
     // The part budget is checked before each name.
-    EXPECT_EQ(mold(both, false, 20), "make typeset! [string! ");
+    EXPECT_EQ(mold(both, {.limit = 20}), "make typeset! [string! ");
     Cell same = both;
     EXPECT_EQ(make(same).data1, both.data1);
 }

@@ -34,39 +34,10 @@
 namespace kiv {
 namespace {
 
+using test::mold;
+using test::form;
+
 const auto* const runtime_env = test::boot_runtime();
-
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
-
-NodeId new_text() {
-    Cell s{};
-    string::make_at(s, 16);
-    return s.series_node();
-}
-
-// mold (or form) of a cell through the registered handler of its type.
-std::string mold(Cell c, bool all = false, std::int32_t* left = nullptr) {
-    const NodeId out = new_text();
-    auto h = registry::handler<Action::mold>(c.type());
-    EXPECT_NE(h, nullptr);
-    const std::int32_t budget = h(&c, out, {.all = all}, nullptr, 100, 0);
-    if (left) *left = budget;
-    return text_of(out);
-}
-
-std::string form(Cell c) {
-    const NodeId out = new_text();
-    registry::handler<Action::form>(c.type())(&c, out, nullptr, 100);
-    return text_of(out);
-}
 
 std::int32_t compare(Cell a, Cell b, CompareOp op) {
     return registry::handler<Action::compare>(a.type())(&a, &b, op);
@@ -179,9 +150,9 @@ TEST(Simple, MoldsAndForms) {
         {f, "false", "#(false)", "false"},
     };
     for (const Case& k : cases) {
-        EXPECT_EQ(mold(k.c, false, &left), k.mold);
+        EXPECT_EQ(mold(k.c, {.limit = 100, .left = &left}), k.mold);
         EXPECT_EQ(left, 100 - static_cast<std::int32_t>(k.mold.size()));
-        EXPECT_EQ(mold(k.c, true, &left), k.mold_all);
+        EXPECT_EQ(mold(k.c, {.all = true, .limit = 100, .left = &left}), k.mold_all);
         EXPECT_EQ(left, 100 - static_cast<std::int32_t>(k.mold_all.size()));
         EXPECT_EQ(form(k.c), k.form);
     }
@@ -366,7 +337,7 @@ TEST(Word, Molds) {
     };
     for (const Case& k : cases) {
         std::int32_t left = 0;
-        EXPECT_EQ(mold(word_of("abc", k.t), false, &left), k.mold);
+        EXPECT_EQ(mold(word_of("abc", k.t), {.limit = 100, .left = &left}), k.mold);
         EXPECT_EQ(left, 100 - static_cast<std::int32_t>(std::strlen(k.mold)));
         EXPECT_EQ(form(word_of("abc", k.t)), "abc");
     }
