@@ -22,17 +22,10 @@
 namespace kiv {
 namespace {
 
-const auto* const runtime_env = test::boot_runtime();
+using test::form;
+using test::mold;
 
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
+const auto* const runtime_env = test::boot_runtime();
 
 Cell word_of(const char* name, TypeId kind = TypeId::word) {
     Cell w{};
@@ -52,23 +45,6 @@ Cell text_cell(const std::string& s) {
     string::make_at(c, static_cast<std::int32_t>(s.size()));
     string::append_utf8(c.series_node(), s.data(), static_cast<std::int32_t>(s.size()));
     return c;
-}
-
-std::string report_of(const Cell& e) {
-    Cell out{};
-    string::make_at(out, 64);
-    Cell copy = e;
-    registry::handler<Action::form>(TypeId::error)(&copy, out.series_node(), nullptr, 1 << 20);
-    return text_of(out.series_node());
-}
-
-std::string mold_of(const Cell& e, bool flat) {
-    Cell out{};
-    string::make_at(out, 64);
-    Cell copy = e;
-    registry::handler<Action::mold>(TypeId::error)(&copy, out.series_node(), {.flat = flat},
-                                                   nullptr, 1 << 20, 0);
-    return text_of(out.series_node());
 }
 
 Cell make_error(Cell spec) {
@@ -129,7 +105,7 @@ TEST(ErrorReport, SubstitutesArguments) {
     Cell e{};
     const Cell foo = word_of("foo");
     error::build(e, ErrorCategory::script, "no-value", &foo);
-    EXPECT_EQ(report_of(e), "*** Script Error: foo has no value" + tail);
+    EXPECT_EQ(form(e), "*** Script Error: foo has no value" + tail);
 
     Cell type{};
     type.reset(TypeId::datatype);
@@ -137,19 +113,19 @@ TEST(ErrorReport, SubstitutesArguments) {
     const Cell fn = word_of("append");
     const Cell arg = word_of("series");
     error::build(e, ErrorCategory::script, "expect-arg", &fn, &type, &arg);
-    EXPECT_EQ(report_of(e), "*** Script Error: append does not allow integer! for its series argument" + tail);
+    EXPECT_EQ(form(e), "*** Script Error: append does not allow integer! for its series argument" + tail);
 
     // syntax arguments are formed, others molded: strings keep their quotes
     const Cell where = text_cell("(line 3)");
     const Cell excerpt = text_cell("1.2.x");
     error::build(e, ErrorCategory::syntax, "invalid", &where, &type, &excerpt);
-    EXPECT_EQ(report_of(e), "*** Syntax Error: (line 3) invalid integer at 1.2.x" + tail);
+    EXPECT_EQ(form(e), "*** Syntax Error: (line 3) invalid integer at 1.2.x" + tail);
     error::build(e, ErrorCategory::access, "cannot-open", &excerpt);
-    EXPECT_EQ(report_of(e), "*** Access Error: cannot open: \"1.2.x\"" + tail);
+    EXPECT_EQ(form(e), "*** Access Error: cannot open: \"1.2.x\"" + tail);
 
     error::build(e, ErrorCategory::math, "zero-divide");
-    EXPECT_EQ(report_of(e), "*** Math Error: attempt to divide by zero" + tail);
-    EXPECT_EQ(report_of(make_error(text_cell("boom"))), "*** User Error: boom" + tail);
+    EXPECT_EQ(form(e), "*** Math Error: attempt to divide by zero" + tail);
+    EXPECT_EQ(form(make_error(text_cell("boom"))), "*** User Error: boom" + tail);
 }
 
 TEST(ErrorReport, WhereStackAndFiles) {
@@ -161,7 +137,7 @@ TEST(ErrorReport, WhereStackAndFiles) {
     block::make_at(files, 2);
     block::append_copy(files, word_of("main"));  // file! values once file! molds
     *error::field(e, error::Field::files) = files;
-    EXPECT_EQ(report_of(e), "*** Math Error: math or number overflow\n*** Where: add\n*** Near : none"
+    EXPECT_EQ(form(e), "*** Math Error: math or number overflow\n*** Where: add\n*** Near : none"
                             "\n*** Files: main");
 }
 
@@ -170,7 +146,7 @@ TEST(ErrorReport, LongArgumentsAreCut) {
     const Cell long_text = text_cell(std::string(200, 'x'));
     error::build(e, ErrorCategory::script, "invalid-arg", &long_text);
     *error::field(e, error::Field::near) = long_text;
-    const std::string r = report_of(e);
+    const std::string r = form(e);
     // a text of 50 units or more molds in braces
     EXPECT_EQ(r, "*** Script Error: invalid argument: {" + std::string(79, 'x') +
                      "\n*** Where: ???\n*** Near : {" + std::string(39, 'x'));
@@ -180,12 +156,12 @@ TEST(ErrorReport, MalformedErrorBecomesInvalidError) {
     Cell e{};
     error::build(e, ErrorCategory::math, "zero-divide");
     *error::field(e, error::Field::type) = word_of("bogus");
-    EXPECT_EQ(report_of(e), "*** Internal Error: invalid error object field value: bogus" + tail);
+    EXPECT_EQ(form(e), "*** Internal Error: invalid error object field value: bogus" + tail);
     EXPECT_EQ(name_of(*error::field(e, error::Field::id)), "invalid-error");
 
     error::build(e, ErrorCategory::math, "zero-divide");
     *error::field(e, error::Field::id) = word_of("nonsense");
-    EXPECT_EQ(report_of(e), "*** Internal Error: invalid error object field value: nonsense" + tail);
+    EXPECT_EQ(form(e), "*** Internal Error: invalid error object field value: nonsense" + tail);
 }
 
 TEST(ErrorMake, FromCodesAndBlocks) {
@@ -227,7 +203,7 @@ TEST(ErrorMake, FromCodesAndBlocks) {
 
     const LanguageError none = raised([&] { Cell n{}; n.reset(TypeId::none); make_error(n); });
     EXPECT_STREQ(none.id, "bad-make-arg");
-    EXPECT_EQ(report_of(none.error), "*** Script Error: cannot MAKE error! from: none" + tail);
+    EXPECT_EQ(form(none.error), "*** Script Error: cannot MAKE error! from: none" + tail);
 }
 
 TEST(ErrorRaise, BuildsTheErrorValue) {
@@ -235,22 +211,22 @@ TEST(ErrorRaise, BuildsTheErrorValue) {
     const LanguageError e = raised([&] { runtime::raise_error(ErrorCategory::script, "out-of-range", &n); });
     EXPECT_EQ(e.category, ErrorCategory::script);
     ASSERT_TRUE(e.error.is(TypeId::error));
-    EXPECT_EQ(report_of(e.error), "*** Script Error: value out of range: 7" + tail);
+    EXPECT_EQ(form(e.error), "*** Script Error: value out of range: 7" + tail);
     EXPECT_EQ(runtime::last_error().object_context(), e.error.object_context());
 
     // a raiser naming an id the catalogue lacks still reports, as invalid-error
     const LanguageError odd = raised([] { runtime::raise_error(ErrorCategory::math, "no-such-id"); });
-    EXPECT_EQ(report_of(odd.error), "*** Internal Error: invalid error object field value: no-such-id" + tail);
+    EXPECT_EQ(form(odd.error), "*** Internal Error: invalid error object field value: no-such-id" + tail);
 }
 
 TEST(ErrorMold, FieldsAsSetWords) {
     Cell e{};
     const Cell foo = word_of("foo");
     error::build(e, ErrorCategory::script, "no-value", &foo);
-    EXPECT_EQ(mold_of(e, true),
+    EXPECT_EQ(mold(e, {.flat = true}),
               "make error! [code: 300 type: 'script id: 'no-value arg1: 'foo arg2: none arg3: none "
               "near: none where: none stack: none files: none]");
-    const std::string multi = mold_of(e, false);
+    const std::string multi = mold(e);
     EXPECT_EQ(multi.substr(0, 40), "make error! [\n    code: 300\n    type: 's");
     EXPECT_EQ(multi.substr(multi.size() - 17), "    files: none\n]");
 }

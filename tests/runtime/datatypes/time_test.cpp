@@ -52,22 +52,11 @@ Cell word_of(const char* name) {
     return c;
 }
 
-std::string text_of(NodeId node) {
-    Cell s{};
-    s.reset(TypeId::string);
-    s.set_series_node(node);
-    std::string out;
-    for (std::int32_t i = 0, n = string::length_from_start(s); i < n; ++i)
-        out += static_cast<char>(string::get_char_at_index(s, i));
-    return out;
-}
-
+// The form of a time of that many seconds, and that it spent exactly its
+// length of the budget.
 std::string form(double seconds) {
-    Cell out{};
-    string::make_at(out, 16);
-    Cell t = time_of(seconds);
-    const std::int32_t left = time::form(&t, out.series_node(), nullptr, 100);
-    std::string text = text_of(out.series_node());
+    std::int32_t left = 0;
+    const std::string text = test::form(time_of(seconds), 100, &left);
     EXPECT_EQ(left, 100 - static_cast<std::int32_t>(text.size())) << text;
     return text;
 }
@@ -105,11 +94,7 @@ TEST(TimeText, FormsHoursMinutesAndSeconds) {
 }
 
 TEST(TimeText, MoldIsTheSameText) {
-    Cell out{};
-    string::make_at(out, 16);
-    Cell t = time_of(-3723.25);
-    time::mold(&t, out.series_node(), {.all = true}, nullptr, 50, 0);
-    EXPECT_EQ(text_of(out.series_node()), "-1:02:03.25");
+    EXPECT_EQ(test::mold(time_of(-3723.25), {.all = true, .limit = 50}), "-1:02:03.25");
 }
 
 TEST(TimeTo, FromBlocks) {
