@@ -44,15 +44,31 @@ enum class Kw : std::uint8_t {
 // Canonical symbol id -> keyword.
 std::vector<Kw> keyword_table;
 
+// Symbol id as written -> keyword + 1, or 0 while not yet resolved. Every rule
+// word is asked for its keyword each time the engine passes it, and a loop
+// passes the same words again and again; resolving the alias (a lookup in the
+// symbol table) is done once per symbol instead. A symbol's alias never
+// changes once the symbol exists, so the answers stay right.
+std::vector<std::uint8_t> keyword_seen;
+
 void add_keyword(symbol::SymbolId sym, Kw kw) {
     const symbol::SymbolId id = symbol::resolve_alias(sym);
     if (id >= keyword_table.size()) keyword_table.resize(id + 1, Kw::none_);
     keyword_table[id] = kw;
 }
 
-Kw keyword_of(const Cell& word) {
-    const symbol::SymbolId id = symbol::resolve_alias(word.word_symbol());
-    return id < keyword_table.size() ? keyword_table[id] : Kw::none_;
+Kw resolve_keyword(symbol::SymbolId sym) {
+    const symbol::SymbolId id = symbol::resolve_alias(sym);
+    const Kw kw = id < keyword_table.size() ? keyword_table[id] : Kw::none_;
+    if (sym >= keyword_seen.size()) keyword_seen.resize(sym + 64, 0);
+    keyword_seen[sym] = static_cast<std::uint8_t>(static_cast<std::uint8_t>(kw) + 1);
+    return kw;
+}
+
+inline Kw keyword_of(const Cell& word) {
+    const symbol::SymbolId sym = word.word_symbol();
+    if (sym < keyword_seen.size() && keyword_seen[sym] != 0) return static_cast<Kw>(keyword_seen[sym] - 1);
+    return resolve_keyword(sym);
 }
 
 Kw keyword_at(const Cell& cell) { return cell.is(TypeId::word) ? keyword_of(cell) : Kw::none_; }
@@ -141,6 +157,10 @@ NodeId stack_block = 0;            // the callback's view of the rule stack
 
 enum class State : std::uint8_t { fetch, complete, done };
 
+// Frame stacks of finished runs, kept for their capacity: a short parse over a
+// short input would otherwise spend more on growing its stack than on matching.
+std::vector<std::vector<Frame>> spare_frames;
+
 struct Engine {
     Engine* outer;
     std::int32_t saved_rule_cells, saved_input_cells;
@@ -161,18 +181,31 @@ struct Engine {
     Engine() : outer(active), saved_rule_cells(rule_cells), saved_input_cells(input_cells) {
         active = this;
         ++input_cells;
+        if (spare_frames.empty()) {
+            frames.reserve(16);
+        } else {
+            frames = std::move(spare_frames.back());
+            spare_frames.pop_back();
+        }
     }
     ~Engine() {
         active = outer;
         rule_cells = saved_rule_cells;
         input_cells = saved_input_cells;
+        if (frames.capacity() <= 256) {  // a stack grown by deep rules is let go
+            frames.clear();
+            spare_frames.push_back(std::move(frames));
+        }
     }
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
     // --- Input ---------------------------------------------------------------------
     bool block_input() const { return is_block_kind(input.type()); }
-    std::int32_t tail() const { return series::buffer_length(input); }
+    std::int32_t tail() const {
+        const SeriesBuffer* buf = memory::buffer(input.series_node());
+        return buf->unit() == 1 ? buf->used_bytes() : buf->used_bytes() / static_cast<std::int32_t>(buf->unit());
+    }
     std::int32_t limit() const {
         const std::int32_t t = tail();
         return part_limit >= 0 && part_limit < t ? part_limit : t;
@@ -200,9 +233,14 @@ struct Engine {
     }
 
     // --- Rules -----------------------------------------------------------------------
-    std::int32_t rules_tail() const { return block::count_from_head(at_index(rules, 0)); }
+    // rules is held at its head: positions are cell indexes into its buffer.
+    std::int32_t rules_tail() const {
+        return memory::buffer(rules.series_node())->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+    }
     bool has_rule(std::int32_t p) const { return p < rules_tail(); }
-    Cell rule_at(std::int32_t p) const { return *block::get_cell(rules, p); }
+    Cell rule_at(std::int32_t p) const {
+        return reinterpret_cast<const Cell*>(memory::buffer(rules.series_node())->head)[p];
+    }
     Cell rules_at(std::int32_t p) const { return at_index(rules, p); }
 
     [[noreturn]] void raise_rule(std::int32_t p) {
@@ -298,8 +336,8 @@ struct Engine {
     }
 
     // Calls the callback with an event; false when it asks the run to stop.
-    bool fire(words::Word event) {
-        if (!callback.is(TypeId::function)) return true;
+    bool fire(words::Word event) { return !callback.is(TypeId::function) || call_back(event); }
+    [[gnu::noinline]] bool call_back(words::Word event) {
         ++evals;
         Cell stack_view;
         stack_view.reset(TypeId::block);
@@ -373,14 +411,13 @@ struct Engine {
     void push_block(const Cell& blk, std::int32_t resume) {
         take_rule_cells();
         if (block >= 0) frames[static_cast<std::size_t>(block)].pos = pos;
-        Frame f;
+        Frame& f = frames.emplace_back();
         f.is_block = true;
         f.rules = blk;
         f.prev_block = block;
         f.resume = resume;
         f.start = index;
         f.pos = std::max(blk.series_head(), 0);
-        frames.push_back(f);
         block = static_cast<std::int32_t>(frames.size()) - 1;
         rules = blk;
         rules.set_series_head(0);
@@ -390,36 +427,36 @@ struct Engine {
     }
 
     void pop_block(bool ok) {
-        const Frame f = frames.back();
+        const Frame& f = frames.back();
         if (!ok) index = f.start;
         matched = ok;
         if (!fire(words::Word::pop)) return;
+        const std::int32_t prev = f.prev_block, resume = f.resume;
         frames.pop_back();
         rule_cells -= 3;
-        if (f.prev_block < 0) {
+        if (prev < 0) {
             finish_run(ok);
             return;
         }
-        block = f.prev_block;
+        block = prev;
         rules = frames[static_cast<std::size_t>(block)].rules;
         rules.set_series_head(0);
-        pos = f.resume;
+        pos = resume;
         done(ok);
     }
 
     Frame& push_rule(Code code, std::int32_t sub, std::int32_t end) {
         take_rule_cells();
-        Frame f;
+        Frame& f = frames.emplace_back();
         f.code = code;
         f.start = f.round_start = index;
         f.round_length = length_from(index);
         f.round_evals = evals;
         f.sub = sub;
         f.end = end;
-        frames.push_back(f);
         pos = sub;
         state = State::fetch;
-        return frames.back();
+        return f;
     }
 
     // Undoes what a dropped keyword rule changed outside the frame stack.
@@ -661,6 +698,12 @@ struct Engine {
             break;
         }
         const std::int32_t from = index;
+        if (lit.is(TypeId::char_) && !block_input()) {
+            const std::int32_t i = find_char(lit.char_value(), from, limit());
+            if (i < 0) return 0;
+            index = thru ? i + 1 : i;
+            return 1;
+        }
         for (std::int32_t i = from; i < limit(); ++i) {
             const bool ok = block_input() ? (lit.is(TypeId::datatype) || lit.is(TypeId::typeset)
                                                  ? match_type(lit, i)
@@ -673,6 +716,27 @@ struct Engine {
         }
         index = from;
         return 0;
+    }
+    // The first unit in [from, lim) of the text input equal to c under the
+    // comparison mode, or -1.
+    std::int32_t find_char(std::uint32_t c, std::int32_t from, std::int32_t lim) const {
+        const SeriesBuffer* in = memory::buffer(input.series_node());
+        const std::uint32_t want = fold(c);
+        if (in->unit() == 1) {
+            const std::uint8_t* p = in->head;
+            if (case_ ? want > 0xFF : want >= 0x80 || (want >= 'A' && want <= 'Z')) {
+                for (std::int32_t i = from; i < lim; ++i)
+                    if (fold(p[i]) == want) return i;
+                return -1;
+            }
+            // Only the unit itself matches: any unit when case counts, else an
+            // ASCII unit other than a letter, since no other unit folds to it.
+            const void* hit = from < lim ? std::memchr(p + from, static_cast<int>(want), static_cast<std::size_t>(lim - from)) : nullptr;
+            return hit != nullptr ? static_cast<std::int32_t>(static_cast<const std::uint8_t*>(hit) - p) : -1;
+        }
+        for (std::int32_t i = from; i < lim; ++i)
+            if (fold(unit_at(in, i)) == want) return i;
+        return -1;
     }
     bool literal_at(const Cell& v, std::int32_t i) {
         const std::int32_t saved = index;
