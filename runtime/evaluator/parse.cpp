@@ -1087,6 +1087,9 @@ struct Engine {
     }
 
     // --- Completing a rule -----------------------------------------------------------------
+    // Runs when the rule just tried has its answer in matched. For a block
+    // frame that is one sequence step; for a keyword frame it is the keyword's
+    // sub-rule, and finish_rule decides what the keyword makes of it.
     void complete() {
         Frame& f = frames.back();
         if (f.is_block) {
@@ -1094,7 +1097,9 @@ struct Engine {
                 state = State::fetch;
                 return;
             }
-            // the alternative failed: on to the next one, or the block fails
+            // The alternative failed: on to the next one, or the block fails.
+            // Each alternative starts from the input the block was entered
+            // with, whatever the failed one consumed before it failed.
             const std::int32_t t = rules_tail();
             for (std::int32_t p = pos; p < t; ++p) {
                 const Cell c = rule_at(p);
@@ -1111,10 +1116,17 @@ struct Engine {
         finish_rule(f);
     }
 
+    // Every case that does not loop falls out to the common end: the frame is
+    // dropped, a failure puts the input back where the keyword began (a
+    // failed rule never consumes), and the rule after the keyword comes next.
     void finish_rule(Frame& f) {
         bool ok = matched;
         switch (f.code) {
         case Code::repeat: case Code::while_: {
+            // A round that matched without moving the input would match again
+            // for ever, so it ends the repetition. while alone may go round
+            // in place when a paren ran in the round: the paren can change
+            // what the next round sees (that is what while is for).
             if (matched) ++f.count;
             const bool moved = index != f.round_start || length_from(index) != f.round_length;
             const bool again = matched && (f.max < 0 || f.count < f.max) &&
@@ -1128,11 +1140,14 @@ struct Engine {
                 fire(words::Word::iterate);
                 return;
             }
-            if (!matched) index = f.round_start;
+            if (!matched) index = f.round_start;  // the failed round gives back its input
             ok = f.count >= f.min;
             break;
         }
         case Code::to: case Code::thru:
+            // The general walk, for sub-rules no direct search can stand for:
+            // try the sub-rule at each position in turn. to stops before the
+            // match, thru after it.
             if (matched) {
                 if (f.code == Code::to) index = f.round_start;
                 break;
@@ -1151,13 +1166,14 @@ struct Engine {
             }
             break;
         case Code::set:
+            // The first value matched; a match that consumed nothing sets none.
             if (matched) {
                 Cell v = none::value;
                 if (index > f.start) v = element_at(f.start);
                 context::set_word(f.word, v);
             }
             break;
-        case Code::not_:
+        case Code::not_:  // neither answer consumes: not only looks
             ok = !matched;
             index = f.start;
             break;
@@ -1165,6 +1181,8 @@ struct Engine {
             index = f.start;
             break;
         case Code::into: {
+            // The nested series counts only when its sub-rule consumed all of
+            // it; the outer input is restored, then steps over that one value.
             const bool whole = matched && index >= tail();
             input = f.extra;
             part_limit = f.saved;
@@ -1180,6 +1198,9 @@ struct Engine {
             }
             break;
         case Code::collect: {
+            // The frame goes first, so that innermost_collect finds the
+            // enclosing collect, which receives this one's block as a value.
+            // A top-level plain collect becomes the result of parse.
             const auto kind = static_cast<CollectKind>(f.saved);
             const Cell collection = f.extra;
             const Cell target = f.word;
@@ -1203,6 +1224,9 @@ struct Engine {
             return;
         }
         case Code::keep:
+            // One value matched is kept as that value (a char for text input,
+            // the cell for a block); a longer match as a copy of the span, or
+            // with pick as its values one by one.
             if (matched && index > f.start) {
                 const std::int32_t c = innermost_collect();
                 Cell v;
@@ -1221,6 +1245,9 @@ struct Engine {
             }
             break;
         case Code::change:
+            // The value is taken only after the match, so a paren giving it
+            // runs once and only when there is something to change; the
+            // frame is copied first because that paren may grow the stack.
             if (matched) {
                 const Frame copy = f;
                 const Cell value = value_of(rule_at(copy.end - 1));
