@@ -304,6 +304,29 @@ std::int32_t encode_units_utf8(const std::uint8_t* units, std::int32_t count,
                                std::uint32_t unit, std::uint8_t* dst, bool crlf) {
     check_unit(unit);
     std::uint8_t* out = dst;
+    if (unit == 1 && !crlf) {
+        // Latin-1 units: runs of ASCII, the bulk of source text, are already UTF-8.
+        std::int32_t i = 0;
+        while (i < count) {
+            std::uint64_t w;
+            while (i + 8 <= count) {
+                std::memcpy(&w, units + i, 8);
+                if ((w & 0x8080808080808080ull) != 0) break;
+                std::memcpy(out, &w, 8);
+                out += 8;
+                i += 8;
+            }
+            if (i >= count) break;
+            const std::uint8_t b = units[i++];
+            if (b < 0x80) {
+                *out++ = b;
+            } else {
+                *out++ = static_cast<std::uint8_t>(0xC0 | (b >> 6));
+                *out++ = static_cast<std::uint8_t>(0x80 | (b & 0x3F));
+            }
+        }
+        return static_cast<std::int32_t>(out - dst);
+    }
     for (std::int32_t i = 0; i < count; ++i) {
         std::uint32_t cp = read_unit(units + static_cast<std::size_t>(i) * unit, unit);
         if (cp < 0x80) {

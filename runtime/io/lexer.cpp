@@ -374,7 +374,11 @@ std::int32_t unit_offset(State& s, const std::uint8_t* p) {
         s.counted_pos = s.input_start;
         s.counted_chars = 0;
     }
-    s.counted_chars += unicode::count_utf8_chars(s.counted_pos, p);
+    // A string's text reaches the lexer as UTF-8 encoded here, so it is well
+    // formed: its characters are its bytes that are not continuation bytes.
+    std::int32_t n = 0;
+    for (const std::uint8_t* q = s.counted_pos; q < p; ++q) n += (*q & 0xC0) != 0x80;
+    s.counted_chars += n;
     s.counted_pos = p;
     return s.counted_chars;
 }
@@ -397,11 +401,9 @@ bool listens(const State& s, Event e) {
     return !s.callback.is(TypeId::unset) && (s.event_mask & static_cast<std::uint32_t>(e)) != 0;
 }
 
-// Asks the callback about an event; true when it has none or does not listen.
-// type: a datatype id, 0 none, or minus (token class + 1).
-bool fire(State& s, Event e, std::int32_t type, const std::uint8_t* start,
-          const std::uint8_t* end, const Cell* value) {
-    if (!listens(s, e) || call_hook == nullptr) return true;
+// Asks the callback about an event it listens to (see fire).
+[[gnu::noinline]] bool call_callback(State& s, Event e, std::int32_t type, const std::uint8_t* start,
+                                     const std::uint8_t* end, const Cell* value) {
     if (e == Event::scan && type == -2) {
         e = Event::error;
         type = tint(TypeId::error);
@@ -449,6 +451,15 @@ bool fire(State& s, Event e, std::int32_t type, const std::uint8_t* start,
         else s.pos = s.input_start + std::min<std::int32_t>(units, i32(s.input_end - s.input_start));
     }
     return answer;
+}
+
+// Asks the callback about an event; true when it has none or does not listen.
+// type: a datatype id, 0 none, or minus (token class + 1). Each token passes
+// here several times and almost no run has a callback: that answer stays inline.
+inline bool fire(State& s, Event e, std::int32_t type, const std::uint8_t* start,
+                 const std::uint8_t* end, const Cell* value) {
+    if (!listens(s, e) || call_hook == nullptr) return true;
+    return call_callback(s, e, type, start, end, value);
 }
 
 // --- Errors ---------------------------------------------------------------------
@@ -1168,7 +1179,7 @@ std::int32_t scan_string(Cell* result, Cell& text, std::int32_t length,
     if (lexer_buffer_size - text_cursor >= worst) {
         out = text_buffer.get() + text_cursor;
     } else {
-        heap = std::make_unique<std::uint8_t[]>(static_cast<std::size_t>(worst));
+        heap = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(worst));
         out = heap.get();
     }
     const std::uint8_t* units = buf->head + static_cast<std::size_t>(text.series_head()) * unit;
@@ -1216,9 +1227,9 @@ void transcode(Cell& result, const Cell& source, const TranscodeOptions& options
     if (is_binary) {
         r.source = &src;
         const std::uint8_t* p = memory::buffer(src.series_node())->head + src.series_head();
-        type = scan(&value, p, length, r, &consumed);
+        type = scan(&value, p, length, r, options.next ? &consumed : nullptr);
     } else {
-        type = scan_string(&value, src, length, r, &consumed);
+        type = scan_string(&value, src, length, r, options.next ? &consumed : nullptr);
     }
     if (options.prescan || options.scan) {
         if (type == 0) none::make_at(result);

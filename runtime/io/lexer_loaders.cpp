@@ -15,6 +15,7 @@
 #include "runtime/unicode.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
 #include <cstring>
@@ -574,6 +575,29 @@ bool decode_text(Bytes start, Bytes end, bool escapes, TypeId t, Cell* out) {
     return true;
 }
 
+namespace {
+
+// The symbol last made for a word's bytes, by a hash of them. Source repeats
+// its words, and the symbol table's lookup (hashing with case folding, then
+// probing) costs several times a check of the cached symbol's name, which
+// also keeps the cache right whatever happened to the table meanwhile.
+std::array<symbol::SymbolId, 4096> word_symbols{};
+
+symbol::SymbolId word_symbol(Bytes name, std::int32_t length) {
+    std::uint32_t h = 2166136261u;
+    for (std::int32_t i = 0; i < length; ++i) h = (h ^ name[i]) * 16777619u;
+    symbol::SymbolId& slot = word_symbols[(h ^ (h >> 15)) & (word_symbols.size() - 1)];
+    if (slot != 0 && static_cast<std::int32_t>(slot) <= symbol::count()) {
+        const std::string_view known = symbol::name(slot);
+        if (known.size() == static_cast<std::size_t>(length) && std::memcmp(known.data(), name, known.size()) == 0)
+            return slot;
+    }
+    slot = symbol::make_from_utf8(reinterpret_cast<const char*>(name), length);
+    return slot;
+}
+
+}  // namespace
+
 void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build) {
     Bytes name = start;
     Bytes name_end = end;
@@ -599,8 +623,7 @@ void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build) {
     }
     s.pos = end;
     if (!build) return;
-    const symbol::SymbolId sym =
-        symbol::make_from_utf8(reinterpret_cast<const char*>(name), i32(name_end - name));
+    const symbol::SymbolId sym = word_symbol(name, i32(name_end - name));
     Cell value{};
     if (t == TypeId::issue) {
         value.reset(TypeId::issue);

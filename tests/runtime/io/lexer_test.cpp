@@ -265,6 +265,32 @@ TEST(Lexer, TranscodeRefinements) {
     EXPECT_EQ(name_of(cells(out)[0]), "abc");
 }
 
+// Latin-1 text between ASCII runs longer than eight bytes, words that differ
+// only in case (each keeps its spelling), and /next counting characters.
+TEST(Lexer, Latin1SourceAndRepeatedWords) {
+    Cell src{};
+    string::make_at(src, 64);
+    const std::uint32_t text[] = {'c', 'a', 'f', 0xE9, '-', 'l', 'o', 'n', 'g', '-', 'n', 'a', 'm', 'e',
+                                  '-', 'h', 'e', 'r', 'e', ' ', 'A', 'b', 'c', ' ', 'a', 'b', 'c', ' ',
+                                  'A', 'B', 'C', ' ', 'a', 'b', 'c', ' ', '"', 0xE0, 0xE0, '"'};
+    for (std::uint32_t cp : text) string::append_char(src.series_node(), cp);
+    Cell out{};
+    lexer::transcode(out, src, {});
+    std::vector<Cell> v = cells(out);
+    ASSERT_EQ(v.size(), 6u);
+    EXPECT_EQ(name_of(v[0]), "caf\xC3\xA9-long-name-here");
+    EXPECT_EQ(name_of(v[1]), "Abc");
+    EXPECT_EQ(name_of(v[2]), "abc");
+    EXPECT_EQ(name_of(v[3]), "ABC");
+    EXPECT_EQ(v[2].word_symbol(), v[4].word_symbol());
+    EXPECT_EQ(string::get_char_at_index(v[5], 1), 0xE0u);
+    lexer::TranscodeOptions o;
+    o.next = true;
+    lexer::transcode(out, src, o);
+    ASSERT_EQ(cells(out).size(), 2u);
+    EXPECT_EQ(cells(out)[1].series_head(), 19);  // characters, not bytes
+}
+
 TEST(Lexer, BinarySourceSkipsByteOrderMark) {
     const std::uint8_t bytes[] = {0xEF, 0xBB, 0xBF, 'a', ' ', '1'};
     Cell bin{};
