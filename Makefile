@@ -7,7 +7,7 @@ BUILD_TYPE ?= RelWithDebInfo
 SANITIZE ?= OFF
 ARGS ?=
 JOBS ?= $(shell nproc)
-PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev python3
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 .PHONY: all deps build run test clean
