@@ -60,10 +60,10 @@ struct ReportText {
         if (n < 0) add("-");
         while (count > 0 && length < sizeof bytes) bytes[length++] = digits[--count];
     }
-    void add_hex(std::uintptr_t n) {  // at least eight upper-case digits
-        char digits[2 * sizeof n];
+    void add_hex(std::uint32_t n) {  // eight upper-case digits, as "%08X" gives
+        char digits[8];
         int count = 0;
-        do { digits[count++] = "0123456789ABCDEF"[n & 0xF]; n >>= 4; } while (n || count < 8);
+        do { digits[count++] = "0123456789ABCDEF"[n & 0xF]; n >>= 4; } while (count < 8);
         while (count > 0 && length < sizeof bytes) bytes[length++] = digits[--count];
     }
 };
@@ -75,7 +75,7 @@ void write_report(int code, std::uintptr_t address) {
     text.add(": ");
     text.add(runtime_error_message(code));
     text.add("\n*** at: ");
-    text.add_hex(address);
+    text.add_hex(static_cast<std::uint32_t>(address));  // the low half of a 64-bit address
     text.add("h\n");
     const char* p = text.bytes;
     std::size_t left = text.length;

@@ -75,11 +75,11 @@ TEST(CatchFrames, UnwindToCatchPassesTheValueOn) {
     clear_thrown();
 }
 
-// The report's format: message, then the address as at least eight
-// upper-case hexadecimal digits and "h".
+// The report's format: message, then the address as exactly eight
+// upper-case hexadecimal digits (its low 32 bits) and "h".
 TEST(RuntimeErrorDeathTest, ThrowWithNoCatchingFrameIsError95) {
     EXPECT_EXIT(throw_value(thrown_throw), testing::ExitedWithCode(95),
-                "^\\*\\*\\* Runtime Error 95: no CATCH for THROW\n\\*\\*\\* at: [0-9A-F]{8,}h\n$");
+                "^\\*\\*\\* Runtime Error 95: no CATCH for THROW\n\\*\\*\\* at: [0-9A-F]{8}h\n$");
     EXPECT_EXIT(catch_throws(thrown_break, [] { throw_value(thrown_error); }),
                 testing::ExitedWithCode(95), "Runtime Error 95: no CATCH for THROW");
 }
@@ -88,7 +88,7 @@ TEST(RuntimeErrorDeathTest, ReportShowsCodeMessageAndAddress) {
     EXPECT_EXIT(report_runtime_error(94, 0xABCDEF), testing::ExitedWithCode(94),
                 "^\\*\\*\\* Runtime Error 94: out of memory\n\\*\\*\\* at: 00ABCDEFh\n$");
     EXPECT_EXIT(report_runtime_error(200, 0x123456789A), testing::ExitedWithCode(200),
-                "Runtime Error 200: unknown error code!\n\\*\\*\\* at: 123456789Ah");
+                "Runtime Error 200: unknown error code!\n\\*\\*\\* at: 3456789Ah\n$");
     EXPECT_EXIT(report_runtime_error(0, 0), testing::ExitedWithCode(0), "^$");
     EXPECT_EXIT(assert_failed("x.cpp", 7, "broken"), testing::ExitedWithCode(98),
                 "Internal check failed: broken \\(x.cpp:7\\)\n\\*\\*\\* Runtime Error 98: assertion failed");
@@ -101,7 +101,7 @@ TEST(RuntimeErrorDeathTest, SegmentationFaultIsAnAccessViolation) {
             install_fault_handlers();
             *static_cast<volatile int*>(nullptr) = 1;
         },
-        testing::ExitedWithCode(1), "^\\*\\*\\* Runtime Error 1: access violation\n\\*\\*\\* at: [0-9A-F]{8,}h\n$");
+        testing::ExitedWithCode(1), "^\\*\\*\\* Runtime Error 1: access violation\n\\*\\*\\* at: [0-9A-F]{8}h\n$");
 }
 
 volatile bool keep_going = true;
