@@ -22,6 +22,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/path.h"
+#include "runtime/datatypes/pending.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
@@ -160,6 +161,7 @@ void register_all() {
     time::init();               // (float!)
     // tag! (string!), email! (string!), handle! (integer!), date!, port! (object!),
     // money!, ref! (string!), point2D!, point3D!, image! (series!); event! registers with the GUI.
+    pending::init();            // a name and form, mold, equality for each of those not built yet
 }
 
 void init_type_words() {
