@@ -119,12 +119,56 @@ constexpr std::array<routine::Code, sizeof...(Ids)> predicate_table(std::index_s
 }
 constexpr auto type_predicates = predicate_table(std::make_index_sequence<type_count>{});
 
-// Enters "name?" for each registered type "name!".
+// The typeset predicates: "name?" tests the argument's type in the value the
+// word "name!" holds at the time of the call, so rebinding the word changes
+// the predicate. series! is also a type id; its predicate is this one.
+constexpr std::array<const char*, 14> typeset_words{
+    "any-list!", "any-block!", "any-function!", "any-object!", "any-path!", "any-string!",
+    "any-word!", "series!", "number!", "immediate!", "scalar!", "all-word!", "any-point!",
+    "planar!",
+};
+
+std::string predicate_name(const char* type_word) {
+    std::string name(type_word);
+    name.back() = '?';
+    return name;
+}
+
+bool is_typeset_predicate(const std::string& name) {
+    for (const char* w : typeset_words)
+        if (predicate_name(w) == name) return true;
+    return false;
+}
+
+template <std::size_t Index>
+void typeset_predicate(Cell* args) {
+    Cell w = global_word(typeset_words[Index]);
+    Cell set;
+    word::get_value(w, set);
+    if (set.is(TypeId::unset)) runtime::raise_error(ErrorCategory::script, "no-value", &w);
+    const bool match = set.is(TypeId::typeset) && set.typeset_has(static_cast<int>(args[0].type()));
+    logic::make_at(args[0], match);
+}
+
+template <std::size_t... I>
+constexpr std::array<routine::Code, sizeof...(I)> typeset_predicate_table(std::index_sequence<I...>) {
+    return {typeset_predicate<I>...};
+}
+constexpr auto typeset_predicates =
+    typeset_predicate_table(std::make_index_sequence<typeset_words.size()>{});
+
+// Enters "name?" for each registered type "name!", and the typeset predicates.
 void add_type_predicates() {
     static std::string names[type_count];  // the registry keeps the name pointers
+    static std::string set_names[typeset_words.size()];
+    for (std::size_t i = 0; i < typeset_words.size(); ++i) {
+        set_names[i] = predicate_name(typeset_words[i]);
+        routine::add(set_names[i].c_str(), typeset_predicates[i]);
+    }
     for (int id = 1; id <= registry::highest_type(); ++id) {
         const registry::TypeName& entry = registry::type_name(static_cast<TypeId>(id));
         if (entry.name == nullptr) continue;
+        if (is_typeset_predicate(predicate_name(entry.name))) continue;
         names[id] = std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";
         routine::add(names[id].c_str(), type_predicates[static_cast<std::size_t>(id)]);
     }
@@ -138,10 +182,17 @@ void define_type_predicates() {
         const registry::TypeName& entry = registry::type_name(static_cast<TypeId>(id));
         if (entry.name == nullptr) continue;
         const std::string name = std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";
+        if (is_typeset_predicate(name)) continue;
         const std::int32_t code = routine::find(name);
         if (code == 0) continue;
         Cell value;
         routine::make_at(value, spec, nullptr, code, 0, false);
+        set_global(name.c_str(), value);
+    }
+    for (const char* type_word : typeset_words) {
+        const std::string name = predicate_name(type_word);
+        Cell value;
+        routine::make_at(value, spec, nullptr, routine::find(name), 0, false);
         set_global(name.c_str(), value);
     }
 }
