@@ -537,7 +537,8 @@ Match search(const Cell& s, const Cell& value, const FindRefinements& r) {
     };
 
     if (!m.backward) {
-        for (std::int32_t i = head; i <= limit && i + m.run - 1 <= limit; i += m.step) {
+        for (std::int32_t i = head; i <= limit && i + m.run - 1 <= limit;
+             i = series::step_to(i, m.step, limit + 1)) {
             if (matches(i)) {
                 m.position = i;
                 return m;
@@ -1168,7 +1169,8 @@ void set_operation(Cell* first, Cell* second, bool case_, Cell* skip, SetOp op) 
             for (std::int32_t i = other.series_head(); i < length_of(other); ++i)
                 members.add(*get_cell(other, i), i);
         }
-        for (std::int32_t i = walked.series_head(); i < length_of(walked); i += size) {
+        for (std::int32_t i = walked.series_head(); i < length_of(walked);
+             i = series::step_to(i, size, length_of(walked))) {
             const Cell key = *get_cell(walked, i);
             if (membership) {
                 const bool present = holds(other, &members, key, case_);
@@ -1178,7 +1180,7 @@ void set_operation(Cell* first, Cell* second, bool case_, Cell* skip, SetOp op) 
             if (is_any_block_type(key.type()) ? holds(in_result, nullptr, key, case_) : seen.contains(result, key))
                 continue;
             seen.add(key, length_of(result));
-            const std::int32_t end = std::min(i + size, length_of(walked));
+            const std::int32_t end = series::step_to(i, size, length_of(walked));
             for (std::int32_t k = i; k < end; ++k) append_copy(result, *get_cell(walked, k));
         }
     }

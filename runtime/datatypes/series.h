@@ -28,6 +28,12 @@ std::int32_t get_length(Cell& value, bool from_first);
 std::int32_t at_index(std::int32_t h, std::int32_t n, std::int32_t length);
 std::int32_t skip_index(std::int32_t h, std::int32_t n, std::int32_t length);
 
+// The position step units after i, or limit when that lies at or past limit:
+// a walk by a user's /skip size never overflows (i <= limit, step >= 1).
+inline std::int32_t step_to(std::int32_t i, std::int32_t step, std::int32_t limit) {
+    return step >= limit - i ? limit : i + step;
+}
+
 // The element at 1-based index i from the head as pick gives it (the cell for
 // any-block types, a char! for text, an integer! for binary!), into out;
 // false (out untouched) when there is none.

@@ -319,7 +319,7 @@ Match search(const Cell& series, const Cell& value, const FindRefinements& r, bo
     };
     Match found;
     if (!backward) {
-        for (std::int32_t i = lo; i + plen <= hi; i += step) {
+        for (std::int32_t i = lo; i + plen <= hi; i = series::step_to(i, step, hi)) {
             if (matches_at(i)) { found.index = i; break; }
             if (r.match) break;
         }
@@ -473,7 +473,7 @@ std::uint32_t key_of(std::uint32_t c, bool case_) { return case_ ? c : upper(c);
 std::unordered_set<std::uint32_t> keys_of(const Cell& text, std::int32_t skip, bool case_) {
     std::unordered_set<std::uint32_t> keys;
     const SeriesBuffer* b = memory::buffer(text.series_node());
-    for (std::int32_t i = head_of(text), n = units(text.series_node()); i < n; i += skip)
+    for (std::int32_t i = head_of(text), n = units(text.series_node()); i < n; i = series::step_to(i, skip, n))
         keys.insert(key_of(at(b, i), case_));
     return keys;
 }
@@ -530,11 +530,11 @@ void set_operation(SetOp op, const Cell& a, const Cell* b, bool case_, std::int3
     std::unordered_set<std::uint32_t> seen;
     auto walk = [&](const Cell& text, const std::unordered_set<std::uint32_t>* other, bool keep_present) {
         const std::int32_t n = units(text.series_node());
-        for (std::int32_t i = head_of(text); i < n; i += skip) {
+        for (std::int32_t i = head_of(text); i < n; i = series::step_to(i, skip, n)) {
             const std::uint32_t key = key_of(get_char_at_index(text, i), case_);
             if (other != nullptr && (other->count(key) != 0) != keep_present) continue;
             if (!seen.insert(key).second) continue;
-            for (std::int32_t k = i; k < std::min(i + skip, n); ++k)
+            for (std::int32_t k = i; k < series::step_to(i, skip, n); ++k)
                 append_char(out.node(), get_char_at_index(text, k));  // reads by index: the buffer may move
         }
     };
