@@ -579,7 +579,15 @@ constexpr int sort_shift = 2;
 
 // Sort order of two cells: the compare handler's, or the order of the type
 // ids when the values cannot be compared.
+// The sort order ranks by type id first (integer!, float! and percent! rank
+// together, by value), so that mixed blocks sort the same whatever their
+// order: comparisons across types are not transitive (2 < #"c", 1.5 < 2).
+int sort_rank(TypeId t) {
+    return static_cast<int>(t == TypeId::float_ || t == TypeId::percent ? TypeId::integer : t);
+}
+
 int sort_order(const Cell& a, const Cell& b, std::int32_t op) {
+    if (const int by_rank = sort_rank(a.type()) - sort_rank(b.type())) return by_rank;
     const std::int32_t r = order_of(a, b, static_cast<CompareOp>(op));
     if (r == not_comparable) return static_cast<int>(a.type()) - static_cast<int>(b.type());
     return r;

@@ -391,12 +391,16 @@ bool compare(Cell* value1, Cell* value2, CompareOp op) {
 std::int32_t compare_order(Cell* left, Cell* right, CompareOp op) {
     auto h = typed<Action::compare>(left->type());
     auto sign = [](std::int64_t d) { return static_cast<std::int32_t>((d > 0) - (d < 0)); };
+    const bool same_kind = right->type() == left->type();  // the words below mean nothing across types
     switch (left->type()) {
     case TypeId::logic:
+        if (!same_kind) return not_comparable;
         return static_cast<std::int32_t>(left->logic_value()) - static_cast<std::int32_t>(right->logic_value());
     case TypeId::native: case TypeId::action: case TypeId::op:  // word 1: the entry
+        if (!same_kind) return not_comparable;
         return sign(static_cast<std::int64_t>(left->code_entry()) - static_cast<std::int64_t>(right->code_entry()));
     case TypeId::function: case TypeId::routine:  // word 3: the extra block
+        if (!same_kind) return not_comparable;
         return sign(static_cast<std::int64_t>(left->code_extra()) - static_cast<std::int64_t>(right->code_extra()));
     default:
         return h(left, right, op);
