@@ -194,6 +194,18 @@ FindRefinements find_refinements(const std::int32_t* r, bool find) {
     return f;
 }
 
+// The index pick and poke give a series: an integer! of index_arg's value.
+// Other types (time! fields, bitset! members, map! keys) read their own.
+Cell position_index(TypeId t, const Cell& index) {
+    if (!is_any_block_type(t) && !is_any_string_type(t) && t != TypeId::binary &&
+        t != TypeId::vector && t != TypeId::image)
+        return index;
+    Cell n{};
+    n.reset(TypeId::integer);
+    n.set_int(index_arg(index));
+    return n;
+}
+
 // form and mold into a new string in the result slot; limit_cell is /part.
 template <typename Call>
 void text_entry(Cell* limit_cell, Call&& call) {
@@ -296,8 +308,14 @@ void entry_of(const std::int32_t* r) {
         finish(typed<A>(t)(a0, arg(1), find_refinements(r, A == Action::find)));
     } else if constexpr (A == Action::move) {
         finish(typed<A>(t)(a0, arg(1), ref_arg(r, refine::move::part)));
+    } else if constexpr (A == Action::pick) {
+        auto h = typed<A>(t);
+        Cell index = position_index(t, *arg(1));
+        finish(h(a0, &index));
     } else if constexpr (A == Action::poke) {
-        finish(typed<A>(t)(a0, arg(1), arg(2)));
+        auto h = typed<A>(t);
+        Cell index = position_index(t, *arg(1));
+        finish(h(a0, &index, arg(2)));
     } else if constexpr (A == Action::put) {
         finish(typed<A>(t)(a0, arg(1), arg(2), ref_flag(r, refine::put::case_)));
     } else if constexpr (A == Action::modify) {
