@@ -521,6 +521,7 @@ void catch_(bool, const std::int32_t* refinements) {
             stack::state.top = arg(2);
             return interpreter::hand_over_exit(stack::unwind_throw(runtime::thrown_throw));
         }
+        stack::state.throw_start = nullptr;  // received: the next error's where is its own
         stack::set_result_only(value);
         tracing::trace(tracing::Event::catch_, 0, -1, nullptr, &value);
         return;
