@@ -1098,6 +1098,13 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
 
 // --- Paths ------------------------------------------------------------------------------
 
+// Scalars whose fields a set-path changes (t/minute: 30): the walk holds a
+// copy of them, which must go back to the word or container it came from.
+bool changes_in_place(TypeId t) {
+    return t == TypeId::time || t == TypeId::pair || t == TypeId::tuple || t == TypeId::date ||
+           t == TypeId::point2d || t == TypeId::point3d || t == TypeId::money;
+}
+
 // Path caches. A field step of a path (a word after an object) remembers the
 // context and index its lookup found last, in a small table keyed by the path
 // block and the element's position. A hit is checked the way a bound word is
@@ -1185,6 +1192,7 @@ std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std
     Cell* const parent = stack::push(none::value);
     Cell* const parent_element = stack::push(none::value);
     Cell* const selector = stack::push(none::value);
+    Cell* const parent_selector = stack::push(none::value);
     Cell* const path_copy = stack::push(path);
     std::int32_t i = head + 1;
     if (record != nullptr && record->level > 0) {
@@ -1242,6 +1250,21 @@ std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std
         step.get = get;
         step.last = last;
         Cell* const result = actions::eval_path_typed(cur, selector, set && last ? stack::base() : nullptr, step);
+        if (set && last && changes_in_place(cur->type())) {
+            // The handler changed a copy of a scalar (a time's minute): store
+            // it back where it came from, the head word or its container.
+            if (i == head + 1 && record == nullptr) {
+                Cell head_word = *cell_at(pnode, head);
+                word::set_value(head_word, *cur);
+            } else if (i > head + 1) {
+                PathStep up = step;
+                up.parent = nullptr;
+                up.parent_element = nullptr;
+                up.index = step.index - 1;
+                actions::eval_path_typed(parent, parent_selector, cur, up);
+            }
+        }
+        *parent_selector = *selector;
         *parent = *cur;
         *parent_element = element;
         *cur = *result;
