@@ -118,19 +118,6 @@ void record_arguments(const embed::CommandLine& command) {
     embed::set_field("options/script", embed::text(embed::argument(command.script)));
 }
 
-bool read_file(const char* path, std::string& text) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-    const bool failed = std::ferror(file) != 0;
-    const int saved = errno;
-    std::fclose(file);
-    errno = saved;
-    return !failed;
-}
-
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
@@ -260,7 +247,7 @@ int launch(const embed::CommandLine& command) {
     if (command.script == 0) return run_repl(true);
     const char* path = embed::argument(command.script);
     std::string text;
-    if (!read_file(path, text)) {
+    if (!embed::read_file(path, text)) {
         std::fprintf(stderr, "kiv: cannot read script %s: %s\n", path, std::strerror(errno));
         return 1;  // nothing ran: a failure, not the console's start without a script
     }

@@ -65,6 +65,8 @@ int run_program(int argc, char** argv, Console console) {
 
 int argument_count() { return runtime::process().argc; }
 
+bool read_file(const char* path, std::string& text) { return runtime::read_script(path, text); }
+
 const char* argument(int index) {
     const runtime::ProcessRecord& record = runtime::process();
     return index >= 0 && index < record.argc ? record.argv[index] : nullptr;

@@ -40,6 +40,9 @@ int run_program(int argc, char** argv, Console console);
 // The process's command-line arguments (UTF-8), argument(0) being the program.
 int argument_count();
 const char* argument(int index);
+// Reads the whole file at path (a script) into text; false, with errno set,
+// when it cannot be read.
+bool read_file(const char* path, std::string& text);
 
 // --- Loading and evaluating ------------------------------------------------------
 

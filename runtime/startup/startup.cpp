@@ -76,20 +76,6 @@ void init_handlers(int argc, const char* const* argv) {
     init_argv(argc, argv);
 }
 
-// Reads the whole script; until the interpreter runs it, reading is all.
-bool read_script(const char* path, std::string& text) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return false;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-    const bool failed = std::ferror(file) != 0;
-    const int saved = errno;
-    std::fclose(file);
-    errno = saved;
-    return !failed;
-}
-
 // The console's run: the script named on the command line, then the
 // interactive loop. Returns the exit status.
 int launch_console(const CommandLine& command) {
@@ -152,6 +138,19 @@ void* thread_entry(void* arg) {
 }
 
 }  // namespace
+
+bool read_script(const char* path, std::string& text) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return false;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
+    const bool failed = std::ferror(file) != 0;
+    const int saved = errno;
+    std::fclose(file);
+    errno = saved;
+    return !failed;
+}
 
 const void* stack_base() { return runtime_stack_base; }
 const void* stack_limit() { return runtime_stack_limit; }

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace kiv::runtime {
 
@@ -26,6 +27,8 @@ bool display_available();
 
 // Copies argv into the process record (UTF-8, on the tracked heap).
 void init_argv(int argc, const char* const* argv);
+// Reads the whole file at path into text; false (errno set) when it cannot.
+bool read_script(const char* path, std::string& text);
 
 // Stack reserved for the runtime thread: the deepest recursion the frame stack
 // allows, with room to spare. Committed lazily by the system.
