@@ -7,15 +7,11 @@
 #include "runtime/datatypes/string_actions.h"
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 
 namespace kiv::pending {
 
 namespace {
-
-// tuple! keeps its byte count in header bits 19-22 and the bytes in words 1-3.
-constexpr int tuple_count_shift = 19;
 
 std::int32_t append_text(NodeId out, const std::string& text) {
     string::append_nul_text(out, text.c_str());
@@ -33,9 +29,8 @@ std::string binary_hex(const Cell& v) {
 }
 
 std::string tuple_text(const Cell& v) {
-    const auto count = static_cast<int>((v.header >> tuple_count_shift) & 0xF);
-    std::uint8_t bytes[12];
-    std::memcpy(bytes, &v.data1, sizeof bytes);
+    const auto count = static_cast<int>(v.tuple_length());
+    const std::uint8_t* bytes = v.tuple_bytes();
     std::string out;
     for (int i = 0; i < count && i < 12; ++i) {
         if (i > 0) out += '.';
@@ -88,8 +83,9 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
         return binary_hex(*value1) == binary_hex(*value2) ? 0 : 1;
     }
     default:
-        return value1->header == value2->header && value1->data1 == value2->data1 &&
-                       value1->data2 == value2->data2 && value1->data3 == value2->data3 ? 0 : 1;
+        // the type is the same; a tuple's length is the one header field that counts
+        return value1->tuple_length() == value2->tuple_length() &&
+                       value1->same_payload(*value2) ? 0 : 1;
     }
 }
 
