@@ -348,15 +348,19 @@ std::int32_t fetch_one(const Cell& fn, const Cell& name, const Cell& ts, NodeId 
 }
 
 // Finds the refinement named by item in the cache; returns its cache index.
+bool has_refinements(NodeId cache) {
+    for (std::int32_t i = 0, n = tail_of(cache); i < n; ++i)
+        if (cell_at(cache, i)->is(TypeId::refinement)) return true;
+    return false;
+}
+
 std::int32_t find_refinement(NodeId cache, const Cell& item, const Cell& name) {
     const std::int32_t n = shape_at(cache).cells;
     for (std::int32_t i = 0; i < n; ++i) {
         const Cell* e = shape_cells(cache) + i;
         if (e->is(TypeId::refinement) && is_symbol(*e, item.word_symbol())) return i;
     }
-    Cell r = item;
-    r.set_type(TypeId::refinement);
-    runtime::raise_error(ErrorCategory::script, "no-refine", &name, &r);
+    runtime::raise_error(ErrorCategory::script, "no-refine", &name, &item);  // as written: zz in a path
 }
 
 // The end of every argument fetch: a native or action runs now; a function!
@@ -542,7 +546,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
             }
         } else {
             if (!item.is(TypeId::refinement)) {
-                if (mode > 0) break;  // the end of the named refinements
+                if (mode > 0 && !has_refinements(cache)) break;  // the end of the arguments
                 runtime::raise_error(ErrorCategory::script, "bad-refine", &item);
             }
             ++pos;
