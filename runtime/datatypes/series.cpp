@@ -531,7 +531,7 @@ Cell* take(Cell* s, Cell* part, bool, bool last) {
     }
     if (m < 0) {
         a = h;
-        m = last ? 1 : -m;
+        m = last ? 1 : m == INT32_MIN ? INT32_MAX : -m;  // min(m, a) follows: a <= INT32_MAX
     }
     m = std::min(m, a);
     std::int32_t from = h;
