@@ -370,7 +370,7 @@ std::uint32_t hash_string(const Cell& text, bool case_sensitive) {
         if (unit == 1) cp = *p;
         else if (unit == 2) { std::uint16_t u; std::memcpy(&u, p, 2); cp = u; }
         else std::memcpy(&cp, p, 4);
-        if (!case_sensitive) cp = case_folding::fold_char(cp, false);
+        if (!case_sensitive) cp = case_folding::fold_char(cp, true);  // as text compares: by upper case
         h = mix_block(h, cp);
     }
     return mix(h ^ (n * 4));
