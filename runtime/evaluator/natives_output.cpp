@@ -9,6 +9,7 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
@@ -67,37 +68,14 @@ void output(bool new_line) {
 void print(bool, const std::int32_t*) { output(true); }
 void prin(bool, const std::int32_t*) { output(false); }
 
-// uppercase and lowercase: a char! is changed, a string in place from its
-// index up to the /part limit (a count, or a position in the same string).
+// uppercase and lowercase: a char! is changed, a text in place from its
+// index up to the /part limit; the text's owner object is told.
 void change_case(const std::int32_t* refinements, bool to_upper) {
     Cell* value = stack::arg(0);
-    if (value->is(TypeId::char_)) {
-        value->set_char(case_folding::fold_char(value->char_value(), to_upper));
-        stack::keep_first();
-        return;
-    }
-    if (!value->is(TypeId::string)) runtime::raise_error(ErrorCategory::script, "invalid-arg", value);
-    const std::int32_t head = value->series_head();
-    const std::int32_t tail = string::length_from_start(*value);
-    std::int32_t end = tail;
-    static_assert(refine::uppercase::part == refine::lowercase::part);
-    if (used(refinements, refine::uppercase::part)) {
-        const Cell limit = *stack::arg(refinements[refine::uppercase::part]);
-        if (limit.is(TypeId::integer)) {
-            end = head + (limit.int_value() < 0 ? 0 : limit.int_value());
-        } else if (limit.is(TypeId::string) && limit.series_node() == value->series_node()) {
-            end = limit.series_head();
-        } else {
-            runtime::raise_error(ErrorCategory::script, "invalid-part", &limit);
-        }
-        if (end > tail) end = tail;
-    }
-    const NodeId node = value->series_node();
-    for (std::int32_t i = head; i < end; ++i) {
-        const std::uint32_t cp = string::get_char_at_index(*value, i);
-        const std::uint32_t changed = case_folding::fold_char(cp, to_upper);
-        if (changed != cp) string::poke_char(node, i, changed);
-    }
+    if (!value->is(TypeId::char_) && !is_any_string_type(value->type()))
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", value);
+    const Cell* part = natives::used(refinements, 0) ? stack::arg(refinements[0]) : nullptr;
+    string::change_case(*value, part, to_upper);
     stack::keep_first();
 }
 
