@@ -29,6 +29,7 @@ namespace {
 constexpr std::uint32_t error_class = 1;
 constexpr std::int32_t arg_part_limit = 80;   // each message argument
 constexpr std::int32_t near_part_limit = 40;  // near and files
+constexpr std::int32_t stack_part_limit = 80; // the call trace (thousands of calls deep on overflow)
 
 constexpr const char* field_names[field_count] = {
     "code", "type", "id", "arg1", "arg2", "arg3", "near", "where", "stack", "files",
@@ -591,6 +592,9 @@ std::int32_t report(const Cell& error, NodeId out, std::int32_t part) {
         if (text_length(out) == start + 12) {  // the header alone
             string::truncate_buffer(out, start);
             part = before;
+        } else if (text_length(out) > start + 12 + stack_part_limit) {
+            string::truncate_buffer(out, start + 12 + stack_part_limit);
+            part = before - 12 - stack_part_limit;
         }
     }
     const Cell files = slot(error, Field::files);
