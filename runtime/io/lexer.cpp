@@ -723,6 +723,10 @@ Token next_token(State& s) {
         state = next;
     }
     if (next < final_base) next = tk(TokenClass::error);  // a state whose end column is not final
+    if (p < s.input_end && *p == 0 && start == p && s.start_state == s_start) {
+        s.pos = p;  // a NUL byte between values is no end of the input
+        syntax_error(s, p, p + 1, kind_bad_char);
+    }
     s.line += lines;
     s.token_lines = lines;
     s.prev_state = state;
@@ -1144,6 +1148,8 @@ std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
             } else {
                 s.open_type = tint(marker_series(*m));
                 const std::uint8_t* opened = s.input_start + m->marker_offset();
+                // Reported where the series opened, as the excerpt is.
+                if (opened < s.pos) s.line -= i32(std::count(opened, s.pos, '\n'));
                 try {
                     syntax_error(s, opened, opened + 1, kind_missing_end);
                 } catch (const SyntaxUnwind&) {
