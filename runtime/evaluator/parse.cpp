@@ -541,6 +541,7 @@ struct Engine {
         case TypeId::datatype: case TypeId::typeset:
             pos = after;
             done(match_type(v, index));
+            fire(words::Word::match);  // as for a literal
             return;
         case TypeId::path: case TypeId::set_path: case TypeId::get_path: case TypeId::unset:
             raise_rule(pos);
