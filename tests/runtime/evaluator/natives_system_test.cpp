@@ -37,7 +37,7 @@ TEST_F(NativesSystem, NowFields) {
 TEST_F(NativesSystem, WaitAndEnvironment) {
     EXPECT_EQ(run("wait 0"), "none");
     EXPECT_EQ(run("wait 0:00"), "none");
-    EXPECT_EQ(run("wait \"x\""), "error:expect-arg");  // refused by its spec
+    EXPECT_EQ(run("wait \"x\""), "error:invalid-arg");  // refused by wait itself
     EXPECT_EQ(run("set-env \"KIV_NATIVES_TEST\" \"a b\""), "\"a b\"");
     EXPECT_STREQ(std::getenv("KIV_NATIVES_TEST"), "a b");
     EXPECT_EQ(run("get-env 'KIV_NATIVES_TEST"), "\"a b\"");
