@@ -735,13 +735,23 @@ NodeId copy(NodeId table, NodeId values_node) {
 
 // --- Keyed tables ------------------------------------------------------------
 
+namespace {
+
+// The bucket of pointer key key, or -1.
+std::int32_t find_pointer_bucket(const HashTable* t, std::uint32_t key) {
+    const std::int32_t per = cells_per_entry(t);
+    std::int32_t free_bucket;
+    return probe(t, mix(key), [&](const Bucket& bk) {
+        return value_cells(t)[bk.entry * per].pointer_key() == key;
+    }, free_bucket);
+}
+
+}  // namespace
+
 Cell* get_pointer_key(NodeId table, std::uint32_t key) {
     const HashTable* t = record(table);
     const std::int32_t per = cells_per_entry(t);
-    std::int32_t free_bucket;
-    const std::int32_t b = probe(t, mix(key), [&](const Bucket& bk) {
-        return value_cells(t)[bk.entry * per].pointer_key() == key;
-    }, free_bucket);
+    const std::int32_t b = find_pointer_bucket(t, key);
     if (b < 0) return nullptr;
     return value_cells(t) + buckets_of(t)[b].entry * per + 1;
 }
@@ -765,10 +775,7 @@ Cell* put_pointer_key(NodeId table, std::uint32_t key) {
 bool remove_pointer_key(NodeId table, std::uint32_t key) {
     HashTable* t = record(table);
     const std::int32_t per = cells_per_entry(t);
-    std::int32_t free_bucket;
-    const std::int32_t b = probe(t, mix(key), [&](const Bucket& bk) {
-        return value_cells(t)[bk.entry * per].pointer_key() == key;
-    }, free_bucket);
+    const std::int32_t b = find_pointer_bucket(t, key);
     if (b < 0) return false;
     Cell* entry = value_cells(t) + buckets_of(t)[b].entry * per;
     for (std::int32_t i = 0; i < per; ++i) entry[i].reset(TypeId::no_type);  // cleared key cell
