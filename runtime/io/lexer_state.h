@@ -88,10 +88,10 @@ struct State {
     std::int32_t brace_depth = 0;
     std::uint32_t brace_flags = 0;
     std::int32_t point_lines = 0;
-    Cell callback{};              // unset! when there is none
+    Cell callback = Cell::fresh(TypeId::unset);  // unset! when there is none
     std::int32_t callback_args = 0;
     std::uint32_t event_mask = 0;
-    Cell source{};                // unset! when only bytes were given
+    Cell source = Cell::fresh(TypeId::unset);    // unset! when only bytes were given
     bool load = true;             // build values and raise errors
     bool no_raise = false;
     const std::uint8_t* counted_pos = nullptr;
