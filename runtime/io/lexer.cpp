@@ -1238,9 +1238,13 @@ void transcode(Cell& result, const Cell& source, const TranscodeOptions& options
         type = scan_string(&value, src, length, r, options.next ? &consumed : nullptr);
     }
     if (options.prescan || options.scan) {
-        if (type == 0) none::make_at(result);
-        else datatype::make_at(to_type(type), result);
-        return;
+        // The type answers; with /next it comes with the input after the token.
+        if (type == 0) none::make_at(value);
+        else datatype::make_at(to_type(type), value);
+        if (!options.next) {
+            result = value;
+            return;
+        }
     }
     if (options.next) {
         Cell rest = src;
