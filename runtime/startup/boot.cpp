@@ -106,7 +106,9 @@ void quit(Cell* args) {
     quit_return(&status);
 }
 
-// The type predicates (integer? block? ...): one routine per type id.
+// The type predicates (integer? block? ...): one routine per type id. Each
+// compares the type id alone, so a derived type does not answer to its
+// parent's predicate (word? is false for a set-word!).
 template <int Id>
 void type_predicate(Cell* args) {
     const bool match = args[0].type() == static_cast<TypeId>(Id);
@@ -119,25 +121,40 @@ constexpr std::array<routine::Code, sizeof...(Ids)> predicate_table(std::index_s
 }
 constexpr auto type_predicates = predicate_table(std::make_index_sequence<type_count>{});
 
+// The datatypes that have a predicate, in the order they are defined. The
+// internal types (symbol!, context!, series!) and triple!, port! and event!
+// have none.
+constexpr std::array<TypeId, 48> predicate_types{
+    TypeId::bitset,   TypeId::binary,    TypeId::block,     TypeId::char_,      TypeId::email,
+    TypeId::file,     TypeId::float_,    TypeId::get_path,  TypeId::get_word,   TypeId::hash,
+    TypeId::integer,  TypeId::issue,     TypeId::lit_path,  TypeId::lit_word,   TypeId::logic,
+    TypeId::map,      TypeId::none,      TypeId::pair,      TypeId::paren,      TypeId::path,
+    TypeId::percent,  TypeId::refinement, TypeId::set_path, TypeId::set_word,   TypeId::string,
+    TypeId::tag,      TypeId::time,      TypeId::typeset,   TypeId::tuple,      TypeId::unset,
+    TypeId::url,      TypeId::word,      TypeId::image,     TypeId::date,       TypeId::money,
+    TypeId::ref,      TypeId::point2d,   TypeId::point3d,   TypeId::handle,     TypeId::error,
+    TypeId::action,   TypeId::native,    TypeId::datatype,  TypeId::function,   TypeId::object,
+    TypeId::op,       TypeId::routine,   TypeId::vector,
+};
+
 // The typeset predicates: "name?" tests the argument's type in the value the
 // word "name!" holds at the time of the call, so rebinding the word changes
-// the predicate. series! is also a type id; its predicate is this one.
+// the predicate.
 constexpr std::array<const char*, 14> typeset_words{
     "any-list!", "any-block!", "any-function!", "any-object!", "any-path!", "any-string!",
     "any-word!", "series!", "number!", "immediate!", "scalar!", "all-word!", "any-point!",
     "planar!",
 };
 
-std::string predicate_name(const char* type_word) {
+std::string predicate_name(std::string_view type_word) {
     std::string name(type_word);
     name.back() = '?';
     return name;
 }
 
-bool is_typeset_predicate(const std::string& name) {
-    for (const char* w : typeset_words)
-        if (predicate_name(w) == name) return true;
-    return false;
+std::string predicate_name(TypeId t) {
+    const registry::TypeName& entry = registry::type_name(t);
+    return std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";  // length leaves out the "!"
 }
 
 template <std::size_t Index>
@@ -157,43 +174,36 @@ constexpr std::array<routine::Code, sizeof...(I)> typeset_predicate_table(std::i
 constexpr auto typeset_predicates =
     typeset_predicate_table(std::make_index_sequence<typeset_words.size()>{});
 
-// Enters "name?" for each registered type "name!", and the typeset predicates.
+// Enters the predicates in the routine table.
 void add_type_predicates() {
-    static std::string names[type_count];  // the registry keeps the name pointers
+    static std::string names[predicate_types.size()];  // the table keeps the name pointers
     static std::string set_names[typeset_words.size()];
+    for (std::size_t i = 0; i < predicate_types.size(); ++i) {
+        names[i] = predicate_name(predicate_types[i]);
+        routine::add(names[i].c_str(), type_predicates[static_cast<std::size_t>(predicate_types[i])]);
+    }
     for (std::size_t i = 0; i < typeset_words.size(); ++i) {
         set_names[i] = predicate_name(typeset_words[i]);
         routine::add(set_names[i].c_str(), typeset_predicates[i]);
     }
-    for (int id = 1; id <= registry::highest_type(); ++id) {
-        const registry::TypeName& entry = registry::type_name(static_cast<TypeId>(id));
-        if (entry.name == nullptr) continue;
-        if (is_typeset_predicate(predicate_name(entry.name))) continue;
-        names[id] = std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";
-        routine::add(names[id].c_str(), type_predicates[static_cast<std::size_t>(id)]);
-    }
 }
 
-// Binds each type predicate to its word.
-void define_type_predicates() {
+void define_predicate(const std::string& name, const std::string& doc) {
     Cell spec;
-    load_text(spec, "value [any-type!] return: [logic!]");
-    for (int id = 1; id <= registry::highest_type(); ++id) {
-        const registry::TypeName& entry = registry::type_name(static_cast<TypeId>(id));
-        if (entry.name == nullptr) continue;
-        const std::string name = std::string(entry.name, static_cast<std::size_t>(entry.length)) + "?";
-        if (is_typeset_predicate(name)) continue;
-        const std::int32_t code = routine::find(name);
-        if (code == 0) continue;
-        Cell value;
-        routine::make_at(value, spec, nullptr, code, 0, false);
-        set_global(name.c_str(), value);
-    }
+    load_text(spec, "\"" + doc + "\" value [any-type!] return: [logic!]");
+    Cell value;
+    routine::make_at(value, spec, nullptr, routine::find(name), 0, false);
+    set_global(name.c_str(), value);
+}
+
+// Binds each predicate to its word.
+void define_type_predicates() {
+    for (TypeId t : predicate_types)
+        define_predicate(predicate_name(t), "Returns true if the value is this type");
     for (const char* type_word : typeset_words) {
-        const std::string name = predicate_name(type_word);
-        Cell value;
-        routine::make_at(value, spec, nullptr, routine::find(name), 0, false);
-        set_global(name.c_str(), value);
+        std::string set_name(type_word);
+        set_name.pop_back();
+        define_predicate(predicate_name(type_word), "Returns true if the value is any type of " + set_name);
     }
 }
 
