@@ -1,6 +1,7 @@
 // block! actions at scale: sort of 1,000,000 random integers (quick and
 // stable), and find of a word at the far end of a 100,000-cell block.
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_actions.h"
 
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/context.h"

@@ -2,18 +2,32 @@
 // or data goes through these operations: makers, navigation, append/insert,
 // look-ups and the mold walk shared by every any-block mold. Cell pointers
 // returned here are valid only until the next allocation; keep the block cell.
-// The block! actions (find, sort, ...) build on this layer.
+// The block! actions (block_actions.h) build on this layer.
 #pragma once
 
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/memory.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace kiv::block {
 
 // --- Counting and navigation ----------------------------------------------------
+
+// Address of the first cell (the head ignored).
+inline Cell* first_cell(const Cell& blk) {
+    return reinterpret_cast<Cell*>(memory::buffer(blk.series_node())->head);
+}
+// Cells from the first cell to the tail.
+inline std::int32_t length_of(const Cell& blk) {
+    return memory::buffer(blk.series_node())->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+}
+// The head index pulled into 0..length_of.
+inline std::int32_t clamped_head(const Cell& blk) {
+    return std::clamp(blk.series_head(), 0, length_of(blk));
+}
 
 // Cells from the head to the tail; negative when the head lies past the tail.
 std::int32_t count_from_head(const Cell& blk);
@@ -109,60 +123,7 @@ std::int32_t form_cells(const Cell& blk, NodeId out, Cell* part, std::int32_t bu
 // Raised while each cell of a block is molded; read by the collector.
 extern std::int32_t mold_nesting;
 
-// --- Handlers and registration ------------------------------------------------------
-// Every handler leaves its result in its first argument cell and returns it.
-// Changes are told to the series' owner before and after; a hash! index is
-// kept in step with every change.
-
-// make: a copy of an any-block spec, an empty block with room for an integer!
-// or float! count, an object's or map's body; else script bad-make-arg.
-Cell* make(Cell* proto, Cell* spec, TypeId type);
-// to: a copy of an any-block, an object's body, a string! loaded, typeset!
-// names; any other value becomes a one-cell block. Typed as type.
-Cell* to(Cell* proto, Cell* value, TypeId type);
-// form: the cells formed, separated by spaces ("..." inside a cycle).
-std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
-// mold: "[" cells "]" (no brackets with only); "[...]" inside a cycle.
-std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
-                  std::int32_t part, std::int32_t indent);
-// One path step: b/2 picks (pokes), b/word selects the value after the word;
-// setting an absent key raises script bad-path-set.
-Cell* eval_path(Cell* blk, Cell* element, Cell* new_value, const PathStep& step);
-// Cell-by-cell comparison under op (any CompareOp); -2 for other types.
-std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
-// append: the value (spliced unless only) at the tail, part cells of it, dup
-// times; returns the series at its head. insert: the same at the head,
-// returning the position after the new cells.
-Cell* append(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup);
-Cell* insert(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup);
-// change: replaces part cells (or as many as are new) at the head; returns the
-// position after the new cells.
-Cell* change(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup);
-// copy: /part, /deep (internal no-cycle for a block inside itself), /types.
-Cell* copy(Cell* series, Cell* part, bool deep, Cell* types);
-// find: the series at the match, or none. select: the cell after it, or none.
-Cell* find(Cell* series, Cell* value, const FindRefinements& refinements);
-Cell* select(Cell* series, Cell* value, const FindRefinements& refinements);
-// put: stores value after key (appending both when absent); returns value.
-Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
-// sort with /case /skip /compare /part /all /reverse /stable; an error in a
-// /compare function leaves the block as it was.
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
-// swap: exchanges the head cells of two blocks; returns series1.
-Cell* swap(Cell* series1, Cell* series2);
-// take: the cell itself (a block with /part); /deep copies taken series.
-Cell* take(Cell* series, Cell* part, bool deep, bool last);
-// trim: removes the none! cells from the head on; refinements have no effect.
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
-
-// The set operations, numbered as the natives pass them.
-enum class SetOp : std::int32_t { unique = 8, union_, intersect, exclude, difference };
-// Runs op on first (and second, null for unique) by records of skip cells
-// (null: 1; below 1 raises invalid-refine-arg); keys compare strictly with
-// case_. The result, of first's type at head 0, replaces *first.
-void set_operation(Cell* first, Cell* second, bool case_, Cell* skip, SetOp op);
-// Registers block! (after series!); the block! actions fill in the rest.
+// Registers block! (after series!) with its actions (block_actions.h).
 void init();
 
 // --- The root block -----------------------------------------------------------------

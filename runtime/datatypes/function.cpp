@@ -5,6 +5,7 @@
 #include "runtime/datatypes/function.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/logic.h"

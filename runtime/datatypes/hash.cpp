@@ -5,6 +5,7 @@
 #include "runtime/datatypes/hash.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hashtable.h"

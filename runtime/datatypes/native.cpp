@@ -4,6 +4,7 @@
 #include "runtime/datatypes/native.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/entry.h"

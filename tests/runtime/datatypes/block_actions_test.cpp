@@ -2,9 +2,10 @@
 // refinements, the insertion family, sort and its comparators (an erroring
 // comparator leaves the block as it was), put, take, trim, swap, copy, the
 // comparison, path steps, make/to and the set operations.
-#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_actions.h"
 
 #include "runtime/case_folding.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"

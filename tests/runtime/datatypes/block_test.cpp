@@ -1,5 +1,6 @@
-// The mold walk (new-line markers, indentation, part budget), cycle markers,
-// paren! and path molds, and the cycle stack's limit.
+// The series layer of blocks: navigation, insertion and removal, look-ups,
+// deep clones; the mold walk (new-line markers, indentation, part budget),
+// cycle markers, paren! and path molds, and the cycle stack's limit.
 #include "runtime/datatypes/block.h"
 
 #include "runtime/datatypes/cycles.h"
@@ -27,8 +28,12 @@ std::int32_t letter_mold(Cell* value, NodeId out, MoldOptions, Cell*, std::int32
 std::int32_t letter_form(Cell* value, NodeId out, Cell*, std::int32_t part) {
     return letter_mold(value, out, {}, nullptr, part, 0);
 }
+std::int32_t letter_compare(Cell* value1, Cell* value2, CompareOp) {
+    if (!value2->is(TypeId::integer)) return -2;
+    return value1->int_value() < value2->int_value() ? -1 : value1->int_value() > value2->int_value();
+}
 
-class Mold : public testing::Test {
+class Blocks : public testing::Test {
 protected:
     void SetUp() override {
         memory::init();
@@ -36,6 +41,7 @@ protected:
         registry::ActionTable t{};
         t[static_cast<std::size_t>(Action::form) - 1] = &letter_form;
         t[static_cast<std::size_t>(Action::mold) - 1] = &letter_mold;
+        t[static_cast<std::size_t>(Action::compare) - 1] = &letter_compare;
         registry::register_type({TypeId::integer, TypeId::no_type, "integer!", t});
         series::init();
         block::init();
@@ -76,7 +82,85 @@ protected:
     }
 };
 
-TEST_F(Mold, NewLineMarkersAndIndentation) {
+// A letter as the integer! cell the fixture molds as that letter.
+Cell letter(char c) {
+    Cell v{};
+    v.reset(TypeId::integer);
+    v.set_int(c - 'a');
+    return v;
+}
+
+TEST_F(Blocks, InsertAndRemoveKeepTheHeadWhereTheCallSays) {
+    struct Case { const char* cells; std::int32_t head; bool from_first, advance; const char* whole; std::int32_t new_head; };
+    const Case cases[] = {
+        {"bc", 0, false, false, "[a b c]", 0},
+        {"bc", 1, false, false, "[b a c]", 1},
+        {"bc", 1, false, true, "[b a c]", 2},
+        {"bc", 1, true, false, "[a b c]", 1},
+        {"", 0, false, true, "[a]", 1},
+    };
+    for (const Case& k : cases) {
+        Cell b = letters(k.cells);
+        b.set_series_head(k.head);
+        const Cell* made = block::insert_value(b, letter('a'), k.from_first, k.advance);
+        EXPECT_EQ(made->int_value(), 0) << k.cells;
+        EXPECT_EQ(b.series_head(), k.new_head) << k.cells;
+        b.set_series_head(0);
+        EXPECT_EQ(mold(b), k.whole) << k.cells;
+    }
+    Cell b = letters("abcb");
+    b.set_series_head(2);
+    EXPECT_TRUE(block::remove_value(b, letter('b'), false));   // from the head: the last b
+    EXPECT_FALSE(block::remove_value(b, letter('a'), false));  // before the head
+    EXPECT_TRUE(block::remove_value(b, letter('a'), true));
+    b.set_series_head(0);
+    EXPECT_EQ(mold(b), "[b c]");
+    block::remove_last(b);
+    block::remove_last(b);
+    block::remove_last(b);  // harmless when empty
+    EXPECT_EQ(block::length_of(b), 0);
+}
+
+TEST_F(Blocks, NavigationAndLookUps) {
+    Cell b = letters("abc");
+    EXPECT_EQ(block::count_from_head(b), 3);
+    EXPECT_FALSE(block::advance(b));
+    EXPECT_FALSE(block::advance(b));
+    EXPECT_TRUE(block::advance(b));
+    EXPECT_TRUE(block::advance(b));  // never past the tail
+    EXPECT_TRUE(block::at_tail_q(b));
+    EXPECT_EQ(block::count_from_head(b), 0);
+    b.set_series_head(7);  // a head past the tail reads as the tail
+    EXPECT_EQ(block::head_cell(b), block::tail_cell(b));
+    EXPECT_EQ(block::clamped_head(b), 3);
+    b.set_series_head(0);
+    EXPECT_EQ(block::select_value(b, letter('a')).int_value(), 1);
+    EXPECT_TRUE(block::select_value(b, letter('c')).is(TypeId::none));  // last cell: nothing after
+    EXPECT_TRUE(block::select_value(b, letter('z')).is(TypeId::none));
+    b.set_series_head(1);
+    block::clear_from_head(b);
+    b.set_series_head(0);
+    EXPECT_EQ(mold(b), "[a]");
+}
+
+TEST_F(Blocks, AppendAndInsertCellsSplice) {
+    Cell target = letters("ad");
+    target.set_series_head(1);
+    block::insert_cells(target, letters("bc"));
+    EXPECT_EQ(target.series_head(), 3);
+    target.set_series_head(0);
+    block::append_cells(target, letters("ef"));
+    EXPECT_EQ(mold(target), "[a b c d e f]");
+    block::append_cells(target, target);  // its own cells: a copy of the cells before the call
+    EXPECT_EQ(block::length_of(target), 12);
+    Cell filled{};
+    block::make_at_filled(filled, 2, false);
+    EXPECT_TRUE(block::get_cell(filled, 1)->is(TypeId::unset));
+    block::set_tail(filled, 1);
+    EXPECT_EQ(block::count_from_head(filled), 1);
+}
+
+TEST_F(Blocks, NewLineMarkersAndIndentation) {
     struct Case { const char* cells; bool flat; const char* text; };
     const Case cases[] = {
         {"xyz", false, "[x y z]"},
@@ -89,7 +173,7 @@ TEST_F(Mold, NewLineMarkersAndIndentation) {
     for (const Case& k : cases) EXPECT_EQ(mold(letters(k.cells), false, k.flat), k.text) << k.cells;
 }
 
-TEST_F(Mold, NestedBlocksIndentOneLevelMore) {
+TEST_F(Blocks, NestedBlocksIndentOneLevelMore) {
     Cell outer = letters("X");
     Cell inner = letters("Yz");
     inner.set_new_line(true);
@@ -97,13 +181,13 @@ TEST_F(Mold, NestedBlocksIndentOneLevelMore) {
     EXPECT_EQ(mold(outer), "[\n    x\n    [\n        y z\n    ]\n]");
 }
 
-TEST_F(Mold, OnlyDropsBracketsAndTheFirstBreak) {
+TEST_F(Blocks, OnlyDropsBracketsAndTheFirstBreak) {
     EXPECT_EQ(mold(letters("XyZ"), true), "x y\nz");  // level 0: no indentation
     EXPECT_EQ(mold(letters("xy", TypeId::paren), true), "x y");
     EXPECT_EQ(mold(letters("xy", TypeId::paren)), "(x y)");
 }
 
-TEST_F(Mold, PartBudgetStopsBeforeTheNextCell) {
+TEST_F(Blocks, PartBudgetStopsBeforeTheNextCell) {
     Cell out{};
     string::make_at(out, 16);
     Cell part{};
@@ -115,7 +199,7 @@ TEST_F(Mold, PartBudgetStopsBeforeTheNextCell) {
     EXPECT_EQ(left, 0);
 }
 
-TEST_F(Mold, SelfContainingSeriesMoldWithCycleMarkers) {
+TEST_F(Blocks, SelfContainingSeriesMoldWithCycleMarkers) {
     Cell b = letters("x");
     block::append_copy(b, b);
     EXPECT_EQ(mold(b), "[x [...]]");
@@ -128,7 +212,7 @@ TEST_F(Mold, SelfContainingSeriesMoldWithCycleMarkers) {
     EXPECT_EQ(cycles::depth(), 0);
 }
 
-TEST_F(Mold, PathsJoinStepsWithSlashes) {
+TEST_F(Blocks, PathsJoinStepsWithSlashes) {
     struct Case { TypeId type; const char* text; };
     for (const Case& k : {Case{TypeId::path, "x/y/z"}, Case{TypeId::lit_path, "'x/y/z"},
                           Case{TypeId::set_path, "x/y/z:"}, Case{TypeId::get_path, ":x/y/z"}})
@@ -140,7 +224,7 @@ TEST_F(Mold, PathsJoinStepsWithSlashes) {
     EXPECT_EQ(text_of(out), "x/y/z");
 }
 
-TEST_F(Mold, PathMakeAndTo) {
+TEST_F(Blocks, PathMakeAndTo) {
     Cell result{}, spec{};
     spec.reset(TypeId::integer);
     registry::handler<Action::make>(TypeId::path)(&result, &spec, TypeId::set_path);
@@ -175,7 +259,7 @@ TEST(Cycles, TheThousandthPushRaisesTooDeepAndEmpties) {
     EXPECT_EQ(cycles::depth(), 0);
 }
 
-TEST_F(Mold, DeepCloneOfASelfContainingBlockStopsAtTheCycleLimit) {
+TEST_F(Blocks, DeepCloneOfASelfContainingBlockStopsAtTheCycleLimit) {
     Cell b = letters("x");
     block::append_copy(b, b);
     Cell copy{};
