@@ -10,7 +10,6 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/cycles.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
@@ -170,7 +169,7 @@ Cell* push_clone(const Cell& blk, bool deep, bool any) {
 
 Cell* append_copy(const Cell& blk, const Cell& value) {
     const Cell v = value;
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     *cell = v;
     return cell;
 }
@@ -293,6 +292,11 @@ void copy_matching_in_place(const Cell& blk, std::int32_t begin, std::int32_t en
 
 // --- Mold walk --------------------------------------------------------------------------
 
+std::int32_t mold_indent(NodeId out, std::int32_t level, std::int32_t budget) {
+    for (std::int32_t i = 0; i < level; ++i) string::append_nul_text(out, "    ");
+    return budget - 4 * std::max(level, 0);
+}
+
 std::int32_t mold_cells(const Cell& blk, NodeId out, MoldOptions options,
                         Cell* part, std::int32_t budget, std::int32_t indent) {
     const Cell b = blk;
@@ -313,7 +317,7 @@ std::int32_t mold_cells(const Cell& blk, NodeId out, MoldOptions options,
                 string::append_char(out, '\n');
                 --budget;
             }
-            budget = runtime::mold_indent(out, indent, budget);
+            budget = mold_indent(out, indent, budget);
         } else if (!first) {
             string::append_char(out, ' ');
             --budget;
@@ -326,7 +330,7 @@ std::int32_t mold_cells(const Cell& blk, NodeId out, MoldOptions options,
     if (closing_break) {
         --indent;
         string::append_char(out, '\n');
-        budget = runtime::mold_indent(out, indent, budget - 1);
+        budget = mold_indent(out, indent, budget - 1);
     }
     return budget;
 }

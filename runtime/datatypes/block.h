@@ -120,6 +120,9 @@ std::int32_t mold_cells(const Cell& blk, NodeId out, MoldOptions options,
                         Cell* part, std::int32_t budget, std::int32_t indent);
 // The form of blk's cells separated by single spaces; returns the budget left.
 std::int32_t form_cells(const Cell& blk, NodeId out, Cell* part, std::int32_t budget);
+// Appends level times four spaces to the text of node out; returns budget less
+// four per level.
+std::int32_t mold_indent(NodeId out, std::int32_t level, std::int32_t budget);
 // Raised while each cell of a block is molded; read by the collector.
 extern std::int32_t mold_nesting;
 

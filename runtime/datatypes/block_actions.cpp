@@ -11,9 +11,9 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
@@ -307,22 +307,22 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
     Cell made{};
     switch (v.type()) {
     case TypeId::integer: case TypeId::float_:
-        make_at(made, runtime::get_int_from_number(v));
+        make_at(made, integer::from_number(v));
         break;
     case TypeId::object: case TypeId::map: {
         Cell field{};
         word::make_at(words::id(words::Sym::body), field);
         auto reflect = registry::handler<Action::reflect>(v.type());
-        if (reflect == nullptr) runtime::raise_bad_make_arg(type, v);
+        if (reflect == nullptr) datatype::raise_bad_make_arg(type, v);
         Cell value = v;
         made = *reflect(&value, &field);
-        if (!is_any_block_type(made.type())) runtime::raise_bad_make_arg(type, v);
+        if (!is_any_block_type(made.type())) datatype::raise_bad_make_arg(type, v);
         break;
     }
     case TypeId::vector:
         return to(proto, spec, type);
     default:
-        if (!is_any_block_type(v.type())) runtime::raise_bad_make_arg(type, v);
+        if (!is_any_block_type(v.type())) datatype::raise_bad_make_arg(type, v);
         clone(made, v, false, false);
         break;
     }

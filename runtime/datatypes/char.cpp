@@ -2,8 +2,8 @@
 // point (never case-folded) and arithmetic that must land on a code point. Arithmetic is done in 64 bits, so no intermediate wraps.
 #include "runtime/datatypes/char.h"
 
+#include "runtime/buffer.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
@@ -82,7 +82,7 @@ Cell* math(Cell* value1, Cell* value2, MathOp op) {
 }  // namespace
 
 Cell* make_in(const Cell& blk, std::uint32_t cp) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     cell->reset(TypeId::char_);
     cell->set_char(cp);
     return cell;

@@ -10,7 +10,6 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/cycles.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/raise.h"

@@ -3,17 +3,24 @@
 #include "runtime/datatypes/datatype.h"
 
 #include "runtime/assert.h"
-#include "runtime/datatypes/entry.h"
+#include "runtime/buffer.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/raise.h"
 
 #include <cstring>
 
 namespace kiv::datatype {
 
 Cell* make_in(const Cell& blk, TypeId t) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     make_at(t, *cell);
     return cell;
+}
+
+void raise_bad_make_arg(TypeId t, const Cell& value) {
+    Cell dt{};
+    make_at(t, dt);
+    runtime::raise_error(ErrorCategory::script, "bad-make-arg", &dt, &value);
 }
 
 namespace {

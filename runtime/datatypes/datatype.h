@@ -20,6 +20,9 @@ inline void make_at(TypeId t, Cell& cell) {
 }
 // Appends a datatype! of t to blk; returns the new cell.
 Cell* make_in(const Cell& blk, TypeId t);
+// Raises script bad-make-arg with the datatype t and the value: make's answer
+// to a spec its type cannot take.
+[[noreturn]] void raise_bad_make_arg(TypeId t, const Cell& value);
 
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // The full name; with all "#(" name ")".

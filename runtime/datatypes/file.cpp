@@ -7,7 +7,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
-#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
@@ -39,7 +39,7 @@ std::int32_t int_arg(const Cell* arg) {
     if (arg == nullptr || arg->is(TypeId::none)) return -1;
     if (!arg->is(TypeId::integer) && !arg->is(TypeId::float_))
         runtime::raise_error(ErrorCategory::script, "invalid-arg", arg);
-    return runtime::get_int_from_number(*arg);
+    return integer::from_number(*arg);
 }
 
 // The UTF-8 of a text's first limit units from its head (limit < 0: all).

@@ -4,8 +4,8 @@
 // value is always plain IEEE: infinities and NaN print as 1.#INF and 1.#NaN.
 #include "runtime/datatypes/float.h"
 
+#include "runtime/buffer.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -303,7 +303,7 @@ const char* to_text(double value, TextKind kind) {
 // --- Cells --------------------------------------------------------------------------
 
 Cell* make_in(const Cell& blk, double v) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     make_at(*cell, v);
     return cell;
 }

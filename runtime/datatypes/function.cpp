@@ -7,7 +7,6 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/context.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"

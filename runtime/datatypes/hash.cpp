@@ -7,8 +7,8 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/actions.h"
@@ -67,7 +67,7 @@ Cell* build(Cell* proto, Cell* spec) {
     case TypeId::integer:
     case TypeId::float_: {
         Cell blk{};
-        block::make_at(blk, std::max(runtime::get_int_from_number(s), 1));
+        block::make_at(blk, std::max(integer::from_number(s), 1));
         make_at(*proto, blk);
         return proto;
     }
@@ -83,7 +83,7 @@ Cell* build(Cell* proto, Cell* spec) {
         Cell value = s;
         const Cell* r = parent<Action::to>()(&blk, &value, TypeId::block);
         const Cell converted = *r;
-        if (!converted.is(TypeId::block)) runtime::raise_bad_make_arg(TypeId::hash, s);
+        if (!converted.is(TypeId::block)) datatype::raise_bad_make_arg(TypeId::hash, s);
         make_at(*proto, converted);
         return proto;
     }

@@ -8,7 +8,6 @@
 #include "runtime/buffer.h"
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
-#include "runtime/datatypes/entry.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,8 +3,8 @@
 // not exact, becomes a float!. Other right operands go to float!'s mixed maths.
 #include "runtime/datatypes/integer.h"
 
+#include "runtime/buffer.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
@@ -155,7 +155,7 @@ Cell* math(Cell* value1, Cell* value2, MathOp op, const char* name) {
 }  // namespace
 
 Cell* make_in(const Cell& blk, std::int32_t v) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     cell->reset(TypeId::integer);
     cell->set_int(v);
     return cell;
@@ -179,6 +179,14 @@ Cell* push(std::int32_t v) {
     cell->reset(TypeId::integer);
     cell->set_int(v);
     return cell;
+}
+
+std::int32_t from_number(const Cell& value) {
+    if (!value.is(TypeId::float_)) return value.int_value();
+    const double d = value.f64();
+    if (std::isnan(d) || d > 2147483647.0 || d < -2147483648.0)
+        runtime::raise_error(ErrorCategory::script, "out-of-range", &value);
+    return static_cast<std::int32_t>(d);  // truncates toward zero
 }
 
 std::int32_t absolute_value(std::int32_t v) {

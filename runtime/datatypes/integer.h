@@ -41,6 +41,9 @@ Cell* push(std::int32_t v);
 inline std::int32_t sign(std::int32_t v) { return (v > 0) - (v < 0); }
 // The magnitude of v; -2147483648 raises math error overflow.
 std::int32_t absolute_value(std::int32_t v);
+// The integer of an integer!, or of a float! truncated toward zero; a float!
+// outside the 32-bit range (or NaN) raises script out-of-range.
+std::int32_t from_number(const Cell& value);
 // True when the float! or percent! cell is NaN or outside the 32-bit range.
 bool float_out_of_range_q(const Cell& cell);
 // Decimal text of v, in a static buffer valid until the next call.

@@ -2,7 +2,7 @@
 // logic! second argument only.
 #include "runtime/datatypes/logic.h"
 
-#include "runtime/datatypes/entry.h"
+#include "runtime/buffer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -37,7 +37,7 @@ void check_second(const char* op, Cell* value2) {
 }  // namespace
 
 Cell* make_in(const Cell& blk, bool v) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     make_at(*cell, v);
     return cell;
 }

@@ -7,10 +7,10 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -102,7 +102,7 @@ Cell* build(Cell* proto, Cell* spec, bool sized) {
         return proto;
     }
     if (sized && (t == TypeId::integer || t == TypeId::float_)) {
-        const std::int32_t n = runtime::get_int_from_number(*spec);
+        const std::int32_t n = integer::from_number(*spec);
         if (n < 0) runtime::raise_error(ErrorCategory::script, "out-of-range", spec);
         make_at(*proto, nullptr, n == 0 ? 2 : static_cast<std::int32_t>(std::min<std::int64_t>(2LL * n, 0x3FFFFFFF)));
         return proto;
@@ -145,8 +145,8 @@ void normalize_key(Cell& key, const Cell* path) {
         const std::int32_t head = std::max(key.series_head(), 0);
         const SeriesBuffer* b = memory::buffer(key.series_node());
         const std::int32_t units = b->used_bytes() / static_cast<std::int32_t>(b->unit());
-        const NodeId copy = runtime::copy_series_part(key, std::min(head, units),
-                                                      std::max(units - head, 0));
+        const NodeId copy = series::copy_units(key, std::min(head, units),
+                                               std::max(units - head, 0));
         key.set_series_node(copy);
         key.set_series_head(0);
     }
@@ -298,7 +298,7 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
         if (!live_at(node, i)) continue;
         if (written && !lines) part = emit(out, options.flat ? " " : "\n", part);
         written = true;
-        if (lines) part = runtime::mold_indent(out, indent + 1, part);
+        if (lines) part = block::mold_indent(out, indent + 1, part);
         part = mold_one(cells_of(node)[i], out, options.nested(), arg, part, indent + 1);
         part = emit(out, " ", part);
         part = mold_one(cells_of(node)[i + 1], out, options.nested(), arg, part, indent + 1);
@@ -306,7 +306,7 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
         if (arg != nullptr && part < 1) break;
     }
     if (!options.only) {
-        if (lines && written && indent >= 1) part = runtime::mold_indent(out, indent, part);
+        if (lines && written && indent >= 1) part = block::mold_indent(out, indent, part);
         part = emit(out, "]", part);
     }
     return part;

@@ -7,7 +7,6 @@
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
@@ -38,12 +37,12 @@ Cell spec_block(const Cell& value) {
 // The checks of make native! and make action!, then the value itself.
 Cell* make_code(Cell* proto, Cell* arg, TypeId type, std::int32_t limit) {
     if (!arg->is(TypeId::block) || block::count_from_head(*arg) != 2)
-        runtime::raise_bad_make_arg(type, *arg);
+        datatype::raise_bad_make_arg(type, *arg);
     const Cell spec = *block::get_cell(*arg, arg->series_head());
     const Cell n = *block::get_cell(*arg, arg->series_head() + 1);
     if (!spec.is(TypeId::block) || !n.is(TypeId::integer) || n.int_value() < 1 ||
         n.int_value() > limit)
-        runtime::raise_bad_make_arg(type, *arg);
+        datatype::raise_bad_make_arg(type, *arg);
     native::make_at(*proto, type, spec, n.int_value());
     return proto;
 }

@@ -1,13 +1,13 @@
 // none!: the empty value; the series actions that accept it answer none.
 #include "runtime/datatypes/none.h"
 
-#include "runtime/datatypes/entry.h"
+#include "runtime/buffer.h"
 #include "runtime/datatypes/string.h"
 
 namespace kiv::none {
 
 Cell* make_in(const Cell& blk) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     make_at(*cell);
     return cell;
 }

@@ -11,7 +11,6 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -564,7 +563,7 @@ std::int32_t mold_body(const Cell& obj, NodeId out, MoldOptions options,
         } else if (options.only) {
             if (!first) part = append_text(out, "\n", part);
         } else {
-            part = runtime::mold_indent(out, indent + 1, part);
+            part = block::mold_indent(out, indent + 1, part);
         }
         first = false;
         part = word::append_name(w.word_symbol(), out, part);
@@ -656,7 +655,7 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell*,
         part = append_text(out, options.flat ? "make object! [" : "make object! [\n", part);
     part = mold_body(*value, out, options, part, indent);
     if (!options.only) {
-        if (!options.flat) part = runtime::mold_indent(out, indent, part);
+        if (!options.flat) part = block::mold_indent(out, indent, part);
         part = append_text(out, "]", part);
     }
     return part;

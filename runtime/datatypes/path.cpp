@@ -5,7 +5,8 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/cycles.h"
-#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/raise.h"
@@ -78,10 +79,10 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
     case TypeId::float_: case TypeId::percent: {
         Cell number = *spec;
         number.set_type(TypeId::float_);  // percent! keeps a float payload
-        n = runtime::get_int_from_number(number);
+        n = integer::from_number(number);
         break;
     }
-    default: runtime::raise_bad_make_arg(type, *spec);
+    default: datatype::raise_bad_make_arg(type, *spec);
     }
     block::make_at(made, n);
     made.set_type(type);

@@ -2,7 +2,7 @@
 // action is float!'s, copied at registration.
 #include "runtime/datatypes/percent.h"
 
-#include "runtime/datatypes/entry.h"
+#include "runtime/buffer.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/stack.h"
@@ -12,7 +12,7 @@
 namespace kiv::percent {
 
 Cell* make_in(const Cell& blk, double v) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     make_at(*cell, v);
     return cell;
 }

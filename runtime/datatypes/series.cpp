@@ -9,9 +9,9 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/ownership.h"
@@ -72,7 +72,7 @@ Cell int_cell(std::int32_t v) {
 // The integer of an offset or index argument; other types raise invalid-arg.
 std::int32_t int_arg(const Cell& v) {
     if (!v.is(TypeId::integer) && !v.is(TypeId::float_)) invalid_arg(v);
-    return runtime::get_int_from_number(v);
+    return integer::from_number(v);
 }
 
 // The count that a /part argument gives from head h of value: an integer!, or
@@ -197,7 +197,24 @@ bool pick(const Cell& value, std::int32_t i, Cell& out) {
 }
 
 NodeId copy_units(const Cell& value, std::int32_t start, std::int32_t count) {
-    return runtime::copy_series_part(value, start, count);
+    const SeriesBuffer* src = memory::buffer(value.series_node());
+    const std::uint32_t unit = src->unit();
+    const std::int32_t len = src->used_bytes() / static_cast<std::int32_t>(unit);
+    start = std::clamp(start, 0, len);
+    count = std::clamp(count, 0, len - start);  // never read outside the source
+    // the source's own flags (bitset! complement, ...), not the memory manager's nor owned
+    constexpr std::uint32_t manager_bits = memory::flag_owned | memory::flag_fixed |
+        memory::flag_large | memory::flag_pinned | memory::flag_marked |
+        memory::flag_head_middle | memory::flag_made | memory::flag_in_use | memory::unit_mask;
+    const std::uint32_t flags = src->flags & ~manager_bits;
+    const NodeId node = memory::alloc_series(std::max(count, 1), unit, 0);
+    src = memory::buffer(value.series_node());  // the allocation may have moved it
+    SeriesBuffer* dst = memory::buffer(node);
+    const std::size_t bytes = static_cast<std::size_t>(count) * unit;
+    std::memcpy(dst->head, src->head + static_cast<std::ptrdiff_t>(start) * unit, bytes);
+    dst->tail = dst->head + bytes;
+    dst->flags |= flags;
+    return node;
 }
 
 NodeId take_scratch(std::uint32_t unit) {

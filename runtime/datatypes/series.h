@@ -39,8 +39,9 @@ inline std::int32_t step_to(std::int32_t i, std::int32_t step, std::int32_t limi
 // false (out untouched) when there is none.
 bool pick(const Cell& value, std::int32_t i, Cell& out);
 
-// Copies count units from unit offset start of value's buffer into a new
-// buffer with its flags less the owned flag; returns the new node.
+// Copies count units from unit offset start of value's buffer (from its first
+// unit; both clamped to the buffer) into a new buffer with the source's own
+// flags less the owned flag; returns the new node. Reload buffer addresses.
 NodeId copy_units(const Cell& value, std::int32_t start, std::int32_t count);
 
 // The shared scratch series that take without /part fills, for the caller to

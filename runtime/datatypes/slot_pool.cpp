@@ -7,7 +7,6 @@
 #include "runtime/buffer.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/entry.h"
 
 namespace kiv::slot_pool {
 namespace {

@@ -5,7 +5,6 @@
 
 #include "runtime/assert.h"
 #include "runtime/buffer.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/evaluator/stack.h"

@@ -9,7 +9,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
-#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/series.h"
@@ -583,7 +583,7 @@ std::int32_t trim_with(Cell& text, const Cell* set) {
 
 Cell* make(Cell* proto, Cell* spec, TypeId type) {
     if (spec->is(TypeId::integer) || spec->is(TypeId::float_)) {
-        const std::int32_t room = runtime::get_int_from_number(*spec);
+        const std::int32_t room = integer::from_number(*spec);
         if (room < 0) runtime::raise_error(ErrorCategory::script, "out-of-range", spec);
         Cell c{};
         make_at(c, room);

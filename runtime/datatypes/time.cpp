@@ -3,9 +3,9 @@
 // or NaN outcome raises an error instead of making a time that cannot be shown.
 #include "runtime/datatypes/time.h"
 
+#include "runtime/buffer.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/ownership.h"
@@ -205,7 +205,7 @@ std::int64_t whole_seconds(double seconds) {
 }  // namespace
 
 Cell* make_in(const Cell& blk, double seconds) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     cell->reset(TypeId::time);
     cell->set_f64(seconds);
     return cell;

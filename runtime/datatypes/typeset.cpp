@@ -3,8 +3,8 @@
 // on the three payload words; the bit of a type id is cell.h's business.
 #include "runtime/datatypes/typeset.h"
 
+#include "runtime/buffer.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -75,7 +75,7 @@ void make_at(Cell& cell, std::uint32_t w1, std::uint32_t w2, std::uint32_t w3) {
 }
 
 Cell* make_in(const Cell& blk, std::uint32_t w1, std::uint32_t w2, std::uint32_t w3) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     make_at(*cell, w1, w2, w3);
     return cell;
 }
@@ -107,7 +107,7 @@ Cell* make_from_spec_in(const Cell& blk, const Cell& spec) {
         default: runtime::raise_error(ErrorCategory::script, "invalid-type-spec", &value);
         }
     }
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     *cell = ts;
     return cell;
 }

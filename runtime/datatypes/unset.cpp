@@ -1,13 +1,13 @@
 // unset!: no payload; forms as nothing, molds as "unset", equal only to unset.
 #include "runtime/datatypes/unset.h"
 
-#include "runtime/datatypes/entry.h"
+#include "runtime/buffer.h"
 #include "runtime/datatypes/string.h"
 
 namespace kiv::unset {
 
 Cell* make_in(const Cell& blk) {
-    Cell* cell = runtime::append_cell(blk);
+    Cell* cell = buffer::append_cell(blk.series_node());
     make_at(*cell);
     return cell;
 }

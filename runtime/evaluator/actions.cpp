@@ -6,7 +6,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/entry.h"
+#include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -162,7 +162,7 @@ bool insert_part(Cell* value, const Cell& length, std::int32_t& part) {
 bool dup_count(const std::int32_t* r, std::int32_t dup, std::int32_t& count) {
     count = 1;
     if (Cell* c = ref_arg(r, dup))  // a float! count past 32 bits is out-of-range, not 0
-        count = c->is(TypeId::float_) ? runtime::get_int_from_number(*c) : int_of(*c);
+        count = c->is(TypeId::float_) ? integer::from_number(*c) : int_of(*c);
     return count > 0;
 }
 

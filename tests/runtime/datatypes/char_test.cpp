@@ -6,7 +6,6 @@
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
-#include "runtime/datatypes/entry.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"

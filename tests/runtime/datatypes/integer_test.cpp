@@ -219,6 +219,27 @@ TEST(IntegerTo, ConversionsAndTheirErrors) {
     EXPECT_EQ(error_to(issue), "invalid-data");
 }
 
+TEST(IntegerFromNumber, FloatsTruncateTowardZeroWithinTheRange) {
+    struct Case { double value; std::int32_t result; const char* error; };
+    const Case cases[] = {
+        {2.9, 2, ""},
+        {-2.9, -2, ""},
+        {2147483647.0, max_int, ""},
+        {-2147483648.0, min_int, ""},
+        {2147483648.0, 0, "out-of-range"},
+        {-1e300, 0, "out-of-range"},
+        {std::nan(""), 0, "out-of-range"},
+    };
+    for (const Case& c : cases) {
+        std::int32_t got = 0;
+        EXPECT_EQ(error_of([&] { got = integer::from_number(float_cell(c.value)); }), c.error) << c.value;
+        if (*c.error == 0) {
+            EXPECT_EQ(got, c.result) << c.value;
+        }
+    }
+    EXPECT_EQ(integer::from_number(int_cell(min_int)), min_int);
+}
+
 TEST(IntegerCompare, AgainstIntegersCharsAndFloats) {
     Cell one = int_cell(1);
     Cell two = int_cell(2);
