@@ -408,6 +408,11 @@ bool listens(const State& s, Event e) {
         e = Event::error;
         type = tint(TypeId::error);
     }
+    if (type == tint(TypeId::point2d) || type == tint(TypeId::point3d)) {
+        // A point literal's token starts inside its parentheses.
+        if (start > s.input_start && start[-1] == '(') --start;
+        if (e == Event::prescan && end < s.input_end && *end == ')') ++end;
+    }
     const std::int32_t count = std::max<std::int32_t>(5, s.callback_args);
     std::vector<Cell> args(static_cast<std::size_t>(count));
     word::make_at(symbol::make(event_name(e)), args[0]);
@@ -449,6 +454,7 @@ bool listens(const State& s, Event e) {
         const std::int32_t units = std::max(0, args[1].series_head() - source_head);
         if (source_is_string(s)) s.pos = unicode::skip_utf8_chars(s.input_start, s.input_end, units);
         else s.pos = s.input_start + std::min<std::int32_t>(units, i32(s.input_end - s.input_start));
+        s.repositioned = true;
     }
     return answer;
 }
@@ -476,7 +482,8 @@ void lenient_string(const std::uint8_t* p, const std::uint8_t* end, Cell& out) {
     }
 }
 
-// Closes or drops every open marker before an error leaves the run.
+// Drops every open marker before an error leaves the run: its values go
+// with the run.
 void cleanup_markers(State& s) {
     s.top = s.head = s.base;
 }
@@ -573,6 +580,22 @@ std::int32_t close_series(State& s, std::int32_t t, const std::uint8_t* at, bool
     Cell* outer = open_marker(s);
     s.start_state = outer != nullptr && path::is_path_type(marker_series(*outer)) ? s_path : s_start;
     return tint(result);
+}
+
+// Closes the open blocks and parens as they stand and drops the other open
+// series (paths, maps, points), when the input ended inside them.
+void close_open_series(State& s) {
+    while (Cell* m = open_marker(s)) {
+        const TypeId t = marker_series(*m);
+        if (t == TypeId::block || t == TypeId::paren) {
+            close_series(s, -1, s.pos, false);
+        } else {
+            const std::int32_t marker_index = s.head - 1;
+            s.head = marker_index - static_cast<std::int32_t>(m->marker_distance());
+            s.top = marker_index;
+        }
+    }
+    s.start_state = s_start;
 }
 
 // --- Scanners of the structural classes -------------------------------------------
@@ -911,6 +934,7 @@ void run_tokens(State& s, bool one) {
     while (s.pos < s.input_end) {
         const std::uint8_t* before = s.pos;
         const int start_state = s.start_state;
+        s.repositioned = false;
         Token tok = next_token(s);
         bool only_blanks = false;
         try {
@@ -945,10 +969,11 @@ void run_tokens(State& s, bool one) {
                 if (one) break;
             }
         }
-        if (s.pos <= tok.start && tok.token_class != TokenClass::end)
-            s.pos = std::min(tok.start + 1, s.input_end);  // every token consumes input
-        if (s.pos <= before && tok.token_class != TokenClass::end)
-            s.pos = std::min(before + 1, s.input_end);
+        // Every token consumes input, unless a callback chose where to go on.
+        if (!s.repositioned && tok.token_class != TokenClass::end) {
+            if (s.pos <= tok.start) s.pos = std::min(tok.start + 1, s.input_end);
+            if (s.pos <= before) s.pos = std::min(before + 1, s.input_end);
+        }
         if (one && s.type > 0 && s.start_state != s_path && s.start_state != s_braced &&
             s.start_state != s_point) {
             const std::int32_t n = s.top - s.base;
@@ -1062,14 +1087,20 @@ void syntax_error(State& s, const std::uint8_t* start, const std::uint8_t* end, 
     }
     start = std::clamp(start, s.input_start, s.input_end);
     if (listens(s, Event::error)) {
-        std::int32_t reported = kind >= 1 ? kind
-                                : s.open_type != 0 ? s.open_type
-                                : s.type > 0 ? s.type
-                                : s.expected_type > 0 ? s.expected_type
-                                : tint(TypeId::error);
+        const std::int32_t reported = kind >= 1 ? kind
+                                      : s.open_type != 0 ? s.open_type
+                                      : s.type > 0 ? s.type
+                                      : s.expected_type > 0 ? s.expected_type
+                                      : tint(TypeId::error);
+        // A path being read closes first, so that a swallowed error leaves
+        // it whole among the values loaded so far.
+        if (Cell* m = open_marker(s);
+            s.start_state == s_path && m != nullptr && path::is_path_type(marker_series(*m)))
+            close_series(s, -1, std::clamp(end != nullptr ? end : start, s.input_start, s.input_end),
+                         false);
         if (!fire(s, Event::error, reported, start, end != nullptr ? end : start, nullptr)) {
+            // Swallowed: the token yields nothing, what was loaded stays.
             s.type = tint(TypeId::error);
-            cleanup_markers(s);
             throw SyntaxUnwind{};
         }
     }
@@ -1153,9 +1184,12 @@ std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
                 try {
                     syntax_error(s, opened, opened + 1, kind_missing_end);
                 } catch (const SyntaxUnwind&) {
-                    if (result != nullptr) none::make_at(*result);
-                    if (consumed != nullptr) *consumed = unit_offset(s, s.pos);
-                    return s.type;
+                    if (!s.load) {
+                        if (result != nullptr) none::make_at(*result);
+                        if (consumed != nullptr) *consumed = unit_offset(s, s.pos);
+                        return s.type;
+                    }
+                    close_open_series(s);  // a callback swallowed it: keep what was read
                 }
             }
         }

@@ -94,6 +94,7 @@ struct State {
     Cell source = Cell::fresh(TypeId::unset);    // unset! when only bytes were given
     bool load = true;             // build values and raise errors
     bool no_raise = false;
+    bool repositioned = false;    // a callback moved pos during this token
     const std::uint8_t* counted_pos = nullptr;
     std::int32_t counted_chars = 0;
 };

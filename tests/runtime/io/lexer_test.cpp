@@ -334,7 +334,11 @@ bool record(const Cell&, Cell* args, std::int32_t) {
 }
 
 TEST(Lexer, TraceEventsReachTheCallback) {
+    // A stand-in function value: no spec to read, every event recorded.
+    const auto saved_call = lexer::call_hook;
+    const auto saved_spec = lexer::callback_spec_hook;
     lexer::call_hook = record;
+    lexer::callback_spec_hook = nullptr;
     Cell fn{};
     fn.reset(TypeId::function);
     lexer::ScanRequest r;
@@ -344,7 +348,8 @@ TEST(Lexer, TraceEventsReachTheCallback) {
     const std::vector<std::string> expected = {"prescan", "open", "prescan", "scan", "load",
                                                "prescan", "close"};
     EXPECT_EQ(events, expected);
-    lexer::call_hook = nullptr;
+    lexer::call_hook = saved_call;
+    lexer::callback_spec_hook = saved_spec;
 }
 
 TEST(Lexer, AnyBytesLoadOrFailCleanly) {
