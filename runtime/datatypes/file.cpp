@@ -16,6 +16,7 @@
 #include "runtime/datatypes/url.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/io/file_io.h"
+#include "runtime/memory.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
 
@@ -60,6 +61,14 @@ void append_value_utf8(const Cell& value, std::int32_t limit, std::string& out) 
     Cell v = value;
     if (is_any_string_type(v.type())) {
         append_utf8(v, limit, out);
+        return;
+    }
+    if (v.is(TypeId::binary)) {  // bytes go out as they are, not as their text
+        const SeriesBuffer* buf = memory::buffer(v.series_node());
+        const std::uint8_t* from = buf->head + v.series_head();
+        std::int64_t n = from < buf->tail ? buf->tail - from : 0;
+        if (limit >= 0 && limit < n) n = limit;
+        out.append(reinterpret_cast<const char*>(from), static_cast<std::size_t>(n));
         return;
     }
     Cell formed{};
@@ -153,7 +162,7 @@ Cell* query(Cell* value) {
 }
 
 Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
-    if (as != nullptr || binary) not_done();  // binary! and codecs come later
+    if (as != nullptr || (binary && lines)) not_done();  // codecs come later
     const std::int32_t limit = int_arg(part);
     const std::int32_t offset = int_arg(seek);
     const Cell file = *source;
@@ -161,7 +170,8 @@ Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, 
     Cell result{};
     const bool ok = file_io::dir_q(path.c_str())
                         ? file_io::read_dir(path.c_str(), result)
-                        : file_io::read_file(path.c_str(), limit, offset, lines, result);
+                        : binary ? file_io::read_file_binary(path.c_str(), limit, offset, result)
+                                 : file_io::read_file(path.c_str(), limit, offset, lines, result);
     if (!ok) cannot_open(file);
     *source = result;
     return source;
@@ -178,7 +188,8 @@ Cell* rename(Cell* value, Cell* new_name) {
 Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool, bool append, Cell* part,
             Cell* seek, Cell* allow, Cell* as) {
     if (allow != nullptr || as != nullptr) not_done();
-    if (binary && !is_any_string_type(data->type()) && !data->is(TypeId::block)) not_done();
+    if (binary && !is_any_string_type(data->type()) && !data->is(TypeId::block) && !data->is(TypeId::binary))
+        not_done();
     if (part != nullptr && !part->is(TypeId::integer))
         runtime::raise_error(ErrorCategory::script, "invalid-arg", part);
     const std::int32_t limit = part != nullptr ? part->int_value() : -1;

@@ -174,7 +174,11 @@ std::optional<std::timespec> modified_time(const char* path) {
     return st.st_mtim;
 }
 
-bool read_file(const char* path, std::int32_t part, std::int32_t seek, bool lines, Cell& out) {
+namespace {
+
+// The bytes of a regular file from seek (-1: the start), at most part of them
+// (-1: all); false when it cannot be opened or read.
+bool read_file_raw(const char* path, std::int32_t part, std::int32_t seek, std::vector<std::uint8_t>& bytes) {
     const int fd = open_file(path, mode_read);
     if (fd < 0) return false;
     struct stat st{};
@@ -182,7 +186,6 @@ bool read_file(const char* path, std::int32_t part, std::int32_t seek, bool line
         close_file(fd);
         return false;
     }
-    std::vector<std::uint8_t> bytes;
     bool ok = true;
     const std::int64_t size = file_size(fd);
     if (size > 0) {  // a regular file: seek, then read what part allows
@@ -203,11 +206,32 @@ bool read_file(const char* path, std::int32_t part, std::int32_t seek, bool line
         if (part >= 0 && static_cast<std::size_t>(part) < bytes.size()) bytes.resize(static_cast<std::size_t>(part));
     }
     close_file(fd);
-    if (!ok) return false;
+    return ok;
+}
+
+}  // namespace
+
+bool read_file(const char* path, std::int32_t part, std::int32_t seek, bool lines, Cell& out) {
+    std::vector<std::uint8_t> bytes;
+    if (!read_file_raw(path, part, seek, bytes)) return false;
     Cell text;
     decode_text(bytes, part >= 0, text);
     if (lines) split_lines(text, out);
     else out = text;
+    return true;
+}
+
+bool read_file_binary(const char* path, std::int32_t part, std::int32_t seek, Cell& out) {
+    std::vector<std::uint8_t> bytes;
+    if (!read_file_raw(path, part, seek, bytes)) return false;
+    const auto n = static_cast<std::int32_t>(bytes.size());
+    const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
+    SeriesBuffer* buf = memory::buffer(node);
+    if (n > 0) std::memcpy(buf->head, bytes.data(), bytes.size());
+    buf->tail = buf->head + n;
+    out = Cell{};
+    out.reset(TypeId::binary);
+    out.set_series_node(node);
     return true;
 }
 

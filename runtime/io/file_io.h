@@ -43,6 +43,9 @@ std::optional<std::timespec> modified_time(const char* path);
 // (out untouched) when the file cannot be opened or read. Raises access
 // invalid-utf8 on text that is not UTF-8, internal no-memory above 2 GB.
 bool read_file(const char* path, std::int32_t part, std::int32_t seek, bool lines, Cell& out);
+// Reads a file's bytes, unchanged, into out, a binary!; part and seek as for
+// read_file. False (out untouched) when the file cannot be opened or read.
+bool read_file_binary(const char* path, std::int32_t part, std::int32_t seek, Cell& out);
 // Lists a directory into out, a block! of file! names sorted by their bytes,
 // directories with a trailing "/", "." and ".." left out. False when the
 // directory cannot be read.
