@@ -15,6 +15,14 @@ std::int32_t root_index = -1;  // root-block position of the system object, -1 b
 void set(const Cell& value) {
     root_index = block::count_from_head(block::root());
     block::append_copy(block::root(), value);
+    // system/words: the global context seen as an object, so that code whose
+    // own words shadow a global one can still reach it (system/words/all).
+    // Class -1 marks it as no made object's class.
+    Cell words{};
+    words.reset(TypeId::object);
+    words.set_object(context::global(), static_cast<std::uint32_t>(-1), 0);
+    *context::owner(context::global()) = words;
+    set_field("words", words);
 }
 
 const Cell* get() {

@@ -9,7 +9,8 @@
 
 namespace kiv::system_object {
 
-// Keeps value (an object!) in the root block as the system object.
+// Keeps value (an object!) in the root block as the system object, and sets
+// its `words` field to the global context as an object.
 void set(const Cell& value);
 // The system object (an object! cell), or null until system.kiv has run.
 const Cell* get();
