@@ -3,32 +3,15 @@
 // raise. A crash, hang or out-of-bounds read is a fault.
 #include "runtime/io/lexer.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/datatypes/block.h"
-#include "runtime/datatypes/context.h"
-#include "runtime/datatypes/hashtable.h"
-#include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/words.h"
-#include "runtime/memory.h"
 #include "runtime/raise.h"
+#include "runtime/startup/embed.h"
 
 #include <cstdlib>
 #include <cstring>
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static bool ready = [] {
-        kiv::memory::init();
-        kiv::case_folding::init();
-        kiv::hashtable::init();
-        kiv::block::init_root();
-        kiv::registry::init();
-        kiv::registry::register_all();
-        kiv::symbol::init_table();
-        kiv::context::init_global();
-        kiv::registry::init_type_words();
-        kiv::words::init();
-        kiv::lexer::init();
+        kiv::embed::boot({.library = false});  // the lexer needs the tables and words, not the library
         return true;
     }();
     (void)ready;

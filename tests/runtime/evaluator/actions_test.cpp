@@ -2,16 +2,13 @@
 // pre-processing of append, the comparison mapping and the missing-handler error.
 #include "runtime/evaluator/actions.h"
 
-#include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/context.h"
-#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/memory.h"
 #include "runtime/raise.h"
+
+#include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -35,29 +32,13 @@ std::int32_t order_of(Cell* a, Cell* b, CompareOp) {
     return static_cast<std::int32_t>(a->data1) - static_cast<std::int32_t>(b->data1);
 }
 
-class Runtime : public testing::Environment {
-public:
-    void SetUp() override {
-        memory::init();
-        case_folding::init();
-        hashtable::init();
-        block::init_root();
-        registry::init();
-        registry::register_all();
-        registry::register_type({TypeId::event, TypeId::no_type, "event!", registry::table({
-            {Action::compare, &order_of},
-            {Action::append, &record_insert},
-        })});
-        actions::init();
-        stack::make_storage();
-        symbol::init_table();
-        context::init_global();
-        registry::init_type_words();
-        words::init();
-        stack::init();
-    }
-};
-const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+// event! stands in for a type whose handlers the tests watch.
+const auto* const runtime_env = test::boot_runtime({.library = false}, [] {
+    registry::register_type({TypeId::event, TypeId::no_type, "event!", registry::table({
+        {Action::compare, &order_of},
+        {Action::append, &record_insert},
+    })});
+});
 
 Cell int_cell(std::int32_t v) {
     Cell c{};

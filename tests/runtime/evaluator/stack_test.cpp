@@ -2,18 +2,14 @@
 // bottom errors, stack overflow and the end of an error nothing catches.
 #include "runtime/evaluator/stack.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
-#include "runtime/datatypes/hashtable.h"
-#include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/evaluator/actions.h"
-#include "runtime/memory.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
 #include "runtime/startup/startup.h"
+
+#include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -22,25 +18,7 @@
 namespace kiv {
 namespace {
 
-class Runtime : public testing::Environment {
-public:
-    void SetUp() override {
-        memory::init();
-        case_folding::init();
-        hashtable::init();
-        block::init_root();
-        registry::init();
-        registry::register_all();
-        actions::init();
-        stack::make_storage();
-        symbol::init_table();
-        context::init_global();
-        registry::init_type_words();
-        words::init();
-        stack::init();
-    }
-};
-const auto* const runtime_env = ::testing::AddGlobalTestEnvironment(new Runtime);
+const auto* const runtime_env = test::boot_runtime();
 
 Cell int_cell(std::int32_t v) {
     Cell c{};
@@ -245,7 +223,7 @@ TEST_F(Stack, ErrorsUnwindToTheNearestTryFrame) {
     stack::push_call_frame(nullptr);
     stack::push(int_cell(1));
     Cell error{};
-    error.reset(TypeId::error);
+    error::build(error, ErrorCategory::script, "no-value");
     EXPECT_THROW(stack::throw_error(error), LanguageError);
     EXPECT_EQ(depth(), 1);                          // the try frame stays for its code
     EXPECT_EQ(stack::base(), try_base);
@@ -303,7 +281,7 @@ TEST(StackDeath, AnUncaughtErrorEndsTheProcessWith254) {
         stack::state.frames_top = stack::state.frames_begin;
         stack::push_call_frame(nullptr);             // no try or barrier below
         Cell error{};
-        error.reset(TypeId::error);
+        error::build(error, ErrorCategory::script, "no-value");
         stack::throw_error(error);
     }, testing::ExitedWithCode(254), "");
 }
