@@ -3,16 +3,9 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_actions.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/datatypes/context.h"
-#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/words.h"
-#include "runtime/evaluator/actions.h"
-#include "runtime/evaluator/stack.h"
-#include "runtime/memory.h"
+#include "runtime/startup/embed.h"
 
 #include <benchmark/benchmark.h>
 
@@ -22,22 +15,10 @@ namespace kiv {
 namespace {
 
 // The datatypes and words alone: the library's boot sources are not needed.
-bool booted = [] {
-    memory::init();
-    case_folding::init();
-    hashtable::init();
-    block::init_root();
-    registry::init();
-    registry::register_all();
-    actions::init();
-    stack::make_storage();
-    symbol::init_table();
-    context::init_global();
-    registry::init_type_words();
-    words::init();
-    stack::init();
-    return true;
-}();
+void boot() {
+    static const bool done = (embed::boot({.library = false}), true);
+    (void)done;
+}
 
 Cell random_integers(std::int32_t n) {
     Cell b{};
@@ -53,6 +34,7 @@ Cell random_integers(std::int32_t n) {
 }
 
 void sort_integers(benchmark::State& state) {
+    boot();
     const bool stable = state.range(0) != 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -66,6 +48,7 @@ void sort_integers(benchmark::State& state) {
 BENCHMARK(sort_integers)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void find_last_word(benchmark::State& state) {
+    boot();
     Cell b{};
     block::make_at(b, 100'000);
     Cell w{};

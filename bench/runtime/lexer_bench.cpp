@@ -2,14 +2,7 @@
 // paths, strings, integers and floats, loaded whole; bytes per second.
 #include "runtime/io/lexer.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/datatypes/block.h"
-#include "runtime/datatypes/context.h"
-#include "runtime/datatypes/hashtable.h"
-#include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/words.h"
-#include "runtime/memory.h"
+#include "runtime/startup/embed.h"
 
 #include <benchmark/benchmark.h>
 
@@ -42,21 +35,8 @@ std::string generate(std::size_t size) {
 }
 
 void BM_LexSource(benchmark::State& state) {
-    static bool ready = false;
-    if (!ready) {
-        kiv::memory::init();
-        kiv::case_folding::init();
-        kiv::hashtable::init();
-        kiv::block::init_root();
-        kiv::registry::init();
-        kiv::registry::register_all();
-        kiv::symbol::init_table();
-        kiv::context::init_global();
-        kiv::registry::init_type_words();
-        kiv::words::init();
-        kiv::lexer::init();
-        ready = true;
-    }
+    static const bool ready = (kiv::embed::boot({.library = false}), true);  // tables and words, no library
+    (void)ready;
     const std::string src = generate(static_cast<std::size_t>(state.range(0)));
     for (auto _ : state) {
         kiv::Cell out{};

@@ -3,17 +3,12 @@
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/map.h"
 
-#include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
-#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/datatypes/words.h"
-#include "runtime/memory.h"
+#include "runtime/startup/embed.h"
 
 #include <benchmark/benchmark.h>
 
@@ -24,20 +19,10 @@ namespace {
 
 constexpr std::int32_t value_count = 100000;
 
+// The datatypes and words alone: the library's boot sources are not needed.
 void boot() {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    memory::init();
-    case_folding::init();
-    hashtable::init();
-    block::init_root();
-    registry::init();
-    registry::register_all();
-    symbol::init_table();
-    context::init_global();
-    registry::init_type_words();
-    words::init();
+    static const bool done = (embed::boot({.library = false}), true);
+    (void)done;
 }
 
 Cell int_of(std::int32_t v) {
