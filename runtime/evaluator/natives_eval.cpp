@@ -12,6 +12,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -200,7 +201,11 @@ void get(bool, const std::int32_t* refinements) {
         interpreter::eval_path(target, 0, 0, 0, false, true, false, false, nullptr);
         return;
     }
-    runtime::raise_error(ErrorCategory::internal, "not-done");  // object! fields: with the object module
+    // An object! gives the block of its values, as its reflect does.
+    Cell field{};
+    word::make_at(words::id(words::Sym::values), field);
+    Cell* const result = arg(0);
+    stack::set_result_only(*actions::lookup<Action::reflect>(*result)(result, &field));
 }
 
 // set of a block of words (inside a call frame, as the errors name it).
@@ -249,8 +254,9 @@ void set_(bool, const std::int32_t* refinements) {
         interpreter::eval_path(target, 0, 0, 0, true, false, true, false, nullptr);
     } else if (target.is(TypeId::block)) {
         set_words(target, value, any, used(refinements, ref::only), used(refinements, ref::some));
-    } else {
-        runtime::raise_error(ErrorCategory::internal, "not-done");  // object! fields: with the object module
+    } else {  // object!: its fields, one by one or from a block or object
+        Cell obj = target;
+        object::set_fields(obj, value, any, used(refinements, ref::only), used(refinements, ref::some));
     }
     stack::set_result_only(value);
 }
@@ -408,8 +414,12 @@ void in(bool, const std::int32_t*) {
     stack::set_result_only(w);
 }
 
-void construct(bool, const std::int32_t*) {
-    runtime::raise_error(ErrorCategory::internal, "not-done");  // needs the object! module
+void construct(bool, const std::int32_t* refinements) {
+    namespace ref = refine::construct;
+    const Cell spec = clamped(*arg(0));
+    const Cell* proto = used(refinements, ref::with) ? arg(refinements[ref::with]) : nullptr;
+    const Cell obj = object::push_from_spec(proto, spec, used(refinements, ref::only));
+    stack::set_result_only(obj);
 }
 
 // --- apply -----------------------------------------------------------------------------
