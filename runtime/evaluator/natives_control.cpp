@@ -7,6 +7,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/registry.h"
@@ -390,7 +391,32 @@ void each(bool remove) {
     end_loop();
 }
 
-void foreach(bool, const std::int32_t*) { each(false); }
+// foreach over a map! walks its entries, not its cells: two words take the
+// key and the value of each live entry; removed entries are skipped.
+void each_entry() {
+    const Cell words_arg = *arg(0);
+    const Cell body = *arg(2);
+    if (!words_arg.is(TypeId::block) || block::count_from_head(words_arg) != 2)
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", &words_arg);
+    stack::push(*arg(1));
+    stack::push(words_arg);
+    Cell* const private_series = stack::top() - 2;
+    push_loop();
+    for (;;) {
+        std::int32_t index = private_series->series_head();
+        if (!map::set_words_from_entries(words_arg, *private_series, 2, index)) break;
+        private_series->set_series_head(index);
+        const Pass p = run_pass(body);
+        if (p == Pass::left) return;
+        if (p == Pass::broke) break;
+    }
+    end_loop();
+}
+
+void foreach(bool, const std::int32_t*) {
+    if (arg(1)->is(TypeId::map)) return each_entry();
+    each(false);
+}
 void remove_each(bool, const std::int32_t*) { each(true); }
 
 // --- forall -----------------------------------------------------------------------------
