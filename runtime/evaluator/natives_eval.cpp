@@ -10,6 +10,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -365,6 +366,7 @@ void compose(bool, const std::int32_t* refinements) {
     const Cell blk = clamped(value);
     const Output out = make_output(refinements, ref::into, block::count_from_head(blk));
     compose_into(blk, out, used(refinements, ref::deep), used(refinements, ref::only));
+    if (out.cell->is(TypeId::hash)) hash::reindex(*out.cell);  // the cells went in behind its index
     stack::set_result_only(*out.cell);
 }
 
