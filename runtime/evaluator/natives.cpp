@@ -10,7 +10,7 @@ namespace {
 
 Entry* table = nullptr;       // table_size slots, on the tracked heap
 std::int32_t next_index = 1;  // 1-based index of the next append
-Cell scratch{};               // a copy: the root block's cells move as it grows
+Cell scratch{};               // a copy: the root block's cells move as it grows; the root keeps it alive
 
 }  // namespace
 
@@ -18,7 +18,7 @@ void init() {
     table = static_cast<Entry*>(runtime::alloc_tracked_zeroed(  // the tracked heap is fresh at each boot
         static_cast<std::int32_t>(sizeof(Entry)) * table_size));
     next_index = 1;
-    scratch = *block::make_fixed_in(nullptr, 32);
+    scratch = *block::make_in(nullptr, 32);  // an arena block: nothing holds its address, only its node
 }
 
 std::int32_t append(Entry e) {
