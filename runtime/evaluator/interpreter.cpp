@@ -920,6 +920,75 @@ bool integer_operator(FastOp k, NodeId code, std::int32_t pos, std::int32_t end,
     return true;
 }
 
+// The value of a simple expression at pos, computed where it stands with
+// nothing that can fail or be seen: a value that evaluates to itself or a
+// word holding a plain value, then integer operators whose right operand is
+// an integer or a word holding one (as integer_operator). Returns the index
+// after the expression, or -1, having changed nothing, when it needs the
+// evaluator. The caller checks that tracing is off.
+std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, Cell& out) {
+    if (stack::state.frames_top + 1 >= stack::state.frames_end ||
+        stack::state.top + 4 >= stack::state.end)
+        return -1;  // the evaluator raises the stack overflow where it always did
+    if (code == 0) return -1;
+    const SeriesBuffer* buf = memory::buffer(code);
+    const Cell* const head = reinterpret_cast<const Cell*>(buf->head);
+    const std::int32_t tail = tail_of(code);
+    if (end > tail) end = tail;
+    if (pos >= end) return -1;
+    const Cell* at = head + pos;
+    if (at->is(TypeId::word)) {
+        const Cell* v = peek_word_value(*at);
+        if (v == nullptr) return -1;
+        const TypeId t = v->type();
+        if (t == TypeId::unset || t == TypeId::op || is_function_type(t)) return -1;
+        out = *v;
+    } else if (inert_argument(at->type())) {
+        out = *at;
+    } else {
+        return -1;
+    }
+    ++pos;
+    while (pos < end) {
+        at = head + pos;
+        if (!at->is(TypeId::word)) break;
+        const Cell* value = peek_word_value(*at);
+        if (value == nullptr || !value->is(TypeId::op)) break;
+        if (!out.is(TypeId::integer) || pos + 1 >= end) return -1;
+        const FastOp k = fast_op(*value);
+        if (k == FastOp::none) return -1;
+        const Cell* right = at + 1;
+        if (right->is(TypeId::word)) {
+            right = peek_word_value(*right);
+            if (right == nullptr) return -1;
+        }
+        if (!right->is(TypeId::integer)) return -1;
+        if (!fast_integer(k, out.int_value(), right->int_value(), &out)) return -1;
+        pos += 2;
+    }
+    return pos;
+}
+
+// A set-word whose value is a simple expression, stored into a plain or
+// function context's slot: no frame, as nothing in it can raise an error
+// that would name the word. Returns the index after the value, or -1
+// (nothing done) for the general path.
+std::int32_t set_word_simple(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
+    Cell value;
+    const std::int32_t next = simple_value(code, pos + 1, end, value);
+    if (next < 0) return -1;
+    Cell* const slot = peek_word_value(sw);
+    if (slot == nullptr ||
+        reinterpret_cast<const Cell*>(memory::buffer(sw.word_context())->head)->context_kind() ==
+            static_cast<std::uint32_t>(context::Kind::object))
+        return -1;
+    *slot = value;
+    // As the framed path leaves it: the value pushed, and in the result slot when !sub.
+    stack::push(value);
+    if (!sub) stack::set_result(value);
+    return next;
+}
+
 // Any other right operand (a paren, a call, a path): the operator's frame is
 // pushed first, as the full call pushes it, so that an error in the operand
 // names the operator as it always did; the operand is evaluated after the left
@@ -967,6 +1036,13 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         ++pos;
         break;
     case TypeId::set_word:
+        if (!tracing::state.on) {
+            const std::int32_t next = set_word_simple(v, code, pos, end, sub);
+            if (next >= 0) {
+                pos = next;
+                break;
+            }
+        }
         pos = eval_set_word(v, code, pos, end, sub);
         if (pending) return pos;
         break;
