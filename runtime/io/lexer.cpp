@@ -57,6 +57,16 @@ struct Tables {
     std::array<std::array<std::uint8_t, class_count>, state_count> next{};
     std::array<bool, 256> point_body{};
     std::array<bool, class_count> path_end{};
+    // The automaton by byte rather than by class, so that the scan loop reads
+    // one table per byte: step[state][byte]. A NUL byte, like the input end
+    // (end[state]), always gives a final state: the end column, or the error
+    // class where that column is not final.
+    std::array<std::array<std::uint8_t, 256>, state_count> step{};
+    std::array<std::uint8_t, state_count> end{};
+    // The flag bits of each byte, with the internal ones.
+    std::array<std::uint32_t, 256> flags{};
+    // Bytes skipped between tokens: 1 blank or control, 2 line feed, 0 other.
+    std::array<std::uint8_t, 256> gap{};
 };
 
 using Set = std::initializer_list<Class>;
@@ -280,6 +290,24 @@ Tables build_tables() {
         .on({c_plus, c_minus}, s_path_sign)
         .on({c_hash, c_apos, c_lt, c_percent, c_comma, c_caret, c_bad}, T1);
 
+    for (int state = 0; state < state_count; ++state) {
+        auto& classes = t.next[static_cast<std::size_t>(state)];
+        std::uint8_t at_end = classes[c_end];
+        if (at_end < final_base) at_end = tk(error);
+        t.end[static_cast<std::size_t>(state)] = at_end;
+        for (int b = 0; b < 256; ++b)
+            t.step[static_cast<std::size_t>(state)][static_cast<std::size_t>(b)] =
+                b == 0 ? at_end : classes[cc[static_cast<std::size_t>(b)] & 0xFFu];
+    }
+    for (int b = 0; b < 256; ++b) {
+        const std::uint32_t cls = cc[static_cast<std::size_t>(b)] & 0xFFu;
+        t.flags[static_cast<std::size_t>(b)] = (cc[static_cast<std::size_t>(b)] & ~0xFFu) |
+                                               (b >= 0x80 ? flag_non_ascii : 0) |
+                                               (b == '\n' ? flag_line_feed : 0);
+        t.gap[static_cast<std::size_t>(b)] =
+            cls == c_lf ? 2 : (cls == c_blank || cls == c_control) ? 1 : 0;
+    }
+
     for (const char* p = "\t #+-.0123456789AEFINaefin"; *p != 0; ++p)
         t.point_body[static_cast<std::uint8_t>(*p)] = true;
     for (Class c : {c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_quote,
@@ -342,7 +370,7 @@ TypeId to_type(std::int32_t t) { return static_cast<TypeId>(static_cast<std::uin
 
 // --- The value stack and the run chain ------------------------------------------
 
-std::vector<Cell> value_stack;
+std::vector<Cell> value_stack;  // stack_cells and stack_size describe it
 State* first_state = nullptr;
 
 constexpr std::int32_t lexer_buffer_size = 100000;
@@ -350,7 +378,11 @@ std::unique_ptr<std::uint8_t[]> text_buffer;
 std::int32_t text_cursor = 0;
 
 void ensure_stack() {
-    if (value_stack.empty()) value_stack.resize(1000);
+    if (value_stack.empty()) {
+        value_stack.resize(1000);
+        stack_cells = value_stack.data();
+        stack_size = static_cast<std::int32_t>(value_stack.size());
+    }
 }
 
 // --- Markers ------------------------------------------------------------------
@@ -682,8 +714,10 @@ void scan_comma(State& s, const std::uint8_t* at) {
 }
 
 // Word token: Unicode blanks end it; colons and a quote give its kind.
-void scan_word(State& s, const std::uint8_t* start, const std::uint8_t* end, bool build) {
-    const std::uint8_t* stop = start;
+void scan_word(State& s, const std::uint8_t* start, const std::uint8_t* end, std::uint32_t flags,
+               bool build) {
+    const bool ascii = (flags & flag_non_ascii) == 0;
+    const std::uint8_t* stop = ascii ? end : start;
     while (stop < end) {
         // Most words are plain ASCII: a byte below 0x80 is a whole character,
         // never malformed and never one of the blanks, so it needs no decoding.
@@ -714,7 +748,7 @@ void scan_word(State& s, const std::uint8_t* start, const std::uint8_t* end, boo
         t = TypeId::set_word;
     }
     s.type = tint(t);
-    load_word(s, start, end, t, build);
+    load_word(s, start, end, t, build, ascii);
 }
 
 // --- The token loop ------------------------------------------------------------------
@@ -726,27 +760,46 @@ struct Token {
     TokenClass token_class;
 };
 
-// Runs the automaton from s.pos; updates the line count.
+// Runs the automaton from s.pos; updates the line count. Blanks before a
+// token are passed over first (the automaton only loops on them in its start
+// state); then each byte costs one transition lookup, and a run of bytes
+// that keep the state (the body of a word, a string, a comment) stays in the
+// inner loop. Line feeds inside a token are counted once it has ended.
 Token next_token(State& s) {
     const std::uint8_t* p = s.pos;
-    const std::uint8_t* start = p;
+    const std::uint8_t* const input_end = s.input_end;
     int state = s.start_state;
-    std::uint32_t flags = 0;
     std::int32_t lines = 0;
-    std::uint8_t next = 0;
-    for (;;) {
-        std::uint32_t entry = p < s.input_end ? tables.char_class[*p] : (c_end | flag_end);
-        const auto cls = static_cast<std::uint8_t>(entry & 0xFF);
-        next = tables.next[static_cast<std::size_t>(state)][cls];
-        if (next >= final_base || cls == c_end) break;
-        flags |= entry & ~0xFFu;
-        if (cls == c_lf) ++lines;
-        ++p;
-        if (next == s_start) start = p;  // blanks between tokens
-        state = next;
+    if (state == s_start) {
+        while (p < input_end) {
+            const std::uint8_t gap = tables.gap[*p];
+            if (gap == 0) break;
+            lines += gap >> 1;
+            ++p;
+        }
     }
-    if (next < final_base) next = tk(TokenClass::error);  // a state whose end column is not final
-    if (p < s.input_end && *p == 0 && start == p && s.start_state == s_start) {
+    const std::uint8_t* const start = p;
+    std::uint32_t flags = 0;
+    std::uint8_t next = 0;
+    const std::uint8_t* row = tables.step[static_cast<std::size_t>(state)].data();
+    for (;;) {
+        if (p >= input_end) {
+            next = tables.end[static_cast<std::size_t>(state)];
+            break;
+        }
+        const std::uint8_t b = *p;
+        next = row[b];
+        if (next != state) {
+            if (next >= final_base) break;
+            state = next;
+            row = tables.step[next].data();
+        }
+        flags |= tables.flags[b];
+        ++p;
+    }
+    if ((flags & flag_line_feed) != 0) lines += i32(std::count(start, p, '\n'));
+    flags &= ~flag_line_feed;
+    if (p < input_end && *p == 0 && start == p && s.start_state == s_start) {
         s.pos = p;  // a NUL byte between values is no end of the input
         syntax_error(s, p, p + 1, kind_bad_char);
     }
@@ -824,7 +877,7 @@ void braced_close(State& s, const Token& tok) {
     if (build && !fire(s, Event::scan, tint(TypeId::string), open, tok.end + 1, nullptr)) return;
     Cell value{};
     if (!decode_text(open + 1, tok.end, (flags & flag_escape) != 0, TypeId::string,
-                     build ? &value : nullptr))
+                     build ? &value : nullptr, (flags & flag_non_ascii) == 0))
         syntax_error(s, open, tok.end + 1, tint(TypeId::string));
     s.type = tint(TypeId::string);
     if (build) {
@@ -863,7 +916,7 @@ void load_token(State& s, const Token& tok) {
     if (listens(s, Event::scan) || !build) {
         const std::int32_t top = s.top;
         const std::uint8_t* pos = s.pos;
-        if (tok.token_class == TokenClass::word) scan_word(s, tok.start, tok.end, false);
+        if (tok.token_class == TokenClass::word) scan_word(s, tok.start, tok.end, tok.flags, false);
         else loader_of(tok.token_class)(s, tok.start, tok.end, tok.flags, false);
         s.top = top;
         if (listens(s, Event::scan)) {
@@ -874,7 +927,7 @@ void load_token(State& s, const Token& tok) {
     }
     if (!build || (decided && !keep)) return;
     const std::int32_t head = s.head;
-    if (tok.token_class == TokenClass::word) scan_word(s, tok.start, tok.end, true);
+    if (tok.token_class == TokenClass::word) scan_word(s, tok.start, tok.end, tok.flags, true);
     else loader_of(tok.token_class)(s, tok.start, tok.end, tok.flags, true);
     if (s.top > head && listens(s, Event::load) &&
         !fire(s, Event::load, s.type, tok.start, s.pos, &stack_at(s.top - 1)))
@@ -1062,18 +1115,12 @@ std::int32_t callback_argument_count(const Cell& fn, std::uint32_t& mask) {
 
 // --- Shared internals -------------------------------------------------------------
 
-Cell& stack_at(std::int32_t i) { return value_stack[static_cast<std::size_t>(i)]; }
-
-Cell& push(State& s, const Cell& value) {
-    if (static_cast<std::size_t>(s.top) >= value_stack.size()) {
-        if (value_stack.size() > (std::size_t{1} << 26))
-            runtime::raise_error(ErrorCategory::internal, "no-memory");
-        value_stack.resize(value_stack.size() * 2);
-    }
-    Cell& c = value_stack[static_cast<std::size_t>(s.top++)];
-    c = value;
-    c.set_new_line(s.token_lines > 0);
-    return c;
+void grow_stack() {
+    if (value_stack.size() > (std::size_t{1} << 26))
+        runtime::raise_error(ErrorCategory::internal, "no-memory");
+    value_stack.resize(value_stack.size() * 2);
+    stack_cells = value_stack.data();
+    stack_size = static_cast<std::int32_t>(value_stack.size());
 }
 
 void syntax_error(State& s, const std::uint8_t* start, const std::uint8_t* end, std::int32_t kind) {
@@ -1157,6 +1204,7 @@ void init() {
 
 std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
                   const ScanRequest& request, std::int32_t* consumed) {
+    reset_word_cache();
     State s;
     s.input_start = s.pos = utf8;
     s.input_end = utf8 + std::max(0, length);

@@ -149,9 +149,51 @@ bool percent_decode(Bytes start, Bytes end, std::vector<std::uint32_t>& out) {
     return true;
 }
 
-// Pushes a text value of type t from [start, end), failing as fail_type.
+// Decodes ASCII text [start, end) straight into a new 1-byte text of type t
+// in out; false when an escape gives a character wider than a byte or is
+// malformed (the caller then takes the general road, which reports it).
+bool ascii_text(Bytes start, Bytes end, bool escapes, TypeId t, Cell& out) {
+    string::make_at_unit(out, i32(end - start), 1);
+    SeriesBuffer* buf = memory::buffer(out.series_node());
+    std::uint8_t* dst = buf->head;
+    if (!escapes) {
+        std::memcpy(dst, start, static_cast<std::size_t>(end - start));
+        dst += end - start;
+    } else {
+        for (Bytes p = start; p < end;) {
+            if (*p == '^') {
+                std::uint32_t cp = 0;
+                Bytes after = decode_escape(p + 1, end, cp);
+                if (after != nullptr) {
+                    if (cp > 0xFF) return false;
+                    *dst++ = static_cast<std::uint8_t>(cp);
+                    p = after;
+                    continue;
+                }
+                if (p + 1 < end && p[1] == '(') return false;
+                ++p;  // any other character stands for itself
+                if (p >= end) { *dst++ = '^'; break; }
+            }
+            *dst++ = *p++;
+        }
+    }
+    buf->tail = dst;
+    out.set_type(t);
+    return true;
+}
+
+// Pushes a text value of type t from [start, end), failing as fail_type;
+// ascii when no byte of it is above 0x7F.
 void load_text(State& s, Bytes start, Bytes end, bool escapes, TypeId t, TypeId fail_type,
-               bool build) {
+               bool build, bool ascii = false) {
+    if (ascii && (build || !escapes)) {
+        if (!build) return;  // plain ASCII is always good text
+        Cell value{};
+        if (ascii_text(start, end, escapes, t, value)) {
+            push(s, value);
+            return;
+        }
+    }
     if (!decode_points(start, end, escapes, points)) fail(s, start, end, fail_type);
     if (!build) return;
     Cell value{};
@@ -342,7 +384,8 @@ void load_time(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
 void load_string(State& s, Bytes start, Bytes end, std::uint32_t flags, bool build) {
     // start at the opening quote, end at the closing one
     const TypeId t = s.expected_type > 0 ? static_cast<TypeId>(s.expected_type) : TypeId::string;
-    load_text(s, start + 1, end, (flags & flag_escape) != 0, TypeId::string, t, build);
+    load_text(s, start + 1, end, (flags & flag_escape) != 0, TypeId::string, t, build,
+              (flags & flag_non_ascii) == 0);
     s.pos = end + 1;
 }
 
@@ -569,7 +612,9 @@ void load_refinement(State& s, Bytes start, Bytes end, std::uint32_t, bool build
 
 }  // namespace
 
-bool decode_text(Bytes start, Bytes end, bool escapes, TypeId t, Cell* out) {
+bool decode_text(Bytes start, Bytes end, bool escapes, TypeId t, Cell* out, bool ascii) {
+    if (ascii && out != nullptr && ascii_text(start, end, escapes, t, *out)) return true;
+    if (ascii && out == nullptr && !escapes) return true;
     if (!decode_points(start, end, escapes, points)) return false;
     if (out != nullptr) make_text(points, t, *out);
     return true;
@@ -577,28 +622,60 @@ bool decode_text(Bytes start, Bytes end, bool escapes, TypeId t, Cell* out) {
 
 namespace {
 
-// The symbol last made for a word's bytes, by a hash of them. Source repeats
-// its words, and the symbol table's lookup (hashing with case folding, then
-// probing) costs several times a check of the cached symbol's name, which
-// also keeps the cache right whatever happened to the table meanwhile.
-std::array<symbol::SymbolId, 4096> word_symbols{};
+// The word last made from a word's bytes, by a hash of them: its spelling,
+// symbol and index in the global context. Source repeats its words, and the
+// symbol table's lookup (hashing with case folding, then probing) and the
+// global context's cost several times a check of the cached spelling. The
+// global context only grows and symbols stay, so an answer stays right; a
+// new runtime (another global context, fewer symbols) empties the cache.
+struct CachedWord {
+    std::uint8_t length = 0;  // 0: empty
+    char name[23] = {};
+    symbol::SymbolId symbol = 0;
+    std::int32_t index = 0;
+};
+std::array<CachedWord, 4096> word_cache{};
+NodeId cached_context = 0;
+std::int32_t cached_symbols = 0;
 
-symbol::SymbolId word_symbol(Bytes name, std::int32_t length) {
+symbol::SymbolId make_symbol(Bytes name, std::int32_t length) {
+    return symbol::make_from_utf8(reinterpret_cast<const char*>(name), length);
+}
+
+// The word cell of a spelling (its symbol and global index) into out.
+void word_of(Bytes name, std::int32_t length, TypeId t, Cell& out) {
     std::uint32_t h = 2166136261u;
     for (std::int32_t i = 0; i < length; ++i) h = (h ^ name[i]) * 16777619u;
-    symbol::SymbolId& slot = word_symbols[(h ^ (h >> 15)) & (word_symbols.size() - 1)];
-    if (slot != 0 && static_cast<std::int32_t>(slot) <= symbol::count()) {
-        const std::string_view known = symbol::name(slot);
-        if (known.size() == static_cast<std::size_t>(length) && std::memcmp(known.data(), name, known.size()) == 0)
-            return slot;
+    CachedWord& slot = word_cache[(h ^ (h >> 15)) & (word_cache.size() - 1)];
+    out.reset(t);
+    if (slot.length == length && std::memcmp(slot.name, name, static_cast<std::size_t>(length)) == 0) {
+        out.set_word(cached_context, slot.symbol, slot.index);
+        return;
     }
-    slot = symbol::make_from_utf8(reinterpret_cast<const char*>(name), length);
-    return slot;
+    Cell w{};
+    word::make_at(make_symbol(name, length), w);
+    out.set_word(w.word_context(), w.word_symbol(), w.word_index());
+    if (length < static_cast<std::int32_t>(sizeof slot.name)) {
+        slot.length = static_cast<std::uint8_t>(length);
+        std::memcpy(slot.name, name, static_cast<std::size_t>(length));
+        slot.symbol = w.word_symbol();
+        slot.index = w.word_index();
+    }
 }
 
 }  // namespace
 
-void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build) {
+void reset_word_cache() {
+    if (cached_context == context::global() && cached_symbols <= symbol::count()) {
+        cached_symbols = symbol::count();
+        return;
+    }
+    word_cache.fill(CachedWord{});
+    cached_context = context::global();
+    cached_symbols = symbol::count();
+}
+
+void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build, bool ascii) {
     Bytes name = start;
     Bytes name_end = end;
     switch (t) {
@@ -612,7 +689,7 @@ void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build) {
         break;
     }
     if (name >= name_end) fail(s, start, end, t);
-    for (Bytes p = name; p < name_end;) {
+    for (Bytes p = ascii ? name_end : name; p < name_end;) {
         if (*p < 0x80) {  // ASCII is always well formed: nothing to decode
             ++p;
             continue;
@@ -623,14 +700,12 @@ void load_word(State& s, Bytes start, Bytes end, TypeId t, bool build) {
     }
     s.pos = end;
     if (!build) return;
-    const symbol::SymbolId sym = word_symbol(name, i32(name_end - name));
     Cell value{};
     if (t == TypeId::issue) {
-        value.reset(TypeId::issue);
-        value.set_word(context::global(), sym, -1);
+        value.reset(t);
+        value.set_word(context::global(), make_symbol(name, i32(name_end - name)), -1);
     } else {
-        word::make_at(sym, value);
-        value.set_type(t);
+        word_of(name, i32(name_end - name), t, value);
     }
     push(s, value);
 }

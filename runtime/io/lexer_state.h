@@ -24,6 +24,11 @@ inline constexpr std::uint32_t flag_colon = 0x04000000;
 inline constexpr std::uint32_t flag_comma = 0x08000000;
 inline constexpr std::uint32_t flag_dot = 0x10000000;
 inline constexpr std::uint32_t flag_escape = 0x20000000;
+// Internal bits the scan loop adds: a byte at or above 0x80 (the token needs
+// UTF-8 decoding) and a line feed (the token spans lines; dropped once the
+// lines are counted).
+inline constexpr std::uint32_t flag_non_ascii = 0x00010000;
+inline constexpr std::uint32_t flag_line_feed = 0x00008000;
 
 // States of the scanning automaton, in the order of its transition table.
 // s_braced, s_point and s_path are entered only as start states that
@@ -104,10 +109,22 @@ struct State {
 struct SyntaxUnwind {};
 
 // --- Value stack ------------------------------------------------------------
+// The cells of the value stack shared by all runs, and their number; both
+// change when it grows.
+inline Cell* stack_cells = nullptr;
+inline std::int32_t stack_size = 0;
+// Doubles the value stack; raises internal no-memory when it cannot.
+void grow_stack();
 // The cell at index i (valid until the next push).
-Cell& stack_at(std::int32_t i);
+inline Cell& stack_at(std::int32_t i) { return stack_cells[i]; }
 // Pushes a copy of value, with the new-line flag when the token began a line.
-Cell& push(State& s, const Cell& value);
+inline Cell& push(State& s, const Cell& value) {
+    if (s.top >= stack_size) grow_stack();
+    Cell& c = stack_cells[s.top++];
+    c = value;
+    c.set_new_line(s.token_lines > 0);
+    return c;
+}
 
 // --- Errors ---------------------------------------------------------------------
 // Reports a syntax error of kind (a datatype id or a kind_ constant) for the
@@ -124,10 +141,15 @@ using Loader = void (*)(State& s, const std::uint8_t* start, const std::uint8_t*
                         std::uint32_t flags, bool build);
 Loader loader_of(TokenClass token_class);
 // Decodes [start, end) as string text (escapes when escapes is set) into a new
-// text value of type t in out; false on bad UTF-8 or a bad escape.
+// text value of type t in out; false on bad UTF-8 or a bad escape. ascii:
+// the caller knows no byte of it is above 0x7F.
 bool decode_text(const std::uint8_t* start, const std::uint8_t* end, bool escapes, TypeId t,
-                 Cell* out);
-// The word loader for word-class tokens whose kind is already known.
-void load_word(State& s, const std::uint8_t* start, const std::uint8_t* end, TypeId t, bool build);
+                 Cell* out, bool ascii = false);
+// Forgets the cached words when the runtime behind them changed (start of a run).
+void reset_word_cache();
+// The word loader for word-class tokens whose kind is already known; ascii
+// when the token is known to hold no byte above 0x7F (nothing to decode).
+void load_word(State& s, const std::uint8_t* start, const std::uint8_t* end, TypeId t, bool build,
+               bool ascii = false);
 
 }  // namespace kiv::lexer
