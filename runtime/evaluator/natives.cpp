@@ -52,6 +52,7 @@ void register_all() {
     register_output();
     register_files();
     register_parse();
+    register_library();
 }
 
 }  // namespace kiv::natives

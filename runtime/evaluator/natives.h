@@ -90,6 +90,9 @@ void register_output();
 void register_files();
 // parse (the engine is parse.h).
 void register_parse();
+// set-quiet, set-slot-quiet, set-current-dir and the routines that the
+// system object's handlers are made of.
+void register_library();
 
 // Whether the last print or prin ended its text with a new line (last-lf?).
 bool last_line_feed();
