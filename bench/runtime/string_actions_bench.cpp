@@ -74,7 +74,7 @@ void TrimTenMB(benchmark::State& state) {
         state.PauseTiming();
         Cell s = filler(ten_mb);
         state.ResumeTiming();
-        string::trim(&s, false, false, false, true, false, nullptr);  // /lines touches every unit
+        string::trim(&s, {.lines = true});  // /lines touches every unit
         benchmark::DoNotOptimize(string::length_from_start(s));
     }
 }

@@ -751,7 +751,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return series;
 }
 
-Cell* trim(Cell* series, bool, bool, bool, bool, bool, Cell*) {
+Cell* trim(Cell* series, const TrimRefinements&) {
     const Cell s = *series;
     const std::int32_t len = length_of(s);
     const std::int32_t head = std::clamp(s.series_head(), 0, len);

@@ -55,7 +55,7 @@ Cell* swap(Cell* series1, Cell* series2);
 // take: the cell itself (a block with /part); /deep copies taken series.
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 // trim: removes the none! cells from the head on; refinements have no effect.
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* trim(Cell* series, const TrimRefinements& how);
 
 // The set operations, numbered as the natives pass them.
 enum class SetOp : std::int32_t { unique = 8, union_, intersect, exclude, difference };

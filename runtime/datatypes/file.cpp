@@ -161,17 +161,17 @@ Cell* query(Cell* value) {
     not_done();  // the modification date needs date!
 }
 
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool, Cell* as) {
-    if (as != nullptr || (binary && lines)) not_done();  // codecs come later
-    const std::int32_t limit = int_arg(part);
-    const std::int32_t offset = int_arg(seek);
+Cell* read(Cell* source, const ReadRefinements& how) {
+    if (how.as != nullptr || (how.binary && how.lines)) not_done();  // codecs come later
+    const std::int32_t limit = int_arg(how.part);
+    const std::int32_t offset = int_arg(how.seek);
     const Cell file = *source;
     const std::string path = to_local_path(*source);
     Cell result{};
     const bool ok = file_io::dir_q(path.c_str())
                         ? file_io::read_dir(path.c_str(), result)
-                        : binary ? file_io::read_file_binary(path.c_str(), limit, offset, result)
-                                 : file_io::read_file(path.c_str(), limit, offset, lines, result);
+                        : how.binary ? file_io::read_file_binary(path.c_str(), limit, offset, result)
+                                     : file_io::read_file(path.c_str(), limit, offset, how.lines, result);
     if (!ok) cannot_open(file);
     *source = result;
     return source;
@@ -185,24 +185,23 @@ Cell* rename(Cell* value, Cell* new_name) {
     return value;
 }
 
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool, bool append, Cell* part,
-            Cell* seek, Cell* allow, Cell* as) {
-    if (allow != nullptr || as != nullptr) not_done();
-    if (binary && !is_any_string_type(data->type()) && !data->is(TypeId::block) && !data->is(TypeId::binary))
+Cell* write(Cell* destination, Cell* data, const WriteRefinements& how) {
+    if (how.allow != nullptr || how.as != nullptr) not_done();
+    if (how.binary && !is_any_string_type(data->type()) && !data->is(TypeId::block) && !data->is(TypeId::binary))
         not_done();
-    if (part != nullptr && !part->is(TypeId::integer))
-        runtime::raise_error(ErrorCategory::script, "invalid-arg", part);
-    const std::int32_t limit = part != nullptr ? part->int_value() : -1;
-    const std::int32_t offset = int_arg(seek);
+    if (how.part != nullptr && !how.part->is(TypeId::integer))
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", how.part);
+    const std::int32_t limit = how.part != nullptr ? how.part->int_value() : -1;
+    const std::int32_t offset = int_arg(how.seek);
     const Cell file = *destination;
     const std::string path = to_local_path(*destination);
-    if (limit < 0 && part != nullptr) {  // a negative part writes nothing
+    if (limit < 0 && how.part != nullptr) {  // a negative part writes nothing
         unset::make_at(*destination);
         return destination;
     }
     std::string bytes;
     const Cell value = *data;
-    if (lines && value.is(TypeId::block)) {
+    if (how.lines && value.is(TypeId::block)) {
         const std::int32_t count = block::count_from_head(value);
         for (std::int32_t i = 0; i < count; ++i) {
             append_value_utf8(*block::get_cell(value, value.series_head() + i), -1, bytes);
@@ -210,11 +209,11 @@ Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool, bool a
         }
     } else {
         append_value_utf8(value, limit, bytes);
-        if (lines) bytes += '\n';
+        if (how.lines) bytes += '\n';
     }
     const std::int64_t written =
         file_io::write_file(path.c_str(), reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                            static_cast<std::int64_t>(bytes.size()), offset, append);
+                            static_cast<std::int64_t>(bytes.size()), offset, how.append);
     if (written == -1) cannot_open(file);
     if (written < 0) runtime::raise_error(ErrorCategory::access, "cannot-write", &file);
     unset::make_at(*destination);

@@ -31,9 +31,8 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 Cell* delete_(Cell* value);
 Cell* query(Cell* value);
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
+Cell* read(Cell* source, const ReadRefinements& how);
 Cell* rename(Cell* value, Cell* new_name);
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
-            Cell* part, Cell* seek, Cell* allow, Cell* as);
+Cell* write(Cell* destination, Cell* data, const WriteRefinements& how);
 
 }  // namespace kiv::file

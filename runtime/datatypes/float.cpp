@@ -225,20 +225,19 @@ std::uint32_t ordered32(float v) {
 
 // --- Rounding ---------------------------------------------------------------------
 
-double round_scaled(double v, bool even, bool down, bool half_down, bool floor_, bool ceiling,
-                    bool half_ceiling) {
-    if (down) return std::trunc(v);
-    if (floor_) return std::floor(v);
-    if (ceiling) return std::ceil(v);
+double round_scaled(double v, const RoundRefinements& how) {
+    if (how.down) return std::trunc(v);
+    if (how.floor) return std::floor(v);
+    if (how.ceiling) return std::ceil(v);
     const double a = std::fabs(v);
     const double low = std::floor(a);
     const double half = low + 0.5;
     double m;
     if (a > half) m = low + 1.0;
     else if (a < half) m = low;
-    else if (even) m = std::fmod(a, 2.0) < 1.0 ? low : low + 1.0;
-    else if (half_down) m = low;
-    else if (half_ceiling) return std::ceil(v);
+    else if (how.even) m = std::fmod(a, 2.0) < 1.0 ? low : low + 1.0;
+    else if (how.half_down) m = low;
+    else if (how.half_ceiling) return std::ceil(v);
     else m = low + 1.0;
     return std::copysign(m, v);
 }
@@ -581,19 +580,18 @@ Cell* power(Cell* number, Cell* exponent) {
 
 Cell* remainder(Cell* value1, Cell* value2) { return math_op(value1, value2, MathOp::remainder); }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling) {
-    if (scale != nullptr && scale->is(TypeId::money)) raise_not_related("round", TypeId::money);
+Cell* round(Cell* n, const RoundRefinements& how) {
+    if (how.scale != nullptr && how.scale->is(TypeId::money)) raise_not_related("round", TypeId::money);
     const bool percent_value = n->is(TypeId::percent);
     double sc = percent_value ? 0.01 : 1.0;
-    if (scale != nullptr) {
-        if (scale->is(TypeId::integer)) sc = std::fabs(static_cast<double>(scale->int_value()));
-        else if (scale->is(TypeId::float_) || scale->is(TypeId::percent) || scale->is(TypeId::time))
-            sc = std::fabs(scale->f64());
-        else raise_invalid_type(*scale);
+    if (how.scale != nullptr) {
+        if (how.scale->is(TypeId::integer)) sc = std::fabs(static_cast<double>(how.scale->int_value()));
+        else if (how.scale->is(TypeId::float_) || how.scale->is(TypeId::percent) || how.scale->is(TypeId::time))
+            sc = std::fabs(how.scale->f64());
+        else raise_invalid_type(*how.scale);
         // A plain number scales a percent in percent units; a percent! scale
         // already holds its fraction.
-        if (percent_value && !scale->is(TypeId::percent)) sc /= 100.0;
+        if (percent_value && !how.scale->is(TypeId::percent)) sc /= 100.0;
     }
     const double value = n->f64();
     if (std::fabs(value) * 0x1p-53 > sc) return n;  // no fraction left to round
@@ -601,7 +599,7 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
 
     double result;
     if (sc >= 1.0) {
-        result = round_scaled(value / sc, even, down, half_down, floor, ceiling, half_ceiling) * sc;
+        result = round_scaled(value / sc, how) * sc;
         if (std::isinf(result)) runtime::raise_error(ErrorCategory::math, "overflow");
     } else {
         int e = 0;
@@ -614,19 +612,18 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
             v = std::ldexp(value, -e);
             s = m;
         }
-        const double r = round_scaled(v * (1.0 / s), even, down, half_down, floor, ceiling,
-                                      half_ceiling);
+        const double r = round_scaled(v * (1.0 / s), how);
         result = std::ldexp(r / (1.0 / s), e);
     }
 
-    if (scale != nullptr && scale->is(TypeId::integer)) {
+    if (how.scale != nullptr && how.scale->is(TypeId::integer)) {
         if (!(result >= -2147483648.0 && result <= 2147483647.0))
             runtime::raise_error(ErrorCategory::math, "overflow");
         n->reset(TypeId::integer);
         n->set_int(static_cast<std::int32_t>(result));
         return n;
     }
-    if (scale != nullptr) n->reset(scale->type());
+    if (how.scale != nullptr) n->reset(how.scale->type());
     n->set_f64(result);
     return n;
 }

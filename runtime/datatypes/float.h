@@ -126,8 +126,7 @@ Cell* remainder(Cell* value1, Cell* value2);
 // Rounds n (float!, percent! or time!); with a scale the result takes the
 // scale's type. A money! scale raises not-related; an infinite result of a
 // large scale raises math overflow.
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor, bool ceiling,
-            bool half_ceiling);
+Cell* round(Cell* n, const RoundRefinements& how);
 Cell* subtract(Cell* value1, Cell* value2);
 std::int32_t even_q(Cell* value);
 std::int32_t odd_q(Cell* value);

@@ -394,20 +394,19 @@ Cell* remainder(Cell* value1, Cell* value2) {
     return math(value1, value2, MathOp::remainder, "remainder");
 }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
-    if (scale != nullptr && scale->is(TypeId::money)) {
+Cell* round(Cell* n, const RoundRefinements& how) {
+    if (how.scale != nullptr && how.scale->is(TypeId::money)) {
         const Cell type = datatype_cell(TypeId::money);
         const Cell fn = word_cell("round");
         runtime::raise_error(ErrorCategory::script, "not-related", &type, &fn);
     }
     const std::int32_t v = n->int_value();
     if (v == min_int) return n;
-    if (scale != nullptr && !scale->is(TypeId::integer)) {
+    if (how.scale != nullptr && !how.scale->is(TypeId::integer)) {
         float_::make_at(*n, static_cast<double>(v));
-        return float_::round(n, scale, even, down, half_down, floor, ceiling, half_ceiling);
+        return float_::round(n, how);
     }
-    const std::int64_t s = scale == nullptr ? 1 : absolute_value(scale->int_value());
+    const std::int64_t s = how.scale == nullptr ? 1 : absolute_value(how.scale->int_value());
     if (s == 0) return n;
     const std::int64_t m = v < 0 ? -std::int64_t{v} : v;
     const std::int64_t q = m / s;
@@ -415,14 +414,14 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
     if (r == 0) return n;
     const bool positive = v > 0;
     bool up;
-    if (down) up = false;
-    else if (floor) up = !positive;
-    else if (ceiling) up = positive;
+    if (how.down) up = false;
+    else if (how.floor) up = !positive;
+    else if (how.ceiling) up = positive;
     else if (r < s - r) up = false;
     else if (r > s - r) up = true;
-    else if (even) up = (q & 1) != 0;
-    else if (half_down) up = false;
-    else if (half_ceiling) up = positive;
+    else if (how.even) up = (q & 1) != 0;
+    else if (how.half_down) up = false;
+    else if (how.half_ceiling) up = positive;
     else up = true;  // half away from zero
     const std::int64_t magnitude = up ? m + (s - r) : m - r;
     if (!fits(magnitude) && !(magnitude == std::int64_t{max_int} + 1 && !positive)) raise_overflow();

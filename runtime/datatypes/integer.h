@@ -84,8 +84,7 @@ Cell* negate(Cell* value);
 Cell* power(Cell* value1, Cell* value2);
 Cell* remainder(Cell* value1, Cell* value2);
 // Rounds to a multiple of scale (default 1); see the refinements of round.
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* n, const RoundRefinements& how);
 Cell* subtract(Cell* value1, Cell* value2);
 std::int32_t even_q(Cell* value);
 std::int32_t odd_q(Cell* value);

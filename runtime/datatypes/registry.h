@@ -59,6 +59,39 @@ struct FindRefinements {
     bool last = false, reverse = false, tail = false, match = false;
 };
 
+// Refinements of round: scale is the /to argument (null: 1); the flags pick
+// the rounding mode (none set: half away from zero).
+struct RoundRefinements {
+    Cell* scale = nullptr;
+    bool even = false, down = false, half_down = false, floor = false, ceiling = false,
+         half_ceiling = false;
+};
+
+// Refinements of trim, in the action's order (with: the /with argument or null).
+struct TrimRefinements {
+    bool head = false, tail = false, auto_ = false, lines = false, all = false;
+    Cell* with = nullptr;
+};
+
+// Refinements of open, read and write, in the actions' order (null/false: unused).
+struct OpenRefinements {
+    bool new_ = false, read = false, write = false, seek = false;
+    Cell* allow = nullptr;
+};
+struct ReadRefinements {
+    Cell* part = nullptr;
+    Cell* seek = nullptr;
+    bool binary = false, lines = false, info = false;
+    Cell* as = nullptr;
+};
+struct WriteRefinements {
+    bool binary = false, lines = false, info = false, append = false;
+    Cell* part = nullptr;
+    Cell* seek = nullptr;
+    Cell* allow = nullptr;
+    Cell* as = nullptr;
+};
+
 // Refinements of mold. only: a block's cells without the outer brackets; all:
 // every value in the syntax that loads back to it; flat: no new lines or
 // indentation.
@@ -93,8 +126,7 @@ using Unary = Cell* (*)(Cell* value);
 using Binary = Cell* (*)(Cell* value1, Cell* value2);
 using Ternary = Cell* (*)(Cell* value1, Cell* value2, Cell* value3);  // move, poke, remove, reverse
 using Measure = std::int32_t (*)(Cell* value);   // length? (-1: none), even?, odd? (0 or 1)
-using Round = Cell* (*)(Cell* n, Cell* scale, bool even, bool down, bool half_down,
-                        bool floor, bool ceiling, bool half_ceiling);
+using Round = Cell* (*)(Cell* n, const RoundRefinements& how);
 // append, insert, change: part -1 when not given, count 1 without /dup.
 using Insert = Cell* (*)(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t count);
 using Copy = Cell* (*)(Cell* value, Cell* part, bool deep, Cell* types);
@@ -103,13 +135,10 @@ using Put = Cell* (*)(Cell* value1, Cell* value2, Cell* value3, bool case_);  //
 using Sort = Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part,
                        bool all, bool reverse, bool stable);
 using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
-using Trim = Cell* (*)(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all,
-                       Cell* with);
-using Open = Cell* (*)(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
-using Read = Cell* (*)(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info,
-                       Cell* as);
-using Write = Cell* (*)(Cell* destination, Cell* data, bool binary, bool lines, bool info,
-                        bool append, Cell* part, Cell* seek, Cell* allow, Cell* as);
+using Trim = Cell* (*)(Cell* series, const TrimRefinements& how);
+using Open = Cell* (*)(Cell* port, const OpenRefinements& how);
+using Read = Cell* (*)(Cell* source, const ReadRefinements& how);
+using Write = Cell* (*)(Cell* destination, Cell* data, const WriteRefinements& how);
 }  // namespace handler
 
 namespace registry {

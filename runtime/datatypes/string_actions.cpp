@@ -935,13 +935,13 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return result;
 }
 
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with) {
+Cell* trim(Cell* series, const TrimRefinements& how) {
     Cell s = *series;
     const bool told = notify(s, words::Word::trim, nullptr, head_of(s), 0);
-    if (all || with != nullptr) trim_with(s, with);
-    else if (auto_) runtime::raise_error(ErrorCategory::internal, "not-done");
-    else if (lines) trim_lines(s);
-    else trim_spaces(s, head, tail);
+    if (how.all || how.with != nullptr) trim_with(s, how.with);
+    else if (how.auto_) runtime::raise_error(ErrorCategory::internal, "not-done");
+    else if (how.lines) trim_lines(s);
+    else trim_spaces(s, how.head, how.tail);
     if (told) notify(s, words::Word::trimmed, nullptr, head_of(s), 0);
     return series;
 }

@@ -52,7 +52,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
            bool reverse, bool stable);
 Cell* swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
-Cell* trim(Cell* series, bool head, bool tail, bool auto_, bool lines, bool all, Cell* with);
+Cell* trim(Cell* series, const TrimRefinements& how);
 
 // Maps a char! value, or in place the characters of a text value from its
 // head (all, or as many as part says: an integer! count, or a value of the

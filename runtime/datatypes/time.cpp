@@ -414,17 +414,16 @@ Cell* remainder(Cell* value1, Cell* value2) {
     return math(value1, value2, MathOp::remainder);
 }
 
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling) {
+Cell* round(Cell* n, const RoundRefinements& how) {
     double step = 1.0;
-    if (scale != nullptr) {
-        switch (scale->type()) {
+    if (how.scale != nullptr) {
+        switch (how.scale->type()) {
         case TypeId::money: not_related(TypeId::money, "round");
-        case TypeId::integer: step = std::fabs(static_cast<double>(scale->int_value())); break;
+        case TypeId::integer: step = std::fabs(static_cast<double>(how.scale->int_value())); break;
         case TypeId::float_:
         case TypeId::percent:
-        case TypeId::time: step = std::fabs(scale->f64()); break;
-        default: runtime::raise_error(ErrorCategory::script, "invalid-arg", scale);
+        case TypeId::time: step = std::fabs(how.scale->f64()); break;
+        default: runtime::raise_error(ErrorCategory::script, "invalid-arg", how.scale);
         }
     }
     const double v = n->f64();
@@ -435,11 +434,11 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
         return n;
     const double x = step >= 1.0 ? v / step : v * inverse;
     double r = 0.0;
-    if (down) {
+    if (how.down) {
         r = std::trunc(x);
-    } else if (floor) {
+    } else if (how.floor) {
         r = std::floor(x);
-    } else if (ceiling) {
+    } else if (how.ceiling) {
         r = std::ceil(x);
     } else {
         const double m = std::fabs(x);
@@ -447,9 +446,9 @@ Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool flo
         double rm = 0.0;
         if (m > low + 0.5) rm = low + 1.0;
         else if (m < low + 0.5) rm = low;
-        else if (even) rm = std::fmod(m, 2.0) < 1.0 ? low : low + 1.0;
-        else if (half_down) rm = low;
-        else if (half_ceiling) rm = x < 0 ? low : low + 1.0;
+        else if (how.even) rm = std::fmod(m, 2.0) < 1.0 ? low : low + 1.0;
+        else if (how.half_down) rm = low;
+        else if (how.half_ceiling) rm = x < 0 ? low : low + 1.0;
         else rm = low + 1.0;
         r = x < 0 ? -rm : rm;
     }

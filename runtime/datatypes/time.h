@@ -69,8 +69,7 @@ Cell* multiply(Cell* value1, Cell* value2);
 Cell* negate(Cell* value);
 Cell* remainder(Cell* value1, Cell* value2);
 // round: as float! round (scale a number or a time!); the result is a time!.
-Cell* round(Cell* n, Cell* scale, bool even, bool down, bool half_down, bool floor,
-            bool ceiling, bool half_ceiling);
+Cell* round(Cell* n, const RoundRefinements& how);
 Cell* subtract(Cell* value1, Cell* value2);
 // even?, odd? of the whole seconds part (seconds mod 60).
 std::int32_t even_q(Cell* value);

@@ -255,11 +255,11 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
     return value;
 }
 
-Cell* open(Cell*, bool, bool, bool, bool, Cell*) { not_done(); }  // needs port!
+Cell* open(Cell*, const OpenRefinements&) { not_done(); }  // needs port!
 
-Cell* read(Cell*, Cell*, Cell*, bool, bool, bool, Cell*) { not_done(); }  // needs HTTP and port!
+Cell* read(Cell*, const ReadRefinements&) { not_done(); }  // needs HTTP and port!
 
-Cell* write(Cell*, Cell*, bool, bool, bool, bool, Cell*, Cell*, Cell*, Cell*) { not_done(); }
+Cell* write(Cell*, Cell*, const WriteRefinements&) { not_done(); }
 
 // --- Registration -----------------------------------------------------------------------
 

@@ -52,9 +52,8 @@ Cell* to(Cell* proto, Cell* spec, TypeId type);
 std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
                   std::int32_t part, std::int32_t indent);
 Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& step);
-Cell* open(Cell* port, bool new_, bool read, bool write, bool seek, Cell* allow);
-Cell* read(Cell* source, Cell* part, Cell* seek, bool binary, bool lines, bool info, Cell* as);
-Cell* write(Cell* destination, Cell* data, bool binary, bool lines, bool info, bool append,
-            Cell* part, Cell* seek, Cell* allow, Cell* as);
+Cell* open(Cell* port, const OpenRefinements& how);
+Cell* read(Cell* source, const ReadRefinements& how);
+Cell* write(Cell* destination, Cell* data, const WriteRefinements& how);
 
 }  // namespace kiv::url

@@ -249,9 +249,10 @@ void entry_of(const std::int32_t* r) {
         });
     } else if constexpr (A == Action::round) {
         namespace ref = refine::round;
-        finish(typed<A>(t)(a0, ref_arg(r, ref::to), ref_flag(r, ref::even), ref_flag(r, ref::down),
-                           ref_flag(r, ref::half_down), ref_flag(r, ref::floor),
-                           ref_flag(r, ref::ceiling), ref_flag(r, ref::half_ceiling)));
+        finish(typed<A>(t)(a0, RoundRefinements{
+            .scale = ref_arg(r, ref::to), .even = ref_flag(r, ref::even), .down = ref_flag(r, ref::down),
+            .half_down = ref_flag(r, ref::half_down), .floor = ref_flag(r, ref::floor),
+            .ceiling = ref_flag(r, ref::ceiling), .half_ceiling = ref_flag(r, ref::half_ceiling)}));
     } else if constexpr (A == Action::even_q || A == Action::odd_q) {
         const std::int32_t v = typed<A>(t)(a0);
         a0->reset(TypeId::logic);
@@ -336,21 +337,25 @@ void entry_of(const std::int32_t* r) {
         finish(typed<A>(t)(a0, ref_arg(r, ref::part), ref_flag(r, ref::deep), ref_flag(r, ref::last)));
     } else if constexpr (A == Action::trim) {
         namespace ref = refine::trim;
-        finish(typed<A>(t)(a0, ref_flag(r, ref::head), ref_flag(r, ref::tail), ref_flag(r, ref::auto_),
-                           ref_flag(r, ref::lines), ref_flag(r, ref::all), ref_arg(r, ref::with)));
+        finish(typed<A>(t)(a0, TrimRefinements{
+            .head = ref_flag(r, ref::head), .tail = ref_flag(r, ref::tail), .auto_ = ref_flag(r, ref::auto_),
+            .lines = ref_flag(r, ref::lines), .all = ref_flag(r, ref::all), .with = ref_arg(r, ref::with)}));
     } else if constexpr (A == Action::open) {
         namespace ref = refine::open;
-        finish(typed<A>(t)(a0, ref_flag(r, ref::new_), ref_flag(r, ref::read), ref_flag(r, ref::write),
-                           ref_flag(r, ref::seek), ref_arg(r, ref::allow)));
+        finish(typed<A>(t)(a0, OpenRefinements{
+            .new_ = ref_flag(r, ref::new_), .read = ref_flag(r, ref::read), .write = ref_flag(r, ref::write),
+            .seek = ref_flag(r, ref::seek), .allow = ref_arg(r, ref::allow)}));
     } else if constexpr (A == Action::read) {
         namespace ref = refine::read;
-        finish(typed<A>(t)(a0, ref_arg(r, ref::part), ref_arg(r, ref::seek), ref_flag(r, ref::binary),
-                           ref_flag(r, ref::lines), ref_flag(r, ref::info), ref_arg(r, ref::as)));
+        finish(typed<A>(t)(a0, ReadRefinements{
+            .part = ref_arg(r, ref::part), .seek = ref_arg(r, ref::seek), .binary = ref_flag(r, ref::binary),
+            .lines = ref_flag(r, ref::lines), .info = ref_flag(r, ref::info), .as = ref_arg(r, ref::as)}));
     } else if constexpr (A == Action::write) {
         namespace ref = refine::write;
-        finish(typed<A>(t)(a0, arg(1), ref_flag(r, ref::binary), ref_flag(r, ref::lines),
-                           ref_flag(r, ref::info), ref_flag(r, ref::append), ref_arg(r, ref::part),
-                           ref_arg(r, ref::seek), ref_arg(r, ref::allow), ref_arg(r, ref::as)));
+        finish(typed<A>(t)(a0, arg(1), WriteRefinements{
+            .binary = ref_flag(r, ref::binary), .lines = ref_flag(r, ref::lines), .info = ref_flag(r, ref::info),
+            .append = ref_flag(r, ref::append), .part = ref_arg(r, ref::part), .seek = ref_arg(r, ref::seek),
+            .allow = ref_arg(r, ref::allow), .as = ref_arg(r, ref::as)}));
     } else if constexpr (std::is_same_v<typename registry::Slot<A>::type, handler::Binary>) {
         finish(typed<A>(t)(a0, arg(1)));
     } else {

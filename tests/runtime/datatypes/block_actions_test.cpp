@@ -291,7 +291,7 @@ TEST_F(BlockActions, PutTakeTrimSwap) {
     block::insert_value(t, none::value, true, false);
     block::append_copy(t, none::value);
     slot = t;
-    block::trim(&slot, false, false, false, false, false, nullptr);
+    block::trim(&slot, {});
     EXPECT_EQ(mold(t), "[a b]");
 
     Cell x = value("[1 2]"), y = value("[a b]");

@@ -306,9 +306,10 @@ TEST(FloatRound, Table) {
         {flt(1e300), &hundredth, plain, TypeId::float_, 1e300},  // nothing left to round
     };
     for (Case c : cases) {
-        Cell* r = float_::round(&c.value, const_cast<Cell*>(c.scale), c.mode == even,
-                                c.mode == down, c.mode == half_down, c.mode == floor_,
-                                c.mode == ceiling, c.mode == half_ceiling);
+        Cell* r = float_::round(&c.value, {.scale = const_cast<Cell*>(c.scale), .even = c.mode == even,
+                                           .down = c.mode == down, .half_down = c.mode == half_down,
+                                           .floor = c.mode == floor_, .ceiling = c.mode == ceiling,
+                                           .half_ceiling = c.mode == half_ceiling});
         ASSERT_EQ(r->type(), c.type) << c.result;
         if (c.type == TypeId::integer) EXPECT_EQ(r->int_value(), c.result);
         else EXPECT_DOUBLE_EQ(r->f64(), c.result);
@@ -319,13 +320,13 @@ TEST(FloatRound, Errors) {
     Cell money{};
     money.reset(TypeId::money);
     Cell v = flt(1.5);
-    EXPECT_EQ(error_id([&] { float_::round(&v, &money, false, false, false, false, false, false); }),
+    EXPECT_EQ(error_id([&] { float_::round(&v, {.scale = &money}); }),
               "not-related");
     Cell big = flt(1.7e308), scale = flt(1e308);
-    EXPECT_EQ(error_id([&] { float_::round(&big, &scale, false, false, false, false, true, false); }),
+    EXPECT_EQ(error_id([&] { float_::round(&big, {.scale = &scale, .ceiling = true}); }),
               "overflow");
     Cell huge = flt(1e10), two = num(TypeId::integer, 2);
-    EXPECT_EQ(error_id([&] { float_::round(&huge, &two, false, false, false, false, false, false); }),
+    EXPECT_EQ(error_id([&] { float_::round(&huge, {.scale = &two}); }),
               "overflow");
 }
 

@@ -132,7 +132,7 @@ TEST(IntegerMath, ErrorsWithoutAFloatFallback) {
         {"power 2 none", "expect-arg", [] { Cell x = int_cell(2), y{}; y.reset(TypeId::none); integer::power(&x, &y); }},
         {"round up past max", "overflow", [] {
              Cell x = int_cell(max_int), s = int_cell(10);
-             integer::round(&x, &s, false, false, false, false, false, false);
+             integer::round(&x, {.scale = &s});
          }},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of(c.fn), c.expected) << c.what;
@@ -155,13 +155,14 @@ TEST(IntegerRound, ScalesAndRefinements) {
     for (const Case& c : cases) {
         Cell n = int_cell(c.n);
         Cell s = int_cell(c.scale);
-        Cell* r = integer::round(&n, &s, c.mode == even, c.mode == down, c.mode == half_down,
-                                 c.mode == floor, c.mode == ceiling, c.mode == half_ceiling);
+        Cell* r = integer::round(&n, {.scale = &s, .even = c.mode == even, .down = c.mode == down,
+                                      .half_down = c.mode == half_down, .floor = c.mode == floor,
+                                      .ceiling = c.mode == ceiling, .half_ceiling = c.mode == half_ceiling});
         ASSERT_TRUE(r->is(TypeId::integer));
         EXPECT_EQ(r->int_value(), c.expected) << c.n << " to " << c.scale << " mode " << c.mode;
     }
     Cell n = int_cell(7);  // no scale: already whole
-    EXPECT_EQ(integer::round(&n, nullptr, false, false, false, false, false, false)->int_value(), 7);
+    EXPECT_EQ(integer::round(&n, {})->int_value(), 7);
 }
 
 Cell text_cell(const char* s) {

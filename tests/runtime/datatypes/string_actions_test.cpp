@@ -268,11 +268,11 @@ TEST(StringTrim, Modes) {
     for (const auto& c : cases) {
         Cell s = text(c.in);
         Cell* w = c.with ? const_cast<Cell*>(c.with) : nullptr;
-        string::trim(&s, c.head, c.tail, false, c.lines, c.all, w);
+        string::trim(&s, {.head = c.head, .tail = c.tail, .lines = c.lines, .all = c.all, .with = w});
         EXPECT_EQ(str(s), c.out);
     }
     Cell s = text("a");
-    EXPECT_EQ(error_of([&] { string::trim(&s, false, false, true, false, false, nullptr); }), "not-done");
+    EXPECT_EQ(error_of([&] { string::trim(&s, {.auto_ = true}); }), "not-done");
 }
 
 TEST(StringSort, OrdersAndRecords) {

@@ -305,14 +305,13 @@ TEST(TimeRounding, EvenOddAndRound) {
     for (const auto& c : cases) {
         Cell v = time_of(c.seconds);
         Cell scale = c.scale >= 1 ? int_of(static_cast<std::int32_t>(c.scale)) : float_of(c.scale);
-        time::round(&v, c.scale != 0 ? &scale : nullptr, c.even, c.down, false, false, false,
-                    false);
+        time::round(&v, {.scale = c.scale != 0 ? &scale : nullptr, .even = c.even, .down = c.down});
         EXPECT_TRUE(v.is(TypeId::time));
         EXPECT_NEAR(v.f64(), c.result, 1e-9) << c.seconds << " " << c.scale;
     }
     Cell v = time_of(1), money{};
     money.reset(TypeId::money);
-    EXPECT_EQ(error_of([&] { time::round(&v, &money, false, false, false, false, false, false); }),
+    EXPECT_EQ(error_of([&] { time::round(&v, {.scale = &money}); }),
               "not-related");
 }
 
