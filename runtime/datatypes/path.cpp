@@ -4,6 +4,7 @@
 #include "runtime/datatypes/path.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -96,7 +97,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
         block::clone(made, *spec, false, false);
         made.set_bare_type(type);
     } else if (spec->is(TypeId::string)) {
-        runtime::raise_error(ErrorCategory::internal, "not-done");  // text is loaded by the lexer
+        return block::to(proto, spec, type);  // loaded as for a block, then retyped
     } else {
         const Cell value = *spec;
         block::make_at(made, 1);
