@@ -13,6 +13,7 @@
 #include "runtime/dtoa.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
+#include "runtime/io/random.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
 
@@ -21,7 +22,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <random>
 #include <string>
 
 namespace kiv::float_ {
@@ -137,12 +137,7 @@ void clean_exponent(const Scan& s) {
 
 // --- Random -----------------------------------------------------------------------
 
-std::minstd_rand fallback_generator;  // until the language's generator is installed
-
-std::uint32_t draw(bool secure) {
-    if (logic::random_hook != nullptr) return logic::random_hook(secure) & 0x7FFFFFFF;
-    return static_cast<std::uint32_t>(fallback_generator()) & 0x7FFFFFFF;
-}
+std::uint32_t draw(bool secure) { return random::draw(secure); }
 
 // --- Conversion -------------------------------------------------------------------
 
@@ -477,8 +472,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
         const std::uint32_t s = value->f64_low() ^ value->f64_high();
-        if (logic::seed_hook != nullptr) logic::seed_hook(s);
-        else fallback_generator.seed(s + 1);  // minstd takes no 0 seed
+        random::seed(s);
         value->reset(TypeId::unset);
         return value;
     }

@@ -11,13 +11,13 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/io/random.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
 
 #include <cmath>
 #include <cstring>
 #include <limits>
-#include <random>
 
 namespace kiv::integer {
 
@@ -25,9 +25,6 @@ namespace {
 
 constexpr std::int32_t min_int = std::numeric_limits<std::int32_t>::min();
 constexpr std::int32_t max_int = std::numeric_limits<std::int32_t>::max();
-
-// Used until the language's random generator installs its hooks.
-std::mt19937 fallback_generator;
 
 bool fits(std::int64_t v) { return v >= min_int && v <= max_int; }
 
@@ -259,19 +256,12 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     const std::int32_t n = value->int_value();
     if (seed) {
-        if (logic::seed_hook != nullptr) logic::seed_hook(static_cast<std::uint32_t>(n));
-        else fallback_generator.seed(static_cast<std::uint32_t>(n));
+        random::seed(static_cast<std::uint32_t>(n));
         value->reset(TypeId::unset);
         return value;
     }
     if (n == 0) return value;
-    const std::uint64_t span = n > 0 ? static_cast<std::uint64_t>(n)
-                                     : static_cast<std::uint64_t>(-std::int64_t{n});
-    const std::uint32_t draw = logic::random_hook != nullptr
-                                   ? logic::random_hook(secure)
-                                   : static_cast<std::uint32_t>(fallback_generator());
-    const auto k = static_cast<std::int64_t>((draw * span) >> 32);  // 0 .. span-1
-    make_at(*value, static_cast<std::int32_t>(n > 0 ? k + 1 : std::int64_t{n} + k));
+    make_at(*value, random::in_range(secure, n));
     return value;
 }
 

@@ -6,22 +6,12 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/io/random.h"
 #include "runtime/raise.h"
-
-#include <random>
 
 namespace kiv::logic {
 
 namespace {
-
-// Used until the language's random generator installs its hooks.
-std::minstd_rand fallback_generator;
-
-std::uint32_t draw(bool secure) {
-    if (random_hook != nullptr) return random_hook(secure);
-    return static_cast<std::uint32_t>(fallback_generator()) << 1 ^
-           static_cast<std::uint32_t>(fallback_generator());
-}
 
 // Raises expect-arg for the operator named op when value2 is not a logic!.
 void check_second(const char* op, Cell* value2) {
@@ -68,12 +58,11 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
 
 Cell* random(Cell* value, bool seed, bool secure, bool) {
     if (seed) {
-        if (seed_hook != nullptr) seed_hook(value->logic_value());
-        else fallback_generator.seed(value->logic_value() + 1);  // minstd takes no 0 seed
+        random::seed(value->logic_value());
         value->reset(TypeId::unset);
         return value;
     }
-    make_at(*value, static_cast<std::int32_t>(draw(secure)) > 1073741823);
+    make_at(*value, static_cast<std::int32_t>(random::draw(secure)) > 1073741823);
     return value;
 }
 

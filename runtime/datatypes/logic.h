@@ -56,9 +56,4 @@ Cell* complement(Cell* value);
 Cell* or_(Cell* value1, Cell* value2);
 Cell* xor_(Cell* value1, Cell* value2);
 
-// Hook for random numbers until the generator exists (one 32-bit draw; secure
-// asks for the secure source) and for seeding it.
-inline std::uint32_t (*random_hook)(bool secure) = nullptr;
-inline void (*seed_hook)(std::uint32_t seed) = nullptr;
-
 }  // namespace kiv::logic

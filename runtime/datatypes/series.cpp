@@ -20,6 +20,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
+#include "runtime/io/random.h"
 #include "runtime/raise.h"
 
 #include <algorithm>
@@ -133,12 +134,6 @@ void insert_units(const Cell& v, std::int32_t index, const std::uint8_t* bytes, 
     std::memcpy(at, bytes, static_cast<std::size_t>(need));
 }
 
-std::uint32_t draw(bool secure) {
-    if (logic::random_hook == nullptr)
-        runtime::raise_error(ErrorCategory::internal, "not-done");
-    return logic::random_hook(secure);
-}
-
 }  // namespace
 
 // --- Shared operations ------------------------------------------------------------
@@ -238,8 +233,7 @@ Cell* random(Cell* s, bool seed, bool secure, bool only) {
         const SeriesBuffer* buf = memory::buffer(s->series_node());
         const std::uint8_t* from = buf->head + static_cast<std::ptrdiff_t>(h) * buf->unit();
         const std::uint32_t hash = hashtable::murmur3_bytes(from, static_cast<std::size_t>(buf->tail - from));
-        if (logic::seed_hook == nullptr) runtime::raise_error(ErrorCategory::internal, "not-done");
-        logic::seed_hook(hash);
+        random::seed(hash);
         s->reset(TypeId::unset);
         return s;
     }
@@ -247,7 +241,7 @@ Cell* random(Cell* s, bool seed, bool secure, bool only) {
     if (only) {
         if (len < 1) return none_result(s);
         Cell out{};
-        pick(*s, static_cast<std::int32_t>(draw(secure) % static_cast<std::uint32_t>(len)) + 1, out);
+        pick(*s, random::in_range(secure, len), out);
         *s = out;
         return s;
     }
@@ -256,8 +250,8 @@ Cell* random(Cell* s, bool seed, bool secure, bool only) {
     const bool told = notify(series, words::Word::random, nullptr, h, len);
     const std::uint32_t unit = unit_of(series);
     std::vector<std::uint8_t> tmp(unit);
-    for (std::int32_t i = 0; i + 1 < len; ++i) {
-        const auto r = static_cast<std::int32_t>(draw(secure) % static_cast<std::uint32_t>(len - i));
+    for (std::int32_t i = 0; i < len; ++i) {  // the last position draws too: seeded sequences count on it
+        const std::int32_t r = random::in_range(secure, len - i) - 1;
         if (r == 0) continue;
         std::uint8_t* a = unit_at(series, h + i);
         std::uint8_t* b = unit_at(series, h + i + r);

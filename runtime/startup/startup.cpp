@@ -21,6 +21,7 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
 #include "runtime/io/lexer.h"
+#include "runtime/io/random.h"
 #include "runtime/memory.h"
 #include "runtime/output_hooks.h"
 #include "runtime/platform.h"
@@ -208,6 +209,7 @@ void init() {
     // Output and memory first: any later step may print or allocate.
     output_hooks::init();
     platform::init_process();
+    random::init();  // each boot starts the same sequence
     memory::init();
     externals::init();
     // The type tables, then the datatypes (parents before children), then the
