@@ -159,6 +159,7 @@ std::int32_t call_value_i(const Cell& fn, NodeId code, std::int32_t pos, std::in
 std::int32_t eval_path_i(const Cell& path, NodeId code, std::int32_t pos, std::int32_t end, bool set,
                          bool get, bool sub, bool pass_through, PathRecord* record);
 void call_function_i(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t mask);
+std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out);
 
 // --- The argument cache ----------------------------------------------------------
 
@@ -443,14 +444,11 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
                 // A block or number argument evaluates to itself; when no word
                 // follows it (no operator can), it is pushed without a visit
                 // to the evaluator.
-                const SeriesBuffer* buf = memory::buffer(code);
-                const Cell* at = reinterpret_cast<const Cell*>(buf->head) + pos;
-                const Cell* tail = reinterpret_cast<const Cell*>(buf->tail);
-                if (pos < end && at < tail && inert_argument(at->type()) &&
-                    (in_place || at + 1 >= tail || pos + 1 >= end || !at[1].is(TypeId::word))) {
-                    const Cell c = *at;
+                Cell c;
+                const std::int32_t next = simple_value(code, pos, end, in_place, c);
+                if (next >= 0) {
                     stack::push(c);
-                    ++pos;
+                    pos = next;
                     check_argument(fn, name, e, c);
                     continue;
                 }
@@ -926,7 +924,7 @@ bool integer_operator(FastOp k, NodeId code, std::int32_t pos, std::int32_t end,
 // an integer or a word holding one (as integer_operator). Returns the index
 // after the expression, or -1, having changed nothing, when it needs the
 // evaluator. The caller checks that tracing is off.
-std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, Cell& out) {
+std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out) {
     if (stack::state.frames_top + 1 >= stack::state.frames_end ||
         stack::state.top + 4 >= stack::state.end)
         return -1;  // the evaluator raises the stack overflow where it always did
@@ -949,6 +947,7 @@ std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, Cell&
         return -1;
     }
     ++pos;
+    if (no_infix) return pos;
     while (pos < end) {
         at = head + pos;
         if (!at->is(TypeId::word)) break;
@@ -975,7 +974,7 @@ std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, Cell&
 // (nothing done) for the general path.
 std::int32_t set_word_simple(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
     Cell value;
-    const std::int32_t next = simple_value(code, pos + 1, end, value);
+    const std::int32_t next = simple_value(code, pos + 1, end, false, value);
     if (next < 0) return -1;
     Cell* const slot = peek_word_value(sw);
     if (slot == nullptr ||
