@@ -771,35 +771,56 @@ Token next_token(State& s) {
     int state = s.start_state;
     std::int32_t lines = 0;
     if (state == s_start) {
-        while (p < input_end) {
-            const std::uint8_t gap = tables.gap[*p];
-            if (gap == 0) break;
-            lines += gap >> 1;
-            ++p;
+        // A NUL (or the NUL after a terminated input) is no blank: no bound
+        // check is needed there.
+        if (s.terminated) {
+            for (std::uint8_t gap; (gap = tables.gap[*p]) != 0; ++p) lines += gap >> 1;
+        } else {
+            while (p < input_end) {
+                const std::uint8_t gap = tables.gap[*p];
+                if (gap == 0) break;
+                lines += gap >> 1;
+                ++p;
+            }
         }
     }
     const std::uint8_t* const start = p;
     std::uint32_t flags = 0;
     std::uint8_t next = 0;
     const std::uint8_t* row = tables.step[static_cast<std::size_t>(state)].data();
-    for (;;) {
-        if (p >= input_end) {
-            next = tables.end[static_cast<std::size_t>(state)];
-            break;
+    if (s.terminated) {
+        // The NUL after the input gives a final state like the end column.
+        for (;;) {
+            const std::uint8_t b = *p;
+            next = row[b];
+            if (next != state) {
+                if (next >= final_base) break;
+                state = next;
+                row = tables.step[next].data();
+            }
+            flags |= tables.flags[b];
+            ++p;
         }
-        const std::uint8_t b = *p;
-        next = row[b];
-        if (next != state) {
-            if (next >= final_base) break;
-            state = next;
-            row = tables.step[next].data();
+    } else {
+        for (;;) {
+            if (p >= input_end) {
+                next = tables.end[static_cast<std::size_t>(state)];
+                break;
+            }
+            const std::uint8_t b = *p;
+            next = row[b];
+            if (next != state) {
+                if (next >= final_base) break;
+                state = next;
+                row = tables.step[next].data();
+            }
+            flags |= tables.flags[b];
+            ++p;
         }
-        flags |= tables.flags[b];
-        ++p;
     }
     if ((flags & flag_line_feed) != 0) lines += i32(std::count(start, p, '\n'));
     flags &= ~flag_line_feed;
-    if (p < input_end && *p == 0 && start == p && s.start_state == s_start) {
+    if (next == tk(TokenClass::end) && p < input_end && start == p && s.start_state == s_start) {
         s.pos = p;  // a NUL byte between values is no end of the input
         syntax_error(s, p, p + 1, kind_bad_char);
     }
@@ -984,11 +1005,20 @@ void dispatch(State& s, Token& tok) {
 
 // The token loop of one run.
 void run_tokens(State& s, bool one) {
+    // A run that loads everything with nobody watching takes ASCII words,
+    // most of any source, straight to their loader.
+    const bool plain = s.callback.is(TypeId::unset) && s.load && !one;
     while (s.pos < s.input_end) {
         const std::uint8_t* before = s.pos;
         const int start_state = s.start_state;
         s.repositioned = false;
         Token tok = next_token(s);
+        if (plain && tok.token_class == TokenClass::word && start_state == s_start &&
+            (tok.flags & flag_non_ascii) == 0) {
+            scan_word(s, tok.start, tok.end, tok.flags, true);
+            s.prev_type = s.type;
+            continue;
+        }
         bool only_blanks = false;
         try {
             only_blanks = tok.token_class == TokenClass::word && !skip_leading_blanks(s, tok);
@@ -1210,6 +1240,7 @@ std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
     s.input_end = utf8 + std::max(0, length);
     s.counted_pos = utf8;
     s.load = request.scan && request.store;
+    s.terminated = request.terminated;
     s.no_raise = !request.scan;
     if (request.source != nullptr) s.source = *request.source;
     if (request.callback != nullptr &&
@@ -1276,6 +1307,7 @@ std::int32_t scan_string(Cell* result, Cell& text, std::int32_t length,
     if (!heap) text_cursor += bytes + 1;
     ScanRequest r = request;
     r.source = &text;
+    r.terminated = true;
     return scan(result, out, bytes, r, consumed);
 }
 

@@ -24,6 +24,7 @@ struct ScanRequest {
     const Cell* callback = nullptr;  // function! or routine! called on events
     const Cell* source = nullptr;    // string! or binary! the bytes came from
     Cell* into = nullptr;            // block to append to instead of a new one
+    bool terminated = false;         // the byte after the input is readable and NUL
 };
 
 // Builds the class tables, the value stack and the text buffer; once at start-up.

@@ -642,13 +642,53 @@ symbol::SymbolId make_symbol(Bytes name, std::int32_t length) {
     return symbol::make_from_utf8(reinterpret_cast<const char*>(name), length);
 }
 
+std::uint32_t load32(const void* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+std::uint64_t load64(const void* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// A hash of a spelling from its length and its first and last four bytes:
+// constant time, and spellings that share all three only share a slot.
+std::uint32_t spelling_hash(Bytes name, std::int32_t length) {
+    std::uint32_t a = 0;
+    std::uint32_t b = 0;
+    if (length >= 4) {
+        a = load32(name);
+        b = load32(name + length - 4);
+    } else {
+        for (std::int32_t i = 0; i < length; ++i) a = (a << 8) | name[i];
+    }
+    const std::uint64_t h = (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full) ^
+                            static_cast<std::uint64_t>(length);
+    return static_cast<std::uint32_t>(h >> 32);
+}
+
+// True when the cached spelling equals [name, name + length), length below
+// the cache's 23 bytes: whole-word compares that read only inside both.
+bool same_spelling(const char* known, Bytes name, std::int32_t length) {
+    if (length >= 8) {
+        if (load64(known) != load64(name)) return false;
+        if (length > 16 && load64(known + 8) != load64(name + 8)) return false;
+        return load64(known + length - 8) == load64(name + length - 8);
+    }
+    if (length >= 4)
+        return load32(known) == load32(name) && load32(known + length - 4) == load32(name + length - 4);
+    for (std::int32_t i = 0; i < length; ++i)
+        if (static_cast<std::uint8_t>(known[i]) != name[i]) return false;
+    return true;
+}
+
 // The word cell of a spelling (its symbol and global index) into out.
 void word_of(Bytes name, std::int32_t length, TypeId t, Cell& out) {
-    std::uint32_t h = 2166136261u;
-    for (std::int32_t i = 0; i < length; ++i) h = (h ^ name[i]) * 16777619u;
-    CachedWord& slot = word_cache[(h ^ (h >> 15)) & (word_cache.size() - 1)];
+    CachedWord& slot = word_cache[spelling_hash(name, length) & (word_cache.size() - 1)];
     out.reset(t);
-    if (slot.length == length && std::memcmp(slot.name, name, static_cast<std::size_t>(length)) == 0) {
+    if (slot.length == length && same_spelling(slot.name, name, length)) {
         out.set_word(cached_context, slot.symbol, slot.index);
         return;
     }

@@ -99,6 +99,7 @@ struct State {
     Cell source = Cell::fresh(TypeId::unset);    // unset! when only bytes were given
     bool load = true;             // build values and raise errors
     bool no_raise = false;
+    bool terminated = false;      // *input_end is a readable NUL
     bool repositioned = false;    // a callback moved pos during this token
     const std::uint8_t* counted_pos = nullptr;
     std::int32_t counted_chars = 0;
