@@ -234,7 +234,7 @@ void call_handler(const Cell& obj, std::int32_t k, const Cell& fn, const Cell* a
     }
     const Cell name = words::word(name_word);
     Cell* const saved_top = stack::top();
-    stack::push_slot();
+    *stack::push_slot() = none::value;  // the result slot: a collection in the handler marks it
     stack::push_function_frame(&name, fn.code_entry());
     for (std::int32_t i = 0; i < count; ++i) stack::push(args[i]);
     if (locals > 0) {
