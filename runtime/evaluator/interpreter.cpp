@@ -139,13 +139,19 @@ private:
 // Points a stack context's values at the current base for a call; restores.
 class StorageScope {
 public:
-    StorageScope(NodeId ctx, std::int32_t index)
-        : ctx_(ctx), saved_(context::set_stack_values(ctx, index)) {}
-    ~StorageScope() { context::set_stack_values(ctx_, saved_); }
+    StorageScope(NodeId ctx, std::int32_t index) : ctx_(ctx), saved_(swap(ctx, index)) {}
+    ~StorageScope() { swap(ctx_, saved_); }
     StorageScope(const StorageScope&) = delete;
     StorageScope& operator=(const StorageScope&) = delete;
 
 private:
+    // context::set_stack_values, inline: every call of a function! does it twice.
+    static std::int32_t swap(NodeId ctx, std::int32_t index) {
+        Cell& cc = *reinterpret_cast<Cell*>(memory::buffer(ctx)->head);  // the context cell
+        const std::int32_t previous = cc.context_stack_index();
+        cc.set_context_stack_index(index);
+        return previous;
+    }
     NodeId ctx_;
     std::int32_t saved_;
 };
@@ -636,8 +642,8 @@ std::int32_t call_value_i(const Cell& fn_in, NodeId code, std::int32_t pos, std:
         break;
     case TypeId::function: {
         const NodeId ctx = label.word_context();  // read by compiled bodies only
-        stack::push_interpreted_function_frame(&label, 0);
-        stack::set_poll_flag();
+        // A function frame with no context to restore (ctx 0), interpreted and polling.
+        stack::push_frame(&label, stack::FrameType::function, own_frame);
         pos = fetch_i(fn, code, pos, end, path, path_from, label, mode, in_place);
         if (!pending) call_function_i(fn, ctx, label, 0);
         break;
