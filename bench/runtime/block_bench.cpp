@@ -41,7 +41,7 @@ void sort_integers(benchmark::State& state) {
         Cell b = random_integers(1'000'000);
         state.ResumeTiming();
         Cell slot = b;
-        block::sort(&slot, false, nullptr, nullptr, nullptr, false, false, stable);
+        block::sort(&slot, {.stable = stable});
         benchmark::DoNotOptimize(slot);
     }
 }

@@ -86,7 +86,7 @@ void SortTenMB(benchmark::State& state) {
         state.PauseTiming();
         Cell s = filler(ten_mb);
         state.ResumeTiming();
-        string::sort(&s, false, nullptr, nullptr, nullptr, false, false, false);
+        string::sort(&s, {});
         benchmark::DoNotOptimize(string::length_from_start(s));
     }
 }

@@ -638,14 +638,13 @@ Cell* put(Cell* series, Cell* key, Cell* value, bool case_) {
     return series;
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+Cell* sort(Cell* series, const SortRefinements& how) {
     Cell s = *series;
     const std::int32_t len = length_of(s);
     std::int32_t head = std::clamp(s.series_head(), 0, len);
     std::int32_t count = len - head;
-    if (part != nullptr) {
-        count = part_count(s, *part, s.series_head());
+    if (how.part != nullptr) {
+        count = part_count(s, *how.part, s.series_head());
         if (count < 0) {
             if (head + count < 0) {
                 series->set_series_head(0);
@@ -658,38 +657,38 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         count = std::min(count, len - head);
     }
     std::int32_t size = 1;
-    if (skip != nullptr) {
-        size = skip_size(*skip);
+    if (how.skip != nullptr) {
+        size = skip_size(*how.skip);
         if (size < 1 || (count > 0 && (size > count || count % size != 0)))
-            invalid_refine_arg(words::Ref::skip, *skip);
+            invalid_refine_arg(words::Ref::skip, *how.skip);
     }
-    if (all && skip == nullptr) runtime::raise_error(ErrorCategory::script, "bad-refines");
-    std::uintptr_t flags = reverse ? sort_reverse : 0;
+    if (how.all && how.skip == nullptr) runtime::raise_error(ErrorCategory::script, "bad-refines");
+    std::uintptr_t flags = how.reverse ? sort_reverse : 0;
     FunctionSort by_function{};
     sorting::Comparator compare_fn = sort_compare;
-    if (comparator == nullptr) {
-        if (all) flags |= sort_records | (static_cast<std::uintptr_t>(size) << sort_shift);
-    } else if (comparator->is(TypeId::function)) {
-        by_function.fn = *comparator;
-        by_function.reverse = reverse;
-        by_function.record = all ? size : 0;
+    if (how.comparator == nullptr) {
+        if (how.all) flags |= sort_records | (static_cast<std::uintptr_t>(size) << sort_shift);
+    } else if (how.comparator->is(TypeId::function)) {
+        by_function.fn = *how.comparator;
+        by_function.reverse = how.reverse;
+        by_function.record = how.all ? size : 0;
         compare_fn = sort_compare_function;
-    } else if (comparator->is(TypeId::integer)) {
-        if (skip == nullptr || all) runtime::raise_error(ErrorCategory::script, "bad-refines");
-        const std::int32_t field = comparator->int_value();
-        if (field < 1 || field > size) runtime::raise_error(ErrorCategory::script, "out-of-range", comparator);
+    } else if (how.comparator->is(TypeId::integer)) {
+        if (how.skip == nullptr || how.all) runtime::raise_error(ErrorCategory::script, "bad-refines");
+        const std::int32_t field = how.comparator->int_value();
+        if (field < 1 || field > size) runtime::raise_error(ErrorCategory::script, "out-of-range", how.comparator);
         flags |= static_cast<std::uintptr_t>(field - 1) << sort_shift;
     } else {
-        invalid_refine_arg(words::Ref::compare, *comparator);
+        invalid_refine_arg(words::Ref::compare, *how.comparator);
     }
     if (count <= 0) return series;
-    const std::int32_t op = static_cast<std::int32_t>(case_ ? CompareOp::case_sort : CompareOp::sort);
+    const std::int32_t op = static_cast<std::int32_t>(how.case_ ? CompareOp::case_sort : CompareOp::sort);
     const auto records = static_cast<std::size_t>(count / size);
     const std::size_t record_bytes = static_cast<std::size_t>(size) * sizeof(Cell);
     const bool told = notify(s, words::word(words::Word::sort), nullptr, head, count);
     if (compare_fn == sort_compare) {
         Cell* base = first_cell(s) + head;
-        if (stable) sorting::merge_sort(base, records, record_bytes, op, flags, compare_fn, true);
+        if (how.stable) sorting::merge_sort(base, records, record_bytes, op, flags, compare_fn, true);
         else sorting::quick_sort(base, records, record_bytes, op, flags, compare_fn);
     } else {
         // Language code runs between comparisons: sort a private copy, so an
@@ -709,7 +708,7 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         by_function.scratch[1] = scratch[1];
         const auto state = reinterpret_cast<std::uintptr_t>(&by_function);
         Cell* base = first_cell(work);
-        if (stable) sorting::merge_sort(base, records, record_bytes, op, state, compare_fn, true);
+        if (how.stable) sorting::merge_sort(base, records, record_bytes, op, state, compare_fn, true);
         else sorting::quick_sort(base, records, record_bytes, op, state, compare_fn);
         const std::int32_t room = std::clamp(length_of(s) - head, 0, count);
         std::memcpy(first_cell(s) + head, first_cell(work), static_cast<std::size_t>(room) * sizeof(Cell));

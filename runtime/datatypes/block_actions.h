@@ -48,8 +48,7 @@ Cell* select(Cell* series, Cell* value, const FindRefinements& refinements);
 Cell* put(Cell* series, Cell* key, Cell* value, bool case_);
 // sort with /case /skip /compare /part /all /reverse /stable; an error in a
 // /compare function leaves the block as it was.
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Cell* sort(Cell* series, const SortRefinements& how);
 // swap: exchanges the head cells of two blocks; returns series1.
 Cell* swap(Cell* series1, Cell* series2);
 // take: the cell itself (a block with /part); /deep copies taken series.

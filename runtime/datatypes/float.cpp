@@ -469,8 +469,8 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
     return proto;
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (seed) {
+Cell* random(Cell* value, const RandomRefinements& how) {
+    if (how.seed) {
         const std::uint32_t s = value->f64_low() ^ value->f64_high();
         random::seed(s);
         value->reset(TypeId::unset);
@@ -478,7 +478,7 @@ Cell* random(Cell* value, bool seed, bool secure, bool) {
     }
     const double v = value->f64();
     double r;
-    if (secure) {
+    if (how.secure) {
         const double s1 = draw(true);
         const double s2 = draw(true);
         r = v * (s2 + s1 / 2147483647.0) / 2147483648.0;

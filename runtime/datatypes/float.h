@@ -105,7 +105,7 @@ inline std::int32_t (*money_compare_hook)(double left, Cell* money, CompareOp op
 
 // make and to (one handler) of float! and percent!: type is the target.
 Cell* to(Cell* proto, Cell* spec, TypeId type);
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const RandomRefinements& how);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);
 // The shortest text that reads back as the same float64, with ".0" when whole.
 std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,

@@ -253,15 +253,15 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
     return to(proto, spec, type);
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
+Cell* random(Cell* value, const RandomRefinements& how) {
     const std::int32_t n = value->int_value();
-    if (seed) {
+    if (how.seed) {
         random::seed(static_cast<std::uint32_t>(n));
         value->reset(TypeId::unset);
         return value;
     }
     if (n == 0) return value;
-    make_at(*value, random::in_range(secure, n));
+    make_at(*value, random::in_range(how.secure, n));
     return value;
 }
 

@@ -63,7 +63,7 @@ std::int32_t do_math(std::int32_t a, std::int32_t b, MathOp op, Cell* result);
 // make: from a logic! 1 or 0; anything else as to.
 Cell* make(Cell* proto, Cell* spec, TypeId type);
 // 0 stays 0; n > 0 gives 1..n, n < 0 gives n..-1; seed seeds and gives unset!.
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const RandomRefinements& how);
 // to integer! from integer!, char!, float!, percent!, time!, issue!, the text
 // types, binary!; raises bad-to-arg, type-limit or invalid-data.
 Cell* to(Cell* proto, Cell* spec, TypeId type);

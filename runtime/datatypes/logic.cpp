@@ -56,13 +56,13 @@ Cell* make(Cell* proto, Cell* spec, TypeId type) {
     }
 }
 
-Cell* random(Cell* value, bool seed, bool secure, bool) {
-    if (seed) {
+Cell* random(Cell* value, const RandomRefinements& how) {
+    if (how.seed) {
         random::seed(value->logic_value());
         value->reset(TypeId::unset);
         return value;
     }
-    make_at(*value, static_cast<std::int32_t>(random::draw(secure)) > 1073741823);
+    make_at(*value, static_cast<std::int32_t>(random::draw(how.secure)) > 1073741823);
     return value;
 }
 

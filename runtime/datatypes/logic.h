@@ -42,7 +42,7 @@ inline bool false_result_q(const Cell& result) {
 Cell* make(Cell* proto, Cell* spec, TypeId type);
 // With seed the generator is seeded and the result is unset!; otherwise a
 // random logic!.
-Cell* random(Cell* value, bool seed, bool secure, bool only);
+Cell* random(Cell* value, const RandomRefinements& how);
 // to: a logic! stays, none! gives false, anything else true.
 Cell* to(Cell* proto, Cell* spec, TypeId type);
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);

@@ -59,6 +59,22 @@ struct FindRefinements {
     bool last = false, reverse = false, tail = false, match = false;
 };
 
+// Refinements of random: seed seeds the generator with the value; secure
+// draws from the system's secure source; only picks one element of a series.
+struct RandomRefinements {
+    bool seed = false, secure = false, only = false;
+};
+
+// Refinements of sort, in the action's order (null/false: unused); comparator
+// is the /compare argument (a function! or a record's field number).
+struct SortRefinements {
+    bool case_ = false;
+    Cell* skip = nullptr;
+    Cell* comparator = nullptr;
+    Cell* part = nullptr;
+    bool all = false, reverse = false, stable = false;
+};
+
 // Refinements of round: scale is the /to argument (null: 1); the flags pick
 // the rounding mode (none set: half away from zero).
 struct RoundRefinements {
@@ -111,7 +127,7 @@ struct MoldOptions {
 // argument that was not given is null; refinement flags are bools.
 namespace handler {
 using Make = Cell* (*)(Cell* proto, Cell* spec, TypeId type);    // make, to
-using Random = Cell* (*)(Cell* value, bool seed, bool secure, bool only);
+using Random = Cell* (*)(Cell* value, const RandomRefinements& how);
 // form: appends the value's text to the text buffer of node out; returns part
 // minus the characters appended (below 0: budget spent, series walks stop).
 using Form = std::int32_t (*)(Cell* value, NodeId out, Cell* arg, std::int32_t part);
@@ -132,8 +148,7 @@ using Insert = Cell* (*)(Cell* series, Cell* value, std::int32_t part, bool only
 using Copy = Cell* (*)(Cell* value, Cell* part, bool deep, Cell* types);
 using Find = Cell* (*)(Cell* series, Cell* value, const FindRefinements& refinements);  // find, select
 using Put = Cell* (*)(Cell* value1, Cell* value2, Cell* value3, bool case_);  // put, modify
-using Sort = Cell* (*)(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part,
-                       bool all, bool reverse, bool stable);
+using Sort = Cell* (*)(Cell* series, const SortRefinements& how);
 using Take = Cell* (*)(Cell* series, Cell* part, bool deep, bool last);
 using Trim = Cell* (*)(Cell* series, const TrimRefinements& how);
 using Open = Cell* (*)(Cell* port, const OpenRefinements& how);

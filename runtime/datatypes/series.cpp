@@ -227,8 +227,8 @@ NodeId take_scratch(std::uint32_t unit) {
 
 namespace {
 
-Cell* random(Cell* s, bool seed, bool secure, bool only) {
-    if (seed) {
+Cell* random(Cell* s, const RandomRefinements& how) {
+    if (how.seed) {
         const std::int32_t h = clamped_head(*s);
         const SeriesBuffer* buf = memory::buffer(s->series_node());
         const std::uint8_t* from = buf->head + static_cast<std::ptrdiff_t>(h) * buf->unit();
@@ -238,10 +238,10 @@ Cell* random(Cell* s, bool seed, bool secure, bool only) {
         return s;
     }
     const std::int32_t len = get_length(*s, false);
-    if (only) {
+    if (how.only) {
         if (len < 1) return none_result(s);
         Cell out{};
-        pick(*s, random::in_range(secure, len), out);
+        pick(*s, random::in_range(how.secure, len), out);
         *s = out;
         return s;
     }
@@ -251,7 +251,7 @@ Cell* random(Cell* s, bool seed, bool secure, bool only) {
     const std::uint32_t unit = unit_of(series);
     std::vector<std::uint8_t> tmp(unit);
     for (std::int32_t i = 0; i < len; ++i) {  // the last position draws too: seeded sequences count on it
-        const std::int32_t r = random::in_range(secure, len - i) - 1;
+        const std::int32_t r = random::in_range(how.secure, len - i) - 1;
         if (r == 0) continue;
         std::uint8_t* a = unit_at(series, h + i);
         std::uint8_t* b = unit_at(series, h + i + r);

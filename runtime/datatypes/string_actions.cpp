@@ -836,18 +836,18 @@ Cell* select(Cell* series, Cell* value, const FindRefinements& refinements) {
     return series;
 }
 
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable) {
+Cell* sort(Cell* series, const SortRefinements& how) {
     const Cell s = *series;
     const NodeId node = s.series_node();
     const std::int32_t len = units(node);
     std::int32_t from = head_of(s);
     std::int32_t count = len - from;
-    if (part != nullptr) {
+    if (how.part != nullptr) {
         std::int32_t n = 0;
-        if (part->is(TypeId::integer)) n = part->int_value();
-        else if (part->type() == s.type() && part->series_node() == node) n = part->series_head() - s.series_head();
-        else invalid_refine_arg(words::Ref::part, *part);
+        if (how.part->is(TypeId::integer)) n = how.part->int_value();
+        else if (how.part->type() == s.type() && how.part->series_node() == node)
+            n = how.part->series_head() - s.series_head();
+        else invalid_refine_arg(words::Ref::part, *how.part);
         if (n < 0) {
             const std::int32_t start = std::max(from + n, 0);
             count = from - start;
@@ -857,48 +857,48 @@ Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, b
         }
     }
     std::int32_t record = 1;
-    if (skip != nullptr) {
-        if (!skip->is(TypeId::integer)) invalid_refine_arg(words::Ref::skip, *skip);
-        record = skip->int_value();
-        if (record < 1 || record > count || count % record != 0) invalid_refine_arg(words::Ref::skip, *skip);
+    if (how.skip != nullptr) {
+        if (!how.skip->is(TypeId::integer)) invalid_refine_arg(words::Ref::skip, *how.skip);
+        record = how.skip->int_value();
+        if (record < 1 || record > count || count % record != 0) invalid_refine_arg(words::Ref::skip, *how.skip);
     }
-    if (all && skip == nullptr) runtime::raise_error(ErrorCategory::script, "bad-refines");
+    if (how.all && how.skip == nullptr) runtime::raise_error(ErrorCategory::script, "bad-refines");
     std::int32_t offset = 0;
     const Cell* function = nullptr;
-    const Cell fn = comparator != nullptr ? *comparator : none::value;  // a stable copy for the calls
-    if (comparator != nullptr) {
-        if (comparator->is(TypeId::function)) {
+    const Cell fn = how.comparator != nullptr ? *how.comparator : none::value;  // a stable copy for the calls
+    if (how.comparator != nullptr) {
+        if (how.comparator->is(TypeId::function)) {
             function = &fn;
-        } else if (comparator->is(TypeId::integer)) {
-            if (skip == nullptr || all) runtime::raise_error(ErrorCategory::script, "bad-refines");
-            offset = comparator->int_value();
-            if (offset < 1 || offset > record) runtime::raise_error(ErrorCategory::script, "out-of-range", comparator);
+        } else if (how.comparator->is(TypeId::integer)) {
+            if (how.skip == nullptr || how.all) runtime::raise_error(ErrorCategory::script, "bad-refines");
+            offset = how.comparator->int_value();
+            if (offset < 1 || offset > record) runtime::raise_error(ErrorCategory::script, "out-of-range", how.comparator);
             --offset;
         } else {
-            invalid_refine_arg(words::Ref::compare, *comparator);
+            invalid_refine_arg(words::Ref::compare, *how.comparator);
         }
     }
     if (count < 2 || count / record < 2) return series;
-    const SortState state{unit_of(node), offset, record, all, reverse, case_, function};
+    const SortState state{unit_of(node), offset, record, how.all, how.reverse, how.case_, function};
     const std::size_t item = static_cast<std::size_t>(record) * state.unit;
     const std::size_t items = static_cast<std::size_t>(count / record);
     const bool told = notify(s, words::Word::sort, nullptr, from, count);
     const auto flags = reinterpret_cast<std::uintptr_t>(&state);
-    const std::int32_t op = case_ ? static_cast<std::int32_t>(CompareOp::strict_equal) : 0;
+    const std::int32_t op = how.case_ ? static_cast<std::int32_t>(CompareOp::strict_equal) : 0;
     if (function != nullptr) {
         // The user function may change the text: sort a copy, then write back
         // what still fits.
         const SeriesBuffer* b = memory::buffer(node);
         std::vector<std::uint8_t> copy(b->head + static_cast<std::ptrdiff_t>(from) * state.unit,
                                        b->head + static_cast<std::ptrdiff_t>(from + count) * state.unit);
-        if (stable) sorting::merge_sort(copy.data(), items, item, op, flags, compare_records);
+        if (how.stable) sorting::merge_sort(copy.data(), items, item, op, flags, compare_records);
         else sorting::quick_sort(copy.data(), items, item, op, flags, compare_records);
         SeriesBuffer* now = memory::buffer(node);
         if (now->unit() == state.unit && units(node) >= from + count)
             std::memcpy(now->head + static_cast<std::ptrdiff_t>(from) * state.unit, copy.data(), copy.size());
     } else {
         std::uint8_t* base = memory::buffer(node)->head + static_cast<std::ptrdiff_t>(from) * state.unit;
-        if (stable) sorting::merge_sort(base, items, item, op, flags, compare_records);
+        if (how.stable) sorting::merge_sort(base, items, item, op, flags, compare_records);
         else sorting::quick_sort(base, items, item, op, flags, compare_records);
     }
     if (told) notify(s, words::Word::sorted, nullptr, from, count);

@@ -48,8 +48,7 @@ Cell* change(Cell* series, Cell* value, std::int32_t part, bool only, std::int32
 Cell* find(Cell* series, Cell* value, const FindRefinements& refinements);
 Cell* insert(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t count);
 Cell* select(Cell* series, Cell* value, const FindRefinements& refinements);
-Cell* sort(Cell* series, bool case_, Cell* skip, Cell* comparator, Cell* part, bool all,
-           bool reverse, bool stable);
+Cell* sort(Cell* series, const SortRefinements& how);
 Cell* swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 Cell* trim(Cell* series, const TrimRefinements& how);

@@ -234,7 +234,8 @@ void entry_of(const std::int32_t* r) {
         finish(typed<A>(target)(a0, arg(1), target));
     } else if constexpr (A == Action::random) {
         namespace ref = refine::random;
-        finish(typed<A>(t)(a0, ref_flag(r, ref::seed), ref_flag(r, ref::secure), ref_flag(r, ref::only)));
+        finish(typed<A>(t)(a0, RandomRefinements{.seed = ref_flag(r, ref::seed), .secure = ref_flag(r, ref::secure),
+                                                 .only = ref_flag(r, ref::only)}));
     } else if constexpr (A == Action::form) {
         auto h = typed<A>(t);
         text_entry(ref_arg(r, refine::form::part),
@@ -329,9 +330,10 @@ void entry_of(const std::int32_t* r) {
         finish(typed<A>(t)(a0, ref_arg(r, refine::reverse::part), ref_arg(r, refine::reverse::skip)));
     } else if constexpr (A == Action::sort) {
         namespace ref = refine::sort;
-        finish(typed<A>(t)(a0, ref_flag(r, ref::case_), ref_arg(r, ref::skip), ref_arg(r, ref::compare),
-                           ref_arg(r, ref::part), ref_flag(r, ref::all), ref_flag(r, ref::reverse),
-                           ref_flag(r, ref::stable)));
+        finish(typed<A>(t)(a0, SortRefinements{
+            .case_ = ref_flag(r, ref::case_), .skip = ref_arg(r, ref::skip), .comparator = ref_arg(r, ref::compare),
+            .part = ref_arg(r, ref::part), .all = ref_flag(r, ref::all), .reverse = ref_flag(r, ref::reverse),
+            .stable = ref_flag(r, ref::stable)}));
     } else if constexpr (A == Action::take) {
         namespace ref = refine::take;
         finish(typed<A>(t)(a0, ref_arg(r, ref::part), ref_flag(r, ref::deep), ref_flag(r, ref::last)));

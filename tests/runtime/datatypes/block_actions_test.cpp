@@ -224,8 +224,8 @@ TEST_F(BlockActions, Sort) {
     for (const Case& c : cases) {
         Cell b = value(c.series);
         Cell slot = b, skip = int_cell(c.skip), field = int_cell(c.field);
-        block::sort(&slot, false, c.skip ? &skip : nullptr, c.field ? &field : nullptr, nullptr, c.all,
-                    c.reverse, c.skip != 0);
+        block::sort(&slot, {.skip = c.skip ? &skip : nullptr, .comparator = c.field ? &field : nullptr,
+                            .all = c.all, .reverse = c.reverse, .stable = c.skip != 0});
         EXPECT_EQ(mold(b), c.result) << c.series;
     }
 }
@@ -234,7 +234,7 @@ TEST_F(BlockActions, SortPartMovesBackForANegativeCount) {
     Cell b = value("[4 3 2 1]");
     Cell slot = b, part = int_cell(-2);
     slot.set_series_head(2);
-    block::sort(&slot, false, nullptr, nullptr, &part, false, false, false);
+    block::sort(&slot, {.part = &part});
     EXPECT_EQ(slot.series_head(), 0);
     EXPECT_EQ(mold(b), "[3 4 2 1]");
 }
@@ -243,7 +243,7 @@ TEST_F(BlockActions, SortRefinementErrorsLeaveTheBlockAlone) {
     Cell b = value("[3 1 2 4]");
     Cell three = int_cell(3), two = int_cell(2), zero = int_cell(0), word = value("x");
     auto run = [&](Cell* skip, Cell* cmp, bool all) {
-        return raised([&] { Cell s = b; block::sort(&s, false, skip, cmp, nullptr, all, false, false); });
+        return raised([&] { Cell s = b; block::sort(&s, {.skip = skip, .comparator = cmp, .all = all}); });
     };
     EXPECT_EQ(run(&three, nullptr, false), "invalid-refine-arg");  // does not divide the count
     EXPECT_EQ(run(&zero, nullptr, false), "invalid-refine-arg");
@@ -259,14 +259,14 @@ TEST_F(BlockActions, SortByFunction) {
     Cell never = function_of("[a b]", "[false]");
     Cell b = value("[1 2 3 4 5]");
     Cell slot = b;
-    block::sort(&slot, false, nullptr, &never, nullptr, false, false, true);
+    block::sort(&slot, {.comparator = &never, .stable = true});
     EXPECT_EQ(mold(b), "[1 2 3 4 5]");  // an ordered block stays ordered
 
     Cell failing = function_of("[a b]", "[no-such-word]");
     Cell c = value("[5 3 4 1 2]");
     for (bool stable : {false, true}) {
         slot = c;
-        EXPECT_NE(raised([&] { block::sort(&slot, false, nullptr, &failing, nullptr, false, false, stable); }), "");
+        EXPECT_NE(raised([&] { block::sort(&slot, {.comparator = &failing, .stable = stable}); }), "");
         stack::state.frames_top = frames + 1;  // back under the test's barrier
         EXPECT_EQ(mold(c), "[5 3 4 1 2]");
     }

@@ -443,15 +443,15 @@ TEST(FloatTo, Sources) {
 TEST(FloatRandom, SeededDrawsRepeatAndStayInRange) {
     auto draw = [](double v) {
         Cell c = flt(v);
-        float_::random(&c, false, false, false);
+        float_::random(&c, {});
         return c.f64();
     };
     Cell seed = flt(3.25);
-    float_::random(&seed, true, false, false);
+    float_::random(&seed, {.seed = true});
     EXPECT_EQ(seed.type(), TypeId::unset);
     const double a = draw(10.0), b = draw(10.0);
     Cell again = flt(3.25);
-    float_::random(&again, true, false, false);
+    float_::random(&again, {.seed = true});
     EXPECT_EQ(draw(10.0), a);
     EXPECT_EQ(draw(10.0), b);
     for (int i = 0; i < 100; ++i) {

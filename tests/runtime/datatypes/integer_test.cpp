@@ -269,13 +269,13 @@ TEST(IntegerText, DecimalTextAndRandomRanges) {
     EXPECT_EQ(integer::mold(&v, out.series_node(), {}, nullptr, 10, 0), 6);
 
     Cell zero = int_cell(0);
-    EXPECT_EQ(integer::random(&zero, false, false, false)->int_value(), 0);
+    EXPECT_EQ(integer::random(&zero, {})->int_value(), 0);
     for (int i = 0; i < 200; ++i) {
         Cell n = int_cell(-5);
-        const std::int32_t r = integer::random(&n, false, false, false)->int_value();
+        const std::int32_t r = integer::random(&n, {})->int_value();
         ASSERT_TRUE(r >= -5 && r <= -1) << r;
         Cell m = int_cell(3);
-        const std::int32_t s = integer::random(&m, false, false, false)->int_value();
+        const std::int32_t s = integer::random(&m, {})->int_value();
         ASSERT_TRUE(s >= 1 && s <= 3) << s;
     }
 }

@@ -293,22 +293,23 @@ TEST(StringSort, OrdersAndRecords) {
     };
     for (const auto& c : cases) {
         Cell s = text(c.in);
-        string::sort(&s, c.case_, c.skip, c.compare, nullptr, c.all, c.reverse, false);
+        string::sort(&s, {.case_ = c.case_, .skip = c.skip, .comparator = c.compare, .all = c.all,
+                          .reverse = c.reverse});
         Cell want = text(c.out);
         EXPECT_EQ(str(s), str(want)) << c.in;
     }
     Cell s = text("abcd");
-    EXPECT_EQ(error_of([&] { string::sort(&s, false, &three, nullptr, nullptr, false, false, false); }),
+    EXPECT_EQ(error_of([&] { string::sort(&s, {.skip = &three}); }),
               "invalid-refine-arg");
-    EXPECT_EQ(error_of([&] { string::sort(&s, false, nullptr, nullptr, nullptr, true, false, false); }),
+    EXPECT_EQ(error_of([&] { string::sort(&s, {.all = true}); }),
               "bad-refines");
     Cell off = int_of(3);
-    EXPECT_EQ(error_of([&] { string::sort(&s, false, &two, &off, nullptr, false, false, false); }),
+    EXPECT_EQ(error_of([&] { string::sort(&s, {.skip = &two, .comparator = &off}); }),
               "out-of-range");
     Cell part = int_of(-2);  // sorts the two units before the head
     Cell t = text("dcba");
     t.set_series_head(2);
-    string::sort(&t, false, nullptr, nullptr, &part, false, false, true);
+    string::sort(&t, {.part = &part, .stable = true});
     t.set_series_head(0);
     EXPECT_EQ(str(t), U"cdba");
 }
