@@ -124,10 +124,13 @@ std::int32_t form_value(const Cell& v, NodeId out, std::int32_t part) {
 }
 
 std::int32_t mold_value(const Cell& v, NodeId out, MoldOptions options, std::int32_t part,
-                        std::int32_t indent) {
+                        std::int32_t indent, bool cut = false) {
     Cell copy = v;
+    Cell limit{};  // with cut, a /part argument: nested blocks then stop at the budget
+    limit.reset(TypeId::integer);  // instead of descending as deep as the value goes,
+    limit.set_int(part);           // which raises too-deep past 1,000 levels
     if (auto h = registry::handler<Action::mold>(v.type()))
-        return h(&copy, out, options, nullptr, part, indent);
+        return h(&copy, out, options, cut ? &limit : nullptr, part, indent);
     return append_fallback(v, out, true, part);
 }
 
@@ -136,7 +139,7 @@ std::int32_t mold_value(const Cell& v, NodeId out, MoldOptions options, std::int
 std::int32_t append_limited(const Cell& v, NodeId out, bool mold, bool only, std::int32_t limit,
                             std::int32_t part) {
     const std::int32_t start = text_length(out);
-    if (mold) mold_value(v, out, {.only = only, .flat = true}, limit, 0);
+    if (mold) mold_value(v, out, {.only = only, .flat = true}, limit, 0, true);
     else form_value(v, out, limit);
     std::int32_t added = text_length(out) - start;
     if (added > limit) {
