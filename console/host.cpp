@@ -171,6 +171,57 @@ InputState check_delimiters(std::string_view input, char& open) {
     return InputState::unfinished;
 }
 
+// The script's bytes as UTF-8 text. A UTF-16 script (little- or big-endian)
+// is known by its byte-order mark and re-encoded; a UTF-8 mark is dropped.
+// Units that do not form a character (a lone surrogate, a last odd byte)
+// become U+FFFD, so that the lexer reports what follows as it would.
+std::string script_text(const std::string& bytes) {
+    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    if (bytes.size() >= 3 && byte(0) == 0xEF && byte(1) == 0xBB && byte(2) == 0xBF) return bytes.substr(3);
+    if (bytes.size() < 2) return bytes;
+    const bool little = byte(0) == 0xFF && byte(1) == 0xFE;
+    const bool big = byte(0) == 0xFE && byte(1) == 0xFF;
+    if (!little && !big) return bytes;
+    const auto unit = [&](std::size_t i) -> std::uint32_t {
+        return little ? byte(i) | byte(i + 1) << 8 : byte(i) << 8 | byte(i + 1);
+    };
+    std::string text;
+    text.reserve(bytes.size());
+    const auto put = [&](std::uint32_t cp) {
+        if (cp < 0x80) {
+            text += static_cast<char>(cp);
+        } else if (cp < 0x800) {
+            text += static_cast<char>(0xC0 | cp >> 6);
+            text += static_cast<char>(0x80 | (cp & 0x3F));
+        } else if (cp < 0x10000) {
+            text += static_cast<char>(0xE0 | cp >> 12);
+            text += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (cp & 0x3F));
+        } else {
+            text += static_cast<char>(0xF0 | cp >> 18);
+            text += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+            text += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+            text += static_cast<char>(0x80 | (cp & 0x3F));
+        }
+    };
+    constexpr std::uint32_t replacement = 0xFFFD;
+    std::size_t i = 2;
+    for (; i + 1 < bytes.size(); i += 2) {
+        const std::uint32_t u = unit(i);
+        if (u >= 0xD800 && u < 0xDC00 && i + 3 < bytes.size()) {
+            const std::uint32_t low = unit(i + 2);
+            if (low >= 0xDC00 && low < 0xE000) {
+                put(0x10000 + ((u - 0xD800) << 10) + (low - 0xDC00));
+                i += 2;
+                continue;
+            }
+        }
+        put(u >= 0xD800 && u < 0xE000 ? replacement : u);
+    }
+    if (i < bytes.size()) put(replacement);
+    return text;
+}
+
 int run_script(std::string_view text) {
     const std::size_t at = find_header(text);
     if (at == std::string_view::npos) {
@@ -251,7 +302,7 @@ int launch(const embed::CommandLine& command) {
         std::fprintf(stderr, "kiv: cannot read script %s: %s\n", path, std::strerror(errno));
         return 1;  // nothing ran: a failure, not the console's start without a script
     }
-    const int status = run_script(text);
+    const int status = run_script(script_text(text));
     if (command.catch_) return run_repl(false);
     return status;
 }
