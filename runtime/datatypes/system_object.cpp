@@ -3,7 +3,11 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/file.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+
+#include <string>
 
 namespace kiv::system_object {
 namespace {
@@ -23,6 +27,13 @@ void set(const Cell& value) {
     words.set_object(context::global(), static_cast<std::uint32_t>(-1), 0);
     *context::owner(context::global()) = words;
     set_field("words", words);
+    // options/path starts as the process's directory, which it then drives
+    const std::string dir = file::current_directory();
+    Cell path{};
+    string::make_at(path, static_cast<std::int32_t>(dir.size()));
+    string::append_utf8(path.series_node(), dir.data(), static_cast<std::int32_t>(dir.size()));
+    path.set_type(TypeId::file);
+    set_field("options/path", path);
 }
 
 const Cell* get() {

@@ -9,8 +9,9 @@
 
 namespace kiv::system_object {
 
-// Keeps value (an object!) in the root block as the system object, and sets
-// its `words` field to the global context as an object.
+// Keeps value (an object!) in the root block as the system object, sets its
+// `words` field to the global context as an object and options/path to the
+// process's directory.
 void set(const Cell& value);
 // The system object (an object! cell), or null until system.kiv has run.
 const Cell* get();
