@@ -1,5 +1,5 @@
 // string! actions on large texts: appending 1M characters one by one, find of
-// a 10-character pattern in 10 MB, trim and sort of 10 MB. bench/string_actions.py
+// a 10-character pattern in 10 MB, trim and sort of 10 MB. bench/datatypes/string_actions.py
 // does the same work in Python 3 for comparison.
 #include "runtime/datatypes/string_actions.h"
 

@@ -1,4 +1,4 @@
-# The work of bench/runtime/string_actions_bench.cpp in Python 3, for comparison.
+# The work of bench/datatypes/string_actions_bench.cpp in Python 3, for comparison.
 import random, time
 def t(name, f):
     s = time.perf_counter(); f(); print(f"{name}: {(time.perf_counter() - s) * 1000:.1f} ms")
