@@ -1003,6 +1003,53 @@ void dispatch(State& s, Token& tok) {
     }
 }
 
+// The commonest tokens of a run that loads with nobody watching, read in the
+// start state: ASCII words, brackets and comments, each taken the shortest
+// way to its value. False leaves the token to the general road.
+bool plain_token(State& s, const Token& tok) {
+    switch (tok.token_class) {
+    case TokenClass::word: {
+        if ((tok.flags & flag_non_ascii) != 0) return false;
+        const std::uint8_t* name = tok.start;
+        const std::uint8_t* name_end = tok.end;
+        const bool trail_colon = name_end - name > 1 && name_end[-1] == ':';
+        TypeId t = TypeId::word;
+        if (*name == '\'' || *name == ':') {
+            if (trail_colon || name_end - name == 1) return false;  // errors, and the word ":"
+            t = *name == '\'' ? TypeId::lit_word : TypeId::get_word;
+            ++name;
+        } else if (trail_colon) {
+            t = TypeId::set_word;
+            --name_end;
+        }
+        s.pos = s.token_end = tok.end;
+        s.type = tint(t);
+        Cell value;
+        word_of(name, i32(name_end - name), t, value);
+        push(s, value);
+        return true;
+    }
+    case TokenClass::block_open:
+        open_series(s, TypeId::block, tok.end);
+        s.pos = tok.end + 1;
+        return true;
+    case TokenClass::block_close:
+        s.pos = tok.end + 1;
+        close_series(s, tint(TypeId::block), tok.end, true);
+        if (s.start_state == s_path) path_element_end(s);  // a block closed inside a path
+        return true;
+    case TokenClass::comment:
+        s.pos = tok.end;
+        return true;
+    case TokenClass::issue:
+        return false;
+    default:
+        if (tok.token_class < TokenClass::string) return false;
+        loader_of(tok.token_class)(s, tok.start, tok.end, tok.flags, true);  // strings, numbers...
+        return true;
+    }
+}
+
 // The token loop of one run.
 void run_tokens(State& s, bool one) {
     // A run that loads everything with nobody watching takes ASCII words,
@@ -1013,9 +1060,7 @@ void run_tokens(State& s, bool one) {
         const int start_state = s.start_state;
         s.repositioned = false;
         Token tok = next_token(s);
-        if (plain && tok.token_class == TokenClass::word && start_state == s_start &&
-            (tok.flags & flag_non_ascii) == 0) {
-            scan_word(s, tok.start, tok.end, tok.flags, true);
+        if (plain && start_state == s_start && plain_token(s, tok)) {
             s.prev_type = s.type;
             continue;
         }

@@ -634,7 +634,7 @@ struct CachedWord {
     symbol::SymbolId symbol = 0;
     std::int32_t index = 0;
 };
-std::array<CachedWord, 4096> word_cache{};
+std::array<CachedWord, 8192> word_cache{};
 NodeId cached_context = 0;
 std::int32_t cached_symbols = 0;
 
@@ -684,7 +684,8 @@ bool same_spelling(const char* known, Bytes name, std::int32_t length) {
     return true;
 }
 
-// The word cell of a spelling (its symbol and global index) into out.
+}  // namespace
+
 void word_of(Bytes name, std::int32_t length, TypeId t, Cell& out) {
     CachedWord& slot = word_cache[spelling_hash(name, length) & (word_cache.size() - 1)];
     out.reset(t);
@@ -702,8 +703,6 @@ void word_of(Bytes name, std::int32_t length, TypeId t, Cell& out) {
         slot.index = w.word_index();
     }
 }
-
-}  // namespace
 
 void reset_word_cache() {
     if (cached_context == context::global() && cached_symbols <= symbol::count()) {

@@ -146,6 +146,10 @@ Loader loader_of(TokenClass token_class);
 // the caller knows no byte of it is above 0x7F.
 bool decode_text(const std::uint8_t* start, const std::uint8_t* end, bool escapes, TypeId t,
                  Cell* out, bool ascii = false);
+// The word! (or set-word!, get-word!, lit-word!, refinement!: type t) of a
+// spelling of length bytes of valid UTF-8 into out, bound to the global
+// context; a spelling met before costs no symbol or context lookup.
+void word_of(const std::uint8_t* name, std::int32_t length, TypeId t, Cell& out);
 // Forgets the cached words when the runtime behind them changed (start of a run).
 void reset_word_cache();
 // The word loader for word-class tokens whose kind is already known; ascii
