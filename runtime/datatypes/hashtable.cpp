@@ -99,9 +99,27 @@ bool is_key_equality(CompareOp op) {
            op == CompareOp::find || op == CompareOp::parse_equal || op == CompareOp::parse_strict;
 }
 
+// The units of text a from its head, when they are bytes; else null.
+inline const std::uint8_t* byte_text(const Cell& a, std::int32_t& length) {
+    const SeriesBuffer* b = memory::buffer(a.series_node());
+    if (b->unit() != 1) return nullptr;
+    const std::int32_t head = a.series_head() < 0 ? 0 : a.series_head();
+    length = b->used_bytes() - head;
+    if (length < 0) length = 0;
+    return b->head + head;
+}
+
 bool keys_equal(const Cell& a, const Cell& b, CompareOp op) {
     if (a.type() != b.type()) return false;
     if (a.is(TypeId::integer) && is_key_equality(op)) return a.int_value() == b.int_value();
+    if (a.is(TypeId::string) && op != CompareOp::same) {
+        // The usual hit: the same bytes, equal under every equality but identity.
+        std::int32_t na = 0, nb = 0;
+        const std::uint8_t* pa = byte_text(a, na);
+        const std::uint8_t* pb = pa ? byte_text(b, nb) : nullptr;
+        if (pb != nullptr && na == nb && std::memcmp(pa, pb, static_cast<std::size_t>(na)) == 0)
+            return true;
+    }
     if (registry::highest_type() > 0) {
         if (auto compare = registry::handler<Action::compare>(a.type())) {
             Cell x = a, y = b;  // handlers take writable cells
@@ -363,6 +381,11 @@ std::uint32_t hash_string(const Cell& text, bool case_sensitive) {
     const std::int32_t head = text.series_head() < 0 ? 0 : text.series_head();
     std::uint32_t h = 0;
     std::uint32_t n = 0;
+    if (unit == 1) {  // most text: one loop without the unit tests
+        for (const std::uint8_t* p = b->head + head, *e = b->head + units; p < e; ++p, ++n)
+            h = mix_block(h, case_sensitive ? *p : case_folding::fold_char(*p, true));
+        return mix(h ^ (n * 4));
+    }
     for (std::int32_t i = head; i < units; ++i, ++n) {
         std::uint32_t cp;
         const std::uint8_t* p = b->head + static_cast<std::ptrdiff_t>(i) * unit;
@@ -649,6 +672,39 @@ std::int32_t find(NodeId table, const Cell& key_in, std::int32_t first, std::int
         return false;
     }, free_bucket);
     return best;
+}
+
+std::int32_t find_placed(NodeId table, const Cell& key_in, CompareOp op, KeyPlace& place) {
+    const HashTable* t = record(table);
+    place.bucket = -1;
+    if (t->kind != Kind::map) return find(table, key_in, 0, value_count(t), op, 0);
+    Cell key = key_in;
+    if (is_word_kind(key.type())) key.set_type(TypeId::set_word);  // as find and the stored key
+    const KeyInfo info = describe(key);
+    const std::int32_t count = value_count(t);
+    std::int32_t free_bucket;
+    const std::int32_t found = probe(t, info.hash, [&](const Bucket& bk) {
+        const Verdict v = verdict(bk, info, op);
+        if (v == Verdict::differ || bk.entry >= count) return false;
+        return v == Verdict::equal || keys_equal(value_cells(t)[bk.entry], key, op);
+    }, free_bucket);
+    if (found >= 0) return buckets_of(t)[found].entry;
+    place = KeyPlace{info.hash, info.raw, info.type, free_bucket, t->buckets};
+    return -1;
+}
+
+void put_placed(NodeId table, std::int32_t position, const KeyPlace& place) {
+    HashTable* t = record(table);
+    if (place.bucket < 0 || t->kind != Kind::map || t->buckets != place.buckets ||
+        t->occupied >= t->upper || buckets_of(t)[place.bucket].state == state_used) {
+        put(table, position);
+        return;
+    }
+    KeyInfo info;
+    info.hash = place.hash;
+    info.raw = place.raw;
+    info.type = place.type;
+    occupy(t, place.bucket, position, info);
 }
 
 std::int32_t find_next(NodeId table, const Cell& key, std::int32_t after, CompareOp op) {

@@ -92,6 +92,20 @@ inline constexpr int find_reverse = 1;  // the highest matching position wins
 // map! the four word kinds of one spelling are one key.
 std::int32_t find(NodeId table, const Cell& key, std::int32_t first, std::int32_t last,
                   CompareOp op, int direction);
+// Where a map! key missing from find_placed would be indexed.
+struct KeyPlace {
+    std::uint32_t hash = 0;
+    std::uint32_t raw = 0;
+    std::uint16_t type = 0;
+    std::int32_t bucket = -1;   // the first free bucket of the key's probe
+    std::int32_t buckets = 0;   // the table's size then: a resize makes the place stale
+};
+// find over all positions of a map!'s index, which also notes in place
+// where the key would go, so that put_placed need not hash and probe again.
+std::int32_t find_placed(NodeId table, const Cell& key, CompareOp op, KeyPlace& place);
+// put of the key at position, which find_placed found missing, with the
+// index unchanged since (a stale place takes the full put).
+void put_placed(NodeId table, std::int32_t position, const KeyPlace& place);
 // The first position after `after` (hash! duplicates) holding a key equal to
 // key, or -1.
 std::int32_t find_next(NodeId table, const Cell& key, std::int32_t after, CompareOp op);

@@ -186,7 +186,9 @@ void set(const Cell& m, const Cell& key, const Cell& value, bool case_sensitive,
          const Cell* path) {
     const Cell v = value;  // value may lie in the block that grows
     const NodeId node = block_of(m);
-    const std::int32_t at = find_key(m, key, case_sensitive);
+    hashtable::KeyPlace place;
+    const std::int32_t at = hashtable::find_placed(
+        table_of(m), key, case_sensitive ? CompareOp::strict_equal : CompareOp::equal, place);
     if (at >= 0) {
         if (!live_at(node, at)) ++hashtable::record(table_of(m))->count;  // revived in place
         cells_of(node)[at + 1] = v;
@@ -197,7 +199,7 @@ void set(const Cell& m, const Cell& key, const Cell& value, bool case_sensitive,
     const Cell b = block_cell(node);
     block::append_copy(b, k);
     block::append_copy(b, v);
-    hashtable::put(table_of(m), count_of(node) - 2);
+    hashtable::put_placed(table_of(m), count_of(node) - 2, place);
 }
 
 void extend(const Cell& m, const Cell& blk, bool case_sensitive) {

@@ -271,5 +271,55 @@ TEST_F(Hashtable, MapKeepsOneEntryPerKey) {
     EXPECT_EQ(hashtable::find(table, b, 0, 4, CompareOp::strict_equal, 0), -1);
 }
 
+// find_placed notes where a missing key goes and put_placed puts it there,
+// through the table's growth; a place whose bucket was taken meanwhile takes
+// the full put (which keeps the existing entry of an equal key).
+TEST_F(Hashtable, MapPutsWhereItsFindLooked) {
+    const NodeId blk_node = memory::alloc_cells(2 * 104 + 1);
+    Cell blk{};
+    blk.reset(TypeId::block);
+    blk.set_series_node(blk_node);
+    const NodeId table = hashtable::create(4, &blk, hashtable::Kind::map);
+    auto append = [&](const Cell& c) {
+        SeriesBuffer* b = memory::buffer(blk_node);
+        std::memcpy(b->tail, &c, sizeof c);
+        b->tail += sizeof c;
+    };
+    auto put_new = [&](const Cell& key, CompareOp op) {
+        hashtable::KeyPlace place;
+        const std::int32_t at = hashtable::find_placed(table, key, op, place);
+        if (at >= 0) return at;
+        const auto position = static_cast<std::int32_t>(memory::buffer(blk_node)->used_bytes() / 16);
+        append(key);
+        append(integer(0));
+        hashtable::put_placed(table, position, place);
+        return -1;
+    };
+    for (std::uint32_t i = 0; i < 100; ++i) ASSERT_EQ(put_new(integer(i * 7), CompareOp::equal), -1);
+    for (std::uint32_t i = 0; i < 100; ++i)
+        EXPECT_EQ(hashtable::find(table, integer(i * 7), 0, 200, CompareOp::strict_equal, 0), 2 * i);
+    EXPECT_EQ(put_new(integer(21), CompareOp::equal), 6);  // found, not put again
+
+    // Text keys: another string of the same bytes is the key; `same` wants the series itself.
+    EXPECT_EQ(put_new(string_cell("Key"), CompareOp::equal), -1);
+    EXPECT_EQ(put_new(string_cell("Key"), CompareOp::strict_equal), 200);
+    hashtable::KeyPlace place;
+    EXPECT_EQ(hashtable::find_placed(table, string_cell("Key"), CompareOp::same, place), -1);
+    EXPECT_EQ(hashtable::find_placed(table, string_cell("Ke"), CompareOp::equal, place), -1);
+
+    // Two finds of one missing key note the same bucket; the second put finds it taken.
+    hashtable::KeyPlace first, second;
+    ASSERT_EQ(hashtable::find_placed(table, integer(9999), CompareOp::equal, first), -1);
+    ASSERT_EQ(hashtable::find_placed(table, integer(9999), CompareOp::equal, second), -1);
+    append(integer(9999));
+    append(integer(1));
+    hashtable::put_placed(table, 202, first);
+    append(integer(9999));
+    append(integer(2));
+    hashtable::put_placed(table, 204, second);
+    EXPECT_EQ(hashtable::record(table)->count, 102);  // 100 integers, "Key", 9999
+    EXPECT_EQ(hashtable::find(table, integer(9999), 0, 206, CompareOp::equal, 0), 202);
+}
+
 }  // namespace
 }  // namespace kiv
