@@ -2,14 +2,22 @@
 """Checks that each folder includes only its own layer and the layers below.
 
     python3 tools/check_layers.py [--graph] [ROOT]
+    python3 tools/check_layers.py --deps BUILD_DIR [--graph] [ROOT]
 
 Prints every include that runs against the direction and exits 1 when there
 is one; --graph also prints the include counts between folders. The console
 may include only the embedding header of the start-up layer.
+
+With --deps the graph comes from the compiler instead of the #include lines:
+the headers each compiled source of a Ninja build read (`ninja -t deps`),
+nested ones included, so a header that pulls in a higher layer is caught
+where the source-text check sees only the first step. The console-only-embed
+rule does not apply there: embed.h itself reads the layers below it.
 """
 import collections
 import os
 import re
+import subprocess
 import sys
 
 # Lowest first. Folders of one layer may include each other.
@@ -34,10 +42,42 @@ def sources(root):
                 yield folder, os.path.join(folder, name)
 
 
+def folder_of(path, root):
+    """The ranked folder a file lies in directly, or None."""
+    folder = os.path.dirname(os.path.relpath(path, root))
+    return folder if folder in RANK else None
+
+
+def compiled_edges(build, root):
+    """(source folder, header folder, source, header) for every project header
+    that ninja recorded a compiled source reading."""
+    out = subprocess.run(["ninja", "-C", build, "-t", "deps"], capture_output=True, text=True,
+                         check=True).stdout
+    source = None
+    for line in out.splitlines():
+        if not line.startswith(" "):
+            source = None  # a new object: its first dependency is its source
+            continue
+        path = os.path.normpath(os.path.join(build, line.strip()))
+        if source is None:
+            source = path
+            continue
+        a, b = folder_of(source, root), folder_of(path, root)
+        if a is not None and b is not None and path.endswith(".h"):
+            yield a, b, os.path.relpath(source, root), os.path.relpath(path, root)
+
+
 def main(argv):
     graph = "--graph" in argv
     args = [a for a in argv if a != "--graph"]
-    root = args[0] if args else os.path.join(os.path.dirname(os.path.abspath(__file__)), "..")
+    build = None
+    if "--deps" in args:
+        at = args.index("--deps")
+        build = os.path.abspath(args[at + 1])
+        del args[at:at + 2]
+    root = os.path.abspath(args[0] if args else os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
+    if build is not None:
+        return check_compiled(build, root, graph)
     edges = collections.Counter()
     against = []
     for folder, rel in sources(root):
@@ -62,6 +102,23 @@ def main(argv):
     for line in against:
         print(line)
     print(f"{len(against)} includes against the layer direction")
+    return 1 if against else 0
+
+
+def check_compiled(build, root, graph):
+    edges = collections.Counter()
+    against = set()
+    for a, b, source, header in compiled_edges(build, root):
+        if a != b:
+            edges[(a, b)] += 1
+        if RANK[b] > RANK[a]:
+            against.add(f"{source}: reads {header}")
+    if graph:
+        for (a, b), n in sorted(edges.items()):
+            print(f"{a:20} -> {b:20} {n:4}")
+    for line in sorted(against):
+        print(line)
+    print(f"{len(against)} compiled includes against the layer direction")
     return 1 if against else 0
 
 
