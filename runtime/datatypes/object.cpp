@@ -459,8 +459,9 @@ void set_field(const Cell& obj, std::int32_t index, const Cell& value) {
     Cell* slot = context::value_at(ctx, index);
     const Cell old_value = *slot;
     *slot = v;
-    Cell word = *context::word_at(ctx, index);
-    context::word_at(ctx, index)->set_field_changed(true);
+    Cell* const field = context::word_at(ctx, index);
+    Cell word = *field;  // taken before the flag is set, as the hooks always saw it
+    field->set_field_changed(true);
     word.set_word_context(ctx);
     if (owning_q(o) && !v.is(TypeId::object)) ownership::set_owner_deep(v, o, word);
     if (o.object_handlers() != 0 && !is_handler_field(word.word_symbol()))

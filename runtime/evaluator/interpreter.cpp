@@ -31,6 +31,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -1212,9 +1213,14 @@ PathCacheEntry path_cache[path_cache_size];
 std::int32_t field_index(NodeId pnode, std::int32_t at, NodeId ctx, const Cell& element) {
     PathCacheEntry& e = path_cache[(pnode * 8u + static_cast<std::uint32_t>(at)) % path_cache_size];
     const symbol::SymbolId sym = element.word_symbol();
-    if (e.path == pnode && e.element == at && e.ctx == ctx && e.index < context::word_count(ctx) &&
-        context::word_at(ctx, e.index)->word_symbol() == sym)
-        return e.index;
+    if (e.path == pnode && e.element == at && e.ctx == ctx) {
+        // context::word_count and word_at, read in place.
+        const Cell& cc = *reinterpret_cast<const Cell*>(memory::buffer(ctx)->head);
+        const hashtable::HashTable* words = hashtable::record(cc.context_words());
+        if (e.index < words->count &&
+            reinterpret_cast<const Cell*>(memory::buffer(words->values)->head)[e.index].word_symbol() == sym)
+            return e.index;
+    }
     if (is_symbol(element, words::id(words::Sym::self))) return -1;
     const std::int32_t index = context::find_symbol(ctx, sym, true);
     if (index >= 0) e = PathCacheEntry{pnode, at, ctx, index};
@@ -1261,12 +1267,12 @@ bool eval_object_path(const Cell& path, bool set, bool get, bool sub) {
     return true;
 }
 
-std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std::int32_t end,
-                         bool set, bool get, bool sub, bool pass_through, PathRecord* record) {
+// The general walk of eval_path_i, apart so that the object fast path does
+// not pay for its frame.
+__attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeId code, std::int32_t pos,
+                                                      std::int32_t end, bool set, bool get, bool sub,
+                                                      bool pass_through, PathRecord* record) {
     const Cell path = path_in;
-    if (!tracing::state.on && record == nullptr && !pass_through &&
-        eval_object_path(path, set, get, sub))
-        return pos;
     const NodeId pnode = path.series_node();
     const std::int32_t head = path.series_head();
     if (head >= tail_of(pnode)) runtime::raise_error(ErrorCategory::script, "empty-path");
@@ -1369,6 +1375,15 @@ std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std
     tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, &value);
     push_or_result(value, sub);
     return pos;
+}
+
+std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std::int32_t end,
+                         bool set, bool get, bool sub, bool pass_through, PathRecord* record) {
+    const Cell path = path_in;  // path_in may lie in code that a set's on-change moves
+    if (!tracing::state.on && record == nullptr && !pass_through &&
+        eval_object_path(path, set, get, sub))
+        return pos;
+    return eval_path_walk(path, code, pos, end, set, get, sub, pass_through, record);
 }
 
 // --- What errors take from the evaluator ----------------------------------------------
