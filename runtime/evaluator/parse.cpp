@@ -1178,7 +1178,7 @@ struct Engine {
             ok = !matched;
             index = f.start;
             break;
-        case Code::ahead:
+        case Code::ahead:  // a look ahead: the answer stands, the input goes back
             index = f.start;
             break;
         case Code::into: {
@@ -1261,7 +1261,7 @@ struct Engine {
                 return;
             }
             break;
-        case Code::case_:
+        case Code::case_:  // the mode covered only the sub-rule: the run's own comes back
             case_ = f.saved != 0;
             break;
         }
