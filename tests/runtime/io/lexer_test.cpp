@@ -19,6 +19,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <random>
 #include <string>
 #include <vector>
@@ -324,6 +325,61 @@ TEST(Lexer, WideStringsLargerThanTheTextBuffer) {
     ASSERT_EQ(v.size(), 1u);
     EXPECT_EQ(string::length_from_start(v[0]), 30000);
     EXPECT_EQ(string::get_char_at_index(v[0], 0), 0x1F600u);
+}
+
+// A string! source is scanned with its NUL terminator as the end and a byte
+// buffer with bound checks: both roads must give the same values and the
+// same errors, whatever the text, in every kind of run.
+TEST(Lexer, TerminatedAndBoundedScansAgree) {
+    std::mt19937 rng(777);
+    const std::string alphabet = "[](){}\"#'%:;/\\<>^$@,.+-=x1209aeEhT \n\t\x01";
+    // A value written out far enough to tell loads apart: its type, and the
+    // text, spelling, number or contents.
+    std::function<std::string(const Cell&)> sign = [&](const Cell& c) {
+        std::string out = std::to_string(static_cast<int>(c.type()));
+        if (c.new_line()) out += "^";
+        if (is_any_string_type(c.type())) out += "\"" + text_of(c) + "\"";
+        else if (c.type() >= TypeId::word && c.type() <= TypeId::refinement) out += "'" + name_of(c);
+        else if (c.is(TypeId::integer)) out += "=" + std::to_string(c.int_value());
+        else if (is_any_block_type(c.type())) {
+            out += "[";
+            for (const Cell& inner : cells(c)) out += sign(inner) + " ";
+            out += "]";
+        }
+        return out;
+    };
+    auto outcome = [&](auto&& run) {
+        std::string shape;
+        try {
+            Cell out{};
+            const std::int32_t type = run(out);
+            shape = std::to_string(type) + ":" + sign(out);
+        } catch (const LanguageError& e) {
+            shape = std::string("error ") + e.id;
+        }
+        return shape;
+    };
+    for (int round = 0; round < 20000; ++round) {
+        std::string text;
+        const int n = static_cast<int>(rng() % 20);
+        for (int i = 0; i < n; ++i) text += alphabet[rng() % alphabet.size()];
+        Cell src{};
+        string::make_at(src, n + 1);
+        string::append_nul_text(src.series_node(), text.c_str());
+        for (int kind = 0; kind < 3; ++kind) {
+            lexer::ScanRequest r;
+            r.one = kind > 0;
+            r.scan = kind != 2;
+            const std::string bounded = outcome([&](Cell& out) {
+                return lexer::scan(&out, reinterpret_cast<const std::uint8_t*>(text.data()),
+                                   static_cast<std::int32_t>(text.size()), r, nullptr);
+            });
+            const std::string terminated = outcome([&](Cell& out) {
+                return lexer::scan_string(&out, src, -1, r, nullptr);
+            });
+            EXPECT_EQ(bounded, terminated) << "kind " << kind << " text " << text;
+        }
+    }
 }
 
 // Events recorded through a stand-in for the evaluator's call.
