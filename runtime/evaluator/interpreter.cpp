@@ -167,6 +167,8 @@ std::int32_t eval_path_i(const Cell& path, NodeId code, std::int32_t pos, std::i
                          bool get, bool sub, bool pass_through, PathRecord* record);
 void call_function_i(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t mask);
 std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out);
+bool object_field(const Cell& path, const Cell*& holder, std::int32_t& index);
+inline const Cell* field_value(NodeId ctx, std::int32_t index);
 
 // --- The argument cache ----------------------------------------------------------
 
@@ -931,6 +933,15 @@ bool integer_operator(FastOp k, NodeId code, std::int32_t pos, std::int32_t end,
 // an integer or a word holding one (as integer_operator). Returns the index
 // after the expression, or -1, having changed nothing, when it needs the
 // evaluator. The caller checks that tracing is off.
+// The value cell of an object's field named by path, read as eval_object_path
+// reads it, or null.
+__attribute__((noinline)) const Cell* path_field(const Cell& path) {
+    const Cell* holder = nullptr;
+    std::int32_t index = 0;
+    if (!object_field(path, holder, index)) return nullptr;
+    return field_value(holder->object_context(), index);
+}
+
 std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out) {
     if (stack::state.frames_top + 1 >= stack::state.frames_end ||
         stack::state.top + 4 >= stack::state.end)
@@ -942,8 +953,8 @@ std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool 
     if (end > tail) end = tail;
     if (pos >= end) return -1;
     const Cell* at = head + pos;
-    if (at->is(TypeId::word)) {
-        const Cell* v = peek_word_value(*at);
+    if (at->is(TypeId::word) || at->is(TypeId::path)) {
+        const Cell* v = at->is(TypeId::word) ? peek_word_value(*at) : path_field(*at);
         if (v == nullptr) return -1;
         const TypeId t = v->type();
         if (t == TypeId::unset || t == TypeId::op || is_function_type(t)) return -1;
@@ -990,6 +1001,24 @@ std::int32_t set_word_simple(const Cell& sw, NodeId code, std::int32_t pos, std:
         return -1;
     *slot = value;
     // As the framed path leaves it: the value pushed, and in the result slot when !sub.
+    stack::push(value);
+    if (!sub) stack::set_result(value);
+    return next;
+}
+
+// A set-path to an object's field (o/x: o/x + 1) whose value is a simple
+// expression: stored with no frame, as the framed path stores it, unless the
+// object has handlers (on-change runs code, whose errors the frame names).
+// Returns the index after the value, or -1 (nothing done).
+std::int32_t set_path_simple(const Cell& sp, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
+    Cell value;
+    const std::int32_t next = simple_value(code, pos + 1, end, false, value);
+    if (next < 0) return -1;
+    const Cell* holder = nullptr;
+    std::int32_t index = 0;
+    if (!object_field(sp, holder, index) || holder->object_handlers() != 0) return -1;
+    const Cell o = *holder;
+    object::set_field(o, index, value);  // ownership as the object's own path code
     stack::push(value);
     if (!sub) stack::set_result(value);
     return next;
@@ -1053,6 +1082,13 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         if (pending) return pos;
         break;
     case TypeId::set_path:
+        if (!tracing::state.on) {
+            const std::int32_t next = set_path_simple(v, code, pos, end, sub);
+            if (next >= 0) {
+                pos = next;
+                break;
+            }
+        }
         pos = eval_set_path(v, code, pos, end, sub);
         if (pending) return pos;
         break;
@@ -1199,6 +1235,14 @@ bool changes_in_place(TypeId t) {
 // context node reused after a collection fails this). A miss looks the field
 // up by symbol and remembers it. `self` is never remembered: it has rules of
 // its own.
+// The value cell of field index of the object context ctx, or null.
+inline const Cell* field_value(NodeId ctx, std::int32_t index) {
+    Cell bound;
+    bound.reset(TypeId::word);
+    bound.set_word(ctx, 0, index);  // only the binding is read
+    return peek_word_value(bound);
+}
+
 struct PathCacheEntry {
     NodeId path;
     std::int32_t element;
@@ -1232,7 +1276,11 @@ std::int32_t field_index(NodeId pnode, std::int32_t at, NodeId ctx, const Cell& 
 // walk's working cells. Returns false, having changed nothing, for any path
 // that needs the general walk (tracing, a function to call, an unset field,
 // `self`, ...).
-bool eval_object_path(const Cell& path, bool set, bool get, bool sub) {
+// The object that holds the last field of path (a word holding an object,
+// then plain words, objects all along) and that field's index, through the
+// path caches; false for any other path. holder is valid until the next
+// allocation.
+bool object_field(const Cell& path, const Cell*& holder, std::int32_t& index) {
     const NodeId pnode = path.series_node();
     const std::int32_t head = path.series_head();
     const std::int32_t tail = tail_of(pnode);
@@ -1240,29 +1288,36 @@ bool eval_object_path(const Cell& path, bool set, bool get, bool sub) {
     const Cell* first = cell_at(pnode, head);
     if (!first->is(TypeId::word)) return false;
     const Cell* cur = peek_word_value(*first);
-    for (std::int32_t i = head + 1; i < tail; ++i) {
+    for (std::int32_t i = head + 1;; ++i) {
         if (cur == nullptr || !cur->is(TypeId::object)) return false;
         const Cell element = *cell_at(pnode, i);
         if (!element.is(TypeId::word)) return false;
         const NodeId ctx = cur->object_context();
-        const std::int32_t index = field_index(pnode, i - head, ctx, element);
+        index = field_index(pnode, i - head, ctx, element);
         if (index < 0) return false;
-        if (set && i + 1 == tail) {
-            const Cell o = *cur;
-            const Cell value = *stack::base();
-            object::set_field(o, index, value);  // ownership and on-change as the object's own path code
-            push_or_result(value, sub);
+        if (i + 1 == tail) {
+            holder = cur;
             return true;
         }
-        Cell bound;
-        bound.reset(TypeId::word);
-        bound.set_word(ctx, element.word_symbol(), index);
-        const Cell* slot = peek_word_value(bound);
-        cur = slot;
+        cur = field_value(ctx, index);
     }
+}
+
+bool eval_object_path(const Cell& path, bool set, bool get, bool sub) {
+    const Cell* holder = nullptr;
+    std::int32_t index = 0;
+    if (!object_field(path, holder, index)) return false;
+    if (set) {
+        const Cell o = *holder;
+        const Cell value = *stack::base();
+        object::set_field(o, index, value);  // ownership and on-change as the object's own path code
+        push_or_result(value, sub);
+        return true;
+    }
+    const Cell* cur = field_value(holder->object_context(), index);
     if (cur == nullptr) return false;
     if (cur->is(TypeId::unset)) return false;
-    if (!get && !set && is_function_type(cur->type())) return false;
+    if (!get && is_function_type(cur->type())) return false;
     push_or_result(*cur, sub);
     return true;
 }
