@@ -774,7 +774,13 @@ Token next_token(State& s) {
         // A NUL (or the NUL after a terminated input) is no blank: no bound
         // check is needed there.
         if (s.terminated) {
-            for (std::uint8_t gap; (gap = tables.gap[*p]) != 0; ++p) lines += gap >> 1;
+            for (;;) {
+                while (*p == ' ') ++p;  // indentation and the space between tokens
+                const std::uint8_t gap = tables.gap[*p];
+                if (gap == 0) break;
+                lines += gap >> 1;
+                ++p;
+            }
         } else {
             while (p < input_end) {
                 const std::uint8_t gap = tables.gap[*p];
