@@ -200,6 +200,7 @@ void collect() {
         state.live = live;
         state.allocated = 0;
         state.budget = std::max(state.pacing.floor, live * state.pacing.factor);
+        if (!dead.empty()) ++state.node_cycles;
         memory::release_nodes(dead, state.budget / min_buffer_bytes);
         memory::trim_arenas(state.budget);
         clear_fixed_marks();

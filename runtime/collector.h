@@ -32,6 +32,7 @@ struct State {
     bool wanted = false;
     bool torture = false;
     std::uint64_t cycles = 0;     // collections done
+    std::uint64_t node_cycles = 0;  // collections that gave nodes back to their pools
     Pacing pacing;
     std::size_t allocated = 0;    // buffer bytes allocated since the last collection
     std::size_t budget = Pacing{}.floor;

@@ -77,10 +77,13 @@ void float_on_change(Cell* args) {
 
 void gc_active_q(Cell* args) { logic::make_at(args[0], collector::enabled()); }
 
-void gc_series_cycles(Cell* args) {
+void integer_result(Cell* args, std::uint64_t n) {
     args[0].reset(TypeId::integer);
-    args[0].set_int(static_cast<std::int32_t>(collector::state.cycles));
+    args[0].set_int(static_cast<std::int32_t>(n & 0x7FFFFFFF));  // wraps rather than turns negative
 }
+
+void gc_series_cycles(Cell* args) { integer_result(args, collector::state.cycles); }
+void gc_nodes_cycles(Cell* args) { integer_result(args, collector::state.node_cycles); }
 
 }  // namespace
 
@@ -91,6 +94,7 @@ void register_library() {
     routine::add("float-on-change*", float_on_change);
     routine::add("gc-active?", gc_active_q);
     routine::add("gc-series-cycles", gc_series_cycles);
+    routine::add("gc-nodes-cycles", gc_nodes_cycles);
 }
 
 }  // namespace kiv::natives
