@@ -480,8 +480,13 @@ namespace {
 Cell* insert_at(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup,
                 bool at_tail) {
     Cell s = *series;
-    const std::vector<Cell> cells = source_cells(*value, only);
-    const auto n = static_cast<std::int32_t>(cells.size());
+    // One value (the usual append) is copied into a cell here, without a vector.
+    const Cell single = *value;
+    const bool splice = !only && is_any_block_type(single.type());
+    std::vector<Cell> spliced;
+    if (splice) spliced = source_cells(single, false);
+    const Cell* const cells = splice ? spliced.data() : &single;
+    const auto n = splice ? static_cast<std::int32_t>(spliced.size()) : 1;
     const std::int32_t len = length_of(s);
     if (s.series_head() > len) s.set_series_head(len);
     if (s.series_head() < 0) s.set_series_head(0);
@@ -495,7 +500,7 @@ Cell* insert_at(Cell* series, Cell* value, std::int32_t part, bool only, std::in
         buffer::grow_tail(s.series_node(), static_cast<std::int32_t>(total) * cell_size);
         Cell* gap = first_cell(s) + at;
         std::memmove(gap + total, gap, static_cast<std::size_t>(len - at) * sizeof(Cell));
-        for (std::int64_t k = 0; k < total; ++k) gap[k] = cells[static_cast<std::size_t>(k % part)];
+        for (std::int64_t k = 0; k < total; ++k) gap[k] = cells[k % part];
         if (const NodeId table = index_of(s)) {
             if (at == len) hashtable::put_all(table, at, 1);
             else reindex(s);
