@@ -1,10 +1,11 @@
 # Two entry points for a fresh machine: `make run` and `make test`.
 # Both install missing packages first (apt-get, as root or through sudo).
-# BUILD=dir picks the build directory, SANITIZE=ON builds with ASan + UBSan,
-# ARGS="..." passes arguments to `make run`.
-BUILD ?= build
-BUILD_TYPE ?= RelWithDebInfo
+# BUILD=dir picks the build directory, SANITIZE=ON builds with ASan + UBSan
+# (in build-asan unless BUILD says otherwise: a tree configured without them
+# would be reused as it is), ARGS="..." passes arguments to `make run`.
 SANITIZE ?= OFF
+BUILD ?= $(if $(filter ON,$(SANITIZE)),build-asan,build)
+BUILD_TYPE ?= RelWithDebInfo
 ARGS ?=
 JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev python3
