@@ -256,6 +256,8 @@ void set_(bool, const std::int32_t* refinements) {
     } else if (target.is(TypeId::block)) {
         set_words(target, value, any, used(refinements, ref::only), used(refinements, ref::some));
     } else {  // object!: its fields, one by one or from a block or object
+        if (!any && value.is(TypeId::unset))  // one value for every field: all would be unset
+            runtime::raise_error(ErrorCategory::script, "need-value", &target);
         Cell obj = target;
         object::set_fields(obj, value, any, used(refinements, ref::only), used(refinements, ref::some));
     }
