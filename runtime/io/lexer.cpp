@@ -1065,7 +1065,16 @@ void run_tokens(State& s, bool one) {
         const std::uint8_t* before = s.pos;
         const int start_state = s.start_state;
         s.repositioned = false;
-        Token tok = next_token(s);
+        Token tok{};
+        try {
+            tok = next_token(s);
+        } catch (const SyntaxUnwind&) {
+            // A stray NUL between values, seen by a run that does not load.
+            s.type = tint(TypeId::error);
+            s.pos = std::min(std::max(s.pos, before) + 1, s.input_end);
+            if (one) break;
+            continue;
+        }
         if (plain && start_state == s_start && plain_token(s, tok)) {
             s.prev_type = s.type;
             continue;
