@@ -468,12 +468,12 @@ void set_field(const Cell& obj, std::int32_t index, const Cell& value) {
         fire_on_change(o, word, old_value, v);
 }
 
-void set_fields(Cell& target, const Cell& source, bool any, bool only, bool some) {
+void set_fields(Cell& target, const Cell& source, SetOptions options) {
     const Cell t = target, src = source;
     const NodeId ctx = ctx_of(t);
     const std::int32_t n = context::word_count(ctx);
-    const bool from_object = !only && src.is(TypeId::object);
-    const bool from_block = !only && src.is(TypeId::block);
+    const bool from_object = !options.only && src.is(TypeId::object);
+    const bool from_block = !options.only && src.is(TypeId::block);
     if (!from_object && !from_block) {
         for (std::int32_t i = 0; i < n; ++i) set_field(t, i, src);
         return;
@@ -492,7 +492,7 @@ void set_fields(Cell& target, const Cell& source, bool any, bool only, bool some
         return true;
     };
     Cell v{};
-    if (!some && !any) {
+    if (!options.some && !options.any) {
         for (std::int32_t i = 0; i < n; ++i) {
             if (source_value(i, v) && v.is(TypeId::unset)) {
                 Cell w = *context::word_at(ctx, i);
@@ -502,7 +502,7 @@ void set_fields(Cell& target, const Cell& source, bool any, bool only, bool some
     }
     for (std::int32_t i = 0; i < n; ++i) {
         if (!source_value(i, v)) continue;
-        if (some && v.is(TypeId::none)) continue;
+        if (options.some && v.is(TypeId::none)) continue;
         set_field(t, i, v);
     }
 }

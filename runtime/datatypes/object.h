@@ -55,10 +55,17 @@ void install_change_handlers(Cell& obj);
 // fields are rebound to the copy. The class id is kept.
 Cell copy(const Cell& obj, bool deep);
 
+// The refinements of `set` that shape how values are stored.
+struct SetOptions {
+    bool any = false;   // accept unset!
+    bool only = false;  // a block! or object! source is one value for every target
+    bool some = false;  // skip none! source values
+};
+
 // The object branch of `set`: source a block! or object! (unless only) sets
-// field by field, else every field takes the value. any: accept unset!;
-// some: skip none! source values. Fires on-change* for each field.
-void set_fields(Cell& target, const Cell& source, bool any, bool only, bool some);
+// field by field, else every field takes the value. Fires on-change* for
+// each field.
+void set_fields(Cell& target, const Cell& source, SetOptions options);
 // Sets field index of obj to value, firing on-change* (old, new) when the
 // object has a handler record and the field is not a handler field.
 void set_field(const Cell& obj, std::int32_t index, const Cell& value);

@@ -163,8 +163,8 @@ void eval_block_i(const Cell& blk, bool into_caller);
 std::int32_t call_value_i(const Cell& fn, NodeId code, std::int32_t pos, std::int32_t end, bool sub,
                           const Cell* path, std::int32_t path_from, const Cell* name,
                           const Cell* owner, std::uint32_t mode, bool in_place);
-std::int32_t eval_path_i(const Cell& path, NodeId code, std::int32_t pos, std::int32_t end, bool set,
-                         bool get, bool sub, bool pass_through, PathRecord* record);
+std::int32_t eval_path_i(const Cell& path, NodeId code, std::int32_t pos, std::int32_t end,
+                         PathMode mode, PathRecord* record);
 void call_function_i(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t mask);
 std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out);
 bool object_field(const Cell& path, const Cell*& holder, std::int32_t& index);
@@ -348,7 +348,7 @@ std::int32_t fetch_one(const Cell& fn, const Cell& name, const Cell& ts, NodeId 
         } else if (c.is(TypeId::get_word)) {
             stack::push(*context::get_word_cell(c));
         } else if (c.is(TypeId::get_path)) {
-            eval_path_i(c, code, pos + 1, end, false, true, true, false, nullptr);
+            eval_path_i(c, code, pos + 1, end, {.get = true, .sub = true}, nullptr);
         } else {
             stack::push(c);
         }
@@ -851,7 +851,7 @@ std::int32_t eval_set_path(const Cell& sp, NodeId code, std::int32_t pos, std::i
     pos = eval_expr_i(code, pos, end, false, true, false);
     if (pending) return pos;
     tracing::trace(Event::set, code, pos, &sp, stack::base());
-    eval_path_i(sp, code, pos, end, true, false, true, false, nullptr);
+    eval_path_i(sp, code, pos, end, {.set = true, .sub = true}, nullptr);
     if (pending) return pos;
     stack::keep_first();  // the set-path's value is the value stored
     if (sub) stack::pop_frame();
@@ -1123,11 +1123,11 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         break;
     }
     case TypeId::path:
-        pos = eval_path_i(v, code, pos + 1, end, false, false, sub, false, nullptr);
+        pos = eval_path_i(v, code, pos + 1, end, {.sub = sub}, nullptr);
         if (pending) return pos;
         break;
     case TypeId::get_path:
-        pos = eval_path_i(v, code, pos + 1, end, false, true, sub, false, nullptr);
+        pos = eval_path_i(v, code, pos + 1, end, {.get = true, .sub = sub}, nullptr);
         break;
     case TypeId::lit_path: {
         Cell p = v;
@@ -1303,30 +1303,30 @@ bool object_field(const Cell& path, const Cell*& holder, std::int32_t& index) {
     }
 }
 
-bool eval_object_path(const Cell& path, bool set, bool get, bool sub) {
+bool eval_object_path(const Cell& path, PathMode mode) {
     const Cell* holder = nullptr;
     std::int32_t index = 0;
     if (!object_field(path, holder, index)) return false;
-    if (set) {
+    if (mode.set) {
         const Cell o = *holder;
         const Cell value = *stack::base();
         object::set_field(o, index, value);  // ownership and on-change as the object's own path code
-        push_or_result(value, sub);
+        push_or_result(value, mode.sub);
         return true;
     }
     const Cell* cur = field_value(holder->object_context(), index);
     if (cur == nullptr) return false;
     if (cur->is(TypeId::unset)) return false;
-    if (!get && is_function_type(cur->type())) return false;
-    push_or_result(*cur, sub);
+    if (!mode.get && is_function_type(cur->type())) return false;
+    push_or_result(*cur, mode.sub);
     return true;
 }
 
 // The general walk of eval_path_i, apart so that the object fast path does
 // not pay for its frame.
 __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeId code, std::int32_t pos,
-                                                      std::int32_t end, bool set, bool get, bool sub,
-                                                      bool pass_through, PathRecord* record) {
+                                                      std::int32_t end, PathMode mode,
+                                                      PathRecord* record) {
     const Cell path = path_in;
     const NodeId pnode = path.series_node();
     const std::int32_t head = path.series_head();
@@ -1352,11 +1352,11 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
         if (!first.is(TypeId::word)) runtime::raise_error(ErrorCategory::script, "word-first", &path);
         *cur = *context::get_word_cell(first);
         if (is_function_type(cur->type())) {
-            if (set) runtime::raise_error(ErrorCategory::script, "invalid-path-set", &path);
-            if (get) runtime::raise_error(ErrorCategory::script, "invalid-path-get", &path);
+            if (mode.set) runtime::raise_error(ErrorCategory::script, "invalid-path-set", &path);
+            if (mode.get) runtime::raise_error(ErrorCategory::script, "invalid-path-get", &path);
             const Cell fn = *cur;
             stack::state.top = saved_top;
-            pos = call_value_i(fn, code, pos, end, sub, &path, head + 1, &first, nullptr, 0, false);
+            pos = call_value_i(fn, code, pos, end, mode.sub, &path, head + 1, &first, nullptr, 0, false);
             if (pending) return pos;
             tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1);
             return pos;
@@ -1392,11 +1392,11 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
         step.parent = parent;
         step.parent_element = parent_element;
         step.index = i - head;
-        step.pass_through = pass_through;
-        step.get = get;
+        step.pass_through = mode.pass_through;
+        step.get = mode.get;
         step.last = last;
-        Cell* const result = actions::eval_path_typed(cur, selector, set && last ? stack::base() : nullptr, step);
-        if (set && last && changes_in_place(cur->type())) {
+        Cell* const result = actions::eval_path_typed(cur, selector, mode.set && last ? stack::base() : nullptr, step);
+        if (mode.set && last && changes_in_place(cur->type())) {
             // The handler changed a copy of a scalar (a time's minute): store
             // it back where it came from, the head word or its container.
             if (i == head + 1 && record == nullptr) {
@@ -1414,12 +1414,12 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
         *parent = *cur;
         *parent_element = element;
         *cur = *result;
-        if (!set && !get && is_function_type(cur->type())) {
+        if (!mode.set && !mode.get && is_function_type(cur->type())) {
             const Cell fn = *cur;
             const Cell owner = *parent;
             const Cell name = element;
             stack::state.top = saved_top;
-            pos = call_value_i(fn, code, pos, end, sub, &path, i + 1, &name, &owner, 0, false);
+            pos = call_value_i(fn, code, pos, end, mode.sub, &path, i + 1, &name, &owner, 0, false);
             if (pending) return pos;
             tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1);
             return pos;
@@ -1428,17 +1428,17 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
     const Cell value = *cur;
     stack::state.top = saved_top;
     tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, &value);
-    push_or_result(value, sub);
+    push_or_result(value, mode.sub);
     return pos;
 }
 
 std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std::int32_t end,
-                         bool set, bool get, bool sub, bool pass_through, PathRecord* record) {
+                         PathMode mode, PathRecord* record) {
     const Cell path = path_in;  // path_in may lie in code that a set's on-change moves
-    if (!tracing::state.on && record == nullptr && !pass_through &&
-        eval_object_path(path, set, get, sub))
+    if (!tracing::state.on && record == nullptr && !mode.pass_through &&
+        eval_object_path(path, mode))
         return pos;
-    return eval_path_walk(path, code, pos, end, set, get, sub, pass_through, record);
+    return eval_path_walk(path, code, pos, end, mode, record);
 }
 
 // --- What errors take from the evaluator ----------------------------------------------
@@ -1565,9 +1565,9 @@ std::int32_t fetch_arguments(const Cell& fn, NodeId code, std::int32_t pos, std:
     return pos;
 }
 
-std::int32_t eval_path(const Cell& path, NodeId code, std::int32_t pos, std::int32_t end, bool set,
-                       bool get, bool sub, bool pass_through, PathRecord* record) {
-    pos = eval_path_i(path, code, pos, end, set, get, sub, pass_through, record);
+std::int32_t eval_path(const Cell& path, NodeId code, std::int32_t pos, std::int32_t end,
+                       PathMode mode, PathRecord* record) {
+    pos = eval_path_i(path, code, pos, end, mode, record);
     if (pending) throw_pending();
     return pos;
 }

@@ -84,11 +84,18 @@ struct PathRecord {
     Cell container{};             // what holds it
 };
 
+// How a path is evaluated.
+struct PathMode {
+    bool set = false;           // store the frame's result slot at the end
+    bool get = false;           // do not call a function at the end
+    bool sub = false;           // push the value, else store it into the result slot
+    bool pass_through = false;  // handed to each datatype's path step
+};
+
 // Evaluates a path value (path!, set-path!, get-path!, lit-path!) with the
-// code after it at pos. set: store the frame's result slot at the end; get:
-// do not call a function at the end. Returns the index after the code used.
+// code after it at pos. Returns the index after the code used.
 std::int32_t eval_path(const Cell& path, NodeId code, std::int32_t pos, std::int32_t end,
-                       bool set, bool get, bool sub, bool pass_through, PathRecord* record);
+                       PathMode mode, PathRecord* record);
 
 // Runs function! fn whose arguments are already on the stack at the current
 // base (pushed by the caller, with a frame). ctx: the context to call with

@@ -169,7 +169,7 @@ void do_(bool, const std::int32_t* refinements) {
     case TypeId::path:
     case TypeId::lit_path:
     case TypeId::get_path:
-        interpreter::eval_path(value, 0, 0, 0, false, false, false, false, nullptr);
+        interpreter::eval_path(value, 0, 0, 0, {}, nullptr);
         return;
     case TypeId::error:
         runtime::raise_error_value(value);
@@ -199,7 +199,7 @@ void get(bool, const std::int32_t* refinements) {
         return stack::set_result_only(value);
     }
     if (path::is_path_type(target.type())) {
-        interpreter::eval_path(target, 0, 0, 0, false, true, false, false, nullptr);
+        interpreter::eval_path(target, 0, 0, 0, {.get = true}, nullptr);
         return;
     }
     // An object! gives the block of its values, as its reflect does.
@@ -210,11 +210,11 @@ void get(bool, const std::int32_t* refinements) {
 }
 
 // set of a block of words (inside a call frame, as the errors name it).
-void set_words(const Cell& targets, const Cell& value, bool any, bool only, bool some) {
+void set_words(const Cell& targets, const Cell& value, object::SetOptions options) {
     stack::push_call_frame(&words::word(words::Word::anon));
     const NodeId wnode = targets.series_node();
     const std::int32_t whead = targets.series_head();
-    const bool spread = value.is(TypeId::block) && !only;
+    const bool spread = value.is(TypeId::block) && !options.only;
     auto value_at = [&](std::int32_t i) -> Cell {
         if (!spread) return value;
         const std::int32_t at = value.series_head() + i;
@@ -224,13 +224,13 @@ void set_words(const Cell& targets, const Cell& value, bool any, bool only, bool
     for (std::int32_t i = 0; whead + i < tail_of(wnode); ++i) {
         const Cell w = *cell_at(wnode, whead + i);
         if (!is_settable_word(w.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &w);
-        if (!any && value_at(i).is(TypeId::unset))
+        if (!options.any && value_at(i).is(TypeId::unset))
             runtime::raise_error(ErrorCategory::script, "need-value", &w);
     }
     for (std::int32_t i = 0; whead + i < tail_of(wnode); ++i) {
         Cell w = *cell_at(wnode, whead + i);
         const Cell v = value_at(i);
-        if (some && v.is(TypeId::none)) continue;
+        if (options.some && v.is(TypeId::none)) continue;
         context::set_word(w, v);
     }
     stack::pop_frame_reset();
@@ -241,25 +241,27 @@ void set_(bool, const std::int32_t* refinements) {
     namespace ref = refine::set;
     const Cell target = *arg(0);
     const Cell value = *arg(1);
-    const bool any = used(refinements, ref::any);
+    const object::SetOptions options{.any = used(refinements, ref::any),
+                                     .only = used(refinements, ref::only),
+                                     .some = used(refinements, ref::some)};
     if (word::is_any_word(target.type())) {
-        if (!any && value.is(TypeId::unset))
+        if (!options.any && value.is(TypeId::unset))
             runtime::raise_error(ErrorCategory::script, "need-value", &target);
         Cell w = target;
         context::set_word(w, value);
     } else if (path::is_path_type(target.type())) {
-        if (!any && value.is(TypeId::unset))
+        if (!options.any && value.is(TypeId::unset))
             runtime::raise_error(ErrorCategory::script, "need-value", &target);
         stack::push(target);      // the path stays rooted while it is walked
         *stack::base() = value;  // a set-mode path stores the result slot
-        interpreter::eval_path(target, 0, 0, 0, true, false, true, false, nullptr);
+        interpreter::eval_path(target, 0, 0, 0, {.set = true, .sub = true}, nullptr);
     } else if (target.is(TypeId::block)) {
-        set_words(target, value, any, used(refinements, ref::only), used(refinements, ref::some));
+        set_words(target, value, options);
     } else {  // object!: its fields, one by one or from a block or object
-        if (!any && value.is(TypeId::unset))  // one value for every field: all would be unset
+        if (!options.any && value.is(TypeId::unset))  // one value for every field: all would be unset
             runtime::raise_error(ErrorCategory::script, "need-value", &target);
         Cell obj = target;
-        object::set_fields(obj, value, any, used(refinements, ref::only), used(refinements, ref::some));
+        object::set_fields(obj, value, options);
     }
     stack::set_result_only(value);
 }

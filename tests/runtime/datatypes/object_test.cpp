@@ -215,14 +215,14 @@ TEST(Object, Compare) {
 TEST(Object, SetFieldsAndConstruct) {
     Cell o = make("a: 1 b: 2 c: 3");
     const Cell src = load("10 20");
-    object::set_fields(o, src, false, false, false);
+    object::set_fields(o, src, {});
     EXPECT_EQ(field(o, "a").int_value(), 10);
     EXPECT_EQ(field(o, "b").int_value(), 20);
     EXPECT_TRUE(field(o, "c").is(TypeId::none));  // beyond the block's end
     const Cell with_unset = make("p: 1 q: 2");
     Cell target = make("p: 0 q: 0");
     context::value_at(with_unset.object_context(), 1)->reset(TypeId::unset);
-    EXPECT_EQ(error_id([&] { object::set_fields(target, with_unset, false, false, false); }),
+    EXPECT_EQ(error_id([&] { object::set_fields(target, with_unset, {}); }),
               "need-value");
     EXPECT_EQ(field(target, "p").int_value(), 0);  // refused before any field changed
 
