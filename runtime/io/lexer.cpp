@@ -1254,6 +1254,12 @@ void syntax_error(State& s, const std::uint8_t* start, const std::uint8_t* end, 
     if (path::is_path_type(to_type(s.open_type))) kind = kind_bad_char;
     const TypeId open = to_type(s.open_type);
     s.open_type = 0;
+    // What was loaded before the error stays in the caller's block: open
+    // blocks and parens close where the input stopped, other series drop.
+    if (s.into != nullptr) {
+        close_open_series(s);
+        for (std::int32_t i = s.base; i < s.top; ++i) block::append_copy(*s.into, stack_at(i));
+    }
     cleanup_markers(s);
     switch (kind) {
     case kind_bad_char:
@@ -1303,6 +1309,7 @@ std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
     s.terminated = request.terminated;
     s.no_raise = !request.scan;
     if (request.source != nullptr) s.source = *request.source;
+    s.into = request.into;
     if (request.callback != nullptr &&
         (request.callback->is(TypeId::function) || request.callback->is(TypeId::routine)))
         s.callback = *request.callback;

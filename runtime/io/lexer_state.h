@@ -97,6 +97,7 @@ struct State {
     std::int32_t callback_args = 0;
     std::uint32_t event_mask = 0;
     Cell source = Cell::fresh(TypeId::unset);    // unset! when only bytes were given
+    Cell* into = nullptr;         // the caller's block that loaded values go to, rooted by it
     bool load = true;             // build values and raise errors
     bool no_raise = false;
     bool terminated = false;      // *input_end is a readable NUL
