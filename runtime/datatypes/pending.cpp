@@ -40,7 +40,7 @@ std::string tuple_text(const Cell& v) {
 }
 
 // The text of a value of type t, between the delimiters its notation adds.
-std::int32_t text_of(Cell* value, NodeId out, bool molded) {
+std::int32_t text_of(Cell* value, NodeId out) {
     switch (value->type()) {
     case TypeId::tuple:
         return append_text(out, tuple_text(*value));
@@ -48,25 +48,18 @@ std::int32_t text_of(Cell* value, NodeId out, bool molded) {
         return append_text(out, std::to_string(value->pair_x()) + "x" + std::to_string(value->pair_y()));
     case TypeId::binary:
         return append_text(out, binary_hex(*value));
-    case TypeId::tag: case TypeId::email: case TypeId::ref: {
-        const char* open = !molded ? "" : value->is(TypeId::tag) ? "<" : value->is(TypeId::ref) ? "@" : "";
-        std::int32_t n = append_text(out, open);
-        n += -(string::form(value, out, nullptr, 0));
-        if (molded && value->is(TypeId::tag)) n += append_text(out, ">");
-        return n;
-    }
     default:  // no value of the type can be made yet: name it
         return append_text(out, std::string("#(") + registry::type_name(value->type()).name + ")");
     }
 }
 
 std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
-    return part - text_of(value, out, false);
+    return part - text_of(value, out);
 }
 
 std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell*, std::int32_t part,
                   std::int32_t) {
-    return part - text_of(value, out, true);
+    return part - text_of(value, out);
 }
 
 // Equal when of the same type with the same content; no order yet.
@@ -74,8 +67,6 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_equality(op)) return not_comparable;
     if (value1->type() != value2->type()) return 1;
     switch (value1->type()) {
-    case TypeId::tag: case TypeId::email: case TypeId::ref:
-        return string::compare_values(*value1, *value2, op, false) != 0 ? 1 : 0;
     case TypeId::binary: {
         if (op == CompareOp::same)
             return value1->series_node() == value2->series_node() &&
@@ -107,10 +98,10 @@ void init() {
     static constexpr Pending types[] = {
         {TypeId::binary, TypeId::string, "binary!"},   {TypeId::triple, TypeId::no_type, "triple!"},
         {TypeId::vector, TypeId::string, "vector!"},   {TypeId::pair, TypeId::no_type, "pair!"},
-        {TypeId::tuple, TypeId::no_type, "tuple!"},    {TypeId::tag, TypeId::string, "tag!"},
-        {TypeId::email, TypeId::string, "email!"},     {TypeId::handle, TypeId::integer, "handle!"},
+        {TypeId::tuple, TypeId::no_type, "tuple!"},
+        {TypeId::handle, TypeId::integer, "handle!"},
         {TypeId::date, TypeId::no_type, "date!"},      {TypeId::port, TypeId::object, "port!"},
-        {TypeId::money, TypeId::no_type, "money!"},    {TypeId::ref, TypeId::string, "ref!"},
+        {TypeId::money, TypeId::no_type, "money!"},
         {TypeId::point2d, TypeId::no_type, "point2D!"}, {TypeId::point3d, TypeId::no_type, "point3D!"},
         {TypeId::image, TypeId::series, "image!"},     {TypeId::event, TypeId::no_type, "event!"},
     };

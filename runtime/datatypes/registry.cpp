@@ -9,6 +9,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
@@ -24,9 +25,11 @@
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/pending.h"
 #include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
@@ -159,8 +162,11 @@ void register_all() {
     percent::init();            // (float!)
     // tuple!
     time::init();               // (float!)
-    // tag! (string!), email! (string!), handle! (integer!), date!, port! (object!),
-    // money!, ref! (string!), point2D!, point3D!, image! (series!); event! registers with the GUI.
+    tag::init();                // (string!)
+    email::init();              // (string!)
+    // handle! (integer!), date!, port! (object!), money!
+    ref::init();                // (string!)
+    // point2D!, point3D!, image! (series!); event! registers with the GUI.
     pending::init();            // a name and form, mold, equality for each of those not built yet
 }
 
