@@ -93,6 +93,8 @@ void register_parse();
 // set-quiet, set-slot-quiet, set-current-dir and the routines that the
 // system object's handlers are made of.
 void register_library();
+// call: running other programs.
+void register_process();
 
 // Whether the last print or prin ended its text with a new line (last-lf?).
 bool last_line_feed();
