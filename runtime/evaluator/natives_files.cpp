@@ -5,8 +5,10 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/file.h"
+#include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/url.h"
@@ -55,6 +57,23 @@ void to_local_file(bool, const std::int32_t* refinements) {
                 [&](NodeId out) { file::to_local_path_into(value, out, full); });
 }
 
+// size? file: the bytes of a file's content; none for a directory path, a
+// file that cannot be opened, or one whose size cannot be read.
+void size_q(bool, const std::int32_t*) {
+    Cell& file = *stack::arg(0);
+    if (!file.is(TypeId::file)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &file);
+    const std::string path = file::to_local_path(file);
+    const std::int64_t size = file_io::dir_q(path.c_str()) ? -1 : file_io::content_size(path.c_str());
+    if (size < 0) {
+        none::make_at(file);
+    } else if (size > 2147483647) {
+        float_::make_at(file, static_cast<double>(size));
+    } else {
+        file.reset(TypeId::integer);
+        file.set_int(static_cast<std::int32_t>(size));
+    }
+}
+
 // The routines' path argument: a file!, as a local path.
 std::string routine_path(Cell& arg) {
     if (!arg.is(TypeId::file)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &arg);
@@ -78,6 +97,7 @@ void register_files() {
     set(Native::dehex, dehex);
     set(Native::enhex, enhex);
     set(Native::to_local_file, to_local_file);
+    set(Native::size_q, size_q);
     routine::add("exists?", exists_q);
     routine::add("create-dir", create_dir);
 }

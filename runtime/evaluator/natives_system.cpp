@@ -10,6 +10,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -315,9 +316,21 @@ void context_q(bool, const std::int32_t*) {
     *stack::arg(0) = *context::owner(w.word_context());
 }
 
+// extend map spec /case
+void extend(bool, const std::int32_t* r) {
+    const Cell target = *stack::arg(0);
+    const Cell spec = *stack::arg(1);
+    if (target.is(TypeId::object)) runtime::raise_error(ErrorCategory::internal, "not-done");
+    if (!target.is(TypeId::map)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
+    if (!spec.is(TypeId::block)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &spec);
+    map::extend(target, spec, used(r, refine::extend::case_));
+    stack::keep_first();
+}
+
 }  // namespace
 
 void register_system() {
+    set(Native::extend, extend);
     set(Native::stats, stats);
     set(Native::value_q, value_q);
     set(Native::wait, wait);

@@ -128,6 +128,7 @@ int open_file(const char* path, int mode) {
     int flags = O_CLOEXEC;
     if ((mode & mode_read) != 0) {
         flags |= O_RDONLY;
+        if ((mode & mode_nonblocking) != 0) flags |= O_NONBLOCK;
     } else {
         flags |= O_WRONLY | O_CREAT;
         if ((mode & (mode_append | mode_seek)) == 0) flags |= O_TRUNC;
@@ -145,6 +146,16 @@ std::int64_t file_size(int handle) {
 }
 
 void close_file(int handle) { ::close(handle); }
+
+std::int64_t content_size(const char* path) {
+    const int fd = open_file(path, mode_read | mode_nonblocking);
+    if (fd < 0) return -1;
+    struct stat st{};
+    const bool ok = ::fstat(fd, &st) == 0 && !S_ISDIR(st.st_mode);
+    close_file(fd);
+    if (!ok) return -1;
+    return S_ISREG(st.st_mode) ? static_cast<std::int64_t>(st.st_size) : 0;
+}
 
 bool exists_q(const char* path) {
     struct stat st{};

@@ -14,6 +14,8 @@ namespace kiv::file_io {
 
 // Open modes, combined as flags.
 inline constexpr int mode_read = 1, mode_write = 2, mode_append = 4, mode_seek = 8;
+// With mode_read: opening a FIFO does not wait for a writer.
+inline constexpr int mode_nonblocking = 16;
 
 // Opens path: read mode an existing file; otherwise for writing, created when
 // missing, emptied unless append or seek is asked. -1 on failure.
@@ -22,6 +24,9 @@ int open_file(const char* path, int mode);
 std::int64_t file_size(int handle);
 void close_file(int handle);
 
+// The size in bytes of the file path names, opened for reading (0 for a
+// device or pipe); -1 when it cannot be opened or names a directory.
+std::int64_t content_size(const char* path);
 // True when the path names an existing file or directory.
 bool exists_q(const char* path);
 // Makes one directory level; true on success.
