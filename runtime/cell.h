@@ -133,6 +133,16 @@ struct Cell {
         std::memcpy(&data1, bytes, 12);
     }
 
+    // handle! payload: word 1 the class number (0 none), word 2 the machine
+    // value (32 bits), word 3 always -1 (no external-table entry).
+    std::uint32_t handle_class() const { return data1; }
+    std::uint32_t handle_value() const { return data2; }
+    void set_handle(std::uint32_t value, std::uint32_t class_id) {
+        data1 = class_id;
+        data2 = value;
+        data3 = 0xFFFFFFFFu;
+    }
+
     // money! header bit 8: the amount is negative.
     static constexpr std::uint32_t money_sign_flag = 0x100;
 

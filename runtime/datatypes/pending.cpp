@@ -99,7 +99,6 @@ void init() {
         {TypeId::binary, TypeId::string, "binary!"},   {TypeId::triple, TypeId::no_type, "triple!"},
         {TypeId::vector, TypeId::string, "vector!"},   {TypeId::pair, TypeId::no_type, "pair!"},
         {TypeId::tuple, TypeId::no_type, "tuple!"},
-        {TypeId::handle, TypeId::integer, "handle!"},
         {TypeId::date, TypeId::no_type, "date!"},      {TypeId::port, TypeId::object, "port!"},
         {TypeId::money, TypeId::no_type, "money!"},
         {TypeId::point2d, TypeId::no_type, "point2D!"}, {TypeId::point3d, TypeId::no_type, "point3D!"},

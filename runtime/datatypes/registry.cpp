@@ -14,6 +14,7 @@
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
@@ -164,7 +165,8 @@ void register_all() {
     time::init();               // (float!)
     tag::init();                // (string!)
     email::init();              // (string!)
-    // handle! (integer!), date!, port! (object!), money!
+    handle::init();             // (integer!)
+    // date!, port! (object!), money!
     ref::init();                // (string!)
     // point2D!, point3D!, image! (series!); event! registers with the GUI.
     pending::init();            // a name and form, mold, equality for each of those not built yet
