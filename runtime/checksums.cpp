@@ -1,0 +1,67 @@
+// CRC-32 by slicing eight bytes at a time through tables built on first use;
+// Adler-32 with the modulo taken once per 5,552 bytes, the longest run whose
+// sums cannot overflow 32 bits.
+#include "runtime/checksums.h"
+
+#include <array>
+#include <cstring>
+
+namespace kiv::checksums {
+namespace {
+
+using CrcTables = std::array<std::array<std::uint32_t, 256>, 8>;
+
+CrcTables make_crc_tables() {
+    CrcTables t{};
+    for (std::uint32_t n = 0; n < 256; ++n) {
+        std::uint32_t c = n;
+        for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+        t[0][n] = c;
+    }
+    for (std::uint32_t n = 0; n < 256; ++n)
+        for (std::size_t k = 1; k < 8; ++k) t[k][n] = (t[k - 1][n] >> 8) ^ t[0][t[k - 1][n] & 0xFF];
+    return t;
+}
+
+const CrcTables& crc_tables() {
+    static const CrcTables tables = make_crc_tables();
+    return tables;
+}
+
+}  // namespace
+
+std::uint32_t crc32(const std::uint8_t* data, std::size_t size, std::uint32_t crc) {
+    const CrcTables& t = crc_tables();
+    std::uint32_t c = ~crc;
+    while (size >= 8) {
+        std::uint32_t lo, hi;
+        std::memcpy(&lo, data, 4);  // little-endian host: the first byte is the low one
+        std::memcpy(&hi, data + 4, 4);
+        lo ^= c;
+        c = t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+            t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24];
+        data += 8;
+        size -= 8;
+    }
+    while (size-- > 0) c = t[0][(c ^ *data++) & 0xFF] ^ (c >> 8);
+    return ~c;
+}
+
+std::uint32_t adler32(const std::uint8_t* data, std::size_t size, std::uint32_t adler) {
+    constexpr std::uint32_t base = 65521;
+    constexpr std::size_t run = 5552;
+    std::uint32_t a = adler & 0xFFFF, b = adler >> 16;
+    while (size > 0) {
+        std::size_t n = size < run ? size : run;
+        size -= n;
+        while (n-- > 0) {
+            a += *data++;
+            b += a;
+        }
+        a %= base;
+        b %= base;
+    }
+    return (b << 16) | a;
+}
+
+}  // namespace kiv::checksums
