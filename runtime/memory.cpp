@@ -400,6 +400,13 @@ std::size_t node_pool_count() {
         std::count_if(record.pools.begin(), record.pools.end(), [](const Pool& p) { return p.committed; }));
 }
 
+std::vector<PoolUse> pool_use() {
+    std::vector<PoolUse> out;
+    for (const Pool& p : record.pools)
+        if (p.committed) out.push_back({p.used, pool_slots});
+    return out;
+}
+
 std::vector<Arena>& arenas() { return record.arenas; }
 std::vector<LargeBlock>& large_blocks() { return record.large; }
 std::vector<SeriesBuffer*>& fixed_buffers() { return record.fixed; }

@@ -95,6 +95,12 @@ bool node_in_use(NodeId node);
 // Nodes handed out, and node pools committed.
 std::size_t nodes_in_use();
 std::size_t node_pool_count();
+// Each committed node pool's slots handed out and slots in all, in pool order.
+struct PoolUse {
+    std::uint32_t used;
+    std::uint32_t capacity;
+};
+std::vector<PoolUse> pool_use();
 
 // --- The heap as the collector and the statistics see it -------------------
 

@@ -18,10 +18,12 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/raise.h"
+#include "runtime/tracked_heap.h"
 #include "runtime/unicode.h"
 
 #include <sys/wait.h>
@@ -29,7 +31,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <vector>
 
 namespace kiv::natives {
 namespace {
@@ -206,55 +210,119 @@ void browse(bool, const std::int32_t*) {
 
 // --- stats and recycle --------------------------------------------------------------
 
-void memory_in_use(Cell& out) {
-    const std::size_t bytes = memory::bytes_in_use();
-    if (bytes > 2147483647u) float_::make_at(out, static_cast<double>(bytes));
-    else set_integer(out, static_cast<std::int32_t>(bytes));
+// A figure: integer! up to 2147483647, else float!.
+void set_figure(Cell& out, double v) {
+    if (v > 2147483647.0) float_::make_at(out, v);
+    else set_integer(out, static_cast<std::int32_t>(v));
 }
 
-// The figures of the three lists: node pools [pools nodes-in-use], series
-// arenas [size used] each, large blocks [bytes] each.
+// The memory manager's frames as numbers, read before any value is made.
+struct FrameFigures {
+    std::vector<memory::PoolUse> pools;
+    std::vector<memory::Arena> arenas;
+    std::vector<std::size_t> large;
+    double heap = 0;  // the tracked heap's blocks, headers included
+};
+
+FrameFigures frame_figures() {
+    FrameFigures f;
+    f.pools = memory::pool_use();
+    f.arenas = memory::arenas();
+    for (const memory::LargeBlock& b : memory::large_blocks()) f.large.push_back(b.bytes);
+    for (const runtime::TrackedBlock* b = runtime::tracked_heap().first; b != nullptr; b = b->next)
+        f.heap += static_cast<double>(b->size) + sizeof(runtime::TrackedBlock);
+    return f;
+}
+
+constexpr double node_bytes = sizeof(SeriesBuffer*);
+
+// The bytes in use: nodes handed out, arena bytes up to each fill point, and
+// the large blocks.
+double memory_in_use() {
+    const FrameFigures f = frame_figures();
+    double total = 0;
+    for (const memory::PoolUse& p : f.pools) total += p.used * node_bytes;
+    for (const memory::Arena& a : f.arenas) total += static_cast<double>(a.free - a.base);
+    for (std::size_t bytes : f.large) total += static_cast<double>(bytes);
+    return total;
+}
+
+// A block of figures, each entry on a line of its own.
+void append_entry(const Cell& list, std::initializer_list<double> figures) {
+    Cell entry, n;
+    block::make_at(entry, static_cast<std::int32_t>(figures.size()));
+    entry.set_new_line(true);
+    Cell* held = block::append_copy(list, entry);  // held by list before the next allocation
+    const Cell e = *held;
+    for (double v : figures) {
+        set_figure(n, v);
+        block::append_copy(e, n);
+    }
+}
+
+// The five values of stats/info: the node pools [free used capacity] each,
+// the series arenas [free used size] each, the large blocks' sizes, the bytes
+// held by all of them and the tracked heap, and the tracked heap's bytes.
 void memory_figures(Cell& result) {
-    block::make_at(result, 3);
-    Cell list, n;
-    block::make_at(list, 2);
-    set_integer(n, static_cast<std::int32_t>(memory::node_pool_count()));
-    block::append_copy(list, n);
-    set_integer(n, static_cast<std::int32_t>(memory::nodes_in_use()));
-    block::append_copy(list, n);
-    block::append_copy(result, list);
-    const auto& arenas = memory::arenas();
-    block::make_at(list, static_cast<std::int32_t>(arenas.size() * 2) + 1);
-    block::append_copy(result, list);  // held by result before the next allocation
-    for (std::size_t i = 0; i < arenas.size(); ++i) {
-        const memory::Arena a = memory::arenas()[i];
-        set_integer(n, static_cast<std::int32_t>(a.end - a.base));
-        block::append_copy(list, n);
-        set_integer(n, static_cast<std::int32_t>(a.free - a.base));
-        block::append_copy(list, n);
+    const FrameFigures f = frame_figures();
+    double held = f.heap;
+    block::make_at(result, 5);
+    collector::Root keep(result);
+    Cell list;
+    block::make_at(list, static_cast<std::int32_t>(f.pools.size()) + 1);
+    list = *block::append_copy(keep.cell(), list);
+    for (const memory::PoolUse& p : f.pools) {
+        append_entry(list, {static_cast<double>(p.capacity - p.used), static_cast<double>(p.used),
+                            static_cast<double>(p.capacity)});
+        held += p.capacity * node_bytes;
     }
-    const auto& large = memory::large_blocks();
-    block::make_at(list, static_cast<std::int32_t>(large.size()) + 1);
-    block::append_copy(result, list);
-    for (std::size_t i = 0; i < memory::large_blocks().size(); ++i) {
-        const double bytes = static_cast<double>(memory::large_blocks()[i].bytes);
-        if (bytes > 2147483647.0) float_::make_at(n, bytes);
-        else set_integer(n, static_cast<std::int32_t>(bytes));
-        block::append_copy(list, n);
+    block::make_at(list, static_cast<std::int32_t>(f.arenas.size()) + 1);
+    list = *block::append_copy(keep.cell(), list);
+    for (const memory::Arena& a : f.arenas) {
+        const double used = static_cast<double>(a.free - a.base);
+        const double size = static_cast<double>(a.end - a.base);
+        append_entry(list, {size - used, used, size});
+        held += size;
     }
+    block::make_at(list, static_cast<std::int32_t>(f.large.size()) + 1);
+    list = *block::append_copy(keep.cell(), list);
+    Cell n;
+    for (std::size_t bytes : f.large) {
+        set_figure(n, static_cast<double>(bytes));
+        n.set_new_line(true);
+        block::append_copy(list, n);
+        held += static_cast<double>(bytes);
+    }
+    set_figure(n, held);
+    block::append_copy(keep.cell(), n);
+    set_figure(n, f.heap);
+    block::append_copy(keep.cell(), n);
+    result = keep.cell();
 }
 
 // stats /show /info
 void stats(bool, const std::int32_t* r) {
-    if (used(r, refine::stats::show))  // show-memory-stats belongs to the library, which is not loaded yet
-        runtime::raise_error(ErrorCategory::internal, "not-done");
+    if (used(r, refine::stats::show)) {  // the library's show-memory-stats prints the figures
+        Cell code, figures;
+        block::make_at(code, 2);
+        collector::Root keep(code);
+        Cell name;
+        word::make_kind_at(TypeId::word, "show-memory-stats", name);
+        block::append_copy(keep.cell(), name);
+        memory_figures(figures);
+        block::append_copy(keep.cell(), figures);
+        interpreter::eval_block(keep.cell(), false);
+        stack::keep_first();
+        unset::make_at(*stack::arg(0));
+        return;
+    }
     if (used(r, refine::stats::info)) {
         Cell result;
         memory_figures(result);
         *stack::arg(0) = result;
         return;
     }
-    memory_in_use(*stack::arg(0));
+    set_figure(*stack::arg(0), memory_in_use());
 }
 
 // recycle /on /off
@@ -266,7 +334,7 @@ void recycle(bool, const std::int32_t* r) {
     }
     stack::keep_first();
     collector::collect();
-    memory_in_use(*stack::arg(0));
+    set_figure(*stack::arg(0), memory_in_use());
 }
 
 // --- Word state ------------------------------------------------------------------------

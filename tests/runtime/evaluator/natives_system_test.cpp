@@ -60,7 +60,7 @@ TEST_F(NativesSystem, StatsAndRecycle) {
     const Cell in_use = eval("stats");
     ASSERT_TRUE(in_use.is(TypeId::integer));
     EXPECT_GT(in_use.int_value(), 0);
-    EXPECT_EQ(run("length? stats/info"), "3");
+    EXPECT_EQ(run("length? stats/info"), "5");
     const bool was = collector::enabled();
     const std::uint64_t before = collector::collection_count();
     EXPECT_TRUE(eval("recycle").is(TypeId::integer));
