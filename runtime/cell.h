@@ -143,8 +143,22 @@ struct Cell {
         data3 = 0xFFFFFFFFu;
     }
 
-    // money! header bit 8: the amount is negative.
+    // money! header bit 8: the amount is negative (also allowed on a zero).
+    //   payload bytes in memory order (word 1's low byte first):
+    //   byte 0: currency index, 0 none, else 1-based in the currency list
+    //   bytes 1-11: 22 decimal digits, two per byte, high nibble first, most
+    //   significant first; digits 1-17 the whole part, 18-22 the fraction.
     static constexpr std::uint32_t money_sign_flag = 0x100;
+    static constexpr int money_digit_bytes = 11;
+    bool money_negative() const { return (header & money_sign_flag) != 0; }
+    void set_money_negative(bool on) { header = on ? (header | money_sign_flag) : (header & ~money_sign_flag); }
+    std::uint32_t money_currency() const { return data1 & 0xFF; }
+    void set_money_currency(std::uint32_t index) { data1 = (data1 & ~0xFFu) | (index & 0xFF); }
+    // The 11 digit bytes.
+    const std::uint8_t* money_digits() const { return reinterpret_cast<const std::uint8_t*>(&data1) + 1; }
+    void set_money_digits(const std::uint8_t (&digits)[money_digit_bytes]) {
+        std::memcpy(reinterpret_cast<std::uint8_t*>(&data1) + 1, digits, money_digit_bytes);
+    }
 
     // event! header bit 12: the event carries a block (the collector marks it).
     static constexpr std::uint32_t event_block_flag = 0x1000;

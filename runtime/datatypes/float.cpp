@@ -514,13 +514,9 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
     case TypeId::float_:
     case TypeId::percent:
     case TypeId::time: b = value2->f64(); break;
-    case TypeId::money: {
-        const double m = std::fabs(a);
-        if (m != 0.0 && m < 1e-5) return -1;
-        if (m >= 1e17) return 1;
+    case TypeId::money:
         if (money_compare_hook == nullptr) return not_comparable;
         return money_compare_hook(a, value2, op);
-    }
     default: return not_comparable;
     }
     switch (op) {

@@ -7,6 +7,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -287,6 +288,8 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
             runtime::raise_error(ErrorCategory::script, "type-limit", &type);
         }
         v = static_cast<std::int32_t>(s);
+    } else if (t == TypeId::money) {
+        v = money::to_integer(*spec);
     } else if (t == TypeId::issue) {
         v = issue_to_int(*spec);
     } else if (t == TypeId::binary) {

@@ -100,7 +100,6 @@ void init() {
         {TypeId::vector, TypeId::string, "vector!"},   {TypeId::pair, TypeId::no_type, "pair!"},
         {TypeId::tuple, TypeId::no_type, "tuple!"},
         {TypeId::date, TypeId::no_type, "date!"},      {TypeId::port, TypeId::object, "port!"},
-        {TypeId::money, TypeId::no_type, "money!"},
         {TypeId::point2d, TypeId::no_type, "point2D!"}, {TypeId::point3d, TypeId::no_type, "point3D!"},
         {TypeId::image, TypeId::series, "image!"},     {TypeId::event, TypeId::no_type, "event!"},
     };

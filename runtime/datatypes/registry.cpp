@@ -20,6 +20,7 @@
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
@@ -166,7 +167,8 @@ void register_all() {
     tag::init();                // (string!)
     email::init();              // (string!)
     handle::init();             // (integer!)
-    // date!, port! (object!), money!
+    // date!, port! (object!)
+    money::init();
     ref::init();                // (string!)
     // point2D!, point3D!, image! (series!); event! registers with the GUI.
     pending::init();            // a name and form, mold, equality for each of those not built yet

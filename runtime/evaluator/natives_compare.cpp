@@ -10,6 +10,7 @@
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_actions.h"
@@ -225,14 +226,15 @@ void max_min(bool, const std::int32_t*) {
 
 // --- Signs ---------------------------------------------------------------------------
 
-// -1, 0 or 1 for a number, time! or percent!; expect-arg for anything else.
+// -1, 0 or 1 for a number, time!, percent! or money!; expect-arg for anything else.
 std::int32_t sign_of(const char* fn, const Cell& v) {
     if (v.is(TypeId::integer)) return (v.int_value() > 0) - (v.int_value() < 0);
     if (is_float_like(v.type())) {
         const double d = v.f64();
         return (d > 0.0) - (d < 0.0);  // NaN: 0
     }
-    expect_arg(fn, v, "number");  // money! joins when it exists
+    if (v.is(TypeId::money)) return money::sign_of(v);
+    expect_arg(fn, v, "number");
 }
 
 void negative_q(bool, const std::int32_t*) { set_logic(sign_of("negative?", *stack::arg(0)) < 0); }
@@ -249,6 +251,7 @@ void zero_q(bool, const std::int32_t*) {
     case TypeId::percent:
     case TypeId::time: zero = v.f64() == 0.0; break;
     case TypeId::pair: zero = v.pair_x() == 0 && v.pair_y() == 0; break;
+    case TypeId::money: zero = money::sign_of(v) == 0; break;
     default: break;  // any other value is simply not zero
     }
     set_logic(zero);

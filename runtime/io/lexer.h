@@ -82,5 +82,8 @@ std::int32_t string_to_integer(const std::uint8_t* text, std::uint32_t unit, std
 // NaN with error -1 for bad text; "," reads as ".", "'" separators are skipped.
 double string_to_float(const std::uint8_t* text, std::int32_t count, std::uint32_t unit,
                        std::int32_t& error);
+// A money! into out from [sign][code]$digits['digits][.decimals] ("$" may
+// be left out without a code); false (out untouched) for any other text.
+bool string_to_money(const std::uint8_t* text, std::int32_t count, std::uint32_t unit, Cell& out);
 
 }  // namespace kiv::lexer

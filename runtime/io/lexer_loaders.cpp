@@ -6,6 +6,7 @@
 #include "runtime/io/lexer_state.h"
 
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/url.h"
@@ -590,8 +591,60 @@ void load_date(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
     load_later(s, start, end, TypeId::date, build);
 }
 
+// Reads money text: an optional sign, an optional three-letter currency code,
+// "$" (required in a token and after a code), whole digits with single "'"
+// separators between them, then an optional point and at most 5 decimals.
+// Leading zeros do not count towards the 17 whole digits. A token may use ","
+// for the point. Makes the value into out unless out is null; false for bad
+// text or an unknown currency.
+bool read_money(Bytes p, Bytes end, bool token, Cell* out) {
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    std::int32_t currency = 0;
+    if (p < end && std::isalpha(*p)) {
+        if (end - p < 5 || !std::isalpha(p[1]) || !std::isalpha(p[2]) || p[3] != '$') return false;
+        currency = money::currency_index(std::string_view(reinterpret_cast<const char*>(p), 3));
+        if (currency < 0) return false;
+        p += 3;
+    } else if (token && (p >= end || *p != '$')) {
+        return false;
+    }
+    if (p < end && *p == '$') ++p;
+    const Bytes whole = p;
+    int digits = 0;
+    bool after_separator = true;  // no separator first
+    for (; p < end && *p != '.' && !(token && *p == ','); ++p) {
+        if (*p == '\'') {
+            if (after_separator) return false;
+            after_separator = true;
+            continue;
+        }
+        if (!digit_q(*p)) return false;
+        after_separator = false;
+        if (digits > 0 || *p != '0') ++digits;
+    }
+    if (after_separator || digits > money::integer_digits) return false;
+    const Bytes whole_end = p;
+    Bytes fraction = p;
+    if (p < end) {
+        fraction = ++p;
+        for (; p < end; ++p)
+            if (!digit_q(*p)) return false;
+        if (p == fraction || (token && p - fraction > money::fraction_digits)) return false;
+    }
+    if (out == nullptr) return true;
+    const auto text = [](Bytes a, Bytes b) {
+        return std::string_view(reinterpret_cast<const char*>(a), static_cast<std::size_t>(b - a));
+    };
+    return money::make_from_text(*out, negative, static_cast<std::uint32_t>(currency),
+                                 text(whole, whole_end), text(fraction, p));
+}
+
 void load_money(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
-    load_later(s, start, end, TypeId::money, build);
+    Cell value{};
+    if (!read_money(start, end, true, build ? &value : nullptr)) fail(s, start, end, TypeId::money);
+    if (build) push(s, value);
+    s.pos = end;
 }
 
 void load_point(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
@@ -825,6 +878,11 @@ double string_to_float(const std::uint8_t* text, std::int32_t count, std::uint32
         return std::numeric_limits<double>::quiet_NaN();
     }
     return parse_float(t.data(), t.data() + t.size(), 0);
+}
+
+bool string_to_money(const std::uint8_t* text, std::int32_t count, std::uint32_t unit, Cell& out) {
+    const std::vector<std::uint8_t> t = narrow(text, unit, count);
+    return read_money(t.data(), t.data() + t.size(), false, &out);
 }
 
 }  // namespace kiv::lexer
