@@ -128,10 +128,23 @@ private:
     bool installed_;
 };
 
+// Runs the library's preprocessor over a block or paren, in place, as
+// `preprocessor/expand code none` would.
+void expand_directives(const Cell& code) {
+    static const char text[] = "preprocessor/expand quote () none";
+    Cell call{};
+    lexer::ScanRequest request;
+    lexer::scan(&call, reinterpret_cast<const std::uint8_t*>(text),
+                static_cast<std::int32_t>(sizeof text - 1), request, nullptr);
+    stack::push(call);
+    *block::get_cell(call, call.series_head() + 2) = code;  // the () after quote
+    interpreter::eval_block(call, false);
+}
+
 void do_(bool, const std::int32_t* refinements) {
     namespace ref = refine::do_;
     Cell value = *arg(0);
-    if (used(refinements, ref::expand)) runtime::raise_error(ErrorCategory::internal, "not-done");  // no preprocessor yet
+    const bool expand = used(refinements, ref::expand);
     bool installed = false;
     if (used(refinements, ref::trace)) {
         const Cell tracer = *arg(refinements[ref::trace]);
@@ -153,6 +166,7 @@ void do_(bool, const std::int32_t* refinements) {
     case TypeId::hash: {
         value = clamped(value);
         value.set_type(TypeId::block);
+        if (expand) expand_directives(value);
         if (used(refinements, ref::next)) {
             Cell position = *arg(refinements[ref::next]);
             const std::int32_t next = interpreter::do_next(value);
