@@ -407,6 +407,24 @@ Status Inflater::codes(const std::uint32_t* literals, const std::uint32_t* dista
             }
             total += len;
         }
+        // Counting loop: past the capacity only the size grows.
+        while (end - in >= 8 && total >= capacity) {
+            refill();
+            std::uint32_t e = decode(literals, literal_primary);
+            if (kind_of(e) == literal) {
+                ++total;
+                continue;
+            }
+            if (kind_of(e) != length) {
+                if (kind_of(e) == end_of_block) return Status::ok;
+                return Status::invalid;
+            }
+            const std::size_t len = value_of(e) + take(extra_of(e));
+            e = decode(distances, distance_primary);
+            if (kind_of(e) != length) return Status::invalid;
+            if (value_of(e) + take(extra_of(e)) > total) return Status::distance_too_far;
+            total += len;
+        }
         // Checked step: one item near the end of the input or the output.
         refill();
         std::uint32_t e = decode(literals, literal_primary);
@@ -614,7 +632,7 @@ Status gunzip(std::uint8_t* out, std::size_t& size, const std::uint8_t* in, std:
         size = produced;
         return s;
     }
-    if (produced < isize) return Status::invalid;
+    if (produced != isize) return Status::invalid;  // the trailer must tell the size the data makes
     if (checksums::crc32(out, isize) != read_le32(in + length - 8)) return Status::invalid;
     size = isize;
     return Status::ok;

@@ -38,7 +38,8 @@ Status zlib_decompress(std::uint8_t* out, std::size_t& size, const std::uint8_t*
 // (1F 8B 08) is copied unchanged.
 Status gzip(std::uint8_t* out, std::size_t& size, const std::uint8_t* in, std::size_t length);
 // The bytes of the first gzip member of the input, its header, CRC-32 and
-// size checked; the size needed is read from the trailer.
+// size checked (the data must make exactly the size the trailer gives); the
+// size needed is read from the trailer.
 Status gunzip(std::uint8_t* out, std::size_t& size, const std::uint8_t* in, std::size_t length);
 
 // The most bytes deflate data of length bytes can stand for (a 258-byte match

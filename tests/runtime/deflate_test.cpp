@@ -267,6 +267,15 @@ TEST(Deflate, GzipOptionalHeaderFields) {
     EXPECT_EQ(run(deflate::gunzip, member, back), Status::invalid);
 }
 
+// A trailer whose size differs from what the data makes is refused, however
+// its checksum reads, so that no member decodes to a part of its data.
+TEST(Deflate, GzipSizeMustMatchTheData) {
+    Bytes member = system_deflate(bytes("twelve bytes"), 6, 31);
+    for (std::size_t i = member.size() - 8; i < member.size(); ++i) member[i] = 0;  // CRC and size of no bytes
+    Bytes back;
+    EXPECT_EQ(run(deflate::gunzip, member, back), Status::invalid);
+}
+
 // Every truncation and many single-byte changes of valid streams end with a
 // status: never a crash, a hang, or bytes written past the buffer.
 TEST(Deflate, DamagedStreamsEndWithAStatus) {
