@@ -54,6 +54,12 @@ std::uint32_t adler32(const std::uint8_t* data, std::size_t size, std::uint32_t 
     while (size > 0) {
         std::size_t n = size < run ? size : run;
         size -= n;
+        for (; n >= 8; n -= 8, data += 8) {  // eight steps at once: b gains 8a and the weighted bytes
+            const std::uint32_t d0 = data[0], d1 = data[1], d2 = data[2], d3 = data[3];
+            const std::uint32_t d4 = data[4], d5 = data[5], d6 = data[6], d7 = data[7];
+            b += 8 * a + 8 * d0 + 7 * d1 + 6 * d2 + 5 * d3 + 4 * d4 + 3 * d5 + 2 * d6 + d7;
+            a += d0 + d1 + d2 + d3 + d4 + d5 + d6 + d7;
+        }
         while (n-- > 0) {
             a += *data++;
             b += a;
