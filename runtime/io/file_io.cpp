@@ -211,8 +211,9 @@ bool read_file_raw(const char* path, std::int32_t part, std::int32_t seek, std::
             too_large();
         }
         if (ok && want > 0) ok = read_bytes(fd, want, bytes);
-    } else {  // size unknown: read to the end, then cut
-        ok = read_bytes(fd, -1, bytes);
+    } else {  // size unknown: read to the end (or what part needs), then cut
+        const std::int64_t need = part >= 0 ? std::int64_t{part} + std::max(seek, 0) : -1;
+        ok = read_bytes(fd, need, bytes);
         if (seek > 0) bytes.erase(bytes.begin(), bytes.begin() + std::min<std::size_t>(bytes.size(), static_cast<std::size_t>(seek)));
         if (part >= 0 && static_cast<std::size_t>(part) < bytes.size()) bytes.resize(static_cast<std::size_t>(part));
     }
