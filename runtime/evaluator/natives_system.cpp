@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -194,7 +195,9 @@ void list_env(bool, const std::int32_t*) {
 void browse(bool, const std::int32_t*) {
     const Cell& target = *stack::arg(0);
     if (!is_any_string_type(target.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
-    const std::string what = text_utf8(target);
+    Cell local = target;
+    const std::string what = target.is(TypeId::file) ? file::to_local_path(local) : text_utf8(target);
+    if (what.find('\0') != std::string::npos) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
     platform::flush();
     const pid_t child = fork();
     if (child == 0) {
