@@ -59,8 +59,19 @@ void append_captured(Cell& target, const std::string& bytes) {
     }
     const auto* p = reinterpret_cast<const std::uint8_t*>(bytes.data());
     const std::uint8_t* end = p + bytes.size();
+    const std::uint8_t* q = p;
+    for (std::uint64_t w; end - q >= 8; q += 8) {  // ASCII runs, eight bytes at a time
+        std::memcpy(&w, q, 8);
+        if ((w & 0x8080808080808080u) != 0) break;
+    }
+    while (q < end && *q < 0x80) ++q;
+    if (q == end && memory::buffer(target.series_node())->unit() == 1) {  // the bytes are the units
+        std::uint8_t* at = buffer::grow_tail(target.series_node(), n);
+        std::memcpy(at, p, bytes.size());
+        return;
+    }
     bool valid = true;
-    for (const std::uint8_t* q = p; q < end && valid;) {
+    while (q < end && valid) {
         if (*q < 0x80) {
             ++q;
             continue;
