@@ -97,7 +97,7 @@ struct Pending {
 void init() {
     static constexpr Pending types[] = {
         {TypeId::binary, TypeId::string, "binary!"},   {TypeId::triple, TypeId::no_type, "triple!"},
-        {TypeId::vector, TypeId::string, "vector!"},   {TypeId::pair, TypeId::no_type, "pair!"},
+        {TypeId::pair, TypeId::no_type, "pair!"},
         {TypeId::tuple, TypeId::no_type, "tuple!"},
         {TypeId::date, TypeId::no_type, "date!"},      {TypeId::port, TypeId::object, "port!"},
         {TypeId::point2d, TypeId::no_type, "point2D!"}, {TypeId::point3d, TypeId::no_type, "point3D!"},

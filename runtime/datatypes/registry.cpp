@@ -36,6 +36,7 @@
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/platform.h"
 #include "runtime/tracked_heap.h"
@@ -157,7 +158,7 @@ void register_all() {
     float_::init();
     typeset::init();
     error::init();              // (object!)
-    // vector! (string!)
+    vector::init();             // (string!)
     map::init();
     hash::init();               // (block!)
     // pair!
