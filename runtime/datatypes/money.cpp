@@ -30,7 +30,6 @@ namespace {
 // An amount in units of 0.00001, below 10^22.
 __extension__ typedef unsigned __int128 Units;
 
-constexpr std::uint64_t ten_to_11 = 100000000000ull;
 constexpr Units units_per_whole = 100000;  // one whole unit of currency
 
 constexpr std::array<Units, 29> make_powers() {
@@ -90,17 +89,32 @@ Cell word_cell(const char* name) {
 
 // --- Packing ---------------------------------------------------------------------
 
+// A digit byte holds two digits; it is read and written as one number 0-99.
+// The first five bytes (digits 1-10) and the last six (digits 11-22) each fit
+// 64 bits, so only the join and the split touch 128-bit arithmetic.
+constexpr std::uint64_t ten_to_12 = 1000000000000ull;
+constexpr int high_bytes = 5;
+
+constexpr std::array<std::uint8_t, 256> make_byte_values() {
+    std::array<std::uint8_t, 256> v{};
+    for (int b = 0; b < 256; ++b) v[static_cast<std::size_t>(b)] = static_cast<std::uint8_t>((b >> 4) * 10 + (b & 0xF));
+    return v;
+}
+constexpr std::array<std::uint8_t, 100> make_bytes_of() {
+    std::array<std::uint8_t, 100> v{};
+    for (int n = 0; n < 100; ++n) v[static_cast<std::size_t>(n)] = static_cast<std::uint8_t>((n / 10) << 4 | n % 10);
+    return v;
+}
+constexpr std::array<std::uint8_t, 256> byte_values = make_byte_values();
+constexpr std::array<std::uint8_t, 100> bytes_of = make_bytes_of();
+
 Units units_of(const Cell& c) {
     const std::uint8_t* d = c.money_digits();
-    std::uint64_t high = 0;  // digits 1-11
-    std::uint64_t low = 0;   // digits 12-22
-    for (int p = 0; p < digit_count; ++p) {
-        const std::uint8_t b = d[p / 2];
-        const std::uint64_t digit = (p & 1) != 0 ? (b & 0xFu) : (b >> 4);
-        if (p < 11) high = high * 10 + digit;
-        else low = low * 10 + digit;
-    }
-    return static_cast<Units>(high) * ten_to_11 + low;
+    std::uint64_t high = 0;  // digits 1-10
+    std::uint64_t low = 0;   // digits 11-22
+    for (int i = 0; i < high_bytes; ++i) high = high * 100 + byte_values[d[i]];
+    for (int i = high_bytes; i < Cell::money_digit_bytes; ++i) low = low * 100 + byte_values[d[i]];
+    return static_cast<Units>(high) * ten_to_12 + low;
 }
 
 Amount amount_of(const Cell& c) {
@@ -115,15 +129,17 @@ bool zero_digits(const Cell& c) {
 }
 
 void pack(Units u, std::uint8_t (&bytes)[Cell::money_digit_bytes]) {
-    std::uint64_t high = static_cast<std::uint64_t>(u / ten_to_11);
-    std::uint64_t low = static_cast<std::uint64_t>(u % ten_to_11);
-    for (int p = digit_count - 1; p >= 0; --p) {
-        std::uint64_t& part = p >= 11 ? low : high;
-        const auto digit = static_cast<std::uint8_t>(part % 10);
-        part /= 10;
-        const auto i = static_cast<std::size_t>(p / 2);
-        bytes[i] = static_cast<std::uint8_t>((p & 1) != 0 ? (bytes[i] & 0xF0) | digit
-                                                          : (bytes[i] & 0x0F) | (digit << 4));
+    // u / 10^12 as (u / 2^12) / 5^12: the first quotient fits 64 bits (u is
+    // below 2^74), so no 128-bit division is needed.
+    std::uint64_t high = static_cast<std::uint64_t>(u >> 12) / 244140625u;
+    std::uint64_t low = static_cast<std::uint64_t>(u - static_cast<Units>(high) * ten_to_12);
+    for (int i = Cell::money_digit_bytes - 1; i >= high_bytes; --i) {
+        bytes[i] = bytes_of[low % 100];
+        low /= 100;
+    }
+    for (int i = high_bytes - 1; i >= 0; --i) {
+        bytes[i] = bytes_of[high % 100];
+        high /= 100;
     }
 }
 
@@ -213,7 +229,9 @@ Amount sum(const Amount& a, const Amount& b) {
 Amount product(const Amount& a, const Amount& b) {
     Amount r{0, a.negative != b.negative, 0};
     if (a.units == 0 || b.units == 0) return Amount{};
-    if (digits_of(a.units) + digits_of(b.units) > work_digits) type_limit();
+    const Units small = powers[work_digits / 2];  // two such operands always fit
+    if ((a.units >= small || b.units >= small) && digits_of(a.units) + digits_of(b.units) > work_digits)
+        type_limit();
     r.units = a.units * b.units / units_per_whole;  // the extra fraction digits are cut
     if (r.units >= limit || r.units == 0) type_limit();
     return r;
