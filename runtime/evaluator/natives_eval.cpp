@@ -27,6 +27,8 @@
 #include "runtime/runtime_error.h"
 
 #include <cstdint>
+#include <initializer_list>
+#include <string_view>
 
 namespace kiv::natives {
 namespace {
@@ -128,17 +130,21 @@ private:
     bool installed_;
 };
 
-// Runs the library's preprocessor over a block or paren, in place, as
-// `preprocessor/expand code none` would.
-void expand_directives(const Cell& code) {
-    static const char text[] = "preprocessor/expand quote () none";
+// Calls a library function through a call written as text, whose `()`
+// placeholders take values in order (each follows `quote`, so it arrives
+// unevaluated). into_caller: its value becomes the native's result.
+void call_library(std::string_view text, std::initializer_list<Cell> values, bool into_caller) {
     Cell call{};
     lexer::ScanRequest request;
-    lexer::scan(&call, reinterpret_cast<const std::uint8_t*>(text),
-                static_cast<std::int32_t>(sizeof text - 1), request, nullptr);
+    lexer::scan(&call, reinterpret_cast<const std::uint8_t*>(text.data()),
+                static_cast<std::int32_t>(text.size()), request, nullptr);
     stack::push(call);
-    *block::get_cell(call, call.series_head() + 2) = code;  // the () after quote
-    interpreter::eval_block(call, false);
+    const NodeId node = call.series_node();
+    auto value = values.begin();
+    for (std::int32_t i = call.series_head(); i < tail_of(node) && value != values.end(); ++i) {
+        if (cell_at(node, i)->is(TypeId::paren)) *cell_at(node, i) = *value++;
+    }
+    interpreter::eval_block(call, into_caller);
 }
 
 void do_(bool, const std::int32_t* refinements) {
@@ -166,7 +172,7 @@ void do_(bool, const std::int32_t* refinements) {
     case TypeId::hash: {
         value = clamped(value);
         value.set_type(TypeId::block);
-        if (expand) expand_directives(value);
+        if (expand) call_library("preprocessor/expand quote () none", {value}, false);
         if (used(refinements, ref::next)) {
             Cell position = *arg(refinements[ref::next]);
             const std::int32_t next = interpreter::do_next(value);
@@ -189,7 +195,10 @@ void do_(bool, const std::int32_t* refinements) {
         runtime::raise_error_value(value);
     case TypeId::file:
     case TypeId::url:
-        runtime::raise_error(ErrorCategory::internal, "not-done");  // do-file comes with the library
+        call_library("do-file quote () none quote ()",
+                     {value, used(refinements, ref::args) ? *arg(refinements[ref::args]) : none::value},
+                     true);
+        return;
     default: {
         // One value as an expression: a word is fetched, a function called.
         Cell code{};
