@@ -53,6 +53,7 @@ void register_all() {
     register_files();
     register_parse();
     register_library();
+    register_compress();
     register_process();
 }
 

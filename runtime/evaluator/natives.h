@@ -90,6 +90,8 @@ void register_output();
 void register_files();
 // parse (the engine is parse.h).
 void register_parse();
+// compress, decompress (the codec is runtime/deflate.h).
+void register_compress();
 // set-quiet, set-slot-quiet, set-current-dir and the routines that the
 // system object's handlers are made of.
 void register_library();
