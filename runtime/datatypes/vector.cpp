@@ -137,8 +137,8 @@ bool is_values_block(TypeId t) { return t == TypeId::block || t == TypeId::paren
 
 // --- Encoding new elements ------------------------------------------------------------
 
-// The raw bytes of the items a writer adds: the values of a block (at most
-// limit of them, limit < 0 for all) or one value.
+// The raw bytes of the items a writer adds: the values of a block, paren or
+// hash! (at most limit of them, limit < 0 for all) or one value.
 struct Encoded {
     std::vector<std::uint8_t> bytes;
     std::int32_t count = 0;
@@ -151,9 +151,11 @@ void encode_one(Encoded& e, const Cell& value, TypeId element, std::uint32_t wid
     ++e.count;
 }
 
-Encoded encode_items(const Cell& value, std::int32_t limit, TypeId element, std::uint32_t width) {
+// paths: change also splices the values of a path.
+Encoded encode_items(const Cell& value, std::int32_t limit, TypeId element, std::uint32_t width,
+                     bool paths) {
     Encoded e;
-    if (is_values_block(value.type()) || is_any_block_type(value.type())) {
+    if (is_values_block(value.type()) || (paths && is_any_block_type(value.type()))) {
         Cell blk = value;
         const std::int32_t h = std::max(blk.series_head(), 0);
         std::int32_t n = block::count_from_head(blk);
@@ -602,7 +604,7 @@ Cell* insert_items(Cell* series, Cell* value, std::int32_t part, std::int32_t co
     const std::int32_t len = units(s);
     const std::int32_t h = head_of(s);
     const std::int32_t where = append ? len : h;
-    const Encoded items = encode_items(v, part >= 1 ? part : -1, element, width);
+    const Encoded items = encode_items(v, part >= 1 ? part : -1, element, width, false);
     const std::int64_t added = static_cast<std::int64_t>(items.count) * std::max(count, 0);
     if (added > 0) {
         checked_count(len + added, width);
@@ -637,7 +639,7 @@ Cell* change(Cell* series, Cell* value, std::int32_t part, bool, std::int32_t co
         for (std::int32_t i = head_of(v); i < units(v); ++i)
             encode_one(items, read_element(element_at(v, i), from, from_width), element, width);
     } else {
-        items = encode_items(v, -1, element, width);
+        items = encode_items(v, -1, element, width, true);
     }
     count = std::max(count, 0);
     const std::int64_t added = static_cast<std::int64_t>(items.count) * count;
