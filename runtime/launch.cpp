@@ -148,6 +148,16 @@ void serve(Request& r, Stream (&streams)[3]) {
     }
 }
 
+// A text the shell reads as one word, unchanged.
+std::string shell_quoted(const std::string& text) {
+    std::string out = "'";
+    for (const char c : text) {
+        if (c == '\'') out += "'\\''";
+        else out += c;
+    }
+    return out + "'";
+}
+
 std::int64_t wait_for(pid_t pid) {
     int status = 0;
     pid_t got;
@@ -209,9 +219,10 @@ std::int64_t run(Request& r) {
     if (!prepare_source(r.input, streams[0]) || !prepare_sink(r.output, streams[1]) ||
         !prepare_sink(r.error, streams[2]))
         return -1;
-    const std::vector<std::string> shell_form{"/bin/sh", "-c", r.command};
+    const std::vector<std::string> shell_form{"/bin/sh", "-c", r.program ? shell_quoted(r.command) : r.command};
     pid_t pid = -1;
-    int rc = spawn(r.shell ? shell_form : split_words(r.command), streams, pid);
+    const std::vector<std::string> words = r.program ? std::vector<std::string>{r.command} : split_words(r.command);
+    int rc = spawn(r.shell ? shell_form : words, streams, pid);
     if (rc == ENOENT && !r.shell) {  // no such program: perhaps a shell command
         r.shell = true;
         rc = spawn(shell_form, streams, pid);

@@ -33,6 +33,7 @@ struct Request {
     std::string command;  // UTF-8, no NUL
     bool wait = false;
     bool shell = false;   // run through /bin/sh -c
+    bool program = false; // the command is one program's path, taken whole
     Source input;
     Sink output;
     Sink error;

@@ -122,6 +122,7 @@ void call(bool, const std::int32_t* r) {
     launch::Request request;
     request.command = command.is(TypeId::file) ? path_of(command) : utf8_of(command);
     if (request.command.find('\0') != std::string::npos) invalid_arg(command);
+    request.program = command.is(TypeId::file);
     request.wait = used(r, ref::wait);
     request.shell = used(r, ref::shell);
     std::string input;
