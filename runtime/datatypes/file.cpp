@@ -187,8 +187,6 @@ Cell* rename(Cell* value, Cell* new_name) {
 
 Cell* write(Cell* destination, Cell* data, const WriteRefinements& how) {
     if (how.allow != nullptr || how.as != nullptr) not_done();
-    if (how.binary && !is_any_string_type(data->type()) && !data->is(TypeId::block) && !data->is(TypeId::binary))
-        not_done();
     if (how.part != nullptr && !how.part->is(TypeId::integer))
         runtime::raise_error(ErrorCategory::script, "invalid-arg", how.part);
     const std::int32_t limit = how.part != nullptr ? how.part->int_value() : -1;
