@@ -720,6 +720,12 @@ Cell* insert(Cell* series, Cell* value, std::int32_t part, bool, std::int32_t co
     return insert_items(series, value, part, count, false);
 }
 
+// Elements move between vectors as raw units: only between the same element type.
+Cell* move(Cell* source, Cell* target, Cell* part) {
+    if (target->is(TypeId::vector) && element_type(*target) != element_type(*source)) not_same_type();
+    return registry::handler<Action::move>(TypeId::series)(source, target, part);
+}
+
 // The element at 1-based index i from the head (negative: before it), or -1.
 std::int32_t index_of(const Cell& s, const Cell& index) {
     if (!index.is(TypeId::integer) && !index.is(TypeId::float_)) invalid_arg(index);
@@ -853,7 +859,7 @@ constexpr registry::Registration registration{TypeId::vector, TypeId::string, "v
         {Action::index_q,   inherit},
         {Action::insert,    insert},
         {Action::length_q,  inherit},
-        {Action::move,      inherit},
+        {Action::move,      move},
         {Action::next,      inherit},
         {Action::pick,      pick},
         {Action::poke,      poke},
