@@ -1,0 +1,359 @@
+// Kivbin stream reader. The stream is copied (or decompressed) into a buffer
+// of the reader's own first, since the records' values are allocated while it
+// reads and a binary! source may move. Every container is appended to its
+// parent before its contents are read, so a collection during the read sees
+// the whole partial tree from the target block.
+#include "runtime/io/kivbin.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/char.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/issue.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/percent.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/lz77.h"
+#include "runtime/memory.h"
+#include "runtime/raise.h"
+
+#include <cstring>
+#include <string_view>
+#include <vector>
+
+namespace kiv::kivbin {
+namespace {
+
+constexpr std::size_t header_size = 8;
+constexpr std::uint8_t prefix_new_line = 0xC0, prefix_reference = 0xC1, prefix_definition = 0xC4;
+constexpr std::uint8_t value_true = 0xC2, value_false = 0xC3, value_copy = 0xFF;
+constexpr std::uint32_t max_path = 65536;
+
+[[noreturn]] void not_done() { runtime::raise_error(ErrorCategory::internal, "not-done"); }
+
+class Reader {
+public:
+    Reader(std::vector<std::uint8_t> body, const Cell& target) : body_(std::move(body)), target_(target) {}
+
+    void read_body(bool symbols) {
+        end_ = body_.size();
+        count();  // root count: the records decide how many values there are
+        const std::int32_t payload = count();
+        if (symbols) {
+            const std::size_t count_at = at_;
+            const std::int32_t n = count();
+            const std::int32_t area = count();
+            const std::size_t left = end_ - at_;
+            if (static_cast<std::size_t>(n) > left / 4) fail(count_at);
+            if (static_cast<std::size_t>(area) > left - static_cast<std::size_t>(n) * 4) fail(count_at);
+            offsets_ = at_;
+            symbol_count_ = static_cast<std::uint32_t>(n);
+            at_ += static_cast<std::size_t>(n) * 4;
+            area_ = at_;
+            area_size_ = static_cast<std::uint32_t>(area);
+            if (area > 0 && body_[area_ + area_size_ - 1] != 0) fail(area_ + area_size_ - 1);
+            at_ += area_size_;
+            symbol_ids_.assign(symbol_count_, 0);
+        }
+        if (static_cast<std::size_t>(payload) > end_ - at_) fail(at_);
+        end_ = at_ + static_cast<std::size_t>(payload);
+        while (at_ < end_) record(target_, 0);
+    }
+
+private:
+    std::vector<std::uint8_t> body_;
+    const Cell& target_;
+    std::size_t at_ = 0, end_ = 0;
+    std::size_t offsets_ = 0, area_ = 0;
+    std::uint32_t symbol_count_ = 0, area_size_ = 0;
+    std::vector<symbol::SymbolId> symbol_ids_;  // 0 until first used
+
+    // The position is reported 1-based and counted from the magic.
+    [[noreturn]] void fail(std::size_t at) const {
+        Cell position{};
+        integer::make_at(position, static_cast<std::int32_t>(std::min<std::size_t>(at + header_size + 1, INT32_MAX)));
+        runtime::raise_error(ErrorCategory::script, "kb-invalid-record", &position);
+    }
+
+    std::uint8_t byte() {
+        if (at_ >= end_) fail(at_);
+        return body_[at_++];
+    }
+    std::uint32_t raw32() {
+        if (end_ - at_ < 4) fail(at_);
+        std::uint32_t v;
+        std::memcpy(&v, body_.data() + at_, 4);  // little-endian host
+        at_ += 4;
+        return v;
+    }
+    // Unsigned LEB128 of at most 5 bytes in a 32-bit word.
+    std::uint32_t varint() {
+        std::uint32_t v = 0;
+        for (int i = 0; i < 5; ++i) {
+            const std::uint8_t b = byte();
+            if (i == 4 && (b & 0xF0) != 0) fail(at_ - 1);
+            v |= static_cast<std::uint32_t>(b & 0x7F) << (7 * i);
+            if ((b & 0x80) == 0) return v;
+        }
+        fail(at_ - 1);
+    }
+    std::int32_t zigzag() {
+        const std::uint32_t u = varint();
+        return static_cast<std::int32_t>((u >> 1) ^ (0u - (u & 1)));
+    }
+    // A count, length or index: a varint that must not read as negative.
+    std::int32_t count() {
+        const std::size_t start = at_;
+        const auto v = static_cast<std::int32_t>(varint());
+        if (v < 0) fail(start);
+        return v;
+    }
+    // A count of items of at least one byte each: no more than the bytes left.
+    std::int32_t item_count() {
+        const std::size_t start = at_;
+        const std::int32_t n = count();
+        if (static_cast<std::size_t>(n) > end_ - at_) fail(start);
+        return n;
+    }
+
+    symbol::SymbolId symbol_ref() {
+        const std::size_t start = at_;
+        const std::uint32_t i = varint();
+        if (i >= symbol_count_) fail(start);
+        if (symbol_ids_[i] == 0) {
+            std::uint32_t offset;
+            std::memcpy(&offset, body_.data() + offsets_ + 4 * static_cast<std::size_t>(i), 4);
+            if (offset >= area_size_) fail(start);
+            const char* name = reinterpret_cast<const char*>(body_.data() + area_ + offset);
+            const std::size_t n = std::strlen(name);  // the area ends with a NUL
+            if (n == 0) fail(start);
+            symbol_ids_[i] = symbol::make_from_utf8(name, static_cast<std::int32_t>(n));
+        }
+        return symbol_ids_[i];
+    }
+
+    // The value a reference path names, walking from the target block.
+    Cell path_value() {
+        const std::size_t start = at_;
+        const std::uint32_t n = varint();
+        if (n < 1 || n > max_path || n > end_ - at_) fail(start);
+        Cell value = target_;
+        for (std::uint32_t k = 0; k < n; ++k) {
+            const std::size_t index_at = at_;
+            const std::uint32_t i = varint();
+            const TypeId t = value.type();
+            if (is_any_block_type(t)) {
+                if (i >= static_cast<std::uint32_t>(block::length_of(value))) fail(index_at);
+                value = block::first_cell(value)[i];
+            } else if (t == TypeId::object || t == TypeId::error || word::is_any_word(t) || t == TypeId::native ||
+                       t == TypeId::action || t == TypeId::function || t == TypeId::op || t == TypeId::map) {
+                not_done();  // walks through contexts and specs come with their records
+            } else {
+                fail(index_at);
+            }
+        }
+        return value;
+    }
+
+    static void append(const Cell& into, Cell value, bool new_line) {
+        value.set_new_line(new_line);
+        block::append_copy(into, value);
+    }
+
+    void record(const Cell& into, int depth) {
+        if (depth > max_depth) fail(at_);
+        bool new_line = false, reference = false;
+        std::uint8_t b;
+        for (;;) {
+            b = byte();
+            if (b == prefix_new_line) new_line = true;
+            else if (b == prefix_reference) reference = true;
+            else if (b == prefix_definition) fail(at_ - 1);  // definitions belong to the boot image
+            else break;
+        }
+        const std::size_t tag_at = at_ - 1;
+        Cell v{};
+        if (b >= 0x80) {  // the one-byte values
+            if (reference) fail(tag_at);
+            if (b <= 0xBF) integer::make_at(v, b & 0x3F);
+            else if (b == value_true || b == value_false) logic::make_at(v, b == value_true);
+            else if (b == value_copy) v = path_value();
+            else fail(tag_at);
+            append(into, v, new_line);
+            return;
+        }
+        std::uint32_t id = b & 0x3F;
+        const bool f = (b & 0x40) != 0;
+        if (id == 0x3F) id = varint();
+        if (id == 0 || id >= static_cast<std::uint32_t>(type_count)) fail(tag_at);
+        const auto t = static_cast<TypeId>(id);
+        if (reference && !series_type(t)) {
+            if (word::is_any_word(t) || t == TypeId::object || t == TypeId::function) not_done();
+            fail(tag_at);
+        }
+        switch (t) {
+        case TypeId::unset: unset::make_at(v); break;
+        case TypeId::none: none::make_at(v); break;
+        case TypeId::logic: fail(tag_at);  // only the one-byte forms
+        case TypeId::datatype: {
+            const std::size_t at = at_;
+            const std::uint32_t type = varint();
+            if (type == 0 || type >= static_cast<std::uint32_t>(type_count)) fail(at);
+            datatype::make_at(static_cast<TypeId>(type), v);
+            break;
+        }
+        case TypeId::integer: integer::make_at(v, zigzag()); break;
+        case TypeId::char_: {
+            const std::size_t at = at_;
+            const std::uint32_t cp = varint();
+            if (cp > 0x10FFFF) fail(at);
+            char_::make_at(v, cp);
+            break;
+        }
+        case TypeId::float_:
+        case TypeId::percent: {
+            double d;
+            if (f) {
+                d = zigzag();
+                if (t == TypeId::percent) d /= 100;
+            } else {
+                const std::uint64_t low = raw32(), high = raw32();
+                const std::uint64_t bits = high << 32 | low;
+                std::memcpy(&d, &bits, sizeof d);
+            }
+            if (t == TypeId::float_) float_::make_at(v, d);
+            else percent::make_at(v, d);
+            break;
+        }
+        case TypeId::issue: issue::make_at(symbol::name(symbol_ref()).data(), v); break;
+        case TypeId::word:
+        case TypeId::set_word:
+        case TypeId::lit_word:
+        case TypeId::get_word:
+        case TypeId::refinement: {
+            const symbol::SymbolId sym = symbol_ref();
+            if (f) not_done();  // bound to an object or function of the stream
+            word::make_at(sym, v);
+            v.set_type(t);
+            break;
+        }
+        case TypeId::string:
+        case TypeId::file:
+        case TypeId::url:
+        case TypeId::tag:
+        case TypeId::email:
+        case TypeId::ref:
+        case TypeId::binary:
+        case TypeId::block:
+        case TypeId::paren:
+        case TypeId::path:
+        case TypeId::lit_path:
+        case TypeId::set_path:
+        case TypeId::get_path:
+            series(into, t, f, reference, new_line, depth);
+            return;
+        case TypeId::triple:
+        case TypeId::routine:
+        case TypeId::handle:
+        case TypeId::port:
+        case TypeId::event: {
+            Cell type{};
+            datatype::make_at(t, type);
+            runtime::raise_error(ErrorCategory::access, "no-codec", &type);
+        }
+        case TypeId::symbol:
+        case TypeId::series: fail(tag_at);
+        default: not_done();  // records of the other types are not read yet
+        }
+        append(into, v, new_line);
+    }
+
+    static bool series_type(TypeId t) {
+        return is_any_block_type(t) || is_any_string_type(t) || t == TypeId::binary;
+    }
+
+    void series(const Cell& into, TypeId t, bool f, bool reference, bool new_line, int depth) {
+        const std::size_t head_at = at_;
+        const std::int32_t head = f ? count() : 0;
+        Cell v{};
+        if (reference) {
+            const std::size_t path_at = at_;
+            v = path_value();
+            if (!series_type(v.type())) fail(path_at);
+            v.set_bare_type(t);
+            v.set_series_head(head);
+            append(into, v, new_line);
+            return;
+        }
+        if (is_any_block_type(t)) {
+            const std::int32_t n = item_count();
+            if (head > n) fail(head_at);
+            block::make_at(v, std::max(n, 1));
+            v.set_type(t);
+            v.set_series_head(head);
+            append(into, v, new_line);  // reachable before its contents are made
+            for (std::int32_t i = 0; i < n; ++i) record(v, depth + 1);
+            return;
+        }
+        std::uint32_t unit = 1;
+        std::int32_t n;
+        if (t == TypeId::binary) {
+            n = item_count();
+        } else {
+            const std::size_t code_at = at_;
+            const std::uint32_t code = varint();
+            if ((code & 3) == 3) fail(code_at);
+            unit = 1u << (code & 3);
+            n = static_cast<std::int32_t>(code >> 2);
+            if (static_cast<std::size_t>(n) > (end_ - at_) / unit) fail(code_at);
+        }
+        if (head > n) fail(head_at);
+        if (t == TypeId::binary) {
+            const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
+            v.reset(TypeId::binary);
+            v.set_series_node(node);
+        } else {
+            string::make_at_unit(v, n, unit);
+            v.set_type(t);
+        }
+        SeriesBuffer* buf = memory::buffer(v.series_node());
+        const std::size_t bytes = static_cast<std::size_t>(n) * unit;
+        if (unit == 4) {
+            for (std::size_t k = 0; k < bytes; k += 4) {
+                std::uint32_t cp;
+                std::memcpy(&cp, body_.data() + at_ + k, 4);
+                if (cp > 0x10FFFF) fail(at_ + k);
+            }
+        }
+        if (bytes > 0) std::memcpy(buf->head, body_.data() + at_, bytes);
+        buf->tail = buf->head + bytes;
+        at_ += bytes;
+        v.set_series_head(head);
+        append(into, v, new_line);
+    }
+};
+
+}  // namespace
+
+void decode(const std::uint8_t* data, std::size_t length, const Cell& target, const Cell* input) {
+    if (length < header_size || std::memcmp(data, "KIVBIN", 6) != 0)
+        runtime::raise_error(ErrorCategory::script, "invalid-data", input);
+    const std::uint8_t flags = data[7];
+    std::vector<std::uint8_t> body;
+    if (flags & flag_compressed) {
+        if (!lz77::decompress(data + header_size, length - header_size, body))
+            runtime::raise_error(ErrorCategory::script, "invalid-data", input);
+    } else {
+        body.assign(data + header_size, data + length);
+    }
+    if ((flags & flag_compact) == 0) not_done();  // the fixed encoding
+    Reader reader(std::move(body), target);
+    reader.read_body((flags & flag_symbols) != 0);
+}
+
+}  // namespace kiv::kivbin

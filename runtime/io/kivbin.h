@@ -1,0 +1,30 @@
+// Kivbin, the binary form of values: the stream reader of the codec. A stream
+// is the magic "KIVBIN", a version byte, a flags byte (bit 0 compact, bit 1
+// LZ77-compressed body, bit 2 symbol table) and the body: counts, the symbol
+// table, then one record per value, nested values after their container.
+// Only the compact encoding is read so far, and only the records of values
+// without contexts; the others raise internal not-done.
+#pragma once
+
+#include "runtime/cell.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace kiv::kivbin {
+
+inline constexpr std::uint8_t flag_compact = 0x01;
+inline constexpr std::uint8_t flag_compressed = 0x02;
+inline constexpr std::uint8_t flag_symbols = 0x04;
+
+// Deepest nesting of containers a stream may hold.
+inline constexpr int max_depth = 4096;
+
+// Appends the values of the stream's records to target (a block). Raises
+// script invalid-data with input (when not null) for data that is not a
+// Kivbin stream or whose compressed body is corrupt; script kb-invalid-record
+// with the 1-based byte position of a bad read (counted in the uncompressed
+// stream); access no-codec with the datatype for a type that has no record.
+void decode(const std::uint8_t* data, std::size_t length, const Cell& target, const Cell* input);
+
+}  // namespace kiv::kivbin

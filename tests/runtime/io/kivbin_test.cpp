@@ -1,0 +1,195 @@
+// The Kivbin stream reader: hand-built compact streams (the format's own
+// examples, nesting, symbols, references, compression) and the errors of
+// damaged ones, which must raise with the position of the bad read.
+#include "runtime/io/kivbin.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/lz77.h"
+#include "runtime/raise.h"
+#include "runtime/startup/embed.h"
+
+#include "tests/support/runtime_fixture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kiv {
+namespace {
+
+const auto* const runtime_env = test::boot_runtime();
+
+using Bytes = std::vector<std::uint8_t>;
+
+// A compact stream: the symbol names, then the records.
+Bytes stream(const Bytes& records, const std::vector<std::string>& names = {}, std::uint8_t extra_flags = 0) {
+    Bytes body;
+    auto varint = [&body](std::uint32_t v) {
+        do {
+            body.push_back(static_cast<std::uint8_t>((v & 0x7F) | (v > 0x7F ? 0x80 : 0)));
+            v >>= 7;
+        } while (v != 0);
+    };
+    varint(1);
+    varint(static_cast<std::uint32_t>(records.size()));
+    std::uint8_t flags = 0x01 | extra_flags;
+    if (!names.empty()) {
+        flags |= 0x04;
+        Bytes area;
+        Bytes offsets;
+        for (const std::string& n : names) {
+            const auto at = static_cast<std::uint32_t>(area.size());
+            for (int i = 0; i < 4; ++i) offsets.push_back(static_cast<std::uint8_t>(at >> (8 * i)));
+            area.insert(area.end(), n.begin(), n.end());
+            area.push_back(0);
+        }
+        varint(static_cast<std::uint32_t>(names.size()));
+        varint(static_cast<std::uint32_t>(area.size()));
+        body.insert(body.end(), offsets.begin(), offsets.end());
+        body.insert(body.end(), area.begin(), area.end());
+    }
+    body.insert(body.end(), records.begin(), records.end());
+    Bytes out = {'K', 'I', 'V', 'B', 'I', 'N', 2, flags};
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+// The mold of the values a stream decodes to, each new-line marker shown as "|".
+std::string decode(const Bytes& data) {
+    Cell target{};
+    block::make_at(target, 4);
+    embed::Root keep(target);
+    kivbin::decode(data.data(), data.size(), target, nullptr);
+    std::string out;
+    for (std::int32_t i = 0; i < block::length_of(target); ++i) {
+        const Cell v = block::first_cell(target)[i];
+        if (!out.empty()) out += ' ';
+        if (v.new_line()) out += '|';
+        out += test::mold(v);
+    }
+    return out;
+}
+
+// The error a stream raises: "id arg1".
+std::string error_of(const Bytes& data) {
+    try {
+        decode(data);
+    } catch (const LanguageError& e) {
+        std::string out = e.id;
+        if (e.arg_count > 0) out += " " + test::mold(e.args[0]);
+        return out;
+    }
+    return "no error";
+}
+
+TEST(Kivbin, ScalarRecords) {
+    struct Case {
+        Bytes records;
+        const char* expected;
+    } cases[] = {
+        {{0xC0, 0x85}, "|5"},                                   // a one-byte integer with the new-line marker
+        {{0x0B, 0x80, 0x01}, "64"},                             // zigzag 128
+        {{0x0B, 0x03}, "-2"},
+        {{0x0B, 0xFE, 0xFF, 0xFF, 0xFF, 0x0F}, "2147483647"},
+        {{0xC2, 0xC3, 0x02, 0x03}, "true false unset none"},
+        {{0x0A, 0xE9, 0x07}, "#\"\xCF\xA9\""},                 // char U+03E9
+        {{0x4C, 0x07}, "-4.0"},                                 // float from zigzag -4
+        {{0x0C, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F}, "1.5"},          // float halves, low first
+        {{0x66, 0x32}, "25%"},                                  // percent from zigzag 25
+        {{0x01, 0x05}, "block!"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(decode(stream(c.records)), c.expected) << c.expected;
+}
+
+TEST(Kivbin, SeriesRecords) {
+    struct Case {
+        Bytes records;
+        const char* expected;
+    } cases[] = {
+        // three two-byte units: varint 13 (3 shl 2 or 1), then 6 bytes
+        {{0x07, 0x0D, 'a', 0, 0x3B, 0x04, 'c', 0}, "\"a\xD0\xBB" "c\""},
+        {{0x07, 0x0C, 'a', 'b', 'c'}, "\"abc\""},
+        {{0x47, 0x01, 0x0C, 'a', 'b', 'c'}, "\"bc\""},          // F: a head of 1
+        {{0x08, 0x08, 'a', '.', 0x29, 0x02, 0xAB, 0xCD}, "%a. #{ABCD}"},
+        {{0x05, 0x02, 0x81, 0x06, 0x01, 0x82}, "[1 (2)]"},
+        {{0x05, 0x00}, "[]"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(decode(stream(c.records)), c.expected) << c.expected;
+}
+
+TEST(Kivbin, WordsAndReferences) {
+    // [a: 'b] and then b/c, the symbols through the table.
+    const Bytes words = stream({0x05, 0x02, 0x10, 0x00, 0x11, 0x01, 0x19, 0x02, 0x0F, 0x01, 0x0F, 0x02},
+                               {"a", "b", "c"});
+    EXPECT_EQ(decode(words), "[a: 'b] b/c");
+    // A copy of an earlier value (FF) and a series sharing an earlier block (C1).
+    const Bytes shared = stream({0x05, 0x02, 0x81, 0x82, 0xFF, 0x01, 0x00, 0xC1, 0x46, 0x01, 0x01, 0x00});
+    EXPECT_EQ(decode(shared), "[1 2] [1 2] (2)");
+    EXPECT_EQ(decode(stream({0x05, 0x01, 0x05, 0x00, 0xFF, 0x02, 0x00, 0x00})), "[[]] []") << "a path two deep";
+}
+
+TEST(Kivbin, CompressedBody) {
+    Bytes records;
+    for (int i = 0; i < 60; ++i) records.insert(records.end(), {0x07, 0x0C, 'x', 'y', 'z'});
+    const Bytes plain = stream(records);
+    Bytes body(plain.begin() + 8, plain.end()), packed(body.size());
+    const std::int64_t n = lz77::compress(body.data(), body.size(), packed.data());
+    ASSERT_GT(n, 0);
+    Bytes data = {'K', 'I', 'V', 'B', 'I', 'N', 2, 0x03};
+    data.insert(data.end(), packed.begin(), packed.begin() + n);
+    EXPECT_EQ(decode(data), decode(plain));
+    data[12] = 1;  // an uncompressed length of 1
+    data[13] = data[14] = data[15] = 0;
+    EXPECT_EQ(error_of(data), "invalid-data");
+}
+
+TEST(Kivbin, Errors) {
+    struct Case {
+        Bytes data;
+        const char* expected;
+    } cases[] = {
+        {{'K', 'I', 'V', 'B', 'I', 'X', 2, 1, 0, 0}, "invalid-data"},
+        {stream({0xC4, 0x0F, 0x00}, {"a"}), "kb-invalid-record 19"},    // a definition outside the boot image
+        {stream({0x05, 0x03, 0x81}), "kb-invalid-record 12"},           // a count beyond the bytes left
+        {stream({0x0B, 0x80, 0x80, 0x80, 0x80, 0x10}), "kb-invalid-record 16"},  // a fifth varint byte above 15
+        {stream({0x07, 0x0F, 'a'}), "kb-invalid-record 12"},            // unit code 3
+        {stream({0x07, 0x0E, 'a', 0, 'b'}), "kb-invalid-record 12"},    // four-byte units past the payload
+        {stream({0x0F, 0x03}, {"a"}), "kb-invalid-record 20"},          // a symbol index past the table
+        {stream({0x47, 0x04, 0x0C, 'a', 'b', 'c'}), "kb-invalid-record 12"},  // a head past the tail
+        {stream({0xFF, 0x01, 0x05}), "kb-invalid-record 13"},           // a path index past the block
+        {stream({0x00}), "kb-invalid-record 11"},                       // type 0
+        {stream({0xC7}), "kb-invalid-record 11"},
+        {stream({0x04}), "kb-invalid-record 11"},                       // logic! only as C2 or C3
+        {stream({0xC1, 0x85}), "kb-invalid-record 12"},                 // a reference to a one-byte value
+        {stream({0x2E}), "no-codec handle!"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(error_of(c.data), c.expected) << c.expected;
+    // Too deep a nesting is refused rather than exhausting the stack.
+    Bytes deep;
+    for (int i = 0; i < 100'000; ++i) deep.insert(deep.end(), {0x05, 0x01});
+    deep.push_back(0x81);
+    EXPECT_EQ(error_of(stream(deep)).rfind("kb-invalid-record", 0), 0u);
+}
+
+// Every cut and many single-byte changes of a valid stream raise or decode.
+TEST(Kivbin, DamagedStreams) {
+    const Bytes good = stream({0x05, 0x04, 0x10, 0x00, 0x07, 0x0D, 'a', 0, 'b', 0, 'c', 0, 0x46, 0x01, 0x02, 0x81,
+                               0x0F, 0x01, 0xFF, 0x02, 0x00, 0x00, 0x29, 0x01, 0x07},
+                              {"key", "value"});
+    ASSERT_NO_THROW(decode(good));
+    for (std::size_t cut = 8; cut < good.size(); ++cut) {
+        const Bytes part(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut));
+        EXPECT_NE(error_of(part), "no error") << cut;
+    }
+    for (std::size_t at = 8; at < good.size(); ++at) {
+        for (const int x : {0x01, 0x40, 0x80, 0xFF}) {
+            Bytes changed = good;
+            changed[at] = static_cast<std::uint8_t>(changed[at] ^ x);
+            error_of(changed);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kiv
