@@ -111,6 +111,16 @@ struct Cell {
         data3 = static_cast<std::uint32_t>(y);
     }
 
+    // triple! keeps three signed 32-bit integers in words 1-3.
+    std::int32_t triple_at(int i) const {  // i: 0-2
+        return static_cast<std::int32_t>(i == 0 ? data1 : i == 1 ? data2 : data3);
+    }
+    void set_triple(std::int32_t a, std::int32_t b, std::int32_t c) {
+        data1 = static_cast<std::uint32_t>(a);
+        data2 = static_cast<std::uint32_t>(b);
+        data3 = static_cast<std::uint32_t>(c);
+    }
+
     // Scalar payload: datatype! keeps its type id, logic! 0 or 1 in word 1.
     TypeId datatype_id() const { return static_cast<TypeId>(data1 & type_mask); }
     void set_datatype_id(TypeId t) { data1 = static_cast<std::uint32_t>(t); }

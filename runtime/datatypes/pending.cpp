@@ -96,7 +96,7 @@ struct Pending {
 
 void init() {
     static constexpr Pending types[] = {
-        {TypeId::binary, TypeId::string, "binary!"},   {TypeId::triple, TypeId::no_type, "triple!"},
+        {TypeId::binary, TypeId::string, "binary!"},
         {TypeId::pair, TypeId::no_type, "pair!"},
         {TypeId::tuple, TypeId::no_type, "tuple!"},
         {TypeId::date, TypeId::no_type, "date!"},      {TypeId::port, TypeId::object, "port!"},

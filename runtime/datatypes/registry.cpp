@@ -33,6 +33,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
+#include "runtime/datatypes/triple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
@@ -154,7 +155,7 @@ void register_all() {
     file::init();               // (url!)
     object::init();
     bitset::init();
-    // triple!
+    triple::init();
     float_::init();
     typeset::init();
     error::init();              // (object!)
