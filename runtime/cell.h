@@ -111,6 +111,17 @@ struct Cell {
         data3 = static_cast<std::uint32_t>(y);
     }
 
+    // point2D! keeps x and y in words 1-2, point3D! x, y and z in words 1-3,
+    // each an IEEE float32; word 3 of a point2D! is 0.
+    float point_coord(int i) const {  // i: 0 x, 1 y, 2 z
+        float f;
+        std::memcpy(&f, i == 0 ? &data1 : i == 1 ? &data2 : &data3, sizeof f);
+        return f;
+    }
+    void set_point_coord(int i, float f) {
+        std::memcpy(i == 0 ? &data1 : i == 1 ? &data2 : &data3, &f, sizeof f);
+    }
+
     // triple! keeps three signed 32-bit integers in words 1-3.
     std::int32_t triple_at(int i) const {  // i: 0-2
         return static_cast<std::int32_t>(i == 0 ? data1 : i == 1 ? data2 : data3);

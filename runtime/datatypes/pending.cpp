@@ -44,8 +44,6 @@ std::int32_t text_of(Cell* value, NodeId out) {
     switch (value->type()) {
     case TypeId::tuple:
         return append_text(out, tuple_text(*value));
-    case TypeId::pair:
-        return append_text(out, std::to_string(value->pair_x()) + "x" + std::to_string(value->pair_y()));
     case TypeId::binary:
         return append_text(out, binary_hex(*value));
     default:  // no value of the type can be made yet: name it
@@ -97,10 +95,8 @@ struct Pending {
 void init() {
     static constexpr Pending types[] = {
         {TypeId::binary, TypeId::string, "binary!"},
-        {TypeId::pair, TypeId::no_type, "pair!"},
         {TypeId::tuple, TypeId::no_type, "tuple!"},
         {TypeId::date, TypeId::no_type, "date!"},      {TypeId::port, TypeId::object, "port!"},
-        {TypeId::point2d, TypeId::no_type, "point2D!"}, {TypeId::point3d, TypeId::no_type, "point3D!"},
         {TypeId::image, TypeId::series, "image!"},     {TypeId::event, TypeId::no_type, "event!"},
     };
     for (const Pending& p : types) {

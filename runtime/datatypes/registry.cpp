@@ -24,10 +24,12 @@
 #include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
+#include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/pending.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/ref.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -162,7 +164,7 @@ void register_all() {
     vector::init();             // (string!)
     map::init();
     hash::init();               // (block!)
-    // pair!
+    pair::init();
     percent::init();            // (float!)
     // tuple!
     time::init();               // (float!)
@@ -172,7 +174,8 @@ void register_all() {
     // date!, port! (object!)
     money::init();
     ref::init();                // (string!)
-    // point2D!, point3D!, image! (series!); event! registers with the GUI.
+    point::init();              // point2D!, point3D!
+    // image! (series!); event! registers with the GUI.
     pending::init();            // a name and form, mold, equality for each of those not built yet
 }
 

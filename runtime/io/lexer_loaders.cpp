@@ -647,10 +647,55 @@ void load_money(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
     s.pos = end;
 }
 
+// A special float inside a point: optional sign, "1.#", then NaN or INF.
+bool point_special_q(Bytes p, Bytes end, double& d) {
+    bool negative = false;
+    if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+    if (end - p != 6 || std::memcmp(p, "1.#", 3) != 0) return false;
+    if (equal_folded(p + 3, 3, "nan")) d = std::numeric_limits<double>::quiet_NaN();
+    else if (equal_folded(p + 3, 3, "inf")) d = negative ? -HUGE_VAL : HUGE_VAL;
+    else return false;
+    return true;
+}
+
+// (a, b) or (a, b, c): start after the "(", end at the ")".
 void load_point(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
     s.start_state = 0;
     s.token_lines = s.point_lines;
-    load_later(s, start, end, TypeId::point2d, build);
+    Bytes open = start;  // the error names the whole literal, parentheses too
+    while (open > s.input_start && (open[-1] == ' ' || open[-1] == '\t')) --open;
+    if (open > s.input_start && open[-1] == '(') --open;
+    auto blank_q = [](std::uint8_t b) { return b == ' ' || b == '\t'; };
+    double c[3] = {0.0, 0.0, 0.0};
+    int n = 0;
+    Bytes p = start;
+    while (true) {
+        const TypeId t = n < 2 ? TypeId::point2d : TypeId::point3d;
+        while (p < end && blank_q(*p)) ++p;
+        Bytes from = p;
+        while (p < end && *p != ',' && !blank_q(*p)) ++p;
+        if (p == from) fail(s, open, end + 1, TypeId::point2d);
+        if (std::find(from, p, '#') != p) {
+            if (!point_special_q(from, p, c[n])) fail(s, open, end + 1, t);
+        } else {
+            if (!float_syntax_q(from, p)) fail(s, open, end + 1, t);
+            if (build) c[n] = parse_float(from, p, 0);
+        }
+        ++n;
+        while (p < end && blank_q(*p)) ++p;
+        if (p >= end) break;  // at the ")"
+        if (*p != ',' || n == 3) fail(s, open, end + 1, t);
+        ++p;
+    }
+    if (n < 2) fail(s, open, end + 1, TypeId::point2d);
+    const TypeId t = n == 2 ? TypeId::point2d : TypeId::point3d;
+    s.type = tint(t);
+    if (build) {
+        Cell value{};
+        value.reset(t);
+        for (int i = 0; i < n; ++i) value.set_point_coord(i, static_cast<float>(c[i]));
+        push(s, value);
+    }
     s.pos = end + 1;  // the ")"
 }
 
