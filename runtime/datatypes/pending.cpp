@@ -28,22 +28,9 @@ std::string binary_hex(const Cell& v) {
     return out + "}";
 }
 
-std::string tuple_text(const Cell& v) {
-    const auto count = static_cast<int>(v.tuple_length());
-    const std::uint8_t* bytes = v.tuple_bytes();
-    std::string out;
-    for (int i = 0; i < count && i < 12; ++i) {
-        if (i > 0) out += '.';
-        out += std::to_string(bytes[i]);
-    }
-    return out;
-}
-
 // The text of a value of type t, between the delimiters its notation adds.
 std::int32_t text_of(Cell* value, NodeId out) {
     switch (value->type()) {
-    case TypeId::tuple:
-        return append_text(out, tuple_text(*value));
     case TypeId::binary:
         return append_text(out, binary_hex(*value));
     default:  // no value of the type can be made yet: name it
@@ -95,7 +82,6 @@ struct Pending {
 void init() {
     static constexpr Pending types[] = {
         {TypeId::binary, TypeId::string, "binary!"},
-        {TypeId::tuple, TypeId::no_type, "tuple!"},
         {TypeId::date, TypeId::no_type, "date!"},      {TypeId::port, TypeId::object, "port!"},
         {TypeId::image, TypeId::series, "image!"},     {TypeId::event, TypeId::no_type, "event!"},
     };

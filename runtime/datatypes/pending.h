@@ -1,5 +1,5 @@
-// The datatypes whose modules are not built yet (binary!, tuple!, pair!,
-// date!, image! and the rest): each registers its name and a
+// The datatypes whose modules are not built yet (binary!, date!, image!
+// and the rest): each registers its name and a
 // minimal handler set (form, mold, equality) so that values the lexer makes
 // print and compare, and every other action raises expect-arg. A module that
 // lands replaces its type's row in register_all.

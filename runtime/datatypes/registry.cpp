@@ -36,6 +36,7 @@
 #include "runtime/datatypes/tag.h"
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/triple.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
@@ -166,7 +167,7 @@ void register_all() {
     hash::init();               // (block!)
     pair::init();
     percent::init();            // (float!)
-    // tuple!
+    tuple::init();
     time::init();               // (float!)
     tag::init();                // (string!)
     email::init();              // (string!)

@@ -14,6 +14,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_actions.h"
+#include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
@@ -252,6 +253,7 @@ void zero_q(bool, const std::int32_t*) {
     case TypeId::time: zero = v.f64() == 0.0; break;
     case TypeId::pair: zero = v.pair_x() == 0 && v.pair_y() == 0; break;
     case TypeId::money: zero = money::sign_of(v) == 0; break;
+    case TypeId::tuple: zero = tuple::zero_q(v); break;
     default: break;  // any other value is simply not zero
     }
     set_logic(zero);
