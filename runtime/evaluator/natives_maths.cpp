@@ -8,6 +8,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/stack.h"
@@ -153,6 +154,19 @@ void to_hex(bool, const std::int32_t* r) {
     issue::make_at(digits + (8 - length), *stack::arg(0));
 }
 
+// as-money currency amount: the amount (an integer exactly, a float cut to
+// five decimals) in the currency; a code not in the currency list is bad-denom.
+void as_money(bool, const std::int32_t*) {
+    Cell* slot = stack::arg(0);
+    const Cell code = *slot;
+    const Cell amount = *stack::arg(1);
+    const std::int32_t index = money::currency_index(code.word_symbol());
+    if (index < 0) runtime::raise_error(ErrorCategory::script, "bad-denom", &code);
+    if (amount.is(TypeId::integer)) money::from_integer(*slot, amount.int_value());
+    else money::from_float(*slot, amount.f64(), false);
+    slot->set_money_currency(static_cast<std::uint32_t>(index));
+}
+
 }  // namespace
 
 void register_maths() {
@@ -171,6 +185,7 @@ void register_maths() {
     set(Native::log_e, log_e);
     set(Native::exp, exp);
     set(Native::square_root, square_root);
+    set(Native::as_money, as_money);
 }
 
 }  // namespace kiv::natives
