@@ -12,6 +12,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/string.h"
@@ -228,6 +229,55 @@ private:
             }
             if (t == TypeId::float_) float_::make_at(v, d);
             else percent::make_at(v, d);
+            break;
+        }
+        case TypeId::pair: {
+            const std::int32_t x = zigzag();
+            v.reset(TypeId::pair);
+            v.set_pair(x, zigzag());
+            break;
+        }
+        case TypeId::point2d:
+        case TypeId::point3d: {
+            v.reset(t);
+            for (int i = 0; i < (t == TypeId::point2d ? 2 : 3); ++i) {
+                const std::uint32_t bits = raw32();
+                float c;
+                std::memcpy(&c, &bits, sizeof c);
+                v.set_point_coord(i, c);
+            }
+            break;
+        }
+        case TypeId::tuple: {
+            const std::size_t at = at_;
+            const std::uint32_t n = f ? byte() : 3;
+            if (n < 3 || n > 12) fail(at);  // a tuple! holds 3 to 12 components
+            std::uint8_t bytes[12] = {};
+            for (std::uint32_t i = 0; i < n; ++i) bytes[i] = byte();
+            v.reset(TypeId::tuple);
+            v.set_tuple(bytes, n);
+            break;
+        }
+        case TypeId::money: {
+            const std::uint32_t currency = byte();
+            std::uint8_t digits[Cell::money_digit_bytes];
+            for (std::uint8_t& d : digits) {
+                d = byte();
+                if ((d >> 4) > 9 || (d & 15) > 9) fail(at_ - 1);  // packed decimal digits
+            }
+            money::make_at(v, f, currency, digits);
+            break;
+        }
+        case TypeId::typeset: {
+            const std::size_t at = at_;
+            const std::uint32_t n = byte();
+            if (n > 12) fail(at);
+            std::uint8_t mask[12] = {};
+            for (std::uint32_t i = 0; i < n; ++i) mask[i] = byte();
+            std::uint32_t w[3];
+            std::memcpy(w, mask, sizeof w);  // the mask in memory order
+            v.reset(TypeId::typeset);
+            v.set_typeset_mask(w[0], w[1], w[2]);
             break;
         }
         case TypeId::issue: issue::make_at(symbol::name(symbol_ref()).data(), v); break;

@@ -98,6 +98,12 @@ TEST(Kivbin, ScalarRecords) {
         {{0x0C, 0, 0, 0, 0, 0, 0, 0xF8, 0x3F}, "1.5"},          // float halves, low first
         {{0x66, 0x32}, "25%"},                                  // percent from zigzag 25
         {{0x01, 0x05}, "block!"},
+        {{0x25, 0x06, 0x03}, "3x-2"},                            // pair! of zigzag components
+        {{0x27, 1, 2, 3}, "1.2.3"},                              // tuple! with F clear: 3 components
+        {{0x67, 4, 10, 20, 30, 40}, "10.20.30.40"},
+        {{0x33, 0, 0, 0x80, 0x3F, 0, 0, 0, 0xC0}, "(1, -2)"},   // point2D! of float32 bits
+        {{0x71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x30, 0x00}, "-$1.23"},  // money!, F negative
+        {{0x21, 1, 0x30}, "make typeset! [unset! none!]"},
     };
     for (const Case& c : cases) EXPECT_EQ(decode(stream(c.records)), c.expected) << c.expected;
 }
@@ -163,6 +169,9 @@ TEST(Kivbin, Errors) {
         {stream({0x04}), "kb-invalid-record 11"},                       // logic! only as C2 or C3
         {stream({0xC1, 0x85}), "kb-invalid-record 12"},                 // a reference to a one-byte value
         {stream({0x2E}), "no-codec handle!"},
+        {stream({0x67, 2, 1, 2}), "kb-invalid-record 12"},              // a tuple! of 2
+        {stream({0x31, 0, 0x0A}), "kb-invalid-record 13"},              // money! digits are decimal
+        {stream({0x21, 13}), "kb-invalid-record 12"},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of(c.data), c.expected) << c.expected;
     // Too deep a nesting is refused rather than exhausting the stack.
