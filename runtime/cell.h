@@ -164,6 +164,25 @@ struct Cell {
         data3 = 0xFFFFFFFFu;
     }
 
+    // date! word 1 packs the local date and zone; words 2-3 hold the time (f64).
+    //   31 ........ 17  16  15 .. 12  11 .... 7  6   5 ..... 2  1 .. 0
+    //  [ year, signed ][T ][ month  ][  day    ][W][ zone hours][ qtrs ]
+    //   T: has a time of day; W: zone west of UTC; qtrs: zone quarter hours.
+    //   Bits 0-6 are the zone field.
+    static constexpr std::uint32_t date_time_flag = 0x10000;
+    std::int32_t date_year() const { return static_cast<std::int32_t>(data1) >> 17; }
+    std::int32_t date_month() const { return static_cast<std::int32_t>((data1 >> 12) & 0xF); }
+    std::int32_t date_day() const { return static_cast<std::int32_t>((data1 >> 7) & 0x1F); }
+    bool date_has_time() const { return (data1 & date_time_flag) != 0; }
+    std::uint32_t date_zone() const { return data1 & 0x7F; }
+    std::uint32_t date_word() const { return data1; }
+    void set_date(std::int32_t year, std::int32_t month, std::int32_t day, bool has_time,
+                  std::uint32_t zone) {
+        data1 = static_cast<std::uint32_t>(year) << 17 | (has_time ? date_time_flag : 0) |
+                (static_cast<std::uint32_t>(month) & 0xF) << 12 |
+                (static_cast<std::uint32_t>(day) & 0x1F) << 7 | (zone & 0x7F);
+    }
+
     // money! header bit 8: the amount is negative (also allowed on a zero).
     //   payload bytes in memory order (word 1's low byte first):
     //   byte 0: currency index, 0 none, else 1-based in the currency list

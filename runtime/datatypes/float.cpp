@@ -396,7 +396,8 @@ Cell* math_op(Cell* left, Cell* right, MathOp op) {
         return routes[static_cast<int>(r)](left, right, op);
     case TypeId::pair:
     case TypeId::point2d:
-    case TypeId::point3d: {
+    case TypeId::point3d:
+    case TypeId::date: {
         if (l != TypeId::time && (op == MathOp::subtract || op == MathOp::divide))
             raise_not_related(op_name(op), r);
         if (routes[static_cast<int>(r)] == nullptr) raise_invalid_type(*right);

@@ -82,7 +82,7 @@ struct Pending {
 void init() {
     static constexpr Pending types[] = {
         {TypeId::binary, TypeId::string, "binary!"},
-        {TypeId::date, TypeId::no_type, "date!"},      {TypeId::port, TypeId::object, "port!"},
+        {TypeId::port, TypeId::object, "port!"},
         {TypeId::image, TypeId::series, "image!"},     {TypeId::event, TypeId::no_type, "event!"},
     };
     for (const Pending& p : types) {

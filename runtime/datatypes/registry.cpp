@@ -9,6 +9,7 @@
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/email.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/file.h"
@@ -172,7 +173,8 @@ void register_all() {
     tag::init();                // (string!)
     email::init();              // (string!)
     handle::init();             // (integer!)
-    // date!, port! (object!)
+    date::init();
+    // port! (object!)
     money::init();
     ref::init();                // (string!)
     point::init();              // point2D!, point3D!

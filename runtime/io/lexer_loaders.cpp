@@ -6,6 +6,7 @@
 #include "runtime/io/lexer_state.h"
 
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -587,8 +588,182 @@ void load_later(State& s, Bytes start, Bytes end, TypeId t, bool build) {
     s.pos = end;
 }
 
+// --- Dates ---------------------------------------------------------------------------
+
+// A date token read left to right; fails on the first thing out of place.
+struct DateReader {
+    Bytes p;
+    Bytes end;
+
+    bool at(char c) const { return p < end && *p == c; }
+    bool eat(char c) {
+        if (!at(c)) return false;
+        ++p;
+        return true;
+    }
+    // Up to max digits (at least one); false when there is none.
+    bool digits(int max, std::int32_t& v, int& count) {
+        v = 0;
+        count = 0;
+        while (p < end && digit_q(*p) && count < max) {
+            v = v * 10 + (*p++ - '0');
+            ++count;
+        }
+        return count > 0;
+    }
+    // Exactly n digits.
+    bool exact(int n, std::int32_t& v) {
+        int count = 0;
+        return digits(n, v, count) && count == n;
+    }
+    // Seconds with an optional fraction ("." or ","), below 60.
+    bool seconds(double& v) {
+        Bytes from = p;
+        while (p < end && digit_q(*p)) ++p;
+        if (p == from) return false;
+        if (p < end && (*p == '.' || *p == ',')) {
+            ++p;
+            while (p < end && digit_q(*p)) ++p;
+        }
+        if (p - from > 40) return false;
+        if (p[-1] == '.' || p[-1] == ',') return false;
+        v = parse_float(from, p, 0);
+        return v < 60;
+    }
+};
+
+// Month from its number or an English name written with 3 to 9 letters.
+bool read_month(DateReader& r, std::int32_t& month) {
+    int count = 0;
+    if (r.digits(2, month, count)) return true;
+    Bytes from = r.p;
+    while (r.p < r.end && std::isalpha(*r.p)) ++r.p;
+    const auto n = static_cast<std::size_t>(r.p - from);
+    if (n < 3 || n > 9) return false;
+    static constexpr const char* names[] = {"january", "february", "march", "april", "may", "june", "july",
+                                            "august", "september", "october", "november", "december"};
+    for (int i = 0; i < 12; ++i) {
+        if (std::strlen(names[i]) < n) continue;
+        bool same = true;
+        for (std::size_t k = 0; k < n && same; ++k) same = std::tolower(from[k]) == names[i][k];
+        if (same) { month = i + 1; return true; }
+    }
+    return false;
+}
+
+// The zone after a time: Z, or a sign, hours, an optional ":" and minutes.
+bool read_zone(DateReader& r, std::int32_t& minutes_east, bool compact) {
+    if (r.eat('Z') || r.eat('z')) return true;
+    if (!r.at('+') && !r.at('-')) return !compact || r.p == r.end;
+    const bool west = *r.p++ == '-';
+    std::int32_t h = 0, m = 0;
+    int count = 0;
+    if (compact) {
+        if (!r.exact(2, h) || !r.exact(2, m)) return false;
+    } else {
+        if (!r.digits(2, h, count)) return false;
+        r.eat(':');
+        if (r.p < r.end && !r.digits(2, m, count)) return false;
+    }
+    if (h > 15 || m > 59) return false;
+    minutes_east = west ? -(h * 60 + m) : h * 60 + m;
+    return true;
+}
+
 void load_date(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
-    load_later(s, start, end, TypeId::date, build);
+    DateReader r{start, end};
+    std::int32_t year = 0, month = 0, day = 0, week = 0, weekday = 1, ordinal = 0;
+    std::int32_t hours = 0, minutes = 0, zone = 0;
+    double secs = 0;
+    bool has_time = false;
+    const bool negative = r.eat('-');
+    std::int32_t first = 0;
+    int first_digits = 0;
+    if (!r.digits(4, first, first_digits)) fail(s, start, end, TypeId::date);
+    if (negative) first = -first;
+    if (r.p < end && digit_q(*r.p)) {
+        // compact: yyyymmddThhmm[ss[.f]][Z|+hhmm]
+        year = first;
+        if (!r.exact(2, month) || !r.exact(2, day) || !(r.eat('T') || r.eat('t')) ||
+            !r.exact(2, hours) || !r.exact(2, minutes))
+            fail(s, start, end, TypeId::date);
+        if (r.p < end && digit_q(*r.p) && !r.seconds(secs)) fail(s, start, end, TypeId::date);
+        has_time = true;
+        if (!read_zone(r, zone, true)) fail(s, start, end, TypeId::date);
+    } else if (first_digits == 4 && r.p + 1 < end && *r.p == '-' && (r.p[1] == 'W' || r.p[1] == 'w')) {
+        // ISO week date: yyyy-Www[-d]
+        r.p += 2;
+        int count = 0;
+        year = first;
+        if (!r.digits(2, week, count) || week < 1 || week > 53) fail(s, start, end, TypeId::date);
+        if (r.eat('-') && (!r.exact(1, weekday) || weekday < 1 || weekday > 7))
+            fail(s, start, end, TypeId::date);
+        month = 1;
+        day = 1;
+    } else {
+        const char sep = r.p < end ? static_cast<char>(*r.p) : 0;
+        if (sep != '-' && sep != '/') fail(s, start, end, TypeId::date);
+        ++r.p;
+        Bytes after_sep = r.p;
+        std::int32_t three = 0;
+        if (first_digits == 4 && !negative && r.exact(3, three) &&
+            (r.p == end || *r.p == '/' || *r.p == 'T' || *r.p == 't')) {
+            // ordinal date: yyyy-ddd
+            year = first;
+            ordinal = three;
+            if (ordinal < 1 || ordinal > (date::leap_year_q(year) ? 366 : 365)) fail(s, start, end, TypeId::date);
+            month = 1;
+            day = 1;
+        } else {
+            r.p = after_sep;
+            if (!read_month(r, month) || !r.eat(sep)) fail(s, start, end, TypeId::date);
+            const bool last_negative = r.eat('-');
+            std::int32_t last = 0;
+            int last_digits = 0;
+            if (!r.digits(4, last, last_digits)) fail(s, start, end, TypeId::date);
+            if (last_negative) last = -last;
+            std::int32_t year_digits = last_digits;
+            if (last >= 0 && last <= 31 && first > 99) {
+                year = first;
+                day = last;
+                year_digits = first_digits;
+            } else {
+                day = first;
+                year = last;
+            }
+            if (year_digits <= 2 && year >= 0 && year <= 99) year += year > 49 ? 1900 : 2000;
+        }
+    }
+    if (!has_time && (r.eat('/') || r.eat('T') || r.eat('t'))) {
+        int count = 0;
+        if (!r.digits(2, hours, count) || !r.eat(':') || !r.digits(2, minutes, count))
+            fail(s, start, end, TypeId::date);
+        if (r.eat(':') && !r.seconds(secs)) fail(s, start, end, TypeId::date);
+        has_time = true;
+        if (!read_zone(r, zone, false)) fail(s, start, end, TypeId::date);
+    }
+    if (r.p != end || month < 1 || month > 12 || year < -9999 || year > 9999 || day < 1 ||
+        day > date::month_length(year, month) || hours > 23 || minutes > 59)
+        fail(s, start, end, TypeId::date);
+    if (build) {
+        Cell value{};
+        date::make_at(value, year, month, day, hours * 3600.0 + minutes * 60.0 + secs, zone, has_time);
+        if (week > 0 || ordinal > 0) {
+            // Monday of ISO week 1, or 1 January, then the week and day
+            std::int64_t n = date::day_number(year, 1, 1);
+            if (week > 0) {
+                const std::int64_t b = ((n + 2) % 7 + 7) % 7;
+                n = (b >= 4 ? n - b + 7 : n - b) + 7 * (week - 1) + (weekday - 1);
+            } else {
+                n += ordinal - 1;
+            }
+            std::int32_t y = 0, m = 0, d = 0;
+            date::from_day_number(n, y, m, d);
+            date::make_at(value, y, m, d, hours * 3600.0 + minutes * 60.0 + secs, zone, has_time);
+        }
+        push(s, value);
+    }
+    s.pos = end;
 }
 
 // Reads money text: an optional sign, an optional three-letter currency code,
