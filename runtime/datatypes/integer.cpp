@@ -5,6 +5,7 @@
 
 #include "runtime/buffer.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
@@ -294,6 +295,13 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
         v = issue_to_int(*spec);
     } else if (t == TypeId::binary) {
         v = binary_to_int(*spec);
+    } else if (t == TypeId::date) {
+        const std::int64_t seconds = date::to_unix_seconds(*spec);
+        if (seconds > 2147483647 || seconds < -2147483647 - 1) {
+            const Cell type = datatype_cell(TypeId::integer);
+            runtime::raise_error(ErrorCategory::script, "type-limit", &type);
+        }
+        v = static_cast<std::int32_t>(seconds);
     } else {
         raise_bad_to(*spec);
     }

@@ -8,12 +8,14 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_actions.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/word.h"
@@ -193,7 +195,11 @@ void set_native(bool, const std::int32_t* refinements) {
     case TypeId::bitset:
         *stack::arg(0) = *bitset::math_op(a, stack::arg(1), typeset_op(op));
         break;
-    default:  // date! joins when its module exists
+    case TypeId::date:
+        if (op != SetOp::difference) expect_arg(set_op_name(op), *a, unary ? "set" : "set1");
+        time::make_at(*a, date::difference(*a, *stack::arg(1)));
+        break;
+    default:
         expect_arg(set_op_name(op), *a, unary ? "set" : "set1");
     }
     stack::keep_first();

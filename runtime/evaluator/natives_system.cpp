@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/file.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/logic.h"
@@ -83,24 +84,6 @@ std::string env_name(const Cell& name) {
 
 // --- now ----------------------------------------------------------------------
 
-// Days since 1970-01-01 of a civil date (proleptic Gregorian).
-std::int64_t days_from_civil(std::int64_t y, std::int64_t m, std::int64_t d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const std::int64_t yoe = y - era * 400;
-    const std::int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const std::int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-// Minutes east of UTC of a packed date's 7-bit zone field.
-int zone_minutes(std::uint32_t packed) {
-    const std::uint32_t zone = packed & 0x7F;
-    const std::uint32_t hours = (zone >> 2) & 0x1F;
-    const int minutes = static_cast<int>(hours & 0x0F) * 60 + static_cast<int>(zone & 3) * 15;
-    return (hours & 0x10) != 0 ? -minutes : minutes;
-}
-
 // now /year /month /day /time /zone /date /weekday /yearday /precise /utc
 void now(bool, const std::int32_t* r) {
     namespace ref = refine::now;
@@ -108,32 +91,17 @@ void now(bool, const std::int32_t* r) {
     for (int i = ref::year; i <= ref::precise; ++i) fields += used(r, i) ? 1 : 0;
     if (fields >= 2 && !(used(r, ref::time) && used(r, ref::precise)))
         runtime::raise_error(ErrorCategory::script, "bad-refines");
-    const bool in_utc = used(r, ref::utc);
-    const std::uint32_t packed = platform::now_date(in_utc);
-    const int y = static_cast<int>(packed >> 17);
-    const int m = static_cast<int>((packed >> 12) & 0x1F);
-    const int d = static_cast<int>((packed >> 7) & 0x1F);
-    const int offset = in_utc ? 0 : zone_minutes(packed);
     Cell& out = *stack::arg(0);
-    if (used(r, ref::year)) return set_integer(out, y);
-    if (used(r, ref::month)) return set_integer(out, m);
-    if (used(r, ref::day)) return set_integer(out, d);
-    if (used(r, ref::zone)) return time::make_at(out, offset * 60.0);
-    if (used(r, ref::weekday)) {
-        const std::int64_t days = days_from_civil(y, m, d);  // 1970-01-01 was a Thursday
-        return set_integer(out, static_cast<std::int32_t>(((days % 7 + 7) % 7 + 3) % 7 + 1));
-    }
-    if (used(r, ref::yearday))
-        return set_integer(out, static_cast<std::int32_t>(days_from_civil(y, m, d) - days_from_civil(y, 1, 1) + 1));
-    if (used(r, ref::time)) {
-        double seconds = platform::now_time(used(r, ref::precise)) + offset * 60.0;
-        seconds = std::fmod(seconds, 86400.0);  // the date is already the local one
-        if (seconds < 0) seconds += 86400.0;
-        if (!used(r, ref::precise)) seconds = std::floor(seconds);
-        return time::make_at(out, seconds);
-    }
-    // A whole date (and now/date) needs date!, which this runtime lacks yet.
-    runtime::raise_error(ErrorCategory::internal, "not-done");
+    Cell today{};
+    date::now(today, used(r, ref::utc), used(r, ref::precise));
+    static constexpr struct { int refinement; date::Field field; } fields_of[] = {
+        {ref::year, date::year},   {ref::month, date::month},     {ref::day, date::day},
+        {ref::zone, date::zone},   {ref::time, date::time},       {ref::weekday, date::weekday},
+        {ref::yearday, date::yearday}, {ref::date, date::date_only},
+    };
+    for (const auto& e : fields_of)
+        if (used(r, e.refinement)) return date::get_field(today, e.field, out);
+    out = today;
 }
 
 // --- wait, environment, browse -----------------------------------------------------
