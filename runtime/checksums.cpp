@@ -70,4 +70,13 @@ std::uint32_t adler32(const std::uint8_t* data, std::size_t size, std::uint32_t 
     return (b << 16) | a;
 }
 
+std::uint32_t tcp(const std::uint8_t* data, std::size_t size) {
+    std::uint64_t sum = 0;  // wide enough that no carry is lost on any length
+    std::size_t i = 0;
+    for (; i + 1 < size; i += 2) sum += (static_cast<std::uint32_t>(data[i]) << 8) | data[i + 1];
+    if (i < size) sum += data[i];
+    while ((sum >> 16) != 0) sum = (sum & 0xFFFF) + (sum >> 16);
+    return ~static_cast<std::uint32_t>(sum) & 0xFFFF;
+}
+
 }  // namespace kiv::checksums
