@@ -18,21 +18,9 @@ std::int32_t append_text(NodeId out, const std::string& text) {
     return static_cast<std::int32_t>(text.size());
 }
 
-// The bytes of a binary! from its head (empty when the head lies past the tail).
-std::string binary_hex(const Cell& v) {
-    const SeriesBuffer* buf = memory::buffer(v.series_node());
-    const std::int32_t length = buf->used_bytes();
-    std::string out = "#{";
-    for (std::int32_t i = std::max(v.series_head(), 0); i < length; ++i)
-        out += string::byte_to_hex(buf->head[i]);
-    return out + "}";
-}
-
 // The text of a value of type t, between the delimiters its notation adds.
 std::int32_t text_of(Cell* value, NodeId out) {
     switch (value->type()) {
-    case TypeId::binary:
-        return append_text(out, binary_hex(*value));
     default:  // no value of the type can be made yet: name it
         return append_text(out, std::string("#(") + registry::type_name(value->type()).name + ")");
     }
@@ -52,12 +40,6 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
     if (!is_equality(op)) return not_comparable;
     if (value1->type() != value2->type()) return 1;
     switch (value1->type()) {
-    case TypeId::binary: {
-        if (op == CompareOp::same)
-            return value1->series_node() == value2->series_node() &&
-                           value1->series_head() == value2->series_head() ? 0 : 1;
-        return binary_hex(*value1) == binary_hex(*value2) ? 0 : 1;
-    }
     default:
         // the type is the same; a tuple's length is the one header field that counts
         return value1->tuple_length() == value2->tuple_length() &&
@@ -81,7 +63,6 @@ struct Pending {
 
 void init() {
     static constexpr Pending types[] = {
-        {TypeId::binary, TypeId::string, "binary!"},
         {TypeId::port, TypeId::object, "port!"},
         {TypeId::image, TypeId::series, "image!"},     {TypeId::event, TypeId::no_type, "event!"},
     };

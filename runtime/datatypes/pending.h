@@ -1,4 +1,4 @@
-// The datatypes whose modules are not built yet (binary!, date!, image!
+// The datatypes whose modules are not built yet (date!, image!
 // and the rest): each registers its name and a
 // minimal handler set (form, mold, equality) so that values the lexer makes
 // print and compare, and every other action raises expect-arg. A module that

@@ -4,6 +4,7 @@
 #include "runtime/datatypes/registry.h"
 
 #include "runtime/assert.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -137,7 +138,7 @@ void register_all() {
     series::init();
     block::init();              // (series!)
     string::init();             // (series!)
-    // binary! (string!)
+    binary::init();             // (string!)
     integer::init();
     symbol::init();
     context::init();

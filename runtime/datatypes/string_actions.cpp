@@ -284,9 +284,9 @@ Match search(const Cell& series, const Cell& value, const FindRefinements& r, bo
     } else if (vt == TypeId::bitset) {
         p.single = true;
         p.bitset = &value;
-    } else if (vt == TypeId::binary) {
+    } else if (vt == TypeId::binary && !series.is(TypeId::binary)) {
         invalid_arg(value);
-    } else if (is_any_string_type(vt)) {
+    } else if (is_any_string_type(vt) || vt == TypeId::binary) {
         p.text = read_units(value.series_node(), head_of(value), units(value.series_node()) - head_of(value));
     } else {
         TempText tmp(16);
@@ -911,8 +911,8 @@ Cell* swap(Cell* series1, Cell* series2) {
     if (at_tail_q(a) || at_tail_q(b)) return series1;
     const std::int32_t ha = head_of(a), hb = head_of(b);
     const std::uint32_t ca = get_char_at_index(a, ha), cb = get_char_at_index(b, hb);
-    if (b.is(TypeId::binary) && ca > 0xFF) {
-        const Cell c = int_cell(static_cast<std::int32_t>(ca));
+    if ((b.is(TypeId::binary) && ca > 0xFF) || (a.is(TypeId::binary) && cb > 0xFF)) {
+        const Cell c = int_cell(static_cast<std::int32_t>(b.is(TypeId::binary) && ca > 0xFF ? ca : cb));
         runtime::raise_error(ErrorCategory::script, "out-of-range", &c);  // a byte holds no larger code point
     }
     const bool told1 = notify(a, words::Word::swap, &b, ha, 1);
