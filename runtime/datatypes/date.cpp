@@ -300,8 +300,7 @@ void set_field(Cell& cell, std::int32_t f, const Cell& nv) {
         if (nv.is(TypeId::integer)) bits = zone_bits(nv.int_value() % 16 * 60);
         else if (nv.is(TypeId::time)) bits = zone_bits_of_time(nv.f64());
         else invalid_arg(nv);
-        v.has_time = true;  // the same instant: a date without time is midnight UTC
-        v.zone = bits;
+        if (v.has_time) v.zone = bits;  // the same instant; a date without time has none
         break;
     }
     case week: {
