@@ -34,6 +34,10 @@ constexpr std::size_t header_size = 8;
 constexpr std::uint8_t prefix_new_line = 0xC0, prefix_reference = 0xC1, prefix_definition = 0xC4;
 constexpr std::uint8_t value_true = 0xC2, value_false = 0xC3, value_copy = 0xFF;
 constexpr std::uint32_t max_path = 65536;
+constexpr std::uint32_t fixed_filler = 0, fixed_reference = 255;
+// Fixed header bits: new-line marker, by reference, bound word, money sign.
+constexpr std::uint32_t fixed_new_line = 1u << 31, fixed_by_reference = 1u << 19, fixed_bound = 1u << 25,
+                        fixed_negative = 1u << 22;
 
 [[noreturn]] void not_done() { runtime::raise_error(ErrorCategory::internal, "not-done"); }
 
@@ -41,14 +45,16 @@ class Reader {
 public:
     Reader(std::vector<std::uint8_t> body, const Cell& target) : body_(std::move(body)), target_(target) {}
 
-    void read_body(bool symbols) {
+    void read_body(bool symbols, bool fixed) {
+        fixed_ = fixed;
         end_ = body_.size();
-        count();  // root count: the records decide how many values there are
-        const std::int32_t payload = count();
+        if (fixed && end_ < 8) runtime::raise_error(ErrorCategory::script, "invalid-data");
+        field();  // root count: the records decide how many values there are
+        const std::int32_t payload = field();
         if (symbols) {
             const std::size_t count_at = at_;
-            const std::int32_t n = count();
-            const std::int32_t area = count();
+            const std::int32_t n = field();
+            const std::int32_t area = field();
             const std::size_t left = end_ - at_;
             if (static_cast<std::size_t>(n) > left / 4) fail(count_at);
             if (static_cast<std::size_t>(area) > left - static_cast<std::size_t>(n) * 4) fail(count_at);
@@ -63,7 +69,10 @@ public:
         }
         if (static_cast<std::size_t>(payload) > end_ - at_) fail(at_);
         end_ = at_ + static_cast<std::size_t>(payload);
-        while (at_ < end_) record(target_, 0);
+        while (at_ < end_) {
+            if (fixed_) fixed_record(target_, 0);
+            else record(target_, 0);
+        }
     }
 
 private:
@@ -73,6 +82,7 @@ private:
     std::size_t offsets_ = 0, area_ = 0;
     std::uint32_t symbol_count_ = 0, area_size_ = 0;
     std::vector<symbol::SymbolId> symbol_ids_;  // 0 until first used
+    bool fixed_ = false;                         // 32-bit words instead of varints
 
     // The position is reported 1-based and counted from the magic.
     [[noreturn]] void fail(std::size_t at) const {
@@ -122,9 +132,18 @@ private:
         return n;
     }
 
+    // A count or index of the body's encoding: a varint or a 32-bit word.
+    std::int32_t field() {
+        if (!fixed_) return count();
+        const std::size_t start = at_;
+        const auto v = static_cast<std::int32_t>(raw32());
+        if (v < 0) fail(start);
+        return v;
+    }
+
     symbol::SymbolId symbol_ref() {
         const std::size_t start = at_;
-        const std::uint32_t i = varint();
+        const std::uint32_t i = fixed_ ? raw32() : varint();
         if (i >= symbol_count_) fail(start);
         if (symbol_ids_[i] == 0) {
             std::uint32_t offset;
@@ -141,12 +160,13 @@ private:
     // The value a reference path names, walking from the target block.
     Cell path_value() {
         const std::size_t start = at_;
-        const std::uint32_t n = varint();
-        if (n < 1 || n > max_path || n > end_ - at_) fail(start);
+        if (fixed_ && (raw32() & 0xFF) != fixed_reference) fail(start);
+        const std::uint32_t n = fixed_ ? raw32() : varint();
+        if (n < 1 || n > max_path || n > (end_ - at_) / (fixed_ ? 4 : 1)) fail(start);
         Cell value = target_;
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::size_t index_at = at_;
-            const std::uint32_t i = varint();
+            const std::uint32_t i = fixed_ ? raw32() : varint();
             const TypeId t = value.type();
             if (is_any_block_type(t)) {
                 if (i >= static_cast<std::uint32_t>(block::length_of(value))) fail(index_at);
@@ -323,6 +343,207 @@ private:
         append(into, v, new_line);
     }
 
+    // One record of the fixed encoding: a header word, then 32-bit fields.
+    void fixed_record(const Cell& into, int depth) {
+        if (depth > max_depth) fail(at_);
+        const std::size_t header_at = at_;
+        const std::uint32_t header = raw32();
+        const std::uint32_t id = header & 0xFF;
+        if (id == fixed_filler) return;  // alignment before a float
+        const bool new_line = (header & fixed_new_line) != 0;
+        Cell v{};
+        if (id == fixed_reference) {
+            at_ = header_at;
+            v = path_value();
+            append(into, v, new_line);
+            return;
+        }
+        if (id >= static_cast<std::uint32_t>(type_count)) fail(header_at);
+        const auto t = static_cast<TypeId>(id);
+        const bool reference = (header & fixed_by_reference) != 0;
+        if (reference && !series_type(t)) {
+            if (word::is_any_word(t) || t == TypeId::object || t == TypeId::function) not_done();
+            fail(header_at);
+        }
+        auto float64 = [this] {
+            const std::uint64_t high = raw32(), low = raw32();
+            const std::uint64_t bits = high << 32 | low;
+            double d;
+            std::memcpy(&d, &bits, sizeof d);
+            return d;
+        };
+        switch (t) {
+        case TypeId::unset: unset::make_at(v); break;
+        case TypeId::none: none::make_at(v); break;
+        case TypeId::logic: logic::make_at(v, raw32() != 0); break;
+        case TypeId::datatype: {
+            const std::size_t at = at_;
+            const std::uint32_t type = raw32();
+            if (type == 0 || type >= static_cast<std::uint32_t>(type_count)) fail(at);
+            datatype::make_at(static_cast<TypeId>(type), v);
+            break;
+        }
+        case TypeId::integer: integer::make_at(v, static_cast<std::int32_t>(raw32())); break;
+        case TypeId::char_: {
+            const std::size_t at = at_;
+            const std::uint32_t cp = raw32();
+            if (cp > 0x10FFFF) fail(at);
+            char_::make_at(v, cp);
+            break;
+        }
+        case TypeId::pair: {
+            const auto x = static_cast<std::int32_t>(raw32());
+            v.reset(TypeId::pair);
+            v.set_pair(x, static_cast<std::int32_t>(raw32()));
+            break;
+        }
+        case TypeId::point2d:
+        case TypeId::point3d:
+            v.reset(t);
+            for (int i = 0; i < (t == TypeId::point2d ? 2 : 3); ++i) {
+                const std::uint32_t bits = raw32();
+                float c;
+                std::memcpy(&c, &bits, sizeof c);
+                v.set_point_coord(i, c);
+            }
+            break;
+        case TypeId::float_: float_::make_at(v, float64()); break;
+        case TypeId::percent: percent::make_at(v, float64()); break;
+        case TypeId::typeset: {
+            const std::uint32_t w0 = raw32(), w1 = raw32();
+            v.reset(TypeId::typeset);
+            v.set_typeset_mask(w0, w1, raw32());
+            break;
+        }
+        case TypeId::tuple:
+        case TypeId::money: {
+            std::uint8_t bytes[12];
+            if (end_ - at_ < 12) fail(at_);
+            std::memcpy(bytes, body_.data() + at_, 12);
+            at_ += 12;
+            if (t == TypeId::tuple) {
+                const std::uint32_t n = (header >> 8) & 0xF;
+                if (n < 3 || n > 12) fail(header_at);
+                v.reset(TypeId::tuple);
+                v.set_tuple(bytes, n);
+            } else {
+                std::uint8_t digits[Cell::money_digit_bytes];
+                for (int i = 0; i < Cell::money_digit_bytes; ++i) {
+                    digits[i] = bytes[i + 1];
+                    if ((digits[i] >> 4) > 9 || (digits[i] & 15) > 9) fail(at_ - 11 + static_cast<std::size_t>(i));
+                }
+                money::make_at(v, (header & fixed_negative) != 0, bytes[0], digits);
+            }
+            break;
+        }
+        case TypeId::issue: issue::make_at(symbol::name(symbol_ref()).data(), v); break;
+        case TypeId::word:
+        case TypeId::set_word:
+        case TypeId::lit_word:
+        case TypeId::get_word:
+        case TypeId::refinement: {
+            const symbol::SymbolId sym = symbol_ref();
+            raw32();  // the word index, which only a bound word uses
+            if (header & fixed_bound) not_done();  // bound to an object or function of the stream
+            word::make_at(sym, v);
+            v.set_type(t);
+            break;
+        }
+        case TypeId::string:
+        case TypeId::file:
+        case TypeId::url:
+        case TypeId::tag:
+        case TypeId::email:
+        case TypeId::ref:
+        case TypeId::binary:
+        case TypeId::block:
+        case TypeId::paren:
+        case TypeId::path:
+        case TypeId::lit_path:
+        case TypeId::set_path:
+        case TypeId::get_path:
+            fixed_series(into, t, header, header_at, depth);
+            return;
+        case TypeId::triple:
+        case TypeId::routine:
+        case TypeId::handle:
+        case TypeId::port:
+        case TypeId::event: {
+            Cell type{};
+            datatype::make_at(t, type);
+            runtime::raise_error(ErrorCategory::access, "no-codec", &type);
+        }
+        case TypeId::no_type:
+        case TypeId::symbol:
+        case TypeId::series: fail(header_at);
+        default: not_done();  // records of the other types are not read yet
+        }
+        append(into, v, (header & fixed_new_line) != 0);
+    }
+
+    void fixed_series(const Cell& into, TypeId t, std::uint32_t header, std::size_t header_at, int depth) {
+        const bool new_line = (header & fixed_new_line) != 0;
+        const std::size_t head_at = at_;
+        const std::int32_t head = field();
+        Cell v{};
+        if ((header & fixed_by_reference) != 0) {
+            const std::size_t path_at = at_;
+            v = path_value();
+            if (!series_type(v.type())) fail(path_at);
+            v.set_bare_type(t);
+            v.set_series_head(head);
+            append(into, v, new_line);
+            return;
+        }
+        const std::size_t count_at = at_;
+        const std::int32_t n = field();
+        if (is_any_block_type(t)) {
+            if (static_cast<std::size_t>(n) > (end_ - at_) / 4) fail(count_at);  // a record is a word at least
+            if (head > n) fail(head_at);
+            block::make_at(v, std::max(n, 1));
+            v.set_type(t);
+            v.set_series_head(head);
+            append(into, v, new_line);
+            for (std::int32_t i = 0; i < n; ++i) fixed_record(v, depth + 1);
+            return;
+        }
+        const std::uint32_t unit = t == TypeId::binary ? 1 : (header >> 8) & 0xFF;
+        if (unit != 1 && unit != 2 && unit != 4) fail(header_at);
+        const std::size_t bytes = static_cast<std::size_t>(n) * unit;
+        const std::size_t padded = (bytes + 3) & ~std::size_t{3};
+        if (padded > end_ - at_) fail(count_at);
+        if (head > n) fail(head_at);
+        fill_text(into, t, unit, n, head, new_line);
+        at_ += padded - bytes;
+    }
+
+    // Makes a text or binary of n units from the bytes at the cursor and appends it.
+    void fill_text(const Cell& into, TypeId t, std::uint32_t unit, std::int32_t n, std::int32_t head, bool new_line) {
+        Cell v{};
+        if (t == TypeId::binary) {
+            const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
+            v.reset(TypeId::binary);
+            v.set_series_node(node);
+        } else {
+            string::make_at_unit(v, n, unit);
+            v.set_type(t);
+        }
+        SeriesBuffer* buf = memory::buffer(v.series_node());
+        const std::size_t bytes = static_cast<std::size_t>(n) * unit;
+        if (unit == 4) {
+            for (std::size_t k = 0; k < bytes; k += 4) {
+                std::uint32_t cp;
+                std::memcpy(&cp, body_.data() + at_ + k, 4);
+                if (cp > 0x10FFFF) fail(at_ + k);
+            }
+        }
+        if (bytes > 0) std::memcpy(buf->head, body_.data() + at_, bytes);
+        buf->tail = buf->head + bytes;
+        at_ += bytes;
+        v.set_series_head(head);
+        append(into, v, new_line);
+    }
+
     static bool series_type(TypeId t) {
         return is_any_block_type(t) || is_any_string_type(t) || t == TypeId::binary;
     }
@@ -363,28 +584,7 @@ private:
             if (static_cast<std::size_t>(n) > (end_ - at_) / unit) fail(code_at);
         }
         if (head > n) fail(head_at);
-        if (t == TypeId::binary) {
-            const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
-            v.reset(TypeId::binary);
-            v.set_series_node(node);
-        } else {
-            string::make_at_unit(v, n, unit);
-            v.set_type(t);
-        }
-        SeriesBuffer* buf = memory::buffer(v.series_node());
-        const std::size_t bytes = static_cast<std::size_t>(n) * unit;
-        if (unit == 4) {
-            for (std::size_t k = 0; k < bytes; k += 4) {
-                std::uint32_t cp;
-                std::memcpy(&cp, body_.data() + at_ + k, 4);
-                if (cp > 0x10FFFF) fail(at_ + k);
-            }
-        }
-        if (bytes > 0) std::memcpy(buf->head, body_.data() + at_, bytes);
-        buf->tail = buf->head + bytes;
-        at_ += bytes;
-        v.set_series_head(head);
-        append(into, v, new_line);
+        fill_text(into, t, unit, n, head, new_line);
     }
 };
 
@@ -401,9 +601,8 @@ void decode(const std::uint8_t* data, std::size_t length, const Cell& target, co
     } else {
         body.assign(data + header_size, data + length);
     }
-    if ((flags & flag_compact) == 0) not_done();  // the fixed encoding
     Reader reader(std::move(body), target);
-    reader.read_body((flags & flag_symbols) != 0);
+    reader.read_body((flags & flag_symbols) != 0, (flags & flag_compact) == 0);
 }
 
 }  // namespace kiv::kivbin

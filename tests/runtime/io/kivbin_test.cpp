@@ -135,6 +135,63 @@ TEST(Kivbin, WordsAndReferences) {
     EXPECT_EQ(decode(stream({0x05, 0x01, 0x05, 0x00, 0xFF, 0x02, 0x00, 0x00})), "[[]] []") << "a path two deep";
 }
 
+// A fixed stream: 32-bit words, the names padded to 8 bytes.
+Bytes fixed_stream(const std::vector<std::uint32_t>& words, const std::vector<std::string>& names = {}) {
+    Bytes body;
+    auto put = [&body](std::uint32_t w) {
+        for (int i = 0; i < 4; ++i) body.push_back(static_cast<std::uint8_t>(w >> (8 * i)));
+    };
+    put(1);
+    put(static_cast<std::uint32_t>(words.size() * 4));
+    std::uint8_t flags = 0;
+    if (!names.empty()) {
+        flags = 0x04;
+        Bytes area;
+        std::vector<std::uint32_t> offsets;
+        for (const std::string& n : names) {
+            offsets.push_back(static_cast<std::uint32_t>(area.size()));
+            area.insert(area.end(), n.begin(), n.end());
+            do area.push_back(0); while (area.size() % 8 != 0);
+        }
+        put(static_cast<std::uint32_t>(names.size()));
+        put(static_cast<std::uint32_t>(area.size()));
+        for (std::uint32_t o : offsets) put(o);
+        body.insert(body.end(), area.begin(), area.end());
+    }
+    for (std::uint32_t w : words) put(w);
+    Bytes out = {'K', 'I', 'V', 'B', 'I', 'N', 2, flags};
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+TEST(Kivbin, FixedEncoding) {
+    const Bytes data = fixed_stream(
+        {
+            0x8000000B, 5,                     // integer 5 with the new-line marker
+            0, 0x0C, 0x3FF80000, 0,            // a filler, then float 1.5: high half first
+            0x107, 0, 3, 0x00636261,           // string "abc" of 1-byte units, padded
+            0x05, 1, 2, 0x0B, 7, 0x0F, 0, 0,   // block [7 a] from its second value
+            0x29, 0, 2, 0xCDAB,                // binary #{ABCD}
+            0x427, 0x04030201, 0, 0,           // tuple of 4
+            0x80006, 0, 255, 1, 3,             // a paren! sharing the block
+            255, 2, 3, 0,                      // a copy of the block's first value
+        },
+        {"a"});
+    EXPECT_EQ(decode(data), "|5 1.5 \"abc\" [a] #{ABCD} 1.2.3.4 (7 a) 7");
+    struct Case {
+        Bytes data;
+        const char* expected;
+    } cases[] = {
+        {fixed_stream({0x227, 0x04030201, 0, 0}), "kb-invalid-record 17"},  // a tuple of 3 to 12
+        {fixed_stream({0x307, 0, 1, 0x61}), "kb-invalid-record 17"},        // unit size 3
+        {fixed_stream({0x05, 0, 9, 0x0B}), "kb-invalid-record 25"},         // more values than words left
+        {fixed_stream({0x107, 0, 5, 0x61}), "kb-invalid-record 25"},         // text past the payload
+        {fixed_stream({0xFE}), "kb-invalid-record 17"},
+        {{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0}, "invalid-data"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(error_of(c.data), c.expected) << c.expected;
+}
+
 TEST(Kivbin, CompressedBody) {
     Bytes records;
     for (int i = 0; i < 60; ++i) records.insert(records.end(), {0x07, 0x0C, 'x', 'y', 'z'});
