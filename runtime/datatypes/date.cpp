@@ -39,16 +39,16 @@ constexpr std::int32_t max_zone_minutes = 15 * 60 + 45;
 // The cell that a path get hands back: always a scalar, copied by the caller.
 Cell path_result{};
 
-std::int64_t floor_div(std::int64_t a, std::int64_t b) {
+constexpr std::int64_t floor_div(std::int64_t a, std::int64_t b) {
     std::int64_t q = a / b;
     if (a % b != 0 && (a < 0) != (b < 0)) --q;
     return q;
 }
-std::int64_t floor_mod(std::int64_t a, std::int64_t b) { return a - floor_div(a, b) * b; }
+constexpr std::int64_t floor_mod(std::int64_t a, std::int64_t b) { return a - floor_div(a, b) * b; }
 
 // Days from the day-number origin to 1 March of year y (a March-based year).
 // Floor division keeps years below 0 on the same calendar as the others.
-std::int64_t march_year_start(std::int64_t y) {
+constexpr std::int64_t march_year_start(std::int64_t y) {
     return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400);
 }
 
@@ -129,9 +129,11 @@ void normalise(Value& v) {
     }
 }
 
-bool in_range(std::int64_t n) {
-    return n >= day_number(min_year, 1, 1) && n <= day_number(max_year, 12, 31);
-}
+// Day numbers of 1 March of the years around the range (March-based years).
+constexpr std::int64_t first_day = march_year_start(min_year - 1) + 306;  // 1-Jan of min_year
+constexpr std::int64_t last_day = march_year_start(max_year) + 305;       // 31-Dec of max_year
+
+bool in_range(std::int64_t n) { return n >= first_day && n <= last_day; }
 
 // Packs v into cell (date! type, the cell's flags kept).
 void store(Cell& cell, const Value& v) {
@@ -197,10 +199,6 @@ void carry_month(std::int64_t& y, std::int64_t n, std::int32_t& month) {
 
 // --- Fields -----------------------------------------------------------------
 
-bool is_word_of(const Cell& w, words::Sym known) {
-    return symbol::resolve_alias(w.word_symbol()) == symbol::resolve_alias(words::id(known));
-}
-
 // Field number of a path or pick element: 1-14 or a field word; 0 otherwise.
 std::int32_t element_field(const Cell& element) {
     if (element.is(TypeId::integer)) {
@@ -208,6 +206,7 @@ std::int32_t element_field(const Cell& element) {
         return i >= date_only && i <= isoweek ? i : 0;
     }
     if (!word::is_any_word(element.type())) return 0;
+    const symbol::SymbolId id = symbol::resolve_alias(element.word_symbol());
     static constexpr struct { words::Sym sym; Field field; } names[] = {
         {words::Sym::date, date_only}, {words::Sym::year, year},       {words::Sym::month, month},
         {words::Sym::day, day},        {words::Sym::zone, zone},       {words::Sym::time, time},
@@ -215,8 +214,11 @@ std::int32_t element_field(const Cell& element) {
         {words::Sym::weekday, weekday}, {words::Sym::yearday, yearday}, {words::Sym::julian, yearday},
         {words::Sym::timezone, timezone}, {words::Sym::week, week},    {words::Sym::isoweek, isoweek},
     };
-    for (const auto& e : names)
-        if (is_word_of(element, e.sym)) return e.field;
+    static symbol::SymbolId ids[std::size(names)] = {};  // canonical ids, found once
+    if (ids[0] == 0)
+        for (std::size_t i = 0; i < std::size(names); ++i) ids[i] = symbol::resolve_alias(words::id(names[i].sym));
+    for (std::size_t i = 0; i < std::size(names); ++i)
+        if (ids[i] == id) return names[i].field;
     return 0;
 }
 
@@ -686,8 +688,13 @@ void now(Cell& cell, bool utc, bool precise) {
 }
 
 void get_field(const Cell& date, std::int32_t f, Cell& out) {
-    const Value v = unpack(date);
     const Cell d = date;  // out may be date itself
+    if (f == year || f == month || f == day) {
+        out.reset(TypeId::integer);
+        out.set_int(f == year ? d.date_year() : f == month ? d.date_month() : d.date_day());
+        return;
+    }
+    const Value v = unpack(d);
     switch (f) {
     case date_only:
         out.reset(TypeId::date);
@@ -710,9 +717,6 @@ void get_field(const Cell& date, std::int32_t f, Cell& out) {
     }
     std::int64_t r = 0;
     switch (f) {
-    case year: r = d.date_year(); break;
-    case month: r = d.date_month(); break;
-    case day: r = d.date_day(); break;
     case hour: r = static_cast<std::int64_t>(local_time(v) / 3600.0); break;
     case minute: r = time::get_minutes(local_time(v)); break;
     case weekday: r = weekday_of(v.n); break;
@@ -750,7 +754,8 @@ Cell* math(Cell* value1, Cell* value2, bool minus) {
     case TypeId::integer: {
         const std::int64_t days = value2->int_value();
         v.n += minus ? -days : days;
-        break;
+        store(*value1, v);  // the time is unchanged: nothing to carry
+        return value1;
     }
     case TypeId::time: {
         const double seconds = value2->f64();
