@@ -54,6 +54,7 @@ void register_all() {
     register_parse();
     register_library();
     register_compress();
+    register_codecs();
     register_process();
 }
 

@@ -92,6 +92,8 @@ void register_files();
 void register_parse();
 // compress, decompress (the codec is runtime/deflate.h).
 void register_compress();
+// enbase, debase, checksum (the codecs are runtime/base_n.h, runtime/digests.h).
+void register_codecs();
 // set-quiet, set-slot-quiet, set-current-dir and the routines that the
 // system object's handlers are made of.
 void register_library();
