@@ -5,6 +5,7 @@
 #include "runtime/evaluator/natives.h"
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/deflate.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/memory.h"
@@ -27,9 +28,6 @@ using Routine = Status (*)(std::uint8_t*, std::size_t&, const std::uint8_t*, std
 // The method words, made at start-up.
 symbol::SymbolId zlib_word = 0, deflate_word = 0, gzip_word = 0;
 
-// The largest binary a 32-bit size holds.
-constexpr std::size_t max_binary = 0x7FFFFFF0;
-
 enum class Method { zlib, deflate, gzip };
 
 Method method_of(Cell& arg) {
@@ -42,27 +40,18 @@ Method method_of(Cell& arg) {
     runtime::raise_error(ErrorCategory::script, "invalid-arg", &arg);
 }
 
-// The bytes of a binary! from its head (none when the head lies past the tail).
-// Valid until the next allocation.
-const std::uint8_t* binary_bytes(const Cell& bin, std::size_t& size) {
-    const SeriesBuffer* buf = memory::buffer(bin.series_node());
-    const std::int32_t used = buf->used_bytes();
-    const std::int32_t head = std::clamp(bin.series_head(), 0, used);
-    size = static_cast<std::size_t>(used - head);
-    return buf->head + head;
-}
-
 // The input: a binary! from its head, or a string's UTF-8 (copied, so that
 // allocations cannot move it). The binary's bytes are fetched at each use.
 struct Input {
-    Cell* cell;
+    Cell* cell;  // an argument cell, which the frame keeps
     std::vector<std::uint8_t> text;
     const std::uint8_t* bytes(std::size_t& size) const {
         if (cell == nullptr) {
             size = text.size();
             return text.data();
         }
-        return binary_bytes(*cell, size);
+        size = static_cast<std::size_t>(binary::length_from_head(*cell));
+        return binary::head_pointer(*cell);
     }
 };
 
@@ -87,12 +76,12 @@ Input input_of(Cell& arg, bool text_too) {
 void produce(Routine routine, const Input& input, std::size_t room) {
     Cell* data = stack::arg(0);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (room > max_binary) runtime::raise_error(ErrorCategory::script, "too-long");
+        if (room > static_cast<std::size_t>(binary::max_bytes))
+            runtime::raise_error(ErrorCategory::script, "too-long");
         Cell result{};
-        const NodeId node = memory::alloc_series(std::max(static_cast<std::int32_t>(room), 1), 1, 0);
-        result.reset(TypeId::binary);
-        result.set_series_node(node);
+        binary::make_at(result, static_cast<std::int32_t>(room));
         collector::Root hold(result);
+        const NodeId node = result.series_node();
         std::size_t length = 0;
         const std::uint8_t* in = input.bytes(length);  // after the allocation, which may move buffers
         SeriesBuffer* buf = memory::buffer(node);

@@ -5,6 +5,7 @@
 // the whole partial tree from the target block.
 #include "runtime/io/kivbin.h"
 
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
@@ -521,9 +522,7 @@ private:
     void fill_text(const Cell& into, TypeId t, std::uint32_t unit, std::int32_t n, std::int32_t head, bool new_line) {
         Cell v{};
         if (t == TypeId::binary) {
-            const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
-            v.reset(TypeId::binary);
-            v.set_series_node(node);
+            binary::make_at(v, n);
         } else {
             string::make_at_unit(v, n, unit);
             v.set_type(t);
