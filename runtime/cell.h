@@ -176,6 +176,7 @@ struct Cell {
     bool date_has_time() const { return (data1 & date_time_flag) != 0; }
     std::uint32_t date_zone() const { return data1 & 0x7F; }
     std::uint32_t date_word() const { return data1; }
+    void set_date_word(std::uint32_t w) { data1 = w; }
     void set_date(std::int32_t year, std::int32_t month, std::int32_t day, bool has_time,
                   std::uint32_t zone) {
         data1 = static_cast<std::uint32_t>(year) << 17 | (has_time ? date_time_flag : 0) |

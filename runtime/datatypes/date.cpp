@@ -669,6 +669,25 @@ void make_at_from_parts(Cell& cell, std::int32_t year, std::int32_t month, std::
     make_at(cell, year, month, day, t, 0, true);
 }
 
+bool make_from_packed(Cell& cell, std::uint32_t word, double time) {
+    Cell c{};
+    c.reset(TypeId::date);
+    c.set_date(0, 1, 1, false, 0);
+    c.set_date_word(word);
+    const std::int32_t m = c.date_month();
+    const std::int32_t d = c.date_day();
+    if (m < 1 || m > 12 || d < 1 || d > month_length(c.date_year(), m)) return false;
+    if (c.date_has_time()) {
+        const double local = time + zone_seconds(c.date_zone());
+        if (!(local >= 0.0 && local < seconds_per_day)) return false;  // also NaN
+    } else if (time != 0.0 || c.date_zone() != 0) {
+        return false;
+    }
+    c.set_f64(time);
+    cell = c;
+    return true;
+}
+
 void now(Cell& cell, bool utc, bool precise) {
     timespec clock{};
     ::clock_gettime(CLOCK_REALTIME, &clock);

@@ -40,6 +40,11 @@ void make_at(Cell& cell, std::int32_t year, std::int32_t month, std::int32_t day
 void make_at_from_parts(Cell& cell, std::int32_t year, std::int32_t month, std::int32_t day,
                         std::int32_t hours, std::int32_t minutes, std::int32_t seconds,
                         std::int32_t nanoseconds);
+// Makes cell the date of a packed date word (cell.h) and a stored time, as
+// the binary value format keeps them; false, cell unchanged, when they are
+// not a date this module could have made (bad month or day, a time off the
+// invariant, a time or zone on a date without time).
+bool make_from_packed(Cell& cell, std::uint32_t word, double time);
 // The current date and time, in the C library's local zone (TZ is honoured)
 // or in UTC; fractions of a second only when precise.
 void now(Cell& cell, bool utc, bool precise);
