@@ -6,6 +6,7 @@
 #include "runtime/io/kivbin.h"
 
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
@@ -38,7 +39,7 @@ constexpr std::uint32_t max_path = 65536;
 constexpr std::uint32_t fixed_filler = 0, fixed_reference = 255;
 // Fixed header bits: new-line marker, by reference, bound word, money sign.
 constexpr std::uint32_t fixed_new_line = 1u << 31, fixed_by_reference = 1u << 19, fixed_bound = 1u << 25,
-                        fixed_negative = 1u << 22;
+                        fixed_negative = 1u << 22, fixed_complemented = 1u << 23;
 
 [[noreturn]] void not_done() { runtime::raise_error(ErrorCategory::internal, "not-done"); }
 
@@ -301,6 +302,7 @@ private:
             v.set_typeset_mask(w[0], w[1], w[2]);
             break;
         }
+        case TypeId::bitset: bits(v, item_count(), f); break;
         case TypeId::issue: issue::make_at(symbol::name(symbol_ref()).data(), v); break;
         case TypeId::word:
         case TypeId::set_word:
@@ -437,6 +439,15 @@ private:
             }
             break;
         }
+        case TypeId::bitset: {
+            const std::size_t count_at = at_;
+            const std::int32_t n = field();
+            const std::size_t padded = (static_cast<std::size_t>(n) + 3) & ~std::size_t{3};
+            if (padded > end_ - at_) fail(count_at);
+            bits(v, n, (header & fixed_complemented) != 0);
+            at_ += padded - static_cast<std::size_t>(n);
+            break;
+        }
         case TypeId::issue: issue::make_at(symbol::name(symbol_ref()).data(), v); break;
         case TypeId::word:
         case TypeId::set_word:
@@ -541,6 +552,13 @@ private:
         at_ += bytes;
         v.set_series_head(head);
         append(into, v, new_line);
+    }
+
+    // Makes v a bitset! of the n bytes at the cursor (n already checked).
+    void bits(Cell& v, std::int32_t n, bool complemented) {
+        bitset::make_at(v, n, complemented);
+        if (n > 0) std::memcpy(memory::buffer(v.series_node())->head, body_.data() + at_, static_cast<std::size_t>(n));
+        at_ += static_cast<std::size_t>(n);
     }
 
     static bool series_type(TypeId t) {

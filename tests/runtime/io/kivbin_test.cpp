@@ -104,6 +104,8 @@ TEST(Kivbin, ScalarRecords) {
         {{0x33, 0, 0, 0x80, 0x3F, 0, 0, 0, 0xC0}, "(1, -2)"},   // point2D! of float32 bits
         {{0x71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x30, 0x00}, "-$1.23"},  // money!, F negative
         {{0x21, 1, 0x30}, "make typeset! [unset! none!]"},
+        {{0x1E, 2, 0x80, 0x01}, "make bitset! #{8001}"},
+        {{0x5E, 1, 0x80}, "make bitset! [not #{7F}]"},       // F: complemented
     };
     for (const Case& c : cases) EXPECT_EQ(decode(stream(c.records)), c.expected) << c.expected;
 }
@@ -172,12 +174,13 @@ TEST(Kivbin, FixedEncoding) {
             0x107, 0, 3, 0x00636261,           // string "abc" of 1-byte units, padded
             0x05, 1, 2, 0x0B, 7, 0x0F, 0, 0,   // block [7 a] from its second value
             0x29, 0, 2, 0xCDAB,                // binary #{ABCD}
+            0x80001E, 1, 0x80,                 // a complemented bitset of one byte
             0x427, 0x04030201, 0, 0,           // tuple of 4
             0x80006, 0, 255, 1, 3,             // a paren! sharing the block
             255, 2, 3, 0,                      // a copy of the block's first value
         },
         {"a"});
-    EXPECT_EQ(decode(data), "|5 1.5 \"abc\" [a] #{ABCD} 1.2.3.4 (7 a) 7");
+    EXPECT_EQ(decode(data), "|5 1.5 \"abc\" [a] #{ABCD} make bitset! [not #{7F}] 1.2.3.4 (7 a) 7");
     struct Case {
         Bytes data;
         const char* expected;
