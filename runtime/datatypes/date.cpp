@@ -372,7 +372,9 @@ std::int32_t form_text(const Cell& value, NodeId out, std::int32_t part) {
     n += append(out, std::string(sep) + year_text);
     if (value.date_has_time()) {
         n += append(out, "/");
-        n += -(time::form_hms(out, local_time(unpack(value)), 0));
+        // The text keeps six digits of the seconds: the last instants of a
+        // day must not round up to 24:00, which would not load back.
+        n += -(time::form_hms(out, std::fmin(local_time(unpack(value)), 86399.9999), 0));
         const std::uint32_t z = value.date_zone();
         if (z != 0) {
             char zone_text[16];
