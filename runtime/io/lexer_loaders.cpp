@@ -565,8 +565,9 @@ void load_binary(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
             acc &= (1u << bits) - 1;
         }
     }
-    // Left-over bits: none for base 2 and 16; base 64 drops the pad bits.
-    if ((base != 64 && bits != 0) || (base == 64 && (bits >= 6 || pad > 2 || (pad > 0 && acc != 0))))
+    // Left-over bits: none for base 2 and 16; base 64 drops the pad bits, and
+    // its "=" must follow two or three characters of a group.
+    if ((base != 64 && bits != 0) || (base == 64 && (bits >= 6 || pad > 2 || (pad > 0 && bits == 0))))
         fail(s, start, end + 1, TypeId::binary);
     if (build) {
         Cell value{};
