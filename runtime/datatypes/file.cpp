@@ -7,6 +7,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/date.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -22,6 +23,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -152,13 +154,19 @@ Cell* delete_(Cell* value) {
     return value;
 }
 
+// query: the last modification time as a UTC date! to the millisecond, or none.
 Cell* query(Cell* value) {
     const std::string path = to_local_path(*value);
-    if (!file_io::modified_time(path.c_str())) {
+    const std::optional<std::timespec> when = file_io::modified_time(path.c_str());
+    std::tm utc{};
+    if (!when || ::gmtime_r(&when->tv_sec, &utc) == nullptr) {
         none::make_at(*value);
         return value;
     }
-    not_done();  // the modification date needs date!
+    date::make_at_from_parts(*value, utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                             utc.tm_min, std::min(utc.tm_sec, 59),
+                             static_cast<std::int32_t>(when->tv_nsec / 1000000) * 1000000);
+    return value;
 }
 
 Cell* read(Cell* source, const ReadRefinements& how) {
