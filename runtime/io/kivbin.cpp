@@ -20,6 +20,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/lz77.h"
 #include "runtime/memory.h"
@@ -303,6 +304,13 @@ private:
             break;
         }
         case TypeId::bitset: bits(v, item_count(), f); break;
+        case TypeId::vector: {
+            const std::int32_t head = f ? count() : 0;
+            const std::size_t form_at = at_;
+            const std::uint8_t form = byte();
+            elements(v, static_cast<TypeId>(form >> 2), 1u << (form & 3), head, form_at);
+            break;
+        }
         case TypeId::issue: issue::make_at(symbol::name(symbol_ref()).data(), v); break;
         case TypeId::word:
         case TypeId::set_word:
@@ -439,6 +447,20 @@ private:
             }
             break;
         }
+        case TypeId::vector: {
+            const std::int32_t head = field();
+            const std::size_t count_at = at_;
+            const std::int32_t n = field();
+            const std::uint32_t element = raw32();
+            const std::uint32_t width = (header >> 8) & 0xFF;
+            if (element > 0xFF || !vector_form(static_cast<TypeId>(element), width)) fail(header_at);
+            const std::size_t bytes = static_cast<std::size_t>(n) * width;
+            const std::size_t padded = (bytes + 3) & ~std::size_t{3};
+            if (padded > end_ - at_ || head > n) fail(count_at);
+            vector_data(v, static_cast<TypeId>(element), width, n, head);
+            at_ += padded - bytes;
+            break;
+        }
         case TypeId::bitset: {
             const std::size_t count_at = at_;
             const std::int32_t n = field();
@@ -559,6 +581,43 @@ private:
         bitset::make_at(v, n, complemented);
         if (n > 0) std::memcpy(memory::buffer(v.series_node())->head, body_.data() + at_, static_cast<std::size_t>(n));
         at_ += static_cast<std::size_t>(n);
+    }
+
+    // True for the element types and widths a vector! holds.
+    static bool vector_form(TypeId element, std::uint32_t width) {
+        switch (element) {
+        case TypeId::char_:
+        case TypeId::integer: return width == 1 || width == 2 || width == 4;
+        case TypeId::float_: return width == 4 || width == 8;
+        case TypeId::percent: return width == 8;
+        default: return false;
+        }
+    }
+
+    // Makes v a vector! of the elements at the cursor: the count, then the data.
+    void elements(Cell& v, TypeId element, std::uint32_t width, std::int32_t head, std::size_t form_at) {
+        if (!vector_form(element, width)) fail(form_at);
+        const std::size_t count_at = at_;
+        const std::int32_t n = count();
+        if (static_cast<std::size_t>(n) > (end_ - at_) / width || head > n) fail(count_at);
+        vector_data(v, element, width, n, head);
+    }
+
+    void vector_data(Cell& v, TypeId element, std::uint32_t width, std::int32_t n, std::int32_t head) {
+        const std::size_t bytes = static_cast<std::size_t>(n) * width;
+        if (element == TypeId::char_ && width == 4) {
+            for (std::size_t k = 0; k < bytes; k += 4) {
+                std::uint32_t cp;
+                std::memcpy(&cp, body_.data() + at_ + k, 4);
+                if (cp > 0x10FFFF) fail(at_ + k);
+            }
+        }
+        vector::make_at(v, n, element, width);
+        SeriesBuffer* buf = memory::buffer(v.series_node());
+        if (bytes > 0) std::memcpy(buf->head, body_.data() + at_, bytes);
+        buf->tail = buf->head + bytes;
+        at_ += bytes;
+        v.set_series_head(head);
     }
 
     static bool series_type(TypeId t) {

@@ -105,6 +105,8 @@ TEST(Kivbin, ScalarRecords) {
         {{0x71, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x12, 0x30, 0x00}, "-$1.23"},  // money!, F negative
         {{0x21, 1, 0x30}, "make typeset! [unset! none!]"},
         {{0x1E, 2, 0x80, 0x01}, "make bitset! #{8001}"},
+        {{0x23, 0x2D, 2, 1, 0, 0xFE, 0xFF}, "make vector! [integer! 16 [1 -2]]"},  // 2-byte integers
+        {{0x63, 1, 0x32, 2, 0, 0, 0x80, 0x3F, 0, 0, 0, 0x40}, "make vector! [float! 32 [2.0]]"},
         {{0x5E, 1, 0x80}, "make bitset! [not #{7F}]"},       // F: complemented
     };
     for (const Case& c : cases) EXPECT_EQ(decode(stream(c.records)), c.expected) << c.expected;
@@ -175,12 +177,13 @@ TEST(Kivbin, FixedEncoding) {
             0x05, 1, 2, 0x0B, 7, 0x0F, 0, 0,   // block [7 a] from its second value
             0x29, 0, 2, 0xCDAB,                // binary #{ABCD}
             0x80001E, 1, 0x80,                 // a complemented bitset of one byte
+            0x223, 0, 3, 11, 0x00020001, 3,    // a vector of three 2-byte integers
             0x427, 0x04030201, 0, 0,           // tuple of 4
             0x80006, 0, 255, 1, 3,             // a paren! sharing the block
             255, 2, 3, 0,                      // a copy of the block's first value
         },
         {"a"});
-    EXPECT_EQ(decode(data), "|5 1.5 \"abc\" [a] #{ABCD} make bitset! [not #{7F}] 1.2.3.4 (7 a) 7");
+    EXPECT_EQ(decode(data), "|5 1.5 \"abc\" [a] #{ABCD} make bitset! [not #{7F}] make vector! [integer! 16 [1 2 3]] 1.2.3.4 (7 a) 7");
     struct Case {
         Bytes data;
         const char* expected;
@@ -190,6 +193,7 @@ TEST(Kivbin, FixedEncoding) {
         {fixed_stream({0x05, 0, 9, 0x0B}), "kb-invalid-record 25"},         // more values than words left
         {fixed_stream({0x107, 0, 5, 0x61}), "kb-invalid-record 25"},         // text past the payload
         {fixed_stream({0xFE}), "kb-invalid-record 17"},
+        {fixed_stream({0x323, 0, 1, 11, 0}), "kb-invalid-record 17"},     // integers 3 bytes wide
         {{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0}, "invalid-data"},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of(c.data), c.expected) << c.expected;
@@ -232,6 +236,8 @@ TEST(Kivbin, Errors) {
         {stream({0x67, 2, 1, 2}), "kb-invalid-record 12"},              // a tuple! of 2
         {stream({0x31, 0, 0x0A}), "kb-invalid-record 13"},              // money! digits are decimal
         {stream({0x21, 13}), "kb-invalid-record 12"},
+        {stream({0x23, 0x2F, 1, 0}), "kb-invalid-record 12"},           // integers 8 bytes wide
+        {stream({0x23, 0x2C, 3, 1}), "kb-invalid-record 13"},           // elements past the payload
     };
     for (const Case& c : cases) EXPECT_EQ(error_of(c.data), c.expected) << c.expected;
     // Too deep a nesting is refused rather than exhausting the stack.
