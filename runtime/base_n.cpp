@@ -220,16 +220,28 @@ std::int64_t encode_58(const std::uint8_t* src, std::int64_t n, char* dst) {
     return p - dst;
 }
 
+// Two base 64 digits for each 12-bit value: half a group in one look-up.
+const std::array<std::uint16_t, 4096>& pairs_64() {
+    static const std::array<std::uint16_t, 4096> table = [] {
+        std::array<std::uint16_t, 4096> t{};
+        for (std::size_t v = 0; v < 4096; ++v) {
+            const char two[2] = {digits_64[v >> 6], digits_64[v & 63]};
+            std::memcpy(&t[v], two, 2);
+        }
+        return t;
+    }();
+    return table;
+}
+
 std::int64_t encode_64(const std::uint8_t* src, std::int64_t n, char* dst) {
+    const std::array<std::uint16_t, 4096>& pairs = pairs_64();
     char* p = dst;
     std::int64_t i = 0;
     for (; i + 3 <= n; i += 3) {
         const std::uint32_t g = (static_cast<std::uint32_t>(src[i]) << 16) |
                                 (static_cast<std::uint32_t>(src[i + 1]) << 8) | src[i + 2];
-        p[0] = digits_64[g >> 18];
-        p[1] = digits_64[(g >> 12) & 63];
-        p[2] = digits_64[(g >> 6) & 63];
-        p[3] = digits_64[g & 63];
+        std::memcpy(p, &pairs[g >> 12], 2);
+        std::memcpy(p + 2, &pairs[g & 4095], 2);
         p += 4;
     }
     if (n - i == 1) {

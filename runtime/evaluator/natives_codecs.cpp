@@ -80,12 +80,11 @@ void enbase(bool, const std::int32_t* refinements) {
     const Bytes in = bytes_of(*stack::arg(0));
     const std::int64_t room = base_n::encoded_size(base, in.size());
     if (room > binary::max_bytes) runtime::raise_error(ErrorCategory::script, "too-long");
-    std::string text(static_cast<std::size_t>(room), '\0');
-    text.resize(static_cast<std::size_t>(base_n::encode(base, in.data(), in.size(), text.data())));
     Cell result{};
-    string::make_at(result, static_cast<std::int32_t>(text.size()));
-    string::append_bytes(result.series_node(), reinterpret_cast<const std::uint8_t*>(text.data()),
-                         static_cast<std::int32_t>(text.size()));
+    string::make_at(result, static_cast<std::int32_t>(room));  // 1-byte units: the text is ASCII
+    SeriesBuffer* out = memory::buffer(result.series_node());
+    const std::int64_t n = base_n::encode(base, in.data(), in.size(), reinterpret_cast<char*>(out->head));
+    out->tail = out->head + n;
     stack::set_result_only(result);
 }
 
