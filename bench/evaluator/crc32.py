@@ -1,0 +1,10 @@
+# CRC-32 of BENCH_N MiB (twin of crc32.kiv).
+import os, time, zlib, hashlib
+n = int(os.environ.get("BENCH_N", 100))
+data = bytes.fromhex("00112233445566778899AABBCCDDEEFF") * (n * 65536)
+start = time.perf_counter()
+s = zlib.crc32(data)
+elapsed = time.perf_counter() - start
+print("#{%s}" % s[:4].hex().upper() if isinstance(s, bytes) else s)
+print("ops:", n * 1048576)
+print("elapsed:", elapsed)
