@@ -645,7 +645,7 @@ struct Engine {
             break;
         }
         Cell text = v;
-        if (!is_text_kind(v.type())) {
+        if (!is_text_kind(v.type()) && !v.is(TypeId::binary)) {  // a binary matches by its bytes
             string::make_at(text, 16);
             Cell copy = v;
             actions::form_to(&copy, text.series_node(), -1);
