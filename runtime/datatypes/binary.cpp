@@ -347,7 +347,7 @@ Cell* complement(Cell* value) {
 
 // The bytes count runs of value take, checked against the largest binary.
 std::int64_t run_bytes(std::int64_t measured, std::int32_t count, std::int64_t already) {
-    const std::int64_t runs = std::max(count, 1);
+    const std::int64_t runs = std::max(count, 0);
     if (measured > 0 && runs > (max_bytes - already) / measured) no_memory();
     return measured * runs;
 }
@@ -407,7 +407,7 @@ Cell* change(Cell* series, Cell* value, std::int32_t part, bool, std::int32_t co
     }
     const std::vector<std::uint8_t> bytes = bytes_of(v, -1, Others::refuse);
     const auto measured = static_cast<std::int64_t>(bytes.size());
-    const std::int64_t added = run_bytes(measured, std::max(count, 1), used(s));
+    const std::int64_t added = run_bytes(measured, std::max(count, 0), used(s));
     const std::int32_t replaced =
         part >= 0 ? std::min(part, left) : static_cast<std::int32_t>(std::min<std::int64_t>(added, left));
     if (used(s) - replaced + added > max_bytes) no_memory();
@@ -415,7 +415,7 @@ Cell* change(Cell* series, Cell* value, std::int32_t part, bool, std::int32_t co
     const std::int32_t before = used(s);
     SeriesBuffer* b = reserve(node, before - replaced + added);
     std::memmove(b->head + h + added, b->head + h + replaced, static_cast<std::size_t>(before - h - replaced));
-    if (measured > 0) {
+    if (added > 0) {
         std::memcpy(b->head + h, bytes.data(), bytes.size());
         repeat_run(b->head + h, measured, added / measured);
     }
