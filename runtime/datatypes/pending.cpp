@@ -64,7 +64,7 @@ struct Pending {
 void init() {
     static constexpr Pending types[] = {
         {TypeId::port, TypeId::object, "port!"},
-        {TypeId::image, TypeId::series, "image!"},     {TypeId::event, TypeId::no_type, "event!"},
+        {TypeId::event, TypeId::no_type, "event!"},
     };
     for (const Pending& p : types) {
         if (registry::type_name(p.type).name != nullptr) continue;  // its module has landed

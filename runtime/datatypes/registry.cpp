@@ -18,6 +18,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
 #include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
@@ -179,7 +180,8 @@ void register_all() {
     money::init();
     ref::init();                // (string!)
     point::init();              // point2D!, point3D!
-    // image! (series!); event! registers with the GUI.
+    image::init();              // (series!)
+    // event! registers with the GUI.
     pending::init();            // a name and form, mold, equality for each of those not built yet
 }
 

@@ -197,10 +197,11 @@ FindRefinements find_refinements(const std::int32_t* r, bool find) {
 }
 
 // The index pick and poke give a series: an integer! of index_arg's value.
-// Other types (time! fields, bitset! members, map! keys) read their own.
+// Other types (time! fields, bitset! members, map! keys) read their own, and
+// image! reads its own too: an integer! or a column x row pair!.
 Cell position_index(TypeId t, const Cell& index) {
     if (!is_any_block_type(t) && !is_any_string_type(t) && t != TypeId::binary &&
-        t != TypeId::vector && t != TypeId::image)
+        t != TypeId::vector)
         return index;
     Cell n{};
     n.reset(TypeId::integer);
