@@ -245,6 +245,24 @@ int run_script(std::string_view text) {
                    true);
         return 1;
     }
+    // The preprocessor rewrites the script (header included) in place; its
+    // errors print their report and halt, thrown to the console's name.
+    const embed::Result call = embed::load("catch/name [expand-directives quote] 'console");
+    if (!call.ok) {
+        print_error(call.value, false);
+        return 1;
+    }
+    embed::Root keep_call(call.value);
+    embed::append(embed::pick(call.value, 1), code);
+    const embed::Result expanded = embed::eval(call.value);
+    if (!expanded.ok) {
+        print_error(expanded.value, false);
+        return 1;
+    }
+    if (expanded.value.is(TypeId::word) && embed::word_name(expanded.value) == "halt-request") {
+        print_text("(halted)", true);
+        return 1;
+    }
     const Cell body = embed::skip(code, 2);
     embed::Root keep_body(body);
     const embed::Result result = embed::eval(body);
