@@ -4,6 +4,7 @@
 // for runs of four plain digits in 1-byte text, the common case by far.
 #include "runtime/base_n.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <vector>
@@ -169,6 +170,10 @@ std::int64_t decode_64(Reader& r, const std::uint8_t* text, std::int64_t count, 
     }
 }
 
+// Base 58 works on big numbers held in 32-bit limbs, least significant
+// first: the conversion is quadratic, so each pass takes several digits.
+constexpr std::uint64_t pow58[] = {1, 58, 3364, 195112, 11316496, 656356768};
+
 std::int64_t decode_58(Reader& r, std::uint8_t* out) {
     std::vector<std::uint8_t> digits;
     for (std::int64_t c; (c = r.next()) >= 0;) {
@@ -180,43 +185,61 @@ std::int64_t decode_58(Reader& r, std::uint8_t* out) {
     }
     std::size_t zeros = 0;
     while (zeros < digits.size() && digits[zeros] == 0) ++zeros;
-    // base 58 to base 256, least significant byte at the end of the scratch
-    std::vector<std::uint8_t> bytes(digits.size());
-    std::size_t used = 0;  // significant bytes so far, at the end
-    for (std::size_t k = zeros; k < digits.size(); ++k) {
-        std::uint32_t carry = digits[k];
-        std::size_t j = 0;
-        for (auto it = bytes.rbegin(); (carry != 0 || j < used) && it != bytes.rend(); ++it, ++j) {
-            carry += 58u * *it;
-            *it = static_cast<std::uint8_t>(carry);
-            carry >>= 8;
+    std::vector<std::uint32_t> limbs;  // the number in base 2^32
+    for (std::size_t k = zeros; k < digits.size();) {
+        const std::size_t take = std::min<std::size_t>(5, digits.size() - k);
+        std::uint64_t carry = 0;
+        for (std::size_t j = 0; j < take; ++j) carry = carry * 58 + digits[k + j];
+        k += take;
+        for (std::uint32_t& limb : limbs) {
+            carry += static_cast<std::uint64_t>(limb) * pow58[take];
+            limb = static_cast<std::uint32_t>(carry);
+            carry >>= 32;
         }
-        used = j;
+        if (carry != 0) limbs.push_back(static_cast<std::uint32_t>(carry));
     }
-    const std::size_t start = bytes.size() - used;
     std::memset(out, 0, zeros);
-    if (used > 0) std::memcpy(out + zeros, bytes.data() + start, used);
-    return static_cast<std::int64_t>(zeros + used);
+    std::int64_t n = static_cast<std::int64_t>(zeros);
+    bool leading = true;
+    for (auto it = limbs.rbegin(); it != limbs.rend(); ++it)
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            const auto byte = static_cast<std::uint8_t>(*it >> shift);
+            if (leading && byte == 0) continue;
+            leading = false;
+            out[n++] = byte;
+        }
+    return n;
 }
 
 std::int64_t encode_58(const std::uint8_t* src, std::int64_t n, char* dst) {
     std::int64_t zeros = 0;
     while (zeros < n && src[zeros] == 0) ++zeros;
-    std::vector<std::uint8_t> digits(static_cast<std::size_t>((n - zeros) * 138 / 100 + 1));
-    std::size_t used = 0;  // significant digits so far, at the end
-    for (std::int64_t k = zeros; k < n; ++k) {
-        std::uint32_t carry = src[k];
-        std::size_t j = 0;
-        for (auto it = digits.rbegin(); (carry != 0 || j < used) && it != digits.rend(); ++it, ++j) {
-            carry += 256u * *it;
-            *it = static_cast<std::uint8_t>(carry % 58);
-            carry /= 58;
+    std::vector<std::uint32_t> limbs;  // the number in base 58^5, least significant first
+    for (std::int64_t k = zeros; k < n;) {
+        const std::int64_t take = std::min<std::int64_t>(3, n - k);
+        std::uint64_t carry = 0;
+        for (std::int64_t j = 0; j < take; ++j) carry = (carry << 8) | src[k + j];
+        k += take;
+        for (std::uint32_t& limb : limbs) {
+            carry += static_cast<std::uint64_t>(limb) << (8 * take);
+            limb = static_cast<std::uint32_t>(carry % pow58[5]);
+            carry /= pow58[5];
         }
-        used = j;
+        while (carry != 0) {
+            limbs.push_back(static_cast<std::uint32_t>(carry % pow58[5]));
+            carry /= pow58[5];
+        }
     }
     char* p = dst;
     for (std::int64_t k = 0; k < zeros; ++k) *p++ = '1';
-    for (std::size_t k = digits.size() - used; k < digits.size(); ++k) *p++ = digits_58[digits[k]];
+    bool leading = true;
+    for (auto it = limbs.rbegin(); it != limbs.rend(); ++it)
+        for (int d = 4; d >= 0; --d) {
+            const auto digit = static_cast<std::size_t>(*it / pow58[d] % 58);
+            if (leading && digit == 0) continue;
+            leading = false;
+            *p++ = digits_58[digit];
+        }
     return p - dst;
 }
 
