@@ -1,0 +1,111 @@
+#include "runtime/http_client.h"
+
+#include <curl/curl.h>
+
+#include <cstring>
+#include <strings.h>
+#include <memory>
+#include <mutex>
+
+namespace kiv::http_client {
+
+namespace {
+
+// Seconds allowed to connect, and the longest stretch a transfer may stay
+// below one byte a second before it is given up.
+constexpr long connect_timeout = 30;
+constexpr long stall_timeout = 60;
+constexpr long max_redirects = 20;
+
+void global_init() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
+    static_cast<Response*>(user)->body.append(data, size * count);
+    return size * count;
+}
+
+// Every response on the way (interim 1xx, each redirect) sends its header
+// block; a status line starts a new one, so only the last block is kept.
+std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
+    const std::size_t n = size * count;
+    auto* response = static_cast<Response*>(user);
+    if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
+        response->header_text.clear();
+    } else if (!(n == 2 && data[0] == '\r' && data[1] == '\n')) {
+        response->header_text.append(data, n);
+    }
+    return n;
+}
+
+struct EasyDeleter {
+    void operator()(CURL* easy) const { curl_easy_cleanup(easy); }
+};
+struct ListDeleter {
+    void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+
+}  // namespace
+
+std::optional<Response> perform(const Request& request) {
+    global_init();
+    std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
+    if (!easy) return std::nullopt;
+    CURL* e = easy.get();
+    Response response;
+
+    curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(e, CURLOPT_MAXREDIRS, max_redirects);
+    curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, connect_timeout);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stall_timeout);
+    curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, on_body);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, on_header);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &response);
+
+    if (request.method == "HEAD") {
+        curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    } else if (request.method == "GET") {
+        curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    } else {
+        static const char empty[] = "";
+        const char* body = request.body ? request.body->data() : empty;
+        const std::size_t size = request.body ? request.body->size() : 0;
+        if (request.body || request.method == "POST") {
+            curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(size));
+            curl_easy_setopt(e, CURLOPT_POSTFIELDS, body);
+        }
+        if (request.method != "POST") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, request.method.c_str());
+    }
+
+    std::unique_ptr<curl_slist, ListDeleter> headers;
+    for (const auto& [name, value] : request.headers) {
+        // an empty value needs the "Name;" form, else curl drops the header
+        const std::string line = value.empty() ? name + ";" : name + ": " + value;
+        curl_slist* list = curl_slist_append(headers.get(), line.c_str());
+        if (list == nullptr) return std::nullopt;
+        if (!headers) headers.reset(list);
+    }
+    // curl would add a form Content-Type to any body; only the caller's headers go
+    bool content_type = false;
+    for (const auto& header : request.headers) content_type = content_type || strcasecmp(header.first.c_str(), "Content-Type") == 0;
+    if (!content_type) {
+        curl_slist* list = curl_slist_append(headers.get(), "Content-Type:");
+        if (list == nullptr) return std::nullopt;
+        if (!headers) headers.reset(list);
+    }
+    curl_easy_setopt(e, CURLOPT_HTTPHEADER, headers.get());
+
+    if (curl_easy_perform(e) != CURLE_OK) return std::nullopt;
+    curl_easy_getinfo(e, CURLINFO_RESPONSE_CODE, &response.status);
+    return response;
+}
+
+}  // namespace kiv::http_client
