@@ -8,8 +8,10 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/io/http_request.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
 
@@ -257,9 +259,83 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
 
 Cell* open(Cell*, const OpenRefinements&) { not_done(); }  // needs port!
 
-Cell* read(Cell*, const ReadRefinements&) { not_done(); }  // needs HTTP and port!
+namespace {
 
-Cell* write(Cell*, Cell*, const WriteRefinements&) { not_done(); }
+// True when the url's text starts with "http" (so https too), any case.
+bool http_q(Cell& value) {
+    if (string::length_from_head(value) < 4) return false;
+    for (std::int32_t i = 0; i < 4; ++i) {
+        const std::uint32_t c = string::get_char_at_index(value, value.series_head() + i);
+        if ((c | 0x20) != static_cast<std::uint32_t>("http"[i])) return false;
+    }
+    return true;
+}
+
+[[noreturn]] void no_connect(const Cell& value) {
+    runtime::raise_error(ErrorCategory::access, "no-connect", &value);
+}
+
+[[noreturn]] void invalid_arg(const Cell& value) {
+    runtime::raise_error(ErrorCategory::script, "invalid-arg", &value);
+}
+
+bool body_type_q(const Cell& value) {
+    return value.is(TypeId::none) || value.is(TypeId::block) || value.is(TypeId::string) ||
+           value.is(TypeId::binary);
+}
+
+}  // namespace
+
+// Other schemes go through port!, which is not built yet.
+Cell* read(Cell* source, const ReadRefinements& how) {
+    if (!http_q(*source) || how.part != nullptr || how.seek != nullptr || how.as != nullptr) not_done();
+    Cell result{};
+    if (!http_request::request(*source, symbol::make("get"), nullptr, nullptr,
+                               {how.binary, how.lines, how.info}, result)) {
+        no_connect(*source);
+    }
+    *source = result;
+    return source;
+}
+
+// The data is the body of a post, or a block [method headers body] whose
+// headers and body may each be left out (an empty block is a get).
+Cell* write(Cell* destination, Cell* data, const WriteRefinements& how) {
+    if (!http_q(*destination) || how.part != nullptr || how.seek != nullptr || how.allow != nullptr ||
+        how.as != nullptr) {
+        not_done();
+    }
+    symbol::SymbolId method = symbol::make("post");
+    const Cell* headers = nullptr;
+    const Cell* body = data;
+    if (data->is(TypeId::block)) {
+        body = nullptr;
+        const std::int32_t count = block::count_from_head(*data);
+        const std::int32_t head = data->series_head();
+        std::int32_t i = 0;
+        if (count > 0) {
+            const Cell* first = block::get_cell(*data, head);
+            if (!first->is(TypeId::word)) invalid_arg(*first);
+            method = symbol::resolve_alias(first->word_symbol());
+            i = 1;
+        } else {
+            method = symbol::make("get");
+        }
+        if (i < count && block::get_cell(*data, head + i)->is(TypeId::block)) {
+            headers = block::get_cell(*data, head + i++);
+        }
+        if (i < count) body = block::get_cell(*data, head + i++);
+        if (i < count) invalid_arg(*block::get_cell(*data, head + i));
+    }
+    if (body != nullptr && !body_type_q(*body)) invalid_arg(*body);
+    Cell result{};
+    if (!http_request::request(*destination, method, headers, body,
+                               {how.binary, how.lines, how.info}, result)) {
+        no_connect(*destination);
+    }
+    *destination = result;
+    return destination;
+}
 
 // --- Registration -----------------------------------------------------------------------
 

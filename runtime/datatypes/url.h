@@ -1,7 +1,7 @@
 // url! (type 9, a text child of string!): percent coding, the url mold,
 // building a url from a block, and path steps that join with "/". file!
-// inherits from here. Network reads and writes wait for the HTTP client and
-// port!; until then they raise internal not-done.
+// inherits from here. read and write of http and https urls make one HTTP
+// request; other schemes wait for port! and raise internal not-done.
 #pragma once
 
 #include "runtime/cell.h"

@@ -81,8 +81,8 @@ void decode_text(const std::vector<std::uint8_t>& bytes, bool cut, Cell& out) {
     out = text;
 }
 
-// Splits a string at its line feeds into a block of strings; a last line
-// without a line feed is kept when not empty.
+}  // namespace
+
 void split_lines(const Cell& text, Cell& out) {
     const std::int32_t length = string::length_from_start(text);
     std::vector<std::pair<std::int32_t, std::int32_t>> lines;
@@ -105,6 +105,8 @@ void split_lines(const Cell& text, Cell& out) {
     }
     out = blk;
 }
+
+namespace {
 
 // Appends a file name's bytes as code points: UTF-8 where it is, else byte by byte.
 void append_name(NodeId out, const std::string& name) {

@@ -42,6 +42,10 @@ bool rename_file(const char* old_path, const char* new_path);
 // names a plain file.
 std::optional<std::timespec> modified_time(const char* path);
 
+// Splits a string at its line feeds into a block of strings; a last line
+// without a line feed is kept when not empty.
+void split_lines(const Cell& text, Cell& out);
+
 // Reads a file into out: a string! (UTF-8, CR LF and lone CR read as LF), or
 // with lines a block! of one string! per line. part < 0: no limit; seek < 0:
 // from the start; a seek past the end or part 0 gives an empty value. False

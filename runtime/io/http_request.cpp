@@ -1,0 +1,215 @@
+#include "runtime/io/http_request.h"
+
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/url.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/http_client.h"
+#include "runtime/io/file_io.h"
+#include "runtime/memory.h"
+#include "runtime/unicode.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+
+namespace kiv::http_request {
+
+namespace {
+
+
+// The UTF-8 text of a value: a string's own text, any other value formed.
+std::string text_of(const Cell& value) {
+    if (value.is(TypeId::string)) {
+        Cell v = value;
+        return url::utf8_of(v);
+    }
+    Cell formed{};
+    string::make_at(formed, 16);
+    collector::Root hold(formed);
+    Cell v = value;
+    actions::form_to(&v, hold.cell().series_node(), -1);
+    return url::utf8_of(hold.cell());
+}
+
+std::string bytes_of(const Cell& binary) {
+    SeriesBuffer* buf = memory::buffer(binary.series_node());
+    const std::uint8_t* from = buf->head + std::min<std::int64_t>(binary.series_head(), buf->used_bytes());
+    return std::string(reinterpret_cast<const char*>(from), static_cast<std::size_t>(buf->tail - from));
+}
+
+std::string method_name(symbol::SymbolId method) {
+    std::string name(symbol::name(method));
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+}
+
+// A header name: a word's spelling, any other value formed.
+std::string header_name(const Cell& name) {
+    if (word::is_any_word(name.type()) && !name.is(TypeId::refinement)) {
+        return std::string(symbol::name(name.word_symbol()));
+    }
+    return text_of(name);
+}
+
+// Appends the code points of UTF-8 text; a byte that is not UTF-8 stands for itself.
+void append_text(NodeId out, const char* p, const char* end) {
+    auto* q = reinterpret_cast<const std::uint8_t*>(p);
+    const auto* stop = reinterpret_cast<const std::uint8_t*>(end);
+    while (q < stop) {
+        std::int32_t cp = -1;
+        const std::uint8_t* next = unicode::decode_utf8_char(q, stop, &cp);
+        if (cp < 0) {
+            string::append_char(out, *q++);
+        } else {
+            string::append_char(out, static_cast<std::uint32_t>(cp));
+            q = next;
+        }
+    }
+}
+
+void make_text(const char* p, const char* end, Cell& out) {
+    Cell text{};
+    string::make_at(text, static_cast<std::int32_t>(std::max<std::ptrdiff_t>(end - p, 1)));
+    collector::Root hold(text);
+    append_text(hold.cell().series_node(), p, end);
+    out = hold.cell();
+}
+
+void make_binary(const std::string& bytes, Cell& out) {
+    const auto n = static_cast<std::int32_t>(bytes.size());
+    const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
+    SeriesBuffer* buf = memory::buffer(node);
+    if (n > 0) std::memcpy(buf->head, bytes.data(), bytes.size());
+    buf->tail = buf->head + n;
+    out = Cell{};
+    out.reset(TypeId::binary);
+    out.set_series_node(node);
+}
+
+void make_body(const std::string& bytes, Flags flags, Cell& out) {
+    if (flags.binary) {
+        make_binary(bytes, out);
+        return;
+    }
+    Cell text{};
+    if (bytes.empty()) {
+        string::make_at(text, 1);
+    } else {
+        std::int32_t left = 0;
+        const NodeId node = unicode::load_utf8(reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                               static_cast<std::int32_t>(bytes.size()), 0, &left, true);
+        text.reset(TypeId::string);
+        text.set_series_node(node);
+    }
+    text.set_type(TypeId::string);
+    if (!flags.lines) {
+        out = text;
+        return;
+    }
+    collector::Root hold(text);
+    file_io::split_lines(hold.cell(), out);
+}
+
+}  // namespace
+
+void parse_headers(const std::string& text, Cell& out) {
+    Cell m{};
+    map::make_at(m, nullptr, 16);
+    collector::Root map_hold(m);
+    std::size_t at = 0;
+    while (at < text.size()) {
+        std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) end = text.size();
+        std::size_t line_end = end;
+        if (line_end > at && text[line_end - 1] == '\r') --line_end;
+        const std::size_t colon = text.find(':', at);
+        const std::size_t line_start = at;
+        at = end + 1;
+        if (colon == std::string::npos || colon >= line_end || colon == line_start) continue;
+        std::size_t name_end = colon;
+        while (name_end > line_start && (text[name_end - 1] == ' ' || text[name_end - 1] == '\t')) --name_end;
+        std::size_t value_start = colon + 1;
+        while (value_start < line_end && (text[value_start] == ' ' || text[value_start] == '\t')) ++value_start;
+        std::size_t value_end = line_end;
+        while (value_end > value_start && (text[value_end - 1] == ' ' || text[value_end - 1] == '\t')) --value_end;
+
+        Cell key{};
+        word::make_at(symbol::make_from_utf8(text.data() + line_start,
+                                             static_cast<std::int32_t>(name_end - line_start)), key);
+        collector::Root key_hold(key);
+        Cell value{};
+        make_text(text.data() + value_start, text.data() + value_end, value);
+        collector::Root value_hold(value);
+        const Cell& table = map_hold.cell();
+        const std::int32_t found = map::find_key(table, key_hold.cell(), false);
+        if (found < 0) {
+            map::set(table, key_hold.cell(), value_hold.cell(), false);
+            continue;
+        }
+        Cell blocks{};
+        blocks.reset(TypeId::block);
+        blocks.set_series_node(map::block_of(table));
+        const Cell earlier = *block::get_cell(blocks, found + 1);
+        if (earlier.is(TypeId::block)) {
+            block::append_copy(earlier, value_hold.cell());
+            continue;
+        }
+        Cell both{};
+        block::make_at(both, 2);
+        collector::Root both_hold(both);
+        block::append_copy(both_hold.cell(), earlier);
+        block::append_copy(both_hold.cell(), value_hold.cell());
+        map::set(table, key_hold.cell(), both_hold.cell(), false);
+    }
+    out = map_hold.cell();
+}
+
+bool request(const Cell& url, symbol::SymbolId method, const Cell* headers, const Cell* body,
+             Flags flags, Cell& out) {
+    http_client::Request req;
+    req.url = text_of(url);
+    req.method = method_name(method);
+    if (headers == nullptr) {
+        req.headers = {{"Content-Type", "application/x-www-form-urlencoded"},
+                       {"Accept-Charset", "UTF-8"},
+                       {"User-Agent", "Mozilla/5.0 (Windows NT 6.1; Win64; x64)"}};
+    } else {
+        const std::int32_t count = block::count_from_head(*headers);
+        for (std::int32_t i = 0; i + 1 < count; i += 2) {
+            const Cell name = *block::get_cell(*headers, headers->series_head() + i);
+            const Cell value = *block::get_cell(*headers, headers->series_head() + i + 1);
+            req.headers.emplace_back(header_name(name), text_of(value));
+        }
+    }
+    if (body != nullptr && !body->is(TypeId::none) && req.method != "GET" && req.method != "HEAD") {
+        req.body = body->is(TypeId::binary) ? bytes_of(*body) : text_of(*body);
+    }
+    const std::optional<http_client::Response> response = http_client::perform(req);
+    if (!response) return false;
+
+    if (!flags.info) {
+        make_body(response->body, flags, out);
+        return true;
+    }
+    Cell result{};
+    block::make_at(result, 3);
+    collector::Root hold(result);
+    Cell status{};
+    integer::make_at(status, static_cast<std::int32_t>(response->status));
+    block::append_copy(hold.cell(), status);
+    Cell fields{};
+    parse_headers(response->header_text, fields);
+    block::append_copy(hold.cell(), fields);
+    Cell content{};
+    make_body(response->body, flags, content);
+    block::append_copy(hold.cell(), content);
+    out = hold.cell();
+    return true;
+}
+
+}  // namespace kiv::http_request
