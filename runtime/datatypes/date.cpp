@@ -321,20 +321,6 @@ void set_field(Cell& cell, std::int32_t f, const Cell& nv) {
     store(cell, v);
 }
 
-// Notifies the owner of the block that holds the date changed by a path set.
-void report_change(Cell* value, const PathStep& step) {
-    if (!step.owner || step.parent == nullptr) return;
-    const Cell& parent = *step.parent;
-    const TypeId t = parent.type();
-    if (t != TypeId::block && t != TypeId::paren && t != TypeId::hash) return;
-    SeriesBuffer* buf = memory::buffer(parent.series_node());
-    if ((buf->flags & memory::flag_owned) == 0) return;
-    const auto* at = reinterpret_cast<std::uint8_t*>(value);
-    if (at < buf->head || at >= buf->tail) return;  // not a cell of that block
-    const auto index = static_cast<std::int32_t>((at - buf->head) / static_cast<long>(sizeof(Cell)));
-    ownership::check_owner(parent, words::word(words::Word::poked), value, index, 1);
-}
-
 // --- Text -------------------------------------------------------------------
 
 std::int32_t append(NodeId out, const std::string& text) {
@@ -582,7 +568,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
         return &path_result;
     }
     set_field(*value, f, *new_value);
-    report_change(value, step);
+    if (step.owner) ownership::report_cell_change(step.parent, value);
     return new_value;
 }
 

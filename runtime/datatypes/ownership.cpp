@@ -10,6 +10,7 @@
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/words.h"
 
 #include <algorithm>
 
@@ -113,5 +114,17 @@ bool check_owner(const Cell& value, const Cell& action, const Cell* new_value,
 }
 
 void set_deep_change_hook(DeepChangeHook hook) { deep_change_hook = hook; }
+
+void report_cell_change(const Cell* parent, Cell* value) {
+    if (parent == nullptr) return;
+    const TypeId t = parent->type();
+    if (t != TypeId::block && t != TypeId::paren && t != TypeId::hash) return;
+    SeriesBuffer* buf = memory::buffer(parent->series_node());
+    if ((buf->flags & memory::flag_owned) == 0) return;
+    const auto* at = reinterpret_cast<std::uint8_t*>(value);
+    if (at < buf->head || at >= buf->tail) return;  // not a cell of that block
+    const auto index = static_cast<std::int32_t>((at - buf->head) / static_cast<long>(sizeof(Cell)));
+    check_owner(*parent, words::word(words::Word::poked), value, index, 1);
+}
 
 }  // namespace kiv::ownership

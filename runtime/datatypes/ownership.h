@@ -33,6 +33,10 @@ const Cell* find_owned(NodeId node);
 // stored or null. Returns true when an owner with a change handler was told.
 bool check_owner(const Cell& value, const Cell& action, const Cell* new_value,
                  std::int32_t index, std::int32_t part);
+// A scalar changed in place by a path set (a time's, date's or pair's field):
+// when value is a cell of the owned block, paren or hash parent, its owner
+// is told of a `poked` at that index. parent may be null.
+void report_cell_change(const Cell* parent, Cell* value);
 
 // What the object module installs to deliver a change: (owner, field word,
 // value, action word, new value or none, index, part); returns true when the

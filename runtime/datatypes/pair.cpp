@@ -129,33 +129,12 @@ std::int32_t coordinate_of_word(const Cell& word) {
 }
 
 void load_text(const Cell& spec, TypeId want, Cell& out) {
-    std::string utf8;
-    Cell text = spec;
-    const std::int32_t n = string::length_from_head(text);
-    const std::int32_t head = spec.series_head();
-    for (std::int32_t i = 0; i < n; ++i) {
-        std::uint8_t bytes[4];
-        const int k = unicode::encode_utf8_char(string::get_char_at_index(spec, head + i), bytes);
-        utf8.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(k));
-    }
+    const std::string utf8 = string::utf8_of(spec);
     Cell loaded{};
     if (!lexer::scan_first_value(utf8.data(), static_cast<std::int32_t>(utf8.size()), loaded) ||
         !loaded.is(want))
         raise_bad_to_arg(want, spec);
     out = loaded;
-}
-
-void notify_owner(Cell* value, const PathStep& step) {
-    if (!step.owner || step.parent == nullptr) return;
-    const Cell& parent = *step.parent;
-    const TypeId t = parent.type();
-    if (t != TypeId::block && t != TypeId::paren && t != TypeId::hash) return;
-    SeriesBuffer* buf = memory::buffer(parent.series_node());
-    if ((buf->flags & memory::flag_owned) == 0) return;
-    const auto* at = reinterpret_cast<std::uint8_t*>(value);
-    if (at < buf->head || at >= buf->tail) return;  // not a cell of that block
-    const auto index = static_cast<std::int32_t>((at - buf->head) / static_cast<long>(sizeof(Cell)));
-    ownership::check_owner(parent, words::word(words::Word::poked), value, index, 1);
 }
 
 // --- Cells ---------------------------------------------------------------------------
@@ -304,7 +283,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
     const std::int32_t v = new_value->int_value();
     if (f == 1) value->set_pair(v, value->pair_y());
     else value->set_pair(value->pair_x(), v);
-    notify_owner(value, step);
+    if (step.owner) ownership::report_cell_change(step.parent, value);
     return new_value;
 }
 

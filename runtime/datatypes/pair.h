@@ -36,9 +36,6 @@ Cell* math_op(Cell* left, Cell* right, float_::MathOp op);
 // The first value that the text of spec (any-string!, from its head) loads
 // to, when it has type want; otherwise raises bad-to-arg naming want and spec.
 void load_text(const Cell& spec, TypeId want, Cell& out);
-// After a path set changed value in place inside a block of an owning
-// object, tells the owner (the poked event of the change notification).
-void notify_owner(Cell* value, const PathStep& step);
 // Script errors that name a value's datatype, or a datatype and a value.
 [[noreturn]] void raise_invalid_type(const Cell& value);
 [[noreturn]] void raise_bad_to_arg(TypeId target, const Cell& value);

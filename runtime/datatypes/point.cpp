@@ -1,6 +1,7 @@
 // point2D! and point3D!: every coordinate goes through float!'s raw operation
 // in float64 and is stored back as float32. The two types differ only in
 // their count of coordinates and in what they accept from each other.
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/point.h"
 
 #include "runtime/datatypes/block.h"
@@ -216,7 +217,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
     }
     if (!number_q(*new_value)) pair::raise_invalid_type(*new_value);
     value->set_point_coord(f - 1, coordinate_of(*new_value));
-    pair::notify_owner(value, step);
+    if (step.owner) ownership::report_cell_change(step.parent, value);
     return new_value;
 }
 

@@ -92,6 +92,19 @@ std::int32_t length_from_head(Cell& text) {
     return len - std::max(text.series_head(), 0);
 }
 
+std::string utf8_of(const Cell& text) {
+    Cell t = text;
+    const std::int32_t first = std::max(t.series_head(), 0);
+    const std::int32_t end = first + length_from_head(t);
+    std::string out;
+    std::uint8_t bytes[4];
+    for (std::int32_t i = first; i < end; ++i) {
+        const int n = unicode::encode_utf8_char(get_char_at_index(t, i), bytes);
+        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
 std::int32_t length_from_start(const Cell& text) { return units_of(memory::buffer(text.series_node())); }
 
 bool at_tail_q(const Cell& text) { return text.series_head() >= length_from_start(text); }

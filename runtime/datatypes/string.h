@@ -9,6 +9,7 @@
 #include "runtime/memory.h"
 
 #include <cstdint>
+#include <string>
 
 namespace kiv::string {
 
@@ -23,6 +24,8 @@ std::uint8_t* head_pointer(Cell& text);
 std::uint8_t* tail_pointer(const Cell& text);
 // Units from the head to the tail (head clamped as in head_pointer).
 std::int32_t length_from_head(Cell& text);
+// The UTF-8 of a text value from its head (a head past the tail gives "").
+std::string utf8_of(const Cell& text);
 // Units from the buffer's first unit to the tail.
 std::int32_t length_from_start(const Cell& text);
 // True when the head is at or past the tail.

@@ -66,14 +66,7 @@ SymbolId make_folded(const char* name) {
 }
 
 SymbolId make_from_string(Cell& text) {
-    std::string utf8;
-    const std::int32_t n = string::length_from_head(text);
-    const std::int32_t head = text.series_head();
-    for (std::int32_t i = 0; i < n; ++i) {
-        std::uint8_t buf[4];
-        const int len = unicode::encode_utf8_char(string::get_char_at_index(text, head + i), buf);
-        utf8.append(reinterpret_cast<const char*>(buf), static_cast<std::size_t>(len));
-    }
+    const std::string utf8 = string::utf8_of(text);
     return make_from_utf8(utf8.data(), static_cast<std::int32_t>(utf8.size()));
 }
 

@@ -91,14 +91,7 @@ double from_block(Cell& spec) {
 
 // The first value that the text from its head loads to, which must be a time.
 double from_text(Cell& spec) {
-    std::string utf8;
-    const std::int32_t n = string::length_from_head(spec);
-    const std::int32_t head = spec.series_head();
-    for (std::int32_t i = 0; i < n; ++i) {
-        std::uint8_t bytes[4];
-        const int k = unicode::encode_utf8_char(string::get_char_at_index(spec, head + i), bytes);
-        utf8.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(k));
-    }
+    const std::string utf8 = string::utf8_of(spec);
     Cell loaded{};
     if (!lexer::scan_first_value(utf8.data(), static_cast<std::int32_t>(utf8.size()), loaded) ||
         !loaded.is(TypeId::time))
@@ -180,20 +173,6 @@ Cell* math(Cell* value1, Cell* value2, MathOp op) {
 
 bool is_point_like(TypeId t) {
     return t == TypeId::pair || t == TypeId::point2d || t == TypeId::point3d;
-}
-
-// Notifies the owner of the block that holds the time changed by a path set.
-void report_change(Cell* value, const PathStep& step) {
-    if (!step.owner || step.parent == nullptr) return;
-    const Cell& parent = *step.parent;
-    const TypeId t = parent.type();
-    if (t != TypeId::block && t != TypeId::paren && t != TypeId::hash) return;
-    SeriesBuffer* buf = memory::buffer(parent.series_node());
-    if ((buf->flags & memory::flag_owned) == 0) return;
-    const auto* at = reinterpret_cast<std::uint8_t*>(value);
-    if (at < buf->head || at >= buf->tail) return;  // not a cell of that block
-    const auto index = static_cast<std::int32_t>((at - buf->head) / static_cast<long>(sizeof(Cell)));
-    ownership::check_owner(parent, words::word(words::Word::poked), value, index, 1);
 }
 
 // Whole seconds of the minute, nudged so that 2.9999999 counts as 3.
@@ -349,7 +328,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
     }
     }
     value->set_f64(checked(result));
-    report_change(value, step);
+    if (step.owner) ownership::report_cell_change(step.parent, value);
     return new_value;
 }
 

@@ -1,6 +1,7 @@
 // tuple!: byte-wise arithmetic through integer!'s checked maths (or float!'s
 // raw operation for a float operand), every result clamped to 0..255; the
 // hexadecimal colour of an issue!; component access through paths and pick.
+#include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/tuple.h"
 
 #include "runtime/datatypes/block.h"
@@ -265,7 +266,7 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
         return pick(&path_result, &i);
     }
     poke(*value, element->int_value(), *new_value);
-    pair::notify_owner(value, step);
+    if (step.owner) ownership::report_cell_change(step.parent, value);
     return new_value;
 }
 

@@ -262,13 +262,7 @@ void write_stdout(Cell* args) {
             Cell v = data;
             actions::form_to(&v, text.series_node(), -1);
         }
-        const std::int32_t first = text.series_head();
-        const std::int32_t end = first + string::length_from_head(text);
-        std::uint8_t utf8[4];
-        for (std::int32_t i = first; i < end; ++i) {
-            const int n = unicode::encode_utf8_char(string::get_char_at_index(text, i), utf8);
-            bytes.append(reinterpret_cast<const char*>(utf8), static_cast<std::size_t>(n));
-        }
+        bytes += string::utf8_of(text);
     }
     platform::flush();
     file_io::write_file(nullptr, reinterpret_cast<const std::uint8_t*>(bytes.data()),

@@ -21,20 +21,6 @@ namespace {
 
 [[noreturn]] void invalid_arg(const Cell& v) { runtime::raise_error(ErrorCategory::script, "invalid-arg", &v); }
 
-// The UTF-8 of a text from its head.
-std::string utf8_of(const Cell& text) {
-    Cell t = text;
-    const std::int32_t first = t.series_head();
-    const std::int32_t end = first + string::length_from_head(t);
-    std::string out;
-    std::uint8_t bytes[4];
-    for (std::int32_t i = first; i < end; ++i) {
-        const int n = unicode::encode_utf8_char(string::get_char_at_index(t, i), bytes);
-        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
-    }
-    return out;
-}
-
 // The bytes of a binary! from its head.
 std::string bytes_of(const Cell& bin) {
     const SeriesBuffer* buf = memory::buffer(bin.series_node());
@@ -120,7 +106,7 @@ void call(bool, const std::int32_t* r) {
         return;
     }
     launch::Request request;
-    request.command = command.is(TypeId::file) ? path_of(command) : utf8_of(command);
+    request.command = command.is(TypeId::file) ? path_of(command) : string::utf8_of(command);
     if (request.command.find('\0') != std::string::npos) invalid_arg(command);
     request.program = command.is(TypeId::file);
     request.wait = used(r, ref::wait);
@@ -132,7 +118,7 @@ void call(bool, const std::int32_t* r) {
             request.input.kind = launch::Source::Kind::file;
             request.input.path = path_of(*in);
         } else {
-            input = in->is(TypeId::binary) ? bytes_of(*in) : utf8_of(*in);
+            input = in->is(TypeId::binary) ? bytes_of(*in) : string::utf8_of(*in);
             request.input.kind = launch::Source::Kind::bytes;
             request.input.data = reinterpret_cast<const std::uint8_t*>(input.data());
             request.input.size = input.size();

@@ -47,27 +47,13 @@ void set_integer(Cell& out, std::int32_t v) {
     out.set_int(v);
 }
 
-// The UTF-8 of a text value from its head.
-std::string text_utf8(const Cell& text) {
-    Cell t = text;
-    const std::int32_t first = t.series_head();
-    const std::int32_t end = first + string::length_from_head(t);
-    std::string out;
-    std::uint8_t bytes[4];
-    for (std::int32_t i = first; i < end; ++i) {
-        const int n = unicode::encode_utf8_char(string::get_char_at_index(t, i), bytes);
-        out.append(reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(n));
-    }
-    return out;
-}
-
 // The form of any value, as UTF-8.
 std::string form_utf8(const Cell& value) {
     Cell text;
     string::make_at(text, 16);
     Cell v = value;
     actions::form_to(&v, text.series_node(), -1);
-    return text_utf8(text);
+    return string::utf8_of(text);
 }
 
 void make_string(Cell& out, const std::string& utf8) {
@@ -77,7 +63,7 @@ void make_string(Cell& out, const std::string& utf8) {
 
 // The name argument of the environment natives: a text, or a word's spelling.
 std::string env_name(const Cell& name) {
-    if (is_any_string_type(name.type())) return text_utf8(name);
+    if (is_any_string_type(name.type())) return string::utf8_of(name);
     if (word::is_word_like(name.type())) return std::string(symbol::name(name.word_symbol()));
     runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
 }
@@ -129,7 +115,7 @@ void set_env(bool, const std::int32_t*) {
     if (value.is(TypeId::none)) {
         platform::set_env(name, nullptr);
     } else {
-        const std::string text = is_any_string_type(value.type()) ? text_utf8(value) : form_utf8(value);
+        const std::string text = is_any_string_type(value.type()) ? string::utf8_of(value) : form_utf8(value);
         if (name.empty() || name.find('=') != std::string::npos || !platform::set_env(name, &text))
             runtime::raise_error(ErrorCategory::script, "invalid-arg", stack::arg(0));
     }
@@ -164,7 +150,7 @@ void browse(bool, const std::int32_t*) {
     const Cell& target = *stack::arg(0);
     if (!is_any_string_type(target.type())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
     Cell local = target;
-    const std::string what = target.is(TypeId::file) ? file::to_local_path(local) : text_utf8(target);
+    const std::string what = target.is(TypeId::file) ? file::to_local_path(local) : string::utf8_of(target);
     if (what.find('\0') != std::string::npos) runtime::raise_error(ErrorCategory::script, "invalid-arg", &target);
     platform::flush();
     const pid_t child = fork();
