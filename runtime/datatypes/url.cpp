@@ -306,8 +306,11 @@ Cell* write(Cell* destination, Cell* data, const WriteRefinements& how) {
         not_done();
     }
     symbol::SymbolId method = symbol::make("post");
+    // copies: the cells of the data block may move while the request is made
+    Cell header_block{};
+    Cell body_value = *data;
     const Cell* headers = nullptr;
-    const Cell* body = data;
+    const Cell* body = &body_value;
     if (data->is(TypeId::block)) {
         body = nullptr;
         const std::int32_t count = block::count_from_head(*data);
@@ -322,9 +325,13 @@ Cell* write(Cell* destination, Cell* data, const WriteRefinements& how) {
             method = symbol::make("get");
         }
         if (i < count && block::get_cell(*data, head + i)->is(TypeId::block)) {
-            headers = block::get_cell(*data, head + i++);
+            header_block = *block::get_cell(*data, head + i++);
+            headers = &header_block;
         }
-        if (i < count) body = block::get_cell(*data, head + i++);
+        if (i < count) {
+            body_value = *block::get_cell(*data, head + i++);
+            body = &body_value;
+        }
         if (i < count) invalid_arg(*block::get_cell(*data, head + i));
     }
     if (body != nullptr && !body_type_q(*body)) invalid_arg(*body);

@@ -42,6 +42,24 @@ std::string bytes_of(const Cell& binary) {
     return std::string(reinterpret_cast<const char*>(from), static_cast<std::size_t>(buf->tail - from));
 }
 
+// The url as it goes on the wire: the url set as it is (brackets too, for an
+// IPv6 host), every other byte of its UTF-8 form percent-encoded.
+std::string wire_url(const Cell& value) {
+    const std::string text = text_of(value);
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto b = static_cast<std::uint8_t>(c);
+        if (b == '[' || b == ']') {
+            out += c;
+            continue;
+        }
+        char encoded[3];
+        out.append(encoded, static_cast<std::size_t>(url::encode_byte(b, url::Encoding::url, encoded)));
+    }
+    return out;
+}
+
 std::string method_name(symbol::SymbolId method) {
     std::string name(symbol::name(method));
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
@@ -172,7 +190,7 @@ void parse_headers(const std::string& text, Cell& out) {
 bool request(const Cell& url, symbol::SymbolId method, const Cell* headers, const Cell* body,
              Flags flags, Cell& out) {
     http_client::Request req;
-    req.url = text_of(url);
+    req.url = wire_url(url);
     req.method = method_name(method);
     if (headers == nullptr) {
         req.headers = {{"Content-Type", "application/x-www-form-urlencoded"},

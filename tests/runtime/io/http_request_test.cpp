@@ -95,7 +95,7 @@ private:
         } else if (path == "/missing") {
             status = "404 Not Found";
             body = "missing";
-        } else if (path == "/echo") {
+        } else if (path.rfind("/echo", 0) == 0) {
             status = "201 Created";
             body = in;
         }
@@ -175,6 +175,8 @@ TEST_F(HttpRequest, WriteSendsMethodHeadersAndBody) {
     EXPECT_EQ(server->last_request().find("ignored"), std::string::npos);
     EXPECT_EQ(run("copy/part write " + u + " [delete] 12"), "\"DELETE /echo\"");
     EXPECT_EQ(run("copy/part write " + u + " [] 9"), "\"GET /echo\"");
+    // text outside the url set goes percent-encoded
+    EXPECT_EQ(run("copy/part read to url! {" + u + "?a b\u00e9=[1]} 30"), "\"GET /echo?a%20b%C3%A9=[1] HTTP\"");
 }
 
 TEST_F(HttpRequest, BadRequestsAndUnreachableHostsRaise) {
