@@ -545,15 +545,6 @@ void make_at(Cell& cell, std::int32_t width, std::int32_t height, std::uint32_t 
     cell.set_series_extra(static_cast<std::uint32_t>(height) << 16 | static_cast<std::uint32_t>(width));
 }
 
-bool is_known_format(const std::uint8_t* b, std::int32_t n) {
-    auto starts = [b, n](std::initializer_list<std::uint8_t> sig) {
-        return n >= static_cast<std::int32_t>(sig.size()) && std::equal(sig.begin(), sig.end(), b);
-    };
-    return starts({137, 80, 78, 71}) || starts({255, 216, 255}) || starts({66, 77}) ||
-           starts({71, 73, 70, 56, 55, 97}) || starts({71, 73, 70, 56, 57, 97}) ||
-           starts({73, 73, 42, 0}) || starts({77, 77, 0, 42});
-}
-
 void init() { registry::register_type(registration); }
 
 }  // namespace kiv::image

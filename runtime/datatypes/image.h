@@ -23,9 +23,6 @@ std::int32_t height_of(const Cell& image);
 // The pixel words from pixel 0 (null for an image without pixels).
 std::uint32_t* pixels(const Cell& image);
 
-// True when the bytes start with the signature of an image format.
-bool is_known_format(const std::uint8_t* bytes, std::int32_t n);
-
 // Registers image! (after series!).
 void init();
 

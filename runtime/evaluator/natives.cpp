@@ -55,6 +55,7 @@ void register_all() {
     register_library();
     register_compress();
     register_codecs();
+    register_image();
     register_process();
 }
 

@@ -97,6 +97,8 @@ void register_codecs();
 // set-quiet, set-slot-quiet, set-current-dir and the routines that the
 // system object's handlers are made of.
 void register_library();
+// The image codec entry points image-encode and image-decode (library routines).
+void register_image();
 // call: running other programs.
 void register_process();
 
