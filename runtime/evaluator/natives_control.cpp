@@ -5,6 +5,7 @@
 #include "runtime/evaluator/natives.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
@@ -69,8 +70,11 @@ bool forall_series_q(TypeId t) {
     }
 }
 
-// True when the series has an element at its index.
+// True when the series has an element at its index. An image's length? is
+// its pixel count wherever its position lies, so it asks for the tail.
 bool has_element(const Cell& series) {
+    if (series.is(TypeId::image))
+        return series.series_head() < image::width_of(series) * image::height_of(series);
     Cell s = series;
     return actions::length_q(&s) > 0;
 }
