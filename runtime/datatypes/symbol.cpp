@@ -129,7 +129,7 @@ std::int32_t compare_utf8(std::string_view na, std::string_view nb, CompareOp op
             ca = case_folding::fold_char(ca, true);
             cb = case_folding::fold_char(cb, true);
         }
-        order = static_cast<std::int32_t>(ca) - static_cast<std::int32_t>(cb);
+        order = (ca > cb) - (ca < cb);  // a plain difference of -2 would read as not comparable
     }
     if (order == 0) order = (pa < ea) - (pb < eb);  // a prefix sorts first
     if (is_equality(op)) return order == 0 ? 0 : 1;
