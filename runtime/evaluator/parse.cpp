@@ -1124,14 +1124,18 @@ struct Engine {
         bool ok = matched;
         switch (f.code) {
         case Code::repeat: case Code::while_: {
-            // A round that matched without moving the input would match again
-            // for ever, so it ends the repetition. while alone may go round
-            // in place when a paren ran in the round: the paren can change
-            // what the next round sees (that is what while is for).
+            // A round that matched without consuming input would match again
+            // for ever, so it ends the repetition. Consuming means the input
+            // left after the index shrank: a round that only inserted (insert,
+            // or change of an empty match) steps past its own new content but
+            // leaves as much to read as before. A round that moved the input
+            // back did so on purpose and goes on. while alone may go round in
+            // place when a paren ran in the round: the paren can change what
+            // the next round sees (that is what while is for).
             if (matched) ++f.count;
-            const bool moved = index != f.round_start || length_from(index) != f.round_length;
+            const bool consumed = length_from(index) < f.round_length || index < f.round_start;
             const bool again = matched && (f.max < 0 || f.count < f.max) &&
-                               (moved || (f.code == Code::while_ && evals != f.round_evals));
+                               (consumed || (f.code == Code::while_ && evals != f.round_evals));
             if (again) {
                 f.round_start = index;
                 f.round_length = length_from(index);
