@@ -10,15 +10,20 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/date.h"
+#include "runtime/datatypes/hash.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/time.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
@@ -86,6 +91,8 @@ private:
     std::uint32_t symbol_count_ = 0, area_size_ = 0;
     std::vector<symbol::SymbolId> symbol_ids_;  // 0 until first used
     bool fixed_ = false;                         // 32-bit words instead of varints
+    NodeId slot_node_ = 0;                       // the next value goes to this block's
+    std::int32_t slot_index_ = 0;                // cell slot_index_ instead of its tail
 
     // The position is reported 1-based and counted from the magic.
     [[noreturn]] void fail(std::size_t at) const {
@@ -184,9 +191,23 @@ private:
         return value;
     }
 
-    static void append(const Cell& into, Cell value, bool new_line) {
+    // Adds a value to the container being filled and answers its index there:
+    // appended, or stored into the slot set aside for it (a context's value).
+    std::int32_t append(const Cell& into, Cell value, bool new_line) {
         value.set_new_line(new_line);
+        if (slot_node_ != 0 && into.series_node() == slot_node_) {
+            slot_node_ = 0;
+            *block::get_cell(into, slot_index_) = value;
+            return slot_index_;
+        }
         block::append_copy(into, value);
+        return block::length_of(into) - 1;
+    }
+    // Replaces the cell at index of into, keeping its new-line marker.
+    static void replace(const Cell& into, std::int32_t index, Cell value) {
+        Cell* slot = block::get_cell(into, index);
+        value.set_new_line(slot->new_line());
+        *slot = value;
     }
 
     void record(const Cell& into, int depth) {
@@ -216,7 +237,12 @@ private:
         if (id == 0x3F) id = varint();
         if (id == 0 || id >= static_cast<std::uint32_t>(type_count)) fail(tag_at);
         const auto t = static_cast<TypeId>(id);
-        if (reference && !series_type(t)) {
+        if (reference && series_type(t)) {
+            const std::int32_t head = has_head(t) && f ? count() : 0;
+            shared(into, t, head, new_line);
+            return;
+        }
+        if (reference) {
             if (word::is_any_word(t) || t == TypeId::object || t == TypeId::function) not_done();
             fail(tag_at);
         }
@@ -240,19 +266,43 @@ private:
             break;
         }
         case TypeId::float_:
-        case TypeId::percent: {
+        case TypeId::percent:
+        case TypeId::time: {
             double d;
             if (f) {
                 d = zigzag();
                 if (t == TypeId::percent) d /= 100;
             } else {
-                const std::uint64_t low = raw32(), high = raw32();
-                const std::uint64_t bits = high << 32 | low;
-                std::memcpy(&d, &bits, sizeof d);
+                d = float64_low_first();
             }
             if (t == TypeId::float_) float_::make_at(v, d);
-            else percent::make_at(v, d);
+            else if (t == TypeId::percent) percent::make_at(v, d);
+            else time::make_at(v, d);
             break;
+        }
+        case TypeId::date: {
+            const std::size_t at = at_;
+            const std::uint32_t packed = raw32();
+            if (((packed & Cell::date_time_flag) != 0) != f) fail(at);  // the flag and the data disagree
+            const double seconds = f ? float64_low_first() : 0.0;
+            if (!date::make_from_packed(v, packed, seconds)) fail(at);
+            break;
+        }
+        case TypeId::image: {
+            const std::size_t head_at = at_;
+            const std::int32_t head = f ? count() : 0;
+            const std::size_t size_at = at_;
+            const std::int32_t w = count(), h = count();
+            if (w > image::max_side || h > image::max_side) fail(size_at);
+            pixels(into, w, h, head, head_at, size_at, new_line);
+            return;
+        }
+        case TypeId::map: {
+            const std::size_t count_at = at_;
+            const std::int32_t n = item_count();
+            if (n % 2 != 0) fail(count_at);
+            entries(into, n, new_line, depth, count_at);
+            return;
         }
         case TypeId::pair: {
             const std::int32_t x = zigzag();
@@ -336,6 +386,7 @@ private:
         case TypeId::lit_path:
         case TypeId::set_path:
         case TypeId::get_path:
+        case TypeId::hash:
             series(into, t, f, reference, new_line, depth);
             return;
         case TypeId::triple:
@@ -357,10 +408,13 @@ private:
     // One record of the fixed encoding: a header word, then 32-bit fields.
     void fixed_record(const Cell& into, int depth) {
         if (depth > max_depth) fail(at_);
-        const std::size_t header_at = at_;
-        const std::uint32_t header = raw32();
+        std::size_t header_at = at_;
+        std::uint32_t header = raw32();
+        while ((header & 0xFF) == fixed_filler) {  // alignment before a float: not a value
+            header_at = at_;
+            header = raw32();
+        }
         const std::uint32_t id = header & 0xFF;
-        if (id == fixed_filler) return;  // alignment before a float
         const bool new_line = (header & fixed_new_line) != 0;
         Cell v{};
         if (id == fixed_reference) {
@@ -372,7 +426,12 @@ private:
         if (id >= static_cast<std::uint32_t>(type_count)) fail(header_at);
         const auto t = static_cast<TypeId>(id);
         const bool reference = (header & fixed_by_reference) != 0;
-        if (reference && !series_type(t)) {
+        if (reference && series_type(t)) {
+            const std::int32_t head = has_head(t) ? field() : 0;
+            shared(into, t, head, new_line);
+            return;
+        }
+        if (reference) {
             if (word::is_any_word(t) || t == TypeId::object || t == TypeId::function) not_done();
             fail(header_at);
         }
@@ -420,6 +479,30 @@ private:
             break;
         case TypeId::float_: float_::make_at(v, float64()); break;
         case TypeId::percent: percent::make_at(v, float64()); break;
+        case TypeId::time: time::make_at(v, float64()); break;
+        case TypeId::date: {
+            const std::size_t at = at_;
+            const std::uint32_t packed = raw32();
+            const double seconds = float64();
+            if (!date::make_from_packed(v, packed, seconds)) fail(at);
+            break;
+        }
+        case TypeId::image: {
+            const std::size_t head_at = at_;
+            const std::int32_t head = field();
+            const std::size_t size_at = at_;
+            const std::uint32_t size = raw32();
+            pixels(into, static_cast<std::int32_t>(size & 0xFFFF), static_cast<std::int32_t>(size >> 16), head, head_at,
+                   size_at, (header & fixed_new_line) != 0);
+            return;
+        }
+        case TypeId::map: {
+            const std::size_t count_at = at_;
+            const std::int32_t n = field();
+            if (n % 2 != 0 || static_cast<std::size_t>(n) > (end_ - at_) / 4) fail(count_at);
+            entries(into, n, (header & fixed_new_line) != 0, depth, count_at);
+            return;
+        }
         case TypeId::typeset: {
             const std::uint32_t w0 = raw32(), w1 = raw32();
             v.reset(TypeId::typeset);
@@ -496,6 +579,7 @@ private:
         case TypeId::lit_path:
         case TypeId::set_path:
         case TypeId::get_path:
+        case TypeId::hash:
             fixed_series(into, t, header, header_at, depth);
             return;
         case TypeId::triple:
@@ -521,12 +605,7 @@ private:
         const std::int32_t head = field();
         Cell v{};
         if ((header & fixed_by_reference) != 0) {
-            const std::size_t path_at = at_;
-            v = path_value();
-            if (!series_type(v.type())) fail(path_at);
-            v.set_bare_type(t);
-            v.set_series_head(head);
-            append(into, v, new_line);
+            shared(into, t, head, new_line);
             return;
         }
         const std::size_t count_at = at_;
@@ -535,10 +614,11 @@ private:
             if (static_cast<std::size_t>(n) > (end_ - at_) / 4) fail(count_at);  // a record is a word at least
             if (head > n) fail(head_at);
             block::make_at(v, std::max(n, 1));
-            v.set_type(t);
+            if (t != TypeId::hash) v.set_type(t);  // a hash! gets its index once filled
             v.set_series_head(head);
-            append(into, v, new_line);
+            const std::int32_t index = append(into, v, new_line);
             for (std::int32_t i = 0; i < n; ++i) fixed_record(v, depth + 1);
+            finish_block(into, index, v, t);
             return;
         }
         const std::uint32_t unit = t == TypeId::binary ? 1 : (header >> 8) & 0xFF;
@@ -620,8 +700,114 @@ private:
         v.set_series_head(head);
     }
 
+    // The types whose records may stand for an earlier series by reference.
     static bool series_type(TypeId t) {
-        return is_any_block_type(t) || is_any_string_type(t) || t == TypeId::binary;
+        return is_any_block_type(t) || is_any_string_type(t) || t == TypeId::binary || t == TypeId::vector ||
+               t == TypeId::bitset || t == TypeId::image || t == TypeId::map;
+    }
+
+    // True for the series records that carry a head.
+    static bool has_head(TypeId t) { return t != TypeId::map && t != TypeId::bitset; }
+
+    // The buffer kind of a value found by a path: a record may share the
+    // buffer only with a value of the same kind, so that no series is read
+    // with another unit than it was made with.
+    enum class Kind { none, cells, text, bytes, vector, bits, pixels, map };
+    static Kind kind_of(TypeId t) {
+        if (is_any_block_type(t)) return Kind::cells;
+        if (is_any_string_type(t)) return Kind::text;
+        switch (t) {
+        case TypeId::binary: return Kind::bytes;
+        case TypeId::vector: return Kind::vector;
+        case TypeId::bitset: return Kind::bits;
+        case TypeId::image: return Kind::pixels;
+        case TypeId::map: return Kind::map;
+        default: return Kind::none;
+        }
+    }
+
+    // A series record by reference: a copy of the value its path names, with
+    // the record's type and head.
+    void shared(const Cell& into, TypeId t, std::int32_t head, bool new_line) {
+        const std::size_t path_at = at_;
+        Cell v = path_value();
+        Kind found = kind_of(v.type());
+        const TypeId ft = v.type();
+        if (ft == TypeId::native || ft == TypeId::action || ft == TypeId::function || ft == TypeId::op ||
+            ft == TypeId::routine) {
+            // a function value stands for its spec block
+            const NodeId spec = v.code_spec();
+            v = Cell::fresh(TypeId::block);
+            v.set_series_node(spec);
+            found = Kind::cells;
+        } else if (ft == TypeId::map && kind_of(t) == Kind::cells) {
+            const NodeId entries = map::block_of(v);
+            v = Cell::fresh(TypeId::block);
+            v.set_series_node(entries);
+            found = Kind::cells;
+        }
+        if (found == Kind::none || found != kind_of(t)) fail(path_at);
+        if (found == Kind::cells) {
+            v.set_series_extra(0);  // no hash! index: a block's word 3 is 0
+            if (head < 0 || head > block::length_of(v)) fail(path_at);
+        }
+        v.set_bare_type(t);
+        if (found != Kind::map && found != Kind::bits) v.set_series_head(head);
+        if (t == TypeId::hash) {
+            Cell h{};
+            const Cell b = v;
+            hash::make_at(h, b);
+            v = h;
+        }
+        append(into, v, new_line);
+    }
+
+    // Gives a filled hash! its index (the block was appended as block!).
+    static void finish_block(const Cell& into, std::int32_t index, const Cell& blk, TypeId t) {
+        if (t != TypeId::hash) return;
+        Cell h{};
+        hash::make_at(h, blk);
+        replace(into, index, h);
+    }
+
+    // An image! of w x h pixels from the bytes at the cursor.
+    void pixels(const Cell& into, std::int32_t w, std::int32_t h, std::int32_t head, std::size_t head_at,
+                std::size_t size_at, bool new_line) {
+        const std::size_t n = static_cast<std::size_t>(w) * static_cast<std::size_t>(h);
+        if (n > (end_ - at_) / 4) fail(size_at);
+        if (static_cast<std::size_t>(head) > n) fail(head_at);
+        Cell v{};
+        image::make_at(v, w, h, 0);
+        if (n > 0) std::memcpy(image::pixels(v), body_.data() + at_, n * 4);
+        at_ += n * 4;
+        v.set_series_head(head);
+        append(into, v, new_line);
+    }
+
+    // A map! of n values (keys and values alternating), decoded into a block
+    // that becomes the map once every key is known to be a key type.
+    void entries(const Cell& into, std::int32_t n, bool new_line, int depth, std::size_t count_at) {
+        Cell blk{};
+        block::make_at(blk, std::max(n, 1));
+        const std::int32_t index = append(into, blk, new_line);
+        for (std::int32_t i = 0; i < n; ++i) {
+            if (fixed_) fixed_record(blk, depth + 1);
+            else record(blk, depth + 1);
+        }
+        for (std::int32_t i = 0; i < n; i += 2)
+            if (!map::is_key_type(block::get_cell(blk, i)->type())) fail(count_at);
+        Cell m{};
+        map::make_at(m, &blk, 0);
+        replace(into, index, m);
+    }
+
+    // A float64 of the compact form: the low half first.
+    double float64_low_first() {
+        const std::uint64_t low = raw32(), high = raw32();
+        const std::uint64_t bits = high << 32 | low;
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
     }
 
     void series(const Cell& into, TypeId t, bool f, bool reference, bool new_line, int depth) {
@@ -629,22 +815,18 @@ private:
         const std::int32_t head = f ? count() : 0;
         Cell v{};
         if (reference) {
-            const std::size_t path_at = at_;
-            v = path_value();
-            if (!series_type(v.type())) fail(path_at);
-            v.set_bare_type(t);
-            v.set_series_head(head);
-            append(into, v, new_line);
+            shared(into, t, head, new_line);
             return;
         }
         if (is_any_block_type(t)) {
             const std::int32_t n = item_count();
             if (head > n) fail(head_at);
             block::make_at(v, std::max(n, 1));
-            v.set_type(t);
+            if (t != TypeId::hash) v.set_type(t);  // a hash! gets its index once filled
             v.set_series_head(head);
-            append(into, v, new_line);  // reachable before its contents are made
+            const std::int32_t index = append(into, v, new_line);  // reachable before its contents are made
             for (std::int32_t i = 0; i < n; ++i) record(v, depth + 1);
+            finish_block(into, index, v, t);
             return;
         }
         std::uint32_t unit = 1;
