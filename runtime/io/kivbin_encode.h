@@ -1,0 +1,36 @@
+// Kivbin writers: one value and everything reachable from it become a stream
+// (the reader is kivbin.h). Series, contexts, objects and functions met a
+// second time are written as references to where they were first written, so
+// shared structure and cycles come back as they were. Nothing is allocated in
+// the language heap while a value is walked; only the result binary is.
+#pragma once
+
+#include "runtime/cell.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace kiv::kivbin {
+
+struct EncodeOptions {
+    // The compact encoding (bytes and varints) instead of the fixed one
+    // (32-bit words).
+    bool compact = true;
+    // Writes each value of the block given, from its head, as a top-level
+    // record (the root count is their number) instead of the block itself as
+    // one record. A reference path then starts at the value's index among
+    // them, as the reader resolves paths from its target block.
+    bool spread = false;
+};
+
+// The stream of value: magic "KIVBIN", version 2, the flags, root count and
+// payload length, the symbol table when any symbol was written, then the
+// records. Raises access no-codec with the datatype for a value that has no
+// record (triple!, routine!, handle!, port!, event!, an op! or function! of
+// native code) and internal too-deep past the reader's nesting limit.
+std::vector<std::uint8_t> encode(const Cell& value, const EncodeOptions& options = {});
+
+// encode into a new binary! at out (out must not lie in a series buffer).
+void encode_to_binary(const Cell& value, bool compact, Cell& out);
+
+}  // namespace kiv::kivbin
