@@ -7,10 +7,15 @@
 #include "runtime/startup/embed.h"
 
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace kiv::host {
+
+// The console's Kiv sources (console/*.kiv, by name), for the start-up to
+// evaluate after the library's.
+std::span<const boot::Source> console_code();
 
 // Registers the print hook and runs the command: the script, else the loop.
 // Returns the exit status: 0, 1 when an error escaped the script, or what

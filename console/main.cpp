@@ -1,5 +1,7 @@
 // The `kiv` program: hands the process over to the runtime with the
-// text-mode host as its console.
+// text-mode host as its console and the console's Kiv sources.
 #include "console/host.h"
 
-int main(int argc, char** argv) { return kiv::embed::run_program(argc, argv, kiv::host::launch); }
+int main(int argc, char** argv) {
+    return kiv::embed::run_program(argc, argv, kiv::host::launch, kiv::host::console_code());
+}

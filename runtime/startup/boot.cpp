@@ -43,6 +43,7 @@ extern const std::size_t embedded_source_count;
 namespace {
 
 Cell loaded{};                 // block of the loaded sources, one block each (in the root block)
+std::span<const Source> host_sources;  // the host's, loaded and run after the library's
 
 
 Cell global_word(const char* name) {
@@ -239,6 +240,8 @@ void evaluate_source(const Cell& code, std::string_view name) {
 
 std::span<const Source> sources() { return {embedded_sources, embedded_source_count}; }
 
+void set_host_sources(std::span<const Source> host) { host_sources = host; }
+
 void load_text(Cell& out, std::string_view utf8) {
     lexer::scan(&out, reinterpret_cast<const std::uint8_t*>(utf8.data()),
                 static_cast<std::int32_t>(utf8.size()), lexer::ScanRequest{}, nullptr);
@@ -247,12 +250,15 @@ void load_text(Cell& out, std::string_view utf8) {
 
 void load() {
     error::load_catalog();
-    loaded = *block::make_in(&block::root(), static_cast<std::int32_t>(embedded_source_count));
-    for (const Source& source : sources()) {
-        Cell code;
-        Cell error;
-        if (!guarded([&] { load_text(code, source.text); }, error)) boot_failure(error, source.name);
-        block::append_copy(loaded, code);
+    const auto count = static_cast<std::int32_t>(embedded_source_count + host_sources.size());
+    loaded = *block::make_in(&block::root(), count);
+    for (const auto& list : {sources(), host_sources}) {
+        for (const Source& source : list) {
+            Cell code;
+            Cell error;
+            if (!guarded([&] { load_text(code, source.text); }, error)) boot_failure(error, source.name);
+            block::append_copy(loaded, code);
+        }
     }
 }
 
@@ -280,6 +286,8 @@ void run_top_level() {
             continue;  // no object! yet: no system object
         evaluate_source(code, all[i].name);
     }
+    for (std::size_t i = 0; i < host_sources.size(); ++i)
+        evaluate_source(*block::get_cell(loaded, static_cast<std::int32_t>(all.size() + i)), host_sources[i].name);
     Cell system_word = global_word("system");
     Cell value;
     word::get_value(system_word, value);

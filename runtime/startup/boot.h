@@ -24,6 +24,10 @@ struct Source {
 // library files by name, system.kiv last (errors.kiv is read by the
 // catalogue's own reader and is not among them).
 std::span<const Source> sources();
+// The host program's own sources (its language-level code), set before the
+// runtime boots: loaded after the library's and evaluated after system.kiv,
+// in the order given, like the library's (make-routine still exists).
+void set_host_sources(std::span<const Source> host);
 
 // Called by runtime::init once the lexer is ready: the catalogue, then every
 // source loaded with the lexer into a block kept in the root block (a Kivbin

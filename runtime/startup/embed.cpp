@@ -6,6 +6,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -58,10 +59,13 @@ void boot(const BootOptions& options) {
 
 void shutdown() { runtime::shutdown(); }
 
-int run_program(int argc, char** argv, Console console) {
+int run_program(int argc, char** argv, Console console, std::span<const boot::Source> sources) {
     runtime::console_hook = console;
+    boot::set_host_sources(sources);
     return runtime::main(argc, argv);
 }
+
+void add_routine(const char* name, RoutineCode code) { routine::add(name, code); }
 
 int argument_count() { return runtime::process().argc; }
 
@@ -125,6 +129,12 @@ Cell text(std::string_view utf8) {
     value.set_series_node(unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(utf8.data()),
                                                   static_cast<std::int32_t>(utf8.size())));
     return value;
+}
+
+Cell logic(bool value) {
+    Cell cell;
+    logic::make_at(cell, value);
+    return cell;
 }
 
 std::string error_report(const Cell& error) {

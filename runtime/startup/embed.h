@@ -7,6 +7,7 @@
 #include "runtime/cell.h"
 #include "runtime/collector.h"
 #include "runtime/output_hooks.h"
+#include "runtime/startup/boot.h"
 #include "runtime/startup/startup.h"
 
 #include <cstdint>
@@ -35,8 +36,14 @@ using CommandLine = runtime::CommandLine;
 // A host's run of the command line: returns the exit status.
 using Console = int (*)(const CommandLine& command);
 // The whole program: boots on the runtime thread (with its own large stack),
-// runs console and returns the exit status.
-int run_program(int argc, char** argv, Console console);
+// evaluating the host's own sources after the library's, runs console and
+// returns the exit status.
+int run_program(int argc, char** argv, Console console, std::span<const boot::Source> sources = {});
+// Gives the routine the host's sources make with `make-routine 'name spec`
+// its code (which reads its arguments from args and leaves its result in
+// args[0]). Call it before the runtime boots.
+using RoutineCode = routine::Code;
+void add_routine(const char* name, RoutineCode code);
 // The process's command-line arguments (UTF-8), argument(0) being the program.
 int argument_count();
 const char* argument(int index);
@@ -80,6 +87,8 @@ std::string mold(const Cell& value, const MoldOptions& options = {});
 std::string to_utf8(const Cell& text);
 // A new string! of UTF-8 text (not rooted).
 Cell text(std::string_view utf8);
+// A logic! value.
+Cell logic(bool value);
 // An error's report as print shows it, its stack trace filled in first (so
 // call it while the frames it left are still described).
 std::string error_report(const Cell& error);
