@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iostream>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace kiv::host {
@@ -120,7 +121,113 @@ void record_arguments(const embed::CommandLine& command) {
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// --- Text-mode services ---------------------------------------------------------
+
+// Length of the UTF-8 sequence that starts text at i, or 0 when the bytes
+// there do not form one (a stray continuation byte, a cut or overlong
+// sequence, a surrogate, a code point past U+10FFFF).
+std::size_t utf8_sequence(std::string_view text, std::size_t i) {
+    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
+    const unsigned char lead = byte(i);
+    if (lead < 0x80) return 1;
+    std::size_t n = 0;
+    std::uint32_t cp = 0;
+    if (lead >= 0xC2 && lead < 0xE0) n = 2, cp = lead & 0x1F;
+    else if (lead >= 0xE0 && lead < 0xF0) n = 3, cp = lead & 0x0F;
+    else if (lead >= 0xF0 && lead < 0xF5) n = 4, cp = lead & 0x07;
+    else return 0;
+    if (i + n > text.size()) return 0;
+    for (std::size_t k = 1; k < n; ++k) {
+        if ((byte(i + k) & 0xC0) != 0x80) return 0;
+        cp = cp << 6 | (byte(i + k) & 0x3F);
+    }
+    if ((n == 3 && (cp < 0x800 || (cp >= 0xD800 && cp < 0xE000))) || (n == 4 && (cp < 0x10000 || cp > 0x10FFFF)))
+        return 0;
+    return n;
+}
+
+// The line as valid UTF-8: each byte that starts no character becomes U+FFFD.
+std::string valid_utf8(std::string_view line) {
+    std::string text;
+    text.reserve(line.size());
+    for (std::size_t i = 0; i < line.size();) {
+        const std::size_t n = utf8_sequence(line, i);
+        if (n == 0) {
+            text += "\xEF\xBF\xBD";
+            ++i;
+        } else {
+            text.append(line.substr(i, n));
+            i += n;
+        }
+    }
+    return text;
+}
+
+// Switches the terminal's echo off while in scope (hidden input); nothing
+// when standard input is not a terminal.
+class EchoOff {
+public:
+    explicit EchoOff(bool hide) {
+        if (!hide || ::tcgetattr(STDIN_FILENO, &saved_) != 0) return;
+        termios quiet = saved_;
+        quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        active_ = ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet) == 0;
+    }
+    ~EchoOff() {
+        if (!active_) return;
+        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved_);
+        print_text("", true);  // the Enter that ended the line was not echoed either
+    }
+    EchoOff(const EchoOff&) = delete;
+    EchoOff& operator=(const EchoOff&) = delete;
+
+private:
+    termios saved_{};
+    bool active_ = false;
+};
+
+bool input_ended = false;  // standard input has given its end once
+
+// read-console-line prompt hide?: prints the prompt, reads one line (without
+// its line end). None at the end of the input; false when asked again after it.
+void read_console_line(Cell* args) {
+    print_text(embed::to_utf8(args[0]), false);
+    embed::flush_output();
+    const bool hide = args[1].is(TypeId::logic) && args[1].logic_value() != 0;
+    std::string line;
+    bool got = false;
+    {
+        const EchoOff quiet(hide);
+        got = static_cast<bool>(std::getline(std::cin, line));
+    }
+    if (!got) {
+        if (input_ended) args[0] = embed::logic(false);
+        else args[0].reset(TypeId::none);
+        input_ended = true;
+        return;
+    }
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    args[0] = embed::text(valid_utf8(line));
+}
+
+// console-title text: the title of the terminal window, when standard
+// output is a terminal.
+void console_title(Cell* args) {
+    if (::isatty(STDOUT_FILENO) == 1) {
+        const std::string title = embed::to_utf8(args[0]);
+        embed::flush_output();
+        std::fprintf(stdout, "\033]0;%s\007", title.c_str());
+        std::fflush(stdout);
+    }
+    args[0].reset(TypeId::unset);
+}
+
 }  // namespace
+
+void add_routines() {
+    embed::add_routine("read-console-line", read_console_line);
+    embed::add_routine("console-title", console_title);
+}
 
 std::size_t find_header(std::string_view text) {
     for (std::size_t at = text.find("Kiv"); at != std::string_view::npos; at = text.find("Kiv", at + 1)) {

@@ -16,6 +16,9 @@ namespace kiv::host {
 // The console's Kiv sources (console/*.kiv, by name), for the start-up to
 // evaluate after the library's.
 std::span<const boot::Source> console_code();
+// Gives the routines of those sources their code (the text-mode services:
+// read-console-line, console-title). Call before the runtime boots.
+void add_routines();
 
 // Registers the print hook and runs the command: the script, else the loop.
 // Returns the exit status: 0, 1 when an error escaped the script, or what

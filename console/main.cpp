@@ -3,5 +3,6 @@
 #include "console/host.h"
 
 int main(int argc, char** argv) {
+    kiv::host::add_routines();
     return kiv::embed::run_program(argc, argv, kiv::host::launch, kiv::host::console_code());
 }

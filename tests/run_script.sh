@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs one script test: `kiv --cli SCRIPT` must exit with the expected status
 # (0, or the number in SCRIPT's ".status" file beside it) within the time limit,
-# and its standard output must equal SCRIPT's ".out" file byte for byte.
+# and its standard output must equal SCRIPT's ".out" file byte for byte. Its
+# standard input is SCRIPT's ".input" file beside it, else empty.
 # usage: run_script.sh KIV SCRIPT [TIMEOUT-SECONDS]
 set -u
 kiv=$1 script=$2 limit=${3:-60}
@@ -9,6 +10,11 @@ case $kiv in /*) ;; *) kiv=$PWD/$kiv ;; esac   # still found after the cd below
 base=${script%.kiv}
 expected_out=$base.out
 expected_status=0
+input=/dev/null
+if [ -f "$base.input" ]; then
+    input=$base.input
+    case $input in /*) ;; *) input=$PWD/$input ;; esac   # still found after the cd below
+fi
 [ -f "$base.status" ] && expected_status=$(tr -d ' \n' < "$base.status")
 
 if [ ! -f "$expected_out" ]; then
@@ -19,7 +25,7 @@ fi
 actual=$(mktemp) errors=$(mktemp)
 trap 'rm -f "$actual" "$errors"' EXIT
 cd "$(dirname "$script")" || exit 1
-timeout --kill-after=5 "$limit" "$kiv" --cli "$(basename "$script")" < /dev/null > "$actual" 2> "$errors"
+timeout --kill-after=5 "$limit" "$kiv" --cli "$(basename "$script")" < "$input" > "$actual" 2> "$errors"
 status=$?
 
 fail=0
