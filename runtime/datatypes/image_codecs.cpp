@@ -1,5 +1,6 @@
 // BMP is read and written here; PNG goes through libpng's simplified API,
 // which reads and writes 8-bit B, G, R, A bytes: the pixel words' own layout.
+// JPEG, TIFF and GIF have files of their own (image_jpeg.cpp and so on).
 // Every decoder checks sizes against the data before it makes the image, so
 // damaged or hostile data gives false, never a read past the bytes.
 #include "runtime/datatypes/image_codecs.h"
@@ -31,11 +32,6 @@ void put32(std::vector<std::uint8_t>& out, std::uint32_t v) {
     put16(out, v >> 16);
 }
 
-bool size_ok(std::int64_t w, std::int64_t h) {
-    return w >= 0 && h >= 0 && w <= image::max_side && h <= image::max_side &&
-           w * h * 4 <= binary::max_bytes;
-}
-
 // The 8-bit value of the field mask selects in v (0 for an empty mask).
 std::uint32_t channel(std::uint32_t v, std::uint32_t mask) {
     if (mask == 0) return 0;
@@ -50,6 +46,11 @@ constexpr std::uint32_t bi_rgb = 0, bi_bitfields = 3, bi_alphabitfields = 6;
 
 }  // namespace
 
+bool size_ok(std::int64_t w, std::int64_t h) {
+    return w >= 0 && h >= 0 && w <= image::max_side && h <= image::max_side &&
+           w * h * 4 <= binary::max_bytes;
+}
+
 bool is_known_format(const std::uint8_t* b, std::int64_t n) {
     auto starts = [b, n](std::initializer_list<std::uint8_t> sig) {
         return n >= static_cast<std::int64_t>(sig.size()) && std::equal(sig.begin(), sig.end(), b);
@@ -63,6 +64,12 @@ bool decode(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
     if (n >= 4 && bytes[0] == 137 && bytes[1] == 80 && bytes[2] == 78 && bytes[3] == 71)
         return decode_png(bytes, n, result);
     if (n >= 2 && bytes[0] == 'B' && bytes[1] == 'M') return decode_bmp(bytes, n, result);
+    if (n >= 3 && bytes[0] == 255 && bytes[1] == 216 && bytes[2] == 255) return decode_jpeg(bytes, n, result);
+    if (n >= 4 && bytes[0] == 'G' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == '8')
+        return decode_gif(bytes, n, result);
+    if (n >= 4 && ((bytes[0] == 'I' && bytes[1] == 'I' && bytes[2] == 42 && bytes[3] == 0) ||
+                   (bytes[0] == 'M' && bytes[1] == 'M' && bytes[2] == 0 && bytes[3] == 42)))
+        return decode_tiff(bytes, n, result);
     return false;
 }
 

@@ -42,15 +42,22 @@ void image_encode(Cell* args) {
     if (!img.is(TypeId::image)) expect_arg("image-encode", img, "image");
     if (!args[1].is(TypeId::integer)) expect_arg("image-encode", args[1], "format");
     const std::int32_t format = args[1].int_value();
-    if (format != static_cast<std::int32_t>(Format::bmp) && format != static_cast<std::int32_t>(Format::png)) {
+    if (format < static_cast<std::int32_t>(Format::bmp) || format > static_cast<std::int32_t>(Format::gif)) {
         platform::print_line({"Cannot find image encoder"});
         none::make_at(args[0]);
         return;
     }
     if (image::width_of(img) == 0 || image::height_of(img) == 0) bad_media();
     std::vector<std::uint8_t> bytes;
-    if (format == static_cast<std::int32_t>(Format::bmp)) bytes = image_codecs::encode_bmp(img);
-    else if (!image_codecs::encode_png(img, bytes)) bad_media();
+    bool ok = true;
+    switch (static_cast<Format>(format)) {
+        case Format::bmp: bytes = image_codecs::encode_bmp(img); break;
+        case Format::png: ok = image_codecs::encode_png(img, bytes); break;
+        case Format::jpeg: ok = image_codecs::encode_jpeg(img, bytes); break;
+        case Format::tiff: ok = image_codecs::encode_tiff(img, bytes); break;
+        case Format::gif: ok = image_codecs::encode_gif(img, bytes); break;
+    }
+    if (!ok) bad_media();
     if (static_cast<std::int64_t>(bytes.size()) > binary::max_bytes)
         runtime::raise_error(ErrorCategory::internal, "no-memory");
     binary::make_from_bytes(args[0], bytes.data(), static_cast<std::int32_t>(bytes.size()));
