@@ -5,12 +5,16 @@
 // the whole partial tree from the target block.
 #include "runtime/io/kivbin.h"
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/date.h"
+#include "runtime/datatypes/error.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/float.h"
@@ -19,7 +23,9 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/native.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
@@ -27,6 +33,8 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
+#include "runtime/evaluator/natives.h"
 #include "runtime/lz77.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"
@@ -45,9 +53,7 @@ constexpr std::uint32_t max_path = 65536;
 constexpr std::uint32_t fixed_filler = 0, fixed_reference = 255;
 // Fixed header bits: new-line marker, by reference, bound word, money sign.
 constexpr std::uint32_t fixed_new_line = 1u << 31, fixed_by_reference = 1u << 19, fixed_bound = 1u << 25,
-                        fixed_negative = 1u << 22, fixed_complemented = 1u << 23;
-
-[[noreturn]] void not_done() { runtime::raise_error(ErrorCategory::internal, "not-done"); }
+                        fixed_negative = 1u << 22, fixed_complemented = 1u << 23, fixed_handlers = 1u << 24;
 
 class Reader {
 public:
@@ -177,18 +183,66 @@ private:
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::size_t index_at = at_;
             const std::uint32_t i = fixed_ ? raw32() : varint();
-            const TypeId t = value.type();
-            if (is_any_block_type(t)) {
-                if (i >= static_cast<std::uint32_t>(block::length_of(value))) fail(index_at);
-                value = block::first_cell(value)[i];
-            } else if (t == TypeId::object || t == TypeId::error || word::is_any_word(t) || t == TypeId::native ||
-                       t == TypeId::action || t == TypeId::function || t == TypeId::op || t == TypeId::map) {
-                not_done();  // walks through contexts and specs come with their records
-            } else {
-                fail(index_at);
-            }
+            value = step(value, i, index_at);
         }
         return value;
+    }
+
+    // One step of a path: value i inside a container, context or function.
+    Cell step(const Cell& value, std::uint32_t i, std::size_t at) const {
+        const TypeId t = value.type();
+        if (is_any_block_type(t)) return cell_of(block_over(value.series_node()), i, at);
+        switch (t) {
+        case TypeId::map: return cell_of(block_over(map::block_of(value)), i, at);
+        case TypeId::object: return context_value(value.object_context(), i, at);
+        case TypeId::error: {
+            const std::uint32_t first = static_cast<std::uint32_t>(error::Field::arg1);
+            if (i >= static_cast<std::uint32_t>(error::field_count) - first) fail(at);
+            return context_value(value.object_context(), first + i, at);
+        }
+        case TypeId::word:
+        case TypeId::set_word:
+        case TypeId::lit_word:
+        case TypeId::get_word:
+        case TypeId::refinement: {
+            const NodeId ctx = value.word_context();
+            if (ctx == 0) fail(at);
+            if (context::context_cell(ctx)->context_on_stack()) {  // its function stands for it
+                const Cell fn = *context::owner(ctx);
+                if (!fn.is(TypeId::function)) fail(at);
+                return step(fn, i, at);
+            }
+            return context_value(ctx, i, at);
+        }
+        case TypeId::native:
+        case TypeId::action: return cell_of(block_over(value.code_spec()), i, at);
+        case TypeId::function:
+        case TypeId::op: {
+            if (i == 0) return block_over(value.code_spec());
+            const bool has_body = t == TypeId::function || value.op_source() == TypeId::function;
+            if (i != 1 || !has_body) fail(at);
+            const Cell body = *function::extra_cell(value, function::extra_body);
+            if (!body.is(TypeId::block)) fail(at);
+            return body;
+        }
+        default: fail(at);
+        }
+    }
+
+    static Cell block_over(NodeId node) {
+        Cell b = Cell::fresh(TypeId::block);
+        b.set_series_node(node);
+        return b;
+    }
+    Cell cell_of(const Cell& blk, std::uint32_t i, std::size_t at) const {
+        if (i >= static_cast<std::uint32_t>(block::length_of(blk))) fail(at);
+        return block::first_cell(blk)[i];
+    }
+    Cell context_value(NodeId ctx, std::uint32_t i, std::size_t at) const {
+        if (i >= static_cast<std::uint32_t>(context::word_count(ctx))) fail(at);
+        const Cell* v = context::value_at(ctx, static_cast<std::int32_t>(i));
+        if (v == nullptr) fail(at);
+        return *v;
     }
 
     // Adds a value to the container being filled and answers its index there:
@@ -243,8 +297,11 @@ private:
             return;
         }
         if (reference) {
-            if (word::is_any_word(t) || t == TypeId::object || t == TypeId::function) not_done();
-            fail(tag_at);
+            if (t == TypeId::object || t == TypeId::function) {
+                owner_reference(into, t, new_line, tag_at);
+                return;
+            }
+            if (!word::is_any_word(t) || !f) fail(tag_at);
         }
         switch (t) {
         case TypeId::unset: unset::make_at(v); break;
@@ -368,9 +425,12 @@ private:
         case TypeId::get_word:
         case TypeId::refinement: {
             const symbol::SymbolId sym = symbol_ref();
-            if (f) not_done();  // bound to an object or function of the stream
             word::make_at(sym, v);
             v.set_type(t);
+            if (f) {
+                bound_word(into, v, reference, new_line, depth);
+                return;
+            }
             break;
         }
         case TypeId::string:
@@ -400,7 +460,17 @@ private:
         }
         case TypeId::symbol:
         case TypeId::series: fail(tag_at);
-        default: not_done();  // records of the other types are not read yet
+        case TypeId::context:
+            if (f) fail(tag_at);
+            context_record(into, 0, new_line, depth);
+            return;
+        case TypeId::object: object_record(into, f, new_line, depth); return;
+        case TypeId::function: function_record(into, new_line, depth, nullptr); return;
+        case TypeId::native:
+        case TypeId::action: native_record(into, t, new_line, depth); return;
+        case TypeId::op: op_record(into, TypeId::no_type, new_line, depth, tag_at); return;
+        case TypeId::error: error_record(into, new_line, depth); return;
+        default: fail(tag_at);
         }
         append(into, v, new_line);
     }
@@ -432,8 +502,11 @@ private:
             return;
         }
         if (reference) {
-            if (word::is_any_word(t) || t == TypeId::object || t == TypeId::function) not_done();
-            fail(header_at);
+            if (t == TypeId::object || t == TypeId::function) {
+                owner_reference(into, t, new_line, header_at);
+                return;
+            }
+            if (!word::is_any_word(t) || (header & fixed_bound) == 0) fail(header_at);
         }
         auto float64 = [this] {
             const std::uint64_t high = raw32(), low = raw32();
@@ -560,10 +633,13 @@ private:
         case TypeId::get_word:
         case TypeId::refinement: {
             const symbol::SymbolId sym = symbol_ref();
-            raw32();  // the word index, which only a bound word uses
-            if (header & fixed_bound) not_done();  // bound to an object or function of the stream
             word::make_at(sym, v);
             v.set_type(t);
+            if (header & fixed_bound) {
+                bound_word(into, v, reference, new_line, depth);
+                return;
+            }
+            raw32();  // the word index, which only a bound word uses
             break;
         }
         case TypeId::string:
@@ -594,7 +670,19 @@ private:
         case TypeId::no_type:
         case TypeId::symbol:
         case TypeId::series: fail(header_at);
-        default: not_done();  // records of the other types are not read yet
+        case TypeId::context: context_record(into, header, new_line, depth); return;
+        case TypeId::object: object_record(into, (header & fixed_handlers) != 0, new_line, depth); return;
+        case TypeId::function: function_record(into, new_line, depth, nullptr); return;
+        case TypeId::native:
+        case TypeId::action: native_record(into, t, new_line, depth); return;
+        case TypeId::op: {
+            const auto source = static_cast<TypeId>((header >> 16) & 0xFF);
+            if (source == TypeId::no_type) fail(header_at);
+            op_record(into, source, new_line, depth, header_at);
+            return;
+        }
+        case TypeId::error: error_record(into, new_line, depth); return;
+        default: fail(header_at);
         }
         append(into, v, (header & fixed_new_line) != 0);
     }
@@ -704,6 +792,321 @@ private:
     static bool series_type(TypeId t) {
         return is_any_block_type(t) || is_any_string_type(t) || t == TypeId::binary || t == TypeId::vector ||
                t == TypeId::bitset || t == TypeId::image || t == TypeId::map;
+    }
+
+    // --- Contexts, objects, functions --------------------------------------------
+    // The index in into where the next record's value lands.
+    std::int32_t next_index(const Cell& into) const {
+        return slot_node_ != 0 && into.series_node() == slot_node_ ? slot_index_ : block::length_of(into);
+    }
+    // Decodes one record (of either encoding) into into.
+    void any_record(const Cell& into, int depth) {
+        if (fixed_) fixed_record(into, depth);
+        else record(into, depth);
+    }
+    // Decodes one record into cell index of blk (a context's values, an
+    // error's fields, a function's extra block).
+    void record_into_slot(const Cell& blk, std::int32_t index, int depth) {
+        slot_node_ = blk.series_node();
+        slot_index_ = index;
+        any_record(blk, depth);
+        if (slot_node_ != 0) fail(at_);  // every record leaves one value
+    }
+
+    struct ContextHead {
+        std::uint32_t kind = 0;
+        bool stack = false, self = false, values = false;
+        std::int32_t count = 0;
+        std::size_t at = 0;
+    };
+    // A context! record's flags and word count; the tag or header word is
+    // read here unless given (fixed header, or compact tag already read).
+    ContextHead context_head(bool tag_read, std::uint32_t fixed_header) {
+        ContextHead h;
+        h.at = at_;
+        if (fixed_) {
+            const std::uint32_t w = tag_read ? fixed_header : raw32();
+            if ((w & 0xFF) != static_cast<std::uint32_t>(TypeId::context)) fail(h.at);
+            h.kind = (w >> 26) & 3;
+            h.self = (w >> 28) & 1;
+            h.stack = (w >> 29) & 1;
+            h.values = (w >> 30) & 1;
+        } else {
+            if (!tag_read && byte() != static_cast<std::uint8_t>(TypeId::context)) fail(h.at);
+            const std::uint8_t flags = byte();
+            h.kind = flags & 3;
+            h.stack = (flags & 4) != 0;
+            h.self = (flags & 8) != 0;
+            h.values = (flags & 16) != 0;
+        }
+        if (h.kind == 3) fail(h.at);
+        const std::size_t count_at = at_;
+        h.count = field();
+        if (static_cast<std::size_t>(h.count) > end_ - at_) fail(count_at);
+        return h;
+    }
+    // A new context of the record's words (each once).
+    NodeId make_context(const ContextHead& h) {
+        const NodeId ctx = context::make(h.count, h.stack, h.self, static_cast<context::Kind>(h.kind));
+        collector::Root keep(ctx);
+        for (std::int32_t i = 0; i < h.count; ++i) {
+            const std::size_t at = at_;
+            const symbol::SymbolId sym = symbol_ref();
+            std::int32_t position = 0;
+            if (context::find_or_add_symbol(ctx, sym, true, position) >= 0) fail(at);  // a word named twice
+        }
+        return ctx;
+    }
+    // The values of a heap context, when the record carries them.
+    void context_values(NodeId ctx, const ContextHead& h, int depth) {
+        if (!h.values || h.stack) return;
+        const Cell values = block_over(context::context_cell(ctx)->context_values());
+        for (std::int32_t i = 0; i < h.count; ++i) record_into_slot(values, i, depth + 1);
+    }
+    // An object! cell over ctx, class id -1, stored as the context's owner.
+    static Cell object_over(NodeId ctx) {
+        Cell obj = Cell::fresh(TypeId::object);
+        obj.set_object(ctx, 0xFFFFFFFFu, 0);
+        *context::owner(ctx) = obj;
+        return obj;
+    }
+
+    // context!: an object of class -1 over a new context.
+    void context_record(const Cell& into, std::uint32_t fixed_header, bool new_line, int depth) {
+        const ContextHead h = context_head(true, fixed_header);
+        if (h.stack) fail(h.at);  // an object's values live in the heap
+        const NodeId ctx = make_context(h);
+        append(into, object_over(ctx), new_line);
+        context_values(ctx, h, depth);
+    }
+
+    // The fields of an object! record before its values: class id, handler
+    // indices, the context's words. The object is not placed anywhere yet.
+    Cell object_start(bool handlers, ContextHead& h) {
+        signed_field();  // the class id: a decoded object has a class of its own
+        if (handlers) {
+            signed_field();  // the handler fields are found again by name
+            signed_field();
+        }
+        h = context_head(false, 0);
+        if (h.stack) fail(h.at);
+        return object_over(make_context(h));
+    }
+    // After the values: the change handlers the record says the object has.
+    Cell object_finish(Cell obj, bool handlers, std::size_t at) {
+        if (!handlers) return obj;
+        const NodeId ctx = obj.object_context();
+        for (const words::Word w : {words::Word::on_change_star, words::Word::on_deep_change_star}) {
+            const std::int32_t i = context::find_symbol(ctx, words::word(w).word_symbol(), true);
+            if (i < 0) continue;
+            const TypeId t = context::value_at(ctx, i)->type();
+            if (t != TypeId::function && t != TypeId::routine) fail(at);
+        }
+        object::install_change_handlers(obj);
+        return obj;
+    }
+    void object_record(const Cell& into, bool handlers, bool new_line, int depth) {
+        const std::size_t at = at_;
+        ContextHead h;
+        const Cell obj = object_start(handlers, h);
+        const std::int32_t index = append(into, obj, new_line);
+        context_values(obj.object_context(), h, depth);
+        replace(into, index, object_finish(obj, handlers, at));
+    }
+
+    // function!: sizes, the context's words, then the spec and body blocks.
+    // The function is placed (or the word bound to it, for a word's binding)
+    // before its blocks are read, so that their words can name it.
+    void function_record(const Cell& into, bool new_line, int depth, Cell* bound_word) {
+        const std::size_t at = at_;
+        field();  // the sizes of spec and body: the records count their values
+        field();
+        const ContextHead h = context_head(false, 0);
+        if (!h.stack || h.kind != static_cast<std::uint32_t>(context::Kind::function)) fail(h.at);
+        const NodeId ctx = make_context(h);
+        collector::Root keep_ctx(ctx);
+        Cell extra{};
+        block::make_at_filled(extra, function::extra_cells, false);
+        collector::Root keep_extra(extra);
+        Cell placeholder{};
+        block::make_at(placeholder, 1);
+        Cell fn = Cell::fresh(TypeId::function);
+        fn.set_code(ctx, placeholder.series_node(), extra.series_node());
+        *context::owner(ctx) = fn;
+        std::int32_t index = -1;
+        if (bound_word != nullptr) {
+            bind_word(*bound_word, ctx, at);
+            append(into, *bound_word, new_line);
+        } else {
+            index = append(into, fn, new_line);
+        }
+        auto update = [&] {
+            *context::owner(ctx) = fn;
+            if (index >= 0) replace(into, index, fn);
+        };
+        const std::size_t spec_at = at_;
+        record_into_slot(extra, 1, depth + 1);
+        const Cell spec = *block::get_cell(extra, 1);
+        if (!spec.is(TypeId::block) || spec.series_head() != 0) fail(spec_at);
+        unset::make_at(*block::get_cell(extra, 1));
+        fn.set_code(ctx, spec.series_node(), extra.series_node());
+        update();
+        std::uint32_t flags = 0;
+        try {
+            flags = function::validate_spec(spec);
+        } catch (const LanguageError&) {
+            fail(spec_at);
+        }
+        if (!words_match(ctx, spec)) fail(spec_at);
+        const std::size_t body_at = at_;
+        record_into_slot(extra, function::extra_body, depth + 1);
+        if (!block::get_cell(extra, function::extra_body)->is(TypeId::block)) fail(body_at);
+        fn.add_function_trace_flags(flags);
+        update();
+    }
+    // True when ctx holds exactly the words a function of the spec gets.
+    static bool words_match(NodeId ctx, const Cell& spec) {
+        const NodeId expected = context::make_from_block(spec, true, false, context::Kind::function);
+        collector::Root keep(expected);
+        const std::int32_t n = context::word_count(expected);
+        if (n != context::word_count(ctx)) return false;
+        for (std::int32_t i = 0; i < n; ++i)
+            if (symbol::resolve_alias(context::word_at(expected, i)->word_symbol()) !=
+                symbol::resolve_alias(context::word_at(ctx, i)->word_symbol()))
+                return false;
+        return true;
+    }
+
+    // native!, action!: the table slot, then the spec block (read aside).
+    void native_record(const Cell& into, TypeId t, bool new_line, int depth) {
+        const std::size_t at = at_;
+        const std::int32_t n = field();
+        const std::int32_t bound = t == TypeId::action ? action_count : natives::native_count;
+        if (n < 1 || n > bound) fail(at);
+        Cell aside{};
+        block::make_at(aside, 1);
+        collector::Root keep(aside);
+        const std::size_t spec_at = at_;
+        any_record(aside, depth + 1);
+        const Cell spec = *block::get_cell(aside, 0);
+        if (!spec.is(TypeId::block)) fail(spec_at);
+        Cell v{};
+        native::make_at(v, t, spec, n);
+        append(into, v, new_line);
+    }
+
+    // op!: the record of its source value, decoded in place and turned into
+    // the op!. source is the fixed header's source type (no_type: any).
+    void op_record(const Cell& into, TypeId source, bool new_line, int depth, std::size_t at) {
+        const std::int32_t index = next_index(into);
+        any_record(into, depth + 1);
+        Cell v = *block::get_cell(into, index);
+        const TypeId t = v.type();
+        if (t != TypeId::native && t != TypeId::action && t != TypeId::function) fail(at);
+        if (source != TypeId::no_type && source != t) fail(at);
+        if (!op::valid_spec_q(block_over(v.code_spec()))) fail(at);
+        if (t == TypeId::function) *function::extra_cell(v, function::extra_op) = v;
+        v.set_op(t);
+        v.set_new_line(new_line);
+        *block::get_cell(into, index) = v;
+    }
+
+    // error!: the code, then its fields from arg1 to stack.
+    void error_record(const Cell& into, bool new_line, int depth) {
+        const std::size_t at = at_;
+        const std::int32_t code = field();
+        std::int32_t category = 0, position = 0;
+        if (!error::decode(code, category, position)) fail(at);
+        const Cell category_word = error::category_word(category);
+        const Cell id_word = error::id_word(category, position);
+        Cell e{};
+        error::build(e, category_word, id_word);
+        append(into, e, new_line);
+        const Cell fields = block_over(context::context_cell(e.object_context())->context_values());
+        const auto first = static_cast<std::int32_t>(error::Field::arg1);
+        for (std::int32_t f = first; f <= static_cast<std::int32_t>(error::Field::stack); ++f)
+            record_into_slot(fields, f, depth + 1);
+    }
+
+    // A bound word: its index, then the context's owner by reference or in
+    // full (an object! or function! that is made but placed nowhere else).
+    void bound_word(const Cell& into, Cell w, bool reference, bool new_line, int depth) {
+        const std::size_t at = at_;
+        w.set_word_index(signed_field());
+        if (reference) {
+            const std::size_t path_at = at_;
+            const Cell found = path_value();
+            NodeId ctx = 0;
+            switch (found.type()) {
+            case TypeId::object: ctx = found.object_context(); break;
+            case TypeId::function: ctx = found.own_context(); break;
+            case TypeId::op:
+                if (found.op_source() == TypeId::function) ctx = found.own_context();
+                break;
+            case TypeId::word:
+            case TypeId::set_word:
+            case TypeId::lit_word:
+            case TypeId::get_word:
+            case TypeId::refinement: ctx = found.word_context(); break;
+            default: break;
+            }
+            if (ctx == 0) fail(path_at);
+            bind_word(w, ctx, at);
+            append(into, w, new_line);
+            return;
+        }
+        const std::size_t owner_at = at_;
+        std::uint32_t type, f;
+        if (fixed_) {
+            const std::uint32_t header = raw32();
+            type = header & 0xFF;
+            f = header & fixed_handlers;
+        } else {
+            const std::uint8_t b = byte();
+            type = b & 0x3F;
+            f = b & 0x40;
+        }
+        if (type == static_cast<std::uint32_t>(TypeId::object)) {
+            ContextHead h;
+            const Cell obj = object_start(f != 0, h);
+            bind_word(w, obj.object_context(), at);
+            append(into, w, new_line);
+            context_values(obj.object_context(), h, depth);
+            object_finish(obj, f != 0, owner_at);
+        } else if (type == static_cast<std::uint32_t>(TypeId::function) && f == 0) {
+            function_record(into, new_line, depth, &w);
+        } else {
+            fail(owner_at);
+        }
+    }
+    // An object! or function! by reference: the one that owns the context of
+    // the value the path names (an op! made from a function gives it back).
+    void owner_reference(const Cell& into, TypeId t, bool new_line, std::size_t at) {
+        const std::size_t path_at = at_;
+        Cell found = path_value();
+        NodeId ctx = 0;
+        if (word::is_any_word(found.type())) ctx = found.word_context();
+        else if (found.is(TypeId::object)) ctx = found.object_context();
+        else if (found.is(TypeId::function) || (found.is(TypeId::op) && found.op_source() == TypeId::function))
+            ctx = found.own_context();
+        if (ctx == 0) fail(path_at);
+        Cell owner = *context::owner(ctx);
+        if (!owner.is(t)) fail(at);
+        append(into, owner, new_line);
+    }
+
+    // Binds w to ctx at its index; -1 looks its symbol up there.
+    void bind_word(Cell& w, NodeId ctx, std::size_t at) const {
+        std::int32_t i = w.word_index();
+        if (i == -1) i = context::find_symbol(ctx, w.word_symbol(), true);
+        if (i < 0 || i >= context::word_count(ctx)) fail(at);
+        w.set_word_context(ctx);
+        w.set_word_index(i);
+    }
+
+    std::int32_t signed_field() {
+        if (fixed_) return static_cast<std::int32_t>(raw32());
+        return zigzag();
     }
 
     // True for the series records that carry a head.

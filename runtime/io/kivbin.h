@@ -2,8 +2,8 @@
 // is the magic "KIVBIN", a version byte, a flags byte (bit 0 compact, bit 1
 // LZ77-compressed body, bit 2 symbol table) and the body: counts, the symbol
 // table, then one record per value, nested values after their container.
-// Only the compact encoding is read so far, and only the records of values
-// without contexts; the others raise internal not-done.
+// Both encodings are read; a reference path names a value decoded earlier,
+// counted from the target block. The writers are kivbin_encode.h.
 #pragma once
 
 #include "runtime/cell.h"
