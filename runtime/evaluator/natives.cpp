@@ -56,6 +56,7 @@ void register_all() {
     register_compress();
     register_codecs();
     register_image();
+    register_kivbin();
     register_process();
 }
 

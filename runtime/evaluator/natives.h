@@ -99,6 +99,8 @@ void register_codecs();
 void register_library();
 // The image codec entry points image-encode and image-decode (library routines).
 void register_image();
+// The Kivbin codec entry points kivbin-encode* and kivbin-decode (library routines).
+void register_kivbin();
 // call: running other programs.
 void register_process();
 
