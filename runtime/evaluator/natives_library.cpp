@@ -1,9 +1,9 @@
 // Library routines over runtime services: quiet assignment (no change
 // notification), bit shifts, the process's current directory, the operating
 // system's description, colour and address tuples, UTF-8 counting, the
-// argument stack and trace state, standard output, the float text options
-// and the collector's counters. Each checks its arguments itself, since
-// routine callers may pass anything.
+// argument stack and trace state, the clipboard, standard output, the float
+// text options and the collector's counters. Each checks its arguments
+// itself, since routine callers may pass anything.
 #include "runtime/evaluator/natives.h"
 
 #include "runtime/collector.h"
@@ -24,6 +24,7 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
+#include "runtime/io/clipboard.h"
 #include "runtime/io/file_io.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
@@ -245,6 +246,11 @@ void collect_calls(Cell* args) {
 
 void tracing_q(Cell* args) { logic::make_at(args[0], tracing::state.on); }
 
+// read-clipboard: the clipboard's content, none when empty, false when it
+// cannot be reached. write-clipboard data: true when the clipboard took it.
+void read_clipboard(Cell* args) { clipboard::read(args[0]); }
+void write_clipboard(Cell* args) { logic::make_at(args[0], clipboard::write(args[0])); }
+
 // write-stdout data: a text as UTF-8, a binary as its bytes, any other value formed.
 void write_stdout(Cell* args) {
     const Cell data = args[0];
@@ -294,6 +300,8 @@ void register_library() {
     routine::add("frame-index?", frame_index_q);
     routine::add("collect-calls", collect_calls);
     routine::add("tracing?", tracing_q);
+    routine::add("read-clipboard", read_clipboard);
+    routine::add("write-clipboard", write_clipboard);
     routine::add("write-stdout", write_stdout);
 }
 
