@@ -51,6 +51,10 @@ bool size_ok(std::int64_t w, std::int64_t h) {
            w * h * 4 <= binary::max_bytes;
 }
 
+bool data_can_hold(std::int64_t w, std::int64_t h, std::int64_t n, std::int64_t pixels_per_byte) {
+    return w * h <= (n + 256) * pixels_per_byte;
+}
+
 bool is_known_format(const std::uint8_t* b, std::int64_t n) {
     auto starts = [b, n](std::initializer_list<std::uint8_t> sig) {
         return n >= static_cast<std::int64_t>(sig.size()) && std::equal(sig.begin(), sig.end(), b);
@@ -214,7 +218,8 @@ bool decode_png(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
     png_image png{};
     png.version = PNG_IMAGE_VERSION;
     if (!png_image_begin_read_from_memory(&png, bytes, static_cast<std::size_t>(n))) return false;
-    if (!size_ok(png.width, png.height)) {
+    // deflate makes at most 1032 bytes of a byte, and a pixel takes at least a bit
+    if (!size_ok(png.width, png.height) || !data_can_hold(png.width, png.height, n, 1100 * 8)) {
         png_image_free(&png);
         return false;
     }

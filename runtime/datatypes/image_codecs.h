@@ -19,6 +19,11 @@ enum class Format : std::int32_t { bmp = 0, png = 1, jpeg = 2, tiff = 3, gif = 4
 // make the image a header asks for.
 bool size_ok(std::int64_t w, std::int64_t h);
 
+// True when n bytes of data can hold w x h pixels at most pixels_per_byte
+// each: the format's highest compression, so that a short file cannot make
+// the decoder set aside an image its data could never fill.
+bool data_can_hold(std::int64_t w, std::int64_t h, std::int64_t n, std::int64_t pixels_per_byte);
+
 // True when the bytes start with the signature of an image format.
 bool is_known_format(const std::uint8_t* bytes, std::int64_t n);
 

@@ -76,7 +76,8 @@ bool decode_gif(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
         const GifImageDesc& desc = gif->Image;
         const std::int64_t w = desc.Width, h = desc.Height;
         const ColorMapObject* map = desc.ColorMap ? desc.ColorMap : gif->SColorMap;
-        if (w <= 0 || h <= 0 || !size_ok(w, h) || !map) return false;
+        // an LZW code takes at least 2 bits and stands for at most 4096 pixels
+        if (w <= 0 || h <= 0 || !size_ok(w, h) || !data_can_hold(w, h, n, 4 * 4096) || !map) return false;
         // the 256 colours an index may name; those past the map are black
         std::array<std::uint32_t, 256> colours;
         colours.fill(0xFF000000u);

@@ -72,7 +72,10 @@ bool decode_jpeg(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
     jpeg_mem_src(&info, bytes, static_cast<unsigned long>(n));
     jpeg_read_header(&info, TRUE);
     const std::int64_t w = info.image_width, h = info.image_height;
-    if (!size_ok(w, h) || w == 0 || h == 0) {
+    // Huffman coding spends at least a bit on each 8 x 8 block of a scan;
+    // a chroma scan may cover 16 x 16 pixels a block (arithmetic coding can
+    // spend less, so its files are not held to this)
+    if (!size_ok(w, h) || w == 0 || h == 0 || (!info.arith_code && !data_can_hold(w, h, n, 8 * 256))) {
         jpeg_destroy_decompress(&info);
         return false;
     }

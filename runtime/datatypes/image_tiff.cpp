@@ -151,6 +151,28 @@ bool read_rgba(TIFF* tif, std::int64_t w, std::int64_t h, std::uint32_t* pixels)
     return true;
 }
 
+// Whether n bytes can hold the stored samples of w x h pixels under the
+// file's compression: plain data needs every byte, PackBits makes at most 64
+// bytes of one, LZW about 3641, deflate 1032. Others (fax, JPEG) are not
+// bounded here.
+bool tiff_data_can_hold(TIFF* tif, std::int64_t w, std::int64_t h, std::int64_t n) {
+    std::uint16_t compression = COMPRESSION_NONE, bits = 1, samples = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    std::int64_t ratio;
+    switch (compression) {
+        case COMPRESSION_NONE: ratio = 1; break;
+        case COMPRESSION_PACKBITS: ratio = 64; break;
+        case COMPRESSION_LZW: ratio = 3641; break;
+        case COMPRESSION_ADOBE_DEFLATE:
+        case COMPRESSION_DEFLATE: ratio = 1100; break;
+        default: return true;
+    }
+    const std::int64_t bits_a_pixel = std::max<std::int64_t>(1, std::int64_t{bits} * samples);
+    return w * h <= (n + 256) * ratio * 8 / bits_a_pixel;
+}
+
 }  // namespace
 
 bool decode_tiff(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
@@ -159,7 +181,7 @@ bool decode_tiff(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
     if (!tif) return false;
     std::uint32_t w = 0, h = 0;
     if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h) ||
-        w == 0 || h == 0 || !size_ok(w, h))
+        w == 0 || h == 0 || !size_ok(w, h) || !tiff_data_can_hold(tif.get(), w, h, n))
         return false;
     Cell made{};
     image::make_at(made, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h), 0xFF000000u);
