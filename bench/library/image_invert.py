@@ -1,0 +1,29 @@
+# Every pixel of the picture of image_invert.kiv inverted by a Python loop
+# over Pillow's pixel access.
+import os, sys, time
+try:
+    from PIL import Image
+except ImportError:  # a Python of its own beside the system's Pillow
+    sys.path.append("/usr/lib/python3/dist-packages")
+    from PIL import Image
+passes = int(os.environ.get("BENCH_N", 1))
+w = int(os.environ.get("BENCH_WIDTH", 4000))
+h = int(os.environ.get("BENCH_HEIGHT", 3000))
+base = bytearray()
+seed = 1
+for i in range(1, w * 3 + 4096 + 1):
+    seed = (seed * 75 + 74) % 65537
+    base.append((i + seed % 24) % 256)
+rgb = b"".join(bytes(base[y * 37 % 4096:y * 37 % 4096 + w * 3]) for y in range(h))
+img = Image.frombytes("RGB", (w, h), rgb)
+px = img.load()
+start = time.perf_counter()
+for _ in range(passes):
+    for y in range(h):
+        for x in range(w):
+            r, g, b = px[x, y]
+            px[x, y] = (255 - r, 255 - g, 255 - b)
+elapsed = time.perf_counter() - start
+print("%d.%d.%d.0" % px[w - 1, h - 1])
+print("ops:", passes * w * h)
+print("elapsed:", elapsed)
