@@ -11,20 +11,22 @@ namespace kiv::http_client {
 
 namespace {
 
-// Seconds allowed to connect, and the longest stretch a transfer may stay
-// below one byte a second before it is given up.
-constexpr long connect_timeout = 30;
-constexpr long stall_timeout = 60;
 constexpr long max_redirects = 20;
+
+Limits current;
 
 void global_init() {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+// A body past the cap ends the transfer (a short count is a write error).
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
-    static_cast<Response*>(user)->body.append(data, size * count);
-    return size * count;
+    std::string& body = static_cast<Response*>(user)->body;
+    const std::size_t n = size * count;
+    if (n > current.max_body - body.size()) return 0;
+    body.append(data, n);
+    return n;
 }
 
 // Every response on the way (interim 1xx, each redirect) sends its header
@@ -49,6 +51,9 @@ struct ListDeleter {
 
 }  // namespace
 
+void set_limits(const Limits& limits) { current = limits; }
+const Limits& limits() { return current; }
+
 std::optional<Response> perform(const Request& request) {
     global_init();
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
@@ -62,9 +67,10 @@ std::optional<Response> perform(const Request& request) {
     curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
     curl_easy_setopt(e, CURLOPT_MAXREDIRS, max_redirects);
     curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, connect_timeout);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, stall_timeout);
+    curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, current.connect_seconds);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, current.min_speed);
+    curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, current.stall_seconds);
+    curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(current.max_body));
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, on_body);
     curl_easy_setopt(e, CURLOPT_WRITEDATA, &response);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, on_header);

@@ -1,9 +1,11 @@
 // One synchronous HTTP or HTTPS request over libcurl. Redirects are followed;
 // HTTPS checks the peer against the system's certificates. A request that
-// cannot connect, or that stalls, ends with no response rather than waiting
-// for ever; HTTP status codes are not failures.
+// cannot connect, that stalls, or whose body outgrows the largest series
+// ends with no response rather than waiting or growing for ever; HTTP status
+// codes are not failures.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <utility>
@@ -25,6 +27,19 @@ struct Response {
     std::string header_text;
     std::string body;
 };
+
+// How long a request may wait: seconds to resolve the host and connect, and
+// seconds a transfer may stay below min_speed bytes a second (waiting for
+// the response included). max_body caps the bytes of a body.
+struct Limits {
+    long connect_seconds = 30;
+    long stall_seconds = 60;
+    long min_speed = 16;
+    std::size_t max_body = std::size_t{1} << 30;
+};
+// The limits of the requests to come (the tests shorten them).
+void set_limits(const Limits& limits);
+const Limits& limits();
 
 // Performs the request; none when it could not be made or did not complete.
 std::optional<Response> perform(const Request& request);
