@@ -63,7 +63,6 @@ struct Pending {
 
 void init() {
     static constexpr Pending types[] = {
-        {TypeId::port, TypeId::object, "port!"},
         {TypeId::event, TypeId::no_type, "event!"},
     };
     for (const Pending& p : types) {

@@ -30,6 +30,7 @@
 #include "runtime/datatypes/pair.h"
 #include "runtime/datatypes/path.h"
 #include "runtime/datatypes/pending.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/percent.h"
 #include "runtime/datatypes/ref.h"
 #include "runtime/datatypes/point.h"
@@ -176,7 +177,7 @@ void register_all() {
     email::init();              // (string!)
     handle::init();             // (integer!)
     date::init();
-    // port! (object!)
+    port::init();               // (object!)
     money::init();
     ref::init();                // (string!)
     point::init();              // point2D!, point3D!

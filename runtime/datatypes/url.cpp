@@ -6,6 +6,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/port.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/symbol.h"
@@ -257,7 +258,12 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
     return value;
 }
 
-Cell* open(Cell*, const OpenRefinements&) { not_done(); }  // needs port!
+Cell* open(Cell* url, const OpenRefinements& how) {
+    Cell port{};
+    port::open_url(*url, &how, port);
+    *url = port;
+    return url;
+}
 
 namespace {
 
@@ -286,9 +292,15 @@ bool body_type_q(const Cell& value) {
 
 }  // namespace
 
-// Other schemes go through port!, which is not built yet.
+// Other schemes read through a port of their scheme.
 Cell* read(Cell* source, const ReadRefinements& how) {
-    if (!http_q(*source) || how.part != nullptr || how.seek != nullptr || how.as != nullptr) not_done();
+    if (!http_q(*source)) {
+        Cell port{};
+        port::open_url(*source, nullptr, port);
+        *source = port;
+        return port::read(source, how);
+    }
+    if (how.part != nullptr || how.seek != nullptr || how.as != nullptr) not_done();
     Cell result{};
     if (!http_request::request(*source, symbol::make("get"), nullptr, nullptr,
                                {how.binary, how.lines, how.info}, result)) {
@@ -301,7 +313,13 @@ Cell* read(Cell* source, const ReadRefinements& how) {
 // The data is the body of a post, or a block [method headers body] whose
 // headers and body may each be left out (an empty block is a get).
 Cell* write(Cell* destination, Cell* data, const WriteRefinements& how) {
-    if (!http_q(*destination) || how.part != nullptr || how.seek != nullptr || how.allow != nullptr ||
+    if (!http_q(*destination)) {
+        Cell port{};
+        port::open_url(*destination, nullptr, port);
+        *destination = port;
+        return port::write(destination, data, how);
+    }
+    if (how.part != nullptr || how.seek != nullptr || how.allow != nullptr ||
         how.as != nullptr) {
         not_done();
     }

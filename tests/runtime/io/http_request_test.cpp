@@ -189,7 +189,7 @@ TEST_F(HttpRequest, BadRequestsAndUnreachableHostsRaise) {
         {"write " + u + " [post [] \"x\" \"y\"]", "error script invalid-arg"},
         {"write " + u + " 42", "error script invalid-arg"},
         {"read/part " + u + " 2", "error internal not-done"},
-        {"read ftp://127.0.0.1/x", "error internal not-done"},
+        {"read ftp://127.0.0.1/x", "error access unknown-scheme"},
         // nothing listens on port 1: refused at once
         {"read http://127.0.0.1:1/x", "error access no-connect"},
         {"write http://127.0.0.1:1/x \"a\"", "error access no-connect"},
