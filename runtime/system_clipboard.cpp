@@ -25,14 +25,14 @@ Content local_content;
 
 // GTK is opened with dlopen rather than linked: linking it would load some
 // seventy shared libraries at every start of the program, clipboard or not.
-#define KIV_GTK_FUNCTIONS(X)                                                                             \
-    X(gtk_disable_setlocale) X(gtk_init_check) X(gtk_clipboard_get) X(gtk_clipboard_wait_for_targets)    \
-    X(gtk_targets_include_text) X(gtk_targets_include_uri) X(gtk_clipboard_wait_for_text)                \
-    X(gtk_clipboard_wait_for_contents) X(gtk_clipboard_set_text)          \
-    X(gtk_clipboard_set_with_data) X(gtk_selection_data_get_data) X(gtk_selection_data_get_length)       \
-    X(gtk_selection_data_get_target) X(gtk_selection_data_set) X(gtk_selection_data_free)                \
-    X(gdk_atom_intern) X(g_free) X(g_filename_from_uri) X(g_filename_to_uri)               \
-    X(g_main_context_iteration)
+#define KIV_GTK_FUNCTIONS(X)                                                                         \
+    X(gtk_disable_setlocale) X(gtk_init_check) X(gtk_clipboard_get)                                  \
+    X(gtk_clipboard_wait_for_targets) X(gtk_targets_include_text) X(gtk_targets_include_uri)         \
+    X(gtk_clipboard_wait_for_text) X(gtk_clipboard_wait_for_contents) X(gtk_clipboard_set_text)      \
+    X(gtk_clipboard_set_with_data) X(gtk_clipboard_set_can_store) X(gtk_clipboard_store)             \
+    X(gtk_selection_data_get_data) X(gtk_selection_data_get_length) X(gtk_selection_data_get_target) \
+    X(gtk_selection_data_set) X(gtk_selection_data_free) X(gdk_atom_intern) X(g_free)                \
+    X(g_filename_from_uri) X(g_filename_to_uri) X(g_main_context_iteration)
 
 struct Gtk {
 #define KIV_GTK_POINTER(name) decltype(&::name) name = nullptr;
@@ -177,6 +177,14 @@ bool offer_desktop(const char* type) {
                                            nullptr) != FALSE;
 }
 
+// Hands a copy of the content to the desktop's clipboard manager, when one
+// runs: this process answers requests only while it is in a clipboard call,
+// and what it owns would vanish with it.
+void hand_over() {
+    gtk.gtk_clipboard_set_can_store(gtk.clipboard, nullptr, 0);
+    gtk.gtk_clipboard_store(gtk.clipboard);
+}
+
 bool write_desktop(const Content& content) {
     const char* type = "";
     offered.clear();
@@ -184,7 +192,7 @@ bool write_desktop(const Content& content) {
         case Content::Kind::none: break;
         case Content::Kind::text:
             gtk.gtk_clipboard_set_text(gtk.clipboard, content.text.data(), static_cast<gint>(content.text.size()));
-            pump();
+            hand_over();
             return true;
         case Content::Kind::files: {
             type = "text/uri-list";
@@ -206,7 +214,7 @@ bool write_desktop(const Content& content) {
     for (int attempt = 0; attempt < attempts; ++attempt) {
         if (attempt > 0) pause_between_attempts();
         if (offer_desktop(type)) {
-            pump();
+            if (content.kind != Content::Kind::none) hand_over();
             return true;
         }
     }
