@@ -495,7 +495,7 @@ private:
         }
         if (id >= static_cast<std::uint32_t>(type_count)) fail(header_at);
         const auto t = static_cast<TypeId>(id);
-        const bool reference = (header & fixed_by_reference) != 0;
+        const bool reference = t != TypeId::op && (header & fixed_by_reference) != 0;  // an op! keeps its source type in bits 16-23
         if (reference && series_type(t)) {
             const std::int32_t head = has_head(t) ? field() : 0;
             shared(into, t, head, new_line);

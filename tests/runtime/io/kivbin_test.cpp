@@ -4,6 +4,7 @@
 #include "runtime/io/kivbin.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/lz77.h"
 #include "runtime/raise.h"
 #include "runtime/startup/embed.h"
@@ -195,6 +196,46 @@ TEST(Kivbin, FixedEncoding) {
         {fixed_stream({0xFE}), "kb-invalid-record 17"},
         {fixed_stream({0x323, 0, 1, 11, 0}), "kb-invalid-record 17"},     // integers 3 bytes wide
         {{'K', 'I', 'V', 'B', 'I', 'N', 2, 0, 1, 0}, "invalid-data"},
+    };
+    for (const Case& c : cases) EXPECT_EQ(error_of(c.data), c.expected) << c.expected;
+}
+
+TEST(Kivbin, ContextRecords) {
+    // context!: kind 2, self, values follow; one word a, value 5
+    const Bytes context = stream({0x0E, 0x1A, 0x01, 0x00, 0x85}, {"a"});
+    EXPECT_EQ(decode(context), "make object! [\n    a: 5\n]");
+    Cell target{};
+    block::make_at(target, 1);
+    embed::Root keep(target);
+    kivbin::decode(context.data(), context.size(), target, nullptr);
+    EXPECT_EQ(block::first_cell(target)[0].object_class(), 0xFFFFFFFFu) << "a class of its own";
+    // A word bound to an object given in full after it (owner byte 0x20),
+    // then a second word bound to the same object through a path to the first.
+    const Bytes words = stream({0x4F, 0x00, 0x00, 0x20, 0x02, 0x0E, 0x1A, 0x01, 0x00, 0x86,  //
+                                0xC1, 0x4F, 0x00, 0x00, 0x01, 0x00},
+                               {"a"});
+    Cell out{};
+    block::make_at(out, 2);
+    embed::Root keep_out(out);
+    kivbin::decode(words.data(), words.size(), out, nullptr);
+    ASSERT_EQ(block::length_of(out), 2);
+    const Cell w1 = block::first_cell(out)[0], w2 = block::first_cell(out)[1];
+    EXPECT_EQ(w1.word_context(), w2.word_context());
+    Cell value{};
+    word::get_value(w2, value);
+    EXPECT_EQ(test::mold(value), "6");
+    struct Case {
+        Bytes data;
+        const char* expected;
+    } cases[] = {
+        {stream({0x0E, 0x1E, 0x01, 0x00}, {"a"}), "kb-invalid-record 20"},               // an object's values on the stack
+        {stream({0x0E, 0x1A, 0x02, 0x00, 0x00, 0x81, 0x82}, {"a"}), "kb-invalid-record 23"},  // a word named twice
+        {stream({0x4F, 0x00, 0x02, 0x20, 0x02, 0x0E, 0x1A, 0x01, 0x00, 0x86}, {"a"}), "kb-invalid-record 21"},  // index 1 of 1
+        {stream({0x4F, 0x00, 0x00, 0x21}, {"a"}), "kb-invalid-record 22"},               // an owner of no context
+        {stream({0xC1, 0x4F, 0x00, 0x00, 0x01, 0x00}, {"a"}), "kb-invalid-record 24"},   // a path into nothing yet
+        {stream({0x2F, 0x00, 0x00, 0x01, 0x00}), "kb-invalid-record 12"},                // has-time bit without F
+        {stream({0x16, 0x00, 0x05, 0x00}), "kb-invalid-record 12"},                      // action slot 0
+        {stream({0x22, 0x80, 0x80, 0x04}), "kb-invalid-record 12"},                      // error code 65536
     };
     for (const Case& c : cases) EXPECT_EQ(error_of(c.data), c.expected) << c.expected;
 }
