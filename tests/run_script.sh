@@ -2,7 +2,8 @@
 # Runs one script test: `kiv --cli SCRIPT` must exit with the expected status
 # (0, or the number in SCRIPT's ".status" file beside it) within the time limit,
 # and its standard output must equal SCRIPT's ".out" file byte for byte. Its
-# standard input is SCRIPT's ".input" file beside it, else empty.
+# standard input is SCRIPT's ".input" file beside it, else empty; the
+# console is 80 columns wide.
 # usage: run_script.sh KIV SCRIPT [TIMEOUT-SECONDS]
 set -u
 kiv=$1 script=$2 limit=${3:-60}
@@ -25,7 +26,7 @@ fi
 actual=$(mktemp) errors=$(mktemp)
 trap 'rm -f "$actual" "$errors"' EXIT
 cd "$(dirname "$script")" || exit 1
-timeout --kill-after=5 "$limit" "$kiv" --cli "$(basename "$script")" < "$input" > "$actual" 2> "$errors"
+COLUMNS=80 LINES=24 timeout --kill-after=5 "$limit" "$kiv" --cli "$(basename "$script")" < "$input" > "$actual" 2> "$errors"
 status=$?
 
 fail=0
