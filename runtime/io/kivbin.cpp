@@ -96,6 +96,7 @@ private:
     std::size_t offsets_ = 0, area_ = 0;
     std::uint32_t symbol_count_ = 0, area_size_ = 0;
     std::vector<symbol::SymbolId> symbol_ids_;  // 0 until first used
+    std::vector<std::int32_t> global_index_;    // by symbol id: its global word's index, -1 until looked up
     bool fixed_ = false;                         // 32-bit words instead of varints
     NodeId slot_node_ = 0;                       // the next value goes to this block's
     std::int32_t slot_index_ = 0;                // cell slot_index_ instead of its tail
@@ -171,6 +172,21 @@ private:
             symbol_ids_[i] = symbol::make_from_utf8(name, static_cast<std::int32_t>(n));
         }
         return symbol_ids_[i];
+    }
+
+    // Makes v a word! of sym bound in the global context. Each symbol's index
+    // there is looked up once per stream: a stream names the same words over
+    // and over, and nothing leaves the global context while it is read.
+    void global_word(symbol::SymbolId sym, Cell& v) {
+        if (sym >= global_index_.size()) global_index_.resize(sym + 256, -1);
+        std::int32_t& index = global_index_[sym];
+        if (index < 0) {
+            word::make_at(sym, v);
+            index = v.word_index();
+            return;
+        }
+        v.reset(TypeId::word);
+        v.set_word(context::global(), sym, index);
     }
 
     // The value a reference path names, walking from the target block.
@@ -425,7 +441,7 @@ private:
         case TypeId::get_word:
         case TypeId::refinement: {
             const symbol::SymbolId sym = symbol_ref();
-            word::make_at(sym, v);
+            global_word(sym, v);
             v.set_type(t);
             if (f) {
                 bound_word(into, v, reference, new_line, depth);
@@ -633,7 +649,7 @@ private:
         case TypeId::get_word:
         case TypeId::refinement: {
             const symbol::SymbolId sym = symbol_ref();
-            word::make_at(sym, v);
+            global_word(sym, v);
             v.set_type(t);
             if (header & fixed_bound) {
                 bound_word(into, v, reference, new_line, depth);
