@@ -15,7 +15,7 @@ namespace kiv::runtime {
 struct ProcessRecord {
     std::int32_t argc;
     char** argv;                    // UTF-8 strings, array and strings on the tracked heap
-    const void* boot_data;          // the stored boot image (none yet)
+    const void* boot_data;          // the stored boot image (null when the program holds text)
     TrackedHeapList* tracked_heap;
     CatchFrame* root_frame;         // the runtime thread's outermost catch frame
 };

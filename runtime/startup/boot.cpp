@@ -1,5 +1,6 @@
-// Boot data: the embedded library sources are lexed into the root block and
-// evaluated, in order, as the top level. Nothing here names a library word:
+// Boot data: the boot image (or, in the tool that makes it, the library
+// sources lexed) goes into the root block and each source is evaluated, in
+// order, as the top level. Nothing here names a library word:
 // the sources define them; the routine table (routine::add) gives routines
 // their C++ code. The catalogue keeps its own reader (error.cpp).
 #include "runtime/startup/boot.h"
@@ -22,12 +23,14 @@
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/io/kivbin_boot.h"
 #include "runtime/io/lexer.h"
 #include "runtime/platform.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <string>
@@ -36,13 +39,10 @@
 
 namespace kiv::boot {
 
-// The table the build generates from library/ (boot_sources.cpp).
-extern const Source embedded_sources[];
-extern const std::size_t embedded_source_count;
-
 namespace {
 
-Cell loaded{};                 // block of the loaded sources, one block each (in the root block)
+Cell loaded_block{};  // file! name and block of each library source (in the root block)
+Cell host_block{};    // block of each host source (in the root block)
 std::span<const Source> host_sources;  // the host's, loaded and run after the library's
 
 
@@ -230,6 +230,26 @@ void define_bootstrap_make() {
     set_global(actions::spec(Action::make).name, value);
 }
 
+// The text of a string-like value, as UTF-8.
+std::string text_of(const Cell& text) {
+    Cell value = text;
+    std::int32_t length = -1;
+    const std::uint8_t* bytes = unicode::to_utf8(value, &length);
+    return {reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)};
+}
+
+// True for a block of file! name and block pairs, from its head.
+bool is_loaded_block(const Cell& value) {
+    if (!value.is(TypeId::block) || value.series_head() != 0) return false;
+    const std::int32_t count = block::length_of(value);
+    if (count % 2 != 0) return false;
+    for (std::int32_t i = 0; i < count; i += 2) {
+        if (!block::get_cell(value, i)->is(TypeId::file) || !block::get_cell(value, i + 1)->is(TypeId::block))
+            return false;
+    }
+    return true;
+}
+
 // Evaluates code under a barrier; on an error the boot ends.
 void evaluate_source(const Cell& code, std::string_view name) {
     Cell result;
@@ -237,8 +257,6 @@ void evaluate_source(const Cell& code, std::string_view name) {
 }
 
 }  // namespace
-
-std::span<const Source> sources() { return {embedded_sources, embedded_source_count}; }
 
 void set_host_sources(std::span<const Source> host) { host_sources = host; }
 
@@ -248,22 +266,54 @@ void load_text(Cell& out, std::string_view utf8) {
     if (!out.is(TypeId::block)) block::make_at(out, 1);  // no values
 }
 
-void load() {
-    error::load_catalog();
-    const auto count = static_cast<std::int32_t>(embedded_source_count + host_sources.size());
-    loaded = *block::make_in(&block::root(), count);
-    for (const auto& list : {sources(), host_sources}) {
-        for (const Source& source : list) {
-            Cell code;
-            Cell error;
-            if (!guarded([&] { load_text(code, source.text); }, error)) boot_failure(error, source.name);
-            block::append_copy(loaded, code);
-        }
+namespace {
+
+// The code of one source, lexed; a syntax error ends the boot.
+Cell lexed(const Source& source) {
+    Cell code;
+    Cell error;
+    if (!guarded([&] { load_text(code, source.text); }, error)) boot_failure(error, source.name);
+    return code;
+}
+
+// The library into the loaded block: the image decoded, or the sources lexed.
+void load_library() {
+    if (!linked_data.image.empty()) {
+        Cell error;
+        std::int32_t base = 0;
+        if (!guarded([&] { base = kivbin::load_boot_data(linked_data.image); }, error))
+            boot_failure(error, "the boot image");
+        const Cell& root = block::root();
+        if (block::length_of(root) != base + 1 || !is_loaded_block(*block::get_cell(root, base)))
+            boot_failure(none::value, "the boot image");  // not an image of ours
+        loaded_block = *block::get_cell(root, base);
+        return;
+    }
+    const auto sources = linked_data.sources;
+    loaded_block = *block::make_in(&block::root(), static_cast<std::int32_t>(2 * sources.size()));
+    for (const Source& source : sources) {
+        Cell name;
+        name.reset(TypeId::file);
+        name.set_series_node(unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(source.name.data()),
+                                                     static_cast<std::int32_t>(source.name.size())));
+        block::append_copy(loaded_block, name);
+        block::append_copy(loaded_block, lexed(source));
     }
 }
 
+}  // namespace
+
+void load() {
+    error::load_catalog();
+    load_library();
+    host_block = *block::make_in(&block::root(), std::max<std::int32_t>(1, static_cast<std::int32_t>(host_sources.size())));
+    for (const Source& source : host_sources) block::append_copy(host_block, lexed(source));
+}
+
+const Cell& loaded() { return loaded_block; }
+
 void run_top_level() {
-    KIV_ASSERT(loaded.is(TypeId::block), "boot data loaded before the top level");
+    KIV_ASSERT(loaded_block.is(TypeId::block), "boot data loaded before the top level");
     const bool was_enabled = collector::enabled();
     collector::set_enabled(false);
     define_datatype_words();
@@ -279,15 +329,16 @@ void run_top_level() {
     set_global("make-routine", maker);
     define_type_predicates();
 
-    const auto all = sources();
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        const Cell code = *block::get_cell(loaded, static_cast<std::int32_t>(i));
-        if (all[i].name == "system.kiv" && registry::handler<Action::make>(TypeId::object) == nullptr)
+    const std::int32_t count = block::length_of(loaded_block);
+    for (std::int32_t i = 0; i + 1 < count; i += 2) {
+        const std::string name = text_of(*block::get_cell(loaded_block, i));
+        const Cell code = *block::get_cell(loaded_block, i + 1);
+        if (name == "system.kiv" && registry::handler<Action::make>(TypeId::object) == nullptr)
             continue;  // no object! yet: no system object
-        evaluate_source(code, all[i].name);
+        evaluate_source(code, name);
     }
     for (std::size_t i = 0; i < host_sources.size(); ++i)
-        evaluate_source(*block::get_cell(loaded, static_cast<std::int32_t>(all.size() + i)), host_sources[i].name);
+        evaluate_source(*block::get_cell(host_block, static_cast<std::int32_t>(i)), host_sources[i].name);
     Cell system_word = global_word("system");
     Cell value;
     word::get_value(system_word, value);

@@ -1,12 +1,14 @@
 // Boot data: the language-level library, the native specs and the system
-// object are Kiv sources embedded in the program. At start-up they are loaded
-// with the lexer and evaluated in a fixed order with the collector held off;
-// library routines come from a C++ registry. The host reads system fields here.
+// object are Kiv sources, loaded at build time into the boot image that the
+// program holds. At start-up the image is decoded and its sources evaluated
+// in a fixed order with the collector held off; library routines come from a
+// C++ registry. The host reads system fields here.
 #pragma once
 
 #include "runtime/cell.h"
 #include "runtime/datatypes/function.h"
 
+#include <cstdint>
 #include <span>
 #include <string_view>
 #include <type_traits>
@@ -18,22 +20,31 @@ struct Source {
     std::string_view name;
     std::string_view text;
 };
-// The embedded sources in evaluation order: actions.kiv (the action values,
-// which every later file needs for make), natives/*.kiv by name (the natives
-// must exist before boot.kiv makes operators of them), boot.kiv, the other
-// library files by name, system.kiv last (errors.kiv is read by the
-// catalogue's own reader and is not among them).
-std::span<const Source> sources();
+// The boot data the build linked in, one of two forms. The program holds the
+// boot image: the library sources already loaded, as one Kivbin stream whose
+// single value is a block of file! name and block pairs. The tool that makes
+// the image holds the sources as text instead. Either form lists actions.kiv
+// (the action values, which every later file needs for make), natives/*.kiv
+// by name (the natives must exist before boot.kiv makes operators of them),
+// boot.kiv, the other library files by name, and system.kiv last (errors.kiv
+// is read by the catalogue's own reader and is not among them).
+struct Data {
+    std::span<const std::uint8_t> image;
+    std::span<const Source> sources;
+};
+extern const Data linked_data;
 // The host program's own sources (its language-level code), set before the
 // runtime boots: loaded after the library's and evaluated after system.kiv,
 // in the order given, like the library's (make-routine still exists).
 void set_host_sources(std::span<const Source> host);
 
-// Called by runtime::init once the lexer is ready: the catalogue, then every
-// source loaded with the lexer into a block kept in the root block (a Kivbin
-// boot image would be decoded here instead). A syntax error in boot data is
-// fatal.
+// Called by runtime::init once the lexer is ready: the catalogue, then the
+// library into a block kept in the root block (the loaded block): the image
+// decoded, or each source lexed when the program holds text. A fault in boot
+// data is fatal.
 void load();
+// The loaded block: the file! name and block of each source, in order.
+const Cell& loaded();
 // The top level, run after runtime::init: the datatype words, a stand-in
 // make and the boot routines, then every loaded source evaluated in order with the
 // collector held off. Once actions.kiv has run, each action's spec must agree

@@ -106,7 +106,7 @@ int run_runtime(void* arg) {
     CatchScope root(catch_everything);  // a fault or throw that nothing else catches ends here
     record.root_frame = root.frame();
     try {
-        record.boot_data = nullptr;  // no boot image: the library boots from its sources
+        record.boot_data = boot::linked_data.image.empty() ? nullptr : boot::linked_data.image.data();
         runtime_stack_base = __builtin_frame_address(0);  // the collector's stack walk stops here
         init();
         words::make_runtime_words();
@@ -232,7 +232,7 @@ void init() {
     ownership::init();
     stack::init();  // needs the stack storage and the runtime words
     lexer::init();
-    boot::load();  // the library sources, lexed into the root block
+    boot::load();  // the boot image, decoded into the root block
     interpreter::init();
     slot_pool::init();
     collector::init();
