@@ -1166,10 +1166,9 @@ private:
             found = Kind::cells;
         }
         if (found == Kind::none || found != kind_of(t)) fail(path_at);
-        if (found == Kind::cells) {
-            v.set_series_extra(0);  // no hash! index: a block's word 3 is 0
-            if (head < 0 || head > block::length_of(v)) fail(path_at);
-        }
+        // The head is not checked against the length: a container referred to
+        // from inside itself is not filled yet, and heads past a tail are values.
+        if (found == Kind::cells) v.set_series_extra(0);  // no hash! index: a block's word 3 is 0
         v.set_bare_type(t);
         if (found != Kind::map && found != Kind::bits) v.set_series_head(head);
         if (t == TypeId::hash) {
