@@ -593,11 +593,22 @@ private:
     void write_tracked_block(NodeId node) { write(block_over(node)); }
 
     // native!, action!: written in full; the spec's values are the positions
-    // inside it, as the reader walks a path through a native.
+    // inside it, as the reader walks a path through a native. A spec met
+    // before is a reference; one met first here is known by the native's path
+    // only once written (the reader reads it aside, out of reach of paths).
     void native(const Cell& v, bool nl) {
         tag(v.type(), false, 0, nl);
         field(v.code_entry());
-        plain_spec(v.code_spec());
+        const NodeId spec = v.code_spec();
+        if (const auto* p = known(spec)) {
+            if (compact_) byte(prefix_reference);
+            tag(TypeId::block, false, fixed_by_reference, false);
+            if (!compact_) field(0);
+            path(*p);
+            return;
+        }
+        plain_spec(spec);
+        remember(spec);
     }
     void plain_spec(NodeId spec) {
         const Cell blk = block_over(spec);

@@ -1,7 +1,8 @@
 // libFuzzer target: any bytes given to the Kivbin reader decode or raise a
 // language error (kb-invalid-record, invalid-data or no-codec). What decodes
-// is written again in both encodings and read back, which must succeed. A
-// crash, hang or out-of-bounds read is a fault.
+// is written again in both encodings and read back, which must succeed (only
+// a native whose spec holds itself cannot be written: too-deep). A crash,
+// hang or out-of-bounds read is a fault.
 #include "runtime/io/kivbin.h"
 #include "runtime/io/kivbin_encode.h"
 
@@ -37,16 +38,22 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         return 0;
     }
     for (const bool compact : {true, false}) {
+        std::vector<std::uint8_t> again;
         try {
-            const std::vector<std::uint8_t> again = kiv::kivbin::encode(target, {.compact = compact, .spread = true});
+            again = kiv::kivbin::encode(target, {.compact = compact, .spread = true});
+        } catch (const kiv::LanguageError& e) {
+            if (std::strcmp(e.id, "too-deep") == 0) return 0;  // a native's spec that holds itself
+            std::fprintf(stderr, "encoding failed: %s\n", e.id);
+            std::abort();
+        }
+        try {
             kiv::Cell back{};
             kiv::block::make_at(back, 4);
             kiv::embed::Root keep_back(back);
             kiv::kivbin::decode(again.data(), again.size(), back, nullptr);
         } catch (const kiv::LanguageError& e) {
             std::fprintf(stderr, "round trip failed: %s %d\n", e.id, e.arg_count > 0 ? e.args[0].int_value() : 0);
-            const std::vector<std::uint8_t> again = kiv::kivbin::encode(target, {.compact = compact, .spread = true});
-            for (auto b : again) std::fprintf(stderr, "%02X", b);
+            for (const std::uint8_t b : again) std::fprintf(stderr, "%02X", b);
             std::fprintf(stderr, "\n");
             std::abort();
         }
