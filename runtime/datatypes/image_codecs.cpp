@@ -1,5 +1,6 @@
-// BMP is read and written here; PNG goes through libpng's simplified API,
-// which reads and writes 8-bit B, G, R, A bytes: the pixel words' own layout.
+// BMP is read and written here; PNG goes through libpng: its simplified API
+// reads 8-bit B, G, R, A bytes (the pixel words' own layout), and its full
+// API writes, dropping the fourth byte of an opaque image.
 // JPEG, TIFF and GIF have files of their own (image_jpeg.cpp and so on).
 // Every decoder checks sizes against the data before it makes the image, so
 // damaged or hostile data gives false, never a read past the bytes.
@@ -198,20 +199,48 @@ bool decode_bmp(const std::uint8_t* b, std::int64_t n, Cell& result) {
 
 // --- PNG ----------------------------------------------------------------------------------
 
+namespace {
+
+// libpng reports a fatal error by calling this, which must not return: it
+// jumps back to the setjmp in encode_png (only libpng's C frames lie between).
+[[noreturn]] void png_failed(png_structp png, png_const_charp) { png_longjmp(png, 1); }
+void png_quiet(png_structp, png_const_charp) {}
+
+void png_append(png_structp png, png_bytep bytes, png_size_t n) {
+    auto* out = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(png));
+    if (static_cast<std::int64_t>(out->size() + n) > binary::max_bytes) png_error(png, "too large");
+    out->insert(out->end(), bytes, bytes + n);
+}
+void png_flush_nothing(png_structp) {}
+
+}  // namespace
+
+// In one pass over the pixel words, as 8-bit RGB when every pixel is opaque
+// (the fourth byte dropped as filler) and RGBA otherwise.
 bool encode_png(const Cell& img, std::vector<std::uint8_t>& out) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    png.width = static_cast<png_uint_32>(image::width_of(img));
-    png.height = static_cast<png_uint_32>(image::height_of(img));
-    png.format = PNG_FORMAT_BGRA;
-    png_alloc_size_t size = 0;
-    const void* pixels = image::pixels(img);
-    if (!png_image_write_to_memory(&png, nullptr, &size, 0, pixels, 0, nullptr)) return false;
-    out.resize(size);
-    const bool ok = png_image_write_to_memory(&png, out.data(), &size, 0, pixels, 0, nullptr) != 0;
-    out.resize(size);
-    png_image_free(&png);
-    return ok;
+    const std::int64_t w = image::width_of(img), h = image::height_of(img);
+    const std::uint32_t* pixels = image::pixels(img);
+    const bool opaque = std::all_of(pixels, pixels + w * h, [](std::uint32_t p) { return p >> 24 == 255; });
+    out.clear();
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, png_failed, png_quiet);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    if (!info || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, &out, png_append, png_flush_nothing);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(w), static_cast<png_uint_32>(h), 8,
+                 opaque ? PNG_COLOR_TYPE_RGB : PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    png_set_bgr(png);  // the words lie in memory as B, G, R, A
+    if (opaque) png_set_filler(png, 0, PNG_FILLER_AFTER);
+    for (std::int64_t y = 0; y < h; ++y)
+        png_write_row(png, reinterpret_cast<png_const_bytep>(pixels + y * w));
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
 }
 
 bool decode_png(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
