@@ -20,12 +20,36 @@ void global_init() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+struct Transfer {
+    CURL* easy;
+    BodySink* sink;
+    Response response;
+    bool begun = false;
+    std::size_t received = 0;
+};
+
 // A body past the cap ends the transfer (a short count is a write error).
+// Room for a body of announced length is taken once, at its first bytes.
 std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user) {
-    std::string& body = static_cast<Response*>(user)->body;
+    auto* transfer = static_cast<Transfer*>(user);
     const std::size_t n = size * count;
-    if (n > current.max_body - body.size()) return 0;
-    body.append(data, n);
+    if (n > current.max_body - transfer->received) return 0;
+    transfer->received += n;
+    if (!transfer->begun) {
+        transfer->begun = true;
+        curl_off_t length = -1;
+        if (curl_easy_getinfo(transfer->easy, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) != CURLE_OK ||
+            length < 0 || static_cast<std::size_t>(length) > current.max_body) {
+            length = -1;
+        }
+        if (transfer->sink != nullptr) {
+            if (!transfer->sink->begin(length)) return 0;
+        } else if (length > 0) {
+            transfer->response.body.reserve(static_cast<std::size_t>(length));
+        }
+    }
+    if (transfer->sink != nullptr) return transfer->sink->append(data, n) ? n : 0;
+    transfer->response.body.append(data, n);
     return n;
 }
 
@@ -33,7 +57,7 @@ std::size_t on_body(char* data, std::size_t size, std::size_t count, void* user)
 // block; a status line starts a new one, so only the last block is kept.
 std::size_t on_header(char* data, std::size_t size, std::size_t count, void* user) {
     const std::size_t n = size * count;
-    auto* response = static_cast<Response*>(user);
+    Response* response = &static_cast<Transfer*>(user)->response;
     if (n >= 5 && std::memcmp(data, "HTTP/", 5) == 0) {
         response->header_text.clear();
     } else if (!(n == 2 && data[0] == '\r' && data[1] == '\n')) {
@@ -59,7 +83,8 @@ std::optional<Response> perform(const Request& request) {
     std::unique_ptr<CURL, EasyDeleter> easy(curl_easy_init());
     if (!easy) return std::nullopt;
     CURL* e = easy.get();
-    Response response;
+    Transfer transfer{e, request.sink, {}};
+    Response& response = transfer.response;
 
     curl_easy_setopt(e, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -72,9 +97,9 @@ std::optional<Response> perform(const Request& request) {
     curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, current.stall_seconds);
     curl_easy_setopt(e, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(current.max_body));
     curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, on_body);
-    curl_easy_setopt(e, CURLOPT_WRITEDATA, &response);
+    curl_easy_setopt(e, CURLOPT_WRITEDATA, &transfer);
     curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, on_header);
-    curl_easy_setopt(e, CURLOPT_HEADERDATA, &response);
+    curl_easy_setopt(e, CURLOPT_HEADERDATA, &transfer);
 
     if (request.method == "HEAD") {
         curl_easy_setopt(e, CURLOPT_NOBODY, 1L);

@@ -13,11 +13,22 @@
 
 namespace kiv::http_client {
 
+// Takes a body as it arrives, in place of Response::body: begin with the
+// announced length (-1 when none) before the first bytes, then each piece in
+// order. False from either ends the transfer with no response.
+class BodySink {
+public:
+    virtual ~BodySink() = default;
+    virtual bool begin(long long length) = 0;
+    virtual bool append(const char* bytes, std::size_t n) = 0;
+};
+
 struct Request {
     std::string url;
     std::string method;  // "GET", "HEAD", "POST", or any other name as given
     std::vector<std::pair<std::string, std::string>> headers;
     std::optional<std::string> body;  // left out for GET and HEAD
+    BodySink* sink = nullptr;          // null: the body goes into Response::body
 };
 
 struct Response {
@@ -25,7 +36,7 @@ struct Response {
     // The header lines of the final response (after redirects), without its
     // status line, each ending in CR LF.
     std::string header_text;
-    std::string body;
+    std::string body;  // empty when a sink took it
 };
 
 // How long a request may wait: seconds to resolve the host and connect, and

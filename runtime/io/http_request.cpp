@@ -1,6 +1,7 @@
 #include "runtime/io/http_request.h"
 
 #include "runtime/collector.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
@@ -16,6 +17,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstring>
+#include <exception>
 
 namespace kiv::http_request {
 
@@ -98,29 +100,65 @@ void make_text(const char* p, const char* end, Cell& out) {
     out = hold.cell();
 }
 
-void make_binary(const std::string& bytes, Cell& out) {
-    const auto n = static_cast<std::int32_t>(bytes.size());
-    const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
-    SeriesBuffer* buf = memory::buffer(node);
-    if (n > 0) std::memcpy(buf->head, bytes.data(), bytes.size());
-    buf->tail = buf->head + n;
-    out = Cell{};
+Cell new_binary(std::int32_t room) {
+    Cell out{};
     out.reset(TypeId::binary);
-    out.set_series_node(node);
+    out.set_series_node(memory::alloc_series(std::max(room, 1), 1, 0));
+    return out;
 }
 
-void make_body(const std::string& bytes, Flags flags, Cell& out) {
+// Gathers a body straight into a binary! as it arrives. Errors raised while
+// it grows wait until the transfer is over: they must not cross the client.
+class BodyInSeries final : public http_client::BodySink {
+public:
+    BodyInSeries() : root_(new_binary(16)) {}
+    bool begin(long long length) override {
+        return guarded([&] {
+            if (length > 0) root_.cell() = new_binary(static_cast<std::int32_t>(length));
+        });
+    }
+    bool append(const char* bytes, std::size_t n) override {
+        return guarded([&] {
+            binary::append_bytes(root_.cell().series_node(), reinterpret_cast<const std::uint8_t*>(bytes),
+                                 static_cast<std::int32_t>(n));
+        });
+    }
+    const Cell& value() const { return root_.cell(); }
+    // Raises what the growth raised, if anything.
+    void rethrow() const {
+        if (failure_) std::rethrow_exception(failure_);
+    }
+
+private:
+    template <typename F>
+    bool guarded(F&& f) {
+        try {
+            f();
+            return true;
+        } catch (...) {
+            failure_ = std::current_exception();
+            return false;
+        }
+    }
+    collector::Root root_;
+    std::exception_ptr failure_;
+};
+
+// The body value of the bytes of binary: itself, its text (UTF-8), or the
+// lines of its text.
+void make_body(const Cell& binary, Flags flags, Cell& out) {
     if (flags.binary) {
-        make_binary(bytes, out);
+        out = binary;
         return;
     }
+    SeriesBuffer* buf = memory::buffer(binary.series_node());
+    const std::int32_t size = buf->used_bytes();
     Cell text{};
-    if (bytes.empty()) {
+    if (size == 0) {
         string::make_at(text, 1);
     } else {
         std::int32_t left = 0;
-        const NodeId node = unicode::load_utf8(reinterpret_cast<const std::uint8_t*>(bytes.data()),
-                                               static_cast<std::int32_t>(bytes.size()), 0, &left, true);
+        const NodeId node = unicode::load_utf8(buf->head, size, 0, &left, true);
         text.reset(TypeId::string);
         text.set_series_node(node);
     }
@@ -207,11 +245,14 @@ bool request(const Cell& url, symbol::SymbolId method, const Cell* headers, cons
     if (body != nullptr && !body->is(TypeId::none) && req.method != "GET" && req.method != "HEAD") {
         req.body = body->is(TypeId::binary) ? bytes_of(*body) : text_of(*body);
     }
+    BodyInSeries sink;
+    req.sink = &sink;
     const std::optional<http_client::Response> response = http_client::perform(req);
+    sink.rethrow();
     if (!response) return false;
 
     if (!flags.info) {
-        make_body(response->body, flags, out);
+        make_body(sink.value(), flags, out);
         return true;
     }
     Cell result{};
@@ -224,7 +265,7 @@ bool request(const Cell& url, symbol::SymbolId method, const Cell* headers, cons
     parse_headers(response->header_text, fields);
     block::append_copy(hold.cell(), fields);
     Cell content{};
-    make_body(response->body, flags, content);
+    make_body(sink.value(), flags, content);
     block::append_copy(hold.cell(), content);
     out = hold.cell();
     return true;
