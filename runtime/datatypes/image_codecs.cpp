@@ -254,8 +254,13 @@ bool decode_png(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
     }
     png.format = PNG_FORMAT_BGRA;
     Cell made{};
-    image::make_at(made, static_cast<std::int32_t>(png.width), static_cast<std::int32_t>(png.height),
-                   0xFFFFFFFFu);
+    try {
+        image::make_at(made, static_cast<std::int32_t>(png.width), static_cast<std::int32_t>(png.height),
+                       0xFFFFFFFFu);
+    } catch (...) {
+        png_image_free(&png);
+        throw;
+    }
     if (!png_image_finish_read(&png, nullptr, image::pixels(made), 0, nullptr)) {
         png_image_free(&png);
         return false;
