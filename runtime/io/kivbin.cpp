@@ -35,6 +35,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/lz77.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"
@@ -106,6 +107,22 @@ private:
         Cell position{};
         integer::make_at(position, static_cast<std::int32_t>(std::min<std::size_t>(at + header_size + 1, INT32_MAX)));
         runtime::raise_error(ErrorCategory::script, "kb-invalid-record", &position);
+    }
+
+    // Runs a maker that may raise (a spec check, the index of a hash!); its
+    // error becomes the record's error at at.
+    template <class Maker>
+    void guarded(std::size_t at, Maker&& make) const {
+        bool failed = false;
+        {
+            stack::ErrorCatchScope scope;  // the stacks stay as they are
+            try {
+                make();
+            } catch (const LanguageError&) {
+                failed = true;
+            }
+        }
+        if (failed) fail(at);
     }
 
     std::uint8_t byte() {
@@ -722,7 +739,7 @@ private:
             v.set_series_head(head);
             const std::int32_t index = append(into, v, new_line);
             for (std::int32_t i = 0; i < n; ++i) fixed_record(v, depth + 1);
-            finish_block(into, index, v, t);
+            finish_block(into, index, v, t, head_at);
             return;
         }
         const std::uint32_t unit = t == TypeId::binary ? 1 : (header >> 8) & 0xFF;
@@ -918,7 +935,7 @@ private:
             const TypeId t = context::value_at(ctx, i)->type();
             if (t != TypeId::function && t != TypeId::routine) fail(at);
         }
-        object::install_change_handlers(obj);
+        guarded(at, [&] { object::install_change_handlers(obj); });
         return obj;
     }
     void object_record(const Cell& into, bool handlers, bool new_line, int depth) {
@@ -968,11 +985,7 @@ private:
         fn.set_code(ctx, spec.series_node(), extra.series_node());
         update();
         std::uint32_t flags = 0;
-        try {
-            flags = function::validate_spec(spec);
-        } catch (const LanguageError&) {
-            fail(spec_at);
-        }
+        guarded(spec_at, [&] { flags = function::validate_spec(spec); });
         if (!words_match(ctx, spec)) fail(spec_at);
         const std::size_t body_at = at_;
         record_into_slot(extra, function::extra_body, depth + 1);
@@ -1036,7 +1049,7 @@ private:
         const Cell category_word = error::category_word(category);
         const Cell id_word = error::id_word(category, position);
         Cell e{};
-        error::build(e, category_word, id_word);
+        guarded(at, [&] { error::build(e, category_word, id_word); });
         append(into, e, new_line);
         const Cell fields = block_over(context::context_cell(e.object_context())->context_values());
         const auto first = static_cast<std::int32_t>(error::Field::arg1);
@@ -1174,17 +1187,17 @@ private:
         if (t == TypeId::hash) {
             Cell h{};
             const Cell b = v;
-            hash::make_at(h, b);
+            guarded(path_at, [&] { hash::make_at(h, b); });
             v = h;
         }
         append(into, v, new_line);
     }
 
     // Gives a filled hash! its index (the block was appended as block!).
-    static void finish_block(const Cell& into, std::int32_t index, const Cell& blk, TypeId t) {
+    void finish_block(const Cell& into, std::int32_t index, const Cell& blk, TypeId t, std::size_t at) const {
         if (t != TypeId::hash) return;
         Cell h{};
-        hash::make_at(h, blk);
+        guarded(at, [&] { hash::make_at(h, blk); });  // values that cannot be compared raise
         replace(into, index, h);
     }
 
@@ -1215,7 +1228,7 @@ private:
         for (std::int32_t i = 0; i < n; i += 2)
             if (!map::is_key_type(block::get_cell(blk, i)->type())) fail(count_at);
         Cell m{};
-        map::make_at(m, &blk, 0);
+        guarded(count_at, [&] { map::make_at(m, &blk, 0); });
         replace(into, index, m);
     }
 
@@ -1244,7 +1257,7 @@ private:
             v.set_series_head(head);
             const std::int32_t index = append(into, v, new_line);  // reachable before its contents are made
             for (std::int32_t i = 0; i < n; ++i) record(v, depth + 1);
-            finish_block(into, index, v, t);
+            finish_block(into, index, v, t, head_at);
             return;
         }
         std::uint32_t unit = 1;

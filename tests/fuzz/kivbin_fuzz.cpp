@@ -33,8 +33,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         kiv::kivbin::decode(data, size, target, nullptr);
     } catch (const kiv::LanguageError& e) {
         if (std::strcmp(e.id, "kb-invalid-record") != 0 && std::strcmp(e.id, "invalid-data") != 0 &&
-            std::strcmp(e.id, "no-codec") != 0)
+            std::strcmp(e.id, "no-codec") != 0) {
+            std::fprintf(stderr, "unexpected error: %s\n", e.id);
             std::abort();
+        }
         return 0;
     }
     for (const bool compact : {true, false}) {

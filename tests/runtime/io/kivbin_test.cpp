@@ -236,6 +236,9 @@ TEST(Kivbin, ContextRecords) {
         {stream({0x2F, 0x00, 0x00, 0x01, 0x00}), "kb-invalid-record 12"},                // has-time bit without F
         {stream({0x16, 0x00, 0x05, 0x00}), "kb-invalid-record 12"},                      // action slot 0
         {stream({0x22, 0x80, 0x80, 0x04}), "kb-invalid-record 12"},                      // error code 65536
+        // a hash! of values its index cannot compare (an integer and a float vector)
+        {stream({0x24, 0x02, 0x23, 0x2C, 0x01, 0x01, 0x23, 0x33, 0x01, 0, 0, 0, 0, 0, 0, 0xF0, 0x3F}),
+         "kb-invalid-record 12"},
     };
     for (const Case& c : cases) EXPECT_EQ(error_of(c.data), c.expected) << c.expected;
 }
