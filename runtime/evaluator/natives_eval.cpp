@@ -26,9 +26,12 @@
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <exception>
 #include <initializer_list>
 #include <string_view>
+#include <vector>
 
 namespace kiv::natives {
 namespace {
@@ -117,17 +120,39 @@ void has(bool, const std::int32_t*) {
 // --- do ----------------------------------------------------------------------------
 
 // Removes the tracer `do/trace` installed, also when the evaluation leaves by a throw.
+// An error the tracer raises at the end event passes on, unless an error is
+// already on its way out: that one goes on and the tracer's is dropped.
 class TracerScope {
 public:
-    explicit TracerScope(bool installed) : installed_(installed) {}
-    ~TracerScope() {
-        if (installed_) tracing::remove();
+    explicit TracerScope(bool installed)
+        : installed_(installed), unwinding_(std::uncaught_exceptions()) {}
+    ~TracerScope() noexcept(false) {
+        if (!installed_) return;
+        if (std::uncaught_exceptions() == unwinding_) {
+            tracing::remove();
+            return;
+        }
+        // The error on its way out has set the stacks for its receiver: an
+        // error of the tracer would reset them and replace its value there.
+        Cell* const base = stack::state.base;
+        Cell* const top = stack::state.top;
+        stack::Frame* const frames = stack::state.frames_top;
+        const std::vector<Cell> cells(base, top);
+        try {
+            tracing::remove();
+        } catch (...) {
+            stack::state.base = base;
+            stack::state.top = top;
+            stack::state.frames_top = frames;
+            std::copy(cells.begin(), cells.end(), base);
+        }
     }
     TracerScope(const TracerScope&) = delete;
     TracerScope& operator=(const TracerScope&) = delete;
 
 private:
     bool installed_;
+    int unwinding_;
 };
 
 // Calls a library function through a call written as text, whose `()`

@@ -143,10 +143,14 @@ bool install(const Cell& fn) {
 }
 
 void remove() {
+    struct Clear {
+        ~Clear() {
+            *tracer_cell = none::value;
+            state.on = false;
+            state.requested = false;
+        }
+    } clear;
     trace_event(Event::end, 0, -1, nullptr, nullptr);
-    *tracer_cell = none::value;
-    state.on = false;
-    state.requested = false;
 }
 
 }  // namespace kiv::tracing

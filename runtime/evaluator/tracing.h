@@ -66,8 +66,9 @@ std::uint32_t mask_of(const Cell& tracer);
 // Installs tracer when none is installed (raises init); false when one is
 // already installed (a nested request runs untraced by a second tracer).
 bool install(const Cell& tracer);
-// Raises end and removes the tracer. A caller unwinding a throw sets it
-// aside first and passes it on afterwards.
+// Raises end and removes the tracer; the tracer is gone also when its end
+// event raises an error. A caller unwinding a throw sets it aside first and
+// passes it on afterwards.
 void remove();
 
 // Switches tracing for the duration of a scope and restores it after.
