@@ -76,7 +76,10 @@ void trace_event(Event e, NodeId code, std::int32_t pos, const Cell* reference, 
     const std::uint32_t top_index = stack::index_of(stack::top());
     Cell* const saved_top = stack::top();
     stack::Frame* const saved_frames = stack::state.frames_top;
-    stack::push_slot();  // the traced code's last value stays untouched
+    // A cell between the traced code's values and the tracer's. What lies at
+    // the top is no value of the traced code's: it may refer to a series
+    // collected since, which the collector must not find below the top.
+    *stack::push_slot() = none::value;
 
     const NodeId fctx = fn.code_entry();
     stack::push_function_frame(&words::word(words::Word::interp_callback), fctx);
