@@ -666,18 +666,10 @@ std::int32_t call_value_i(const Cell& fn_in, NodeId code, std::int32_t pos, std:
     return pos;
 }
 
-// ctx is the argument of compiled bodies; our compiled code reads its
-// arguments from the stack only, so it goes unused.
-void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell& name,
-                     std::uint32_t mask) {
-    const Cell fn = fn_in;
-    const bool saved_trace = tracing::state.on;
-    if (saved_trace && mask != 0 && (tracing::state.callback_mask & mask) == 0)
-        tracing::state.on = false;
-    struct TraceRestore {
-        bool on;
-        ~TraceRestore() { tracing::state.on = on; }
-    } restore{saved_trace};
+// The call of a function whose arguments are on the stack. switching: the
+// function's trace attribute switches tracing for its body.
+template <bool switching>
+void run_function(const Cell& fn, const Cell& name, std::uint32_t mask) {
     const NodeId fctx = fn.code_entry();
     const Cell code = *cell_at(fn.code_extra(), function::extra_code);  // the extra block, read in place
 
@@ -700,8 +692,10 @@ void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell&
     const Cell body = *cell_at(fn.code_extra(), function::extra_body);
     StorageScope storage(fctx, static_cast<std::int32_t>(stack::index_of(stack::base())));
     stack::state.frames_top[-1].flags |= stack::Frame::body_flag;  // the function's own frame
-    if (fn.function_trace()) tracing::state.on = tracing::state.requested;
-    else if (fn.function_no_trace()) tracing::state.on = false;
+    if constexpr (switching) {
+        if (fn.function_trace()) tracing::state.on = tracing::available();
+        else if (fn.function_no_trace()) tracing::state.on = false;
+    }
     tracing::trace(Event::prolog, 0, -1, &name, nullptr);
     std::uint32_t caught = 0;
     if (body.is(TypeId::block)) {
@@ -725,15 +719,34 @@ void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell&
     if (mask != 0) throw_pending();  // native code called us: it cannot poll
 }
 
+// ctx is the argument of compiled bodies; our compiled code reads its
+// arguments from the stack only, so it goes unused.
+void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell& name,
+                     std::uint32_t mask) {
+    const Cell fn = fn_in;
+    if ((mask | fn.function_trace_flags()) == 0) return run_function<false>(fn, name, mask);
+    // Tracing switched for this call, by the mask or the function's trace
+    // attribute, comes back as it was; switched by `trace` alone, it lasts.
+    struct TraceRestore {
+        bool on;
+        ~TraceRestore() { tracing::state.on = on; }
+    } restore{tracing::state.on};
+    if (restore.on && mask != 0 && (tracing::state.callback_mask & mask) == 0)
+        tracing::state.on = false;
+    run_function<true>(fn, name, mask);
+}
+
 // --- Blocks and expressions ------------------------------------------------------------
 
 // The traced evaluator of a block: an eval frame of its own, so that the
-// tracer's base/top pair and its enter/exit events frame the block.
-void eval_block_traced(const Cell& blk, bool into_caller) {
+// tracer's base/top pair and its enter/exit events frame the block. Kept
+// apart, so that eval_block_i does not pay for it.
+__attribute__((noinline)) void eval_block_traced(const Cell& blk, bool into_caller) {
     CodeScope scope;
     const NodeId code = blk.series_node();
     std::int32_t pos = blk.series_head();
     stack::push_frame(&body_word(), stack::FrameType::eval, own_frame);
+    const tracing::CodeKind kind(code, blk.type());
     tracing::trace(Event::enter, code, pos, nullptr, nullptr);
     code_cell = blk;
     code_cell.set_type(TypeId::block);
@@ -1331,7 +1344,7 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
     const NodeId pnode = path.series_node();
     const std::int32_t head = path.series_head();
     if (head >= tail_of(pnode)) runtime::raise_error(ErrorCategory::script, "empty-path");
-    tracing::trace(Event::enter, pnode, head, nullptr, nullptr);
+    tracing::trace(Event::enter, pnode, head, nullptr, nullptr, TypeId::path);
     Cell* const saved_top = stack::top();
     // Working cells on the argument stack, where the collector sees them.
     Cell* const cur = stack::push(none::value);
@@ -1348,7 +1361,7 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
         record->level = 0;
     } else {
         const Cell first = *cell_at(pnode, head);
-        tracing::trace(Event::fetch, pnode, head, nullptr, &first);
+        tracing::trace(Event::fetch, pnode, head, nullptr, &first, TypeId::path);
         if (!first.is(TypeId::word)) runtime::raise_error(ErrorCategory::script, "word-first", &path);
         *cur = *context::get_word_cell(first);
         if (is_function_type(cur->type())) {
@@ -1358,7 +1371,7 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
             stack::state.top = saved_top;
             pos = call_value_i(fn, code, pos, end, mode.sub, &path, head + 1, &first, nullptr, 0, false);
             if (pending) return pos;
-            tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1);
+            tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1, TypeId::path);
             return pos;
         }
         if (cur->is(TypeId::unset)) runtime::raise_error(ErrorCategory::script, "unset-path", &path, &first);
@@ -1421,13 +1434,13 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
             stack::state.top = saved_top;
             pos = call_value_i(fn, code, pos, end, mode.sub, &path, i + 1, &name, &owner, 0, false);
             if (pending) return pos;
-            tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1);
+            tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1, TypeId::path);
             return pos;
         }
     }
     const Cell value = *cur;
     stack::state.top = saved_top;
-    tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, &value);
+    tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, &value, TypeId::path);
     push_or_result(value, mode.sub);
     return pos;
 }

@@ -246,6 +246,13 @@ void collect_calls(Cell* args) {
 
 void tracing_q(Cell* args) { logic::make_at(args[0], tracing::state.on); }
 
+// set-tracing on?: tracing on, where a tracer is installed and is not the one
+// running, or off.
+void set_tracing(Cell* args) {
+    tracing::state.on = truthy(args[0]) && tracing::available();
+    logic::make_at(args[0], tracing::state.on);
+}
+
 // read-clipboard: the clipboard's content, none when empty, false when it
 // cannot be reached. write-clipboard data: true when the clipboard took it.
 void read_clipboard(Cell* args) { clipboard::read(args[0]); }
@@ -302,6 +309,7 @@ void register_library() {
     routine::add("tracing?", tracing_q);
     routine::add("read-clipboard", read_clipboard);
     routine::add("write-clipboard", write_clipboard);
+    routine::add("set-tracing", set_tracing);
     routine::add("write-stdout", write_stdout);
 }
 

@@ -69,7 +69,8 @@ void init() {
 
 Cell& tracer() { return *tracer_cell; }
 
-void trace_event(Event e, NodeId code, std::int32_t pos, const Cell* reference, const Cell* value) {
+void trace_event(Event e, NodeId code, std::int32_t pos, const Cell* reference, const Cell* value,
+                 TypeId code_type) {
     if (!wanted(e) || !tracer_cell->is(TypeId::function)) return;
     const Cell fn = *tracer_cell;
     const std::uint32_t base_index = stack::index_of(stack::base());
@@ -86,7 +87,7 @@ void trace_event(Event e, NodeId code, std::int32_t pos, const Cell* reference, 
     stack::push(event_word(static_cast<std::uint32_t>(e)));
     Cell c;
     if (code != 0) {
-        c.reset(TypeId::block);
+        c.reset(code == state.typed_node ? state.typed_as : code_type);
         c.set_series_node(code);
     } else {
         c = none::value;
@@ -105,8 +106,15 @@ void trace_event(Event e, NodeId code, std::int32_t pos, const Cell* reference, 
         for (std::int32_t i = 1; i < state.refinement_slots; ++i) stack::push(none::value);
     }
 
+    struct Running {  // also when the tracer throws
+        Running() { state.running = true; }
+        ~Running() { state.running = false; }
+    };
     state.on = false;  // stays off when the tracer throws
-    interpreter::call_function(fn, context::global(), words::word(words::Word::interp_callback), 0);
+    {
+        Running running;
+        interpreter::call_function(fn, context::global(), words::word(words::Word::interp_callback), 0);
+    }
     state.on = true;
 
     stack::pop_function_frame();

@@ -36,28 +36,35 @@ struct State {
     std::uint32_t mask = 0;   // events the tracer receives
     std::int32_t refinement_slots = 0;  // cells pushed for the tracer's refinements
     std::uint32_t callback_mask = 0;    // callbacks that stay traced
+    bool running = false;     // the tracer is running: tracing cannot come back on
+    NodeId typed_node = 0;    // the paren whose events are raised
+    TypeId typed_as = TypeId::block;  // its type
 };
 inline State state;
 
 // True when event e is to be raised.
 inline bool wanted(Event e) { return state.on && (state.mask & static_cast<std::uint32_t>(e)); }
 
+// Whether tracing may be switched on: a tracer is installed and not running.
+inline bool available() { return state.requested && !state.running; }
+
 // Takes the tracer cell in the root block (none).
 void init();
 // The installed tracer (none when none is installed).
 Cell& tracer();
 
-// Raises event e: calls the tracer with the event word, the code block (node
-// code, none when 0) and the position index pos in it (-1 when none or
-// outside), the value (none when null or unset), the reference (for prolog,
-// epilog, return, set and call) and a pair! of the argument base and top.
-// Does nothing unless wanted(e). A throw out of the tracer passes on.
+// Raises event e: calls the tracer with the event word, the code (node code
+// as a code_type, or as the type a CodeKind in scope gives it; none when 0)
+// and the position index pos in it (-1 when none or outside), the value
+// (none when null or unset), the reference (for prolog, epilog, return, set
+// and call) and a pair! of the argument base and top. Does nothing unless
+// wanted(e). A throw out of the tracer passes on.
 void trace_event(Event e, NodeId code, std::int32_t pos, const Cell* reference,
-                 const Cell* value);
+                 const Cell* value, TypeId code_type = TypeId::block);
 // The inline test in front of trace_event, for the interpreter's hot paths.
 inline void trace(Event e, NodeId code, std::int32_t pos, const Cell* reference,
-                  const Cell* value) {
-    if (wanted(e)) trace_event(e, code, pos, reference, value);
+                  const Cell* value, TypeId code_type = TypeId::block) {
+    if (wanted(e)) trace_event(e, code, pos, reference, value, code_type);
 }
 
 // The event mask of tracer: the events named in the block that begins the
@@ -70,6 +77,26 @@ bool install(const Cell& tracer);
 // event raises an error. A caller unwinding a throw sets it aside first and
 // passes it on afterwards.
 void remove();
+
+// While in scope, the tracer receives the code of node (a paren) as a value
+// of type rather than as a block.
+class CodeKind {
+public:
+    CodeKind(NodeId node, TypeId type) : node_(state.typed_node), type_(state.typed_as) {
+        state.typed_node = node;
+        state.typed_as = type;
+    }
+    ~CodeKind() {
+        state.typed_node = node_;
+        state.typed_as = type_;
+    }
+    CodeKind(const CodeKind&) = delete;
+    CodeKind& operator=(const CodeKind&) = delete;
+
+private:
+    NodeId node_;
+    TypeId type_;
+};
 
 // Switches tracing for the duration of a scope and restores it after.
 class Scope {
