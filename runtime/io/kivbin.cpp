@@ -40,6 +40,7 @@
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string_view>
 #include <vector>
@@ -734,7 +735,7 @@ private:
         if (is_any_block_type(t)) {
             if (static_cast<std::size_t>(n) > (end_ - at_) / 4) fail(count_at);  // a record is a word at least
             if (head > n) fail(head_at);
-            block::make_at(v, std::max(n, 1));
+            block::make_at(v, room_for(n));
             if (t != TypeId::hash) v.set_type(t);  // a hash! gets its index once filled
             v.set_series_head(head);
             const std::int32_t index = append(into, v, new_line);
@@ -1138,6 +1139,12 @@ private:
         return zigzag();
     }
 
+    // The first room of a container of n values. A count is only a claim
+    // until its records are read: containers nested inside each other are
+    // all open at once, so each takes at most a little room up front and
+    // grows as its values come.
+    static std::int32_t room_for(std::int32_t n) { return std::clamp(n, 1, 256); }
+
     // True for the series records that carry a head.
     static bool has_head(TypeId t) { return t != TypeId::map && t != TypeId::bitset; }
 
@@ -1219,7 +1226,7 @@ private:
     // that becomes the map once every key is known to be a key type.
     void entries(const Cell& into, std::int32_t n, bool new_line, int depth, std::size_t count_at) {
         Cell blk{};
-        block::make_at(blk, std::max(n, 1));
+        block::make_at(blk, room_for(n));
         const std::int32_t index = append(into, blk, new_line);
         for (std::int32_t i = 0; i < n; ++i) {
             if (fixed_) fixed_record(blk, depth + 1);
@@ -1252,7 +1259,7 @@ private:
         if (is_any_block_type(t)) {
             const std::int32_t n = item_count();
             if (head > n) fail(head_at);
-            block::make_at(v, std::max(n, 1));
+            block::make_at(v, room_for(n));
             if (t != TypeId::hash) v.set_type(t);  // a hash! gets its index once filled
             v.set_series_head(head);
             const std::int32_t index = append(into, v, new_line);  // reachable before its contents are made

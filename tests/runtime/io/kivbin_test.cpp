@@ -289,6 +289,12 @@ TEST(Kivbin, Errors) {
     for (int i = 0; i < 100'000; ++i) deep.insert(deep.end(), {0x05, 0x01});
     deep.push_back(0x81);
     EXPECT_EQ(error_of(stream(deep)).rfind("kb-invalid-record", 0), 0u);
+    // Nested containers that each claim 150,000 values reserve no room for
+    // them up front (4,000 x 150,000 cells would be gigabytes).
+    Bytes claims;
+    for (int i = 0; i < 4000; ++i) claims.insert(claims.end(), {0x05, 0xF0, 0x93, 0x09});
+    claims.insert(claims.end(), 160'000, 0x81);
+    EXPECT_EQ(error_of(stream(claims)).rfind("kb-invalid-record", 0), 0u);
 }
 
 // Every cut and many single-byte changes of a valid stream raise or decode.
