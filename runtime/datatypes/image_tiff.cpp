@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <dlfcn.h>
 #include <memory>
 
 namespace kiv::image_codecs {
@@ -67,26 +68,61 @@ int drop_message(TIFF*, void*, const char*, const char*, va_list) { return 1; }
 // A single allocation of the library (a strip, a tile) stays below this.
 constexpr tmsize_t largest_allocation = tmsize_t{1} << 30;
 
-TIFF* open(const char* mode, Memory& memory) {
-    static const bool quiet = [] {
-        TIFFSetErrorHandler(nullptr);
-        TIFFSetWarningHandler(nullptr);
+// libtiff is opened at its first use rather than linked: linking it would
+// load it and the seven libraries it needs (a C++ runtime among them) at
+// every start of the program, image or not.
+#define KIV_TIFF_FUNCTIONS(X) \
+    X(TIFFClientOpenExt) X(TIFFClose) X(TIFFDefaultStripSize) X(TIFFFlush) X(TIFFGetField)           \
+    X(TIFFGetFieldDefaulted) X(TIFFIsTiled) X(TIFFOpenOptionsAlloc) X(TIFFOpenOptionsFree)           \
+    X(TIFFOpenOptionsSetErrorHandlerExtR) X(TIFFOpenOptionsSetMaxSingleMemAlloc)                     \
+    X(TIFFOpenOptionsSetWarningHandlerExtR) X(TIFFRGBAImageOK) X(TIFFReadRGBAImageOriented)          \
+    X(TIFFReadScanline) X(TIFFScanlineSize) X(TIFFSetErrorHandler) X(TIFFSetField)                   \
+    X(TIFFSetWarningHandler) X(TIFFWriteScanline)
+
+struct Tiff {
+#define KIV_TIFF_POINTER(name) decltype(&::name) name = nullptr;
+    KIV_TIFF_FUNCTIONS(KIV_TIFF_POINTER)
+#undef KIV_TIFF_POINTER
+};
+
+Tiff lib;
+
+// True once libtiff is loaded; false for good when it cannot be.
+bool open_library() {
+    static const bool ready = [] {
+        void* library = ::dlopen("libtiff.so.6", RTLD_NOW | RTLD_LOCAL);
+        if (library == nullptr) return false;
+        Tiff loaded;
+        bool complete = true;
+#define KIV_TIFF_LOAD(name)                                                       \
+        loaded.name = reinterpret_cast<decltype(&::name)>(::dlsym(library, #name)); \
+        complete = complete && loaded.name != nullptr;
+        KIV_TIFF_FUNCTIONS(KIV_TIFF_LOAD)
+#undef KIV_TIFF_LOAD
+        if (!complete) return false;
+        lib = loaded;
+        lib.TIFFSetErrorHandler(nullptr);
+        lib.TIFFSetWarningHandler(nullptr);
         return true;
     }();
-    (void)quiet;
-    TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
+    return ready;
+}
+
+TIFF* open(const char* mode, Memory& memory) {
+    if (!open_library()) return nullptr;
+    TIFFOpenOptions* options = lib.TIFFOpenOptionsAlloc();
     if (!options) return nullptr;
-    TIFFOpenOptionsSetErrorHandlerExtR(options, drop_message, nullptr);
-    TIFFOpenOptionsSetWarningHandlerExtR(options, drop_message, nullptr);
-    TIFFOpenOptionsSetMaxSingleMemAlloc(options, largest_allocation);
-    TIFF* tif = TIFFClientOpenExt("image", mode, &memory, read_proc, write_proc, seek_proc, close_proc,
+    lib.TIFFOpenOptionsSetErrorHandlerExtR(options, drop_message, nullptr);
+    lib.TIFFOpenOptionsSetWarningHandlerExtR(options, drop_message, nullptr);
+    lib.TIFFOpenOptionsSetMaxSingleMemAlloc(options, largest_allocation);
+    TIFF* tif = lib.TIFFClientOpenExt("image", mode, &memory, read_proc, write_proc, seek_proc, close_proc,
                                   size_proc, map_proc, unmap_proc, options);
-    TIFFOpenOptionsFree(options);
+    lib.TIFFOpenOptionsFree(options);
     return tif;
 }
 
 struct Closer {
-    void operator()(TIFF* tif) const { TIFFClose(tif); }
+    void operator()(TIFF* tif) const { lib.TIFFClose(tif); }
 };
 using TiffFile = std::unique_ptr<TIFF, Closer>;
 
@@ -94,27 +130,27 @@ using TiffFile = std::unique_ptr<TIFF, Closer>;
 // (or none). Other layouts go through the RGBA reader.
 bool plain_rgb(TIFF* tif, std::uint16_t& samples) {
     std::uint16_t bits = 0, photometric = 0, planar = PLANARCONFIG_CONTIG, orientation = ORIENTATION_TOPLEFT;
-    if (TIFFIsTiled(tif) || !TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits) || bits != 8 ||
-        !TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || photometric != PHOTOMETRIC_RGB)
+    if (lib.TIFFIsTiled(tif) || !lib.TIFFGetField(tif, TIFFTAG_BITSPERSAMPLE, &bits) || bits != 8 ||
+        !lib.TIFFGetField(tif, TIFFTAG_PHOTOMETRIC, &photometric) || photometric != PHOTOMETRIC_RGB)
         return false;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_PLANARCONFIG, &planar);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_ORIENTATION, &orientation);
     if (planar != PLANARCONFIG_CONTIG || orientation != ORIENTATION_TOPLEFT) return false;
     if (samples == 3) return true;
     if (samples != 4) return false;
     std::uint16_t extras = 0;
     std::uint16_t* kinds = nullptr;
-    if (!TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extras, &kinds)) return false;
+    if (!lib.TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extras, &kinds)) return false;
     return extras == 1 && kinds[0] == EXTRASAMPLE_UNASSALPHA;
 }
 
 bool read_plain(TIFF* tif, std::int64_t w, std::int64_t h, std::uint16_t samples, std::uint32_t* pixels) {
-    const tmsize_t row_bytes = TIFFScanlineSize(tif);
+    const tmsize_t row_bytes = lib.TIFFScanlineSize(tif);
     if (row_bytes < w * samples) return false;
     std::vector<std::uint8_t> row(static_cast<std::size_t>(row_bytes));
     for (std::int64_t y = 0; y < h; ++y) {
-        if (TIFFReadScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0) < 0) return false;
+        if (lib.TIFFReadScanline(tif, row.data(), static_cast<std::uint32_t>(y), 0) < 0) return false;
         std::uint32_t* to = pixels + y * w;
         for (std::int64_t x = 0; x < w; ++x) {
             const std::uint8_t* p = row.data() + x * samples;
@@ -129,13 +165,13 @@ bool read_plain(TIFF* tif, std::int64_t w, std::int64_t h, std::uint16_t samples
 // when the file's alpha is unassociated); turned into pixel words here.
 bool read_rgba(TIFF* tif, std::int64_t w, std::int64_t h, std::uint32_t* pixels) {
     char message[1024];
-    if (!TIFFRGBAImageOK(tif, message)) return false;
-    if (!TIFFReadRGBAImageOriented(tif, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), pixels,
+    if (!lib.TIFFRGBAImageOK(tif, message)) return false;
+    if (!lib.TIFFReadRGBAImageOriented(tif, static_cast<std::uint32_t>(w), static_cast<std::uint32_t>(h), pixels,
                                    ORIENTATION_TOPLEFT, 1))
         return false;
     std::uint16_t extras = 0;
     std::uint16_t* kinds = nullptr;
-    const bool premultiplied = TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extras, &kinds) && extras > 0 &&
+    const bool premultiplied = lib.TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extras, &kinds) && extras > 0 &&
                                kinds[0] == EXTRASAMPLE_UNASSALPHA;
     for (std::int64_t i = 0; i < w * h; ++i) {
         const std::uint32_t v = pixels[i];
@@ -157,9 +193,9 @@ bool read_rgba(TIFF* tif, std::int64_t w, std::int64_t h, std::uint32_t* pixels)
 // bounded here.
 bool tiff_data_can_hold(TIFF* tif, std::int64_t w, std::int64_t h, std::int64_t n) {
     std::uint16_t compression = COMPRESSION_NONE, bits = 1, samples = 1;
-    TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
-    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_BITSPERSAMPLE, &bits);
+    lib.TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
     std::int64_t ratio;
     switch (compression) {
         case COMPRESSION_NONE: ratio = 1; break;
@@ -180,7 +216,7 @@ bool decode_tiff(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
     TiffFile tif{open("rm", memory)};
     if (!tif) return false;
     std::uint32_t w = 0, h = 0;
-    if (!TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) || !TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h) ||
+    if (!lib.TIFFGetField(tif.get(), TIFFTAG_IMAGEWIDTH, &w) || !lib.TIFFGetField(tif.get(), TIFFTAG_IMAGELENGTH, &h) ||
         w == 0 || h == 0 || !size_ok(w, h) || !tiff_data_can_hold(tif.get(), w, h, n))
         return false;
     Cell made{};
@@ -203,20 +239,20 @@ bool encode_tiff(const Cell& img, std::vector<std::uint8_t>& out) {
     TiffFile tif{open("w", memory)};
     if (!tif) return false;
     TIFF* t = tif.get();
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(w));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(h));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples);
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
-    TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
-    TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
-    TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
-    TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
+    lib.TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<std::uint32_t>(w));
+    lib.TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<std::uint32_t>(h));
+    lib.TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+    lib.TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, samples);
+    lib.TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_RGB);
+    lib.TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+    lib.TIFFSetField(t, TIFFTAG_ORIENTATION, ORIENTATION_TOPLEFT);
+    lib.TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_LZW);
+    lib.TIFFSetField(t, TIFFTAG_PREDICTOR, PREDICTOR_HORIZONTAL);
     if (alpha) {
         const std::uint16_t kind = EXTRASAMPLE_UNASSALPHA;
-        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind);
+        lib.TIFFSetField(t, TIFFTAG_EXTRASAMPLES, 1, &kind);
     }
-    TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, TIFFDefaultStripSize(t, 0));
+    lib.TIFFSetField(t, TIFFTAG_ROWSPERSTRIP, lib.TIFFDefaultStripSize(t, 0));
     std::vector<std::uint8_t> row(static_cast<std::size_t>(w * samples));
     for (std::int64_t y = 0; y < h; ++y) {
         const std::uint32_t* from = pixels + y * w;
@@ -227,9 +263,9 @@ bool encode_tiff(const Cell& img, std::vector<std::uint8_t>& out) {
             p[2] = static_cast<std::uint8_t>(from[x]);
             if (alpha) p[3] = static_cast<std::uint8_t>(from[x] >> 24);
         }
-        if (TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0) return false;
+        if (lib.TIFFWriteScanline(t, row.data(), static_cast<std::uint32_t>(y), 0) < 0) return false;
     }
-    if (!TIFFFlush(t)) return false;
+    if (!lib.TIFFFlush(t)) return false;
     tif.reset();
     out.resize(memory.size);
     return true;
