@@ -1531,6 +1531,26 @@ std::uint32_t eval_loop_body(const Cell& body) {
     return 0;  // a normal pass, or an exit left pending for the loop's caller
 }
 
+std::uint32_t LoopPasses::run(const Cell& body) {
+    runtime::CatchFrame* const frame = scope_.frame();
+    frame->level = runtime::thrown_break;
+    try {
+        eval_block_i(body, false);
+    } catch (const runtime::Thrown& thrown) {
+        frame->level = 0;
+        if (thrown.value > runtime::thrown_break) throw;  // an outer frame's
+        if (thrown.value != runtime::thrown_break && thrown.value != runtime::thrown_continue)
+            runtime::unwind_to_catch();  // return, exit, throw: not the loop's
+        runtime::clear_thrown();
+        pending = 0;
+        return thrown.value;
+    }
+    frame->level = 0;
+    const std::uint32_t exit = pending;
+    if (exit == runtime::thrown_break || exit == runtime::thrown_continue) pending = 0;
+    return exit;
+}
+
 std::int32_t eval_next(NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
     stack::push_frame(&body_word(), stack::FrameType::call, own_frame);
     pos = eval_expr_i(code, pos, end, false, sub, false);

@@ -8,6 +8,7 @@
 
 #include "runtime/cell.h"
 #include "runtime/memory.h"
+#include "runtime/runtime_error.h"
 
 #include <cstdint>
 
@@ -40,6 +41,23 @@ void eval_block_tail(const Cell& blk, bool into_caller);
 // / thrown_continue when the body broke or continued (the loop frame's result
 // slot then holds the break value, or unset!). Other exits pass on.
 std::uint32_t eval_loop_body(const Cell& body);
+// The loop natives' catch frame for break and continue: one for all the
+// passes of a loop, catching only while a pass runs (between passes a break
+// or continue finds it closed, as if it were not there).
+class LoopPasses {
+public:
+    LoopPasses() : scope_(0) {}
+    // One pass of body (a block) under the loop frame. Returns 0 after a
+    // normal pass; runtime::thrown_break / thrown_continue when the body broke
+    // or continued (the loop frame's result slot then holds the break value,
+    // or unset!); else the exit left pending (exit_pending()) for the loop's
+    // caller, whose frames are gone: the loop must return at once. Other
+    // exits pass on as throws.
+    std::uint32_t run(const Cell& body);
+
+private:
+    runtime::CatchScope scope_;
+};
 
 // Evaluates one expression of code at pos, inside an interpreted call frame
 // named `<body>`; sub: push the value, else make it the result. Returns the

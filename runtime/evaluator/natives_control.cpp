@@ -103,14 +103,16 @@ void push_loop() {
 // One pass of body under the loop frame. done: the body's value is the frame's
 // result; broke / continued: the unwinding set the result; left: an exit that
 // is not the loop's is pending, the loop's frames are gone, return at once.
-Pass run_pass(const Cell& body) {
+Pass run_pass(interpreter::LoopPasses& passes, const Cell& body) {
     stack::keep_first();
-    const std::uint32_t r = interpreter::eval_loop_body(body);
-    if (interpreter::exit_pending() != 0) return Pass::left;
+    const std::uint32_t r = passes.run(body);
+    if (r == 0) {
+        *stack::base() = *(stack::top() - 1);
+        return Pass::done;
+    }
     if (r == runtime::thrown_break) return Pass::broke;
     if (r == runtime::thrown_continue) return Pass::continued;
-    *stack::base() = *(stack::top() - 1);
-    return Pass::done;
+    return Pass::left;
 }
 
 // Pops the loop frame; its result becomes the native's.
@@ -234,14 +236,15 @@ void while_(bool, const std::int32_t*) {
     const Cell cond = *arg(0);
     const Cell body = *arg(1);
     push_loop();
+    interpreter::LoopPasses passes;
     for (;;) {
         stack::keep_first();
-        const std::uint32_t r = interpreter::eval_loop_body(cond);
-        if (interpreter::exit_pending() != 0) return;
+        const std::uint32_t r = passes.run(cond);
         if (r == runtime::thrown_break || r == runtime::thrown_continue)
             runtime::raise_error(ErrorCategory::throw_, "while-cond");
+        if (r != 0) return;
         if (!logic::true_result_q(*(stack::top() - 1))) break;
-        const Pass p = run_pass(body);
+        const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
     }
@@ -252,8 +255,9 @@ void while_(bool, const std::int32_t*) {
 void until(bool, const std::int32_t*) {
     const Cell body = *arg(0);
     push_loop();
+    interpreter::LoopPasses passes;
     for (;;) {
-        const Pass p = run_pass(body);
+        const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
         if (p == Pass::continued) continue;  // continue skips the test
@@ -267,8 +271,9 @@ void loop(bool, const std::int32_t*) {
     if (count <= 0) return return_none();
     const Cell body = *arg(1);
     push_loop();
+    interpreter::LoopPasses passes;
     for (std::int64_t i = 0; i < count; ++i) {
-        const Pass p = run_pass(body);
+        const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
     }
@@ -285,10 +290,11 @@ void repeat(bool, const std::int32_t*) {
     const Cell word = *arg(0);
     const Cell body = *arg(2);
     push_loop();
+    interpreter::LoopPasses passes;
     for (std::int64_t left = count; left > 0; --left) {
         Cell w = word;  // set in its own context: the body may reassign it freely
         context::set_word(w, *counter);
-        const Pass p = run_pass(body);
+        const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
         counter->set_int(counter->int_value() + 1);
@@ -299,8 +305,9 @@ void repeat(bool, const std::int32_t*) {
 void forever(bool, const std::int32_t*) {
     const Cell body = *arg(0);
     push_loop();
+    interpreter::LoopPasses passes;
     for (;;) {
-        const Pass p = run_pass(body);
+        const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
     }
@@ -374,10 +381,11 @@ void each(bool remove) {
     stack::push(words_arg);
     Cell* const private_series = stack::top() - 2;
     push_loop();
+    interpreter::LoopPasses passes;
     while (n > 0 && has_element(*private_series)) {
         set_pass_words(*private_series, words_arg, n);
         private_series->set_series_head(private_series->series_head() + n);
-        const Pass p = run_pass(body);
+        const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
         if (remove && p == Pass::done && !logic::false_result_q(*stack::base())) {
@@ -406,11 +414,12 @@ void each_entry() {
     stack::push(words_arg);
     Cell* const private_series = stack::top() - 2;
     push_loop();
+    interpreter::LoopPasses passes;
     for (;;) {
         std::int32_t index = private_series->series_head();
         if (!map::set_words_from_entries(words_arg, *private_series, 2, index)) break;
         private_series->set_series_head(index);
-        const Pass p = run_pass(body);
+        const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
     }
@@ -439,9 +448,10 @@ void forall(bool, const std::int32_t*) {
     stack::push(start);  // the saved start keeps the series alive
     const Cell body = *arg(1);
     push_loop();
+    interpreter::LoopPasses passes;
     for (;;) {
         if (!has_element(*context::get_word_cell(word))) break;
-        const Pass p = run_pass(body);
+        const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) return end_loop();  // the word stays where it is
         Cell* now = context::get_word_cell(word);
