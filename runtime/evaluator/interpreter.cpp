@@ -1408,8 +1408,11 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
         step.pass_through = mode.pass_through;
         step.get = mode.get;
         step.last = last;
+        // The type before the step: a handler may leave its result in cur
+        // (an image's poke leaves the tuple there), which is no scalar to store back.
+        const bool in_place = changes_in_place(cur->type());
         Cell* const result = actions::eval_path_typed(cur, selector, mode.set && last ? stack::base() : nullptr, step);
-        if (mode.set && last && changes_in_place(cur->type())) {
+        if (mode.set && last && in_place) {
             // The handler changed a copy of a scalar (a time's minute): store
             // it back where it came from, the head word or its container.
             if (i == head + 1 && record == nullptr) {
