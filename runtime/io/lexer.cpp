@@ -402,15 +402,18 @@ bool source_is_string(const State& s) {
 std::int32_t unit_offset(State& s, const std::uint8_t* p) {
     p = std::clamp(p, s.input_start, s.input_end);
     if (!source_is_string(s)) return i32(p - s.input_start);
-    if (p < s.counted_pos) {
-        s.counted_pos = s.input_start;
-        s.counted_chars = 0;
-    }
     // A string's text reaches the lexer as UTF-8 encoded here, so it is well
     // formed: its characters are its bytes that are not continuation bytes.
+    // Events ask about nearby offsets, sometimes a little backward (a token's
+    // start after its end): count from the last answer either way.
     std::int32_t n = 0;
-    for (const std::uint8_t* q = s.counted_pos; q < p; ++q) n += (*q & 0xC0) != 0x80;
-    s.counted_chars += n;
+    if (p < s.counted_pos) {
+        for (const std::uint8_t* q = p; q < s.counted_pos; ++q) n += (*q & 0xC0) != 0x80;
+        s.counted_chars -= n;
+    } else {
+        for (const std::uint8_t* q = s.counted_pos; q < p; ++q) n += (*q & 0xC0) != 0x80;
+        s.counted_chars += n;
+    }
     s.counted_pos = p;
     return s.counted_chars;
 }
