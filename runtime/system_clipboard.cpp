@@ -65,7 +65,14 @@ bool start_gtk() {
 #undef KIV_GTK_LOAD
     if (!complete) return false;  // the library stays loaded: GTK cannot be unloaded safely
     gtk.gtk_disable_setlocale();   // the runtime's number formats rely on the C locale
-    if (!gtk.gtk_init_check(nullptr, nullptr)) return false;
+    // No window is ever shown: the accessibility bridge would only connect to
+    // its bus (a wait when there is none, and buffers that live on). The
+    // switch is taken back at once so that programs started later keep theirs.
+    const bool bridge_set = std::getenv("NO_AT_BRIDGE") != nullptr;
+    if (!bridge_set) ::setenv("NO_AT_BRIDGE", "1", 1);
+    const bool started = gtk.gtk_init_check(nullptr, nullptr) != FALSE;
+    if (!bridge_set) ::unsetenv("NO_AT_BRIDGE");
+    if (!started) return false;
     gtk.clipboard = gtk.gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
     return gtk.clipboard != nullptr;
 }
