@@ -12,6 +12,7 @@
 #include "runtime/http_client.h"
 #include "runtime/io/file_io.h"
 #include "runtime/memory.h"
+#include "runtime/raise.h"
 #include "runtime/unicode.h"
 
 #include <algorithm>
@@ -66,6 +67,16 @@ std::string method_name(symbol::SymbolId method) {
     std::string name(symbol::name(method));
     for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return name;
+}
+
+// Text that goes into the request's head as it is: a line break or NUL
+// there would end the line and start another header (or the body).
+const std::string& head_text(const std::string& text, const Cell& given) {
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos) {
+        Cell arg = given;
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", &arg);
+    }
+    return text;
 }
 
 // A header name: a word's spelling, any other value formed.
@@ -239,7 +250,7 @@ bool request(const Cell& url, symbol::SymbolId method, const Cell* headers, cons
         for (std::int32_t i = 0; i + 1 < count; i += 2) {
             const Cell name = *block::get_cell(*headers, headers->series_head() + i);
             const Cell value = *block::get_cell(*headers, headers->series_head() + i + 1);
-            req.headers.emplace_back(header_name(name), text_of(value));
+            req.headers.emplace_back(head_text(header_name(name), name), head_text(text_of(value), value));
         }
     }
     if (body != nullptr && !body->is(TypeId::none) && req.method != "GET" && req.method != "HEAD") {

@@ -188,6 +188,11 @@ TEST_F(HttpRequest, BadRequestsAndUnreachableHostsRaise) {
         {"write " + u + " [42]", "error script invalid-arg"},
         {"write " + u + " [post [] \"x\" \"y\"]", "error script invalid-arg"},
         {"write " + u + " 42", "error script invalid-arg"},
+        // a line break or NUL in a header would start another header
+        {"write " + u + " [post [X-A: \"v^/Evil: 1\"] \"x\"]", "error script invalid-arg"},
+        {"write " + u + " [post [X-A: \"v^M\"] \"x\"]", "error script invalid-arg"},
+        {"write " + u + " [post [{X^/Evil} \"v\"] \"x\"]", "error script invalid-arg"},
+        {"write " + u + " [post [X-A: \"a^@b\"] \"x\"]", "error script invalid-arg"},
         {"read/part " + u + " 2", "error internal not-done"},
         {"read ftp://127.0.0.1/x", "error access unknown-scheme"},
         // nothing listens on port 1: refused at once
