@@ -204,6 +204,8 @@ int launch(const embed::CommandLine& command) {
         return 1;
     }
     record_arguments();
+    if (const embed::Result date = embed::load(KIV_BUILD_DATE); date.ok && embed::length(date.value) == 1)
+        embed::set_field("build/date", embed::pick(date.value, 0));
     embed::set_field("console/size", console_size());
     embed::set_field("console/gui?", embed::logic(false));
     const embed::Result result = embed::eval_text("system/console/launch");
