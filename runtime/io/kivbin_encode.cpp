@@ -380,6 +380,8 @@ private:
         if (is_any_string_type(t)) {
             const auto n = static_cast<std::uint32_t>(units);
             if (compact_) {
+                // the count shares its varint with the unit width: 2^30 units at most
+                if (n > 0x3FFFFFFFu) runtime::raise_error(ErrorCategory::script, "too-long");
                 varint(n << 2 | (unit == 1 ? 0 : unit == 2 ? 1 : 2));
             } else {
                 word(n);
