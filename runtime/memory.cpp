@@ -66,8 +66,8 @@ bool is_free_link(SeriesBuffer* slot) { return (reinterpret_cast<std::uintptr_t>
 std::size_t round_up(std::size_t n, std::size_t to) { return (n + to - 1) / to * to; }
 
 void* os_map(std::size_t bytes) {
-    // Populated at once: one call instead of a page fault per page (arenas fill up in order anyway).
-    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    // Pages come on first touch: a short run never pays for the parts of an arena it does not reach.
+    void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) no_memory();
     record.bytes_in_use += bytes;
     return p;
