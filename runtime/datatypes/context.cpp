@@ -261,6 +261,8 @@ void bind_block(const Cell& blk, NodeId ctx, bool self) {
     const SymbolId self_sym = self ? self_symbol() : 0;
     const std::int32_t end =
         memory::buffer(node)->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+    // Binding allocates nothing: the word index and the block stay where they are.
+    const hashtable::WordFinder finder(context_cell(ctx)->context_words());
     for (std::int32_t i = blk.series_head(); i < end; ++i) {
         Cell* c = block::get_cell(blk, i);
         const TypeId t = c->type();
@@ -268,8 +270,9 @@ void bind_block(const Cell& blk, NodeId ctx, bool self) {
             if (self && t == TypeId::word && c->word_symbol() == self_sym) {
                 c->set_word_context(ctx);
                 c->set_word_index(-1);
-            } else {
-                bind_word(ctx, *c);
+            } else if (const std::int32_t index = finder.find(c->word_symbol()); index >= 0) {
+                c->set_word_context(ctx);
+                c->set_word_index(index);
             }
         } else if (binds_recursively(t)) {
             const Cell inner = *c;

@@ -914,6 +914,35 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
     return -1;
 }
 
+WordFinder::WordFinder(NodeId table) {
+    const HashTable* t = record(table);
+    buckets_ = buckets_of(t);
+    words_ = value_cells(t);
+    symbols_ = symbol_block != 0 ? reinterpret_cast<const Cell*>(memory::buffer(symbol_block)->head) : nullptr;
+    buckets_count_ = t->buckets;
+}
+
+std::int32_t WordFinder::find(std::uint32_t symbol) const {
+    auto canonical_of = [this](std::uint32_t s) {
+        if (symbols_ == nullptr || s == 0) return s;
+        const std::int32_t alias = symbols_[s - 1].symbol_alias();
+        return alias > 0 ? static_cast<std::uint32_t>(alias) : s;
+    };
+    const std::uint32_t canonical = canonical_of(symbol);
+    const std::uint32_t h = mix(canonical);
+    const auto* buckets = static_cast<const Bucket*>(buckets_);
+    const std::int32_t mask = buckets_count_ - 1;
+    std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
+    for (std::int32_t step = 1; step <= buckets_count_; ++step) {
+        const Bucket& bk = buckets[b];
+        if (bk.state == state_empty) return -1;
+        if (bk.state == state_used && bk.hash == h && canonical_of(words_[bk.entry].word_symbol()) == canonical)
+            return bk.entry;
+        b = (b + step) & mask;
+    }
+    return -1;
+}
+
 // --- Collector steps -----------------------------------------------------------
 
 void mark(NodeId table) {

@@ -151,6 +151,21 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
 std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, NodeId context,
                                 std::int32_t& position);
 
+// Many lookups by canonical id in one context's word index (as
+// context_word_index with alias and no context), for a pass that allocates
+// nothing between its lookups: the table's arrays are found once.
+class WordFinder {
+public:
+    explicit WordFinder(NodeId table);
+    std::int32_t find(std::uint32_t symbol) const;
+
+private:
+    const void* buckets_;
+    const Cell* words_;
+    const Cell* symbols_;   // the symbol block's cells, or null before it exists
+    std::int32_t buckets_count_;
+};
+
 // Collector step: marks the record, side arrays, chains and the value block
 // with its cells. Installed as collector::mark_hashtable_hook by init.
 void mark(NodeId table);
