@@ -263,8 +263,9 @@ void bind_block(const Cell& blk, NodeId ctx, bool self) {
         memory::buffer(node)->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
     // Binding allocates nothing: the word index and the block stay where they are.
     const hashtable::WordFinder finder(context_cell(ctx)->context_words());
+    Cell* const cells = block::get_cell(blk, 0);
     for (std::int32_t i = blk.series_head(); i < end; ++i) {
-        Cell* c = block::get_cell(blk, i);
+        Cell* c = cells + i;
         const TypeId t = c->type();
         if (t >= TypeId::word && t <= TypeId::refinement) {
             if (self && t == TypeId::word && c->word_symbol() == self_sym) {
