@@ -16,24 +16,6 @@
 namespace kiv::hashtable {
 namespace {
 
-// A bucket keeps what a probe needs on one cache line, four buckets to a
-// line: its state, its key's hash (a probe passes over other hashes without
-// reading the value block) and, for integer and word keys, the key's type and
-// 32-bit payload, which decide equality without the compare action.
-//   state: 0 empty, 1 deleted, 2 in use (zeroed memory is an empty index)
-struct Bucket {
-    std::int32_t entry;   // value-block position (kinds 3, 4: entry number; kind 0: -n is chain n)
-    std::uint32_t hash;
-    std::uint16_t state;
-    std::uint16_t type;   // type of a summarised key; 0: no summary, compare the cells
-    std::uint32_t raw;    // its payload: the integer, or the word's canonical symbol
-};
-static_assert(sizeof(Bucket) == 16);
-
-constexpr std::uint16_t state_empty = 0;
-constexpr std::uint16_t state_deleted = 1;
-constexpr std::uint16_t state_used = 2;
-
 // What a probe knows of a key before it starts: its hash and its summary.
 struct KeyInfo {
     std::uint32_t hash = 0;
@@ -340,15 +322,6 @@ const Cell& symbol_cell(std::uint32_t id) {
 }  // namespace
 
 // --- Hashing -------------------------------------------------------------------
-
-std::uint32_t mix(std::uint32_t h) {
-    h ^= h >> 16;
-    h *= 0x85ebca6b;
-    h ^= h >> 13;
-    h *= 0xc2b2ae35;
-    h ^= h >> 16;
-    return h;
-}
 
 std::uint32_t murmur3_bytes(const void* bytes, std::size_t length, std::uint32_t seed) {
     const auto* data = static_cast<const std::uint8_t*>(bytes);
@@ -920,27 +893,6 @@ WordFinder::WordFinder(NodeId table) {
     words_ = value_cells(t);
     symbols_ = symbol_block != 0 ? reinterpret_cast<const Cell*>(memory::buffer(symbol_block)->head) : nullptr;
     buckets_count_ = t->buckets;
-}
-
-std::int32_t WordFinder::find(std::uint32_t symbol) const {
-    auto canonical_of = [this](std::uint32_t s) {
-        if (symbols_ == nullptr || s == 0) return s;
-        const std::int32_t alias = symbols_[s - 1].symbol_alias();
-        return alias > 0 ? static_cast<std::uint32_t>(alias) : s;
-    };
-    const std::uint32_t canonical = canonical_of(symbol);
-    const std::uint32_t h = mix(canonical);
-    const auto* buckets = static_cast<const Bucket*>(buckets_);
-    const std::int32_t mask = buckets_count_ - 1;
-    std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
-    for (std::int32_t step = 1; step <= buckets_count_; ++step) {
-        const Bucket& bk = buckets[b];
-        if (bk.state == state_empty) return -1;
-        if (bk.state == state_used && bk.hash == h && canonical_of(words_[bk.entry].word_symbol()) == canonical)
-            return bk.entry;
-        b = (b + step) & mask;
-    }
-    return -1;
 }
 
 // --- Collector steps -----------------------------------------------------------

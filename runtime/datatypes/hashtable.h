@@ -47,7 +47,14 @@ inline HashTable* record(NodeId table) {
 // MurmurHash3 x86-32 of length bytes.
 std::uint32_t murmur3_bytes(const void* bytes, std::size_t length, std::uint32_t seed = 0);
 // MurmurHash3's 32-bit finaliser alone (the "mix" of a 32-bit key).
-std::uint32_t mix(std::uint32_t key);
+inline std::uint32_t mix(std::uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x85ebca6b;
+    h ^= h >> 13;
+    h *= 0xc2b2ae35;
+    h ^= h >> 16;
+    return h;
+}
 // MurmurHash3 over the code points of a text value from its head to its tail,
 // each a 32-bit little-endian block, lowercased unless case_sensitive.
 std::uint32_t hash_string(const Cell& text, bool case_sensitive);
@@ -60,6 +67,24 @@ std::uint32_t hash_key(const Cell& key, bool case_sensitive = false);
 void set_symbol_block(NodeId symbols);
 // Canonical id of a symbol: its alias when it has one, else the id itself.
 std::uint32_t canonical_id(std::uint32_t symbol);
+
+// A bucket keeps what a probe needs on one cache line, four buckets to a
+// line: its state, its key's hash (a probe passes over other hashes without
+// reading the value block) and, for integer and word keys, the key's type and
+// 32-bit payload, which decide equality without the compare action.
+//   state: 0 empty, 1 deleted, 2 in use (zeroed memory is an empty index)
+struct Bucket {
+    std::int32_t entry;   // value-block position (kinds 3, 4: entry number; kind 0: -n is chain n)
+    std::uint32_t hash;
+    std::uint16_t state;
+    std::uint16_t type;   // type of a summarised key; 0: no summary, compare the cells
+    std::uint32_t raw;    // its payload: the integer, or the word's canonical symbol
+};
+static_assert(sizeof(Bucket) == 16);
+
+constexpr std::uint16_t state_empty = 0;
+constexpr std::uint16_t state_deleted = 1;
+constexpr std::uint16_t state_used = 2;
 
 // --- Tables ----------------------------------------------------------------------
 
@@ -157,10 +182,29 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
 class WordFinder {
 public:
     explicit WordFinder(NodeId table);
-    std::int32_t find(std::uint32_t symbol) const;
+    std::int32_t find(std::uint32_t symbol) const {
+        const std::uint32_t canonical = canonical_of(symbol);
+        const std::uint32_t h = mix(canonical);
+        const std::int32_t mask = buckets_count_ - 1;
+        std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
+        for (std::int32_t step = 1; step <= buckets_count_; ++step) {
+            const Bucket& bk = buckets_[b];
+            if (bk.state == state_empty) return -1;
+            if (bk.state == state_used && bk.hash == h && canonical_of(words_[bk.entry].word_symbol()) == canonical)
+                return bk.entry;
+            b = (b + step) & mask;
+        }
+        return -1;
+    }
 
 private:
-    const void* buckets_;
+    std::uint32_t canonical_of(std::uint32_t s) const {
+        if (symbols_ == nullptr || s == 0) return s;
+        const std::int32_t alias = symbols_[s - 1].symbol_alias();
+        return alias > 0 ? static_cast<std::uint32_t>(alias) : s;
+    }
+
+    const Bucket* buckets_;
     const Cell* words_;
     const Cell* symbols_;   // the symbol block's cells, or null before it exists
     std::int32_t buckets_count_;
