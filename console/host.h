@@ -9,9 +9,9 @@
 
 namespace kiv::host {
 
-// The console's Kiv sources (console/*.kiv, by name), for the start-up to
-// evaluate after the library's.
-std::span<const boot::Source> console_code();
+// The console's Kiv sources (console/*.kiv, by name) as the image made of
+// them at build time, for the start-up to evaluate after the library's.
+std::span<const std::uint8_t> console_code();
 // Gives the routines of those sources their code (the text-mode services:
 // read-console-line, console-title). Call before the runtime boots.
 void add_routines();

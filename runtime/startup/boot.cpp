@@ -42,8 +42,8 @@ namespace kiv::boot {
 namespace {
 
 Cell loaded_block{};  // file! name and block of each library source (in the root block)
-Cell host_block{};    // block of each host source (in the root block)
-std::span<const Source> host_sources;  // the host's, loaded and run after the library's
+Cell host_block{};    // file! name and block of each host source (in the root block)
+std::span<const std::uint8_t> host_image;  // the host's, loaded and run after the library's
 
 
 Cell global_word(const char* name) {
@@ -258,7 +258,7 @@ void evaluate_source(const Cell& code, std::string_view name) {
 
 }  // namespace
 
-void set_host_sources(std::span<const Source> host) { host_sources = host; }
+void set_host_image(std::span<const std::uint8_t> image) { host_image = image; }
 
 void load_text(Cell& out, std::string_view utf8) {
     lexer::scan(&out, reinterpret_cast<const std::uint8_t*>(utf8.data()),
@@ -276,17 +276,22 @@ Cell lexed(const Source& source) {
     return code;
 }
 
+// The block of file! name and block pairs that image holds, decoded into the
+// root block; a fault ends the boot.
+Cell decoded_image(std::span<const std::uint8_t> image, std::string_view what) {
+    Cell error;
+    std::int32_t base = 0;
+    if (!guarded([&] { base = kivbin::load_boot_data(image); }, error)) boot_failure(error, what);
+    const Cell& root = block::root();
+    if (block::length_of(root) != base + 1 || !is_loaded_block(*block::get_cell(root, base)))
+        boot_failure(none::value, what);  // not an image of ours
+    return *block::get_cell(root, base);
+}
+
 // The library into the loaded block: the image decoded, or the sources lexed.
 void load_library() {
     if (!linked_data.image.empty()) {
-        Cell error;
-        std::int32_t base = 0;
-        if (!guarded([&] { base = kivbin::load_boot_data(linked_data.image); }, error))
-            boot_failure(error, "the boot image");
-        const Cell& root = block::root();
-        if (block::length_of(root) != base + 1 || !is_loaded_block(*block::get_cell(root, base)))
-            boot_failure(none::value, "the boot image");  // not an image of ours
-        loaded_block = *block::get_cell(root, base);
+        loaded_block = decoded_image(linked_data.image, "the boot image");
         return;
     }
     const auto sources = linked_data.sources;
@@ -306,8 +311,8 @@ void load_library() {
 void load() {
     error::load_catalog();
     load_library();
-    host_block = *block::make_in(&block::root(), std::max<std::int32_t>(1, static_cast<std::int32_t>(host_sources.size())));
-    for (const Source& source : host_sources) block::append_copy(host_block, lexed(source));
+    host_block = host_image.empty() ? *block::make_in(&block::root(), 1)
+                                    : decoded_image(host_image, "the host's boot image");
 }
 
 const Cell& loaded() { return loaded_block; }
@@ -337,8 +342,9 @@ void run_top_level() {
             continue;  // no object! yet: no system object
         evaluate_source(code, name);
     }
-    for (std::size_t i = 0; i < host_sources.size(); ++i)
-        evaluate_source(*block::get_cell(host_block, static_cast<std::int32_t>(i)), host_sources[i].name);
+    const std::int32_t host_count = block::length_of(host_block);
+    for (std::int32_t i = 0; i + 1 < host_count; i += 2)
+        evaluate_source(*block::get_cell(host_block, i + 1), text_of(*block::get_cell(host_block, i)));
     Cell system_word = global_word("system");
     Cell value;
     word::get_value(system_word, value);

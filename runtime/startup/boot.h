@@ -33,10 +33,11 @@ struct Data {
     std::span<const Source> sources;
 };
 extern const Data linked_data;
-// The host program's own sources (its language-level code), set before the
-// runtime boots: loaded after the library's and evaluated after system.kiv,
-// in the order given, like the library's (make-routine still exists).
-void set_host_sources(std::span<const Source> host);
+// The host program's own sources (its language-level code) as an image made
+// by make_boot_image --host, set before the runtime boots: decoded after the
+// library's and evaluated after system.kiv, in the order they were given,
+// like the library's (make-routine still exists).
+void set_host_image(std::span<const std::uint8_t> image);
 
 // Called by runtime::init once the lexer is ready: the catalogue, then the
 // library into a block kept in the root block (the loaded block): the image

@@ -59,9 +59,9 @@ void boot(const BootOptions& options) {
 
 void shutdown() { runtime::shutdown(); }
 
-int run_program(int argc, char** argv, Console console, std::span<const boot::Source> sources) {
+int run_program(int argc, char** argv, Console console, std::span<const std::uint8_t> host_image) {
     runtime::console_hook = console;
-    boot::set_host_sources(sources);
+    boot::set_host_image(host_image);
     return runtime::main(argc, argv);
 }
 

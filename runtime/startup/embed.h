@@ -36,9 +36,10 @@ using CommandLine = runtime::CommandLine;
 // A host's run of the command line: returns the exit status.
 using Console = int (*)(const CommandLine& command);
 // The whole program: boots on the runtime thread (with its own large stack),
-// evaluating the host's own sources after the library's, runs console and
-// returns the exit status.
-int run_program(int argc, char** argv, Console console, std::span<const boot::Source> sources = {});
+// evaluating the host's own sources (host_image, made from them at build time
+// by make_boot_image --host) after the library's, runs console and returns
+// the exit status.
+int run_program(int argc, char** argv, Console console, std::span<const std::uint8_t> host_image = {});
 // Gives the routine the host's sources make with `make-routine 'name spec`
 // its code (which reads its arguments from args and leaves its result in
 // args[0]). Call it before the runtime boots.
