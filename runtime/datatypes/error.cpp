@@ -399,8 +399,14 @@ std::int32_t category_of(const Cell& e) {
 void load_catalog() {
     for (std::int32_t f = 0; f < field_count; ++f) field_symbols[f] = symbol::make(field_names[f]);
     CatalogReader reader(boot_text::errors);
-    catalog_cell = reader.read();
-    block::append_copy(block::root(), catalog_cell);  // keeps the catalogue alive
+    const Cell catalogue = reader.read();
+    block::append_copy(block::root(), catalogue);  // keeps the catalogue alive
+    install_catalog(catalogue);
+}
+
+void install_catalog(const Cell& catalogue) {
+    for (std::int32_t f = 0; f < field_count; ++f) field_symbols[f] = symbol::make(field_names[f]);
+    catalog_cell = catalogue;
     if (!loaded) collector::add_mark_callback(mark_last_error);
     loaded = true;
     static constexpr runtime::ErrorBuilder builder{

@@ -34,6 +34,10 @@ void init();
 // block). Needs symbols, the global context and the root block. A malformed
 // catalogue is a fatal runtime error.
 void load_catalog();
+// Takes catalogue, the object load_catalog builds, as the catalogue instead
+// (the boot image holds it, read from the text at build time). The caller
+// keeps it alive (in the root block).
+void install_catalog(const Cell& catalogue);
 // True once load_catalog has run.
 bool catalog_loaded();
 // The catalogue object (object! cell whose fields are the categories), or

@@ -2,7 +2,8 @@
 // sources lexed) goes into the root block and each source is evaluated, in
 // order, as the top level. Nothing here names a library word:
 // the sources define them; the routine table (routine::add) gives routines
-// their C++ code. The catalogue keeps its own reader (error.cpp).
+// their C++ code. The catalogue's text keeps its own reader (error.cpp); the
+// image holds the catalogue it built.
 #include "runtime/startup/boot.h"
 
 #include "runtime/assert.h"
@@ -276,24 +277,31 @@ Cell lexed(const Source& source) {
     return code;
 }
 
-// The block of file! name and block pairs that image holds, decoded into the
-// root block; a fault ends the boot.
-Cell decoded_image(std::span<const std::uint8_t> image, std::string_view what) {
+// The values an image holds, decoded into the root block: count values, the
+// last a block of file! name and block pairs, which is returned; a fault ends
+// the boot.
+Cell decoded_image(std::span<const std::uint8_t> image, std::int32_t count, std::string_view what) {
     Cell error;
     std::int32_t base = 0;
     if (!guarded([&] { base = kivbin::load_boot_data(image); }, error)) boot_failure(error, what);
     const Cell& root = block::root();
-    if (block::length_of(root) != base + 1 || !is_loaded_block(*block::get_cell(root, base)))
+    if (block::length_of(root) != base + count || !is_loaded_block(*block::get_cell(root, base + count - 1)))
         boot_failure(none::value, what);  // not an image of ours
-    return *block::get_cell(root, base);
+    return *block::get_cell(root, base + count - 1);
 }
 
-// The library into the loaded block: the image decoded, or the sources lexed.
+// The catalogue, then the library into the loaded block: both decoded from
+// the image (the catalogue object first), or the catalogue read from its
+// text and the sources lexed.
 void load_library() {
     if (!linked_data.image.empty()) {
-        loaded_block = decoded_image(linked_data.image, "the boot image");
+        loaded_block = decoded_image(linked_data.image, 2, "the boot image");
+        const Cell& catalogue = *block::get_cell(block::root(), block::length_of(block::root()) - 2);
+        if (!catalogue.is(TypeId::object)) boot_failure(none::value, "the boot image");
+        error::install_catalog(catalogue);
         return;
     }
+    error::load_catalog();
     const auto sources = linked_data.sources;
     loaded_block = *block::make_in(&block::root(), static_cast<std::int32_t>(2 * sources.size()));
     for (const Source& source : sources) {
@@ -309,10 +317,9 @@ void load_library() {
 }  // namespace
 
 void load() {
-    error::load_catalog();
     load_library();
     host_block = host_image.empty() ? *block::make_in(&block::root(), 1)
-                                    : decoded_image(host_image, "the host's boot image");
+                                    : decoded_image(host_image, 1, "the host's boot image");
 }
 
 const Cell& loaded() { return loaded_block; }

@@ -21,13 +21,14 @@ struct Source {
     std::string_view text;
 };
 // The boot data the build linked in, one of two forms. The program holds the
-// boot image: the library sources already loaded, as one Kivbin stream whose
-// single value is a block of file! name and block pairs. The tool that makes
-// the image holds the sources as text instead. Either form lists actions.kiv
+// boot image: the error catalogue already read and the library sources
+// already loaded, as one Kivbin stream of two values, the catalogue object
+// and a block of file! name and block pairs. The tool that makes the image
+// holds the sources as text instead. Either form lists actions.kiv
 // (the action values, which every later file needs for make), natives/*.kiv
 // by name (the natives must exist before boot.kiv makes operators of them),
-// boot.kiv, the other library files by name, and system.kiv last (errors.kiv
-// is read by the catalogue's own reader and is not among them).
+// boot.kiv, the other library files by name, and system.kiv last (errors.kiv,
+// the catalogue's text, has its own reader and is not among them).
 struct Data {
     std::span<const std::uint8_t> image;
     std::span<const Source> sources;
@@ -41,8 +42,8 @@ void set_host_image(std::span<const std::uint8_t> image);
 
 // Called by runtime::init once the lexer is ready: the catalogue, then the
 // library into a block kept in the root block (the loaded block): the image
-// decoded, or each source lexed when the program holds text. A fault in boot
-// data is fatal.
+// decoded, or the catalogue read and each source lexed when the program holds
+// text. A fault in boot data is fatal.
 void load();
 // The loaded block: the file! name and block of each source, in order.
 const Cell& loaded();

@@ -1,6 +1,7 @@
 // make_boot_image OUTPUT: makes the boot image at build time. The runtime
-// here holds the library sources as text; it loads them as start-up does
-// without an image, writes the loaded block as one compact Kivbin stream,
+// here holds the library sources as text; it reads the error catalogue and
+// loads them as start-up does without an image, writes the catalogue object
+// and the loaded block as one compact Kivbin stream,
 // reads the stream back and checks that it gives the same values, then
 // writes OUTPUT, the C++ source that holds the stream as the program's boot
 // data. OUTPUT is left untouched when
@@ -9,13 +10,14 @@
 // make_boot_image --host OUTPUT FUNCTION BASE FILE...: the same for a host
 // program's own sources. Each FILE (a path below the directory BASE, which
 // is also the name boot errors give it) is lexed; the block of file! name
-// and block pairs becomes the stream, and OUTPUT defines
+// and block pairs becomes the stream (its one value), and OUTPUT defines
 // kiv::boot_image::FUNCTION(), which returns it, for the host to hand to
 // embed::run_program.
 //
 // The stream is not compressed: it is some 75 KB, and the LZ77 reader would
 // take longer at every start than the kernel takes to map the bytes in.
 #include "runtime/collector.h"
+#include "runtime/datatypes/error.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/kivbin_encode.h"
 #include "runtime/startup/boot.h"
@@ -82,12 +84,13 @@ bool same_file_text(const char* path, const std::string& text) {
     return old.str() == text;
 }
 
-// The stream of loaded (a rooted block), checked to read back to the same
-// values; empty after a failure, which is reported.
-std::vector<std::uint8_t> checked_stream(const Cell& loaded, const char* what) {
+// The stream of each of values (a block, held off the collector) as a
+// top-level value, checked to read back to the same values; empty after a
+// failure, which is reported.
+std::vector<std::uint8_t> checked_stream(const Cell& values, const char* what) {
     std::vector<std::uint8_t> stream;
     Cell error;
-    if (!boot::guarded([&] { stream = kivbin::encode(loaded); }, error)) {
+    if (!boot::guarded([&] { stream = kivbin::encode(values, {.spread = true}); }, error)) {
         fail(std::string("cannot write ") + what + ": " + embed::error_report(error));
         return {};
     }
@@ -101,7 +104,7 @@ std::vector<std::uint8_t> checked_stream(const Cell& loaded, const char* what) {
         return {};
     }
     const embed::MoldOptions all{.all = true};
-    if (embed::length(decoded) != 1 || embed::mold(embed::pick(decoded, 0), all) != embed::mold(loaded, all)) {
+    if (embed::mold(decoded, all) != embed::mold(values, all)) {
         fail("the image reads back to other values than the sources load to");
         return {};
     }
@@ -118,8 +121,12 @@ int write_output(const char* output, const std::string& text) {
 }
 
 int make(const char* output) {
-    runtime::init();  // loads the sources: this program holds no image
-    const std::vector<std::uint8_t> stream = checked_stream(boot::loaded(), "the library");
+    runtime::init();  // reads the catalogue and loads the sources: this program holds no image
+    collector::set_enabled(false);
+    const Cell values = embed::make_block(2);
+    embed::append(values, *error::catalog());
+    embed::append(values, boot::loaded());
+    const std::vector<std::uint8_t> stream = checked_stream(values, "the library");
     if (stream.empty()) return 1;
     return write_output(output, cpp_source(stream));
 }
@@ -147,7 +154,9 @@ int make_host(const char* output, const std::string& function, const std::string
             }, error))
             return fail(std::string(file) + ": " + embed::error_report(error));
     }
-    const std::vector<std::uint8_t> stream = checked_stream(loaded, "the host's sources");
+    const Cell values = embed::make_block(1);
+    embed::append(values, loaded);
+    const std::vector<std::uint8_t> stream = checked_stream(values, "the host's sources");
     if (stream.empty()) return 1;
     return write_output(output, host_cpp_source(stream, function));
 }
