@@ -2,6 +2,9 @@
 #include "runtime/evaluator/natives.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/raise.h"
 #include "runtime/runtime_error.h"
 #include "runtime/tracked_heap.h"
 
@@ -42,6 +45,16 @@ Entry entry(std::int32_t n) {
 }
 
 const Cell& print_scratch() { return scratch; }
+
+void expect_arg(const char* function, const Cell& value, const char* argument) {
+    Cell function_word{};
+    word::make_kind_at(TypeId::word, function, function_word);
+    Cell type{};
+    datatype::make_at(value.type(), type);
+    Cell argument_word{};
+    word::make_kind_at(TypeId::word, argument, argument_word);
+    runtime::raise_error(ErrorCategory::script, "expect-arg", &function_word, &type, &argument_word);
+}
 
 void register_all() {
     register_control();

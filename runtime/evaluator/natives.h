@@ -64,6 +64,10 @@ Entry entry(std::int32_t n);
 // The scratch block of `print`.
 const Cell& print_scratch();
 
+// Script error expect-arg for natives and routines that check their own
+// arguments: function does not allow value's type for argument.
+[[noreturn]] void expect_arg(const char* function, const Cell& value, const char* argument);
+
 // --- Registration of the natives modules ---------------------------------------
 // Each module natives_NAME.cpp ends with register_NAME, which stores its
 // entries at their fixed indexes with set(); library/natives/NAME.kiv holds

@@ -39,15 +39,6 @@ void set_integer(std::int32_t v) {
     r->set_int(v);
 }
 
-// Script error expect-arg: function `fn` does not allow value's type for `arg`.
-[[noreturn]] void expect_arg(const char* fn, const Cell& value, const char* arg) {
-    Cell fn_word, type, arg_word;
-    word::make_kind_at(TypeId::word, fn, fn_word);
-    datatype::make_at(value.type(), type);
-    word::make_kind_at(TypeId::word, arg, arg_word);
-    runtime::raise_error(ErrorCategory::script, "expect-arg", &fn_word, &type, &arg_word);
-}
-
 bool is_number(TypeId t) {
     return t == TypeId::integer || t == TypeId::float_ || t == TypeId::percent;
 }

@@ -24,17 +24,6 @@ namespace {
 
 using image_codecs::Format;
 
-// Script error expect-arg: routine does not allow value's type for argument.
-[[noreturn]] void expect_arg(const char* routine, const Cell& value, const char* argument) {
-    Cell name{};
-    word::make_kind_at(TypeId::word, routine, name);
-    Cell type{};
-    datatype::make_at(value.type(), type);
-    Cell arg{};
-    word::make_kind_at(TypeId::word, argument, arg);
-    runtime::raise_error(ErrorCategory::script, "expect-arg", &name, &type, &arg);
-}
-
 [[noreturn]] void bad_media() { runtime::raise_error(ErrorCategory::access, "bad-media"); }
 
 void image_encode(Cell* args) {

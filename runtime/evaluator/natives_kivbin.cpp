@@ -28,15 +28,7 @@ constexpr std::int32_t shortest_stream = 11;
 void kivbin_encode_star(Cell* args) {
     const Cell data = args[0];
     const Cell compact = args[1];
-    if (!compact.is(TypeId::logic)) {
-        Cell name{};
-        word::make_kind_at(TypeId::word, "encode*", name);
-        Cell type{};
-        datatype::make_at(compact.type(), type);
-        Cell arg{};
-        word::make_kind_at(TypeId::word, "compact?", arg);
-        runtime::raise_error(ErrorCategory::script, "expect-arg", &name, &type, &arg);
-    }
+    if (!compact.is(TypeId::logic)) expect_arg("encode*", compact, "compact?");
     kivbin::encode_to_binary(data, compact.logic_value() != 0, args[0]);
 }
 

@@ -40,17 +40,6 @@ namespace kiv::natives {
 
 namespace {
 
-// Script error expect-arg: routine does not allow value's type for argument.
-[[noreturn]] void expect_arg(const char* routine, const Cell& value, const char* argument) {
-    Cell name{};
-    word::make_kind_at(TypeId::word, routine, name);
-    Cell type{};
-    datatype::make_at(value.type(), type);
-    Cell arg{};
-    word::make_kind_at(TypeId::word, argument, arg);
-    runtime::raise_error(ErrorCategory::script, "expect-arg", &name, &type, &arg);
-}
-
 bool truthy(const Cell& v) {
     return !v.is(TypeId::none) && !(v.is(TypeId::logic) && v.logic_value() == 0);
 }

@@ -33,13 +33,7 @@ double number_arg(std::int32_t i, const char* fn, const char* arg) {
     case TypeId::integer: return static_cast<double>(v.int_value());
     case TypeId::float_:
     case TypeId::percent: return v.f64();
-    default: {
-        Cell fn_word, type, arg_word;
-        word::make_kind_at(TypeId::word, fn, fn_word);
-        datatype::make_at(v.type(), type);
-        word::make_kind_at(TypeId::word, arg, arg_word);
-        runtime::raise_error(ErrorCategory::script, "expect-arg", &fn_word, &type, &arg_word);
-    }
+    default: expect_arg(fn, v, arg);
     }
 }
 
@@ -117,11 +111,7 @@ void square_root(bool, const std::int32_t*) { set_float(std::sqrt(number_arg(0, 
 std::int32_t integer_arg(std::int32_t i, const char* fn, const char* arg) {
     const Cell& v = *stack::arg(i);
     if (v.is(TypeId::integer)) return v.int_value();
-    Cell fn_word, type, arg_word;
-    word::make_kind_at(TypeId::word, fn, fn_word);
-    datatype::make_at(v.type(), type);
-    word::make_kind_at(TypeId::word, arg, arg_word);
-    runtime::raise_error(ErrorCategory::script, "expect-arg", &fn_word, &type, &arg_word);
+    expect_arg(fn, v, arg);
 }
 
 // shift value bits /left /logical
