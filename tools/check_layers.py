@@ -25,6 +25,7 @@ LAYERS = [
     ["runtime"],
     ["runtime/datatypes", "runtime/evaluator", "runtime/io"],
     ["runtime/startup"],
+    ["gui/backend/draw"],
     ["console"],
 ]
 RANK = {folder: rank for rank, layer in enumerate(LAYERS) for folder in layer}

@@ -1,0 +1,34 @@
+// The draw dialect: a block of drawing commands painted with Cairo on a Cairo
+// context or on an image!'s pixels. The block is never evaluated: its values
+// are literal arguments, and a word stands for its value only where a command
+// takes a colour, an image or a font.
+#pragma once
+
+#include "runtime/cell.h"
+
+#include <cairo.h>
+
+namespace kiv::draw {
+
+// How an error in the block ends the drawing. The drawing stops at the bad
+// value either way; with the view object's silent? set nothing is reported.
+enum class OnError {
+    raise,  // the script error reaches the caller after the pass has ended
+    print,  // the error report is printed and the caller goes on
+};
+
+// One whole pass on cr: the block is drawn from a fresh drawing state (black
+// pen, no fill, line width 1, the transform cr has) and cr is left as it was.
+// A value other than a block draws nothing.
+void draw_on_cairo(cairo_t* cr, const Cell& commands, OnError on_error);
+
+// One whole pass on image's pixels, which are converted to premultiplied
+// ARGB32 for the pass and back after it; pixels the drawing did not change
+// keep their exact value. An empty block leaves the image untouched.
+void draw_on_image(const Cell& image, const Cell& commands, OnError on_error);
+
+// The font options every text layout uses (grey anti-aliasing, no hinting),
+// so that text looks the same on every machine.
+const cairo_font_options_t* font_options();
+
+}  // namespace kiv::draw

@@ -1,0 +1,225 @@
+// The draw pass: the drawing state around a block's parse on a Cairo context
+// or on an image!'s pixels, nested states, image surfaces and fonts.
+#include "gui/backend/draw/context.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/image.h"
+#include "runtime/datatypes/object.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/startup/embed.h"
+
+#include <pango/pangocairo.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+
+namespace kiv::draw {
+
+namespace {
+
+std::uint32_t premultiply(std::uint32_t p) {
+    const std::uint32_t a = p >> 24;
+    if (a == 255) return p;
+    if (a == 0) return 0;
+    auto m = [a](std::uint32_t c) { return (c * a + 127) / 255; };
+    return a << 24 | m(p >> 16 & 0xFF) << 16 | m(p >> 8 & 0xFF) << 8 | m(p & 0xFF);
+}
+
+std::uint32_t unpremultiply(std::uint32_t p) {
+    const std::uint32_t a = p >> 24;
+    if (a == 255 || a == 0) return p;
+    auto d = [a](std::uint32_t c) { return std::min<std::uint32_t>(255, (c * 255 + a / 2) / a); };
+    return a << 24 | d(p >> 16 & 0xFF) << 16 | d(p >> 8 & 0xFF) << 8 | d(p & 0xFF);
+}
+
+// A premultiplied copy of count pixels in a new surface.
+cairo_surface_t* surface_of(const std::uint32_t* pixels, std::int32_t w, std::int32_t h) {
+    cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+    unsigned char* data = cairo_image_surface_get_data(s);
+    if (data == nullptr) {
+        cairo_surface_destroy(s);
+        return nullptr;
+    }
+    const int stride = cairo_image_surface_get_stride(s);
+    for (std::int32_t y = 0; y < h; ++y) {
+        auto* row = reinterpret_cast<std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+        const std::uint32_t* from = pixels + static_cast<std::ptrdiff_t>(y) * w;
+        for (std::int32_t x = 0; x < w; ++x) row[x] = premultiply(from[x]);
+    }
+    cairo_surface_mark_dirty(s);
+    return s;
+}
+
+void end_pass(Context& dc) {
+    while (dc.s.clip_count > 0) clip_pop(dc);
+    cairo_new_path(dc.cr);
+    cairo_restore(dc.cr);
+    if (dc.layout != nullptr) g_object_unref(dc.layout);
+    dc.layout = nullptr;
+}
+
+void run_pass(Context& dc, const Cell& commands) {
+    cairo_save(dc.cr);
+    cairo_get_matrix(dc.cr, &dc.base);
+    cairo_set_antialias(dc.cr, CAIRO_ANTIALIAS_GRAY);
+    try {
+        parse_draw(dc, commands);
+    } catch (const DrawStop&) {
+    } catch (...) {
+        end_pass(dc);
+        throw;
+    }
+    end_pass(dc);
+}
+
+std::string text_field(const Cell& object, const char* name) {
+    const NodeId ctx = object.object_context();
+    const std::int32_t index = context::find_symbol(ctx, symbol::make(name), true);
+    const Cell* v = index < 0 ? nullptr : context::value_at(ctx, index);
+    return v != nullptr && v->is(TypeId::string) ? embed::to_utf8(*v) : std::string();
+}
+
+}  // namespace
+
+const cairo_font_options_t* font_options() {
+    static cairo_font_options_t* options = [] {
+        cairo_font_options_t* o = cairo_font_options_create();
+        cairo_font_options_set_antialias(o, CAIRO_ANTIALIAS_GRAY);
+        cairo_font_options_set_hint_style(o, CAIRO_HINT_STYLE_NONE);
+        cairo_font_options_set_hint_metrics(o, CAIRO_HINT_METRICS_OFF);
+        return o;
+    }();
+    return options;
+}
+
+std::shared_ptr<PangoFontDescription> font_description(const Cell* font) {
+    static std::unordered_map<std::string, std::shared_ptr<PangoFontDescription>> cache;
+    std::string name;
+    double size = 0;
+    bool bold = false;
+    bool italic = false;
+    if (font != nullptr) {
+        name = text_field(*font, "name");
+        if (name.size() > 31) name.resize(31);
+        const NodeId ctx = font->object_context();
+        const std::int32_t si = context::find_symbol(ctx, symbol::make("size"), true);
+        const Cell* sv = si < 0 ? nullptr : context::value_at(ctx, si);
+        if (sv != nullptr && sv->is(TypeId::integer)) size = sv->int_value();
+        const std::int32_t st = context::find_symbol(ctx, symbol::make("style"), true);
+        const Cell* style = st < 0 ? nullptr : context::value_at(ctx, st);
+        auto mark = [&](const Cell& w) {
+            if (!w.is(TypeId::word)) return;
+            const std::string_view n = symbol::name(symbol::resolve_alias(w.word_symbol()));
+            bold = bold || n == "bold";
+            italic = italic || n == "italic";
+        };
+        if (style != nullptr && style->is(TypeId::block)) {
+            for (std::int32_t i = block::clamped_head(*style); i < block::length_of(*style); ++i)
+                mark(block::first_cell(*style)[i]);
+        } else if (style != nullptr) {
+            mark(*style);
+        }
+    }
+    if (name.empty()) name = embed::field_text("view/fonts/system", "DejaVu Sans");
+    if (size < 1) {
+        const Cell* dv = embed::field("view/fonts/size");
+        size = dv != nullptr && dv->is(TypeId::integer) && dv->int_value() >= 1 ? dv->int_value() : 9;
+    }
+    size = std::min(size, 2000.0);
+    const std::string key = name + '\n' + std::to_string(size) + (bold ? "b" : "") + (italic ? "i" : "");
+    const auto found = cache.find(key);
+    if (found != cache.end()) return found->second;
+    if (cache.size() >= 256) cache.clear();
+    PangoFontDescription* d = pango_font_description_new();
+    pango_font_description_set_family(d, name.c_str());
+    pango_font_description_set_absolute_size(d, size * 96 / 72 * PANGO_SCALE);
+    pango_font_description_set_weight(d, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
+    pango_font_description_set_style(d, italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
+    std::shared_ptr<PangoFontDescription> made(d, pango_font_description_free);
+    cache.emplace(key, made);
+    return made;
+}
+
+StateGuard::StateGuard(Context& dc) : dc_(dc), saved_(dc.s) {
+    cairo_get_matrix(dc.cr, &matrix_);
+    antialias_ = cairo_get_antialias(dc.cr);
+}
+
+StateGuard::~StateGuard() {
+    while (dc_.s.clip_count > saved_.clip_count) clip_pop(dc_);
+    cairo_set_matrix(dc_.cr, &matrix_);
+    cairo_set_antialias(dc_.cr, antialias_);
+    dc_.s = std::move(saved_);
+}
+
+cairo_surface_t* image_surface(Context& dc, const Cell& image) {
+    if (dc.target_surface != nullptr && image.series_node() == dc.target_node) {
+        // The pass's own target: a snapshot of it as drawn so far.
+        cairo_surface_flush(dc.target_surface);
+        const int w = cairo_image_surface_get_width(dc.target_surface);
+        const int h = cairo_image_surface_get_height(dc.target_surface);
+        cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, w, h);
+        cairo_t* cr = cairo_create(copy);
+        cairo_set_source_surface(cr, dc.target_surface, 0, 0);
+        cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
+        cairo_paint(cr);
+        cairo_destroy(cr);
+        return copy;
+    }
+    const std::uint32_t* pixels = image::pixels(image);
+    const std::int32_t w = image::width_of(image);
+    const std::int32_t h = image::height_of(image);
+    if (pixels == nullptr || w <= 0 || h <= 0) return nullptr;
+    return surface_of(pixels, w, h);
+}
+
+void draw_on_cairo(cairo_t* cr, const Cell& commands, OnError on_error) {
+    if (!commands.is(TypeId::block)) return;
+    Context dc;
+    dc.cr = cr;
+    dc.on_error = on_error;
+    run_pass(dc, commands);
+}
+
+void draw_on_image(const Cell& image, const Cell& commands, OnError on_error) {
+    if (!commands.is(TypeId::block) || block::clamped_head(commands) >= block::length_of(commands)) return;
+    std::uint32_t* pixels = image::pixels(image);
+    const std::int32_t w = pixels != nullptr ? image::width_of(image) : 0;
+    const std::int32_t h = pixels != nullptr ? image::height_of(image) : 0;
+    cairo_surface_t* surface = w > 0 && h > 0 ? surface_of(pixels, w, h) : nullptr;
+    if (surface == nullptr) surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 0, 0);
+    cairo_t* cr = cairo_create(surface);
+    Context dc;
+    dc.cr = cr;
+    dc.on_error = on_error;
+    dc.target_node = image.series_node();
+    dc.target_surface = surface;
+    // Writes back the pixels the drawing changed, however the pass ended.
+    struct CopyBack {
+        cairo_t* cr;
+        cairo_surface_t* surface;
+        std::uint32_t* pixels;
+        std::int32_t w, h;
+        ~CopyBack() {
+            cairo_destroy(cr);
+            cairo_surface_flush(surface);
+            const unsigned char* data = cairo_image_surface_get_data(surface);
+            if (data != nullptr && pixels != nullptr) {
+                const int stride = cairo_image_surface_get_stride(surface);
+                for (std::int32_t y = 0; y < h; ++y) {
+                    const auto* row = reinterpret_cast<const std::uint32_t*>(data + static_cast<std::ptrdiff_t>(y) * stride);
+                    std::uint32_t* to = pixels + static_cast<std::ptrdiff_t>(y) * w;
+                    for (std::int32_t x = 0; x < w; ++x)
+                        if (row[x] != premultiply(to[x])) to[x] = unpremultiply(row[x]);
+                }
+            }
+            cairo_surface_destroy(surface);
+        }
+    } copy_back{cr, surface, w > 0 && h > 0 ? pixels : nullptr, w, h};
+    run_pass(dc, commands);
+}
+
+}  // namespace kiv::draw
