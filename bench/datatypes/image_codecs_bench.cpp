@@ -3,6 +3,7 @@
 // image!) beside libpng and libjpeg-turbo called alone into a plain buffer.
 // Prints milliseconds (best of five) and our cost over the library's.
 // Usage: image_codecs_bench [width height]
+#include "bench/best_of.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/image_codecs.h"
@@ -46,15 +47,7 @@ kiv::Cell picture(std::int32_t w, std::int32_t h) {
     return img;
 }
 
-double best_ms(const std::function<void()>& work) {
-    double best = 1e30;
-    for (int i = 0; i < 5; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
-}
+using kiv::bench::best_ms;
 
 // Each decodes into a new buffer, as a decoder that returns the image must.
 using Buffer = std::unique_ptr<std::uint8_t[]>;

@@ -6,6 +6,7 @@
 // Usage: draw_bench [boxes lines texts]
 #include "gui/backend/draw/draw.h"
 
+#include "bench/best_of.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/startup/embed.h"
 
@@ -39,15 +40,7 @@ std::vector<Box> figures(int count, std::uint32_t& seed) {
     return out;
 }
 
-double best_ms(const std::function<void()>& work) {
-    double best = 1e30;
-    for (int i = 0; i < 5; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        work();
-        best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
-    }
-    return best;
-}
+using kiv::bench::best_ms;
 
 std::string colour(const Box& b) {
     return std::to_string(b.r) + "." + std::to_string(b.g) + "." + std::to_string(b.b);

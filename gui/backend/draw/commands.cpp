@@ -677,6 +677,16 @@ void draw_image(Cursor& c) {
     cairo_surface_destroy(s);
 }
 
+// Miter for miter, miter-bevel and any other word (Cairo's miter turns to a
+// bevel past the limit).
+cairo_line_join_t join_of(Name n) {
+    return n == Name::bevel ? CAIRO_LINE_JOIN_BEVEL : n == Name::round ? CAIRO_LINE_JOIN_ROUND : CAIRO_LINE_JOIN_MITER;
+}
+
+cairo_line_cap_t cap_of(Name n) {
+    return n == Name::square ? CAIRO_LINE_CAP_SQUARE : n == Name::round ? CAIRO_LINE_CAP_ROUND : CAIRO_LINE_CAP_BUTT;
+}
+
 void set_shadow(Cursor& c) {
     State& s = c.dc.s;
     if (c.name_next(Name::off)) {
@@ -717,20 +727,8 @@ void parse_command(Cursor& c, Name keyword) {
         case Name::curve: draw_curve(c); break;
         case Name::spline: draw_spline(c); break;
         case Name::line_width: set_line_width(dc, std::max(0.0, c.number())); break;
-        case Name::line_join: {
-            const Name n = c.word();
-            dc.s.join = n == Name::bevel ? CAIRO_LINE_JOIN_BEVEL
-                        : n == Name::round ? CAIRO_LINE_JOIN_ROUND
-                                           : CAIRO_LINE_JOIN_MITER;
-            break;
-        }
-        case Name::line_cap: {
-            const Name n = c.word();
-            dc.s.cap = n == Name::square ? CAIRO_LINE_CAP_SQUARE
-                       : n == Name::round ? CAIRO_LINE_CAP_ROUND
-                                          : CAIRO_LINE_CAP_BUTT;
-            break;
-        }
+        case Name::line_join: dc.s.join = join_of(c.word()); break;
+        case Name::line_cap: dc.s.cap = cap_of(c.word()); break;
         case Name::line_pattern: draw_line_pattern(c); break;
         case Name::anti_alias:
             cairo_set_antialias(dc.cr, c.word() == Name::off ? CAIRO_ANTIALIAS_NONE : CAIRO_ANTIALIAS_GRAY);

@@ -186,6 +186,8 @@ public:
     std::uint32_t colour();  // packed
     Cell block_value();
     Name word();
+    // Takes the set-word at the position and sets it to the block after it.
+    void set_word();
 };
 
 // The draw-invalid or draw-infinite error at the value at index of block

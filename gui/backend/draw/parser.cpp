@@ -165,6 +165,14 @@ Cell Cursor::block_value() {
     return take();
 }
 
+void Cursor::set_word() {
+    Cell word = take();
+    Cell rest = block;
+    rest.set_series_head(at);
+    context::set_word(word, rest);
+    end = block::length_of(block);  // the change's notification may have changed the block
+}
+
 Name Cursor::word() {
     if (!more() || !peek().is(TypeId::word)) fail();
     return name_of(take());
@@ -193,12 +201,7 @@ void parse_draw(Context& dc, const Cell& block) {
             continue;
         }
         if (value.is(TypeId::set_word)) {
-            Cell word = value;
-            Cell rest = block;
-            rest.set_series_head(c.at + 1);
-            context::set_word(word, rest);
-            c.at++;
-            c.end = block::length_of(block);
+            c.set_word();
             continue;
         }
         if (!value.is(TypeId::word)) c.fail();

@@ -2,7 +2,6 @@
 #include "gui/backend/draw/context.h"
 
 #include "runtime/datatypes/block.h"
-#include "runtime/datatypes/context.h"
 
 #include <cmath>
 #include <numbers>
@@ -302,12 +301,7 @@ void build_shape(Context& dc, const Cell& block, bool for_clip, bool nested) {
             continue;
         }
         if (v.is(TypeId::set_word)) {
-            Cell word = v;
-            Cell rest = block;
-            rest.set_series_head(c.at + 1);
-            context::set_word(word, rest);
-            c.at++;
-            c.end = block::length_of(block);
+            c.set_word();
             continue;
         }
         const bool relative = v.is(TypeId::lit_word);
