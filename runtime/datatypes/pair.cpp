@@ -26,6 +26,12 @@
 
 namespace kiv::pair {
 
+std::int32_t truncated(double d, const Cell& number) {
+    if (!(d > -2147483649.0 && d < 2147483648.0))
+        runtime::raise_error(ErrorCategory::script, "out-of-range", &number);
+    return static_cast<std::int32_t>(d);
+}
+
 namespace {
 
 using float_::MathOp;
@@ -43,14 +49,6 @@ Cell word_cell(const char* name) {
     Cell c{};
     word::make_at(symbol::make(name), c);
     return c;
-}
-
-// A float truncated toward zero; outside the 32-bit range (or NaN) it is
-// no component: out-of-range naming the number.
-std::int32_t truncated(double d, const Cell& number) {
-    if (!(d > -2147483649.0 && d < 2147483648.0))
-        runtime::raise_error(ErrorCategory::script, "out-of-range", &number);
-    return static_cast<std::int32_t>(d);
 }
 
 // The component of a number: an integer!'s value, a float!'s (or

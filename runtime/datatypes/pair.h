@@ -23,6 +23,10 @@ Cell* push(std::int32_t x, std::int32_t y);
 // Appends a pair! to blk; returns the new cell.
 Cell* make_in(const Cell& blk, std::int32_t x, std::int32_t y);
 
+// A float coordinate truncated toward zero; outside the 32-bit range (or
+// NaN) it is no coordinate: out-of-range naming number.
+std::int32_t truncated(double d, const Cell& number);
+
 // Turns a pair! cell into the point2D! of the same coordinates (as float32).
 void promote(Cell& cell);
 

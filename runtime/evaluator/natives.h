@@ -83,7 +83,8 @@ void register_eval();
 // equal? ... greater-or-equal?, same?, not, type?, the set operations,
 // complement?, negative?, positive?, sign?, zero?, max, min.
 void register_compare();
-// shift, to-hex, the trigonometric and logarithmic natives, NaN?, exp, square-root.
+// shift, to-hex, the trigonometric and logarithmic natives, NaN?, exp, square-root,
+// as-pair, as-point2D, as-point3D, as-money.
 void register_maths();
 // stats, recycle, wait, now, set-env, get-env, list-env, browse, value?, unset, context?.
 void register_system();

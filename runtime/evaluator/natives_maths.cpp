@@ -1,5 +1,6 @@
 // The maths natives: trigonometry (degrees unless /radians), logarithms,
-// exp, square-root, NaN?, the 32-bit shift and to-hex. Each computes in place
+// exp, square-root, NaN?, the 32-bit shift and to-hex, and the makers of
+// pairs, points and money from their parts. Each computes in place
 // in the result slot on integer!, float! and percent! arguments, with the C
 // library's double-precision functions; domain errors give NaN or infinities.
 #include "runtime/evaluator/natives.h"
@@ -9,6 +10,8 @@
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/stack.h"
@@ -144,6 +147,43 @@ void to_hex(bool, const std::int32_t* r) {
     issue::make_at(digits + (8 - length), *stack::arg(0));
 }
 
+// as-pair x y: integers as they are, floats truncated toward zero; a float
+// that is no number raises invalid-arg.
+std::int32_t pair_coordinate(std::int32_t i, const char* arg) {
+    const Cell& v = *stack::arg(i);
+    if (v.is(TypeId::integer)) return v.int_value();
+    if (!v.is(TypeId::float_)) expect_arg("as-pair", v, arg);
+    if (!std::isfinite(v.f64())) runtime::raise_error(ErrorCategory::script, "invalid-arg", &v);
+    return pair::truncated(v.f64(), v);
+}
+
+void as_pair(bool, const std::int32_t*) {
+    const std::int32_t x = pair_coordinate(0, "x");
+    const std::int32_t y = pair_coordinate(1, "y");
+    pair::make_at(*stack::arg(0), x, y);
+}
+
+// as-point2D and as-point3D: the coordinates as single-precision floats.
+float point_coordinate(std::int32_t i, const char* fn, const char* arg) {
+    const Cell& v = *stack::arg(i);
+    if (v.is(TypeId::integer)) return static_cast<float>(v.int_value());
+    if (!v.is(TypeId::float_)) expect_arg(fn, v, arg);
+    return static_cast<float>(v.f64());
+}
+
+void as_point2d(bool, const std::int32_t*) {
+    const float x = point_coordinate(0, "as-point2D", "x");
+    const float y = point_coordinate(1, "as-point2D", "y");
+    point::make_at(*stack::arg(0), x, y);
+}
+
+void as_point3d(bool, const std::int32_t*) {
+    const float x = point_coordinate(0, "as-point3D", "x");
+    const float y = point_coordinate(1, "as-point3D", "y");
+    const float z = point_coordinate(2, "as-point3D", "z");
+    point::make_at(*stack::arg(0), x, y, z);
+}
+
 // as-money currency amount: the amount (an integer exactly, a float cut to
 // five decimals) in the currency; a code not in the currency list is bad-denom.
 void as_money(bool, const std::int32_t*) {
@@ -175,6 +215,9 @@ void register_maths() {
     set(Native::log_e, log_e);
     set(Native::exp, exp);
     set(Native::square_root, square_root);
+    set(Native::as_pair, as_pair);
+    set(Native::as_point2d, as_point2d);
+    set(Native::as_point3d, as_point3d);
     set(Native::as_money, as_money);
 }
 
