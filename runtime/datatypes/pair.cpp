@@ -257,8 +257,9 @@ Cell* random(Cell* value, const RandomRefinements& how) {
     }
     const std::int32_t x = value->pair_x();
     const std::int32_t y = value->pair_y();
-    value->set_pair(x == 0 ? 0 : random::in_range(how.secure, x),
-                    y == 0 ? 0 : random::in_range(how.secure, y));
+    const std::int32_t rx = x == 0 ? 0 : random::in_range(how.secure, x);  // x draws first
+    const std::int32_t ry = y == 0 ? 0 : random::in_range(how.secure, y);
+    value->set_pair(rx, ry);
     return value;
 }
 
