@@ -13,6 +13,8 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/time.h"
@@ -23,6 +25,7 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -204,6 +207,94 @@ void complement_q(bool, const std::int32_t*) {
 
 // --- max and min ------------------------------------------------------------------
 
+// Whether b takes a's place: b is greater for max, lesser for min.
+template <bool max, typename T>
+bool wins(T a, T b) {
+    return max ? b > a : b < a;
+}
+
+bool is_scalar(TypeId t) { return t == TypeId::integer || t == TypeId::float_; }
+
+[[noreturn]] void integer_limit() {
+    Cell type{};
+    datatype::make_at(TypeId::integer, type);
+    runtime::raise_error(ErrorCategory::script, "type-limit", &type);
+}
+
+// A pair! beside a scalar or a pair: component by component in integers. A
+// float with a fraction turns the pair into a point2D! first.
+template <bool max>
+bool combine_point(Cell& a, const Cell& b);
+
+template <bool max>
+bool combine_pair(Cell& a, const Cell& b) {
+    std::int32_t bx, by;
+    if (b.is(TypeId::pair)) {
+        bx = b.pair_x();
+        by = b.pair_y();
+    } else if (b.is(TypeId::integer)) {
+        bx = by = b.int_value();
+    } else if (b.is(TypeId::float_)) {
+        const double d = b.f64();
+        if (!(d > -2147483649.0 && d < 2147483648.0)) integer_limit();
+        if (d != std::trunc(d)) {
+            pair::promote(a);
+            return combine_point<max>(a, b);
+        }
+        bx = by = static_cast<std::int32_t>(d);
+    } else if (b.is(TypeId::point2d)) {
+        pair::promote(a);
+        return combine_point<max>(a, b);
+    } else {
+        return false;
+    }
+    a.set_pair(wins<max>(a.pair_x(), bx) ? bx : a.pair_x(), wins<max>(a.pair_y(), by) ? by : a.pair_y());
+    return true;
+}
+
+// A point beside a scalar, a pair (point2D! only) or a point of its kind:
+// component by component in single precision; a NaN of b always wins.
+template <bool max>
+bool combine_point(Cell& a, const Cell& b) {
+    const int n = point::dimensions(a);
+    float c[3];
+    if (is_scalar(b.type())) {
+        c[0] = c[1] = c[2] = static_cast<float>(b.is(TypeId::integer) ? b.int_value() : b.f64());
+    } else if (b.is(TypeId::pair) && n == 2) {
+        c[0] = static_cast<float>(b.pair_x());
+        c[1] = static_cast<float>(b.pair_y());
+    } else if (b.type() == a.type()) {
+        for (int i = 0; i < n; ++i) c[i] = b.point_coord(i);
+    } else {
+        return false;
+    }
+    for (int i = 0; i < n; ++i)
+        if (std::isnan(c[i]) || wins<max>(a.point_coord(i), c[i])) a.set_point_coord(i, c[i]);
+    return true;
+}
+
+// A tuple! beside a scalar (clamped to 0..255) or a tuple of its length.
+template <bool max>
+bool combine_tuple(Cell& a, const Cell& b) {
+    const std::uint32_t n = a.tuple_length();
+    std::uint8_t c[12] = {};
+    if (is_scalar(b.type())) {
+        const double d = b.is(TypeId::integer) ? b.int_value() : b.f64();
+        if (std::isnan(d)) integer_limit();
+        std::fill_n(c, n, static_cast<std::uint8_t>(std::clamp(d, 0.0, 255.0)));
+    } else if (b.is(TypeId::tuple) && b.tuple_length() == n) {
+        std::copy_n(b.tuple_bytes(), n, c);
+    } else {
+        return false;
+    }
+    std::uint8_t out[12] = {};
+    std::copy_n(a.tuple_bytes(), n, out);
+    for (std::uint32_t i = 0; i < n; ++i)
+        if (wins<max>(out[i], c[i])) out[i] = c[i];
+    a.set_tuple(out, n);
+    return true;
+}
+
 template <bool max>
 void max_min(bool, const std::int32_t*) {
     Cell* v1 = stack::arg(0);
@@ -216,8 +307,23 @@ void max_min(bool, const std::int32_t*) {
         *v1 = *v2;
         return;
     }
-    // pair!, tuple! and the point types come with their modules; until then
-    // they go through the compare action like every other value.
+    // pairs, points and tuples combine component by component, the scalar second
+    const auto composite = [](TypeId t) {
+        return t == TypeId::pair || t == TypeId::point2d || t == TypeId::point3d || t == TypeId::tuple;
+    };
+    if (is_scalar(v1->type()) && composite(v2->type())) std::swap(*v1, *v2);
+    switch (v1->type()) {
+    case TypeId::pair:
+        if (combine_pair<max>(*v1, *v2)) return;
+        break;
+    case TypeId::point2d: case TypeId::point3d:
+        if (combine_point<max>(*v1, *v2)) return;
+        break;
+    case TypeId::tuple:
+        if (combine_tuple<max>(*v1, *v2)) return;
+        break;
+    default: break;
+    }
     const bool lesser = actions::compare(v1, v2, CompareOp::lesser);
     if (lesser == max) *v1 = *v2;  // a tie keeps value1 for max, value2 for min
 }
