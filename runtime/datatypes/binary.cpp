@@ -9,6 +9,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/cycles.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
@@ -262,6 +263,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
         b->tail = b->head + n;
         break;
     }
+    case TypeId::image: image::stored_bytes(c, value); break;
     default: bad_to_arg(value);
     }
     *proto = c;

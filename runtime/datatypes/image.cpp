@@ -545,6 +545,8 @@ void make_at(Cell& cell, std::int32_t width, std::int32_t height, std::uint32_t 
     cell.set_series_extra(static_cast<std::uint32_t>(height) << 16 | static_cast<std::uint32_t>(width));
 }
 
+void stored_bytes(Cell& result, const Cell& image) { get_channel(result, image, argb); }
+
 void init() { registry::register_type(registration); }
 
 }  // namespace kiv::image

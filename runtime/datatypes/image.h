@@ -23,6 +23,10 @@ std::int32_t height_of(const Cell& image);
 // The pixel words from pixel 0 (null for an image without pixels).
 std::uint32_t* pixels(const Cell& image);
 
+// Makes result a new binary! of the pixel words from pixel 0 as they are
+// stored, 4 bytes a pixel (B, G, R, opacity).
+void stored_bytes(Cell& result, const Cell& image);
+
 // Registers image! (after series!).
 void init();
 
