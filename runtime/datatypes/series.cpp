@@ -434,11 +434,10 @@ Cell* poke(Cell* s, Cell* index, Cell* value) {
     const TypeId t = series.type();
     std::uint8_t byte = 0;
     if (t == TypeId::binary) {
-        const std::int64_t b = v.is(TypeId::char_) ? v.char_value()
-                             : v.is(TypeId::integer) ? v.int_value() : -1;
-        if (!v.is(TypeId::char_) && !v.is(TypeId::integer)) invalid_arg(v);
-        if (b < 0 || b > 255) runtime::raise_error(ErrorCategory::script, "out-of-range", &v);
-        byte = static_cast<std::uint8_t>(b);
+        // an integer or a char is stored as its low byte
+        if (v.is(TypeId::char_)) byte = static_cast<std::uint8_t>(v.char_value());
+        else if (v.is(TypeId::integer)) byte = static_cast<std::uint8_t>(v.int_value());
+        else invalid_arg(v);
     } else if (is_any_string_type(t)) {
         if (!v.is(TypeId::char_)) invalid_arg(v);
     } else if (!is_any_block_type(t)) {
