@@ -110,11 +110,17 @@ void to_local_path_into(Cell& file, NodeId out, bool full) {
     string::concatenate(target, file, -1, 0, false, string::ConcatMode::append);
 }
 
-std::string to_local_path(Cell& file) {
+std::optional<std::string> local_path(Cell& file) {
     std::string path;
     append_utf8(file, -1, path);
-    if (path.empty() || path.find('\0') != std::string::npos) cannot_open(file);
+    if (path.empty() || path.find('\0') != std::string::npos) return std::nullopt;
     return path;
+}
+
+std::string to_local_path(Cell& file) {
+    std::optional<std::string> path = local_path(file);
+    if (!path) cannot_open(file);
+    return std::move(*path);
 }
 
 // --- Handlers, in action order ----------------------------------------------------------
@@ -148,16 +154,18 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t 
     return part - span - 1;
 }
 
+// delete, query and rename answer false or none for a name no file can have.
 Cell* delete_(Cell* value) {
-    const std::string path = to_local_path(*value);
-    logic::make_at(*value, file_io::remove(path.c_str(), file_io::dir_q(path.c_str())));
+    const std::optional<std::string> path = local_path(*value);
+    logic::make_at(*value, path && file_io::remove(path->c_str(), file_io::dir_q(path->c_str())));
     return value;
 }
 
 // query: the last modification time as a UTC date! to the millisecond, or none.
 Cell* query(Cell* value) {
-    const std::string path = to_local_path(*value);
-    const std::optional<std::timespec> when = file_io::modified_time(path.c_str());
+    const std::optional<std::string> path = local_path(*value);
+    const std::optional<std::timespec> when =
+        path ? file_io::modified_time(path->c_str()) : std::nullopt;
     std::tm utc{};
     if (!when || ::gmtime_r(&when->tv_sec, &utc) == nullptr) {
         none::make_at(*value);
@@ -187,9 +195,9 @@ Cell* read(Cell* source, const ReadRefinements& how) {
 
 Cell* rename(Cell* value, Cell* new_name) {
     if (!new_name->is(TypeId::file)) runtime::raise_error(ErrorCategory::script, "invalid-arg", new_name);
-    const std::string from = to_local_path(*value);
-    const std::string to = to_local_path(*new_name);
-    logic::make_at(*value, file_io::rename_file(from.c_str(), to.c_str()));
+    const std::optional<std::string> from = local_path(*value);
+    const std::optional<std::string> to = local_path(*new_name);
+    logic::make_at(*value, from && to && file_io::rename_file(from->c_str(), to->c_str()));
     return value;
 }
 

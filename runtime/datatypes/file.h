@@ -9,6 +9,7 @@
 #include "runtime/memory.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kiv::file {
@@ -19,6 +20,9 @@ void to_local_path_into(Cell& file, NodeId out, bool full);
 // The local path of the file as UTF-8 bytes for the system calls. Raises
 // access cannot-open with the file when it holds a NUL or no character.
 std::string to_local_path(Cell& file);
+// The same, or nothing for a file that holds a NUL or no character: no file
+// has such a name.
+std::optional<std::string> local_path(Cell& file);
 // The process's current directory, ending in "/". Raises access cannot-open
 // when the system cannot tell it.
 std::string current_directory();

@@ -16,6 +16,7 @@
 #include "runtime/io/file_io.h"
 #include "runtime/raise.h"
 
+#include <optional>
 #include <string>
 
 namespace kiv::natives {
@@ -58,12 +59,13 @@ void to_local_file(bool, const std::int32_t* refinements) {
 }
 
 // size? file: the bytes of a file's content; none for a directory path, a
-// file that cannot be opened, or one whose size cannot be read.
+// file that cannot be opened (or named), or one whose size cannot be read.
 void size_q(bool, const std::int32_t*) {
     Cell& file = *stack::arg(0);
     if (!file.is(TypeId::file)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &file);
-    const std::string path = file::to_local_path(file);
-    const std::int64_t size = file_io::dir_q(path.c_str()) ? -1 : file_io::content_size(path.c_str());
+    const std::optional<std::string> path = file::local_path(file);
+    const std::int64_t size =
+        !path || file_io::dir_q(path->c_str()) ? -1 : file_io::content_size(path->c_str());
     if (size < 0) {
         none::make_at(file);
     } else if (size > 2147483647) {
@@ -81,8 +83,9 @@ std::string routine_path(Cell& arg) {
 }
 
 void exists_q(Cell* args) {
-    const std::string path = routine_path(args[0]);
-    logic::make_at(args[0], file_io::exists_q(path.c_str()));
+    if (!args[0].is(TypeId::file)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &args[0]);
+    const std::optional<std::string> path = file::local_path(args[0]);
+    logic::make_at(args[0], path && file_io::exists_q(path->c_str()));
 }
 
 void create_dir(Cell* args) {
