@@ -339,11 +339,11 @@ constexpr registry::Registration registration{TypeId::port, TypeId::object, "por
 
 }  // namespace
 
-// Opens the port (with /seek when read has it), copies it (with read's
-// /part) and closes it; the copy is the result.
+// Opens the port (with /seek when read has it, /allow none), copies it
+// (with read's /part) and closes it; the copy is the result.
 Cell* read(Cell* port, const ReadRefinements& how) {
     Cell opened = *port;
-    forward(&opened, "open", {flag(false), flag(false), flag(false), flag(how.seek != nullptr), flag(false),
+    forward(&opened, "open", {flag(false), flag(false), flag(false), flag(how.seek != nullptr), none::value,
                               none::value});
     Cell data = *port;
     forward(&data, "copy", {flag(how.part != nullptr), or_none(how.part), flag(false), flag(false),
@@ -355,11 +355,11 @@ Cell* read(Cell* port, const ReadRefinements& how) {
     return port;
 }
 
-// Opens the port for writing, inserts the data (with write's /part when it
-// is a count), then copies and closes it; the copy is the result.
+// Opens the port for writing (/allow none), inserts the data (with write's
+// /part when it is a count), then copies and closes it; the copy is the result.
 Cell* write(Cell* port, Cell* data, const WriteRefinements& how) {
     Cell opened = *port;
-    forward(&opened, "open", {flag(false), flag(false), flag(true), flag(false), flag(false), none::value});
+    forward(&opened, "open", {flag(false), flag(false), flag(true), flag(false), none::value, none::value});
     const bool part = how.part != nullptr && how.part->is(TypeId::integer);
     Cell inserted = *port;
     forward(&inserted, "insert", {*data, flag(part), part ? *how.part : int_cell(-1), flag(false), flag(false),
