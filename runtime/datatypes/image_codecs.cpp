@@ -1,6 +1,7 @@
-// BMP is read and written here; PNG goes through libpng: its simplified API
-// reads 8-bit B, G, R, A bytes (the pixel words' own layout), and its full
-// API writes, dropping the fourth byte of an opaque image.
+// BMP is read and written here; PNG goes through libpng, which reads every
+// colour type as 8-bit B, G, R, A bytes (the pixel words' own layout; 16-bit
+// samples scaled, no gamma applied) and writes, dropping the fourth byte of
+// an opaque image.
 // JPEG, TIFF and GIF have files of their own (image_jpeg.cpp and so on).
 // Every decoder checks sizes against the data before it makes the image, so
 // damaged or hostile data gives false, never a read past the bytes.
@@ -202,7 +203,8 @@ bool decode_bmp(const std::uint8_t* b, std::int64_t n, Cell& result) {
 namespace {
 
 // libpng reports a fatal error by calling this, which must not return: it
-// jumps back to the setjmp in encode_png (only libpng's C frames lie between).
+// jumps back to the setjmp of encode_png or of a decoding step (only libpng's
+// C frames lie between).
 [[noreturn]] void png_failed(png_structp png, png_const_charp) { png_longjmp(png, 1); }
 void png_quiet(png_structp, png_const_charp) {}
 
@@ -243,30 +245,76 @@ bool encode_png(const Cell& img, std::vector<std::uint8_t>& out) {
     return true;
 }
 
-bool decode_png(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
-    png_image png{};
-    png.version = PNG_IMAGE_VERSION;
-    if (!png_image_begin_read_from_memory(&png, bytes, static_cast<std::size_t>(n))) return false;
+namespace {
+
+struct PngInput {
+    const std::uint8_t* bytes;
+    std::size_t left;
+};
+
+void png_take(png_structp png, png_bytep out, png_size_t n) {
+    auto* in = static_cast<PngInput*>(png_get_io_ptr(png));
+    if (n > in->left) png_error(png, "truncated");
+    std::memcpy(out, in->bytes, n);
+    in->bytes += n;
+    in->left -= n;
+}
+
+// Reads the header and sets the transformations to 8-bit B, G, R, A; false
+// for data libpng refuses or an image too large for it.
+bool png_prepare(png_structp png, png_infop info, std::int64_t n, png_uint_32& w, png_uint_32& h,
+                 int& passes) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    png_read_info(png, info);
+    w = png_get_image_width(png, info);
+    h = png_get_image_height(png, info);
     // deflate makes at most 1032 bytes of a byte, and a pixel takes at least a bit
-    if (!size_ok(png.width, png.height) || !data_can_hold(png.width, png.height, n, 1100 * 8)) {
-        png_image_free(&png);
-        return false;
-    }
-    png.format = PNG_FORMAT_BGRA;
-    Cell made{};
-    try {
-        image::make_at(made, static_cast<std::int32_t>(png.width), static_cast<std::int32_t>(png.height),
-                       0xFFFFFFFFu);
-    } catch (...) {
-        png_image_free(&png);
-        throw;
-    }
-    if (!png_image_finish_read(&png, nullptr, image::pixels(made), 0, nullptr)) {
-        png_image_free(&png);
-        return false;
-    }
-    result = made;
+    if (!size_ok(w, h) || !data_can_hold(w, h, n, 1100 * 8)) return false;
+    png_set_expand(png);     // palettes, small greys and tRNS to 8-bit channels
+    png_set_scale_16(png);   // 16-bit samples to 8 bits, as numbers: no gamma
+    png_set_gray_to_rgb(png);
+    png_set_bgr(png);
+    png_set_add_alpha(png, 0xFF, PNG_FILLER_AFTER);
+    passes = png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    return png_get_rowbytes(png, info) == static_cast<png_size_t>(w) * 4;
+}
+
+bool png_rows(png_structp png, std::uint32_t* pixels, png_uint_32 w, png_uint_32 h, int passes) {
+    if (setjmp(png_jmpbuf(png))) return false;
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < h; ++y)
+            png_read_row(png, reinterpret_cast<png_bytep>(pixels + static_cast<std::size_t>(y) * w), nullptr);
     return true;
+}
+
+}  // namespace
+
+bool decode_png(const std::uint8_t* bytes, std::int64_t n, Cell& result) {
+    PngInput input{bytes, static_cast<std::size_t>(n)};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, png_failed, png_quiet);
+    if (!png) return false;
+    png_infop info = png_create_info_struct(png);
+    png_uint_32 w = 0, h = 0;
+    int passes = 1;
+    bool ok = info != nullptr;
+    if (ok) {
+        png_set_read_fn(png, &input, png_take);
+        ok = png_prepare(png, info, n, w, h, passes);
+    }
+    Cell made{};
+    if (ok) {
+        try {
+            image::make_at(made, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h), 0xFFFFFFFFu);
+        } catch (...) {
+            png_destroy_read_struct(&png, &info, nullptr);
+            throw;
+        }
+        ok = png_rows(png, image::pixels(made), w, h, passes);
+    }
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (ok) result = made;
+    return ok;
 }
 
 }  // namespace kiv::image_codecs

@@ -10,6 +10,7 @@
 #include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <sys/resource.h>
 
@@ -176,6 +177,51 @@ TEST(ImageCodecs, BadChecksumsAndBrokenCodesAreRefused) {
     // a GIF whose LZW data names code 7 right after a clear code: past the table
     const Bytes gif = hex("47494638396102000200810000000000FFFFFFFF000000FF002C00000000020002000002023C00003B");
     EXPECT_FALSE(image_codecs::decode(gif.data(), static_cast<std::int64_t>(gif.size()), made));
+}
+
+// A one-pixel PNG of 16-bit samples (big-endian words in the file).
+Bytes png16(int colour_type, const std::vector<std::uint16_t>& samples) {
+    Bytes out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_write_fn(png, &out,
+                     [](png_structp p, png_bytep b, png_size_t n) {
+                         auto* o = static_cast<Bytes*>(png_get_io_ptr(p));
+                         o->insert(o->end(), b, b + n);
+                     },
+                     nullptr);
+    png_set_IHDR(png, info, 1, 1, 16, colour_type, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    Bytes row;
+    for (std::uint16_t v : samples) {
+        row.push_back(static_cast<std::uint8_t>(v >> 8));
+        row.push_back(static_cast<std::uint8_t>(v));
+    }
+    png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
+}
+
+// 16-bit samples keep their value, scaled to 8 bits: no gamma curve.
+TEST(ImageCodecs, SixteenBitPngSamplesScaleToEightBits) {
+    const struct {
+        int colour_type;
+        std::vector<std::uint16_t> samples;
+        std::uint32_t pixel;
+    } cases[] = {
+        {PNG_COLOR_TYPE_GRAY, {0x1234}, 0xFF121212u},
+        {PNG_COLOR_TYPE_GRAY_ALPHA, {0xFFFF, 0x8000}, 0x80FFFFFFu},
+        {PNG_COLOR_TYPE_RGB, {0x1234, 0x8080, 0xFEFF}, 0xFF1280FEu},
+        {PNG_COLOR_TYPE_RGB_ALPHA, {0x0000, 0x4000, 0xFFFF, 0x1234}, 0x120040FFu},
+    };
+    for (const auto& c : cases) {
+        const Bytes bytes = png16(c.colour_type, c.samples);
+        Cell made{};
+        ASSERT_TRUE(image_codecs::decode(bytes.data(), static_cast<std::int64_t>(bytes.size()), made));
+        EXPECT_EQ(image::pixels(made)[0], c.pixel) << c.colour_type;
+    }
 }
 
 }  // namespace
