@@ -205,9 +205,9 @@ void load_text(State& s, Bytes start, Bytes end, bool escapes, TypeId t, TypeId 
 
 // --- Numbers ---------------------------------------------------------------------------
 
-// The float syntax checker over [p, end).
+// The float syntax checker over [p, end), of any length: long texts are
+// read correctly rounded like short ones.
 bool float_syntax_q(Bytes p, Bytes end) {
-    if (end - p > 312) return false;
     enum { R = -1 };
     int st = 0;
     for (; p < end; ++p) {
@@ -233,14 +233,14 @@ bool float_syntax_q(Bytes p, Bytes end) {
 
 // Float of checked text: separators dropped, "," read as ".".
 double parse_float(Bytes p, Bytes end, int adjust) {
-    char text[320];
-    std::size_t n = 0;
-    for (; p < end && n < sizeof text - 1; ++p) {
+    std::string text;
+    text.reserve(static_cast<std::size_t>(end - p));
+    for (; p < end; ++p) {
         if (*p == '\'') continue;
-        text[n++] = *p == ',' ? '.' : static_cast<char>(*p);
+        text += *p == ',' ? '.' : static_cast<char>(*p);
     }
     int rest = 0;
-    return dtoa::strtod(text, text + n, adjust, rest);
+    return dtoa::strtod(text.data(), text.data() + text.size(), adjust, rest);
 }
 
 // Integer of an optional sign and digits (quote separators allowed when
@@ -1091,7 +1091,6 @@ std::int32_t string_to_integer(const std::uint8_t* text, std::uint32_t unit, std
 double string_to_float(const std::uint8_t* text, std::int32_t count, std::uint32_t unit,
                        std::int32_t& error) {
     error = 0;
-    if (count > 312) { error = -1; return std::numeric_limits<double>::quiet_NaN(); }
     std::vector<std::uint8_t> t = narrow(text, unit, count);
     for (auto& b : t) if (b == ',') b = '.';
     if (!float_syntax_q(t.data(), t.data() + t.size())) {

@@ -1,6 +1,7 @@
 // The lexer: values of every token class, paths and nesting, syntax errors
-// with their line and delimiter, runs that do not raise, trace events, and
-// arbitrary bytes that must load or fail cleanly.
+// with their line and delimiter, runs that do not raise, trace events,
+// arbitrary bytes that must load or fail cleanly, and float texts read
+// correctly rounded at every length.
 #include "runtime/io/lexer.h"
 
 #include "runtime/case_folding.h"
@@ -19,7 +20,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -433,7 +438,76 @@ TEST(Lexer, DeepNestingAndHugeNumbers) {
     const Cell deep = one(open + std::string(100000, ']'));
     EXPECT_EQ(deep.type(), TypeId::block);
     EXPECT_EQ(one(std::string(300, '9')).type(), TypeId::float_);
-    EXPECT_THROW(load(std::string(400, '9')), LanguageError);  // beyond any float text
+    EXPECT_EQ(one(std::string(400, '9')).f64(), HUGE_VAL);
+}
+
+std::uint64_t bits_of(double d) {
+    std::uint64_t b;
+    std::memcpy(&b, &d, sizeof b);
+    return b;
+}
+
+// The float64 of a text the lexer loads as a number (an integer too big for
+// integer! loads as a float), or nothing when it loads as something else.
+std::optional<double> loaded_number(const std::string& text) {
+    try {
+        const std::vector<Cell> v = cells(load(text));
+        if (v.size() != 1) return std::nullopt;
+        if (v[0].is(TypeId::float_)) return v[0].f64();
+        if (v[0].is(TypeId::integer)) return v[0].int_value();
+    } catch (const LanguageError&) {
+    }
+    return std::nullopt;
+}
+
+// Every text of the shared corpus that our syntax takes reads to its
+// float64 column, as it is and stretched past any digit buffer: 400 zeros
+// after its digits, which change nothing.
+TEST(Lexer, FloatTextsOfTheCorpusAreCorrectlyRounded) {
+    int read = 0, skipped = 0;
+    std::error_code error;
+    for (const auto& e : std::filesystem::directory_iterator(std::filesystem::path(KIV_TESTDATA) / "float-parse", error)) {
+        if (e.path().extension() != ".txt") continue;
+        std::ifstream in(e.path());
+        std::string f16, f32, f64, f128, text;
+        while (in >> f16 >> f32 >> f64 >> f128 >> text) {
+            const std::uint64_t want = std::stoull(f64, nullptr, 16);
+            const std::optional<double> got = loaded_number(text);
+            if (!got) {
+                ++skipped;
+                continue;
+            }
+            ++read;
+            ASSERT_EQ(bits_of(*got), want) << text;
+            const std::size_t mantissa_end = std::min(text.find_first_of("eE"), text.size());
+            std::string stretched = text.substr(0, mantissa_end);
+            if (stretched.find('.') == std::string::npos) stretched += '.';
+            stretched += std::string(400, '0') + text.substr(mantissa_end);
+            const std::optional<double> again = loaded_number(stretched);
+            ASSERT_TRUE(again) << stretched;
+            ASSERT_EQ(bits_of(*again), want) << text << " stretched";
+        }
+    }
+    EXPECT_GT(read, 20000);
+    EXPECT_LT(skipped, 100);  // hexadecimal floats, "inf", no digit before the point
+}
+
+// Long digit strings, where the deciding digit can lie hundreds of digits out,
+// read as the C library reads them.
+TEST(Lexer, LongFloatTextsAreCorrectlyRounded) {
+    EXPECT_EQ(bits_of(*loaded_number(std::string(250, '9'))), bits_of(1e250));
+    const std::string tie = "9007199254740993";  // 2^53 + 1: halfway, to even unless a digit follows
+    EXPECT_EQ(*loaded_number(tie + "." + std::string(2000, '0')), 9007199254740992.0);
+    EXPECT_EQ(*loaded_number(tie + "." + std::string(2000, '0') + "1"), 9007199254740994.0);
+    std::mt19937_64 rng(2024);
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t length = 300 + rng() % 1200;
+        std::string digits(1, static_cast<char>('1' + rng() % 9));
+        while (digits.size() < length) digits += static_cast<char>('0' + rng() % 10);
+        digits.insert(1 + rng() % (length - 1), ".");
+        const std::string text = digits + "e" + std::to_string(static_cast<int>(rng() % 700) - 350 - static_cast<int>(length) / 2);
+        ASSERT_EQ(bits_of(*loaded_number(text)), bits_of(std::strtod(text.c_str(), nullptr))) << text;
+    }
 }
 
 TEST(Lexer, TextToNumber) {
