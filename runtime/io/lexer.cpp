@@ -399,23 +399,32 @@ bool source_is_string(const State& s) {
     return s.source.type() != TypeId::binary && s.source.type() != TypeId::unset;
 }
 
+constexpr std::size_t character_mark_span = 64;
+
+// The characters in [from, to) of well-formed UTF-8: its bytes that are not
+// continuation bytes.
+std::int32_t characters(const std::uint8_t* from, const std::uint8_t* to) {
+    std::int32_t n = 0;
+    for (; from < to; ++from) n += (*from & 0xC0) != 0x80;
+    return n;
+}
+
+// The character offset of p in a string source (the byte offset in a binary
+// one). Events ask about offsets anywhere behind the newest (a block's close
+// names its open), so the characters before each stretch of
+// character_mark_span bytes are kept as the scan first passes it, and an
+// answer counts at most one stretch.
 std::int32_t unit_offset(State& s, const std::uint8_t* p) {
     p = std::clamp(p, s.input_start, s.input_end);
     if (!source_is_string(s)) return i32(p - s.input_start);
-    // A string's text reaches the lexer as UTF-8 encoded here, so it is well
-    // formed: its characters are its bytes that are not continuation bytes.
-    // Events ask about nearby offsets, sometimes a little backward (a token's
-    // start after its end): count from the last answer either way.
-    std::int32_t n = 0;
-    if (p < s.counted_pos) {
-        for (const std::uint8_t* q = p; q < s.counted_pos; ++q) n += (*q & 0xC0) != 0x80;
-        s.counted_chars -= n;
-    } else {
-        for (const std::uint8_t* q = s.counted_pos; q < p; ++q) n += (*q & 0xC0) != 0x80;
-        s.counted_chars += n;
+    const auto stretch = static_cast<std::size_t>(p - s.input_start) / character_mark_span;
+    std::vector<std::int32_t>& marks = s.character_marks;
+    if (marks.empty()) marks.push_back(0);
+    while (marks.size() <= stretch) {
+        const std::uint8_t* from = s.input_start + (marks.size() - 1) * character_mark_span;
+        marks.push_back(marks.back() + characters(from, from + character_mark_span));
     }
-    s.counted_pos = p;
-    return s.counted_chars;
+    return marks[stretch] + characters(s.input_start + stretch * character_mark_span, p);
 }
 
 // --- Events ---------------------------------------------------------------------
@@ -1307,7 +1316,6 @@ std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
     State s;
     s.input_start = s.pos = utf8;
     s.input_end = utf8 + std::max(0, length);
-    s.counted_pos = utf8;
     s.load = request.scan && request.store;
     s.terminated = request.terminated;
     s.no_raise = !request.scan;

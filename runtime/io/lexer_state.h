@@ -7,6 +7,7 @@
 #include "runtime/cell.h"
 #include "runtime/io/lexer.h"
 #include <cstdint>
+#include <vector>
 
 namespace kiv::lexer {
 
@@ -102,8 +103,7 @@ struct State {
     bool no_raise = false;
     bool terminated = false;      // *input_end is a readable NUL
     bool repositioned = false;    // a callback moved pos during this token
-    const std::uint8_t* counted_pos = nullptr;
-    std::int32_t counted_chars = 0;
+    std::vector<std::int32_t> character_marks;  // characters before each stretch (unit_offset)
 };
 
 // Thrown by a syntax error of a run that does not raise: the token loop

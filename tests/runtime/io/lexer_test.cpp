@@ -387,7 +387,25 @@ TEST(Lexer, TerminatedAndBoundedScansAgree) {
     }
 }
 
-// Events recorded through a stand-in for the evaluator's call.
+// A stand-in for the evaluator's call of a trace callback, for one test: a
+// function value with no spec to read, whose events go to hook.
+struct TraceStandIn {
+    explicit TraceStandIn(bool (*hook)(const Cell&, Cell*, std::int32_t)) {
+        lexer::call_hook = hook;
+        lexer::callback_spec_hook = nullptr;
+        fn.reset(TypeId::function);
+        request.callback = &fn;
+    }
+    ~TraceStandIn() {
+        lexer::call_hook = saved_call;
+        lexer::callback_spec_hook = saved_spec;
+    }
+    decltype(lexer::call_hook) saved_call = lexer::call_hook;
+    decltype(lexer::callback_spec_hook) saved_spec = lexer::callback_spec_hook;
+    Cell fn{};
+    lexer::ScanRequest request;
+};
+
 std::vector<std::string> events;
 bool record(const Cell&, Cell* args, std::int32_t) {
     events.push_back(name_of(args[0]));
@@ -395,22 +413,38 @@ bool record(const Cell&, Cell* args, std::int32_t) {
 }
 
 TEST(Lexer, TraceEventsReachTheCallback) {
-    // A stand-in function value: no spec to read, every event recorded.
-    const auto saved_call = lexer::call_hook;
-    const auto saved_spec = lexer::callback_spec_hook;
-    lexer::call_hook = record;
-    lexer::callback_spec_hook = nullptr;
-    Cell fn{};
-    fn.reset(TypeId::function);
-    lexer::ScanRequest r;
-    r.callback = &fn;
+    TraceStandIn trace(record);
     events.clear();
-    load("[a]", r);
+    load("[a]", trace.request);
     const std::vector<std::string> expected = {"prescan", "open", "prescan", "scan", "load",
                                                "prescan", "close"};
     EXPECT_EQ(events, expected);
-    lexer::call_hook = saved_call;
-    lexer::callback_spec_hook = saved_spec;
+}
+
+// The character span each close event names, from its open to itself.
+std::vector<std::pair<std::int32_t, std::int32_t>> closes;
+bool record_close(const Cell&, Cell* args, std::int32_t) {
+    if (name_of(args[0]) == "close") closes.emplace_back(args[4].pair_x(), args[4].pair_y());
+    return true;
+}
+
+// Deep text with characters of several bytes: each close event names the
+// character offsets of its open and of itself, however far back the open lies.
+TEST(Lexer, CloseEventsNameTheirOpenInCharacters) {
+    TraceStandIn trace(record_close);
+    const std::int32_t depth = 700;
+    const std::string text = "\u00e9 " + std::string(depth, '[') + "\u00fc" + std::string(depth, ']');
+    Cell source{};
+    string::make_at(source, static_cast<std::int32_t>(text.size()));
+    string::append_utf8(source.series_node(), text.data(), static_cast<std::int32_t>(text.size()));
+    embed::Root keep(source);
+    trace.request.source = &source;
+    closes.clear();
+    Cell out{};
+    lexer::scan_string(&out, source, -1, trace.request, nullptr);
+    ASSERT_EQ(closes.size(), static_cast<std::size_t>(depth));
+    for (std::int32_t k = 1; k <= depth; ++k)  // 1-based: the blank is 2, the opens 3 on
+        ASSERT_EQ(closes[static_cast<std::size_t>(k - 1)], std::make_pair(depth + 3 - k, depth + 3 + k)) << k;
 }
 
 TEST(Lexer, AnyBytesLoadOrFailCleanly) {
