@@ -6,7 +6,8 @@
 
 Prints every include that runs against the direction and exits 1 when there
 is one; --graph also prints the include counts between folders. The console
-may include only the embedding header of the start-up layer.
+may include only the embedding header of the start-up layer and the GUI
+layer's entry header.
 
 With --deps the graph comes from the compiler instead of the #include lines:
 the headers each compiled source of a Ninja build read (`ninja -t deps`),
@@ -26,10 +27,11 @@ LAYERS = [
     ["runtime/datatypes", "runtime/evaluator", "runtime/io"],
     ["runtime/startup"],
     ["gui/backend/draw"],
+    ["gui/backend"],
     ["console"],
 ]
 RANK = {folder: rank for rank, layer in enumerate(LAYERS) for folder in layer}
-CONSOLE_MAY_INCLUDE = {"runtime/startup/embed.h"}
+CONSOLE_MAY_INCLUDE = {"runtime/startup/embed.h", "gui/backend/gui.h"}
 INCLUDE = re.compile(r'\s*#\s*include\s+"([^"]+)"')
 
 

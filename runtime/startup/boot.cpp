@@ -324,6 +324,22 @@ void load_library() {
     }
 }
 
+// make-routine, the word that sources evaluated at start-up make their
+// routines with.
+void define_maker() {
+    const std::int32_t maker_id = routine::add("make-routine", make_routine);
+    Cell maker_spec;
+    load_text(maker_spec, "name spec");
+    Cell maker;
+    routine::make_at(maker, maker_spec, nullptr, maker_id, 0, false);
+    set_global("make-routine", maker);
+}
+
+void remove_maker() {
+    Cell maker_word = global_word("make-routine");
+    unset::make_at(*context::get_word_cell(maker_word));
+}
+
 }  // namespace
 
 void load() {
@@ -340,15 +356,10 @@ void run_top_level() {
     collector::set_enabled(false);
     define_datatype_words();
     define_bootstrap_make();
-    const std::int32_t maker_id = routine::add("make-routine", make_routine);
     routine::add("quit-return", quit_return);
     routine::add("quit", quit);
     add_type_predicates();
-    Cell maker_spec;
-    load_text(maker_spec, "name spec");
-    Cell maker;
-    routine::make_at(maker, maker_spec, nullptr, maker_id, 0, false);
-    set_global("make-routine", maker);
+    define_maker();
     define_type_predicates();
 
     const std::int32_t count = block::length_of(loaded_block);
@@ -369,9 +380,19 @@ void run_top_level() {
         system_object::set(value);
         if (const Cell* errors = error::catalog()) system_object::set_field("catalog/errors", *errors);
     }
-    Cell maker_word = global_word("make-routine");
-    unset::make_at(*context::get_word_cell(maker_word));  // boot only: gone before user code
+    remove_maker();  // boot only: gone before user code
     collector::set_enabled(was_enabled);
+}
+
+bool run_image(std::span<const std::uint8_t> image, std::string_view what, Cell& error) {
+    const Cell sources = decoded_image(image, 1, what);  // kept in the root block
+    define_maker();
+    bool done = true;
+    const std::int32_t count = block::length_of(sources);
+    for (std::int32_t i = 0; done && i + 1 < count; i += 2)
+        done = try_eval(*block::get_cell(sources, i + 1), error);
+    remove_maker();
+    return done;
 }
 
 bool run_guarded(void (*body)(void*), void* context, Cell& error) {

@@ -55,6 +55,12 @@ const Cell& loaded();
 // error and ends the process with status 254: boot data is part of the program.
 void run_top_level();
 
+// Decodes an image made by make_boot_image --host after start-up (sources
+// that a layer loads at its first use) and evaluates its sources in order,
+// each under a barrier, with make-routine defined for the while. False with
+// the error! in error when one fails; the sources after it are not run.
+bool run_image(std::span<const std::uint8_t> image, std::string_view what, Cell& error);
+
 // Loads UTF-8 text into out, a new block! of its values (not rooted: root it
 // before anything that may collect). Raises the lexer's syntax errors.
 void load_text(Cell& out, std::string_view utf8);

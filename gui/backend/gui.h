@@ -1,0 +1,15 @@
+// The GUI layer's entry for the host: its routines, registered before the
+// runtime boots, and the first GUI use, which decodes and runs the engine's
+// image (once) and opens the toolkit.
+#pragma once
+
+namespace kiv::gui {
+
+// Enters the GUI's routines in the routine table. Call before the runtime
+// boots.
+void add_routines();
+// Runs the engine's sources unless they have run; raises the error that
+// stopped them.
+void load_engine();
+
+}  // namespace kiv::gui

@@ -1,0 +1,51 @@
+#include "gui/backend/toolkit.h"
+
+#include "runtime/startup/startup.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+namespace kiv::toolkit {
+
+namespace {
+
+// The folder the program was started from, with its final "/".
+std::string program_folder() {
+    char path[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "./";
+    const std::string exe(path, static_cast<std::size_t>(n));
+    return exe.substr(0, exe.rfind('/') + 1);
+}
+
+// The module's table, or null when it is missing or incomplete.
+const Toolkit* open_module() {
+#ifdef KIV_GTK_MODULE
+    if (!runtime::display_available()) return nullptr;
+    void* library = ::dlopen((program_folder() + KIV_GTK_MODULE).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (library == nullptr) return nullptr;
+    auto* entry = reinterpret_cast<const Toolkit* (*)()>(::dlsym(library, "kiv_gui_toolkit"));
+    return entry != nullptr ? entry() : nullptr;  // the library stays loaded: GTK cannot be unloaded
+#else
+    return nullptr;
+#endif
+}
+
+}  // namespace
+
+const Toolkit* get() {
+    static bool tried = false;
+    static const Toolkit* chosen = nullptr;
+    if (tried) return chosen;
+    tried = true;
+    const char* choice = std::getenv("KIV_GUI");
+    const Toolkit* candidate = choice != nullptr && std::strcmp(choice, "record") == 0 ? nullptr : open_module();
+    if (candidate != nullptr && candidate->start()) chosen = candidate;
+    return chosen;
+}
+
+}  // namespace kiv::toolkit
