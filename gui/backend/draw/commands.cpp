@@ -211,7 +211,7 @@ bool paint_with_shadows(Context& dc) {
     const double w = bx2 - bx1;
     const double h = by2 - by1;
     if (!(w >= 1 && h >= 1) || w > max_offscreen_side || h > max_offscreen_side ||
-        w * h > static_cast<double>(max_offscreen_area))
+        w * h > static_cast<double>(max_offscreen_pixels))
         return false;
     const int iw = static_cast<int>(w);
     const int ih = static_cast<int>(h);
@@ -245,7 +245,7 @@ bool paint_with_shadows(Context& dc) {
         const int margin = static_cast<int>(std::ceil(3 * sigma));
         const double sw = w + 2 * spread + 2 * margin;
         const double shh = h + 2 * spread + 2 * margin;
-        if (sw > max_offscreen_side || shh > max_offscreen_side || sw * shh > static_cast<double>(max_offscreen_area))
+        if (sw > max_offscreen_side || shh > max_offscreen_side || sw * shh > static_cast<double>(max_offscreen_pixels))
             continue;
         const int aw = static_cast<int>(sw);
         const int ah = static_cast<int>(shh);

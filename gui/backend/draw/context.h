@@ -132,6 +132,8 @@ struct Context {
     // The keyword of the command before this one (a run of shadow commands
     // builds one list of shadows).
     Name previous = Name::none;
+    // Pixels of the pattern tiles being drawn (nested patterns).
+    std::int64_t pattern_pixels = 0;
 };
 
 // The saved drawing state of a nested block; the destructor restores it, so
@@ -248,9 +250,12 @@ void add_arc(cairo_t* cr, double cx, double cy, double rx, double ry, double phi
 // Makes a Cairo surface of image's pixels (premultiplied), or null when it has
 // none. snapshot_ok: the pass's own target is copied as it is now.
 cairo_surface_t* image_surface(Context& dc, const Cell& image);
-// The largest side and area of an offscreen buffer (shadows, pattern tiles).
+// The largest side and pixel count of an offscreen buffer (shadows, pattern
+// tiles), and the pixels of all pattern tiles being drawn at once (patterns
+// nest), so that memory stays bounded whatever the block asks for.
 inline constexpr std::int32_t max_offscreen_side = 8192;
-inline constexpr std::int64_t max_offscreen_area = std::int64_t{1} << 24;
+inline constexpr std::int64_t max_offscreen_pixels = std::int64_t{1} << 22;
+inline constexpr std::int64_t max_pattern_pixels = 4 * max_offscreen_pixels;
 
 // Commands, their keyword taken.
 void parse_command(Cursor& c, Name keyword);

@@ -210,7 +210,8 @@ void parse_pattern(Cursor& c, bool fill) {
     const Cell commands = c.block_value();
     const double w = std::ceil(size.x);
     const double h = std::ceil(size.y);
-    if (w > max_offscreen_side || h > max_offscreen_side || w * h * 4 > static_cast<double>(max_offscreen_area))
+    if (w > max_offscreen_side || h > max_offscreen_side || w * h > static_cast<double>(max_offscreen_pixels) ||
+        static_cast<double>(c.dc.pattern_pixels) + w * h > static_cast<double>(max_pattern_pixels))
         c.fail_at(size_at);
     if (w < 1 || h < 1) {
         set_brush(c.dc, fill, Brush{});
@@ -218,17 +219,21 @@ void parse_pattern(Cursor& c, bool fill) {
     }
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, static_cast<int>(w), static_cast<int>(h));
     cairo_t* cr = cairo_create(surface);
+    const auto pixels = static_cast<std::int64_t>(w * h);
     struct Swap {
         Context& dc;
         cairo_t* outer;
         cairo_t* inner;
         cairo_surface_t* surface;
+        std::int64_t pixels;
         ~Swap() {
             dc.cr = outer;
+            dc.pattern_pixels -= pixels;
             cairo_destroy(inner);
             cairo_surface_destroy(surface);
         }
-    } swap{c.dc, c.dc.cr, cr, surface};
+    } swap{c.dc, c.dc.cr, cr, surface, pixels};
+    c.dc.pattern_pixels += pixels;
     {
         c.dc.cr = cr;
         StateGuard guard(c.dc);
@@ -254,7 +259,7 @@ void parse_bitmap(Cursor& c, bool fill) {
     }
     const double w = image::width_of(img);
     const double h = image::height_of(img);
-    if (w * h * 4 > static_cast<double>(max_offscreen_area)) {
+    if (w * h * 4 > static_cast<double>(max_offscreen_pixels)) {
         // Flipped copies of a huge bitmap would not fit: tile it as it is.
         Brush b;
         b.kind = Brush::own;

@@ -313,6 +313,45 @@ TEST_F(DrawTest, SilentModeStopsQuietly) {
     EXPECT_EQ(d.at(25, 25), white);
 }
 
+std::string printed;
+void capture(const Cell* text, bool) { printed += embed::to_utf8(*text); }
+
+TEST_F(DrawTest, PrintModeReportsAndGoesOn) {
+    // A paint's pass prints the error and returns; the drawing up to it stays.
+    const auto block = embed::load("pen off fill-pen 255.0.0 box 0x0 10x10 foo box 20x20 30x30");
+    ASSERT_TRUE(block.ok);
+    embed::Root keep(block.value);
+    cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 40, 40);
+    cairo_t* cr = cairo_create(surface);
+    cairo_translate(cr, 1, 1);
+    printed.clear();
+    embed::add_print_hook(capture);
+    draw_on_cairo(cr, block.value, OnError::print);
+    embed::remove_print_hook(capture);
+    EXPECT_NE(printed.find("DRAW - invalid input at:"), std::string::npos) << printed;
+    // The context is left as it was given.
+    cairo_matrix_t m;
+    cairo_get_matrix(cr, &m);
+    EXPECT_EQ(m.x0, 1);
+    cairo_destroy(cr);
+    cairo_surface_flush(surface);
+    const auto* px = reinterpret_cast<const std::uint32_t*>(cairo_image_surface_get_data(surface));
+    const int stride = cairo_image_surface_get_stride(surface) / 4;
+    EXPECT_EQ(px[5 * stride + 5], red);
+    EXPECT_EQ(px[25 * stride + 25], 0u);
+    cairo_surface_destroy(surface);
+}
+
+TEST_F(DrawTest, AntiAliasOffLeavesNoMixedPixels) {
+    const Drawn d = run("anti-alias off fill-pen red circle 20x20 12 line 0x0 39x25");
+    int mixed = 0;
+    for (const std::uint32_t p : d.pixels) mixed += p != white && p != black && p != red;
+    EXPECT_EQ(mixed, 0);
+    EXPECT_GT(run("fill-pen red circle 20x20 12 line 0x0 39x25").count_near(0x808080, 0, 0, 40, 40) +
+                  run("circle 20x20 12").count_near(0xC0C0C0, 0, 0, 40, 40),
+              0);
+}
+
 TEST_F(DrawTest, BadInputDrawsNothingOrFails) {
     const std::vector<std::string> cases = {
         "box -2147483648x-2147483648 2147483647x2147483647",
@@ -327,6 +366,11 @@ TEST_F(DrawTest, BadInputDrawsNothingOrFails) {
         "text 0x0 \"\"",
         "image img 0x0 1x0 1x1 0x1",
         "fill-pen linear 0x0 2147483647 -2147483648 red blue box 0x0 10x10",
+        "line-pattern 0 1 line-cap round line 0x0 2000000000x2000000000",
+        "line-width 0.000001 line-pattern 1 1 line 0x0 2000000000x0",
+        "spline 0x0 10x10 -2147483648x2147483647 closed",
+        "rotate 45 clip 0x0 1000000x1000000 box 0x0 40x40",
+        "fill-pen pattern 2000x2000 [fill-pen pattern 2000x2000 [fill-pen pattern 2000x2000 [] box 0x0 9x9]]",
     };
     for (const std::string& commands : cases) run(commands, "40x40", "img: make image! 0x0");
     // A deep nest ends in an error, not a crash.
