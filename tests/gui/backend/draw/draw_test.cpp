@@ -136,6 +136,27 @@ TEST_F(DrawTest, PenOffAndBoxEdges) {
     EXPECT_EQ(round.at(20, 10), red);
 }
 
+TEST_F(DrawTest, PolygonsSplinesAndDashes) {
+    // Shapes fill even-odd: a pentagram's middle stays empty.
+    const Drawn star = run("pen off fill-pen red polygon 20x2 31x36 2x14 38x14 9x36");
+    EXPECT_EQ(star.at(20, 8), red);
+    EXPECT_EQ(star.at(20, 20), white);
+    const Drawn tri = run("pen off fill-pen red triangle 0x0 40x0 0x40");
+    EXPECT_EQ(tri.at(5, 5), red);
+    EXPECT_EQ(tri.at(35, 35), white);
+    // A line through three points is filled like a polygon; through two it is not.
+    EXPECT_EQ(run("pen off fill-pen red line 0x0 40x0 0x40").at(5, 5), red);
+    const Drawn spline = run("pen off fill-pen red spline 10x10 30x10 30x30 10x30 closed");
+    EXPECT_EQ(spline.at(20, 20), red);
+    EXPECT_EQ(spline.at(2, 2), white);
+    // Dash lengths count in line widths.
+    const Drawn dashed = run("line-width 2 line-pattern 5 5 line 0x10 100x10", "100x20");
+    EXPECT_EQ(dashed.at(5, 10), black);
+    EXPECT_EQ(dashed.at(15, 10), white);
+    EXPECT_EQ(dashed.at(25, 10), black);
+    EXPECT_EQ(dashed.pixels, run("line-width 2 line-pattern 5 5 line-join bevel line 0x10 100x10", "100x20").pixels);
+}
+
 TEST_F(DrawTest, Transformations) {
     const Drawn scaled = run("pen off fill-pen red scale 50% 2 box 0x0 10x10");
     EXPECT_EQ(scaled.at(4, 19), red);
@@ -197,6 +218,10 @@ TEST_F(DrawTest, GradientsAndPatterns) {
     const Drawn radial = run("pen off fill-pen radial 255.0.0 0.0.255 box 0x0 40x40");
     EXPECT_EQ(radial.count_near(red, 19, 19, 21, 21), 4);
     EXPECT_EQ(radial.count_near(blue, 0, 0, 2, 2), 4);
+    // A brush turned on its own: the gradient runs down instead of across.
+    const Drawn turned = run("pen off fill-pen linear 255.0.0 0.0.255 0x0 40x0 rotate 'fill-pen 90 box 0x0 40x40");
+    EXPECT_EQ(turned.count_near(red, 0, 0, 40, 2), 80);
+    EXPECT_EQ(turned.count_near(blue, 0, 38, 40, 40), 80);
     // A pattern of 10x10 tiles, a black square in each.
     const Drawn tiles = run("pen off fill-pen pattern 10x10 [pen off fill-pen black box 0x0 5x5] box 0x0 40x40");
     for (const auto& [x, y, colour] : std::vector<std::tuple<int, int, std::uint32_t>>{
@@ -258,6 +283,9 @@ TEST_F(DrawTest, ImagesAndTransparency) {
     EXPECT_EQ(stretched.at(20, 20), red);
     EXPECT_EQ(stretched.at(31, 31), white);
     EXPECT_EQ(run("image src crop 1000x1000 10x10", "40x40", prelude).count_near(red, 0, 0, 40, 40), 0);
+    const Drawn corners = run("image src 20x0 40x20 20x40 0x20", "40x40", prelude);
+    EXPECT_EQ(corners.at(20, 20), red);
+    EXPECT_EQ(corners.at(3, 3), white);
     // An image drawn into itself is drawn from a snapshot.
     const Drawn self = run("pen off fill-pen red box 0x0 10x10 image img 20x20", "img: make image! 40x40");
     EXPECT_EQ(self.at(25, 25), red);
