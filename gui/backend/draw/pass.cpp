@@ -53,26 +53,37 @@ cairo_surface_t* surface_of(const std::uint32_t* pixels, std::int32_t w, std::in
     return s;
 }
 
-void end_pass(Context& dc) {
-    while (dc.s.clip_count > 0) clip_pop(dc);
-    cairo_new_path(dc.cr);
-    cairo_restore(dc.cr);
-    if (dc.layout != nullptr) g_object_unref(dc.layout);
-    dc.layout = nullptr;
-}
+// Ends the pass however the parse ends: pops the clips still open, gives the
+// context back as it was and releases what the pass made. (Cleanup by a
+// destructor rather than a catch-all: a language error unwinds through here
+// from the runtime, which may use a C++ library of its own.)
+class PassEnd {
+public:
+    explicit PassEnd(Context& dc) : dc_(dc) {
+        cairo_save(dc.cr);
+        cairo_get_matrix(dc.cr, &dc.base);
+        cairo_set_antialias(dc.cr, CAIRO_ANTIALIAS_GRAY);
+    }
+    ~PassEnd() {
+        while (dc_.s.clip_count > 0) clip_pop(dc_);
+        cairo_new_path(dc_.cr);
+        cairo_restore(dc_.cr);
+        if (dc_.layout != nullptr) g_object_unref(dc_.layout);
+        dc_.layout = nullptr;
+    }
+    PassEnd(const PassEnd&) = delete;
+    PassEnd& operator=(const PassEnd&) = delete;
+
+private:
+    Context& dc_;
+};
 
 void run_pass(Context& dc, const Cell& commands) {
-    cairo_save(dc.cr);
-    cairo_get_matrix(dc.cr, &dc.base);
-    cairo_set_antialias(dc.cr, CAIRO_ANTIALIAS_GRAY);
+    PassEnd end(dc);
     try {
         parse_draw(dc, commands);
     } catch (const DrawStop&) {
-    } catch (...) {
-        end_pass(dc);
-        throw;
     }
-    end_pass(dc);
 }
 
 std::string text_field(const Cell& object, const char* name) {
