@@ -27,6 +27,9 @@ void draw_on_cairo(cairo_t* cr, const Cell& commands, OnError on_error);
 // keep their exact value. An empty block leaves the image untouched.
 void draw_on_image(const Cell& image, const Cell& commands, OnError on_error);
 
+// In the toolkit module, the program finds draw_on_image (errors raised) as
+// the C function kiv_gui_draw_image (const Cell* image, const Cell* commands).
+
 // The font options every text layout uses (grey anti-aliasing, no hinting),
 // so that text looks the same on every machine.
 const cairo_font_options_t* font_options();

@@ -1,0 +1,8 @@
+// The draw dialect's entry in the toolkit module, which the program's half of
+// the back end finds by name once the module is open.
+#include "gui/backend/draw/draw.h"
+
+// Draws commands on image (a pass whose errors reach the caller).
+extern "C" void kiv_gui_draw_image(const kiv::Cell* image, const kiv::Cell* commands) {
+    kiv::draw::draw_on_image(*image, *commands, kiv::draw::OnError::raise);
+}
