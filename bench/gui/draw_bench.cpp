@@ -76,7 +76,7 @@ int main(int argc, char** argv) {
     kiv::image::make_at(img, 1000, 1000, 0xFFFFFFFFu);
     kiv::embed::Root keep_img(img);
 
-    const double dialect = best_ms([&] { kiv::draw::draw_on_image(img, commands, kiv::draw::OnError::raise); });
+    const double dialect = best_ms([&] { kiv::draw::draw_on_image(img, commands, kiv::draw::OnError::give); });
 
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1000, 1000);
     const double direct = best_ms([&] {

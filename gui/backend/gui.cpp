@@ -24,7 +24,10 @@ void load_gui(Cell* args) {
 
 }  // namespace
 
-void add_routines() { routine::add("load-gui", load_gui); }
+void add_routines() {
+    routine::add("load-gui", load_gui);
+    add_draw_routine();
+}
 
 void load_engine() {
     static bool loaded = false;

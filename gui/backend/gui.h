@@ -8,6 +8,8 @@ namespace kiv::gui {
 // Enters the GUI's routines in the routine table. Call before the runtime
 // boots.
 void add_routines();
+// Enters draw-image (called by add_routines).
+void add_draw_routine();
 // Runs the engine's sources unless they have run; raises the error that
 // stopped them.
 void load_engine();

@@ -24,18 +24,23 @@ std::string program_folder() {
 
 // The module's table, or null when it is missing or incomplete.
 const Toolkit* open_module() {
-#ifdef KIV_GTK_MODULE
     if (!runtime::display_available()) return nullptr;
-    void* library = ::dlopen((program_folder() + KIV_GTK_MODULE).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (library == nullptr) return nullptr;
-    auto* entry = reinterpret_cast<const Toolkit* (*)()>(::dlsym(library, "kiv_gui_toolkit"));
-    return entry != nullptr ? entry() : nullptr;  // the library stays loaded: GTK cannot be unloaded
-#else
-    return nullptr;
-#endif
+    auto* entry = reinterpret_cast<const Toolkit* (*)()>(module_symbol("kiv_gui_toolkit"));
+    return entry != nullptr ? entry() : nullptr;
 }
 
 }  // namespace
+
+void* module_symbol(const char* name) {
+#ifdef KIV_GTK_MODULE
+    // Opened once; the library stays loaded: GTK cannot be unloaded.
+    static void* library = ::dlopen((program_folder() + KIV_GTK_MODULE).c_str(), RTLD_NOW | RTLD_LOCAL);
+    return library != nullptr ? ::dlsym(library, name) : nullptr;
+#else
+    (void)name;
+    return nullptr;
+#endif
+}
 
 const Toolkit* get() {
     static bool tried = false;

@@ -23,6 +23,11 @@ struct Toolkit {
 // neither can be had (the answer is kept).
 const Toolkit* get();
 
+// The module's function or table of that name, the module being opened at the
+// first call without starting the toolkit (drawing on images needs no
+// display); null when the module or the name is missing.
+void* module_symbol(const char* name);
+
 }  // namespace kiv::toolkit
 
 // The module's one entry: its table, or null when it cannot serve.

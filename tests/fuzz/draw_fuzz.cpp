@@ -15,8 +15,9 @@
 namespace {
 
 void draw_routine(kiv::Cell* args) {
-    if (args[0].is(kiv::TypeId::image) && args[1].is(kiv::TypeId::block))
-        kiv::draw::draw_on_image(args[0], args[1], kiv::draw::OnError::raise);
+    if (!args[0].is(kiv::TypeId::image) || !args[1].is(kiv::TypeId::block)) return;
+    const kiv::draw::Failure f = kiv::draw::draw_on_image(args[0], args[1], kiv::draw::OnError::give);
+    if (f.id != nullptr) kiv::runtime::raise_error(f.category, f.id, &f.arg);
 }
 
 }  // namespace

@@ -649,6 +649,14 @@ void draw_image(Cursor& c) {
             corners[3] = corners[2];
             corners[3].set_point_coord(0, static_cast<float>(pts[0].x));
         }
+        // The figure's box becomes a new image: keep it within the bounds
+        // of offscreen buffers.
+        double x1 = pts[0].x, x2 = x1, y1 = pts[0].y, y2 = y1;
+        for (const Point& p : pts) {
+            x1 = std::min(x1, p.x), x2 = std::max(x2, p.x);
+            y1 = std::min(y1, p.y), y2 = std::max(y2, p.y);
+        }
+        if ((x2 - x1 + 2) * (y2 - y1 + 2) > static_cast<double>(max_offscreen_pixels)) return;
         const image_quad::Crop crop{static_cast<std::int32_t>(sx), static_cast<std::int32_t>(sy),
                                     static_cast<std::int32_t>(sx2 - sx), static_cast<std::int32_t>(sy2 - sy)};
         image_quad::Placed placed;

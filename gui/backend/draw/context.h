@@ -43,9 +43,11 @@ enum class Name : std::uint8_t {
 // The dialect's name for a word of any kind (case does not matter), else none.
 Name name_of(const Cell& word);
 
-// Thrown when the drawing stops without an error reaching the caller (silent
-// mode, or the error was printed).
-struct DrawStop {};
+// Thrown when the drawing stops: failure is the error to give back, or none
+// (silent mode, or the error was printed).
+struct DrawStop {
+    Failure failure;
+};
 
 struct Point {
     double x = 0;
@@ -119,7 +121,7 @@ struct State {
 struct Context {
     cairo_t* cr = nullptr;
     State s;
-    OnError on_error = OnError::raise;
+    OnError on_error = OnError::give;
     // The pass's own target, so that drawing it into itself takes a snapshot.
     std::uint32_t target_node = 0;
     cairo_surface_t* target_surface = nullptr;

@@ -4,6 +4,7 @@
 // takes a colour, an image or a font.
 #pragma once
 
+#include "gui/backend/draw/failure.h"
 #include "runtime/cell.h"
 
 #include <cairo.h>
@@ -13,22 +14,21 @@ namespace kiv::draw {
 // How an error in the block ends the drawing. The drawing stops at the bad
 // value either way; with the view object's silent? set nothing is reported.
 enum class OnError {
-    raise,  // the script error reaches the caller after the pass has ended
+    give,   // the error is given back to the caller, who raises it
     print,  // the error report is printed and the caller goes on
 };
+
 
 // One whole pass on cr: the block is drawn from a fresh drawing state (black
 // pen, no fill, line width 1, the transform cr has) and cr is left as it was.
 // A value other than a block draws nothing.
-void draw_on_cairo(cairo_t* cr, const Cell& commands, OnError on_error);
+Failure draw_on_cairo(cairo_t* cr, const Cell& commands, OnError on_error);
 
 // One whole pass on image's pixels, which are converted to premultiplied
 // ARGB32 for the pass and back after it; pixels the drawing did not change
 // keep their exact value. An empty block leaves the image untouched.
-void draw_on_image(const Cell& image, const Cell& commands, OnError on_error);
+Failure draw_on_image(const Cell& image, const Cell& commands, OnError on_error);
 
-// In the toolkit module, the program finds draw_on_image (errors raised) as
-// the C function kiv_gui_draw_image (const Cell* image, const Cell* commands).
 
 // The font options every text layout uses (grey anti-aliasing, no hinting),
 // so that text looks the same on every machine.

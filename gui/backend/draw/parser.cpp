@@ -36,17 +36,17 @@ bool silent() {
 }
 
 // Reports the error as the pass wants it; never returns.
-[[noreturn]] void report(Context& dc, const char* id, const Cell& arg) {
+[[noreturn]] void report(Context& dc, ErrorCategory category, const char* id, const Cell& arg) {
     cycles::reset();
     if (silent()) throw DrawStop{};
     if (dc.on_error == OnError::print) {
         Cell error{};
-        error::build(error, ErrorCategory::script, id, &arg);
+        error::build(error, category, id, &arg);
         collector::Root keep(error);
         embed::print(embed::error_report(error), true);
         throw DrawStop{};
     }
-    runtime::raise_error(ErrorCategory::script, id, &arg);
+    throw DrawStop{Failure{category, id, arg}};
 }
 
 bool finite_number(const Cell& v) {
@@ -94,14 +94,16 @@ std::uint32_t pack_colour(const Cell& tuple) {
     at.set_series_head(index);
     const Cell* bad = index < block::length_of(block) ? block::first_cell(block) + index : nullptr;
     if (bad != nullptr && bad->is(TypeId::block) && bad->series_node() == block.series_node())
-        report(dc, "draw-infinite", *bad);
-    report(dc, "draw-invalid", at);
+        report(dc, ErrorCategory::script, "draw-infinite", *bad);
+    report(dc, ErrorCategory::script, "draw-invalid", at);
 }
 
-void draw_infinite(Context& dc, const Cell& block) { report(dc, "draw-infinite", block); }
+void draw_infinite(Context& dc, const Cell& block) { report(dc, ErrorCategory::script, "draw-infinite", block); }
 
 CycleEntry::CycleEntry(Context& dc, const Cell& block) : depth_(cycles::depth()) {
     if (cycles::find(block.series_node())) draw_infinite(dc, block);
+    // The stack's own limit raises; here the same error is given back.
+    if (depth_ + 1 >= cycles::limit) report(dc, ErrorCategory::internal, "too-deep", Cell::fresh(TypeId::none));
     cycles::push(block.series_node());
 }
 
@@ -166,11 +168,13 @@ Cell Cursor::block_value() {
 }
 
 void Cursor::set_word() {
-    Cell word = take();
+    // Stored straight in the word's value cell: nothing is evaluated while
+    // drawing (no change notification), so the block stays as it is.
+    Cell* value = context::peek_word_cell(peek());
+    if (value == nullptr) fail();
     Cell rest = block;
-    rest.set_series_head(at);
-    context::set_word(word, rest);
-    end = block::length_of(block);  // the change's notification may have changed the block
+    rest.set_series_head(++at);
+    *value = rest;
 }
 
 Name Cursor::word() {

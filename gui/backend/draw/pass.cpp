@@ -78,12 +78,14 @@ private:
     Context& dc_;
 };
 
-void run_pass(Context& dc, const Cell& commands) {
+Failure run_pass(Context& dc, const Cell& commands) {
     PassEnd end(dc);
     try {
         parse_draw(dc, commands);
-    } catch (const DrawStop&) {
+    } catch (const DrawStop& stop) {
+        return stop.failure;
     }
+    return {};
 }
 
 std::string text_field(const Cell& object, const char* name) {
@@ -187,16 +189,16 @@ cairo_surface_t* image_surface(Context& dc, const Cell& image) {
     return surface_of(pixels, w, h);
 }
 
-void draw_on_cairo(cairo_t* cr, const Cell& commands, OnError on_error) {
-    if (!commands.is(TypeId::block)) return;
+Failure draw_on_cairo(cairo_t* cr, const Cell& commands, OnError on_error) {
+    if (!commands.is(TypeId::block)) return {};
     Context dc;
     dc.cr = cr;
     dc.on_error = on_error;
-    run_pass(dc, commands);
+    return run_pass(dc, commands);
 }
 
-void draw_on_image(const Cell& image, const Cell& commands, OnError on_error) {
-    if (!commands.is(TypeId::block) || block::clamped_head(commands) >= block::length_of(commands)) return;
+Failure draw_on_image(const Cell& image, const Cell& commands, OnError on_error) {
+    if (!commands.is(TypeId::block) || block::clamped_head(commands) >= block::length_of(commands)) return {};
     std::uint32_t* pixels = image::pixels(image);
     const std::int32_t w = pixels != nullptr ? image::width_of(image) : 0;
     const std::int32_t h = pixels != nullptr ? image::height_of(image) : 0;
@@ -230,7 +232,7 @@ void draw_on_image(const Cell& image, const Cell& commands, OnError on_error) {
             cairo_surface_destroy(surface);
         }
     } copy_back{cr, surface, w > 0 && h > 0 ? pixels : nullptr, w, h};
-    run_pass(dc, commands);
+    return run_pass(dc, commands);
 }
 
 }  // namespace kiv::draw

@@ -22,7 +22,9 @@ constexpr std::uint32_t red = 0xFFFF0000;
 constexpr std::uint32_t blue = 0xFF0000FF;
 
 void draw_routine(Cell* args) {
-    if (args[0].is(TypeId::image) && args[1].is(TypeId::block)) draw_on_image(args[0], args[1], OnError::raise);
+    if (!args[0].is(TypeId::image) || !args[1].is(TypeId::block)) return;
+    const Failure f = draw_on_image(args[0], args[1], OnError::give);
+    if (f.id != nullptr) runtime::raise_error(f.category, f.id, &f.arg);
 }
 
 struct Drawn {
@@ -354,7 +356,7 @@ TEST_F(DrawTest, PrintModeReportsAndGoesOn) {
     cairo_translate(cr, 1, 1);
     printed.clear();
     embed::add_print_hook(capture);
-    draw_on_cairo(cr, block.value, OnError::print);
+    EXPECT_EQ(draw_on_cairo(cr, block.value, OnError::print).id, nullptr);
     embed::remove_print_hook(capture);
     EXPECT_NE(printed.find("DRAW - invalid input at:"), std::string::npos) << printed;
     // The context is left as it was given.
