@@ -791,6 +791,95 @@ Cell* change(Cell* series, Cell* value, std::int32_t part, bool only, std::int32
     return series;
 }
 
+void split(const Cell& series, const Cell& delimiter, Cell& out) {
+    const NodeId node = series.series_node();
+    const TypeId type = series.type();
+    const std::int32_t h = head_of(series);
+    const bool bits = delimiter.is(TypeId::bitset);
+    std::vector<std::uint32_t> what;  // the delimiter's text, folded
+    if (delimiter.is(TypeId::char_)) what.push_back(upper(delimiter.char_value()));
+    else if (!bits) what = read_units(delimiter.series_node(), head_of(delimiter),
+                                      units(delimiter.series_node()) - head_of(delimiter));
+    for (std::uint32_t& c : what) c = upper(c);
+    const std::int32_t dlen = bits ? 1 : static_cast<std::int32_t>(what.size());
+    block::make_at(out, 8);
+    // A piece is a new text of the series' type holding units [from, to).
+    const auto piece = [&](std::int32_t from, std::int32_t to, TypeId piece_type) {
+        const std::uint32_t unit = memory::buffer(node)->unit();
+        Cell text{};
+        make_at_unit(text, to - from, unit);
+        SeriesBuffer* dst = memory::buffer(text.series_node());
+        const SeriesBuffer* src = memory::buffer(node);
+        const std::size_t bytes = static_cast<std::size_t>(to - from) * unit;
+        if (bytes > 0) std::memcpy(dst->head, src->head + static_cast<std::size_t>(from) * unit, bytes);
+        dst->tail = dst->head + bytes;
+        text.set_type(piece_type);
+        block::append_copy(out, text);
+    };
+    const std::int32_t len = units(node);
+    if (dlen == 0) return piece(h, len, type);  // an empty delimiter would never advance
+    std::int32_t from = h;
+    for (;;) {
+        if (from >= len) return piece(from, from, TypeId::string);
+        const SeriesBuffer* b = memory::buffer(node);
+        std::int32_t found = -1;
+        for (std::int32_t i = from; i + dlen <= len; ++i) {
+            const std::uint32_t c = at(b, i);
+            if (bits) {
+                if (in_bitset(delimiter, c)) { found = i; break; }
+                continue;
+            }
+            if (upper(c) != what[0]) continue;
+            std::int32_t k = 1;
+            while (k < dlen && upper(at(b, i + k)) == what[static_cast<std::size_t>(k)]) ++k;
+            if (k == dlen) { found = i; break; }
+        }
+        if (found < 0) return piece(from, len, type);
+        piece(from, found, type);
+        from = found + dlen;
+    }
+}
+
+bool replace_all(Cell& series, const Cell& pattern, const Cell& value, bool case_) {
+    const NodeId node = series.series_node();
+    if ((memory::buffer(node)->flags & memory::flag_owned) != 0) return false;  // the owner hears of each change
+    std::vector<std::uint32_t> with = new_units(value, -1, false);  // read before the text changes: value may be it
+    std::vector<std::uint32_t> what =
+        read_units(pattern.series_node(), head_of(pattern), units(pattern.series_node()) - head_of(pattern));
+    if (what.empty()) return true;
+    if (!case_)
+        for (std::uint32_t& c : what) c = upper(c);
+    const std::int32_t h = head_of(series);
+    const std::int32_t len = units(node);
+    const std::int32_t plen = static_cast<std::int32_t>(what.size());
+    const SeriesBuffer* b = memory::buffer(node);
+    const std::uint32_t first = what[0];
+    std::vector<std::uint32_t> out;
+    std::int32_t copied = h;  // units before this index are in out or stay as they are
+    bool changed = false;
+    for (std::int32_t i = h; i + plen <= len;) {
+        std::uint32_t c = at(b, i);
+        if (!case_) c = upper(c);
+        if (c != first) { ++i; continue; }
+        std::int32_t k = 1;
+        for (; k < plen; ++k) {
+            std::uint32_t d = at(b, i + k);
+            if (!case_) d = upper(d);
+            if (d != what[static_cast<std::size_t>(k)]) break;
+        }
+        if (k < plen) { ++i; continue; }
+        for (std::int32_t j = copied; j < i; ++j) out.push_back(at(b, j));
+        out.insert(out.end(), with.begin(), with.end());
+        i += plen;
+        copied = i;
+        changed = true;
+    }
+    if (!changed) return true;
+    for (std::int32_t j = copied; j < len; ++j) out.push_back(at(b, j));
+    splice(node, h, len - h, out, 1);
+    return true;
+}
+
 Cell* find(Cell* series, Cell* value, const FindRefinements& refinements) {
     const Match m = search(*series, *value, refinements, false);
     if (m.index < 0) {

@@ -53,6 +53,18 @@ Cell* swap(Cell* series1, Cell* series2);
 Cell* take(Cell* series, Cell* part, bool deep, bool last);
 Cell* trim(Cell* series, const TrimRefinements& how);
 
+// split: out := a new block of the pieces of series (from its head) between
+// the matches of delimiter (a char! or string!, folded, or a bitset! of single
+// characters); pieces keep the series' type. A text ending at a delimiter ends
+// with an empty string!; an empty delimiter gives one copy of the whole text.
+void split(const Cell& series, const Cell& delimiter, Cell& out);
+
+// replace/all of the text of pattern (from its head; folded unless case_) in
+// series from its head, in one pass: each match becomes what change puts for
+// value, and replacements are not searched again. False, with nothing done,
+// when the text has an owner, which must hear of each change on its own.
+bool replace_all(Cell& series, const Cell& pattern, const Cell& value, bool case_);
+
 // Maps a char! value, or in place the characters of a text value from its
 // head (all, or as many as part says: an integer! count, or a value of the
 // same type on the same series), widening the buffer when a mapping needs it.

@@ -67,7 +67,8 @@ constexpr const char* native_names[] = {
     "as-money", "break", "continue", "exit", "return", "throw", "catch", "extend", "debase",
     "to-local-file", "wait", "checksum", "unset", "new-line", "new-line?", "enbase",
     "context?", "set-env", "get-env", "list-env", "now", "sign?", "as", "call", "zero?",
-    "size?", "browse", "compress", "decompress", "recycle", "transcode", "apply",
+    "size?", "browse", "compress", "decompress", "recycle", "transcode", "apply", "split",
+    "rejoin",
 };
 static_assert(std::size(native_names) == natives::native_count);
 

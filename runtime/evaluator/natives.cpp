@@ -71,6 +71,7 @@ void register_all() {
     register_image();
     register_kivbin();
     register_process();
+    register_text();
 }
 
 }  // namespace kiv::natives

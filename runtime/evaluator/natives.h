@@ -25,7 +25,7 @@ using Entry = void (*)(bool check, const std::int32_t* refinements);
 
 // Slots of the table, and the natives the runtime defines.
 inline constexpr std::int32_t table_size = 120;
-inline constexpr std::int32_t native_count = 107;
+inline constexpr std::int32_t native_count = 109;
 
 // The natives by index (1-based; a stored format). ORDER NATIVES
 enum class Native : std::int32_t {
@@ -40,9 +40,9 @@ enum class Native : std::int32_t {
     as_point2d, as_point3d, as_money, break_, continue_, exit, return_, throw_, catch_,
     extend, debase, to_local_file, wait, checksum, unset, new_line, new_line_q, enbase,
     context_q, set_env, get_env, list_env, now, sign_q, as, call, zero_q, size_q,
-    browse, compress, decompress, recycle, transcode, apply,
+    browse, compress, decompress, recycle, transcode, apply, split, rejoin,
 };
-static_assert(static_cast<std::int32_t>(Native::apply) == native_count);
+static_assert(static_cast<std::int32_t>(Native::rejoin) == native_count);
 
 // Refinement positions by name (refine::do_::next) and a check of the index
 // in each spec, generated from library/natives/*.kiv.
@@ -108,11 +108,17 @@ void register_image();
 void register_kivbin();
 // call: running other programs.
 void register_process();
+// split, rejoin and the text kernel of replace (the routine replace-all*).
+void register_text();
 
 // Whether the last print or prin ended its text with a new line (last-lf?).
 bool last_line_feed();
 
 // --- Helpers for native bodies -------------------------------------------------
+
+// reduce of blk (from its head) into a new block, pushed on the argument
+// stack; returns its cell there.
+Cell* reduce_block(const Cell& blk);
 
 // True when the refinement at position i of the array is in use.
 inline bool used(const std::int32_t* refinements, int i) {

@@ -340,6 +340,21 @@ void emit(const Output& out, const Cell& value) {
     else block::insert_value(*out.cell, value, false, true);
 }
 
+// Emits the value of each expression of blk (from its head) to out.
+void reduce_values(const Cell& blk, const Output& out) {
+    stack::push_call_frame(&words::word(words::Word::body));
+    const NodeId code = blk.series_node();
+    std::int32_t pos = blk.series_head();
+    while (pos < tail_of(code)) {
+        stack::reset();
+        pos = interpreter::eval_next(code, pos, interpreter::to_tail, true);
+        Cell v = *(stack::top() - 1);
+        v.set_new_line(false);
+        emit(out, v);
+    }
+    stack::pop_frame_reset();
+}
+
 void reduce(bool, const std::int32_t* refinements) {
     const Cell value = *arg(0);
     const bool into = used(refinements, refine::reduce::into);
@@ -359,17 +374,7 @@ void reduce(bool, const std::int32_t* refinements) {
     }
     const Cell blk = clamped(value);
     const Output out = make_output(refinements, refine::reduce::into, block::count_from_head(blk));
-    stack::push_call_frame(&words::word(words::Word::body));
-    const NodeId code = blk.series_node();
-    std::int32_t pos = blk.series_head();
-    while (pos < tail_of(code)) {
-        stack::reset();
-        pos = interpreter::eval_next(code, pos, interpreter::to_tail, true);
-        Cell v = *(stack::top() - 1);
-        v.set_new_line(false);
-        emit(out, v);
-    }
-    stack::pop_frame_reset();
+    reduce_values(blk, out);
     stack::set_result_only(*out.cell);
 }
 
@@ -616,6 +621,14 @@ void throw_(bool, const std::int32_t* refinements) {
 }
 
 }  // namespace
+
+Cell* reduce_block(const Cell& blk) {
+    Cell out{};
+    block::make_at(out, block::count_from_head(blk));
+    const Output o{stack::push(out), true};
+    reduce_values(clamped(blk), o);
+    return o.cell;
+}
 
 void register_eval() {
     set(Native::func, func);
