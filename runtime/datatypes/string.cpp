@@ -184,11 +184,25 @@ void append_char(NodeId node, std::uint32_t cp) {
 }
 
 void append_nul_text(NodeId node, const char* bytes) {
-    for (; *bytes != '\0'; ++bytes) append_char(node, static_cast<std::uint8_t>(*bytes));
+    append_bytes(node, reinterpret_cast<const std::uint8_t*>(bytes), static_cast<std::int32_t>(std::strlen(bytes)));
 }
 
 void append_bytes(NodeId node, const std::uint8_t* bytes, std::int32_t n) {
-    for (std::int32_t i = 0; i < n; ++i) append_char(node, bytes[i]);
+    for (std::int32_t i = 0; i < n;) {
+        // The run the buffer's unit takes as it is goes in one growth.
+        const std::uint32_t unit = memory::buffer(node)->unit();
+        std::int32_t end = i;
+        if (unit == 1) while (end < n && bytes[end] < 128) ++end;
+        else end = n;
+        if (end == i) {
+            append_char(node, bytes[i++]);  // widens the buffer
+            continue;
+        }
+        std::uint8_t* p = buffer::grow_tail(node, (end - i) * static_cast<std::int32_t>(unit));
+        if (unit == 1) std::memcpy(p, bytes + i, static_cast<std::size_t>(end - i));
+        else for (std::int32_t k = i; k < end; ++k, p += unit) put_char(p, unit, bytes[k]);
+        i = end;
+    }
 }
 
 void append_utf8(NodeId node, const char* utf8, std::int32_t n) {

@@ -135,8 +135,10 @@ void splice(NodeId node, std::int32_t pos, std::int32_t removed, const std::vect
                  static_cast<std::size_t>((len - pos - removed) * unit));
     b->tail = b->head + bytes;
     std::int32_t i = pos;
-    for (std::int32_t d = 0; d < dup; ++d)
-        for (const std::uint32_t cp : src) put(b, i++, cp);
+    for (const std::uint32_t cp : src) put(b, i++, cp);
+    const std::size_t once = src.size() * static_cast<std::size_t>(unit);
+    std::uint8_t* first = b->head + pos * unit;
+    for (std::int32_t d = 1; d < dup; ++d) std::memcpy(first + d * once, first, once);
 }
 
 // Tells the series' owner about a change; true when one was told.
@@ -791,17 +793,82 @@ Cell* change(Cell* series, Cell* value, std::int32_t part, bool only, std::int32
     return series;
 }
 
+namespace {
+
+// A text (folded unless case_) or a bitset's characters searched for in a
+// text from a unit index on, as find does; one-byte buffers test their first
+// unit through a table.
+class Finder {
+public:
+    Finder(const Cell& target, bool case_) : fold_(!case_) {
+        if (target.is(TypeId::bitset)) {
+            bits_ = &target;
+            length_ = 1;
+        } else if (target.is(TypeId::char_)) {
+            what_.push_back(target.char_value());
+        } else {
+            what_ = read_units(target.series_node(), head_of(target), units(target.series_node()) - head_of(target));
+        }
+        if (fold_)
+            for (std::uint32_t& c : what_) c = upper(c);
+        if (bits_ == nullptr) length_ = static_cast<std::int32_t>(what_.size());
+        int starts = 0;
+        for (std::uint32_t c = 0; c < 256; ++c) {
+            first_[c] = length_ > 0 && (bits_ != nullptr ? in_bitset(*bits_, c) : key(c) == what_[0]);
+            if (first_[c]) only_ = ++starts == 1 ? static_cast<int>(c) : -1;
+        }
+    }
+    // Units a match covers (0: an empty text, which matches nowhere).
+    std::int32_t length() const { return length_; }
+    // The unit index of the first match at or after from, or -1.
+    std::int32_t next(const SeriesBuffer* b, std::int32_t from, std::int32_t len) const {
+        const std::int32_t last = len - length_;
+        if (b->unit() == 1) {
+            const std::uint8_t* p = b->head;
+            const bool* first = first_;
+            if (only_ >= 0) {  // one byte starts a match: memchr finds it
+                for (std::int32_t i = from; i <= last; ++i) {
+                    const void* hit = std::memchr(p + i, only_, static_cast<std::size_t>(last - i + 1));
+                    if (hit == nullptr) return -1;
+                    i = static_cast<std::int32_t>(static_cast<const std::uint8_t*>(hit) - p);
+                    if (rest_matches(b, i)) return i;
+                }
+                return -1;
+            }
+            for (std::int32_t i = from; i <= last; ++i)
+                if (first[p[i]] && rest_matches(b, i)) return i;
+            return -1;
+        }
+        for (std::int32_t i = from; i <= last; ++i) {
+            const std::uint32_t c = at(b, i);
+            if ((bits_ != nullptr ? in_bitset(*bits_, c) : key(c) == what_[0]) && rest_matches(b, i)) return i;
+        }
+        return -1;
+    }
+
+private:
+    std::uint32_t key(std::uint32_t c) const { return fold_ ? upper(c) : c; }
+    bool rest_matches(const SeriesBuffer* b, std::int32_t i) const {
+        for (std::int32_t k = 1; k < length_; ++k)
+            if (key(at(b, i + k)) != what_[static_cast<std::size_t>(k)]) return false;
+        return true;
+    }
+
+    std::vector<std::uint32_t> what_;
+    const Cell* bits_ = nullptr;
+    std::int32_t length_ = 0;
+    bool fold_;
+    bool first_[256];
+    int only_ = -1;  // the one byte value that starts a match, if only one does
+};
+
+}  // namespace
+
 void split(const Cell& series, const Cell& delimiter, Cell& out) {
     const NodeId node = series.series_node();
     const TypeId type = series.type();
-    const std::int32_t h = head_of(series);
-    const bool bits = delimiter.is(TypeId::bitset);
-    std::vector<std::uint32_t> what;  // the delimiter's text, folded
-    if (delimiter.is(TypeId::char_)) what.push_back(upper(delimiter.char_value()));
-    else if (!bits) what = read_units(delimiter.series_node(), head_of(delimiter),
-                                      units(delimiter.series_node()) - head_of(delimiter));
-    for (std::uint32_t& c : what) c = upper(c);
-    const std::int32_t dlen = bits ? 1 : static_cast<std::int32_t>(what.size());
+    const Finder finder(delimiter, false);
+    const std::int32_t dlen = finder.length();
     block::make_at(out, 8);
     // A piece is a new text of the series' type holding units [from, to).
     const auto piece = [&](std::int32_t from, std::int32_t to, TypeId piece_type) {
@@ -817,23 +884,11 @@ void split(const Cell& series, const Cell& delimiter, Cell& out) {
         block::append_copy(out, text);
     };
     const std::int32_t len = units(node);
-    if (dlen == 0) return piece(h, len, type);  // an empty delimiter would never advance
-    std::int32_t from = h;
+    std::int32_t from = head_of(series);
+    if (dlen == 0) return piece(from, len, type);  // an empty delimiter would never advance
     for (;;) {
         if (from >= len) return piece(from, from, TypeId::string);
-        const SeriesBuffer* b = memory::buffer(node);
-        std::int32_t found = -1;
-        for (std::int32_t i = from; i + dlen <= len; ++i) {
-            const std::uint32_t c = at(b, i);
-            if (bits) {
-                if (in_bitset(delimiter, c)) { found = i; break; }
-                continue;
-            }
-            if (upper(c) != what[0]) continue;
-            std::int32_t k = 1;
-            while (k < dlen && upper(at(b, i + k)) == what[static_cast<std::size_t>(k)]) ++k;
-            if (k == dlen) { found = i; break; }
-        }
+        const std::int32_t found = finder.next(memory::buffer(node), from, len);
         if (found < 0) return piece(from, len, type);
         piece(from, found, type);
         from = found + dlen;
@@ -843,38 +898,22 @@ void split(const Cell& series, const Cell& delimiter, Cell& out) {
 bool replace_all(Cell& series, const Cell& pattern, const Cell& value, bool case_) {
     const NodeId node = series.series_node();
     if ((memory::buffer(node)->flags & memory::flag_owned) != 0) return false;  // the owner hears of each change
-    std::vector<std::uint32_t> with = new_units(value, -1, false);  // read before the text changes: value may be it
-    std::vector<std::uint32_t> what =
-        read_units(pattern.series_node(), head_of(pattern), units(pattern.series_node()) - head_of(pattern));
-    if (what.empty()) return true;
-    if (!case_)
-        for (std::uint32_t& c : what) c = upper(c);
+    const std::vector<std::uint32_t> with = new_units(value, -1, false);  // read before the text changes: value may be it
+    const Finder finder(pattern, case_);
+    const std::int32_t plen = finder.length();
+    if (plen == 0) return true;
     const std::int32_t h = head_of(series);
     const std::int32_t len = units(node);
-    const std::int32_t plen = static_cast<std::int32_t>(what.size());
     const SeriesBuffer* b = memory::buffer(node);
-    const std::uint32_t first = what[0];
+    std::int32_t found = finder.next(b, h, len);
+    if (found < 0) return true;
     std::vector<std::uint32_t> out;
     std::int32_t copied = h;  // units before this index are in out or stay as they are
-    bool changed = false;
-    for (std::int32_t i = h; i + plen <= len;) {
-        std::uint32_t c = at(b, i);
-        if (!case_) c = upper(c);
-        if (c != first) { ++i; continue; }
-        std::int32_t k = 1;
-        for (; k < plen; ++k) {
-            std::uint32_t d = at(b, i + k);
-            if (!case_) d = upper(d);
-            if (d != what[static_cast<std::size_t>(k)]) break;
-        }
-        if (k < plen) { ++i; continue; }
-        for (std::int32_t j = copied; j < i; ++j) out.push_back(at(b, j));
+    for (; found >= 0; found = finder.next(b, copied, len)) {
+        for (std::int32_t j = copied; j < found; ++j) out.push_back(at(b, j));
         out.insert(out.end(), with.begin(), with.end());
-        i += plen;
-        copied = i;
-        changed = true;
+        copied = found + plen;
     }
-    if (!changed) return true;
     for (std::int32_t j = copied; j < len; ++j) out.push_back(at(b, j));
     splice(node, h, len - h, out, 1);
     return true;
