@@ -72,6 +72,7 @@ void register_all() {
     register_kivbin();
     register_process();
     register_text();
+    register_json();
 }
 
 }  // namespace kiv::natives
