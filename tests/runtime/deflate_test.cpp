@@ -81,6 +81,21 @@ TEST(Checksums, KnownValues) {
               ::adler32(1, text.data(), static_cast<uInt>(text.size())));
 }
 
+// Every length around the folding paths' edges (64 bytes and 16-byte steps),
+// from unaligned starts, whole and carried over two pieces, against zlib.
+TEST(Checksums, Crc32AllLengthsAndSplits) {
+    const Bytes text = compress_corpus::text(1'000, 3);
+    for (std::size_t start = 0; start < 8; ++start) {
+        for (std::size_t n = 0; start + n <= 300; ++n) {
+            const std::uint8_t* p = text.data() + start;
+            const auto want = static_cast<std::uint32_t>(::crc32(0, p, static_cast<uInt>(n)));
+            ASSERT_EQ(checksums::crc32(p, n), want) << "start " << start << " length " << n;
+            const std::size_t half = n / 3;
+            ASSERT_EQ(checksums::crc32(p + half, n - half, checksums::crc32(p, half)), want);
+        }
+    }
+}
+
 // The compressor's exact bits: a fixed block of literals, the first-fit match
 // (one that starts at position 0 included), the end-of-block code.
 TEST(Deflate, CompressorExactOutput) {
