@@ -68,7 +68,7 @@ constexpr const char* native_names[] = {
     "to-local-file", "wait", "checksum", "unset", "new-line", "new-line?", "enbase",
     "context?", "set-env", "get-env", "list-env", "now", "sign?", "as", "call", "zero?",
     "size?", "browse", "compress", "decompress", "recycle", "transcode", "apply", "split",
-    "rejoin", "load-json", "to-json",
+    "rejoin", "load-json", "to-json", "load-csv",
 };
 static_assert(std::size(native_names) == natives::native_count);
 

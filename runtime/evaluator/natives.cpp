@@ -73,6 +73,7 @@ void register_all() {
     register_process();
     register_text();
     register_json();
+    register_csv();
 }
 
 }  // namespace kiv::natives

@@ -25,7 +25,7 @@ using Entry = void (*)(bool check, const std::int32_t* refinements);
 
 // Slots of the table, and the natives the runtime defines.
 inline constexpr std::int32_t table_size = 120;
-inline constexpr std::int32_t native_count = 111;
+inline constexpr std::int32_t native_count = 112;
 
 // The natives by index (1-based; a stored format). ORDER NATIVES
 enum class Native : std::int32_t {
@@ -41,9 +41,9 @@ enum class Native : std::int32_t {
     extend, debase, to_local_file, wait, checksum, unset, new_line, new_line_q, enbase,
     context_q, set_env, get_env, list_env, now, sign_q, as, call, zero_q, size_q,
     browse, compress, decompress, recycle, transcode, apply, split, rejoin,
-    load_json, to_json,
+    load_json, to_json, load_csv,
 };
-static_assert(static_cast<std::int32_t>(Native::to_json) == native_count);
+static_assert(static_cast<std::int32_t>(Native::load_csv) == native_count);
 
 // Refinement positions by name (refine::do_::next) and a check of the index
 // in each spec, generated from library/natives/*.kiv.
@@ -113,6 +113,8 @@ void register_process();
 void register_text();
 // load-json, to-json.
 void register_json();
+// load-csv.
+void register_csv();
 
 // Whether the last print or prin ended its text with a new line (last-lf?).
 bool last_line_feed();
