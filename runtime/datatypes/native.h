@@ -13,8 +13,8 @@
 
 namespace kiv::native {
 
-// Slots of the natives table that make native! accepts (108-120 are unused).
-inline constexpr std::int32_t table_size = 120;
+// Slots of the natives table that make native! accepts (113-144 are unused).
+inline constexpr std::int32_t table_size = 144;
 
 // Registers native! (type 21, no parent).
 void init();

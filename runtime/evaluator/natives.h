@@ -24,7 +24,7 @@ namespace kiv::natives {
 using Entry = void (*)(bool check, const std::int32_t* refinements);
 
 // Slots of the table, and the natives the runtime defines.
-inline constexpr std::int32_t table_size = 120;
+inline constexpr std::int32_t table_size = 144;
 inline constexpr std::int32_t native_count = 112;
 
 // The natives by index (1-based; a stored format). ORDER NATIVES

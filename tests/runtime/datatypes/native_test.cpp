@@ -130,11 +130,11 @@ TEST(Native, MakeRefusesBadArguments) {
     };
     const Case cases[] = {
         {TypeId::native, "[ a ]"},       {TypeId::native, "[ a ] 1 2"}, {TypeId::native, "[ a ] 0"},
-        {TypeId::native, "[ a ] 121"},   {TypeId::native, "a 1"},       {TypeId::action, "[ a ] 63"},
+        {TypeId::native, "[ a ] 145"},   {TypeId::native, "a 1"},       {TypeId::action, "[ a ] 63"},
     };
     for (const Case& c : cases)
         EXPECT_EQ(error_of([&c] { make(c.type, c.arg); }), "bad-make-arg") << c.arg;
-    EXPECT_TRUE(make(TypeId::native, "[ a ] 120").is(TypeId::native));
+    EXPECT_TRUE(make(TypeId::native, "[ a ] 144").is(TypeId::native));
 }
 
 TEST(Op, OnlyBinarySpecsWithAPlainLeftArgument) {
