@@ -23,6 +23,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
@@ -275,18 +276,8 @@ int sort_compare_function(const void* a, const void* b, std::int32_t, std::uintp
             args[k] = blk;
         }
     }
-    const NodeId ctx = f.fn.code_entry();
-    Cell* const saved_top = stack::top();
-    stack::Frame* const saved_frames = stack::state.frames_top;
-    stack::push_function_frame(&words::word(words::Word::sort), ctx);
-    stack::push(f.reverse ? args[0] : args[1]);
-    stack::push(f.reverse ? args[1] : args[0]);
-    for (std::int32_t i = 2; i < context::word_count(ctx); ++i) stack::push(none::value);
-    interpreter::call_function(f.fn, context::global(), words::word(words::Word::sort), 0);
-    const Cell result = *stack::base();
-    stack::pop_function_frame();
-    stack::state.top = saved_top;
-    stack::state.frames_top = saved_frames;
+    const Cell result = callback::call(f.fn, {f.reverse ? args[0] : args[1], f.reverse ? args[1] : args[0]},
+                                       words::word(words::Word::sort));
     switch (result.type()) {
     case TypeId::logic: return result.logic_value() ? 1 : -1;
     case TypeId::integer: return result.int_value() > 0 ? 1 : result.int_value() < 0 ? -1 : 0;

@@ -21,6 +21,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
@@ -232,20 +233,7 @@ void call_handler(const Cell& obj, std::int32_t k, const Cell& fn, const Cell* a
     if (rec != nullptr && rec->handler_spec() != fn.code_spec()) {  // the handler was replaced
         rec->set_handler_locals(static_cast<std::uint32_t>(locals), fn.code_spec());
     }
-    const Cell name = words::word(name_word);
-    Cell* const saved_top = stack::top();
-    *stack::push_slot() = none::value;  // the result slot: a collection in the handler marks it
-    stack::push_function_frame(&name, fn.code_entry());
-    for (std::int32_t i = 0; i < count; ++i) stack::push(args[i]);
-    if (locals > 0) {
-        stack::push(logic::false_value);
-        for (std::int32_t i = 1; i < locals; ++i) stack::push(none::value);
-    }
-    interpreter::call_function(fn, ctx_of(obj), name, 0);
-    if (interpreter::exit_pending() != 0)
-        interpreter::throw_pending();  // an exit from a handler cannot stay pending in native code
-    stack::pop_function_frame();
-    stack::state.top = saved_top;
+    callback::call(fn, args, count, words::word(name_word));
 }
 
 void field_changed(Cell& owner, const Cell& word, const Cell& old_value, const Cell& new_value) {

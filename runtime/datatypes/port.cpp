@@ -11,6 +11,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
@@ -60,24 +61,9 @@ Cell named_field(const Cell& obj, const char* name) {
     return *object::get_word_field(obj, word_cell(name));
 }
 
-// Calls fn (a function!) in a frame named by name with args, each in the
-// next argument slot; slots beyond the function's own are left out, and its
-// slots beyond the arguments start as none. The result goes into out.
+// Calls fn (a function!) in a frame named by name with args; the result goes into out.
 void call_function(const Cell& fn, const Cell& name, const std::vector<Cell>& args, Cell& out) {
-    const NodeId ctx = fn.code_entry();
-    const auto slots = static_cast<std::size_t>(context::word_count(ctx));
-    Cell* const saved_top = stack::top();
-    stack::Frame* const saved_frames = stack::state.frames_top;
-    *stack::push_slot() = none::value;  // the result slot: a collection in the call marks it
-    stack::push_function_frame(&name, ctx);
-    for (std::size_t i = 0; i < slots; ++i) stack::push(i < args.size() ? args[i] : none::value);
-    interpreter::call_function(fn, context::global(), name, 0);
-    if (interpreter::exit_pending() != 0)
-        interpreter::throw_pending();  // an exit cannot stay pending in native code
-    out = *stack::base();
-    stack::pop_function_frame();
-    stack::state.top = saved_top;
-    stack::state.frames_top = saved_frames;
+    out = callback::call(fn, args.data(), static_cast<std::int32_t>(args.size()), name);
 }
 
 // The actor object of a port; a handle! actor (a native table) or anything

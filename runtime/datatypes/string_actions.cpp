@@ -16,6 +16,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
@@ -424,26 +425,20 @@ std::uint32_t sort_key(std::uint32_t c, const SortState& s) {
 int call_function(const std::uint8_t* a, const std::uint8_t* b, const SortState& s) {
     const std::uint8_t* first = s.reverse ? a : b;  // the second item goes first unless reversed
     const std::uint8_t* second = s.reverse ? b : a;
-    Cell code{};
-    block::make_at(code, 2);
-    collector::Root hold(code);
-    for (const std::uint8_t* rec : {first, second}) {
-        Cell v{};
+    // Nothing collects before the call pushes the values: they need no root.
+    Cell args[2];
+    for (int i = 0; i < 2; ++i) {
+        const std::uint8_t* rec = i == 0 ? first : second;
         if (s.all && s.record >= 2) {
             TempText t(s.record);
             for (std::int32_t k = 0; k < s.record; ++k)
                 append_char(t.node(), get_char(rec + static_cast<std::ptrdiff_t>(k) * s.unit, s.unit));
-            v = t.root.cell();
+            args[i] = t.root.cell();
         } else {
-            char_::make_at(v, get_char(rec, s.unit));
+            char_::make_at(args[i], get_char(rec, s.unit));
         }
-        block::append_copy(hold.cell(), v);
     }
-    Cell* const saved_top = stack::top();
-    interpreter::call_value(*s.function, hold.cell().series_node(), 0, 2, true, nullptr,
-                            &words::word(words::Word::compare_callback), nullptr, 0, false);
-    const Cell result = *(stack::top() - 1);
-    stack::state.top = saved_top;
+    const Cell result = callback::call(*s.function, args, 2, words::word(words::Word::compare_callback));
     switch (result.type()) {
     case TypeId::logic: return result.logic_value() != 0 ? 1 : -1;
     case TypeId::integer: return -result.int_value();

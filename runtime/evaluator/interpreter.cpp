@@ -1613,6 +1613,30 @@ void call_function(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t m
     if (pending) throw_pending();
 }
 
+void push_slots(const Cell& fn, const Cell* args, std::int32_t count, const Cell& name) {
+    const NodeId shape = shape_of(fn);
+    const std::int32_t cells = shape_at(shape).cells;
+    const std::int32_t positional = shape_at(shape).positional;
+    std::int32_t slot = 0;
+    for (std::int32_t i = 0; i < cells; ++i) {
+        const Cell e = shape_cells(shape)[i];
+        if (e.is(TypeId::refinement)) {
+            stack::push(slot < count ? args[slot] : logic::false_value);
+        } else if (arg_kind(e) == ArgKind::return_type) {
+            continue;
+        } else if (slot < count) {
+            if (i < positional) check_argument(fn, name, e, args[slot]);
+            stack::push(args[slot]);
+        } else {
+            stack::push(none::value);
+        }
+        ++slot;
+    }
+    const std::int32_t locals = shape_at(shape).locals;
+    for (std::int32_t i = 0; i < locals; ++i, ++slot)
+        stack::push(slot < count ? args[slot] : i == 0 ? logic::false_value : none::value);
+}
+
 void call_routine(const Cell& r) {
     const Cell* code = function::extra_cell(r, function::extra_code);
     const routine::Entry* entry = code->is(TypeId::integer) ? routine::entry(code->int_value()) : nullptr;

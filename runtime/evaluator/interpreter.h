@@ -120,6 +120,11 @@ std::int32_t eval_path(const Cell& path, NodeId code, std::int32_t pos, std::int
 // (0: the global one); name: the word that called it; mask: the callback kind
 // (tracing.h), 0 for ordinary calls. A pending exit is thrown when mask != 0.
 void call_function(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t mask);
+// Pushes the slots of function! fn for a call from C++, its frame pushed:
+// the first count from args (beyond the function's slots left out; those in
+// positional slots checked against their types, name labelling the error),
+// the rest as a call that leaves them out has them.
+void push_slots(const Cell& fn, const Cell* args, std::int32_t count, const Cell& name);
 // Runs routine! r whose arguments sit at the current base.
 void call_routine(const Cell& r);
 

@@ -173,41 +173,6 @@ void transcode(bool, const std::int32_t* refinements) {
     stack::set_result_only(result);
 }
 
-// --- The /trace callback of the lexer ------------------------------------------
-
-// Calls a lexer callback with its event arguments in a <lexer-callback> frame;
-// its context's other words (an unused refinement, locals) get what the lexer
-// filled, then none. A throw or error in it passes through the lexer. The
-// input argument is handed back in args[1], as the callback left it.
-bool call_lexer_callback(const Cell& fn, Cell* args, std::int32_t count) {
-    if (!fn.is(TypeId::function)) return true;
-    const NodeId ctx = fn.code_entry();
-    Cell* const saved_top = stack::top();
-    stack::Frame* const saved_frames = stack::state.frames_top;
-    const Cell& name = words::word(words::Word::lexer_callback);
-    stack::push_function_frame(&name, ctx);
-    const std::int32_t n = context::word_count(ctx);
-    for (std::int32_t i = 0; i < n; ++i) stack::push(i < count ? args[i] : none::value);
-    interpreter::call_function(fn, context::global(), name, tracing::callback_lexer);
-    const Cell result = *stack::base();
-    // The input argument comes back: a callback may move it to steer the lexer.
-    if (n > 1 && count > 1) args[1] = stack::base()[1];
-    stack::pop_function_frame();
-    stack::state.top = saved_top;
-    stack::state.frames_top = saved_frames;
-    return !logic::false_result_q(result);
-}
-
-// The number of words a callback's context holds and its body.
-bool lexer_callback_spec(const Cell& fn, std::int32_t& arg_count, Cell& body) {
-    if (!fn.is(TypeId::function)) return false;
-    arg_count = context::word_count(fn.code_entry());
-    body = *function::extra_cell(fn, function::extra_body);
-    return true;
-}
-
-const Cell* lexer_exit_states() { return system_object::field("lexer/exit-states"); }
-
 }  // namespace
 
 bool last_line_feed() { return ended_with_line_feed; }
@@ -221,9 +186,6 @@ void register_output() {
     set(Native::new_line_q, new_line_q);
     set(Native::as, as);
     set(Native::transcode, transcode);
-    lexer::call_hook = call_lexer_callback;
-    lexer::callback_spec_hook = lexer_callback_spec;
-    lexer::exit_states_hook = lexer_exit_states;
 }
 
 }  // namespace kiv::natives

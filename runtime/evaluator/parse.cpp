@@ -19,6 +19,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
@@ -359,18 +360,8 @@ struct Engine {
         args[3] = at_index(input, std::min(index, tail()));
         args[4] = stack_view;
         const Cell fn = callback;
-        const NodeId ctx = fn.code_entry();
-        Cell* const saved_top = stack::top();
-        stack::Frame* const saved_frames = stack::state.frames_top;
-        const Cell& name = words::word(words::Word::parse_callback);
-        stack::push_function_frame(&name, ctx);
-        const std::int32_t n = context::word_count(ctx);
-        for (std::int32_t i = 0; i < n; ++i) stack::push(i < 5 ? args[i] : none::value);
-        interpreter::call_function(fn, context::global(), name, tracing::callback_parse);
-        const Cell result = *stack::base();
-        stack::pop_function_frame();
-        stack::state.top = saved_top;
-        stack::state.frames_top = saved_frames;
+        const Cell result = callback::call(fn, args, 5, words::word(words::Word::parse_callback),
+                                           tracing::callback_parse);
         if (logic::false_result_q(result)) {
             state = State::done;
             return false;

@@ -429,6 +429,12 @@ void pop_down_to(Frame* keep_top) {
 
 }  // namespace
 
+void Mark::restore() const {
+    pop_down_to(frames_top_);
+    state.base = base_;
+    state.top = top_;
+}
+
 void throw_error(LanguageError& e) {
     if (state.begin == nullptr) throw e;  // no stacks yet
     if (tracing::wanted(tracing::Event::error)) {
@@ -438,10 +444,8 @@ void throw_error(LanguageError& e) {
     annotate(e.error);
     Frame* const receiver = error_receiver();
     ErrorCatchScope* const catcher = state.catchers;
-    if (catcher && (!receiver || catcher->frames_top_ > receiver)) {
-        pop_down_to(catcher->frames_top_);
-        state.base = catcher->base_;
-        state.top = catcher->top_;
+    if (catcher && (!receiver || catcher->mark_.frames_top() > receiver)) {
+        catcher->mark_.restore();
         throw e;
     }
     if (!receiver) {

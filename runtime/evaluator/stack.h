@@ -233,25 +233,35 @@ void keep_try_result();
 // throw_error for an error! value that exists (`do` of an error).
 [[noreturn]] void throw_error(const Cell& error);
 
+// The stacks as they stand, for C++ code that runs language code and must
+// leave them as it found them. restore() pops the frames pushed since (a
+// function frame gives its context's values back) and puts base and top back.
+class Mark {
+public:
+    Mark() : frames_top_(state.frames_top), base_(state.base), top_(state.top) {}
+    void restore() const;
+    Frame* frames_top() const { return frames_top_; }
+
+private:
+    Frame* frames_top_;
+    Cell* base_;
+    Cell* top_;
+};
+
 // A C++ catch site for language errors that pushes no frame of its own (a
 // scan that may fail and is handled in place). Errors raised under it leave
 // the stacks where they stood at its construction, unless a try or barrier
 // frame is nearer. Scopes nest; each is destroyed in reverse order.
 class ErrorCatchScope {
 public:
-    ErrorCatchScope()
-        : frames_top_(state.frames_top), base_(state.base), top_(state.top), previous_(state.catchers) {
-        state.catchers = this;
-    }
+    ErrorCatchScope() : previous_(state.catchers) { state.catchers = this; }
     ~ErrorCatchScope() { state.catchers = previous_; }
     ErrorCatchScope(const ErrorCatchScope&) = delete;
     ErrorCatchScope& operator=(const ErrorCatchScope&) = delete;
 
 private:
     friend void throw_error(LanguageError& e);
-    Frame* frames_top_;
-    Cell* base_;
-    Cell* top_;
+    Mark mark_;
     ErrorCatchScope* previous_;
 };
 

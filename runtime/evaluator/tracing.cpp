@@ -10,6 +10,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 
@@ -19,8 +20,7 @@ namespace {
 Cell* tracer_cell = nullptr;   // a fixed cell of its own: the root block's cells move
 NodeId tracer_node = 0;
 
-// The tracer's arguments before its refinement slots: event, code, position,
-// value, reference, stack span.
+// The tracer's arguments: event, code, position, value, reference, stack span.
 constexpr std::int32_t tracer_arguments = 6;
 
 // The word of each event, in bit order (bit 0 first).
@@ -75,36 +75,20 @@ void trace_event(Event e, NodeId code, std::int32_t pos, const Cell* reference, 
     const Cell fn = *tracer_cell;
     const std::uint32_t base_index = stack::index_of(stack::base());
     const std::uint32_t top_index = stack::index_of(stack::top());
-    Cell* const saved_top = stack::top();
-    stack::Frame* const saved_frames = stack::state.frames_top;
-    // A cell between the traced code's values and the tracer's. What lies at
-    // the top is no value of the traced code's: it may refer to a series
-    // collected since, which the collector must not find below the top.
-    *stack::push_slot() = none::value;
-
-    const NodeId fctx = fn.code_entry();
-    stack::push_function_frame(&words::word(words::Word::interp_callback), fctx);
-    stack::push(event_word(static_cast<std::uint32_t>(e)));
-    Cell c;
+    Cell args[tracer_arguments];
+    args[0] = event_word(static_cast<std::uint32_t>(e));
     if (code != 0) {
-        c.reset(code == state.typed_node ? state.typed_as : code_type);
-        c.set_series_node(code);
+        args[1].reset(code == state.typed_node ? state.typed_as : code_type);
+        args[1].set_series_node(code);
     } else {
-        c = none::value;
+        args[1] = none::value;
     }
-    stack::push(c);
-    c.reset(TypeId::integer);
-    c.set_int(code != 0 && pos >= 0 && pos <= cells_of(code) ? pos : -1);
-    stack::push(c);
-    stack::push(value != nullptr && !value->is(TypeId::unset) ? *value : none::value);
-    stack::push(reference != nullptr && has_reference(e) ? *reference : none::value);
-    c.reset(TypeId::pair);
-    c.set_pair(static_cast<std::int32_t>(base_index), static_cast<std::int32_t>(top_index));
-    stack::push(c);
-    if (state.refinement_slots > 0) {
-        stack::push(logic::false_value);
-        for (std::int32_t i = 1; i < state.refinement_slots; ++i) stack::push(none::value);
-    }
+    args[2].reset(TypeId::integer);
+    args[2].set_int(code != 0 && pos >= 0 && pos <= cells_of(code) ? pos : -1);
+    args[3] = value != nullptr && !value->is(TypeId::unset) ? *value : none::value;
+    args[4] = reference != nullptr && has_reference(e) ? *reference : none::value;
+    args[5].reset(TypeId::pair);
+    args[5].set_pair(static_cast<std::int32_t>(base_index), static_cast<std::int32_t>(top_index));
 
     struct Running {  // also when the tracer throws
         Running() { state.running = true; }
@@ -113,13 +97,9 @@ void trace_event(Event e, NodeId code, std::int32_t pos, const Cell* reference, 
     state.on = false;  // stays off when the tracer throws
     {
         Running running;
-        interpreter::call_function(fn, context::global(), words::word(words::Word::interp_callback), 0);
+        callback::call(fn, args, tracer_arguments, words::word(words::Word::interp_callback));
     }
     state.on = true;
-
-    stack::pop_function_frame();
-    stack::state.top = saved_top;
-    stack::state.frames_top = saved_frames;
 }
 
 std::uint32_t mask_of(const Cell& fn) {
@@ -143,8 +123,6 @@ std::uint32_t mask_of(const Cell& fn) {
 
 bool install(const Cell& fn) {
     if (state.requested) return false;
-    const std::int32_t words_in_spec = context::word_count(fn.code_entry());
-    state.refinement_slots = words_in_spec > tracer_arguments ? words_in_spec - tracer_arguments : 0;
     state.mask = mask_of(fn);
     *tracer_cell = fn;
     state.on = true;

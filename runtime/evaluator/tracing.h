@@ -34,7 +34,6 @@ struct State {
     bool on = false;          // tracing active: every event site tests it first
     bool requested = false;   // a tracer is installed
     std::uint32_t mask = 0;   // events the tracer receives
-    std::int32_t refinement_slots = 0;  // cells pushed for the tracer's refinements
     std::uint32_t callback_mask = 0;    // callbacks that stay traced
     bool running = false;     // the tracer is running: tracing cannot come back on
     NodeId typed_node = 0;    // the paren whose events are raised

@@ -7,7 +7,9 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
@@ -16,8 +18,12 @@
 #include "runtime/datatypes/series.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/tracing.h"
 #include "runtime/io/lexer_state.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
@@ -470,11 +476,11 @@ bool listens(const State& s, Event e) {
     }
     if (type > 0) {
         datatype::make_at(to_type(type), args[2]);
-    } else if (type < 0 && exit_states_hook != nullptr && exit_states_hook() != nullptr &&
-               exit_states_hook()->is(TypeId::block)) {
-        Cell states = *exit_states_hook();
+    } else if (type < 0) {  // a token class without a datatype: named in system/lexer
+        Cell* states = system_object::field("lexer/exit-states");
         const std::int32_t index = -type - 1;
-        if (index < block::count_from_head(states)) args[2] = block::head_cell(states)[index];
+        if (states != nullptr && states->is(TypeId::block) && index < block::count_from_head(*states))
+            args[2] = block::head_cell(*states)[index];
         else none::make_at(args[2]);
     } else {
         none::make_at(args[2]);
@@ -493,7 +499,12 @@ bool listens(const State& s, Event e) {
     }
     collector::Root keep_source(s.source);
     const std::int32_t passed_head = args[1].series_head();
-    const bool answer = call_hook(s.callback, args.data(), count);
+    // The input argument comes back: a callback may move it to steer the lexer.
+    const bool answer =
+        !s.callback.is(TypeId::function) ||
+        !logic::false_result_q(callback::call(s.callback, args.data(), count,
+                                              words::word(words::Word::lexer_callback),
+                                              tracing::callback_lexer, args.data()));
     if (!s.source.is(TypeId::unset) && args[1].series_head() != passed_head) {
         const std::int32_t units = std::max(0, args[1].series_head() - source_head);
         if (source_is_string(s)) s.pos = unicode::skip_utf8_chars(s.input_start, s.input_end, units);
@@ -508,7 +519,7 @@ bool listens(const State& s, Event e) {
 // here several times and almost no run has a callback: that answer stays inline.
 inline bool fire(State& s, Event e, std::int32_t type, const std::uint8_t* start,
                  const std::uint8_t* end, const Cell* value) {
-    if (!listens(s, e) || call_hook == nullptr) return true;
+    if (!listens(s, e)) return true;
     return call_callback(s, e, type, start, end, value);
 }
 
@@ -1195,7 +1206,9 @@ std::int32_t callback_argument_count(const Cell& fn, std::uint32_t& mask) {
     mask = 0x3F;
     std::int32_t count = 5;
     Cell body{};
-    if (callback_spec_hook == nullptr || !callback_spec_hook(fn, count, body)) return 5;
+    if (!fn.is(TypeId::function)) return 5;
+    count = context::word_count(fn.code_entry());
+    body = *function::extra_cell(fn, function::extra_body);
     if (body.is(TypeId::block) && block::count_from_head(body) > 0) {
         Cell first = *block::head_cell(body);
         if (first.is(TypeId::block) && block::count_from_head(first) > 0) {

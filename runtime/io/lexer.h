@@ -64,17 +64,6 @@ bool scan_first_value(const char* utf8, std::int32_t length, Cell& out);
 // Marks the cells and sources of every active run (a collector root step).
 void mark_states();
 
-// --- Calling back into the language (installed by the evaluator) -------------
-// Calls the function value fn with count argument cells; true when its result
-// is truthy. Until installed, callbacks are not called (events answer true).
-inline bool (*call_hook)(const Cell& fn, Cell* args, std::int32_t count) = nullptr;
-// Number of arguments fn declares and its body block into body; false when fn
-// is not a function. Until installed, a callback takes 5 arguments, mask all.
-inline bool (*callback_spec_hook)(const Cell& fn, std::int32_t& arg_count, Cell& body) = nullptr;
-// The exit-states block of system/lexer (names of token classes without a
-// datatype), or null; installed with the system object.
-inline const Cell* (*exit_states_hook)() = nullptr;
-
 // --- Text to number (for the to actions) --------------------------------------
 // Error out values: 0 ok, -1 bad text, -2 overflow. Unit is 1, 2 or 4.
 std::int32_t string_to_integer(const std::uint8_t* text, std::uint32_t unit, std::int32_t count,

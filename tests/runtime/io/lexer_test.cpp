@@ -32,7 +32,7 @@
 namespace kiv {
 namespace {
 
-const auto* const runtime_env = test::boot_runtime();
+const auto* const runtime_env = test::boot_runtime({.library = true});  // trace callbacks are functions
 
 Cell load(const std::string& text, lexer::ScanRequest r = {}) {
     Cell out{};
@@ -387,51 +387,42 @@ TEST(Lexer, TerminatedAndBoundedScansAgree) {
     }
 }
 
-// A stand-in for the evaluator's call of a trace callback, for one test: a
-// function value with no spec to read, whose events go to hook.
-struct TraceStandIn {
-    explicit TraceStandIn(bool (*hook)(const Cell&, Cell*, std::int32_t)) {
-        lexer::call_hook = hook;
-        lexer::callback_spec_hook = nullptr;
-        fn.reset(TypeId::function);
+// A trace callback written in the language: `recorder`, which appends to
+// `trace-log` what its body picks of each event, and a request that hands it
+// to the lexer.
+struct Tracer {
+    explicit Tracer(const std::string& body) {
+        const embed::Result made = embed::eval_text(
+            "trace-log: copy [] recorder: func [event input type line token] [" + body + " true]");
+        EXPECT_TRUE(made.ok);
+        fn = made.value;
         request.callback = &fn;
     }
-    ~TraceStandIn() {
-        lexer::call_hook = saved_call;
-        lexer::callback_spec_hook = saved_spec;
+    // What the callback recorded.
+    static std::vector<Cell> log() {
+        const Cell blk = embed::eval_text("trace-log").value;
+        std::vector<Cell> out;
+        for (std::int32_t i = 0; i < embed::length(blk); ++i) out.push_back(embed::pick(blk, i));
+        return out;
     }
-    decltype(lexer::call_hook) saved_call = lexer::call_hook;
-    decltype(lexer::callback_spec_hook) saved_spec = lexer::callback_spec_hook;
-    Cell fn{};
+    Cell fn{};  // kept alive by the word recorder
     lexer::ScanRequest request;
 };
 
-std::vector<std::string> events;
-bool record(const Cell&, Cell* args, std::int32_t) {
-    events.push_back(name_of(args[0]));
-    return true;
-}
-
 TEST(Lexer, TraceEventsReachTheCallback) {
-    TraceStandIn trace(record);
-    events.clear();
+    Tracer trace("append trace-log event");
     load("[a]", trace.request);
+    std::vector<std::string> events;
+    for (const Cell& e : Tracer::log()) events.push_back(name_of(e));
     const std::vector<std::string> expected = {"prescan", "open", "prescan", "scan", "load",
                                                "prescan", "close"};
     EXPECT_EQ(events, expected);
 }
 
-// The character span each close event names, from its open to itself.
-std::vector<std::pair<std::int32_t, std::int32_t>> closes;
-bool record_close(const Cell&, Cell* args, std::int32_t) {
-    if (name_of(args[0]) == "close") closes.emplace_back(args[4].pair_x(), args[4].pair_y());
-    return true;
-}
-
 // Deep text with characters of several bytes: each close event names the
 // character offsets of its open and of itself, however far back the open lies.
 TEST(Lexer, CloseEventsNameTheirOpenInCharacters) {
-    TraceStandIn trace(record_close);
+    Tracer trace("if event = 'close [append trace-log token]");
     const std::int32_t depth = 700;
     const std::string text = "\u00e9 " + std::string(depth, '[') + "\u00fc" + std::string(depth, ']');
     Cell source{};
@@ -439,12 +430,14 @@ TEST(Lexer, CloseEventsNameTheirOpenInCharacters) {
     string::append_utf8(source.series_node(), text.data(), static_cast<std::int32_t>(text.size()));
     embed::Root keep(source);
     trace.request.source = &source;
-    closes.clear();
     Cell out{};
     lexer::scan_string(&out, source, -1, trace.request, nullptr);
+    const std::vector<Cell> closes = Tracer::log();
     ASSERT_EQ(closes.size(), static_cast<std::size_t>(depth));
-    for (std::int32_t k = 1; k <= depth; ++k)  // 1-based: the blank is 2, the opens 3 on
-        ASSERT_EQ(closes[static_cast<std::size_t>(k - 1)], std::make_pair(depth + 3 - k, depth + 3 + k)) << k;
+    for (std::int32_t k = 1; k <= depth; ++k) {  // 1-based: the blank is 2, the opens 3 on
+        const Cell& c = closes[static_cast<std::size_t>(k - 1)];
+        ASSERT_EQ(std::make_pair(c.pair_x(), c.pair_y()), std::make_pair(depth + 3 - k, depth + 3 + k)) << k;
+    }
 }
 
 TEST(Lexer, AnyBytesLoadOrFailCleanly) {
