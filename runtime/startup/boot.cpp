@@ -22,6 +22,7 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/kivbin_boot.h"
@@ -283,7 +284,7 @@ namespace {
 Cell lexed(const Source& source) {
     Cell code;
     Cell error;
-    if (!guarded([&] { load_text(code, source.text); }, error)) boot_failure(error, source.name);
+    if (!callback::guarded([&] { load_text(code, source.text); }, error)) boot_failure(error, source.name);
     return code;
 }
 
@@ -293,7 +294,7 @@ Cell lexed(const Source& source) {
 Cell decoded_image(std::span<const std::uint8_t> image, std::int32_t count, std::string_view what) {
     Cell error;
     std::int32_t base = 0;
-    if (!guarded([&] { base = kivbin::load_boot_data(image); }, error)) boot_failure(error, what);
+    if (!callback::guarded([&] { base = kivbin::load_boot_data(image); }, error)) boot_failure(error, what);
     const Cell& root = block::root();
     if (block::length_of(root) != base + count || !is_loaded_block(*block::get_cell(root, base + count - 1)))
         boot_failure(none::value, what);  // not an image of ours
@@ -395,28 +396,9 @@ bool run_image(std::span<const std::uint8_t> image, std::string_view what, Cell&
     return done;
 }
 
-bool run_guarded(void (*body)(void*), void* context, Cell& error) {
-    Cell* const saved_top = stack::top();
-    stack::push_barrier_frame(nullptr);
-    stack::Frame* const frame = stack::top_frame();
-    try {
-        body(context);
-    } catch (const LanguageError& e) {
-        error = e.error;
-        if (!error.is(TypeId::error)) none::make_at(error);  // no error! could be built
-        while (stack::state.frames_top > frame + 1) stack::pop_any_frame();
-        stack::pop_frame_reset();
-        stack::state.top = saved_top;
-        return false;
-    }
-    stack::pop_frame_reset();
-    stack::state.top = saved_top;
-    return true;
-}
-
 bool try_eval(const Cell& code, Cell& result) {
     Cell error;
-    const bool done = guarded([&] {
+    const bool done = callback::guarded([&] {
         interpreter::eval_block(code, false);
         result = *(stack::top() - 1);
     }, error);

@@ -11,7 +11,6 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <type_traits>
 
 namespace kiv::boot {
 
@@ -64,17 +63,6 @@ bool run_image(std::span<const std::uint8_t> image, std::string_view what, Cell&
 // Loads UTF-8 text into out, a new block! of its values (not rooted: root it
 // before anything that may collect). Raises the lexer's syntax errors.
 void load_text(Cell& out, std::string_view utf8);
-
-// Runs body under a barrier frame. True when it completes; false when a
-// language error left it (break, return and throw that reach the barrier
-// become errors), error then holding the error! (none when none could be
-// built). The stacks are as before the call either way.
-bool run_guarded(void (*body)(void*), void* context, Cell& error);
-template <typename Body>
-bool guarded(Body&& body, Cell& error) {
-    using F = std::remove_reference_t<Body>;
-    return run_guarded([](void* f) { (*static_cast<F*>(f))(); }, &body, error);
-}
 
 // Evaluates code (a block) under a barrier frame. True with its value in
 // result; false with the error! that an escaping error, break, return or

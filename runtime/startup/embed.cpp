@@ -14,6 +14,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/memory.h"
 #include "runtime/platform.h"
 #include "runtime/process.h"
@@ -81,7 +82,7 @@ const char* argument(int index) {
 Result load(std::string_view utf8) {
     Result result;
     Cell error;
-    result.ok = boot::guarded([&] { boot::load_text(result.value, utf8); }, error);
+    result.ok = callback::guarded([&] { boot::load_text(result.value, utf8); }, error);
     if (!result.ok) result.value = error;
     return result;
 }

@@ -18,6 +18,7 @@
 // take longer at every start than the kernel takes to map the bytes in.
 #include "runtime/collector.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/kivbin_encode.h"
 #include "runtime/startup/boot.h"
@@ -90,7 +91,7 @@ bool same_file_text(const char* path, const std::string& text) {
 std::vector<std::uint8_t> checked_stream(const Cell& values, const char* what) {
     std::vector<std::uint8_t> stream;
     Cell error;
-    if (!boot::guarded([&] { stream = kivbin::encode(values, {.spread = true}); }, error)) {
+    if (!callback::guarded([&] { stream = kivbin::encode(values, {.spread = true}); }, error)) {
         fail(std::string("cannot write ") + what + ": " + embed::error_report(error));
         return {};
     }
@@ -99,7 +100,7 @@ std::vector<std::uint8_t> checked_stream(const Cell& values, const char* what) {
     // The image must read back to the values the sources load to, new-line
     // markers included (the mold of a function's body shows them).
     Cell decoded = embed::make_block(1);
-    if (!boot::guarded([&] { kivbin::decode(stream.data(), stream.size(), decoded, nullptr); }, error)) {
+    if (!callback::guarded([&] { kivbin::decode(stream.data(), stream.size(), decoded, nullptr); }, error)) {
         fail("the image does not read back: " + embed::error_report(error));
         return {};
     }
@@ -144,7 +145,7 @@ int make_host(const char* output, const std::string& function, const std::string
         Cell name;
         Cell code;
         Cell error;
-        if (!boot::guarded([&] {
+        if (!callback::guarded([&] {
                 name.reset(TypeId::file);
                 name.set_series_node(unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(file),
                                                              static_cast<std::int32_t>(std::strlen(file))));
