@@ -20,7 +20,8 @@ namespace kiv::callback {
 // flags false, the rest none). Arguments in positional slots are checked
 // against their types. trace_mask: the callback kind (tracing.h) that decides
 // whether tracing stays on in it, 0 for none. hand_back, when given, receives
-// the function's first count slots as it left them. Returns the function's
+// the function's first count slots as it left them (the first, its result
+// slot, then holds the result). Returns the function's
 // result; the stacks are as before. An error, or an exit that cannot end in
 // fn (break, throw), passes on to the caller's receivers as from any native.
 Cell call(const Cell& fn, const Cell* args, std::int32_t count, const Cell& name,
