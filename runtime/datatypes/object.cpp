@@ -270,7 +270,7 @@ void evaluate_spec(const Cell& obj, const Cell& spec) {
     collector::Root keep_spec(spec);
     Cell* const saved_top = stack::top();
     interpreter::eval_block(spec, false);
-    stack::state.top = saved_top;
+    stack::set_top(saved_top);
 }
 
 }  // namespace

@@ -379,7 +379,7 @@ void open_url(const Cell& url, const OpenRefinements* how, Cell& out) {
         open(opened, *how);
     }
     out = *port;
-    stack::state.top = held;
+    stack::set_top(held);
 }
 
 void init() { registry::register_type(registration); }

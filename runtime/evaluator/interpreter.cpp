@@ -691,7 +691,7 @@ void run_function(const Cell& fn, const Cell& name, std::uint32_t mask) {
 
     const Cell body = *cell_at(fn.code_extra(), function::extra_body);
     StorageScope storage(fctx, static_cast<std::int32_t>(stack::index_of(stack::base())));
-    stack::state.frames_top[-1].flags |= stack::Frame::body_flag;  // the function's own frame
+    stack::set_body_flag(true);  // the function's own frame
     if constexpr (switching) {
         if (fn.function_trace()) tracing::state.on = tracing::available();
         else if (fn.function_no_trace()) tracing::state.on = false;
@@ -712,7 +712,7 @@ void run_function(const Cell& fn, const Cell& name, std::uint32_t mask) {
     if (exit == 0 || exit == runtime::thrown_return || exit == runtime::thrown_exit) {
         if (caught != 0) runtime::clear_thrown();
         pending = 0;
-        stack::state.frames_top[-1].flags &= ~stack::Frame::body_flag;
+        stack::set_body_flag(false);
         return;
     }
     if (caught != 0) runtime::unwind_to_catch();
@@ -808,7 +808,7 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     collector::safe_point();
     for (;;) {
         code_cell.set_series_head(pos);
-        stack::state.top = slot;
+        stack::set_top(slot);
         pos = eval_expr_i(code, pos, to_tail, false, true, false);
         if (pending) return;  // the exit's unwinding has set the stacks
         if (pos >= tail_of(code)) break;
@@ -823,7 +823,7 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
         stack::set_result_only(*slot);
     } else {
         *mark = *slot;
-        stack::state.top = slot;
+        stack::set_top(slot);
     }
 }
 
@@ -924,7 +924,7 @@ bool fast_integer(FastOp k, std::int64_t a, std::int64_t b, Cell* out) {
 // into left with no frame at all. The stacks must have room for the frame and
 // cells the call would push, so a stack overflow is raised where it always was.
 bool integer_operator(FastOp k, NodeId code, std::int32_t pos, std::int32_t end, Cell* left) {
-    if (stack::state.frames_top >= stack::state.frames_end || left + 3 >= stack::state.end)
+    if (!stack::room_for(1, left + 3))
         return false;
     const SeriesBuffer* buf = memory::buffer(code);
     const Cell* at = reinterpret_cast<const Cell*>(buf->head) + pos + 1;
@@ -936,7 +936,7 @@ bool integer_operator(FastOp k, NodeId code, std::int32_t pos, std::int32_t end,
     }
     if (!right->is(TypeId::integer)) return false;
     if (!fast_integer(k, left->int_value(), right->int_value(), left)) return false;
-    stack::state.top = left + 1;
+    stack::set_top(left + 1);
     return true;
 }
 
@@ -956,8 +956,7 @@ __attribute__((noinline)) const Cell* path_field(const Cell& path) {
 }
 
 std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out) {
-    if (stack::state.frames_top + 1 >= stack::state.frames_end ||
-        stack::state.top + 4 >= stack::state.end)
+    if (!stack::room_for(2, stack::top() + 4))
         return -1;  // the evaluator raises the stack overflow where it always did
     if (code == 0) return -1;
     const SeriesBuffer* buf = memory::buffer(code);
@@ -1195,7 +1194,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         if (value == nullptr || !value->is(TypeId::op)) break;
         tracing::trace(Event::fetch, code, pos, nullptr, &w);
         if (!sub && !infix && start_top != stack::base()) *start_top = *stack::base();
-        stack::state.top = start_top;
+        stack::set_top(start_top);
         const FastOp k = tracing::state.on || !start_top->is(TypeId::integer) ? FastOp::none
                                                                              : fast_op(*value);
         if (k != FastOp::none) {
@@ -1368,7 +1367,7 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
             if (mode.set) runtime::raise_error(ErrorCategory::script, "invalid-path-set", &path);
             if (mode.get) runtime::raise_error(ErrorCategory::script, "invalid-path-get", &path);
             const Cell fn = *cur;
-            stack::state.top = saved_top;
+            stack::set_top(saved_top);
             pos = call_value_i(fn, code, pos, end, mode.sub, &path, head + 1, &first, nullptr, 0, false);
             if (pending) return pos;
             tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1, TypeId::path);
@@ -1388,7 +1387,7 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
                 record->kind = PathPlace::other;
                 record->value = *cur;
                 record->container = *parent;
-                stack::state.top = saved_top;
+                stack::set_top(saved_top);
                 return pos;
             }
             eval_block_i(element, false);
@@ -1434,7 +1433,7 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
             const Cell fn = *cur;
             const Cell owner = *parent;
             const Cell name = element;
-            stack::state.top = saved_top;
+            stack::set_top(saved_top);
             pos = call_value_i(fn, code, pos, end, mode.sub, &path, i + 1, &name, &owner, 0, false);
             if (pending) return pos;
             tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, stack::top() - 1, TypeId::path);
@@ -1442,7 +1441,7 @@ __attribute__((noinline)) std::int32_t eval_path_walk(const Cell& path_in, NodeI
         }
     }
     const Cell value = *cur;
-    stack::state.top = saved_top;
+    stack::set_top(saved_top);
     tracing::trace(Event::exit, pnode, tail_of(pnode), nullptr, &value, TypeId::path);
     push_or_result(value, mode.sub);
     return pos;
@@ -1462,7 +1461,7 @@ std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std
 // The spec block of the function the innermost named frame called, or null.
 const Cell* current_spec() {
     static Cell spec{};
-    for (const stack::Frame* f = stack::top_frame(); f && f >= stack::state.frames_begin; --f) {
+    for (const stack::Frame* f = stack::top_frame(); f && f >= stack::bottom_frame(); --f) {
         if (stack::unnamed_frame(*f)) continue;
         const Cell w = stack::frame_word(*f);
         const Cell* v = peek_word_value(w);
@@ -1484,7 +1483,7 @@ void eval_error_spec(const Cell& error, const Cell& spec) {
     context::bind_block(keep.cell(), error.object_context(), false);
     Cell* const saved_top = stack::top();
     eval_block(keep.cell(), false);
-    stack::state.top = saved_top;
+    stack::set_top(saved_top);
 }
 
 void install_error_hooks() {

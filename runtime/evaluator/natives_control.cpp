@@ -148,10 +148,10 @@ void any_all(bool hit_on_true) {
     const NodeId code = blk.series_node();
     std::int32_t pos = blk.series_head();
     Cell* const base = stack::base();
-    stack::state.top = base + 1;
+    stack::set_top(base + 1);
     Cell* const last = stack::push(none::value);
     while (pos < tail_of(code)) {
-        stack::state.top = base + 2;
+        stack::set_top(base + 2);
         pos = interpreter::eval_next(code, pos, interpreter::to_tail, true);
         const Cell v = *(stack::top() - 1);
         const bool truthy = !logic::false_result_q(v);

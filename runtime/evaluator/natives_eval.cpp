@@ -134,17 +134,13 @@ public:
         }
         // The error on its way out has set the stacks for its receiver: an
         // error of the tracer would reset them and replace its value there.
-        Cell* const base = stack::state.base;
-        Cell* const top = stack::state.top;
-        stack::Frame* const frames = stack::state.frames_top;
-        const std::vector<Cell> cells(base, top);
+        const stack::Mark mark;
+        const std::vector<Cell> cells(stack::base(), stack::top());
         try {
             tracing::remove();
         } catch (...) {
-            stack::state.base = base;
-            stack::state.top = top;
-            stack::state.frames_top = frames;
-            std::copy(cells.begin(), cells.end(), base);
+            mark.restore();
+            std::copy(cells.begin(), cells.end(), stack::base());
         }
     }
     TracerScope(const TracerScope&) = delete;
@@ -395,7 +391,7 @@ void compose_into(const Cell& src, const Output& out, bool deep, bool only) {
             Cell* const top = stack::top();
             interpreter::eval_block(c, false);
             const Cell r = *(stack::top() - 1);
-            stack::state.top = top;
+            stack::set_top(top);
             if (r.is(TypeId::unset)) continue;
             if (r.is(TypeId::block) && !only) {
                 const NodeId rnode = r.series_node();
@@ -532,7 +528,7 @@ void try_(bool, const std::int32_t* refinements) {
     } catch (const LanguageError& e) {
         // The error's route left our frame on top with the error at its base;
         // an error thrown past the route (none installed) leaves more frames.
-        while (stack::state.frames_top > frame + 1) stack::pop_any_frame();
+        stack::pop_above(frame);
         if (!e.error.is(TypeId::error)) throw;  // no error! to give: a fault of the raise path
         Cell err = e.error;
         collector::Root keep(err);
@@ -587,10 +583,10 @@ void catch_(bool, const std::int32_t* refinements) {
             !name_matches(*arg(refinements[refine::catch_::name]), name)) {
             *arg(0) = value;  // thrown on to the next catch frame
             *arg(1) = name;
-            stack::state.top = arg(2);
+            stack::set_top(arg(2));
             return interpreter::hand_over_exit(stack::unwind_throw(runtime::thrown_throw));
         }
-        stack::state.throw_start = nullptr;  // received: the next error's where is its own
+        stack::clear_throw_start();  // received: the next error's where is its own
         stack::set_result_only(value);
         tracing::trace(tracing::Event::catch_, 0, -1, nullptr, &value);
         return;
@@ -616,7 +612,7 @@ void return_(bool, const std::int32_t*) { interpreter::hand_over_exit(stack::unw
 void throw_(bool, const std::int32_t* refinements) {
     tracing::trace(tracing::Event::throw_, 0, -1, nullptr, arg(0));
     if (!used(refinements, refine::throw_::name)) *arg(1) = unset_value();  // an unnamed throw
-    stack::state.top = arg(2);
+    stack::set_top(arg(2));
     interpreter::hand_over_exit(stack::unwind_throw(runtime::thrown_throw));
 }
 

@@ -211,13 +211,13 @@ void count_chars(Cell* args) {
 
 // The argument stack: its size, one of its cells, and the current base.
 void stack_size_q(Cell* args) {
-    set_int(args[0], static_cast<std::int32_t>(stack::top() - stack::state.begin));
+    set_int(args[0], static_cast<std::int32_t>(stack::index_of(stack::top())));
 }
 
 void pick_stack(Cell* args) {
     const std::int32_t i = int_arg("pick-stack", args[0], "idx");
-    const std::int64_t size = stack::top() - stack::state.begin;
-    if (i > 0 && i < size) args[0] = stack::state.begin[i - 1];
+    const std::int64_t size = stack::index_of(stack::top());
+    if (i > 0 && i < size) args[0] = *stack::cell_at(static_cast<std::uint32_t>(i - 1));
     else none::make_at(args[0]);
 }
 
@@ -227,7 +227,7 @@ void frame_index_q(Cell* args) { set_int(args[0], static_cast<std::int32_t>(stac
 void collect_calls(Cell* args) {
     if (!args[0].is(TypeId::block)) expect_arg("collect-calls", args[0], "blk");
     const Cell blk = args[0];
-    for (const stack::Frame* f = stack::top_frame(); f != nullptr && f >= stack::state.frames_begin; --f) {
+    for (const stack::Frame* f = stack::top_frame(); f != nullptr && f >= stack::bottom_frame(); --f) {
         if (stack::unnamed_frame(*f)) continue;
         block::append_copy(blk, stack::frame_word(*f));
     }

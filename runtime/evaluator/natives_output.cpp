@@ -48,7 +48,7 @@ Cell reduce_block(const Cell& blk) {
     Cell reduced;
     block::make_at(reduced, count > 0 ? count : 1);
     for (std::int32_t i = 0; i < count; ++i) block::append_copy(reduced, start[i]);
-    stack::state.top = start;
+    stack::set_top(start);
     return reduced;
 }
 

@@ -25,6 +25,8 @@
 
 namespace kiv::stack {
 
+using detail::state;
+
 namespace {
 
 constexpr std::int32_t overflow_room = 5;  // cells given back for the error's own work
@@ -206,12 +208,6 @@ Cell* push_body_frame(const Cell* word, NodeId ctx) {
     return push_frame(word, FrameType::call, Frame::body_flag);
 }
 
-void set_body_flag(bool on) {
-    Frame* f = top_frame();
-    KIV_ASSERT(f, "a frame to flag");
-    f->flags = on ? (f->flags | Frame::body_flag) : (f->flags & ~Frame::body_flag);
-}
-
 void set_interpreted_flag() {
     KIV_ASSERT(top_frame(), "a frame to flag");
     top_frame()->flags |= Frame::interpreted_flag;
@@ -285,6 +281,10 @@ void pop_any_frame() {
     const Frame& f = state.frames_top[-1];
     state.top = pop_record(f.type() == FrameType::function);
     if (state.frames_top == state.frames_begin) state.base = state.top = state.begin;
+}
+
+void pop_above(const Frame* frame) {
+    while (state.frames_top > frame + 1) pop_any_frame();
 }
 
 // --- Unwinding ---------------------------------------------------------------------------

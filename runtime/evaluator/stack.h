@@ -56,8 +56,14 @@ struct Frame {
 };
 static_assert(sizeof(Frame) == 24);
 
+class ErrorCatchScope;
+
+namespace detail {
+
 // The stacks' pointers. Both storages are fixed buffers, so the pointers stay
-// valid for the whole run.
+// valid for the whole run. Only this header's functions and stack.cpp touch
+// them (tools/check_layers.py holds every other file to that); the rest of the
+// program moves the stacks through the functions below.
 struct State {
     Cell* begin = nullptr;
     Cell* base = nullptr;
@@ -68,13 +74,15 @@ struct State {
     Frame* frames_end = nullptr;
     Frame* throw_start = nullptr;    // where `throw` began unwinding, for `where`
     bool exit_polled = false;        // see exit_polled()
-    class ErrorCatchScope* catchers = nullptr;  // innermost native error catcher
+    ErrorCatchScope* catchers = nullptr;  // innermost native error catcher
     std::uint32_t body_symbol = 0;   // <body>
     std::uint32_t anon_symbol = 0;   // <anon>
     NodeId argument_node = 0;
     NodeId frame_node = 0;
 };
 inline State state;
+
+}  // namespace detail
 
 // --- Start-up ------------------------------------------------------------------
 
@@ -91,41 +99,64 @@ void init();
 // Raises internal stack-overflow after dropping five cells (the process survives).
 [[noreturn]] void argument_overflow();
 
-inline Cell* base() { return state.base; }
-inline Cell* top() { return state.top; }
+inline Cell* base() { return detail::state.base; }
+inline Cell* top() { return detail::state.top; }
 // Argument i of the current call (0 is the result slot).
-inline Cell* arg(std::int32_t i) { return state.base + i; }
+inline Cell* arg(std::int32_t i) { return detail::state.base + i; }
 // Argument-stack index of a cell.
-inline std::uint32_t index_of(const Cell* cell) { return static_cast<std::uint32_t>(cell - state.begin); }
-inline Cell* cell_at(std::uint32_t index) { return state.begin + index; }
+inline std::uint32_t index_of(const Cell* cell) {
+    return static_cast<std::uint32_t>(cell - detail::state.begin);
+}
+inline Cell* cell_at(std::uint32_t index) { return detail::state.begin + index; }
 
 // Copies value to the top and advances it; returns the new cell.
 inline Cell* push(const Cell& value) {
-    Cell* cell = state.top;
+    detail::State& s = detail::state;
+    Cell* cell = s.top;
     *cell = value;
-    if (++state.top >= state.end) argument_overflow();
+    if (++s.top >= s.end) argument_overflow();
     return cell;
 }
 // Advances the top by one cell; returns the old top for the caller to fill.
 inline Cell* push_slot() {
-    Cell* cell = state.top;
-    if (++state.top >= state.end) argument_overflow();
+    detail::State& s = detail::state;
+    Cell* cell = s.top;
+    if (++s.top >= s.end) argument_overflow();
     return cell;
 }
 // Drops count cells, never below begin.
 inline void pop(std::int32_t count) {
-    state.top = state.top - count < state.begin ? state.begin : state.top - count;
+    detail::State& s = detail::state;
+    s.top = s.top - count < s.begin ? s.begin : s.top - count;
 }
+// top := cell, a cell of the current call's (at or above base): the values
+// from it up are dropped, or the cells below it become values.
+inline void set_top(Cell* cell) { detail::state.top = cell; }
 // top := base (an empty argument list); returns base.
-inline Cell* reset() { return state.top = state.base; }
+inline Cell* reset() { return detail::state.top = detail::state.base; }
 // top := base + 1 (only the result slot stays); returns base.
-inline Cell* keep_first() { state.top = state.base + 1; return state.base; }
+inline Cell* keep_first() {
+    detail::state.top = detail::state.base + 1;
+    return detail::state.base;
+}
 // Copies value into the result slot; the top stays.
-inline void set_result(const Cell& value) { *state.base = value; }
+inline void set_result(const Cell& value) { *detail::state.base = value; }
 // Copies value into the result slot and keeps only it.
-inline void set_result_only(const Cell& value) { *state.base = value; state.top = state.base + 1; }
+inline void set_result_only(const Cell& value) {
+    *detail::state.base = value;
+    detail::state.top = detail::state.base + 1;
+}
 // The cell below the top, or begin when the stack is empty.
-inline Cell* last_value() { return state.top > state.begin ? state.top - 1 : state.begin; }
+inline Cell* last_value() {
+    detail::State& s = detail::state;
+    return s.top > s.begin ? s.top - 1 : s.begin;
+}
+// True when frames more records fit and cell last lies below the end: code
+// that computes in place checks it, so that the overflow is raised where the
+// frames and pushes it saves would have raised it.
+inline bool room_for(std::int32_t frames, const Cell* last) {
+    return detail::state.frames_top + frames <= detail::state.frames_end && last < detail::state.end;
+}
 inline TypeId last_type() { return last_value()->type(); }
 inline bool last_is_function() {
     const TypeId t = last_type();
@@ -135,9 +166,16 @@ inline bool last_is_function() {
 // --- Frames --------------------------------------------------------------------
 
 // The top frame, or null when the frame stack is empty.
-inline Frame* top_frame() { return state.frames_top > state.frames_begin ? state.frames_top - 1 : nullptr; }
+inline Frame* top_frame() {
+    detail::State& s = detail::state;
+    return s.frames_top > s.frames_begin ? s.frames_top - 1 : nullptr;
+}
+// The first record: a walk down from top_frame() ends below it.
+inline const Frame* bottom_frame() { return detail::state.frames_begin; }
 // Frames on the stack.
-inline std::int32_t frame_depth() { return static_cast<std::int32_t>(state.frames_top - state.frames_begin); }
+inline std::int32_t frame_depth() {
+    return static_cast<std::int32_t>(detail::state.frames_top - detail::state.frames_begin);
+}
 
 // The generic push: a frame of type with extra flag bits, labelled by word (a
 // word cell; null labels it <anon>). The arguments pushed from now on are the
@@ -163,8 +201,11 @@ inline Cell* push_loop_frame(const Cell* word) { return push_frame(word, FrameTy
 // pushes a call frame with the body flag.
 Cell* push_body_frame(const Cell* word, NodeId ctx);
 
-// Flag edits on the top frame.
-void set_body_flag(bool on);
+// Flag edits on the top frame (there must be one).
+inline void set_body_flag(bool on) {
+    Frame& f = detail::state.frames_top[-1];
+    f.flags = on ? (f.flags | Frame::body_flag) : (f.flags & ~Frame::body_flag);
+}
 void set_interpreted_flag();
 void set_poll_flag();
 // Sets the body flag of the frame below the top; null when it was already set,
@@ -190,6 +231,8 @@ void pop_function_frame_reset();
 // Pops any frame, restoring a function frame's values; drops the result
 // (top := callee base). An emptied frame stack resets base and top to begin.
 void pop_any_frame();
+// pop_any_frame until frame is the top frame.
+void pop_above(const Frame* frame);
 
 // --- Unwinding -------------------------------------------------------------------
 
@@ -235,10 +278,12 @@ void keep_try_result();
 
 // The stacks as they stand, for C++ code that runs language code and must
 // leave them as it found them. restore() pops the frames pushed since (a
-// function frame gives its context's values back) and puts base and top back.
+// function frame gives its context's values back) and puts base and top back;
+// after an error's unwinding went below the mark it puts the pointers back as
+// they stood, for a caller that knows the cells and records there are intact.
 class Mark {
 public:
-    Mark() : frames_top_(state.frames_top), base_(state.base), top_(state.top) {}
+    Mark() : frames_top_(detail::state.frames_top), base_(detail::state.base), top_(detail::state.top) {}
     void restore() const;
     Frame* frames_top() const { return frames_top_; }
 
@@ -254,8 +299,8 @@ private:
 // frame is nearer. Scopes nest; each is destroyed in reverse order.
 class ErrorCatchScope {
 public:
-    ErrorCatchScope() : previous_(state.catchers) { state.catchers = this; }
-    ~ErrorCatchScope() { state.catchers = previous_; }
+    ErrorCatchScope() : previous_(detail::state.catchers) { detail::state.catchers = this; }
+    ~ErrorCatchScope() { detail::state.catchers = previous_; }
     ErrorCatchScope(const ErrorCatchScope&) = delete;
     ErrorCatchScope& operator=(const ErrorCatchScope&) = delete;
 
@@ -270,7 +315,7 @@ private:
 // True when every frame from the top (at the last unwind_break, unwind_return
 // or unwind_throw) down to the receiver had the poll flag: the exit may then
 // travel as a pending state (interpreter.h) instead of a C++ throw.
-inline bool exit_polled() { return state.exit_polled; }
+inline bool exit_polled() { return detail::state.exit_polled; }
 // Hands an exit to its receiver as a C++ throw (runtime::throw_value).
 [[noreturn]] void hand_over(std::uint32_t thrown);
 
@@ -281,6 +326,8 @@ inline bool exit_polled() { return state.exit_polled; }
 Cell frame_word(const Frame& f);
 // True for frames named <body> or <anon> (no named call).
 bool unnamed_frame(const Frame& f);
+// Forgets where the last `throw` began (its catcher has received it).
+inline void clear_throw_start() { detail::state.throw_start = nullptr; }
 // The word of the function in which an error arose: from the throw-start frame
 // (cleared) or the top, the first frame not named <body> or <anon>; the word
 // <not-found> when there is none.

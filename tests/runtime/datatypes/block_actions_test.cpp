@@ -72,21 +72,15 @@ std::string raised(const std::function<void()>& fn) {
 class BlockActions : public testing::Test {
 protected:
     void SetUp() override {
-        frames = stack::state.frames_top;
-        base = stack::state.base;
-        top = stack::state.top;
+        mark = stack::Mark();
         stack::push_barrier_frame(nullptr);
         cycles::reset();
     }
     void TearDown() override {  // an error leaves the stacks where it arose
-        stack::state.frames_top = frames;
-        stack::state.base = base;
-        stack::state.top = top;
+        mark.restore();
         interpreter::clear_exit();
     }
-    stack::Frame* frames = nullptr;
-    Cell* base = nullptr;
-    Cell* top = nullptr;
+    stack::Mark mark;  // the stacks before the test
 };
 
 // Refinements of find/select from letters: o only, c case, l last, r reverse,
@@ -267,7 +261,7 @@ TEST_F(BlockActions, SortByFunction) {
     for (bool stable : {false, true}) {
         slot = c;
         EXPECT_NE(raised([&] { block::sort(&slot, {.comparator = &failing, .stable = stable}); }), "");
-        stack::state.frames_top = frames + 1;  // back under the test's barrier
+        EXPECT_EQ(stack::top_frame(), mark.frames_top());  // back under the test's barrier
         EXPECT_EQ(mold(c), "[5 3 4 1 2]");
     }
 }

@@ -71,11 +71,12 @@ std::string raised(Fn&& fn) {
 
 class Actions : public testing::Test {
 protected:
+    static void SetUpTestSuite() { booted = stack::Mark(); }
     void SetUp() override {
-        stack::state.frames_top = stack::state.frames_begin;
-        stack::state.base = stack::state.top = stack::state.begin;
+        booted.restore();  // the stacks as the boot left them
         seen = {};
     }
+    static inline stack::Mark booted;
     // Calls action a with the given argument cells on a fresh frame; returns the result.
     static Cell call(Action a, std::initializer_list<Cell> cells, const std::int32_t* refinements = nullptr) {
         stack::push_call_frame(nullptr);

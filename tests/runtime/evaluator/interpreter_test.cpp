@@ -218,15 +218,11 @@ protected:
         define_function("first-over", "limit", "loop 100 [x: x + 1 if limit < x [return x]] 0");
     }
     void SetUp() override {
-        frames = stack::state.frames_top;
-        base = stack::state.base;
-        top = stack::state.top;
+        mark = stack::Mark();
         stack::push_barrier_frame(nullptr);
     }
     void TearDown() override {  // a language error leaves the stacks where it arose
-        stack::state.frames_top = frames;
-        stack::state.base = base;
-        stack::state.top = top;
+        mark.restore();
         interpreter::clear_exit();
     }
     // Evaluates the text; returns the result.
@@ -251,9 +247,7 @@ protected:
         return "";
     }
     static inline bool defined = false;
-    stack::Frame* frames = nullptr;
-    Cell* base = nullptr;
-    Cell* top = nullptr;
+    stack::Mark mark;  // the stacks before the test
 };
 
 TEST_F(Interpreter, ValuesWordsAndParens) {

@@ -120,7 +120,7 @@ TEST_F(ControlNatives, ExitsThroughNestedLoopsLeaveNothingPending) {
     EXPECT_EQ(run_int("f: func [] [forever [while [true] [return 8]]] f"), 8);
     EXPECT_EQ(interpreter::exit_pending(), 0u);
     EXPECT_EQ(runtime::thrown_value(), 0u);
-    EXPECT_EQ(stack::state.frames_top, frames + 1);  // only the test's barrier frame is left
+    EXPECT_EQ(stack::top_frame(), mark.frames_top());  // only the test's barrier frame is left
 }
 
 TEST_F(ControlNatives, SurviveCollectionAtEverySafePoint) {

@@ -44,15 +44,11 @@ protected:
         embed::boot();
     }
     void SetUp() override {
-        frames = stack::state.frames_top;
-        base = stack::state.base;
-        top = stack::state.top;
+        mark = stack::Mark();
         stack::push_barrier_frame(nullptr);
     }
     void TearDown() override {  // an error leaves the stacks where it arose
-        stack::state.frames_top = frames;
-        stack::state.base = base;
-        stack::state.top = top;
+        mark.restore();
         interpreter::clear_exit();
     }
     Cell eval(const std::string& text) {
@@ -70,9 +66,7 @@ protected:
         }
     }
     static inline bool booted = false;
-    stack::Frame* frames = nullptr;
-    Cell* base = nullptr;
-    Cell* top = nullptr;
+    stack::Mark mark;  // the stacks before the test
 };
 
 // One expression and the mold of its result.

@@ -45,16 +45,12 @@ public:
 class NativesTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        frames = stack::state.frames_top;
-        base = stack::state.base;
-        top = stack::state.top;
+        mark = stack::Mark();
         stack::push_barrier_frame(nullptr);
     }
     void TearDown() override { restore(false); }
     void restore(bool barrier = true) {
-        stack::state.frames_top = frames;
-        stack::state.base = base;
-        stack::state.top = top;
+        mark.restore();
         interpreter::clear_exit();
         if (barrier) stack::push_barrier_frame(nullptr);
     }
@@ -94,9 +90,7 @@ protected:
         restore();
         return id;
     }
-    stack::Frame* frames = nullptr;
-    Cell* base = nullptr;
-    Cell* top = nullptr;
+    stack::Mark mark;  // the stacks before the test
 };
 
 }  // namespace kiv::test

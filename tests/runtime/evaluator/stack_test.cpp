@@ -41,9 +41,9 @@ std::string raised(Fn&& fn) {
 class Stack : public testing::Test {
 protected:
     void SetUp() override {
-        stack::state.frames_top = stack::state.frames_begin;
-        stack::state.base = stack::state.top = stack::state.begin;
-        stack::state.throw_start = nullptr;
+        stack::detail::state.frames_top = stack::detail::state.frames_begin;
+        stack::detail::state.base = stack::detail::state.top = stack::detail::state.begin;
+        stack::detail::state.throw_start = nullptr;
     }
     static std::int32_t depth() { return stack::frame_depth(); }
 };
@@ -246,7 +246,7 @@ TEST_F(Stack, ANativeCatchScopeNearerThanATryGetsTheStacksBack) {
         EXPECT_EQ(stack::base(), base);
         EXPECT_EQ(stack::top(), top);
     }
-    EXPECT_EQ(stack::state.catchers, nullptr);
+    EXPECT_EQ(stack::detail::state.catchers, nullptr);
     stack::push_call_frame(nullptr);                // the try is nearer again
     EXPECT_EQ(raised([] { runtime::raise_error(ErrorCategory::script, "no-value"); }), "no-value");
     EXPECT_EQ(depth(), 1);
@@ -265,7 +265,7 @@ TEST_F(Stack, OverflowRaisesAndTheStacksStayUsable) {
     EXPECT_EQ(raised([] {
         for (;;) stack::push(int_cell(1));
     }), "stack-overflow");
-    EXPECT_LT(stack::top(), stack::state.end - 4);  // room for the error's own work
+    EXPECT_LT(stack::top(), stack::detail::state.end - 4);  // room for the error's own work
     SetUp();
     stack::push_call_frame(nullptr);                 // both stacks work again
     stack::push(int_cell(1));
@@ -278,7 +278,7 @@ TEST(StackDeath, AnUncaughtErrorEndsTheProcessWith254) {
     EXPECT_EXIT({
         runtime::CatchScope root(runtime::catch_everything);
         runtime::process().root_frame = root.frame();  // as the program runs
-        stack::state.frames_top = stack::state.frames_begin;
+        stack::detail::state.frames_top = stack::detail::state.frames_begin;
         stack::push_call_frame(nullptr);             // no try or barrier below
         Cell error{};
         error::build(error, ErrorCategory::script, "no-value");

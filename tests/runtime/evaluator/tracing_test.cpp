@@ -93,13 +93,13 @@ protected:
     std::int32_t traced(const Cell& fn) {
         const Cell code = make_block({make_word(TypeId::word, "add2"), integer(1), integer(2)});
         Cell* const top = stack::top();
-        stack::Frame* const frames = stack::state.frames_top;
+        stack::Frame* const frames = stack::top_frame();
         EXPECT_TRUE(tracing::install(fn));
         interpreter::eval_block(code, false);
         const std::int32_t r = (stack::top() - 1)->int_value();
         tracing::remove();
         EXPECT_EQ(stack::top(), top + 1);  // only the result was added
-        EXPECT_EQ(stack::state.frames_top, frames);
+        EXPECT_EQ(stack::top_frame(), frames);
         stack::pop(1);
         return r;
     }
