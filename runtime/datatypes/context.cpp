@@ -11,6 +11,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/raise.h"
 
@@ -220,11 +221,11 @@ Cell* set_word_value(Cell& word, const Cell& value, NodeId ctx, bool notify) {
     }
     if (static_cast<Kind>(context_cell(ctx)->context_kind()) == Kind::object) {
         word_at(ctx, index)->set_field_changed(true);
-        if (notify && field_change_hook != nullptr && owner(ctx)->is(TypeId::object)) {
+        if (notify && owner(ctx)->is(TypeId::object)) {
             const Cell old_value = *slot;
             *slot = v;
-            Cell own = *owner(ctx);
-            field_change_hook(own, word, old_value, v);
+            const Cell own = *owner(ctx);
+            object::field_changed(own, word, old_value, v);
             return value_at(ctx, index);
         }
     }

@@ -120,9 +120,4 @@ void set_argument_stack(Cell* first);
 // previous setting for the call frame to restore.
 std::int32_t set_stack_values(NodeId ctx, std::int32_t stack_index);
 
-// Called when a word of an object context with change handlers is set; the
-// object module installs it. Arguments: owner, word, old value, new value.
-inline void (*field_change_hook)(Cell& owner, const Cell& word, const Cell& old_value,
-                                 const Cell& new_value) = nullptr;
-
 }  // namespace kiv::context

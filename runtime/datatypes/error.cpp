@@ -11,7 +11,10 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
+#include "runtime/evaluator/interpreter.h"
+#include "runtime/evaluator/stack.h"
 #include "runtime/runtime_error.h"
 
 #include <cstdio>
@@ -329,8 +332,20 @@ Cell& slot(const Cell& e, Field f) {
 }
 
 void set_near(const Cell& e) {
-    if (!hooks.current_position) return;
-    if (const Cell* p = hooks.current_position()) slot(e, Field::near) = *p;
+    const Cell& code = interpreter::current_code();
+    if (!code.is(TypeId::unset)) slot(e, Field::near) = code;
+}
+
+// Evaluates a set-word spec block bound to the error's fields (make error!
+// with a spec block); the caller's block keeps its bindings.
+void eval_spec(const Cell& error, const Cell& spec) {
+    Cell code{};
+    block::clone(code, spec, true, false);
+    collector::Root keep(code);
+    context::bind_block(keep.cell(), error.object_context(), false);
+    Cell* const saved_top = stack::top();
+    interpreter::eval_block(keep.cell(), false);
+    stack::set_top(saved_top);
 }
 
 void set_entry(const Cell& e, std::int32_t category, std::int32_t position) {
@@ -509,21 +524,8 @@ symbol::SymbolId id_symbol(const Cell& error) {
     return word::is_any_word(w.type()) ? w.word_symbol() : 0;
 }
 
-const Cell& argument_word(std::int32_t n) {
-    const Cell* spec = hooks.current_spec ? hooks.current_spec() : nullptr;
-    if (!spec || !spec->is(TypeId::block)) return none::value;
-    for (const Cell *p = block::get_cell(*spec, 0), *end = block::tail_cell(*spec); p < end; ++p) {
-        const TypeId t = p->type();
-        if (t != TypeId::word && t != TypeId::lit_word && t != TypeId::get_word &&
-            t != TypeId::refinement)
-            continue;
-        if (n-- == 0) return *p;
-    }
-    return none::value;
-}
-
 std::int32_t stack_trace_level() {
-    const Cell* setting = hooks.stack_trace_setting ? hooks.stack_trace_setting() : nullptr;
+    const Cell* setting = system_object::field("state/stack-trace");
     return setting && setting->is(TypeId::integer) && setting->int_value() > 0
                ? setting->int_value()
                : 0;
@@ -591,9 +593,9 @@ std::int32_t report(const Cell& error, NodeId out, std::int32_t part) {
         const Cell stack = slot(error, Field::stack);
         const std::int32_t start = text_length(out);
         const std::int32_t before = part;
-        if (stack.is(TypeId::integer) && hooks.form_call_trace) {
+        if (stack.is(TypeId::integer)) {
             part = append_text(out, "\n*** Stack: ", part);
-            part = hooks.form_call_trace(level, stack, out, part);
+            part = stack::form_call_trace(level, stack.int_value(), out, part);
         } else if (stack.is(TypeId::block) && block::count_from_head(stack) > 0) {
             part = append_text(out, "\n*** Stack: ", part);
             part = form_value(stack, out, part);
@@ -617,15 +619,15 @@ std::int32_t report(const Cell& error, NodeId out, std::int32_t part) {
 void fill_stack_trace(Cell& error) {
     if (!error.is(TypeId::error)) return;
     const Cell stack = slot(error, Field::stack);
-    if (stack.is(TypeId::integer) && hooks.collect_call_trace) {
+    if (stack.is(TypeId::integer)) {
         const std::int32_t level = stack_trace_level();
         Cell trace{};
         block::make_at(trace, 20);
         collector::Root keep(trace);
-        hooks.collect_call_trace(level > 0 ? level : 1, stack, trace);
+        stack::collect_call_trace(level > 0 ? level : 1, trace, stack.int_value());
         slot(error, Field::stack) = trace;
     }
-    const Cell* files = hooks.source_files ? hooks.source_files() : nullptr;
+    const Cell* files = system_object::field("state/source-files");
     if (files && files->is(TypeId::block) && block::count_from_head(*files) > 0) {
         Cell copy{};
         block::clone(copy, *files, false, false);
@@ -654,10 +656,9 @@ Cell* make(Cell* proto, Cell* spec, TypeId) {
         if (first < end && first->is(TypeId::word)) {
             make_from_pair(e, first, end);
         } else if (first < end && first->is(TypeId::set_word)) {
-            if (!hooks.eval_spec) runtime::raise_error(ErrorCategory::internal, "not-done");
             e = new_error();
             collector::Root keep(e);
-            hooks.eval_spec(e, blk);
+            eval_spec(e, blk);
             settle_entry(e);
             set_near(e);
         } else {

@@ -86,40 +86,11 @@ TypeId set_where_if_none(const Cell& error, const Cell& value);
 // Symbol ids of the words in `type` and `id` (0 when not words).
 symbol::SymbolId type_symbol(const Cell& error);
 symbol::SymbolId id_symbol(const Cell& error);
-// The word naming the n-th (from 0) word, lit-word, get-word or refinement
-// of the spec of the function being run; the shared none cell when there is
-// no such function or the spec is shorter.
-const Cell& argument_word(std::int32_t n);
 // Appends the error report (the form of an error) to the text of out;
 // returns the part budget left. Rewrites a malformed error's type, id and
 // arg1 to internal invalid-error as it reports it.
 std::int32_t report(const Cell& error, NodeId out, std::int32_t part);
 
-// --- What the evaluator and the system object supply ------------------------------
-
-// Each hook is installed by its owner as it arrives; until then the error
-// module goes without (no near, no argument words, no stack lines).
-struct Hooks {
-    // The spec block of the function being run, or null.
-    const Cell* (*current_spec)() = nullptr;
-    // The interpreter's current-position cell (an error's near), or null.
-    const Cell* (*current_position)() = nullptr;
-    // Evaluates a set-word spec block bound to the error's fields (make
-    // error! with a spec block).
-    void (*eval_spec)(const Cell& error, const Cell& spec) = nullptr;
-    // Appends the names of the called functions from a saved frame position
-    // at a trace level (the "*** Stack: " text); returns the budget left.
-    std::int32_t (*form_call_trace)(std::int32_t level, const Cell& stack, NodeId out,
-                                    std::int32_t part) = nullptr;
-    // Appends to blk the words of the called functions from a saved frame
-    // position at a trace level (an error's stack once caught).
-    void (*collect_call_trace)(std::int32_t level, const Cell& stack, const Cell& blk) = nullptr;
-    // system/state/stack-trace, or null while there is no system object.
-    const Cell* (*stack_trace_setting)() = nullptr;
-    // system/state/source-files (the scripts being run), or null.
-    const Cell* (*source_files)() = nullptr;
-};
-inline Hooks hooks;
 
 // The stack-trace level the report uses: system/state/stack-trace when it is
 // a positive integer!, else 0 (no "*** Stack: " line).

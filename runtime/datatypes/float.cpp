@@ -7,6 +7,7 @@
 #include "runtime/buffer.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -450,8 +451,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
         v = spec->f64();
         break;
     case TypeId::money:
-        if (money_to_float_hook == nullptr) raise_bad_to_arg(target, *spec);
-        v = money_to_float_hook(*spec);
+        v = money::to_float(*spec);
         break;
     case TypeId::binary:
         v = from_binary(*spec);
@@ -516,8 +516,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
     case TypeId::percent:
     case TypeId::time: b = value2->f64(); break;
     case TypeId::money:
-        if (money_compare_hook == nullptr) return not_comparable;
-        return money_compare_hook(a, value2, op);
+        return money::compare_with_float(a, value2, op);
     default: return not_comparable;
     }
     switch (op) {

@@ -96,10 +96,6 @@ Cell* math_op(Cell* left, Cell* right, MathOp op);
 // value, number) after the swap. A type with no route is refused.
 using MathRoute = Cell* (*)(Cell* left, Cell* right, MathOp op);
 void set_math_route(TypeId right_type, MathRoute route);
-// What money! installs: its amount as a float64 (to float!), and the compare
-// of a float64 left value with a money!.
-inline double (*money_to_float_hook)(const Cell& money) = nullptr;
-inline std::int32_t (*money_compare_hook)(double left, Cell* money, CompareOp op) = nullptr;
 
 // --- Handlers (float! registration order) -----------------------------------------
 

@@ -784,11 +784,7 @@ Cell* pick(Cell* value, Cell* index) {
     return value;
 }
 
-namespace {
-double to_float_hook(const Cell& value) { return to_float(value); }
-
-// A float on the left of a money!: the money's compare, turned around.
-std::int32_t compare_hook(double left, Cell* money, CompareOp op) {
+std::int32_t compare_with_float(double left, Cell* money, CompareOp op) {
     Cell f{};
     float_::make_at(f, left);
     Cell m = *money;
@@ -806,7 +802,6 @@ std::int32_t compare_hook(double left, Cell* money, CompareOp op) {
         return c;
     return -c;
 }
-}  // namespace
 
 void init() {
     static constexpr registry::Registration r{
@@ -833,8 +828,6 @@ void init() {
         })};
     registry::register_type(r);
     float_::set_math_route(TypeId::money, math_op);
-    float_::money_to_float_hook = to_float_hook;
-    float_::money_compare_hook = compare_hook;
 }
 
 }  // namespace kiv::money

@@ -95,6 +95,9 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
 // With money!, integer! and float!; orderings across two currencies raise
 // wrong-denom, equality across them is false.
 std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
+// The compare of a float64 on the left with a money! (float!'s compare hands
+// it over): money!'s compare turned around.
+std::int32_t compare_with_float(double left, Cell* money, CompareOp op);
 Cell* absolute(Cell* value);
 Cell* add(Cell* value1, Cell* value2);
 Cell* divide(Cell* value1, Cell* value2);

@@ -236,16 +236,6 @@ void call_handler(const Cell& obj, std::int32_t k, const Cell& fn, const Cell* a
     callback::call(fn, args, count, words::word(name_word));
 }
 
-void field_changed(Cell& owner, const Cell& word, const Cell& old_value, const Cell& new_value) {
-    if (owner.object_handlers() == 0 || is_handler_field(word.word_symbol())) return;
-    fire_on_change(owner, word, old_value, new_value);
-}
-
-bool deep_changed(const Cell& owner, const Cell& field, const Cell& value, const Cell& action,
-                  const Cell& new_value, std::int32_t index, std::int32_t part) {
-    return fire_on_deep_change(owner, field, value, action, new_value, index, part);
-}
-
 [[noreturn]] void path_error(const char* id, const Cell& a, const Cell& b) {
     runtime::raise_error(ErrorCategory::script, id, &a, &b);
 }
@@ -496,6 +486,11 @@ void set_fields(Cell& target, const Cell& source, SetOptions options) {
 }
 
 // --- Change notification ---------------------------------------------------------------
+
+void field_changed(const Cell& owner, const Cell& word, const Cell& old_value, const Cell& new_value) {
+    if (owner.object_handlers() == 0 || is_handler_field(word.word_symbol())) return;
+    fire_on_change(owner, word, old_value, new_value);
+}
 
 void fire_on_change(const Cell& obj, const Cell& word, const Cell& old_value,
                     const Cell& new_value) {
@@ -806,8 +801,6 @@ constexpr registry::Registration registration{TypeId::object, TypeId::no_type, "
 
 void init() {
     registry::register_type(registration);
-    context::field_change_hook = field_changed;
-    ownership::set_deep_change_hook(deep_changed);
 }
 
 }  // namespace kiv::object

@@ -72,6 +72,11 @@ void set_field(const Cell& obj, std::int32_t index, const Cell& value);
 
 // --- Change notification ---------------------------------------------------------
 
+// A field of owner was set to new_value (every set of an object's word comes
+// here): fire_on_change, unless owner has no handler record or the field is a
+// handler field.
+void field_changed(const Cell& owner, const Cell& word, const Cell& old_value,
+                   const Cell& new_value);
 // Calls the object's on-change* with (word, old, new), when it has one.
 // Raises invalid-obj-evt when the field does not hold a function!.
 void fire_on_change(const Cell& obj, const Cell& word, const Cell& old_value,

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/words.h"
 
 #include <algorithm>
@@ -18,7 +19,6 @@ namespace kiv::ownership {
 namespace {
 
 NodeId owner_table = 0;
-DeepChangeHook deep_change_hook = nullptr;
 
 enum : std::size_t { owned_cell = 0, owner_cell = 1, field_cell = 2 };
 
@@ -107,13 +107,11 @@ const Cell* find_owned(NodeId node) {
 bool check_owner(const Cell& value, const Cell& action, const Cell* new_value,
                  std::int32_t index, std::int32_t part) {
     const Cell* owner = find_owner(value.series_node());
-    if (owner == nullptr || deep_change_hook == nullptr) return false;
+    if (owner == nullptr || !owner[0].is(TypeId::object)) return false;
     const Cell o = owner[0], f = owner[1], v = value, a = action;
     const Cell n = new_value != nullptr ? *new_value : none::value;
-    return deep_change_hook(o, f, v, a, n, index, part);
+    return object::fire_on_deep_change(o, f, v, a, n, index, part);
 }
-
-void set_deep_change_hook(DeepChangeHook hook) { deep_change_hook = hook; }
 
 void report_cell_change(const Cell* parent, Cell* value) {
     if (parent == nullptr) return;

@@ -38,13 +38,6 @@ bool check_owner(const Cell& value, const Cell& action, const Cell* new_value,
 // is told of a `poked` at that index. parent may be null.
 void report_cell_change(const Cell* parent, Cell* value);
 
-// What the object module installs to deliver a change: (owner, field word,
-// value, action word, new value or none, index, part); returns true when the
-// owner has a change-handler record and was called.
-using DeepChangeHook = bool (*)(const Cell& owner, const Cell& field, const Cell& value,
-                                const Cell& action, const Cell& new_value,
-                                std::int32_t index, std::int32_t part);
-void set_deep_change_hook(DeepChangeHook hook);
 
 // Creates the owner table (a collector root); once at start-up.
 void init();

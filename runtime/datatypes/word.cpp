@@ -8,10 +8,10 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/words.h"
+#include "runtime/io/lexer.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
 
-#include <cstring>
 #include <string>
 
 namespace kiv::word {
@@ -30,40 +30,9 @@ Cell datatype_cell(TypeId t) {
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &value);
 }
 
-// A byte that cannot stand in a plain word spelling.
-bool delimiter(unsigned char c) {
-    return c <= ' ' || std::strchr("[](){}\";/:'#@%$,^\\", c) != nullptr;
-}
-
-// Scans text as one word-like token when no lexer is installed: the marks
-// ' : / # and a final : choose the kind; the spelling must be a plain word.
+// The first value of text, scanned by the lexer; false when none scans.
 bool scan_word_token(const std::string& text, Cell& out) {
-    if (scan_one_value_hook != nullptr)
-        return scan_one_value_hook(text.data(), static_cast<std::int32_t>(text.size()), out);
-    std::size_t first = 0, last = text.size();
-    TypeId t = TypeId::word;
-    if (!text.empty()) {
-        switch (text[0]) {
-        case '\'': t = TypeId::lit_word; first = 1; break;
-        case ':': t = TypeId::get_word; first = 1; break;
-        case '/': t = TypeId::refinement; first = 1; break;
-        case '#': t = TypeId::issue; first = 1; break;
-        default:
-            if (text.back() == ':') { t = TypeId::set_word; last -= 1; }
-        }
-    }
-    if (first >= last) return false;
-    const auto lead = static_cast<unsigned char>(text[first]);
-    if (t != TypeId::issue && (lead >= '0' && lead <= '9')) return false;   // a number
-    if ((lead == '+' || lead == '-' || lead == '.') && last - first > 1) {
-        const auto second = static_cast<unsigned char>(text[first + 1]);
-        if (second >= '0' && second <= '9') return false;
-    }
-    for (std::size_t i = first; i < last; ++i)
-        if (delimiter(static_cast<unsigned char>(text[i]))) return false;
-    make_at(symbol::make(std::string_view(text).substr(first, last - first)), out);
-    out.set_type(t);
-    return true;
+    return lexer::scan_first_value(text.data(), static_cast<std::int32_t>(text.size()), out);
 }
 
 std::string utf8_of_text(Cell& text) {

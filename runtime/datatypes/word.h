@@ -72,8 +72,4 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
 // none when unbound, else the 1-based index.
 Cell* index_q(Cell* value);
 
-// Hook through which to and make scan text as one value until the lexer
-// exists; null means only plain word spellings are recognised.
-inline bool (*scan_one_value_hook)(const char* utf8, std::int32_t length, Cell& out) = nullptr;
-
 }  // namespace kiv::word

@@ -37,7 +37,6 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/typeset.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
@@ -1456,52 +1455,6 @@ std::int32_t eval_path_i(const Cell& path_in, NodeId code, std::int32_t pos, std
     return eval_path_walk(path, code, pos, end, mode, record);
 }
 
-// --- What errors take from the evaluator ----------------------------------------------
-
-// The spec block of the function the innermost named frame called, or null.
-const Cell* current_spec() {
-    static Cell spec{};
-    for (const stack::Frame* f = stack::top_frame(); f && f >= stack::bottom_frame(); --f) {
-        if (stack::unnamed_frame(*f)) continue;
-        const Cell w = stack::frame_word(*f);
-        const Cell* v = peek_word_value(w);
-        if (!v || !(is_function_type(v->type()) || v->is(TypeId::op))) return nullptr;
-        spec.reset(TypeId::block);
-        spec.set_series_node(v->code_spec());
-        spec.set_series_head(0);
-        return &spec;
-    }
-    return nullptr;
-}
-
-// make error! from a set-word spec: the block, bound to the error's fields,
-// sets them by name.
-void eval_error_spec(const Cell& error, const Cell& spec) {
-    Cell code{};
-    block::clone(code, spec, true, false);  // the caller's block keeps its bindings
-    collector::Root keep(code);
-    context::bind_block(keep.cell(), error.object_context(), false);
-    Cell* const saved_top = stack::top();
-    eval_block(keep.cell(), false);
-    stack::set_top(saved_top);
-}
-
-void install_error_hooks() {
-    error::hooks.current_position = [] {
-        return code_cell.is(TypeId::unset) ? nullptr : static_cast<const Cell*>(&code_cell);
-    };
-    error::hooks.current_spec = current_spec;
-    error::hooks.eval_spec = eval_error_spec;
-    error::hooks.form_call_trace = [](std::int32_t level, const Cell& saved, NodeId out, std::int32_t part) {
-        return stack::form_call_trace(level, saved.int_value(), out, part);
-    };
-    error::hooks.collect_call_trace = [](std::int32_t level, const Cell& saved, const Cell& blk) {
-        stack::collect_call_trace(level, blk, saved.int_value());
-    };
-    error::hooks.stack_trace_setting = [] { return static_cast<const Cell*>(system_object::field("state/stack-trace")); };
-    error::hooks.source_files = [] { return static_cast<const Cell*>(system_object::field("state/source-files")); };
-}
-
 }  // namespace
 
 // --- Public entries ----------------------------------------------------------------------
@@ -1510,7 +1463,6 @@ void init() {
     code_cell = unset_cell();
     collector::set_root(collector::RootStep::code_position, mark_code_cell);
     tracing::init();
-    install_error_hooks();
 }
 
 void eval_block(const Cell& blk, bool into_caller) {

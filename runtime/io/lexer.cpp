@@ -1319,7 +1319,6 @@ void init() {
     ensure_stack();
     if (!text_buffer) text_buffer = std::make_unique_for_overwrite<std::uint8_t[]>(lexer_buffer_size);  // pages are touched as text arrives
     text_cursor = 0;
-    word::scan_one_value_hook = scan_first_value;
     collector::set_root(collector::RootStep::lexer_states, mark_states);
 }
 

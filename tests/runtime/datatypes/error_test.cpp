@@ -231,22 +231,5 @@ TEST(ErrorMold, FieldsAsSetWords) {
     EXPECT_EQ(multi.substr(multi.size() - 17), "    files: none\n]");
 }
 
-TEST(ErrorArgumentWord, CountsSpecWords) {
-    static Cell spec{};
-    block::make_at(spec, 8);
-    for (Cell c : {word_of("series"), text_cell("doc"), word_of("value", TypeId::lit_word),
-                   word_of("only", TypeId::refinement), word_of("x", TypeId::set_word),
-                   word_of("local", TypeId::get_word)})
-        block::append_copy(spec, c);
-    EXPECT_TRUE(error::argument_word(0).is(TypeId::none));  // no function running
-    error::hooks.current_spec = [] { return static_cast<const Cell*>(&spec); };
-    EXPECT_EQ(name_of(error::argument_word(0)), "series");
-    EXPECT_EQ(name_of(error::argument_word(1)), "value");
-    EXPECT_EQ(name_of(error::argument_word(2)), "only");
-    EXPECT_EQ(name_of(error::argument_word(3)), "local");  // set-words are skipped
-    EXPECT_TRUE(error::argument_word(4).is(TypeId::none));
-    error::hooks.current_spec = nullptr;
-}
-
 }  // namespace
 }  // namespace kiv
