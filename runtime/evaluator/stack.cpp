@@ -459,19 +459,6 @@ void throw_error(LanguageError& e) {
     throw e;
 }
 
-void throw_error(const Cell& error) {
-    LanguageError e;
-    e.category = ErrorCategory::user;
-    e.id = "";
-    e.arg_count = 0;
-    e.error = error;
-    if (error.is(TypeId::error) && error::catalog_loaded()) {
-        const std::int32_t category = error::find_category(error::type_symbol(error));
-        if (category >= 0) e.category = static_cast<ErrorCategory>(category);
-    }
-    throw_error(e);
-}
-
 // --- Reports -------------------------------------------------------------------------------
 
 Cell frame_word(const Frame& f) { return word_in(f.symbol, f.word_context); }

@@ -273,8 +273,6 @@ void keep_try_result();
 // Without a root frame (the runtime embedded, as in tests) it is thrown to
 // the C++ caller with the stacks unchanged.
 [[noreturn]] void throw_error(LanguageError& e);
-// throw_error for an error! value that exists (`do` of an error).
-[[noreturn]] void throw_error(const Cell& error);
 
 // The stacks as they stand, for C++ code that runs language code and must
 // leave them as it found them. restore() pops the frames pushed since (a

@@ -224,7 +224,7 @@ TEST_F(Stack, ErrorsUnwindToTheNearestTryFrame) {
     stack::push(int_cell(1));
     Cell error{};
     error::build(error, ErrorCategory::script, "no-value");
-    EXPECT_THROW(stack::throw_error(error), LanguageError);
+    EXPECT_THROW(runtime::raise_error_value(error), LanguageError);
     EXPECT_EQ(depth(), 1);                          // the try frame stays for its code
     EXPECT_EQ(stack::base(), try_base);
     EXPECT_TRUE(try_base->is(TypeId::error));       // the error is its only argument
@@ -282,7 +282,7 @@ TEST(StackDeath, AnUncaughtErrorEndsTheProcessWith254) {
         stack::push_call_frame(nullptr);             // no try or barrier below
         Cell error{};
         error::build(error, ErrorCategory::script, "no-value");
-        stack::throw_error(error);
+        runtime::raise_error_value(error);
     }, testing::ExitedWithCode(254), "");
 }
 
