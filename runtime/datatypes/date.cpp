@@ -16,7 +16,7 @@
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 #include "runtime/raise.h"
 
 #include <algorithm>

@@ -14,7 +14,7 @@
 #include "runtime/dtoa.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
 

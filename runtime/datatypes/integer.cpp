@@ -13,7 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
 

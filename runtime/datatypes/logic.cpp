@@ -6,7 +6,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 #include "runtime/raise.h"
 
 namespace kiv::logic {

@@ -13,7 +13,7 @@
 #include "runtime/datatypes/words.h"
 #include "runtime/dtoa.h"
 #include "runtime/io/lexer.h"
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 #include "runtime/raise.h"
 
 #include <array>

@@ -21,7 +21,7 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/externals.h"
 #include "runtime/io/lexer.h"
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 #include "runtime/memory.h"
 #include "runtime/output_hooks.h"
 #include "runtime/platform.h"

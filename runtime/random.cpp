@@ -2,7 +2,7 @@
 // that the language's seeded sequences depend on: right shifts are arithmetic
 // (the words read as signed), and seeding leaves the output index at 0, so
 // the first regeneration happens at the 625th draw, not the first.
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 
 #include "runtime/raise.h"
 

@@ -1,6 +1,6 @@
 // The random generator: its seeded sequence, the clear top bit of every
 // output, the ranges and the uniformity of in_range, and the secure source.
-#include "runtime/io/random.h"
+#include "runtime/random.h"
 
 #include <gtest/gtest.h>
 
