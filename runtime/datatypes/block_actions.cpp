@@ -24,8 +24,6 @@
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/callback.h"
-#include "runtime/evaluator/interpreter.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/raise.h"
 #include "runtime/sorting.h"

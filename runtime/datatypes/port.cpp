@@ -12,7 +12,6 @@
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/callback.h"
-#include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 

@@ -17,8 +17,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/callback.h"
-#include "runtime/evaluator/interpreter.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 #include "runtime/sorting.h"
 #include "runtime/unicode.h"
