@@ -92,6 +92,12 @@ private:
 
 bool input_ended = false;  // standard input has given its end once
 
+// The console's size as last read from the terminal; a line read after the
+// terminal changed passes the new size on to system/console/size (a size
+// that the user set stays until then).
+Cell console_size();
+Cell known_size{};
+
 // read-console-line prompt hide?: prints the prompt, reads one line (without
 // its line end). None at the end of the input; false when asked again after it.
 void read_console_line(Cell* args) {
@@ -111,6 +117,10 @@ void read_console_line(Cell* args) {
         return;
     }
     if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (const Cell size = console_size(); size.pair_x() != known_size.pair_x() || size.pair_y() != known_size.pair_y()) {
+        known_size = size;
+        embed::set_field("console/size", size);
+    }
     args[0] = embed::text(valid_utf8(line));
 }
 
@@ -212,7 +222,8 @@ int launch(const embed::CommandLine& command) {
     record_arguments();
     if (const embed::Result date = embed::load(KIV_BUILD_DATE); date.ok && embed::length(date.value) == 1)
         embed::set_field("build/date", embed::pick(date.value, 0));
-    embed::set_field("console/size", console_size());
+    known_size = console_size();
+    embed::set_field("console/size", known_size);
     embed::set_field("console/gui?", embed::logic(false));
     const embed::Result result = embed::eval_text("system/console/launch");
     embed::flush_output();

@@ -539,37 +539,32 @@ void try_(bool, const std::int32_t* refinements) {
     stack::return_result();
 }
 
-// True when the thrown name matches the /name argument of catch.
+// True when the thrown name matches the /name argument of catch; a block
+// holding other values than words raises invalid-refine-arg.
 bool name_matches(const Cell& names, const Cell& thrown) {
-    if (names.is(TypeId::block)) {
-        const NodeId node = names.series_node();
-        for (std::int32_t i = names.series_head(); i < tail_of(node); ++i) {
-            if (!cell_at(node, i)->is(TypeId::word)) {
-                Cell refinement_word;
-                word::make_kind_at(TypeId::word, "name", refinement_word);
-                runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &refinement_word, &names);
-            }
-        }
+    const int taken = stack::names_take(names, thrown);
+    if (taken < 0) {
+        Cell refinement_word;
+        word::make_kind_at(TypeId::word, "name", refinement_word);
+        runtime::raise_error(ErrorCategory::script, "invalid-refine-arg", &refinement_word, &names);
     }
-    if (!thrown.is(TypeId::word)) return false;
-    const symbol::SymbolId want = symbol::resolve_alias(thrown.word_symbol());
-    if (!names.is(TypeId::block)) return symbol::resolve_alias(names.word_symbol()) == want;
-    const NodeId node = names.series_node();
-    for (std::int32_t i = names.series_head(); i < tail_of(node); ++i)
-        if (symbol::resolve_alias(cell_at(node, i)->word_symbol()) == want) return true;
-    return false;
+    return taken == 1;
 }
 
+// A throw goes to the nearest catch that takes its name (stack::unwind_throw);
+// those it passes, like the exits of other kinds, are passed on.
 void catch_(bool, const std::int32_t* refinements) {
     const Cell body = *arg(0);
-    stack::push_catch_frame(&words::word(words::Word::body));
+    const bool named = used(refinements, refine::catch_::name);
+    stack::push_catch_frame(&words::word(words::Word::body), named ? arg(refinements[refine::catch_::name]) : nullptr);
+    const stack::Frame* const own = stack::top_frame();
     stack::set_poll_flag();
     const std::uint32_t caught = runtime::catch_throws(runtime::thrown_throw, [&] {
         interpreter::eval_block_tail(body, true);
     });
     const std::uint32_t exit = caught != 0 ? caught : interpreter::exit_pending();
-    if (exit != 0 && exit != runtime::thrown_throw) {
-        if (caught != 0) runtime::unwind_to_catch();  // not a throw: pass it on
+    if (exit != 0 && (exit != runtime::thrown_throw || stack::top_frame() != own)) {
+        if (caught != 0) runtime::unwind_to_catch();  // not ours: pass it on
         return;                                       // pending: not ours
     }
     if (exit == runtime::thrown_throw) {
@@ -579,13 +574,7 @@ void catch_(bool, const std::int32_t* refinements) {
         const Cell value = stack::base()[0];
         const Cell name = stack::base()[1];
         stack::pop_frame_reset();
-        if (used(refinements, refine::catch_::name) &&
-            !name_matches(*arg(refinements[refine::catch_::name]), name)) {
-            *arg(0) = value;  // thrown on to the next catch frame
-            *arg(1) = name;
-            stack::set_top(arg(2));
-            return interpreter::hand_over_exit(stack::unwind_throw(runtime::thrown_throw));
-        }
+        if (named) name_matches(*arg(refinements[refine::catch_::name]), name);  // names that are no words raise
         stack::clear_throw_start();  // received: the next error's where is its own
         stack::set_result_only(value);
         tracing::trace(tracing::Event::catch_, 0, -1, nullptr, &value);

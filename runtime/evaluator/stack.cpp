@@ -11,6 +11,7 @@
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/tracing.h"
@@ -188,6 +189,13 @@ Cell* push_frame(const Cell* word, FrameType type, std::uint32_t flags) {
     return state.base = state.top;
 }
 
+Cell* push_catch_frame(const Cell* word, const Cell* names) {
+    const std::uint32_t at = names != nullptr ? index_of(names) + 1 : 0;
+    Cell* base = push_frame(word, FrameType::catch_);
+    state.frames_top[-1].saved_values = at;
+    return base;
+}
+
 Cell* push_function_frame(const Cell* word, NodeId ctx) {
     Cell* base = push_frame(word, FrameType::function);
     Frame& f = state.frames_top[-1];
@@ -346,12 +354,31 @@ std::uint32_t unwind_throw(std::uint32_t thrown) {
     const Cell value = state.base[0];
     const Cell name = state.base + 1 < state.top ? state.base[1] : Cell::fresh(TypeId::none);
     if (!state.throw_start) state.throw_start = top_frame();
-    Frame* target = find_receiver([](const Frame& f) { return f.type() == FrameType::catch_; },
-                                  false, "throw", &value);
+    // a catch whose names are no words lets its own check raise
+    const auto takes = [&name](const Frame& f) {
+        return f.type() == FrameType::catch_ &&
+               (f.saved_values == 0 || names_take(*cell_at(f.saved_values - 1), name) != 0);
+    };
+    Frame* target = find_receiver(takes, false, "throw", &value);
     settle_at(target);
     push(value);
     push(name);
     return thrown;
+}
+
+int names_take(const Cell& names, const Cell& thrown) {
+    const Cell* first = &names;
+    const Cell* end = &names + 1;
+    if (names.is(TypeId::block)) {
+        end = block::tail_cell(names);
+        first = end - block::count_from_head(names);
+        if (std::any_of(first, end, [](const Cell& c) { return !c.is(TypeId::word); })) return -1;
+    }
+    if (!thrown.is(TypeId::word)) return 0;
+    const symbol::SymbolId want = symbol::resolve_alias(thrown.word_symbol());
+    return std::any_of(first, end, [want](const Cell& c) { return symbol::resolve_alias(c.word_symbol()) == want; })
+               ? 1
+               : 0;
 }
 
 void hand_over(std::uint32_t thrown) { runtime::throw_value(thrown); }

@@ -41,7 +41,8 @@ struct Frame {
     std::uint32_t caller_base;       // argument-stack index of the caller's base
     std::uint32_t word_context;      // the called word's context node (its binding)
     std::uint32_t function_context;  // type function only: the function's context node
-    std::uint32_t saved_values;      // type function only: that context's value storage at push
+    std::uint32_t saved_values;      // type function: that context's value storage at push;
+                                     // type catch: 1 + the argument index of /name's names, or 0
 
     static constexpr std::uint32_t type_shift = 24;
     static constexpr std::uint32_t type_mask = 0x0F000000;
@@ -191,7 +192,8 @@ inline Cell* push_interpreted_call_frame(const Cell* word) {
 }
 inline Cell* push_try_frame(const Cell* word) { return push_frame(word, FrameType::try_); }
 inline Cell* push_barrier_frame(const Cell* word) { return push_frame(word, FrameType::barrier); }
-inline Cell* push_catch_frame(const Cell* word) { return push_frame(word, FrameType::catch_); }
+// A catch frame; names (null without /name) is the cell of the names it takes.
+Cell* push_catch_frame(const Cell* word, const Cell* names);
 inline Cell* push_eval_frame(const Cell* word) {
     return push_frame(word, FrameType::eval, Frame::interpreted_flag);
 }
@@ -254,8 +256,14 @@ inline void unwind_to_loop(bool keep) { unwind(FrameType::loop, keep); }
 std::uint32_t unwind_break(bool value, bool continue_);
 std::uint32_t unwind_return(bool value);
 // thrown: the exit value (runtime::thrown_throw for `throw`); the thrown
-// value and its /name stand at the base and the cell after it.
+// value and its /name stand at the base and the cell after it. The receiver
+// is the nearest catch that takes the name: a throw that none takes raises
+// where it was thrown, so a `try` around it gets the error.
 std::uint32_t unwind_throw(std::uint32_t thrown);
+// Whether names (a catch's /name: a word or a block of words) take the
+// thrown name, a word! compared by symbol without case, aliases resolved:
+// 1 yes, 0 no, -1 a block holding other values than words.
+int names_take(const Cell& names, const Cell& thrown);
 // After a try body: an error! last value becomes the result; top := base + 1.
 void keep_try_result();
 

@@ -137,7 +137,7 @@ TEST_F(Stack, ExitsStopAtABarrierOrTheBottomWithTheirErrors) {
             SetUp();
             stack::push_loop_frame(nullptr);           // receivers below the barrier
             stack::set_body_flag(true);
-            stack::push_catch_frame(nullptr);
+            stack::push_catch_frame(nullptr, nullptr);
             if (barrier) stack::push_barrier_frame(nullptr);
             stack::push_call_frame(nullptr);
             stack::push(int_cell(5));
@@ -190,7 +190,7 @@ TEST_F(Stack, ReturnLeavesLoopsForTheFunctionBody) {
 
 TEST_F(Stack, ThrowReachesTheCatchFrameWithValueAndName) {
     stack::push(int_cell(0));
-    Cell* catch_base = stack::push_catch_frame(nullptr);
+    Cell* catch_base = stack::push_catch_frame(nullptr, nullptr);
     stack::push_loop_frame(nullptr);
     stack::push_call_frame(nullptr);
     stack::push(int_cell(11));
