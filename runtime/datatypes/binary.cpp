@@ -513,8 +513,7 @@ Cell* trim(Cell* series, const TrimRefinements& how) {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::binary, TypeId::string, "binary!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::binary, registry::table({
         {Action::make,       make},
         {Action::random,     inherit},
         {Action::reflect,    inherit},

@@ -857,8 +857,7 @@ namespace {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::block, TypeId::series, "block!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::block, registry::table({
         {Action::make,      make},
         {Action::random,    inherit},
         {Action::reflect,   inherit},

@@ -171,8 +171,7 @@ Cell* xor_(Cell* value1, Cell* value2) { return math(value1, value2, MathOp::xor
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::char_, TypeId::integer, "char!",
-        registry::table({
+        TypeId::char_, registry::table({
             {Action::make, to},
             {Action::random, registry::inherit},
             {Action::to, to},

@@ -810,8 +810,7 @@ Cell* subtract(Cell* value1, Cell* value2) { return math(value1, value2, true); 
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::date, TypeId::no_type, "date!",
-        registry::table({
+        TypeId::date, registry::table({
             {Action::make, make},
             {Action::random, random},
             {Action::to, to},

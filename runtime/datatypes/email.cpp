@@ -68,8 +68,7 @@ namespace {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::email, TypeId::string, "email!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::email, registry::table({
         {Action::make,      inherit},
         {Action::reflect,   inherit},
         {Action::to,        inherit},

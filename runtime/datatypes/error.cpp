@@ -730,7 +730,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 namespace {
 // make/form/mold/compare are error!'s own; reflect, eval-path, copy, find and
 // select come from object!, which registers before error!.
-constexpr registry::Registration registration{TypeId::error, TypeId::object, "error!", registry::table({
+constexpr registry::Registration registration{TypeId::error, registry::table({
     {Action::make, make},
     {Action::reflect, registry::inherit},
     {Action::form, form},

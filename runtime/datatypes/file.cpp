@@ -240,8 +240,7 @@ namespace {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::file, TypeId::url, "file!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::file, registry::table({
         {Action::make,      inherit},
         {Action::to,        inherit},
         {Action::form,      inherit},

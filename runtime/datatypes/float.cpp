@@ -632,8 +632,7 @@ std::int32_t even_q(Cell* value) { return (truncated(value->f64()) & 1) == 0 ? 1
 std::int32_t odd_q(Cell* value) { return (truncated(value->f64()) & 1) != 0 ? 1 : 0; }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::float_, TypeId::no_type, "float!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::float_, registry::table({
                                                   {Action::make, to},
                                                   {Action::random, random},
                                                   {Action::to, to},

@@ -383,8 +383,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::function, TypeId::context, "function!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::function, registry::table({
                                                   {Action::make, make},
                                                   {Action::reflect, reflect},
                                                   {Action::form, form},
@@ -453,8 +452,7 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 
 
 void init() {
-    static constexpr registry::Registration r{TypeId::routine, TypeId::function, "routine!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::routine, registry::table({
                                                   {Action::reflect, registry::inherit},
                                                   {Action::form, form},
                                                   {Action::mold, mold},

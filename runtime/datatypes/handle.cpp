@@ -76,8 +76,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp) {
 
 namespace {
 
-constexpr registry::Registration registration{TypeId::handle, TypeId::integer, "handle!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::handle, registry::table({
         {Action::form,    form},
         {Action::mold,    mold},
         {Action::compare, compare},  // ORDER ACTIONS

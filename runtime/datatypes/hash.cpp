@@ -182,8 +182,7 @@ Cell* copy(Cell* value, Cell* part, bool deep, Cell* types) {
 
 void init() {
     using registry::inherit;
-    static constexpr registry::Registration r{TypeId::hash, TypeId::block, "hash!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::hash, registry::table({
                                                   {Action::make, make},
                                                   {Action::reflect, inherit},
                                                   {Action::to, to},

@@ -493,8 +493,7 @@ Cell* tail_q(Cell* series) {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::image, TypeId::series, "image!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::image, registry::table({
         {Action::make,      make},
         {Action::to,        to},
         {Action::form,      form},

@@ -448,8 +448,7 @@ Cell* or_(Cell* value1, Cell* value2) { return math(value1, value2, MathOp::or_,
 Cell* xor_(Cell* value1, Cell* value2) { return math(value1, value2, MathOp::xor_, "xor~"); }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::integer, TypeId::no_type, "integer!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::integer, registry::table({
                                                   {Action::make, make},
                                                   {Action::random, random},
                                                   {Action::to, to},

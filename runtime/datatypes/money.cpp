@@ -810,8 +810,7 @@ std::int32_t compare_hook(double left, Cell* money, CompareOp op) {
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::money, TypeId::no_type, "money!",
-        registry::table({
+        TypeId::money, registry::table({
             {Action::make, make},
             {Action::random, random},
             {Action::to, to},

@@ -384,8 +384,7 @@ Cell* reverse(Cell* value, Cell*, Cell*) {
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::pair, TypeId::no_type, "pair!",
-        registry::table({
+        TypeId::pair, registry::table({
             {Action::make, to},
             {Action::random, random},
             {Action::to, to},

@@ -135,8 +135,7 @@ std::int32_t get_mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 constexpr registry::Inherit inherit = registry::inherit;
 
 // path!: make, to, form and mold of its own; copy and the rest from block!.
-constexpr registry::Registration registration{TypeId::path, TypeId::block, "path!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::path, registry::table({
         {Action::make,      make},
         {Action::reflect,   inherit},
         {Action::to,        to},
@@ -183,12 +182,9 @@ constexpr registry::ActionTable derived_table(handler::Mold own_mold) {
     return t;
 }
 
-constexpr registry::Registration lit_registration{TypeId::lit_path, TypeId::path, "lit-path!",
-                                                   derived_table(lit_mold)};
-constexpr registry::Registration set_registration{TypeId::set_path, TypeId::path, "set-path!",
-                                                   derived_table(set_mold)};
-constexpr registry::Registration get_registration{TypeId::get_path, TypeId::path, "get-path!",
-                                                   derived_table(get_mold)};
+constexpr registry::Registration lit_registration{TypeId::lit_path, derived_table(lit_mold)};
+constexpr registry::Registration set_registration{TypeId::set_path, derived_table(set_mold)};
+constexpr registry::Registration get_registration{TypeId::get_path, derived_table(get_mold)};
 
 }  // namespace
 
@@ -229,7 +225,7 @@ constexpr registry::ActionTable paren_table() {
     return t;
 }
 
-constexpr registry::Registration registration{TypeId::paren, TypeId::block, "paren!", paren_table()};
+constexpr registry::Registration registration{TypeId::paren, paren_table()};
 
 }  // namespace
 

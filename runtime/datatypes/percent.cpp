@@ -43,8 +43,7 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t 
 
 void init() {
     using registry::inherit;
-    static constexpr registry::Registration r{TypeId::percent, TypeId::float_, "percent!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::percent, registry::table({
                                                   {Action::make, inherit},
                                                   {Action::random, inherit},
                                                   {Action::to, inherit},

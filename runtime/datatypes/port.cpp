@@ -290,8 +290,7 @@ Cell* update(Cell* port) { return forward(port, "update", {}); }
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::port, TypeId::object, "port!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::port, registry::table({
         {Action::make,      make},
         {Action::reflect,   inherit},
         {Action::form,      form},

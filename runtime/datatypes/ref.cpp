@@ -16,8 +16,7 @@ namespace {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::ref, TypeId::string, "ref!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::ref, registry::table({
         {Action::make,      inherit},
         {Action::reflect,   inherit},
         {Action::to,        inherit},

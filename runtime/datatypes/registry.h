@@ -223,25 +223,25 @@ consteval ActionTable table(std::initializer_list<Row> rows) {
     return t;
 }
 
-// What a datatype module registers: its id, its parent (no_type for none),
-// its name with the final "!", and its 62 action entries.
+// What a datatype module registers: its id and its 62 action entries. Its
+// name and parent come from runtime/types.table.
 struct Registration {
     TypeId type;
-    TypeId parent;
-    const char* name;
     ActionTable actions;
 };
 
 // The record length (type, parent, name, one entry per action) of a module.
 inline constexpr std::int32_t registration_entries = action_count + 3;
 
-// Allocates the two tables; called once before any registration.
+// Allocates the two tables and names every type of runtime/types.table;
+// called once before any registration.
 void init();
 // Registers one type. entry_count is the record length the module declares;
 // anything but registration_entries prints the datatype error lines and exits
 // the process with status 0. Every -1 entry copies the parent's slot now.
 void register_type(const Registration& r, std::int32_t entry_count = registration_entries);
-// Registers every datatype of the runtime in the fixed parents-first order.
+// Calls the registering function of every type of runtime/types.table, each
+// type after its ancestors.
 void register_all();
 // Attaches to each registered type the word of its full name, bound in the
 // global context (needs the symbol table and the global context).
@@ -253,9 +253,9 @@ struct TypeName {
     std::int32_t length = 0;        // without the final "!"
     Cell word{};                    // word! of the full name; no type until attached
 };
-// The entry of type t (name null when t never registered).
+// The entry of type t (name null for no_type).
 const TypeName& type_name(TypeId t);
-// The highest type id registered so far.
+// The highest type id.
 int highest_type();
 
 // Raw slot of the handler table (null: not supported). Use handler<A> below.

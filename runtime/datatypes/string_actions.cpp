@@ -1080,8 +1080,7 @@ namespace {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::string, TypeId::series, "string!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::string, registry::table({
         {Action::make,      make},
         {Action::random,    inherit},
         {Action::reflect,   inherit},

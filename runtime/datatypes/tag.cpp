@@ -22,8 +22,7 @@ namespace {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::tag, TypeId::string, "tag!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::tag, registry::table({
         {Action::make,      inherit},
         {Action::reflect,   inherit},
         {Action::to,        inherit},

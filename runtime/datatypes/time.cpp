@@ -458,8 +458,7 @@ Cell* pick(Cell* value, Cell* index) {
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::time, TypeId::float_, "time!",
-        registry::table({
+        TypeId::time, registry::table({
             {Action::make, to},
             {Action::random, registry::inherit},
             {Action::to, to},

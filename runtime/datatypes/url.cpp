@@ -368,8 +368,7 @@ namespace {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::url, TypeId::string, "url!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::url, registry::table({
         {Action::make,      make},
         {Action::to,        to},
         {Action::form,      inherit},

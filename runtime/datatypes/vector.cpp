@@ -830,8 +830,7 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
 
 constexpr registry::Inherit inherit = registry::inherit;
 
-constexpr registry::Registration registration{TypeId::vector, TypeId::string, "vector!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::vector, registry::table({
         {Action::make,      make},
         {Action::random,    random},
         {Action::reflect,   inherit},

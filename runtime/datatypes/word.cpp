@@ -238,8 +238,7 @@ Cell* index_q(Cell* value) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::word, TypeId::symbol, "word!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::word, registry::table({
                                                   {Action::make, to},
                                                   {Action::to, to},
                                                   {Action::form, form},
@@ -274,27 +273,23 @@ consteval registry::ActionTable word_kind_table(bool with_index) {
 }  // namespace
 
 void init_lit_word() {
-    static constexpr registry::Registration r{TypeId::lit_word, TypeId::word, "lit-word!",
-                                              word_kind_table(true)};
+    static constexpr registry::Registration r{TypeId::lit_word, word_kind_table(true)};
     registry::register_type(r);
 }
 
 void init_set_word() {
-    static constexpr registry::Registration r{TypeId::set_word, TypeId::word, "set-word!",
-                                              word_kind_table(true)};
+    static constexpr registry::Registration r{TypeId::set_word, word_kind_table(true)};
     registry::register_type(r);
 }
 
 void init_get_word() {
-    static constexpr registry::Registration r{TypeId::get_word, TypeId::word, "get-word!",
-                                              word_kind_table(true)};
+    static constexpr registry::Registration r{TypeId::get_word, word_kind_table(true)};
     registry::register_type(r);
 }
 
 void init_refinement() {
     // refinement! has no index?.
-    static constexpr registry::Registration r{TypeId::refinement, TypeId::word, "refinement!",
-                                              word_kind_table(false)};
+    static constexpr registry::Registration r{TypeId::refinement, word_kind_table(false)};
     registry::register_type(r);
 }
 
