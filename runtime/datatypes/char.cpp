@@ -173,20 +173,20 @@ void init() {
     static constexpr registry::Registration r{
         TypeId::char_, registry::table({
             {Action::make, to},
-            {Action::random, registry::inherit},
             {Action::to, to},
             {Action::form, form},
             {Action::mold, mold},
             {Action::compare, compare},
-            {Action::absolute, registry::inherit},
             {Action::add, add},
             {Action::divide, divide},
             {Action::multiply, multiply},
+            {Action::negate, registry::refuse},
+            {Action::power, registry::refuse},
             {Action::remainder, remainder},
+            {Action::round, registry::refuse},
             {Action::subtract, subtract},
-            {Action::even_q, registry::inherit},
-            {Action::odd_q, registry::inherit},
             {Action::and_, and_},
+            {Action::complement, registry::refuse},
             {Action::or_, or_},
             {Action::xor_, xor_},  // ORDER ACTIONS
         })};

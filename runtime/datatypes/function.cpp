@@ -453,10 +453,9 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 
 void init() {
     static constexpr registry::Registration r{TypeId::routine, registry::table({
-                                                  {Action::reflect, registry::inherit},
+                                                  {Action::make, registry::refuse},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }

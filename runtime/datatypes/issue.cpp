@@ -67,9 +67,9 @@ void init() {
     static constexpr registry::Registration r{TypeId::issue, registry::table({
                                                   {Action::make, to},
                                                   {Action::to, to},
-                                                  {Action::form, registry::inherit},
                                                   {Action::mold, mold},
                                                   {Action::compare, compare},
+                                                  {Action::index_q, registry::refuse},
                                               })};
     registry::register_type(r);
 }

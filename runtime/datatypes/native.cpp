@@ -147,10 +147,8 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 void init() {
     static constexpr registry::Registration r{TypeId::action, registry::table({
                                                   {Action::make, make},
-                                                  {Action::reflect, registry::inherit},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }
@@ -225,10 +223,8 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 void init() {
     static constexpr registry::Registration r{TypeId::op, registry::table({
                                                   {Action::make, make},
-                                                  {Action::reflect, registry::inherit},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }

@@ -35,12 +35,12 @@ ErasedHandler& slot_of(TypeId t, int slot) {
     return handlers[static_cast<int>(t) * slots_per_type + slot - 1];
 }
 
-// The erased form of a handler entry (null for empty and inherit).
+// The erased form of a handler entry (null for not listed and refuse).
 ErasedHandler erase(const Entry& e) {
     return std::visit(
         [](auto h) -> ErasedHandler {
             using H = decltype(h);
-            if constexpr (std::is_same_v<H, std::monostate> || std::is_same_v<H, Inherit>) {
+            if constexpr (std::is_same_v<H, std::monostate> || std::is_same_v<H, Refuse>) {
                 return nullptr;
             } else {
                 return reinterpret_cast<ErasedHandler>(h);
@@ -84,7 +84,9 @@ void register_type(const Registration& r, std::int32_t entry_count) {
     const TypeId parent = types::rows[static_cast<std::size_t>(id)].parent;
     for (int k = 1; k <= action_count; ++k) {
         const Entry& e = r.actions[static_cast<std::size_t>(k - 1)];
-        if (std::holds_alternative<Inherit>(e) && parent != TypeId::no_type) {
+        KIV_ASSERT(parent != TypeId::no_type || !std::holds_alternative<Refuse>(e),
+                   "a type without a parent has nothing to refuse");
+        if (std::holds_alternative<std::monostate>(e) && parent != TypeId::no_type) {
             slot_of(r.type, k) = slot_of(parent, k);
         } else {
             slot_of(r.type, k) = erase(e);

@@ -460,7 +460,6 @@ void init() {
     static constexpr registry::Registration r{
         TypeId::time, registry::table({
             {Action::make, to},
-            {Action::random, registry::inherit},
             {Action::to, to},
             {Action::form, form},
             {Action::mold, mold},
@@ -471,6 +470,7 @@ void init() {
             {Action::divide, divide},
             {Action::multiply, multiply},
             {Action::negate, negate},
+            {Action::power, registry::refuse},
             {Action::remainder, remainder},
             {Action::round, round},
             {Action::subtract, subtract},

@@ -828,12 +828,10 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return series;
 }
 
-constexpr registry::Inherit inherit = registry::inherit;
-
 constexpr registry::Registration registration{TypeId::vector, registry::table({
         {Action::make,      make},
         {Action::random,    random},
-        {Action::reflect,   inherit},
+        {Action::to,        registry::refuse},
         {Action::form,      form},
         {Action::mold,      mold},
         {Action::eval_path, eval_path},
@@ -847,30 +845,17 @@ constexpr registry::Registration registration{TypeId::vector, registry::table({
         {Action::or_,       or_},
         {Action::xor_,      xor_},
         {Action::append,    append},
-        {Action::at,        inherit},
-        {Action::back,      inherit},
         {Action::change,    change},
-        {Action::clear,     inherit},
-        {Action::copy,      inherit},
         {Action::find,      find},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
         {Action::insert,    insert},
-        {Action::length_q,  inherit},
         {Action::move,      move},
-        {Action::next,      inherit},
         {Action::pick,      pick},
         {Action::poke,      poke},
-        {Action::remove,    inherit},
-        {Action::reverse,   inherit},
         {Action::select,    select},
         {Action::sort,      sort},
-        {Action::skip,      inherit},
-        {Action::tail,      inherit},
-        {Action::tail_q,    inherit},
+        {Action::swap,      registry::refuse},
         {Action::take,      take},
-        {Action::modify,    inherit},  // ORDER ACTIONS
+        {Action::trim,      registry::refuse},
     })};
 
 }  // namespace

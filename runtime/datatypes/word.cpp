@@ -251,22 +251,15 @@ void init() {
 
 namespace {
 
-// The four kinds that take everything from word! but their mold.
+// The four kinds that take everything from word! but their mold;
+// refinement! has no index?.
 consteval registry::ActionTable word_kind_table(bool with_index) {
     return with_index ? registry::table({
-                            {Action::make, registry::inherit},
-                            {Action::to, registry::inherit},
-                            {Action::form, registry::inherit},
                             {Action::mold, mold},
-                            {Action::compare, registry::inherit},
-                            {Action::index_q, registry::inherit},
                         })
                       : registry::table({
-                            {Action::make, registry::inherit},
-                            {Action::to, registry::inherit},
-                            {Action::form, registry::inherit},
                             {Action::mold, mold},
-                            {Action::compare, registry::inherit},
+                            {Action::index_q, registry::refuse},
                         });
 }
 
@@ -288,7 +281,6 @@ void init_get_word() {
 }
 
 void init_refinement() {
-    // refinement! has no index?.
     static constexpr registry::Registration r{TypeId::refinement, word_kind_table(false)};
     registry::register_type(r);
 }
