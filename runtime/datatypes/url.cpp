@@ -6,6 +6,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/port.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
@@ -41,13 +42,6 @@ int hex_value(std::uint8_t b) {
     return -1;
 }
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    c.reset(TypeId::datatype);
-    c.set_datatype_id(t);
-    return c;
-}
-
 // A new empty text, held for the collector while the caller works.
 struct NewText {
     Cell cell{};
@@ -71,7 +65,7 @@ void form_into(const Cell& value, NodeId out) {
 void build_from_block(const Cell& spec, Cell& result) {
     const std::int32_t count = block::count_from_head(spec);
     if (count <= 0) {
-        const Cell type = datatype_cell(TypeId::url);
+        const Cell type = datatype::of(TypeId::url);
         runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &spec);
     }
     NewText text(32, 1);

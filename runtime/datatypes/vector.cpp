@@ -101,17 +101,11 @@ double read_number(const std::uint8_t* p, TypeId element, std::uint32_t width) {
 
 // --- Errors ---------------------------------------------------------------------
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    datatype::make_at(t, c);
-    return c;
-}
-
 [[noreturn]] void invalid_arg(const Cell& value) {
     runtime::raise_error(ErrorCategory::script, "invalid-arg", &value);
 }
 [[noreturn]] void invalid_type(TypeId t) {
-    const Cell type = datatype_cell(t);
+    const Cell type = datatype::of(t);
     runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
 }
 [[noreturn]] void invalid_spec_field(const Cell& spec) {

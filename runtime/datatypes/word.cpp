@@ -5,6 +5,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/words.h"
@@ -18,15 +19,8 @@ namespace kiv::word {
 
 namespace {
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    c.reset(TypeId::datatype);
-    c.set_datatype_id(t);
-    return c;
-}
-
 [[noreturn]] void bad_to_arg(TypeId target, const Cell& value) {
-    const Cell type = datatype_cell(target);
+    const Cell type = datatype::of(target);
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &value);
 }
 
