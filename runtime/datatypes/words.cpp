@@ -12,7 +12,6 @@
 #include "runtime/evaluator/actions.h"
 
 #include <array>
-#include <iterator>
 
 namespace kiv::words {
 
@@ -41,25 +40,6 @@ std::array<Cell, global_count> global_cells{};
 std::array<Cell, word_count> word_cells{};
 std::array<Cell, refinement_count> refinement_cells{};
 Cell ooo{};
-
-// Names by native index - 1. ORDER NATIVES
-constexpr const char* native_names[] = {
-    "if", "unless", "either", "any", "all", "while", "until", "loop", "repeat", "forever",
-    "foreach", "forall", "remove-each", "func", "function", "does", "has", "switch", "case",
-    "do", "get", "set", "print", "prin", "equal?", "not-equal?", "strict-equal?", "lesser?",
-    "greater?", "lesser-or-equal?", "greater-or-equal?", "same?", "not", "type?", "reduce",
-    "compose", "stats", "bind", "in", "parse", "union", "intersect", "unique", "difference",
-    "exclude", "complement?", "dehex", "enhex", "negative?", "positive?", "max", "min",
-    "shift", "to-hex", "sine", "cosine", "tangent", "arcsine", "arccosine", "arctangent",
-    "arctangent2", "NaN?", "log-2", "log-10", "log-e", "exp", "square-root", "construct",
-    "value?", "try", "uppercase", "lowercase", "as-pair", "as-point2D", "as-point3D",
-    "as-money", "break", "continue", "exit", "return", "throw", "catch", "extend", "debase",
-    "to-local-file", "wait", "checksum", "unset", "new-line", "new-line?", "enbase",
-    "context?", "set-env", "get-env", "list-env", "now", "sign?", "as", "call", "zero?",
-    "size?", "browse", "compress", "decompress", "recycle", "transcode", "apply", "split",
-    "rejoin", "load-json", "to-json", "load-csv",
-};
-static_assert(std::size(native_names) == natives::native_count);
 
 // The runtime words of the library, and where each group starts.
 std::array<Cell, runtime_word_count> runtime_cells{};
@@ -124,7 +104,7 @@ void make_runtime_words() {
         if (name != nullptr && *name != '\0') action_slot[static_cast<std::size_t>(a)] = make(name);
     }
     KIV_ASSERT(n == natives_at, "58 action names follow the constants");
-    for (const char* name : native_names) make(name);
+    for (const char* name : natives::native_names) make(name);
     KIV_ASSERT(n == runtime_word_count, "every runtime word made");
 }
 
@@ -154,7 +134,7 @@ Cell& runtime_word(std::int32_t i) {
 }
 
 const char* native_name(natives::Native n) {
-    return native_names[static_cast<std::size_t>(n) - 1];
+    return natives::native_names[static_cast<std::size_t>(n) - 1];
 }
 
 symbol::SymbolId id(Sym s) { return symbol_ids[static_cast<std::size_t>(s)]; }
