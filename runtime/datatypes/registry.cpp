@@ -107,7 +107,7 @@ const TypeName& type_name(TypeId t) {
     return type_names[static_cast<int>(t)];
 }
 
-int highest_type() { return type_count - 1; }
+int highest_type() { return handlers != nullptr ? type_count - 1 : 0; }
 
 ErasedHandler handler_slot(TypeId t, Action a) {
     return slot_of(t, static_cast<int>(a));

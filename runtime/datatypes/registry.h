@@ -260,7 +260,7 @@ struct TypeName {
 };
 // The entry of type t (name null for no_type).
 const TypeName& type_name(TypeId t);
-// The highest type id.
+// The highest type id (0 before init).
 int highest_type();
 
 // Raw slot of the handler table (null: not supported). Use handler<A> below.
