@@ -1,15 +1,16 @@
 # Generates generated/native_table.h from the native specs in
-# library/natives/*.kiv: the position of each refinement in a native's
-# refinement array (natives::refine::do_::next), and a compile-time check
-# that the index each spec gives its native is the Native enumerator's.
-# Run with -P (NATIVES_INPUTS, a |-separated list of paths relative to
+# library/natives/*.kiv, the one list of the natives: the Native enum (each
+# native numbered by the index after its spec, a stored format), native_count,
+# the natives' names by index, and the position of each refinement in a
+# native's refinement array (natives::refine::do_::next). An index given
+# twice, or a gap in the indexes, fails the build. Run with -P (NATIVES_INPUTS, a |-separated list of paths relative to
 # NATIVES_ROOT, and NATIVES_OUTPUT) it writes the header.
 
 if(CMAKE_SCRIPT_MODE_FILE)
   include("${CMAKE_CURRENT_LIST_DIR}/cxx_names.cmake")
   string(REPLACE "|" ";" inputs "${NATIVES_INPUTS}")
   set(refines "")
-  set(checks "")
+  set(count 0)
   foreach(input IN LISTS inputs)
     file(READ "${NATIVES_ROOT}/${input}" text)
     # Strings and comments hold any character; only words, refinements and
@@ -52,8 +53,14 @@ if(CMAKE_SCRIPT_MODE_FILE)
         if(NOT token MATCHES "^[0-9]+$")
           message(FATAL_ERROR "${input}: the native ${name} has no index after its spec")
         endif()
-        string(APPEND checks "static_assert(static_cast<std::int32_t>(Native::${id}) == ${token},\n"
-               "              \"${input}: ${name} is not native ${token}\");\n")
+        if(DEFINED native_${token}_id)
+          message(FATAL_ERROR "${input}: ${name} takes index ${token}, already given to ${native_${token}_name}")
+        endif()
+        set(native_${token}_id "${id}")
+        set(native_${token}_name "${name}")
+        if(token GREATER count)
+          set(count ${token})
+        endif()
         if(position GREATER 0)
           string(APPEND refines "namespace ${id} {\n${names}}  // namespace ${id}\n")
         endif()
@@ -62,13 +69,30 @@ if(CMAKE_SCRIPT_MODE_FILE)
     endforeach()
   endforeach()
 
+  set(enum "")
+  set(names "")
+  foreach(index RANGE 1 ${count})
+    if(NOT DEFINED native_${index}_id)
+      message(FATAL_ERROR "library/natives/: no native takes index ${index}")
+    endif()
+    if(index EQUAL 1)
+      string(APPEND enum "    ${native_${index}_id} = 1,\n")
+    else()
+      string(APPEND enum "    ${native_${index}_id},\n")
+    endif()
+    string(APPEND names "    \"${native_${index}_name}\",\n")
+  endforeach()
+
   file(WRITE "${NATIVES_OUTPUT}.tmp"
     "// Generated from library/natives/*.kiv. Do not edit.\n"
-    "// natives.h includes this after the Native enum.\n\n"
+    "// natives.h includes this inside namespace kiv::natives.\n\n"
+    "// The natives by index (1-based; a stored format).\n"
+    "enum class Native : std::int32_t {\n${enum}};\n"
+    "inline constexpr std::int32_t native_count = ${count};\n\n"
+    "// The word of each native, by index - 1.\n"
+    "inline constexpr const char* native_names[native_count] = {\n${names}};\n\n"
     "// The index of each refinement in a native's refinement array.\n"
-    "namespace refine {\n${refines}}  // namespace refine\n\n"
-    "// Each spec's index is its native's enumerator (the index is a stored format).\n"
-    "${checks}")
+    "namespace refine {\n${refines}}  // namespace refine\n")
   file(COPY_FILE "${NATIVES_OUTPUT}.tmp" "${NATIVES_OUTPUT}" ONLY_IF_DIFFERENT)
   file(REMOVE "${NATIVES_OUTPUT}.tmp")
   return()

@@ -14,17 +14,8 @@
 
 namespace kiv {
 
-// Type ids are part of the binary value format: never renumber.
-enum class TypeId : std::uint8_t {
-    no_type = 0,
-    datatype = 1, unset, none, logic, block, paren, string, file, url, char_,
-    integer, float_, symbol, context, word, set_word, lit_word, get_word,
-    refinement, issue, native, action, op, function, path, lit_path, set_path,
-    get_path, routine, bitset, triple, object, typeset, error, vector, hash,
-    pair, percent, tuple, map, binary, series, time, tag, email, handle, date,
-    port, money, ref, point2d, point3d, image, event,
-};
-inline constexpr int type_count = 55;  // ids 0-54
+// The type ids, generated from runtime/types.table: TypeId and type_count.
+#include "generated/type_ids.h"
 
 // any-block!: the series whose units are value cells.
 constexpr bool is_any_block_type(TypeId t) {

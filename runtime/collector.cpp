@@ -32,7 +32,8 @@ Root* scoped_top = nullptr;
 // node reserve is the budget in buffers of this size.
 constexpr std::size_t min_buffer_bytes = memory::header_bytes + 16;
 
-// What a payload word holds, for the mark-by-type table.
+// What a payload word holds, for the mark-by-type table: the words of the mark
+// column of runtime/types.table (cmake/type_table.cmake checks them).
 enum class Ref : std::uint8_t {
     none,
     node,          // a series buffer
@@ -50,35 +51,9 @@ struct MarkRule {
     Ref word1 = Ref::none, word2 = Ref::none, word3 = Ref::none;
 };
 
-// The one table of payload words that hold references, by type id.
-constexpr std::array<MarkRule, type_count> mark_rules = [] {
-    std::array<MarkRule, type_count> t{};
-    auto at = [&t](TypeId id) -> MarkRule& { return t[static_cast<std::size_t>(id)]; };
-    for (TypeId id : {TypeId::block, TypeId::paren, TypeId::path, TypeId::lit_path, TypeId::set_path,
-                      TypeId::get_path})
-        at(id) = {Ref::none, Ref::cells, Ref::none};
-    for (TypeId id : {TypeId::string, TypeId::file, TypeId::url, TypeId::tag, TypeId::email, TypeId::ref})
-        at(id) = {Ref::none, Ref::node, Ref::node};
-    at(TypeId::symbol) = {Ref::none, Ref::node, Ref::node};
-    at(TypeId::context) = {Ref::table, Ref::values, Ref::none};
-    for (TypeId id : {TypeId::word, TypeId::set_word, TypeId::lit_word, TypeId::get_word, TypeId::refinement})
-        at(id) = {Ref::word_context, Ref::none, Ref::none};
-    at(TypeId::native) = {Ref::none, Ref::cells, Ref::cells};
-    at(TypeId::action) = {Ref::none, Ref::cells, Ref::cells};
-    at(TypeId::op) = {Ref::op_context, Ref::cells, Ref::cells};
-    at(TypeId::function) = {Ref::context, Ref::cells, Ref::cells};
-    at(TypeId::routine) = {Ref::context, Ref::cells, Ref::cells};
-    for (TypeId id : {TypeId::bitset, TypeId::vector, TypeId::binary})
-        at(id) = {Ref::none, Ref::node, Ref::none};
-    for (TypeId id : {TypeId::object, TypeId::error, TypeId::port})
-        at(id) = {Ref::context, Ref::none, Ref::node};
-    at(TypeId::hash) = {Ref::none, Ref::cells, Ref::table};
-    at(TypeId::map) = {Ref::none, Ref::cells, Ref::table};
-    at(TypeId::handle) = {Ref::none, Ref::none, Ref::handle};
-    at(TypeId::image) = {Ref::none, Ref::image, Ref::none};
-    at(TypeId::event) = {Ref::none, Ref::event, Ref::none};
-    return t;
-}();
+// The one table of payload words that hold references, by type id
+// (generated from the mark column of runtime/types.table).
+#include "generated/type_marks.h"
 
 void mark_word(const Cell& cell, Ref ref, std::uint32_t w) {
     switch (ref) {

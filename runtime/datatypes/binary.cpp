@@ -511,49 +511,24 @@ Cell* trim(Cell* series, const TrimRefinements& how) {
     return series;
 }
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::binary, TypeId::string, "binary!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::binary, registry::table({
         {Action::make,       make},
-        {Action::random,     inherit},
-        {Action::reflect,    inherit},
         {Action::to,         to},
         {Action::form,       form},
         {Action::mold,       mold},
-        {Action::eval_path,  inherit},
         {Action::compare,    compare},
         {Action::and_,       and_},
         {Action::complement, complement},
         {Action::or_,        or_},
         {Action::xor_,       xor_},
         {Action::append,     append},
-        {Action::at,         inherit},
-        {Action::back,       inherit},
         {Action::change,     change},
-        {Action::clear,      inherit},
-        {Action::copy,       inherit},
         {Action::find,       find},
-        {Action::head,       inherit},
-        {Action::head_q,     inherit},
-        {Action::index_q,    inherit},
         {Action::insert,     insert},
-        {Action::length_q,   inherit},
-        {Action::move,       inherit},
-        {Action::next,       inherit},
-        {Action::pick,       inherit},
-        {Action::poke,       inherit},
-        {Action::remove,     inherit},
-        {Action::reverse,    inherit},
         {Action::select,     select},
         {Action::sort,       sort},
-        {Action::skip,       inherit},
-        {Action::swap,       inherit},
-        {Action::tail,       inherit},
-        {Action::tail_q,     inherit},
         {Action::take,       take},
         {Action::trim,       trim},
-        {Action::modify,     inherit},  // ORDER ACTIONS
     })};
 
 }  // namespace

@@ -480,8 +480,7 @@ Cell* modify(Cell* value, Cell* field, Cell* new_value, bool case_) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::bitset, TypeId::no_type, "bitset!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::bitset, registry::table({
                                                   {Action::make, make},
                                                   {Action::reflect, reflect},
                                                   {Action::to, to},

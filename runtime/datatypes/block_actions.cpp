@@ -844,46 +844,24 @@ void set_operation(Cell* first, Cell* second, bool case_, Cell* skip, SetOp op) 
 
 namespace {
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::block, TypeId::series, "block!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::block, registry::table({
         {Action::make,      make},
-        {Action::random,    inherit},
-        {Action::reflect,   inherit},
         {Action::to,        to},
         {Action::form,      form},
         {Action::mold,      mold},
         {Action::eval_path, eval_path},
         {Action::compare,   compare},
         {Action::append,    append},   // append and insert share one worker
-        {Action::at,        inherit},
-        {Action::back,      inherit},
         {Action::change,    change},
-        {Action::clear,     inherit},
         {Action::copy,      copy},
         {Action::find,      find},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
         {Action::insert,    insert},
-        {Action::length_q,  inherit},
-        {Action::move,      inherit},
-        {Action::next,      inherit},
-        {Action::pick,      inherit},
-        {Action::poke,      inherit},
         {Action::put,       put},
-        {Action::remove,    inherit},
-        {Action::reverse,   inherit},
         {Action::select,    select},
         {Action::sort,      sort},
-        {Action::skip,      inherit},
         {Action::swap,      swap},
-        {Action::tail,      inherit},
-        {Action::tail_q,    inherit},
         {Action::take,      take},
         {Action::trim,      trim},
-        {Action::modify,    inherit},  // ORDER ACTIONS
     })};
 
 }  // namespace

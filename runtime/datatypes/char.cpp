@@ -171,23 +171,22 @@ Cell* xor_(Cell* value1, Cell* value2) { return math(value1, value2, MathOp::xor
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::char_, TypeId::integer, "char!",
-        registry::table({
+        TypeId::char_, registry::table({
             {Action::make, to},
-            {Action::random, registry::inherit},
             {Action::to, to},
             {Action::form, form},
             {Action::mold, mold},
             {Action::compare, compare},
-            {Action::absolute, registry::inherit},
             {Action::add, add},
             {Action::divide, divide},
             {Action::multiply, multiply},
+            {Action::negate, registry::refuse},
+            {Action::power, registry::refuse},
             {Action::remainder, remainder},
+            {Action::round, registry::refuse},
             {Action::subtract, subtract},
-            {Action::even_q, registry::inherit},
-            {Action::odd_q, registry::inherit},
             {Action::and_, and_},
+            {Action::complement, registry::refuse},
             {Action::or_, or_},
             {Action::xor_, xor_},  // ORDER ACTIONS
         })};

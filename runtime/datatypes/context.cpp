@@ -50,8 +50,7 @@ bool binds_recursively(TypeId t) {
 }  // namespace
 
 void init() {
-    static constexpr registry::Registration r{TypeId::context, TypeId::no_type, "context!",
-                                              registry::table({})};
+    static constexpr registry::Registration r{TypeId::context, registry::table({})};
     registry::register_type(r);
 }
 

@@ -54,8 +54,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::datatype, TypeId::no_type, "datatype!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::datatype, registry::table({
                                                   {Action::form, form},
                                                   {Action::mold, mold},
                                                   {Action::compare, compare},

@@ -18,6 +18,12 @@ inline void make_at(TypeId t, Cell& cell) {
     cell.reset(TypeId::datatype);
     cell.set_datatype_id(t);
 }
+// A datatype! of t, as a value (error arguments, constants).
+inline Cell of(TypeId t) {
+    Cell cell;
+    make_at(t, cell);
+    return cell;
+}
 // Appends a datatype! of t to blk; returns the new cell.
 Cell* make_in(const Cell& blk, TypeId t);
 // Raises script bad-make-arg with the datatype t and the value: make's answer

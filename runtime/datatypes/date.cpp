@@ -52,14 +52,8 @@ constexpr std::int64_t march_year_start(std::int64_t y) {
     return 365 * y + floor_div(y, 4) - floor_div(y, 100) + floor_div(y, 400);
 }
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    datatype::make_at(t, c);
-    return c;
-}
-
 [[noreturn]] void type_limit() {
-    const Cell type = datatype_cell(TypeId::date);
+    const Cell type = datatype::of(TypeId::date);
     runtime::raise_error(ErrorCategory::script, "type-limit", &type);
 }
 
@@ -377,7 +371,7 @@ std::int32_t form_text(const Cell& value, NodeId out, std::int32_t part) {
 enum class SpecError { make, to };
 
 [[noreturn]] void bad_spec(SpecError kind, const Cell& spec) {
-    const Cell type = datatype_cell(TypeId::date);
+    const Cell type = datatype::of(TypeId::date);
     runtime::raise_error(ErrorCategory::script, kind == SpecError::make ? "bad-make-arg" : "bad-to-arg",
                          &type, &spec);
 }
@@ -751,7 +745,7 @@ namespace {
 [[noreturn]] void not_related(const char* action) {
     Cell word{};
     word::make_kind_at(TypeId::word, action, word);
-    const Cell type = datatype_cell(TypeId::date);
+    const Cell type = datatype::of(TypeId::date);
     runtime::raise_error(ErrorCategory::script, "not-related", &word, &type);
 }
 
@@ -784,7 +778,7 @@ Cell* math(Cell* value1, Cell* value2, bool minus) {
         return value1;
     }
     default: {
-        const Cell type = datatype_cell(value2->type());
+        const Cell type = datatype::of(value2->type());
         runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
     }
     }
@@ -810,8 +804,7 @@ Cell* subtract(Cell* value1, Cell* value2) { return math(value1, value2, true); 
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::date, TypeId::no_type, "date!",
-        registry::table({
+        TypeId::date, registry::table({
             {Action::make, make},
             {Action::random, random},
             {Action::to, to},

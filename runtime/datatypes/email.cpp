@@ -66,43 +66,12 @@ Cell* eval_path(Cell* value, Cell* element, Cell* new_value, const PathStep& ste
 
 namespace {
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::email, TypeId::string, "email!",
-    registry::table({
-        {Action::make,      inherit},
-        {Action::reflect,   inherit},
-        {Action::to,        inherit},
-        {Action::form,      inherit},
+constexpr registry::Registration registration{TypeId::email, registry::table({
+        {Action::random,    registry::refuse},
         {Action::mold,      mold},
         {Action::eval_path, eval_path},
-        {Action::compare,   inherit},
-        {Action::append,    inherit},
-        {Action::at,        inherit},
-        {Action::back,      inherit},
-        {Action::change,    inherit},
-        {Action::clear,     inherit},
-        {Action::copy,      inherit},
-        {Action::find,      inherit},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
-        {Action::insert,    inherit},
-        {Action::length_q,  inherit},
-        {Action::move,      inherit},
-        {Action::next,      inherit},
-        {Action::pick,      inherit},
-        {Action::poke,      inherit},
-        {Action::put,       inherit},
-        {Action::remove,    inherit},
-        {Action::reverse,   inherit},
-        {Action::select,    inherit},
-        {Action::skip,      inherit},
-        {Action::swap,      inherit},
-        {Action::tail,      inherit},
-        {Action::tail_q,    inherit},
-        {Action::take,      inherit},
-        {Action::modify,    inherit},  // ORDER ACTIONS
+        {Action::sort,      registry::refuse},
+        {Action::trim,      registry::refuse},
     })};
 
 }  // namespace

@@ -730,17 +730,15 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 
 namespace {
 // make/form/mold/compare are error!'s own; reflect, eval-path, copy, find and
-// select come from object!, which registers before error!.
-constexpr registry::Registration registration{TypeId::error, TypeId::object, "error!", registry::table({
-    {Action::make, make},
-    {Action::reflect, registry::inherit},
-    {Action::form, form},
-    {Action::mold, mold},
-    {Action::eval_path, registry::inherit},  // fields by name, as object! reaches them
+// select come from object!, which registers before error!; put and modify,
+// which change an object's fields, are refused.
+constexpr registry::Registration registration{TypeId::error, registry::table({
+    {Action::make,    make},
+    {Action::form,    form},
+    {Action::mold,    mold},
     {Action::compare, compare},
-    {Action::copy, registry::inherit},
-    {Action::find, registry::inherit},
-    {Action::select, registry::inherit},  // ORDER ACTIONS
+    {Action::put,     registry::refuse},
+    {Action::modify,  registry::refuse},
 })};
 }  // namespace
 

@@ -6,6 +6,7 @@
 
 #include "runtime/buffer.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/money.h"
 #include "runtime/datatypes/string.h"
@@ -41,22 +42,15 @@ constexpr std::uint64_t sign_bit = 0x8000000000000000ull;
 constexpr std::uint64_t exponent_bits = 0x7FF0000000000000ull;
 constexpr std::uint64_t mantissa_bits = 0x000FFFFFFFFFFFFFull;
 
-void datatype_cell(TypeId t, Cell& out) {
-    out.reset(TypeId::datatype);
-    out.set_datatype_id(t);
-}
-
 void word_cell(const char* name, Cell& out) { word::make_at(symbol::make(name), out); }
 
 [[noreturn]] void raise_bad_to_arg(TypeId target, const Cell& value) {
-    Cell type{};
-    datatype_cell(target, type);
+    const Cell type = datatype::of(target);
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &value);
 }
 
 [[noreturn]] void raise_invalid_type(const Cell& value) {
-    Cell type{};
-    datatype_cell(value.type(), type);
+    const Cell type = datatype::of(value.type());
     runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
 }
 
@@ -64,8 +58,7 @@ void word_cell(const char* name, Cell& out) { word::make_at(symbol::make(name), 
 [[noreturn]] void raise_not_related(const char* action, TypeId t) {
     Cell fn{};
     word_cell(action, fn);
-    Cell type{};
-    datatype_cell(t, type);
+    const Cell type = datatype::of(t);
     runtime::raise_error(ErrorCategory::script, "not-related", &fn, &type);
 }
 
@@ -558,9 +551,9 @@ Cell* power(Cell* number, Cell* exponent) {
     } else if (exponent->is(TypeId::float_)) {
         e = exponent->f64();
     } else {
-        Cell fn{}, type{}, arg{};
+        Cell fn{}, arg{};
         word_cell("power", fn);
-        datatype_cell(exponent->type(), type);
+        const Cell type = datatype::of(exponent->type());
         word_cell("exponent", arg);
         runtime::raise_error(ErrorCategory::script, "expect-arg", &fn, &type, &arg);
     }
@@ -631,8 +624,7 @@ std::int32_t even_q(Cell* value) { return (truncated(value->f64()) & 1) == 0 ? 1
 std::int32_t odd_q(Cell* value) { return (truncated(value->f64()) & 1) != 0 ? 1 : 0; }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::float_, TypeId::no_type, "float!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::float_, registry::table({
                                                   {Action::make, to},
                                                   {Action::random, random},
                                                   {Action::to, to},

@@ -383,8 +383,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::function, TypeId::context, "function!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::function, registry::table({
                                                   {Action::make, make},
                                                   {Action::reflect, reflect},
                                                   {Action::form, form},
@@ -453,12 +452,10 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 
 
 void init() {
-    static constexpr registry::Registration r{TypeId::routine, TypeId::function, "routine!",
-                                              registry::table({
-                                                  {Action::reflect, registry::inherit},
+    static constexpr registry::Registration r{TypeId::routine, registry::table({
+                                                  {Action::make, registry::refuse},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }

@@ -76,11 +76,28 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp) {
 
 namespace {
 
-constexpr registry::Registration registration{TypeId::handle, TypeId::integer, "handle!",
-    registry::table({
-        {Action::form,    form},
-        {Action::mold,    mold},
-        {Action::compare, compare},  // ORDER ACTIONS
+constexpr registry::Registration registration{TypeId::handle, registry::table({
+        {Action::make,       registry::refuse},
+        {Action::random,     registry::refuse},
+        {Action::to,         registry::refuse},
+        {Action::form,       form},
+        {Action::mold,       mold},
+        {Action::compare,    compare},
+        {Action::absolute,   registry::refuse},
+        {Action::add,        registry::refuse},
+        {Action::divide,     registry::refuse},
+        {Action::multiply,   registry::refuse},
+        {Action::negate,     registry::refuse},
+        {Action::power,      registry::refuse},
+        {Action::remainder,  registry::refuse},
+        {Action::round,      registry::refuse},
+        {Action::subtract,   registry::refuse},
+        {Action::even_q,     registry::refuse},
+        {Action::odd_q,      registry::refuse},
+        {Action::and_,       registry::refuse},
+        {Action::complement, registry::refuse},
+        {Action::or_,        registry::refuse},
+        {Action::xor_,       registry::refuse},
     })};
 
 }  // namespace

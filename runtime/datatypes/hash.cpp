@@ -181,44 +181,18 @@ Cell* copy(Cell* value, Cell* part, bool deep, Cell* types) {
 }
 
 void init() {
-    using registry::inherit;
-    static constexpr registry::Registration r{TypeId::hash, TypeId::block, "hash!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::hash, registry::table({
                                                   {Action::make, make},
-                                                  {Action::reflect, inherit},
+                                                  {Action::random, registry::refuse},
                                                   {Action::to, to},
-                                                  {Action::form, inherit},
                                                   {Action::mold, mold},
-                                                  {Action::eval_path, inherit},
-                                                  {Action::compare, inherit},
-                                                  {Action::append, inherit},
-                                                  {Action::at, inherit},
-                                                  {Action::back, inherit},
-                                                  {Action::change, inherit},
                                                   {Action::clear, clear},
                                                   {Action::copy, copy},
-                                                  {Action::find, inherit},
-                                                  {Action::head, inherit},
-                                                  {Action::head_q, inherit},
-                                                  {Action::index_q, inherit},
-                                                  {Action::insert, inherit},
-                                                  {Action::length_q, inherit},
                                                   {Action::move, move},
-                                                  {Action::next, inherit},
-                                                  {Action::pick, inherit},
                                                   {Action::poke, poke},
-                                                  {Action::put, inherit},
                                                   {Action::remove, remove},
                                                   {Action::reverse, reverse},
-                                                  {Action::select, inherit},
-                                                  {Action::sort, inherit},
-                                                  {Action::skip, inherit},
-                                                  {Action::swap, inherit},
-                                                  {Action::tail, inherit},
-                                                  {Action::tail_q, inherit},
                                                   {Action::take, take},
-                                                  {Action::trim, inherit},
-                                                  {Action::modify, inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }

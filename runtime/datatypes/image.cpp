@@ -491,31 +491,30 @@ Cell* tail_q(Cell* series) {
     return series;
 }
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::image, TypeId::series, "image!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::image, registry::table({
         {Action::make,      make},
+        {Action::random,    registry::refuse},
+        {Action::reflect,   registry::refuse},
         {Action::to,        to},
         {Action::form,      form},
         {Action::mold,      mold},
         {Action::eval_path, eval_path},
         {Action::compare,   compare},
         {Action::at,        at},
-        {Action::back,      inherit},
         {Action::change,    change},
+        {Action::clear,     registry::refuse},
         {Action::copy,      copy},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
         {Action::length_q,  length_q},
+        {Action::move,      registry::refuse},
         {Action::next,      next},
         {Action::pick,      pick},
         {Action::poke,      poke},
+        {Action::remove,    registry::refuse},
+        {Action::reverse,   registry::refuse},
         {Action::skip,      skip},
         {Action::tail,      tail},
         {Action::tail_q,    tail_q},
-        {Action::modify,    inherit},  // ORDER ACTIONS
+        {Action::take,      registry::refuse},
     })};
 
 }  // namespace

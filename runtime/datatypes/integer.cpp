@@ -35,12 +35,6 @@ void float_result(Cell& cell, double v) { float_::make_at(cell, v); }
 
 [[noreturn]] void raise_overflow() { runtime::raise_error(ErrorCategory::math, "overflow"); }
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    datatype::make_at(t, c);
-    return c;
-}
-
 Cell word_cell(const char* name) {
     Cell c{};
     word::make_at(symbol::make(name), c);
@@ -48,13 +42,13 @@ Cell word_cell(const char* name) {
 }
 
 [[noreturn]] void raise_bad_to(const Cell& value) {
-    const Cell type = datatype_cell(TypeId::integer);
+    const Cell type = datatype::of(TypeId::integer);
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &value);
 }
 
 [[noreturn]] void raise_not_related(const char* action, TypeId type) {
     const Cell fn = word_cell(action);
-    const Cell t = datatype_cell(type);
+    const Cell t = datatype::of(type);
     runtime::raise_error(ErrorCategory::script, "not-related", &fn, &t);
 }
 
@@ -278,14 +272,14 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
         if (!parse_decimal(*spec, v)) raise_bad_to(*spec);
     } else if (t == TypeId::float_ || t == TypeId::percent) {
         if (float_out_of_range_q(*spec)) {
-            const Cell type = datatype_cell(TypeId::integer);
+            const Cell type = datatype::of(TypeId::integer);
             runtime::raise_error(ErrorCategory::script, "type-limit", &type);
         }
         v = static_cast<std::int32_t>(spec->f64());
     } else if (t == TypeId::time) {
         const double s = spec->f64() + 0.5;
         if (std::isnan(s) || s > 2147483647.0 || s < -2147483648.0) {
-            const Cell type = datatype_cell(TypeId::integer);
+            const Cell type = datatype::of(TypeId::integer);
             runtime::raise_error(ErrorCategory::script, "type-limit", &type);
         }
         v = static_cast<std::int32_t>(s);
@@ -298,7 +292,7 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
     } else if (t == TypeId::date) {
         const std::int64_t seconds = date::to_unix_seconds(*spec);
         if (seconds > 2147483647 || seconds < -2147483647 - 1) {
-            const Cell type = datatype_cell(TypeId::integer);
+            const Cell type = datatype::of(TypeId::integer);
             runtime::raise_error(ErrorCategory::script, "type-limit", &type);
         }
         v = static_cast<std::int32_t>(seconds);
@@ -383,7 +377,7 @@ Cell* power(Cell* value1, Cell* value2) {
         }
     } else if (!value2->is(TypeId::integer) && !value2->is(TypeId::float_)) {
         const Cell fn = word_cell("power");
-        const Cell type = datatype_cell(value2->type());
+        const Cell type = datatype::of(value2->type());
         const Cell arg = word_cell("exponent");
         runtime::raise_error(ErrorCategory::script, "expect-arg", &fn, &type, &arg);
     }
@@ -397,7 +391,7 @@ Cell* remainder(Cell* value1, Cell* value2) {
 
 Cell* round(Cell* n, const RoundRefinements& how) {
     if (how.scale != nullptr && how.scale->is(TypeId::money)) {
-        const Cell type = datatype_cell(TypeId::money);
+        const Cell type = datatype::of(TypeId::money);
         const Cell fn = word_cell("round");
         runtime::raise_error(ErrorCategory::script, "not-related", &type, &fn);
     }
@@ -448,8 +442,7 @@ Cell* or_(Cell* value1, Cell* value2) { return math(value1, value2, MathOp::or_,
 Cell* xor_(Cell* value1, Cell* value2) { return math(value1, value2, MathOp::xor_, "xor~"); }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::integer, TypeId::no_type, "integer!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::integer, registry::table({
                                                   {Action::make, make},
                                                   {Action::random, random},
                                                   {Action::to, to},

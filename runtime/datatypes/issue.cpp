@@ -64,13 +64,12 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::issue, TypeId::word, "issue!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::issue, registry::table({
                                                   {Action::make, to},
                                                   {Action::to, to},
-                                                  {Action::form, registry::inherit},
                                                   {Action::mold, mold},
                                                   {Action::compare, compare},
+                                                  {Action::index_q, registry::refuse},
                                               })};
     registry::register_type(r);
 }

@@ -118,8 +118,7 @@ Cell* xor_(Cell* value1, Cell* value2) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::logic, TypeId::no_type, "logic!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::logic, registry::table({
                                                   {Action::make, make},
                                                   {Action::random, random},
                                                   {Action::to, to},

@@ -451,8 +451,7 @@ Cell* select(Cell* series, Cell* value, const FindRefinements& refinements) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::map, TypeId::no_type, "map!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::map, registry::table({
                                                   {Action::make, make},
                                                   {Action::reflect, reflect},
                                                   {Action::to, to},

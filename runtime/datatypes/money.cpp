@@ -51,12 +51,6 @@ struct Amount {
 // The cell that a path get hands back: always a scalar, copied by the caller.
 Cell path_result{};
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    datatype::make_at(t, c);
-    return c;
-}
-
 Cell word_cell(const char* name) {
     Cell c{};
     word::make_kind_at(TypeId::word, name, c);
@@ -64,22 +58,22 @@ Cell word_cell(const char* name) {
 }
 
 [[noreturn]] void type_limit(TypeId t = TypeId::money) {
-    const Cell type = datatype_cell(t);
+    const Cell type = datatype::of(t);
     runtime::raise_error(ErrorCategory::script, "type-limit", &type);
 }
 
 [[noreturn]] void invalid_type(const Cell& value) {
-    const Cell type = datatype_cell(value.type());
+    const Cell type = datatype::of(value.type());
     runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
 }
 
 [[noreturn]] void bad_make_arg(const Cell& value) {
-    const Cell type = datatype_cell(TypeId::money);
+    const Cell type = datatype::of(TypeId::money);
     runtime::raise_error(ErrorCategory::script, "bad-make-arg", &type, &value);
 }
 
 [[noreturn]] void bad_to_arg(const Cell& value) {
-    const Cell type = datatype_cell(TypeId::money);
+    const Cell type = datatype::of(TypeId::money);
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &value);
 }
 
@@ -740,7 +734,7 @@ Cell* round(Cell* n, const RoundRefinements& how) {
         case TypeId::integer: scale = from_int(s.int_value()); break;
         case TypeId::float_: scale = float_amount(s, s.f64(), true).units; break;
         default: {
-            const Cell type = datatype_cell(s.type());
+            const Cell type = datatype::of(s.type());
             const Cell fn = word_cell("round");
             runtime::raise_error(ErrorCategory::script, "not-related", &type, &fn);
         }
@@ -805,8 +799,7 @@ std::int32_t compare_with_float(double left, Cell* money, CompareOp op) {
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::money, TypeId::no_type, "money!",
-        registry::table({
+        TypeId::money, registry::table({
             {Action::make, make},
             {Action::random, random},
             {Action::to, to},

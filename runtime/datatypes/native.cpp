@@ -120,8 +120,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::native, TypeId::no_type, "native!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::native, registry::table({
                                                   {Action::make, make},
                                                   {Action::reflect, reflect},
                                                   {Action::form, form},
@@ -146,13 +145,10 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 
 
 void init() {
-    static constexpr registry::Registration r{TypeId::action, TypeId::native, "action!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::action, registry::table({
                                                   {Action::make, make},
-                                                  {Action::reflect, registry::inherit},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }
@@ -225,13 +221,10 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 
 
 void init() {
-    static constexpr registry::Registration r{TypeId::op, TypeId::native, "op!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::op, registry::table({
                                                   {Action::make, make},
-                                                  {Action::reflect, registry::inherit},
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, registry::inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }

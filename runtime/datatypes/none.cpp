@@ -48,8 +48,7 @@ Cell* remove(Cell* v, Cell*, Cell*) { return clear(v); }
 Cell* take(Cell* series, Cell*, bool, bool) { return clear(series); }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::none, TypeId::no_type, "none!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::none, registry::table({
                                                   {Action::make, to},
                                                   {Action::to, to},
                                                   {Action::form, form},

@@ -784,7 +784,7 @@ Cell* modify(Cell* value1, Cell* field, Cell* value3, bool) {
     return value1;
 }
 
-constexpr registry::Registration registration{TypeId::object, TypeId::no_type, "object!", registry::table({
+constexpr registry::Registration registration{TypeId::object, registry::table({
     {Action::make,      make},
     {Action::reflect,   reflect},
     {Action::form,      form},

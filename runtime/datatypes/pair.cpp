@@ -39,12 +39,6 @@ using float_::MathOp;
 // The cell a path get hands back: a scalar the caller copies at once.
 Cell path_result{};
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    datatype::make_at(t, c);
-    return c;
-}
-
 Cell word_cell(const char* name) {
     Cell c{};
     word::make_at(symbol::make(name), c);
@@ -91,23 +85,23 @@ Cell* as_points(Cell* left, Cell* right, MathOp op) {
 // --- Shared helpers ---------------------------------------------------------------
 
 void raise_invalid_type(const Cell& value) {
-    const Cell type = datatype_cell(value.type());
+    const Cell type = datatype::of(value.type());
     runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
 }
 
 void raise_bad_to_arg(TypeId target, const Cell& value) {
-    const Cell type = datatype_cell(target);
+    const Cell type = datatype::of(target);
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &value);
 }
 
 void raise_not_related(const char* action, TypeId t) {
     const Cell fn = word_cell(action);
-    const Cell type = datatype_cell(t);
+    const Cell type = datatype::of(t);
     runtime::raise_error(ErrorCategory::script, "not-related", &fn, &type);
 }
 
 void raise_money_scale() {
-    const Cell type = datatype_cell(TypeId::money);
+    const Cell type = datatype::of(TypeId::money);
     const Cell fn = word_cell("round");
     runtime::raise_error(ErrorCategory::script, "not-related", &type, &fn);
 }
@@ -384,8 +378,7 @@ Cell* reverse(Cell* value, Cell*, Cell*) {
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::pair, TypeId::no_type, "pair!",
-        registry::table({
+        TypeId::pair, registry::table({
             {Action::make, to},
             {Action::random, random},
             {Action::to, to},

@@ -132,63 +132,28 @@ std::int32_t get_mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
     return mold_marked(value, out, options, arg, part, ":", "");
 }
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-// path!: make, to, form and mold of its own; copy and the rest from block!.
-constexpr registry::Registration registration{TypeId::path, TypeId::block, "path!",
-    registry::table({
+// path!: make, to, form and mold of its own; copy and the rest from block!,
+// but no random, sort or trim.
+constexpr registry::Registration registration{TypeId::path, registry::table({
         {Action::make,      make},
-        {Action::reflect,   inherit},
+        {Action::random,    registry::refuse},
         {Action::to,        to},
         {Action::form,      form},
         {Action::mold,      mold},
-        {Action::eval_path, inherit},
-        {Action::compare,   inherit},
-        {Action::append,    inherit},
-        {Action::at,        inherit},
-        {Action::back,      inherit},
-        {Action::change,    inherit},
-        {Action::clear,     inherit},
-        {Action::copy,      inherit},  // block! copy
-        {Action::find,      inherit},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
-        {Action::insert,    inherit},
-        {Action::length_q,  inherit},
-        {Action::move,      inherit},
-        {Action::next,      inherit},
-        {Action::pick,      inherit},
-        {Action::poke,      inherit},
-        {Action::put,       inherit},
-        {Action::remove,    inherit},
-        {Action::reverse,   inherit},
-        {Action::select,    inherit},
-        {Action::skip,      inherit},
-        {Action::swap,      inherit},
-        {Action::tail,      inherit},
-        {Action::tail_q,    inherit},
-        {Action::take,      inherit},
-        {Action::modify,    inherit},  // ORDER ACTIONS
+        {Action::sort,      registry::refuse},
+        {Action::trim,      registry::refuse},
     })};
 
-// lit-path!, set-path!, get-path!: everything of path! but the mold. Entries
-// are assigned whole (not from a handler), which every compiler takes as constant.
+// lit-path!, set-path!, get-path!: everything of path! but the mold.
 constexpr registry::ActionTable derived_table(handler::Mold own_mold) {
     registry::ActionTable t{};
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        if (registration.actions[i].index() != 0) t[i] = registry::Entry(inherit);
-    }
     t[static_cast<std::size_t>(Action::mold) - 1] = registry::Entry(own_mold);
     return t;
 }
 
-constexpr registry::Registration lit_registration{TypeId::lit_path, TypeId::path, "lit-path!",
-                                                   derived_table(lit_mold)};
-constexpr registry::Registration set_registration{TypeId::set_path, TypeId::path, "set-path!",
-                                                   derived_table(set_mold)};
-constexpr registry::Registration get_registration{TypeId::get_path, TypeId::path, "get-path!",
-                                                   derived_table(get_mold)};
+constexpr registry::Registration lit_registration{TypeId::lit_path, derived_table(lit_mold)};
+constexpr registry::Registration set_registration{TypeId::set_path, derived_table(set_mold)};
+constexpr registry::Registration get_registration{TypeId::get_path, derived_table(get_mold)};
 
 }  // namespace
 
@@ -220,16 +185,10 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions options, Cell* arg,
 }
 
 // Every slot block! fills, but mold of its own and no trim.
-constexpr registry::ActionTable paren_table() {
-    registry::ActionTable t{};
-    for (std::size_t i = 0; i < t.size(); ++i) t[i] = registry::Entry(registry::inherit);
-    t[static_cast<std::size_t>(Action::reserved) - 1] = registry::Entry();
-    t[static_cast<std::size_t>(Action::trim) - 1] = registry::Entry();
-    t[static_cast<std::size_t>(Action::mold) - 1] = registry::Entry(mold);
-    return t;
-}
-
-constexpr registry::Registration registration{TypeId::paren, TypeId::block, "paren!", paren_table()};
+constexpr registry::Registration registration{TypeId::paren, registry::table({
+        {Action::mold, mold},
+        {Action::trim, registry::refuse},
+    })};
 
 }  // namespace
 

@@ -42,26 +42,9 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t 
 }
 
 void init() {
-    using registry::inherit;
-    static constexpr registry::Registration r{TypeId::percent, TypeId::float_, "percent!",
-                                              registry::table({
-                                                  {Action::make, inherit},
-                                                  {Action::random, inherit},
-                                                  {Action::to, inherit},
+    static constexpr registry::Registration r{TypeId::percent, registry::table({
                                                   {Action::form, form},
                                                   {Action::mold, mold},
-                                                  {Action::compare, inherit},
-                                                  {Action::absolute, inherit},
-                                                  {Action::add, inherit},
-                                                  {Action::divide, inherit},
-                                                  {Action::multiply, inherit},
-                                                  {Action::negate, inherit},
-                                                  {Action::power, inherit},
-                                                  {Action::remainder, inherit},
-                                                  {Action::round, inherit},
-                                                  {Action::subtract, inherit},
-                                                  {Action::even_q, inherit},
-                                                  {Action::odd_q, inherit},
                                               })};  // ORDER ACTIONS
     registry::register_type(r);
 }

@@ -322,8 +322,8 @@ constexpr registry::ActionTable actions = registry::table({
 }  // namespace
 
 void init() {
-    registry::register_type(registry::Registration{TypeId::point2d, TypeId::no_type, "point2D!", actions});
-    registry::register_type(registry::Registration{TypeId::point3d, TypeId::no_type, "point3D!", actions});
+    registry::register_type(registry::Registration{TypeId::point2d, actions});
+    registry::register_type(registry::Registration{TypeId::point3d, actions});
     float_::set_math_route(TypeId::point2d, math_op);
     float_::set_math_route(TypeId::point3d, math_op);
 }

@@ -273,15 +273,10 @@ Cell* update(Cell* port) { return forward(port, "update", {}); }
 
 // --- Registration -------------------------------------------------------------------
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::port, TypeId::object, "port!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::port, registry::table({
         {Action::make,      make},
-        {Action::reflect,   inherit},
         {Action::form,      form},
         {Action::mold,      mold},
-        {Action::eval_path, inherit},
         {Action::compare,   compare},
         {Action::append,    append},
         {Action::at,        at},

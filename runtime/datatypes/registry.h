@@ -1,7 +1,8 @@
 // The datatype registry: the type-name table and the action-handler table
 // (256 slots per type id, actions in slots 1-62). Each datatype module hands in
-// one Registration built at compile time; -1 entries copy the parent's handler
-// at registration, so parents register first. Dispatch belongs to the evaluator.
+// one Registration built at compile time; the slots it does not list copy the
+// parent's handler at registration, so parents register first. Dispatch
+// belongs to the evaluator.
 #pragma once
 
 #include "generated/action_table.h"
@@ -158,13 +159,15 @@ using Write = Cell* (*)(Cell* destination, Cell* data, const WriteRefinements& h
 
 namespace registry {
 
-// Marks an entry that takes the parent's handler (the -1 entry).
-struct Inherit {};
-inline constexpr Inherit inherit{};
+// Marks a slot the type refuses although its parent fills it: the action
+// raises for values of the type.
+struct Refuse {};
+inline constexpr Refuse refuse{};
 
-// One action entry: empty (monostate, the 0 entry), inherit, or a handler.
-// The alternatives after Inherit are the handler kinds, in this order.
-using Entry = std::variant<std::monostate, Inherit, handler::Make, handler::Random,
+// One action entry: not listed (monostate: the parent's handler, or none for a
+// type without a parent), refused, or a handler. The alternatives after
+// Refuse are the handler kinds, in this order.
+using Entry = std::variant<std::monostate, Refuse, handler::Make, handler::Random,
                            handler::Form, handler::Mold, handler::EvalPath, handler::Compare,
                            handler::Unary, handler::Binary, handler::Ternary, handler::Measure,
                            handler::Round, handler::Insert, handler::Copy, handler::Find,
@@ -198,15 +201,16 @@ void table_error(const char* why);
 // The 62 entries of a registration, slot 1 at index 0.
 using ActionTable = std::array<Entry, action_count>;
 
-// One row of a module's table: an action and its handler (or inherit).
+// One row of a module's table: an action and its handler (or refuse).
 struct Row {
     Action action;
     Entry entry;
 };
 
-// Builds the 62 entries from the slots a module fills or inherits; slots not
-// listed are empty. Fails to compile when rows are out of action order,
-// repeated, name slot 8, or give a handler of the wrong shape for the slot.
+// Builds the 62 entries from the slots a module fills or refuses; a slot not
+// listed takes the parent's handler at registration (none without a parent).
+// Fails to compile when rows are out of action order, repeated, name slot 8,
+// or give a handler of the wrong shape for the slot.
 consteval ActionTable table(std::initializer_list<Row> rows) {
     ActionTable t{};
     int last = 0;
@@ -223,25 +227,26 @@ consteval ActionTable table(std::initializer_list<Row> rows) {
     return t;
 }
 
-// What a datatype module registers: its id, its parent (no_type for none),
-// its name with the final "!", and its 62 action entries.
+// What a datatype module registers: its id and its 62 action entries. Its
+// name and parent come from runtime/types.table.
 struct Registration {
     TypeId type;
-    TypeId parent;
-    const char* name;
     ActionTable actions;
 };
 
 // The record length (type, parent, name, one entry per action) of a module.
 inline constexpr std::int32_t registration_entries = action_count + 3;
 
-// Allocates the two tables; called once before any registration.
+// Allocates the two tables and names every type of runtime/types.table;
+// called once before any registration.
 void init();
 // Registers one type. entry_count is the record length the module declares;
 // anything but registration_entries prints the datatype error lines and exits
-// the process with status 0. Every -1 entry copies the parent's slot now.
+// the process with status 0. Every slot not listed copies the parent's slot
+// now; a type without a parent refuses nothing explicitly (start-up asserts).
 void register_type(const Registration& r, std::int32_t entry_count = registration_entries);
-// Registers every datatype of the runtime in the fixed parents-first order.
+// Calls the registering function of every type of runtime/types.table, each
+// type after its ancestors.
 void register_all();
 // Attaches to each registered type the word of its full name, bound in the
 // global context (needs the symbol table and the global context).
@@ -253,9 +258,9 @@ struct TypeName {
     std::int32_t length = 0;        // without the final "!"
     Cell word{};                    // word! of the full name; no type until attached
 };
-// The entry of type t (name null when t never registered).
+// The entry of type t (name null for no_type).
 const TypeName& type_name(TypeId t);
-// The highest type id registered so far.
+// The highest type id (0 before init).
 int highest_type();
 
 // Raw slot of the handler table (null: not supported). Use handler<A> below.

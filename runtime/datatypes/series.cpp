@@ -589,8 +589,7 @@ Cell* modify(Cell* s, Cell* field, Cell* value, bool) {
     return s;
 }
 
-constexpr registry::Registration registration{TypeId::series, TypeId::no_type, "series!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::series, registry::table({
         {Action::random,   random},
         {Action::reflect,  reflect},
         {Action::at,       at},

@@ -1071,45 +1071,22 @@ Cell* trim(Cell* series, const TrimRefinements& how) {
 
 namespace {
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::string, TypeId::series, "string!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::string, registry::table({
         {Action::make,      make},
-        {Action::random,    inherit},
-        {Action::reflect,   inherit},
         {Action::to,        to},
         {Action::form,      form},
         {Action::mold,      mold},
         {Action::eval_path, eval_path},
         {Action::compare,   compare},
         {Action::append,    append},
-        {Action::at,        inherit},
-        {Action::back,      inherit},
         {Action::change,    change},
-        {Action::clear,     inherit},
-        {Action::copy,      inherit},
         {Action::find,      find},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
         {Action::insert,    insert},
-        {Action::length_q,  inherit},
-        {Action::move,      inherit},
-        {Action::next,      inherit},
-        {Action::pick,      inherit},
-        {Action::poke,      inherit},
-        {Action::remove,    inherit},
-        {Action::reverse,   inherit},
         {Action::select,    select},
         {Action::sort,      sort},
-        {Action::skip,      inherit},
         {Action::swap,      swap},
-        {Action::tail,      inherit},
-        {Action::tail_q,    inherit},
         {Action::take,      take},
         {Action::trim,      trim},
-        {Action::modify,    inherit},  // ORDER ACTIONS
     })};
 
 }  // namespace

@@ -148,8 +148,7 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::symbol, TypeId::no_type, "symbol!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::symbol, registry::table({
                                                   {Action::compare, compare},
                                               })};
     registry::register_type(r);

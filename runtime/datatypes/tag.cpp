@@ -20,43 +20,12 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t 
 
 namespace {
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::tag, TypeId::string, "tag!",
-    registry::table({
-        {Action::make,      inherit},
-        {Action::reflect,   inherit},
-        {Action::to,        inherit},
+constexpr registry::Registration registration{TypeId::tag, registry::table({
+        {Action::random,    registry::refuse},
         {Action::form,      form},
         {Action::mold,      mold},
-        {Action::eval_path, inherit},
-        {Action::compare,   inherit},
-        {Action::append,    inherit},
-        {Action::at,        inherit},
-        {Action::back,      inherit},
-        {Action::change,    inherit},
-        {Action::clear,     inherit},
-        {Action::copy,      inherit},
-        {Action::find,      inherit},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
-        {Action::insert,    inherit},
-        {Action::length_q,  inherit},
-        {Action::move,      inherit},
-        {Action::next,      inherit},
-        {Action::pick,      inherit},
-        {Action::poke,      inherit},
-        {Action::put,       inherit},
-        {Action::remove,    inherit},
-        {Action::reverse,   inherit},
-        {Action::select,    inherit},
-        {Action::skip,      inherit},
-        {Action::swap,      inherit},
-        {Action::tail,      inherit},
-        {Action::tail_q,    inherit},
-        {Action::take,      inherit},
-        {Action::modify,    inherit},  // ORDER ACTIONS
+        {Action::sort,      registry::refuse},
+        {Action::trim,      registry::refuse},
     })};
 
 }  // namespace

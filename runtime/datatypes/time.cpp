@@ -31,12 +31,6 @@ namespace {
 // The cell that a path get hands back: always a scalar, copied by the caller.
 Cell path_result{};
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    datatype::make_at(t, c);
-    return c;
-}
-
 Cell word_cell(const char* name) {
     Cell c{};
     word::make_kind_at(TypeId::word, name, c);
@@ -44,18 +38,18 @@ Cell word_cell(const char* name) {
 }
 
 [[noreturn]] void bad_to_arg(const Cell& value) {
-    const Cell type = datatype_cell(TypeId::time);
+    const Cell type = datatype::of(TypeId::time);
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &value);
 }
 
 [[noreturn]] void not_related(TypeId t, const char* action) {
-    const Cell type = datatype_cell(t);
+    const Cell type = datatype::of(t);
     const Cell word = word_cell(action);
     runtime::raise_error(ErrorCategory::script, "not-related", &type, &word);
 }
 
 [[noreturn]] void invalid_type(const Cell& value) {
-    const Cell type = datatype_cell(value.type());
+    const Cell type = datatype::of(value.type());
     runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
 }
 
@@ -458,10 +452,8 @@ Cell* pick(Cell* value, Cell* index) {
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::time, TypeId::float_, "time!",
-        registry::table({
+        TypeId::time, registry::table({
             {Action::make, to},
-            {Action::random, registry::inherit},
             {Action::to, to},
             {Action::form, form},
             {Action::mold, mold},
@@ -472,6 +464,7 @@ void init() {
             {Action::divide, divide},
             {Action::multiply, multiply},
             {Action::negate, negate},
+            {Action::power, registry::refuse},
             {Action::remainder, remainder},
             {Action::round, round},
             {Action::subtract, subtract},

@@ -29,8 +29,7 @@ std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t 
 }  // namespace
 
 void init() {
-    static constexpr registry::Registration r{TypeId::triple, TypeId::no_type, "triple!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::triple, registry::table({
                                                   {Action::form, form},
                                                   {Action::mold, mold},  // ORDER ACTIONS
                                               })};

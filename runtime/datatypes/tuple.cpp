@@ -335,8 +335,7 @@ Cell* reverse(Cell* value, Cell* part, Cell* skip) {
 
 void init() {
     static constexpr registry::Registration r{
-        TypeId::tuple, TypeId::no_type, "tuple!",
-        registry::table({
+        TypeId::tuple, registry::table({
             {Action::make, to},
             {Action::random, random},
             {Action::to, to},

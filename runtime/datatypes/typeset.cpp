@@ -259,8 +259,7 @@ Cell* find(Cell* series, Cell* value, const FindRefinements&) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::typeset, TypeId::no_type, "typeset!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::typeset, registry::table({
                                                   {Action::make, to},
                                                   {Action::to, to},
                                                   {Action::form, form},

@@ -33,8 +33,7 @@ std::int32_t compare(Cell*, Cell* value2, CompareOp op) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::unset, TypeId::no_type, "unset!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::unset, registry::table({
                                                   {Action::make, to},
                                                   {Action::to, to},
                                                   {Action::form, form},

@@ -6,6 +6,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/port.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
@@ -41,13 +42,6 @@ int hex_value(std::uint8_t b) {
     return -1;
 }
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    c.reset(TypeId::datatype);
-    c.set_datatype_id(t);
-    return c;
-}
-
 // A new empty text, held for the collector while the caller works.
 struct NewText {
     Cell cell{};
@@ -71,7 +65,7 @@ void form_into(const Cell& value, NodeId out) {
 void build_from_block(const Cell& spec, Cell& result) {
     const std::int32_t count = block::count_from_head(spec);
     if (count <= 0) {
-        const Cell type = datatype_cell(TypeId::url);
+        const Cell type = datatype::of(TypeId::url);
         runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &spec);
     }
     NewText text(32, 1);
@@ -366,41 +360,15 @@ Cell* write(Cell* destination, Cell* data, const WriteRefinements& how) {
 
 namespace {
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::url, TypeId::string, "url!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::url, registry::table({
         {Action::make,      make},
+        {Action::random,    registry::refuse},
+        {Action::reflect,   registry::refuse},
         {Action::to,        to},
-        {Action::form,      inherit},
         {Action::mold,      mold},
         {Action::eval_path, eval_path},
-        {Action::compare,   inherit},
-        {Action::append,    inherit},
-        {Action::at,        inherit},
-        {Action::back,      inherit},
-        {Action::change,    inherit},
-        {Action::clear,     inherit},
-        {Action::copy,      inherit},
-        {Action::find,      inherit},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
-        {Action::insert,    inherit},
-        {Action::length_q,  inherit},
-        {Action::move,      inherit},
-        {Action::next,      inherit},
-        {Action::pick,      inherit},
-        {Action::poke,      inherit},
-        {Action::remove,    inherit},
-        {Action::reverse,   inherit},
-        {Action::select,    inherit},
-        {Action::skip,      inherit},
-        {Action::swap,      inherit},
-        {Action::tail,      inherit},
-        {Action::tail_q,    inherit},
-        {Action::take,      inherit},
-        {Action::modify,    inherit},
+        {Action::sort,      registry::refuse},
+        {Action::trim,      registry::refuse},
         {Action::open,      open},
         {Action::read,      read},
         {Action::write,     write},  // ORDER ACTIONS

@@ -101,17 +101,11 @@ double read_number(const std::uint8_t* p, TypeId element, std::uint32_t width) {
 
 // --- Errors ---------------------------------------------------------------------
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    datatype::make_at(t, c);
-    return c;
-}
-
 [[noreturn]] void invalid_arg(const Cell& value) {
     runtime::raise_error(ErrorCategory::script, "invalid-arg", &value);
 }
 [[noreturn]] void invalid_type(TypeId t) {
-    const Cell type = datatype_cell(t);
+    const Cell type = datatype::of(t);
     runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
 }
 [[noreturn]] void invalid_spec_field(const Cell& spec) {
@@ -828,13 +822,10 @@ Cell* take(Cell* series, Cell* part, bool deep, bool last) {
     return series;
 }
 
-constexpr registry::Inherit inherit = registry::inherit;
-
-constexpr registry::Registration registration{TypeId::vector, TypeId::string, "vector!",
-    registry::table({
+constexpr registry::Registration registration{TypeId::vector, registry::table({
         {Action::make,      make},
         {Action::random,    random},
-        {Action::reflect,   inherit},
+        {Action::to,        registry::refuse},
         {Action::form,      form},
         {Action::mold,      mold},
         {Action::eval_path, eval_path},
@@ -848,30 +839,17 @@ constexpr registry::Registration registration{TypeId::vector, TypeId::string, "v
         {Action::or_,       or_},
         {Action::xor_,      xor_},
         {Action::append,    append},
-        {Action::at,        inherit},
-        {Action::back,      inherit},
         {Action::change,    change},
-        {Action::clear,     inherit},
-        {Action::copy,      inherit},
         {Action::find,      find},
-        {Action::head,      inherit},
-        {Action::head_q,    inherit},
-        {Action::index_q,   inherit},
         {Action::insert,    insert},
-        {Action::length_q,  inherit},
         {Action::move,      move},
-        {Action::next,      inherit},
         {Action::pick,      pick},
         {Action::poke,      poke},
-        {Action::remove,    inherit},
-        {Action::reverse,   inherit},
         {Action::select,    select},
         {Action::sort,      sort},
-        {Action::skip,      inherit},
-        {Action::tail,      inherit},
-        {Action::tail_q,    inherit},
+        {Action::swap,      registry::refuse},
         {Action::take,      take},
-        {Action::modify,    inherit},  // ORDER ACTIONS
+        {Action::trim,      registry::refuse},
     })};
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/words.h"
@@ -18,15 +19,8 @@ namespace kiv::word {
 
 namespace {
 
-Cell datatype_cell(TypeId t) {
-    Cell c{};
-    c.reset(TypeId::datatype);
-    c.set_datatype_id(t);
-    return c;
-}
-
 [[noreturn]] void bad_to_arg(TypeId target, const Cell& value) {
-    const Cell type = datatype_cell(target);
+    const Cell type = datatype::of(target);
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type, &value);
 }
 
@@ -207,8 +201,7 @@ Cell* index_q(Cell* value) {
 }
 
 void init() {
-    static constexpr registry::Registration r{TypeId::word, TypeId::symbol, "word!",
-                                              registry::table({
+    static constexpr registry::Registration r{TypeId::word, registry::table({
                                                   {Action::make, to},
                                                   {Action::to, to},
                                                   {Action::form, form},
@@ -221,49 +214,37 @@ void init() {
 
 namespace {
 
-// The four kinds that take everything from word! but their mold.
+// The four kinds that take everything from word! but their mold;
+// refinement! has no index?.
 consteval registry::ActionTable word_kind_table(bool with_index) {
     return with_index ? registry::table({
-                            {Action::make, registry::inherit},
-                            {Action::to, registry::inherit},
-                            {Action::form, registry::inherit},
                             {Action::mold, mold},
-                            {Action::compare, registry::inherit},
-                            {Action::index_q, registry::inherit},
                         })
                       : registry::table({
-                            {Action::make, registry::inherit},
-                            {Action::to, registry::inherit},
-                            {Action::form, registry::inherit},
                             {Action::mold, mold},
-                            {Action::compare, registry::inherit},
+                            {Action::index_q, registry::refuse},
                         });
 }
 
 }  // namespace
 
 void init_lit_word() {
-    static constexpr registry::Registration r{TypeId::lit_word, TypeId::word, "lit-word!",
-                                              word_kind_table(true)};
+    static constexpr registry::Registration r{TypeId::lit_word, word_kind_table(true)};
     registry::register_type(r);
 }
 
 void init_set_word() {
-    static constexpr registry::Registration r{TypeId::set_word, TypeId::word, "set-word!",
-                                              word_kind_table(true)};
+    static constexpr registry::Registration r{TypeId::set_word, word_kind_table(true)};
     registry::register_type(r);
 }
 
 void init_get_word() {
-    static constexpr registry::Registration r{TypeId::get_word, TypeId::word, "get-word!",
-                                              word_kind_table(true)};
+    static constexpr registry::Registration r{TypeId::get_word, word_kind_table(true)};
     registry::register_type(r);
 }
 
 void init_refinement() {
-    // refinement! has no index?.
-    static constexpr registry::Registration r{TypeId::refinement, TypeId::word, "refinement!",
-                                              word_kind_table(false)};
+    static constexpr registry::Registration r{TypeId::refinement, word_kind_table(false)};
     registry::register_type(r);
 }
 

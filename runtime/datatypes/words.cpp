@@ -12,7 +12,6 @@
 #include "runtime/evaluator/actions.h"
 
 #include <array>
-#include <iterator>
 
 namespace kiv::words {
 
@@ -42,41 +41,11 @@ std::array<Cell, word_count> word_cells{};
 std::array<Cell, refinement_count> refinement_cells{};
 Cell ooo{};
 
-// Names by type id, 0 unused; the internal types have no word.
-constexpr const char* type_names[type_count] = {
-    nullptr, "datatype!", "unset!", "none!", "logic!", "block!", "paren!", "string!",
-    "file!", "url!", "char!", "integer!", "float!", nullptr, nullptr, "word!", "set-word!",
-    "lit-word!", "get-word!", "refinement!", "issue!", "native!", "action!", "op!",
-    "function!", "path!", "lit-path!", "set-path!", "get-path!", "routine!", "bitset!",
-    "triple!", "object!", "typeset!", "error!", "vector!", "hash!", "pair!", "percent!",
-    "tuple!", "map!", "binary!", nullptr, "time!", "tag!", "email!", "handle!", "date!",
-    "port!", "money!", "ref!", "point2D!", "point3D!", "image!", "event!",
-};
-
-// Names by native index - 1. ORDER NATIVES
-constexpr const char* native_names[] = {
-    "if", "unless", "either", "any", "all", "while", "until", "loop", "repeat", "forever",
-    "foreach", "forall", "remove-each", "func", "function", "does", "has", "switch", "case",
-    "do", "get", "set", "print", "prin", "equal?", "not-equal?", "strict-equal?", "lesser?",
-    "greater?", "lesser-or-equal?", "greater-or-equal?", "same?", "not", "type?", "reduce",
-    "compose", "stats", "bind", "in", "parse", "union", "intersect", "unique", "difference",
-    "exclude", "complement?", "dehex", "enhex", "negative?", "positive?", "max", "min",
-    "shift", "to-hex", "sine", "cosine", "tangent", "arcsine", "arccosine", "arctangent",
-    "arctangent2", "NaN?", "log-2", "log-10", "log-e", "exp", "square-root", "construct",
-    "value?", "try", "uppercase", "lowercase", "as-pair", "as-point2D", "as-point3D",
-    "as-money", "break", "continue", "exit", "return", "throw", "catch", "extend", "debase",
-    "to-local-file", "wait", "checksum", "unset", "new-line", "new-line?", "enbase",
-    "context?", "set-env", "get-env", "list-env", "now", "sign?", "as", "call", "zero?",
-    "size?", "browse", "compress", "decompress", "recycle", "transcode", "apply", "split",
-    "rejoin", "load-json", "to-json", "load-csv",
-};
-static_assert(std::size(native_names) == natives::native_count);
-
 // The runtime words of the library, and where each group starts.
 std::array<Cell, runtime_word_count> runtime_cells{};
 std::array<std::int16_t, type_count> type_slot{};        // -1: no word
 std::array<std::int16_t, action_count + 1> action_slot{}; // -1: no word
-constexpr std::int32_t constants_at = 52;                 // after 51 type names and make
+constexpr std::int32_t constants_at = types::word_count + 1;  // after the type names and make
 constexpr std::int32_t natives_at = runtime_word_count - natives::native_count;
 
 }  // namespace
@@ -124,17 +93,18 @@ void make_runtime_words() {
     type_slot.fill(-1);
     action_slot.fill(-1);
     for (int t = 1; t < type_count; ++t) {
-        if (type_names[t] != nullptr) type_slot[static_cast<std::size_t>(t)] = make(type_names[t]);
+        const types::Row& row = types::rows[static_cast<std::size_t>(t)];
+        if (row.word) type_slot[static_cast<std::size_t>(t)] = make(row.name);
         if (t == 1) action_slot[static_cast<std::size_t>(Action::make)] = make("make");
     }
-    KIV_ASSERT(n == constants_at, "51 type names and make come first");
+    KIV_ASSERT(n == constants_at, "the type names and make come first");
     for (const char* name : {"none", "true", "false"}) make(name);
     for (int a = static_cast<int>(Action::make) + 1; a <= action_count; ++a) {
         const char* name = actions::spec(static_cast<Action>(a)).name;
         if (name != nullptr && *name != '\0') action_slot[static_cast<std::size_t>(a)] = make(name);
     }
     KIV_ASSERT(n == natives_at, "58 action names follow the constants");
-    for (const char* name : native_names) make(name);
+    for (const char* name : natives::native_names) make(name);
     KIV_ASSERT(n == runtime_word_count, "every runtime word made");
 }
 
@@ -164,7 +134,7 @@ Cell& runtime_word(std::int32_t i) {
 }
 
 const char* native_name(natives::Native n) {
-    return native_names[static_cast<std::size_t>(n) - 1];
+    return natives::native_names[static_cast<std::size_t>(n) - 1];
 }
 
 symbol::SymbolId id(Sym s) { return symbol_ids[static_cast<std::size_t>(s)]; }

@@ -5,6 +5,7 @@
 // words are made by the library's start-up.
 #pragma once
 
+#include "generated/type_rows.h"
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
@@ -107,12 +108,12 @@ enum class Ref : std::uint16_t { KIV_REFINEMENTS(KIV_ENUM_NAME) };
 
 // Runtime words of the library: one global-context word cell per name, made
 // by make_runtime_words once runtime::init is done, in this order: the
-// datatype names from datatype! to event! (not symbol!, context!, series!)
-// with the action word make second, then none true false; the other 58 action
-// names, random to write; the 112 native names in table order. The list stops
+// datatype names in id order (not the internal types: symbol!, context!,
+// series!) with the action word make second, then none true false; the other 58 action
+// names, random to write; the native names in table order. The list stops
 // there: the library's routines and its own words come with its source.
 enum class Constant : std::uint8_t { none, true_, false_ };
-inline constexpr std::int32_t runtime_word_count = 51 + 1 + 3 + 58 + 112;
+inline constexpr std::int32_t runtime_word_count = types::word_count + 1 + 3 + 58 + natives::native_count;
 
 // While on, word::make_from_name, context::add_global_symbol and
 // issue::make_from_name also append their cell to the root block (start-up).

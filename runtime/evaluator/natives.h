@@ -1,6 +1,7 @@
 // The natives table: the entry functions of the language's built-in functions,
 // reached by the 1-based index a native! value holds. The index is a stored
-// format (boot data, Kivbin), so entries are appended in the fixed order below.
+// format (boot data, Kivbin): each native keeps the index its spec in
+// library/natives/ gives it.
 // Every native follows one calling convention (below); the natives themselves
 // live in the natives modules, which fill this table at start-up.
 #pragma once
@@ -23,31 +24,14 @@ namespace kiv::natives {
 // - the result is left in the cell at the base (the frame's result slot).
 using Entry = void (*)(bool check, const std::int32_t* refinements);
 
-// Slots of the table, and the natives the runtime defines.
+// Slots of the table.
 inline constexpr std::int32_t table_size = 144;
-inline constexpr std::int32_t native_count = 112;
 
-// The natives by index (1-based; a stored format). ORDER NATIVES
-enum class Native : std::int32_t {
-    if_ = 1, unless, either, any, all, while_, until, loop, repeat, forever,
-    foreach, forall, remove_each, func, function, does, has, switch_, case_, do_,
-    get, set, print, prin, equal_q, not_equal_q, strict_equal_q, lesser_q, greater_q,
-    lesser_or_equal_q, greater_or_equal_q, same_q, not_, type_q, reduce, compose, stats,
-    bind, in, parse, union_, intersect, unique, difference, exclude, complement_q,
-    dehex, enhex, negative_q, positive_q, max, min, shift, to_hex, sine, cosine,
-    tangent, arcsine, arccosine, arctangent, arctangent2, nan_q, log_2, log_10, log_e,
-    exp, square_root, construct, value_q, try_, uppercase, lowercase, as_pair,
-    as_point2d, as_point3d, as_money, break_, continue_, exit, return_, throw_, catch_,
-    extend, debase, to_local_file, wait, checksum, unset, new_line, new_line_q, enbase,
-    context_q, set_env, get_env, list_env, now, sign_q, as, call, zero_q, size_q,
-    browse, compress, decompress, recycle, transcode, apply, split, rejoin,
-    load_json, to_json, load_csv,
-};
-static_assert(static_cast<std::int32_t>(Native::load_csv) == native_count);
-
-// Refinement positions by name (refine::do_::next) and a check of the index
-// in each spec, generated from library/natives/*.kiv.
+// The natives the runtime defines (the Native enum, native_count and
+// native_names, by the index each spec in library/natives/*.kiv gives its
+// native) and the refinement positions by name (refine::do_::next).
 #include "generated/native_table.h"
+static_assert(native_count <= table_size);
 
 // Makes the empty table (count 1: the next append gets index 1) and the
 // 32-cell scratch block of `print`.

@@ -8,6 +8,7 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/hash.h"
@@ -52,13 +53,6 @@ Cell unset_value() {
     Cell c;
     c.reset(TypeId::unset);
     return c;
-}
-
-Cell datatype_cell(TypeId t) {
-    Cell dt;
-    dt.reset(TypeId::datatype);
-    dt.set_datatype_id(t);
-    return dt;
 }
 
 inline bool is_function_type(TypeId t) {
@@ -412,8 +406,8 @@ void compose(bool, const std::int32_t* refinements) {
     namespace ref = refine::compose;
     const Cell value = *arg(0);
     if (!value.is(TypeId::block)) {
-        const Cell expected = datatype_cell(TypeId::block);
-        const Cell got = datatype_cell(value.type());
+        const Cell expected = datatype::of(TypeId::block);
+        const Cell got = datatype::of(value.type());
         runtime::raise_error(ErrorCategory::script, "expect-val", &expected, &got);
     }
     const Cell blk = clamped(value);

@@ -10,6 +10,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
@@ -95,13 +96,6 @@ bool is_text_kind(TypeId t) {
            t == TypeId::email || t == TypeId::ref;
 }
 bool is_series_kind(TypeId t) { return is_block_kind(t) || is_text_kind(t) || t == TypeId::binary; }
-
-Cell datatype_cell(TypeId t) {
-    Cell c;
-    c.reset(TypeId::datatype);
-    c.set_datatype_id(t);
-    return c;
-}
 
 Cell at_index(const Cell& series, std::int32_t index) {
     Cell c = series;
@@ -878,7 +872,7 @@ struct Engine {
     void into(const Cell& word, std::int32_t n) {
         if (!has_rule(n)) raise_end(word);
         if (!block_input()) {
-            const Cell t = datatype_cell(input.type());
+            const Cell t = datatype::of(input.type());
             runtime::raise_error(ErrorCategory::script, "parse-block", &t);
         }
         const std::int32_t end = extent(n);

@@ -1306,13 +1306,6 @@ void syntax_error(State& s, const std::uint8_t* start, const std::uint8_t* end, 
     }
 }
 
-void not_done(State& s, const std::uint8_t* start, TypeId type) {
-    (void)start;
-    (void)type;
-    cleanup_markers(s);
-    runtime::raise_error(ErrorCategory::internal, "not-done");
-}
-
 // --- Entry points ---------------------------------------------------------------------
 
 void init() {

@@ -583,12 +583,6 @@ void load_binary(State& s, Bytes start, Bytes end, std::uint32_t, bool build) {
     s.pos = end + 1;
 }
 
-// Tokens of datatypes that are not built yet: checked by the automaton only.
-void load_later(State& s, Bytes start, Bytes end, TypeId t, bool build) {
-    if (build) not_done(s, start, t);
-    s.pos = end;
-}
-
 // --- Dates ---------------------------------------------------------------------------
 
 // A date token read left to right; fails on the first thing out of place.

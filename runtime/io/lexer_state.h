@@ -133,8 +133,6 @@ inline Cell& push(State& s, const Cell& value) {
 // token at start (null: the innermost open series' opening). Never returns.
 [[noreturn]] void syntax_error(State& s, const std::uint8_t* start, const std::uint8_t* end,
                                std::int32_t kind);
-// Raises internal not-done for a token class whose datatype is not built yet.
-[[noreturn]] void not_done(State& s, const std::uint8_t* start, TypeId type);
 
 // --- Loaders ------------------------------------------------------------------
 // Loader of a token class (16-35, and 13-15 for building): checks the token,

@@ -6,6 +6,7 @@
 // image holds the catalogue it built.
 #include "runtime/startup/boot.h"
 
+#include "generated/type_rows.h"
 #include "runtime/assert.h"
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
@@ -124,21 +125,20 @@ constexpr std::array<routine::Code, sizeof...(Ids)> predicate_table(std::index_s
 }
 constexpr auto type_predicates = predicate_table(std::make_index_sequence<type_count>{});
 
-// The datatypes that have a predicate, in the order they are defined. The
-// internal types (symbol!, context!, series!) and triple!, port! and event!
-// have none.
-constexpr std::array<TypeId, 48> predicate_types{
-    TypeId::bitset,   TypeId::binary,    TypeId::block,     TypeId::char_,      TypeId::email,
-    TypeId::file,     TypeId::float_,    TypeId::get_path,  TypeId::get_word,   TypeId::hash,
-    TypeId::integer,  TypeId::issue,     TypeId::lit_path,  TypeId::lit_word,   TypeId::logic,
-    TypeId::map,      TypeId::none,      TypeId::pair,      TypeId::paren,      TypeId::path,
-    TypeId::percent,  TypeId::refinement, TypeId::set_path, TypeId::set_word,   TypeId::string,
-    TypeId::tag,      TypeId::time,      TypeId::typeset,   TypeId::tuple,      TypeId::unset,
-    TypeId::url,      TypeId::word,      TypeId::image,     TypeId::date,       TypeId::money,
-    TypeId::ref,      TypeId::point2d,   TypeId::point3d,   TypeId::handle,     TypeId::error,
-    TypeId::action,   TypeId::native,    TypeId::datatype,  TypeId::function,   TypeId::object,
-    TypeId::op,       TypeId::routine,   TypeId::vector,
-};
+// The datatypes that have a predicate (the predicate column of
+// runtime/types.table), in id order.
+constexpr auto predicate_types = [] {
+    constexpr std::size_t count = [] {
+        std::size_t n = 0;
+        for (const types::Row& row : types::rows) n += row.predicate ? 1 : 0;
+        return n;
+    }();
+    std::array<TypeId, count> list{};
+    std::size_t n = 0;
+    for (int id = 1; id < type_count; ++id)
+        if (types::rows[static_cast<std::size_t>(id)].predicate) list[n++] = static_cast<TypeId>(id);
+    return list;
+}();
 
 // The typeset predicates: "name?" tests the argument's type in the value the
 // word "name!" holds at the time of the call, so rebinding the word changes

@@ -42,7 +42,7 @@ protected:
         t[static_cast<std::size_t>(Action::form) - 1] = &letter_form;
         t[static_cast<std::size_t>(Action::mold) - 1] = &letter_mold;
         t[static_cast<std::size_t>(Action::compare) - 1] = &letter_compare;
-        registry::register_type({TypeId::integer, TypeId::no_type, "integer!", t});
+        registry::register_type({TypeId::integer, t});
         series::init();
         block::init();
         path::init();

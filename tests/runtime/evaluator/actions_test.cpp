@@ -34,7 +34,7 @@ std::int32_t order_of(Cell* a, Cell* b, CompareOp) {
 
 // event! stands in for a type whose handlers the tests watch.
 const auto* const runtime_env = test::boot_runtime({.library = false}, [] {
-    registry::register_type({TypeId::event, TypeId::no_type, "event!", registry::table({
+    registry::register_type({TypeId::event, registry::table({
         {Action::compare, &order_of},
         {Action::append, &record_insert},
     })});
