@@ -3,6 +3,8 @@
 # BUILD=dir picks the build directory, SANITIZE=ON builds with ASan + UBSan
 # (in build-asan unless BUILD says otherwise: a tree configured without them
 # would be reused as it is), ARGS="..." passes arguments to `make run`.
+# `make guard SANITIZE=ON` runs the crash guard (every function with a value
+# of every datatype) under the sanitizers.
 SANITIZE ?= OFF
 BUILD ?= $(if $(filter ON,$(SANITIZE)),build-asan,build)
 BUILD_TYPE ?= RelWithDebInfo
@@ -11,7 +13,7 @@ JOBS ?= $(shell nproc)
 PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev libcurl4-openssl-dev python3 zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libgif-dev libgtk-3-dev libcairo2-dev libpango1.0-dev fonts-dejavu xvfb xauth
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
-.PHONY: all deps build run test clean
+.PHONY: all deps build run test guard clean
 
 all: build
 
@@ -37,6 +39,9 @@ run: build
 
 test: build
 	cd $(BUILD) && ctest --output-on-failure --no-tests=error -j $(JOBS)
+
+guard: build
+	cd $(BUILD) && ctest --output-on-failure --no-tests=error -R '^guard/'
 
 clean:
 	rm -rf $(BUILD)

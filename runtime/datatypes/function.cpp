@@ -7,6 +7,7 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
@@ -108,8 +109,11 @@ void collect(const Cell& cell, Cell& collected, std::vector<SymbolId>& known) {
 }
 
 // Walks the body and its nested blocks and parens for set-words and the
-// words that foreach, remove-each and repeat set.
+// words that foreach, remove-each and repeat set. A body that contains
+// itself raises no-cycle.
 void collect_body(const Cell& body, Cell& collected, std::vector<SymbolId>& known) {
+    if (cycles::find(body.series_node())) runtime::raise_error(ErrorCategory::internal, "no-cycle");
+    const cycles::Guard inside(body.series_node());
     const SymbolId foreach = canonical(words::Sym::foreach);
     const SymbolId remove_each = canonical(words::Sym::remove_each);
     const SymbolId repeat = canonical(words::Sym::repeat);

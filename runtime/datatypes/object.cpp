@@ -26,26 +26,13 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 
-#include <algorithm>
 #include <cstdint>
-#include <vector>
 
 namespace kiv::object {
 
 namespace {
 
 std::int32_t class_counter = 0;
-
-// Objects whose on-change* runs now: a handler that sets fields of its own
-// object would otherwise call itself without end.
-std::vector<NodeId> changing;
-
-struct ChangingScope {
-    explicit ChangingScope(NodeId ctx) { changing.push_back(ctx); }
-    ~ChangingScope() { changing.pop_back(); }
-    ChangingScope(const ChangingScope&) = delete;
-    ChangingScope& operator=(const ChangingScope&) = delete;
-};
 
 constexpr std::uint32_t owning_flag = Cell::context_owning_flag;  // shared with ownership
 constexpr std::uint32_t no_handler = 0xFFFF;    // record word 2, high half: no such field
@@ -504,10 +491,8 @@ void fire_on_change(const Cell& obj, const Cell& word, const Cell& old_value,
         runtime::raise_error(ErrorCategory::script, "invalid-obj-evt", &fn);
     Cell w = word;
     if (w.word_context() != ctx_of(o)) context::bind_word(ctx_of(o), w);
-    if (std::find(changing.begin(), changing.end(), ctx_of(o)) != changing.end()) return;
     const Cell args[3] = {w, old_value, new_value};
     collector::Root keep(o);
-    ChangingScope scope(ctx_of(o));
     call_handler(o, 0, fn, args, 3, words::Word::on_change_star);
 }
 

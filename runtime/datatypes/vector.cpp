@@ -181,6 +181,7 @@ void resize_at(const Cell& v, std::int32_t at, std::int32_t keep, std::int64_t g
 
 // Writes count copies of the encoded run at element index at.
 void write_runs(const Cell& v, std::int32_t at, const Encoded& e, std::int32_t count) {
+    if (e.bytes.empty()) return;  // an empty run has no bytes, not even an address
     std::uint8_t* p = element_at(v, at);
     for (std::int32_t i = 0; i < count; ++i, p += e.bytes.size())
         std::memcpy(p, e.bytes.data(), e.bytes.size());

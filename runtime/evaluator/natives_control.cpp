@@ -351,15 +351,14 @@ void set_pass_words(const Cell& series, const Cell& words_arg, std::int32_t n) {
     }
     const NodeId wnode = words_arg.series_node();
     const std::int32_t whead = words_arg.series_head();
-    if (is_block_type(series.type())) {
-        for (std::int32_t i = 0; i < n; ++i) {
-            const Cell w = *cell_at(wnode, whead + i);
-            const TypeId t = w.type();
-            if (t != TypeId::word && t != TypeId::set_word && t != TypeId::get_word && t != TypeId::lit_word)
-                runtime::raise_error(ErrorCategory::script, "invalid-arg", &w);
-            if (element_at(series, i).is(TypeId::unset))
-                runtime::raise_error(ErrorCategory::script, "need-value", &w);
-        }
+    const bool of_cells = is_block_type(series.type());
+    for (std::int32_t i = 0; i < n; ++i) {
+        const Cell w = *cell_at(wnode, whead + i);
+        const TypeId t = w.type();
+        if (t != TypeId::word && t != TypeId::set_word && t != TypeId::get_word && t != TypeId::lit_word)
+            runtime::raise_error(ErrorCategory::script, "invalid-arg", &w);
+        if (of_cells && element_at(series, i).is(TypeId::unset))
+            runtime::raise_error(ErrorCategory::script, "need-value", &w);
     }
     for (std::int32_t i = 0; i < n; ++i) {
         Cell w = *cell_at(wnode, whead + i);

@@ -102,6 +102,15 @@ private:
     bool fixed_ = false;                         // 32-bit words instead of varints
     NodeId slot_node_ = 0;                       // the next value goes to this block's
     std::int32_t slot_index_ = 0;                // cell slot_index_ instead of its tail
+    // A map! being read is a block until its last value: the references to
+    // it from inside wait here (its node, where they stand) to become the map.
+    struct MapReference {
+        NodeId map;
+        Cell into;
+        std::int32_t index;
+    };
+    std::vector<NodeId> open_maps_;
+    std::vector<MapReference> map_references_;
 
     // The position is reported 1-based and counted from the magic.
     [[noreturn]] void fail(std::size_t at) const {
@@ -249,7 +258,8 @@ private:
             return context_value(ctx, i, at);
         }
         case TypeId::native:
-        case TypeId::action: return cell_of(block_over(value.code_spec()), i, at);
+        case TypeId::action:
+        case TypeId::routine: return cell_of(block_over(value.code_spec()), i, at);
         case TypeId::function:
         case TypeId::op: {
             if (i == 0) return block_over(value.code_spec());
@@ -484,7 +494,6 @@ private:
             series(into, t, f, reference, new_line, depth);
             return;
         case TypeId::triple:
-        case TypeId::routine:
         case TypeId::handle:
         case TypeId::port:
         case TypeId::event: {
@@ -501,7 +510,8 @@ private:
         case TypeId::object: object_record(into, f, new_line, depth); return;
         case TypeId::function: function_record(into, new_line, depth, nullptr); return;
         case TypeId::native:
-        case TypeId::action: native_record(into, t, new_line, depth); return;
+        case TypeId::action:
+        case TypeId::routine: native_record(into, t, new_line, depth); return;
         case TypeId::op: op_record(into, TypeId::no_type, new_line, depth, tag_at); return;
         case TypeId::error: error_record(into, new_line, depth); return;
         default: fail(tag_at);
@@ -693,7 +703,6 @@ private:
             fixed_series(into, t, header, header_at, depth);
             return;
         case TypeId::triple:
-        case TypeId::routine:
         case TypeId::handle:
         case TypeId::port:
         case TypeId::event: {
@@ -708,7 +717,8 @@ private:
         case TypeId::object: object_record(into, (header & fixed_handlers) != 0, new_line, depth); return;
         case TypeId::function: function_record(into, new_line, depth, nullptr); return;
         case TypeId::native:
-        case TypeId::action: native_record(into, t, new_line, depth); return;
+        case TypeId::action:
+        case TypeId::routine: native_record(into, t, new_line, depth); return;
         case TypeId::op: {
             const auto source = static_cast<TypeId>((header >> 16) & 0xFF);
             if (source == TypeId::no_type) fail(header_at);
@@ -1007,12 +1017,13 @@ private:
         return true;
     }
 
-    // native!, action!: the table slot, then the spec block (read aside).
+    // native!, action!, routine!: the table slot, then the spec block (read aside).
     void native_record(const Cell& into, TypeId t, bool new_line, int depth) {
         const std::size_t at = at_;
         const std::int32_t n = field();
-        const std::int32_t bound = t == TypeId::action ? action_count : natives::native_count;
-        if (n < 1 || n > bound) fail(at);
+        if (t == TypeId::routine ? routine::entry(n) == nullptr
+                                 : n < 1 || n > (t == TypeId::action ? action_count : natives::native_count))
+            fail(at);
         Cell aside{};
         block::make_at(aside, 1);
         collector::Root keep(aside);
@@ -1021,7 +1032,8 @@ private:
         const Cell spec = *block::get_cell(aside, 0);
         if (!spec.is(TypeId::block)) fail(spec_at);
         Cell v{};
-        native::make_at(v, t, spec, n);
+        if (t == TypeId::routine) routine::make_at(v, spec, nullptr, n, 0, false);
+        else native::make_at(v, t, spec, n);
         append(into, v, new_line);
     }
 
@@ -1032,10 +1044,11 @@ private:
         any_record(into, depth + 1);
         Cell v = *block::get_cell(into, index);
         const TypeId t = v.type();
-        if (t != TypeId::native && t != TypeId::action && t != TypeId::function) fail(at);
+        if (t != TypeId::native && t != TypeId::action && t != TypeId::function && t != TypeId::routine)
+            fail(at);
         if (source != TypeId::no_type && source != t) fail(at);
         if (!op::valid_spec_q(block_over(v.code_spec()))) fail(at);
-        if (t == TypeId::function) *function::extra_cell(v, function::extra_op) = v;
+        if (t == TypeId::function || t == TypeId::routine) *function::extra_cell(v, function::extra_op) = v;
         v.set_op(t);
         v.set_new_line(new_line);
         *block::get_cell(into, index) = v;
@@ -1172,6 +1185,12 @@ private:
         Cell v = path_value();
         Kind found = kind_of(v.type());
         const TypeId ft = v.type();
+        if (t == TypeId::map && ft == TypeId::block &&
+            std::find(open_maps_.begin(), open_maps_.end(), v.series_node()) != open_maps_.end()) {
+            const std::int32_t index = append(into, v, new_line);
+            map_references_.push_back({v.series_node(), into, index});
+            return;
+        }
         if (ft == TypeId::native || ft == TypeId::action || ft == TypeId::function || ft == TypeId::op ||
             ft == TypeId::routine) {
             // a function value stands for its spec block
@@ -1228,15 +1247,22 @@ private:
         Cell blk{};
         block::make_at(blk, room_for(n));
         const std::int32_t index = append(into, blk, new_line);
+        open_maps_.push_back(blk.series_node());
         for (std::int32_t i = 0; i < n; ++i) {
             if (fixed_) fixed_record(blk, depth + 1);
             else record(blk, depth + 1);
         }
+        open_maps_.pop_back();
         for (std::int32_t i = 0; i < n; i += 2)
             if (!map::is_key_type(block::get_cell(blk, i)->type())) fail(count_at);
         Cell m{};
         guarded(count_at, [&] { map::make_at(m, &blk, 0); });
         replace(into, index, m);
+        std::erase_if(map_references_, [&](const MapReference& r) {
+            if (r.map != blk.series_node()) return false;
+            replace(r.into, r.index, m);
+            return true;
+        });
     }
 
     // A float64 of the compact form: the low half first.

@@ -308,9 +308,10 @@ private:
         case TypeId::function: function(v, nl); return;
         case TypeId::native:
         case TypeId::action: native(v, nl); return;
+        case TypeId::routine: routine(v, nl); return;
         case TypeId::op: op(v, nl); return;
         case TypeId::error: error(v, nl); return;
-        default: no_codec(t);  // triple!, routine!, handle!, port!, event! and the internal types
+        default: no_codec(t);  // triple!, handle!, port!, event! and the internal types
         }
     }
 
@@ -601,7 +602,17 @@ private:
     void native(const Cell& v, bool nl) {
         tag(v.type(), false, 0, nl);
         field(v.code_entry());
-        const NodeId spec = v.code_spec();
+        code_spec(v.code_spec());
+    }
+    // routine!: the same, with its id in the routine table for the slot.
+    void routine(const Cell& v, bool nl) {
+        const Cell* code = function::extra_cell(v, function::extra_code);
+        if (!code->is(TypeId::integer)) no_codec(TypeId::routine);
+        tag(TypeId::routine, false, 0, nl);
+        field(static_cast<std::uint32_t>(code->int_value()));
+        code_spec(v.code_spec());
+    }
+    void code_spec(NodeId spec) {
         if (const auto* p = known(spec)) {
             if (compact_) byte(prefix_reference);
             tag(TypeId::block, false, fixed_by_reference, false);
@@ -622,8 +633,6 @@ private:
     // op!: the record of its source value, which takes the op!'s position.
     void op(const Cell& v, bool nl) {
         const TypeId source = v.op_source();
-        if (source != TypeId::native && source != TypeId::action && source != TypeId::function)
-            no_codec(TypeId::op);  // made from a routine!
         tag(TypeId::op, false, static_cast<std::uint32_t>(source) << 16, nl);
         Cell src = v;
         src.set_bare_type(source);
