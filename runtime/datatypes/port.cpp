@@ -264,7 +264,7 @@ Cell* modify(Cell* port, Cell* field, Cell* value, bool case_) {
 
 Cell* open(Cell* port, const OpenRefinements& how) {
     return forward(port, "open", {flag(how.new_), flag(how.read), flag(how.write), flag(how.seek),
-                                  flag(how.allow != nullptr), or_none(how.allow)});
+                                  or_none(how.allow)});
 }
 
 Cell* query(Cell* port) { return forward(port, "query", {}); }
