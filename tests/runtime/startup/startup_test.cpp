@@ -119,12 +119,13 @@ TEST(Program, CommandLineReachesTheScript) {
     std::filesystem::create_directories(home + "/sub");
     const char* shows = "Kiv [] print mold reduce [system/options/args system/script/args system/options/script "
                         "system/console/catch? last split-path what-dir]\n";
-    for (const char* name : {"/args.kiv", "/--dash.kiv", "/sub/--dash.kiv"}) std::ofstream(home + name) << shows;
+    for (const char* name : {"/args.kiv", "/--dash.kiv", "/sub/--dash.kiv", "/w\\x.kiv"}) std::ofstream(home + name) << shows;
     const std::pair<const char*, const char*> cases[] = {
         {"--catch -- --dash.kiv a 'b c'", "[[\"a\" \"b c\"] {a \"b c\"} %--dash.kiv true %kiv_command_line/]\n>> \n"},
         {"-- --dash.kiv --x", "[[\"--x\"] \"--x\" %--dash.kiv false %kiv_command_line/]\n"},
         {"'--opt with space' args.kiv z", "[[\"z\"] \"z\" %args.kiv false %kiv_command_line/]\n"},
         {"sub/--dash.kiv", "[[] \"\" %sub/--dash.kiv false %sub/]\n"},
+        {"'w\\x.kiv'", "[[] \"\" %\"w\\x.kiv\" false %kiv_command_line/]\n"},  // the name as given
         {"args.kiv --catch", "[[\"--catch\"] \"--catch\" %args.kiv false %kiv_command_line/]\n"},
     };
     for (const auto& [args, shown] : cases) EXPECT_EQ(output_of(home, args), shown) << args;
