@@ -97,9 +97,9 @@ std::string joined_arguments(int from) {
 }
 
 // A new string! of UTF-8 text.
-Cell utf8_text(std::string_view utf8, TypeId type = TypeId::string) {
+Cell utf8_text(std::string_view utf8) {
     Cell value;
-    value.reset(type);
+    value.reset(TypeId::string);
     value.set_series_node(unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(utf8.data()),
                                                   static_cast<std::int32_t>(utf8.size())));
     return value;
@@ -157,7 +157,7 @@ struct Boot {
     const embed::Host* host;
 };
 
-// The runtime thread: the command line, the script, the boot, then the
+// The runtime thread: the command line, the boot, the script, then the
 // console.
 int run_runtime(void* arg) {
     const Boot& boot = *static_cast<const Boot*>(arg);
