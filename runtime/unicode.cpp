@@ -8,6 +8,7 @@
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstdlib>
@@ -560,6 +561,41 @@ NodeId load_utf16(const std::uint8_t* text, std::int32_t count, Cell* target, bo
     buf->flags = (buf->flags & ~memory::unit_mask) | unit | flag_from_utf16;
     std::int32_t stored = decode_utf16_units(text, count, cr, buf->head, unit);
     buf->tail = buf->head + static_cast<std::size_t>(stored) * unit;
+    return node;
+}
+
+NodeId utf16_to_string(const std::uint8_t* bytes, std::int32_t size, bool big_endian) {
+    const std::int32_t count = size / 2;
+    const auto unit_at = [&](std::int32_t i) -> std::uint32_t {
+        const std::uint8_t* p = bytes + 2 * static_cast<std::size_t>(i);
+        return big_endian ? (p[0] << 8 | p[1]) : (p[1] << 8 | p[0]);
+    };
+    // The code point at i and the units it takes.
+    const auto char_at = [&](std::int32_t i, std::int32_t& used) -> std::uint32_t {
+        const std::uint32_t u = unit_at(i);
+        used = 1;
+        if (is_high_surrogate(u) && i + 1 < count && is_low_surrogate(unit_at(i + 1))) {
+            used = 2;
+            return 0x10000 + (((u & 0x3FF) << 10) | (unit_at(i + 1) & 0x3FF));
+        }
+        return (u & 0xF800) == 0xD800 ? 0xFFFD : u;  // a lone surrogate
+    };
+    std::int32_t chars = size % 2;  // the odd byte's U+FFFD
+    std::uint32_t unit = size % 2 != 0 ? 2 : 1;
+    for (std::int32_t i = 0, used = 0; i < count; i += used) {
+        unit = std::max(unit, unit_for(char_at(i, used)));
+        ++chars;
+    }
+    const NodeId node = memory::alloc_series(chars > 0 ? chars : 1, unit, 0);
+    SeriesBuffer* buf = memory::buffer(node);
+    for (std::int32_t i = 0, used = 0; i < count; i += used) {
+        write_unit(buf->tail, unit, char_at(i, used));
+        buf->tail += unit;
+    }
+    if (size % 2 != 0) {
+        write_unit(buf->tail, unit, 0xFFFD);
+        buf->tail += unit;
+    }
     return node;
 }
 

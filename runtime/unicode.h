@@ -158,6 +158,10 @@ NodeId utf8_to_string(const std::uint8_t* text, std::int32_t size);
 // the unit utf16_unit_size chooses; text nullptr reads the target's scratch
 // buffer. Returns the node. Ends the process on an unpaired high surrogate.
 NodeId load_utf16(const std::uint8_t* text, std::int32_t count, Cell* target, bool cr);
+// Decodes size bytes of UTF-16 (little- or big-endian, no byte-order mark)
+// into a new series: units that form no character, and a last odd byte,
+// become U+FFFD. Nothing is refused.
+NodeId utf16_to_string(const std::uint8_t* bytes, std::int32_t size, bool big_endian);
 
 // --- Whole text values (head to tail; results live in the value's scratch buffer) ---
 

@@ -14,8 +14,9 @@ its functions.
 With --deps the graph comes from the compiler instead of the #include lines:
 the headers each compiled source of a Ninja build read (`ninja -t deps`),
 nested ones included, so a header that pulls in a higher layer is caught
-where the source-text check sees only the first step. The console-only-embed
-rule does not apply there: embed.h itself reads the layers below it.
+where the source-text check sees only the first step, and a console source
+that reaches a project header through embed.h (which includes only standard
+headers) is caught too.
 """
 import collections
 import os
@@ -120,7 +121,7 @@ def check_compiled(build, root, graph):
     for a, b, source, header in compiled_edges(build, root):
         if a != b:
             edges[(a, b)] += 1
-        if RANK[b] > RANK[a]:
+        if RANK[b] > RANK[a] or (a == "console" and b != "console" and header not in CONSOLE_MAY_INCLUDE):
             against.add(f"{source}: reads {header}")
     if graph:
         for (a, b), n in sorted(edges.items()):

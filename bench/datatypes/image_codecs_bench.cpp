@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
     const std::int32_t w = argc > 2 ? std::atoi(argv[1]) : 4000, h = argc > 2 ? std::atoi(argv[2]) : 3000;
     kiv::embed::boot({.library = false});
     kiv::Cell img = picture(w, h);
-    kiv::embed::Root keep(img);
+    kiv::collector::Root keep(img);
     Bytes png, jpeg;
     Buffer plain;
     if (!kiv::image_codecs::encode_png(img, png) || !kiv::image_codecs::encode_jpeg(img, jpeg)) return 1;

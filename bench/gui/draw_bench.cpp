@@ -7,7 +7,10 @@
 #include "gui/backend/draw/draw.h"
 
 #include "bench/best_of.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/image.h"
+#include "runtime/startup/boot.h"
 #include "runtime/startup/embed.h"
 
 #include <pango/pangocairo.h>
@@ -68,13 +71,13 @@ int main(int argc, char** argv) {
     for (const Box& f : t)
         text += "pen " + colour(f) + " text " + std::to_string(f.x1) + "x" + std::to_string(f.y1) + " \"Kiv draws\"\n";
     text += "]";
-    const auto loaded = kiv::embed::load(text);
-    if (!loaded.ok) return 1;
-    kiv::embed::Root keep(loaded.value);
-    const kiv::Cell commands = kiv::embed::pick(loaded.value, 0);
+    kiv::Cell loaded{};
+    kiv::boot::load_text(loaded, text);
+    kiv::collector::Root keep(loaded);
+    const kiv::Cell commands = *kiv::block::get_cell(loaded, 0);
     kiv::Cell img{};
     kiv::image::make_at(img, 1000, 1000, 0xFFFFFFFFu);
-    kiv::embed::Root keep_img(img);
+    kiv::collector::Root keep_img(img);
 
     const double dialect = best_ms([&] { kiv::draw::draw_on_image(img, commands, kiv::draw::OnError::give); });
 

@@ -7,7 +7,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/raise.h"
-#include "runtime/startup/embed.h"
+#include "runtime/datatypes/string.h"
 
 namespace kiv::gui {
 
@@ -20,7 +20,9 @@ void draw_image(Cell* args) {
     if (!args[1].is(TypeId::block)) natives::expect_arg("draw-image", args[1], "cmd");
     static const auto entry = reinterpret_cast<DrawImage>(toolkit::module_symbol(draw::image_entry));
     if (entry == nullptr) {
-        const Cell name = embed::text("kiv-gtk.so");
+        Cell name;
+        string::make_at(name, 16);
+        string::append_nul_text(name.series_node(), "kiv-gtk.so");
         runtime::raise_error(ErrorCategory::access, "cannot-open", &name);
     }
     const Cell image = args[0];  // args[0] stays the image: the result

@@ -407,6 +407,12 @@ std::int32_t add(const char* name, Code code) {
     return static_cast<std::int32_t>(routine_table().size());
 }
 
+std::int32_t add_host(const char* name, HostCode code, const void* data) {
+    if (const std::int32_t id = find(name)) return id;
+    routine_table().push_back(Entry{name, nullptr, code, data});
+    return static_cast<std::int32_t>(routine_table().size());
+}
+
 std::int32_t find(std::string_view name) {
     const auto& table = routine_table();
     for (std::size_t i = 0; i < table.size(); ++i)

@@ -71,16 +71,26 @@ namespace kiv::routine {
 // its arguments from args, one cell per context word in spec order, and
 // leaves its result in args[0].
 using Code = void (*)(Cell* args);
-// One entry of the routine table.
+// The same for a host's code (embed.h): also given the datum it was entered with.
+using HostCode = void (*)(Cell* args, const void* data);
+// One entry of the routine table: code, or host code with its datum.
 struct Entry {
     const char* name;
     Code code;
+    HostCode host = nullptr;
+    const void* data = nullptr;
+
+    void call(Cell* args) const {
+        if (host != nullptr) host(args, data);
+        else code(args);
+    }
 };
 // Enters code in the routine table under name, the word its library source
 // gives it (`quit-return: make-routine 'quit-return [status]`); returns its
 // id (1-based), kept as an integer! in the value's extra block. A name entered
 // twice keeps its first code and id.
 std::int32_t add(const char* name, Code code);
+std::int32_t add_host(const char* name, HostCode code, const void* data);
 // The id of the routine entered under name, or 0.
 std::int32_t find(std::string_view name);
 // The entry of id, or null when id names no entry.

@@ -678,7 +678,7 @@ void run_function(const Cell& fn, const Cell& name, std::uint32_t mask) {
         StorageScope storage(fctx, static_cast<std::int32_t>(stack::index_of(stack::base())));
         Cell* args = stack::base();
         const std::uint32_t caught = runtime::catch_throws(
-            runtime::thrown_return, [&] { entry->code(args); });
+            runtime::thrown_return, [&] { entry->call(args); });
         if (caught == runtime::thrown_return || caught == runtime::thrown_exit) {
             runtime::clear_thrown();
             stack::return_result();  // the compiled body's own frame
@@ -1595,11 +1595,11 @@ void call_routine(const Cell& r) {
     if (r.routine_maker_flag()) {  // takes the argument cells under its own frame
         Cell* args = stack::base();
         stack::push_frame(&body_word(), stack::FrameType::call);
-        entry->code(args);
+        entry->call(args);
         stack::pop_frame_reset();
         return;
     }
-    entry->code(stack::base());
+    entry->call(stack::base());
 }
 
 std::uint32_t exit_pending() { return pending; }

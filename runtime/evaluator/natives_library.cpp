@@ -209,6 +209,19 @@ void count_chars(Cell* args) {
     set_int(args[0], n);
 }
 
+// decode-utf16 bytes big-endian?: the text of UTF-16 bytes from their head;
+// units that form no character become U+FFFD.
+void decode_utf16(Cell* args) {
+    if (!args[0].is(TypeId::binary)) expect_arg("decode-utf16", args[0], "bytes");
+    const bool big_endian = args[1].is(TypeId::logic) && args[1].logic_value() != 0;
+    const SeriesBuffer* buf = memory::buffer(args[0].series_node());
+    const std::int64_t length = buf->tail - buf->head;
+    const std::int64_t from = std::clamp<std::int64_t>(args[0].series_head(), 0, length);
+    const NodeId text = unicode::utf16_to_string(buf->head + from, static_cast<std::int32_t>(length - from), big_endian);
+    args[0].reset(TypeId::string);
+    args[0].set_series_node(text);
+}
+
 // The argument stack: its size, one of its cells, and the current base.
 void stack_size_q(Cell* args) {
     set_int(args[0], static_cast<std::int32_t>(stack::index_of(stack::top())));
@@ -291,6 +304,7 @@ void register_library() {
     routine::add("as-ipv4", as_ipv4);
     routine::add("as-rgba", as_rgba);
     routine::add("count-chars", count_chars);
+    routine::add("decode-utf16", decode_utf16);
     routine::add("stack-size?", stack_size_q);
     routine::add("pick-stack", pick_stack);
     routine::add("frame-index?", frame_index_q);

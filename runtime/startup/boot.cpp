@@ -63,15 +63,10 @@ void set_global(const char* name, const Cell& value) {
 // Writes an error's report to standard error and ends the process: boot data
 // is part of the program.
 [[noreturn]] void boot_failure(const Cell& error, std::string_view source) {
-    Cell report;
-    string::make_at(report, 64);
-    Cell e = error;
-    if (e.is(TypeId::error)) actions::form_to(&e, report.series_node(), -1);
-    std::int32_t length = -1;
-    const std::uint8_t* text = unicode::to_utf8(report, &length);
+    const std::string report = error.is(TypeId::error) ? formed(error) : "";
     platform::flush();
-    std::fprintf(stderr, "*** Boot Error in %.*s\n%.*s\n", static_cast<int>(source.size()),
-                 source.data(), static_cast<int>(length), reinterpret_cast<const char*>(text));
+    std::fprintf(stderr, "*** Boot Error in %.*s\n%s\n", static_cast<int>(source.size()), source.data(),
+                 report.c_str());
     runtime::exit_cleanup();
     std::exit(254);
 }
@@ -242,14 +237,6 @@ void define_bootstrap_make() {
     set_global(actions::spec(Action::make).name, value);
 }
 
-// The text of a string-like value, as UTF-8.
-std::string text_of(const Cell& text) {
-    Cell value = text;
-    std::int32_t length = -1;
-    const std::uint8_t* bytes = unicode::to_utf8(value, &length);
-    return {reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)};
-}
-
 // True for a block of file! name and block pairs, from its head.
 bool is_loaded_block(const Cell& value) {
     if (!value.is(TypeId::block) || value.series_head() != 0) return false;
@@ -365,7 +352,7 @@ void run_top_level() {
 
     const std::int32_t count = block::length_of(loaded_block);
     for (std::int32_t i = 0; i + 1 < count; i += 2) {
-        const std::string name = text_of(*block::get_cell(loaded_block, i));
+        const std::string name = string::utf8_of(*block::get_cell(loaded_block, i));
         const Cell code = *block::get_cell(loaded_block, i + 1);
         if (name == "system.kiv" && registry::handler<Action::make>(TypeId::object) == nullptr)
             continue;  // no object! yet: no system object
@@ -373,7 +360,7 @@ void run_top_level() {
     }
     const std::int32_t host_count = block::length_of(host_block);
     for (std::int32_t i = 0; i + 1 < host_count; i += 2)
-        evaluate_source(*block::get_cell(host_block, i + 1), text_of(*block::get_cell(host_block, i)));
+        evaluate_source(*block::get_cell(host_block, i + 1), string::utf8_of(*block::get_cell(host_block, i)));
     Cell system_word = global_word("system");
     Cell value;
     word::get_value(system_word, value);
@@ -394,6 +381,21 @@ bool run_image(std::span<const std::uint8_t> image, std::string_view what, Cell&
         done = try_eval(*block::get_cell(sources, i + 1), error);
     remove_maker();
     return done;
+}
+
+std::string formed(const Cell& value) {
+    Cell out;
+    string::make_at(out, 64);
+    collector::Root keep(out);
+    Cell v = value;
+    actions::form_to(&v, out.series_node(), -1);
+    return string::utf8_of(out);
+}
+
+std::string report(const Cell& error) {
+    collector::Root keep(error);
+    error::fill_stack_trace(keep.cell());
+    return formed(keep.cell());
 }
 
 bool try_eval(const Cell& code, Cell& result) {

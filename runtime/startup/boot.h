@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace kiv::boot {
@@ -63,6 +64,12 @@ bool run_image(std::span<const std::uint8_t> image, std::string_view what, Cell&
 // Loads UTF-8 text into out, a new block! of its values (not rooted: root it
 // before anything that may collect). Raises the lexer's syntax errors.
 void load_text(Cell& out, std::string_view utf8);
+
+// The form of value (as print shows it), in UTF-8.
+std::string formed(const Cell& value);
+// An error's report as print shows it, its stack trace filled in first (so
+// call it while the frames it left are still described).
+std::string report(const Cell& error);
 
 // Evaluates code (a block) under a barrier frame. True with its value in
 // result; false with the error! that an escaping error, break, return or

@@ -1,29 +1,48 @@
-// The embedding interface over the runtime's modules. Each call here is a
-// thin, checked path into the module that owns the work: start-up boots,
-// boot's barrier evaluates, the actions form and mold, the system object
-// holds the fields.
+// The embedding interface over the runtime's modules. A handle is a slot in
+// a table of held values that the collector marks; each call here is a thin,
+// checked path into the module that owns the work: start-up boots, boot's
+// barrier evaluates, the actions form and mold, the system object holds the
+// fields.
 #include "runtime/startup/embed.h"
 
-#include "runtime/datatypes/block.h"
-#include "runtime/datatypes/error.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/system_object.h"
-#include "runtime/datatypes/word.h"
-#include "runtime/datatypes/words.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/callback.h"
 #include "runtime/memory.h"
+#include "runtime/output_hooks.h"
 #include "runtime/platform.h"
-#include "runtime/process.h"
 #include "runtime/startup/boot.h"
+#include "runtime/startup/startup.h"
 #include "runtime/unicode.h"
+
+#include <deque>
+#include <vector>
 
 namespace kiv::embed {
 
 namespace {
+
+// The held values: slot n is held[n - 1]; freed slots are reused. Never
+// destroyed, so that a handle in static storage may outlive everything else.
+struct Held {
+    std::vector<Cell> cells;
+    std::vector<std::uint32_t> free;
+};
+Held& held() {
+    static Held* table = new Held;
+    return *table;
+}
+
+void mark_held() {
+    const std::vector<Cell>& cells = held().cells;
+    collector::mark_cells(cells.data(), cells.data() + cells.size());
+}
 
 // Every printed text goes to standard output.
 void standard_output_hook(const Cell* text, bool new_line) {
@@ -34,171 +53,180 @@ void standard_output_hook(const Cell* text, bool new_line) {
     platform::write_text(head, static_cast<std::size_t>(tail - head), static_cast<int>(unit), new_line);
 }
 
-// A new, rooted string! to write into.
-struct Scratch {
-    Cell text{};
-    Root keep;
-    explicit Scratch(std::int32_t capacity) : keep(made(text, capacity)) {}
-    static const Cell& made(Cell& text, std::int32_t capacity) {
-        string::make_at(text, capacity);
-        return text;
+// A new string! of UTF-8 text: each byte that starts no character becomes
+// U+FFFD.
+Cell text_cell(std::string_view utf8) {
+    Cell value;
+    string::make_at(value, static_cast<std::int32_t>(utf8.size()));
+    const auto* p = reinterpret_cast<const std::uint8_t*>(utf8.data());
+    const auto* end = p + utf8.size();
+    while (p < end) {
+        std::int32_t cp = 0;
+        const std::uint8_t* next = unicode::decode_utf8_char(p, end, &cp);
+        if (cp < 0) next = p + 1;
+        string::append_char(value.series_node(), cp < 0 ? 0xFFFD : static_cast<std::uint32_t>(cp));
+        p = next;
     }
-};
+    return value;
+}
+
+bool is_truthy(const Cell& value) {
+    return !value.is(TypeId::none) && !value.is(TypeId::unset) && !(value.is(TypeId::logic) && value.logic_value() == 0);
+}
+
+std::deque<Routine>& routines() {
+    static std::deque<Routine> table;  // the routine table keeps pointers to them
+    return table;
+}
 
 }  // namespace
 
-// --- Booting ------------------------------------------------------------------
+// The bridge between handles and cells.
+class Access {
+public:
+    static Value hold(const Cell& cell) {
+        static const bool marked = (collector::add_mark_callback(mark_held), true);
+        (void)marked;
+        Held& table = held();
+        Value value;
+        if (table.free.empty()) {
+            table.cells.push_back(cell);
+            value.slot_ = static_cast<std::uint32_t>(table.cells.size());
+        } else {
+            value.slot_ = table.free.back();
+            table.free.pop_back();
+            table.cells[value.slot_ - 1] = cell;
+        }
+        return value;
+    }
+    static Cell cell(const Value& value) {
+        return value.slot_ == 0 ? none::value : held().cells[value.slot_ - 1];
+    }
+    static void release(Value& value) {
+        if (value.slot_ == 0) return;
+        Held& table = held();
+        table.cells[value.slot_ - 1] = none::value;
+        table.free.push_back(value.slot_);
+        value.slot_ = 0;
+    }
+    static void call(Cell* args, const void* data) {
+        const Args given(args);
+        args[0] = cell((*static_cast<const Routine*>(data))(given));
+    }
+    static Cell* cells(const Args& args) { return static_cast<Cell*>(args.cells_); }
+};
 
-void boot(const BootOptions& options) {
-    runtime::init();
-    if (!options.library) return;
-    words::make_runtime_words();
-    words::recording = false;
-    boot::run_top_level();
-    collector::set_enabled(true);
+// --- Values -------------------------------------------------------------------
+
+Value::Value(const Value& other) : slot_(0) {
+    if (other.slot_ != 0) *this = Access::hold(Access::cell(other));
 }
 
-void shutdown() { runtime::shutdown(); }
+Value::~Value() { Access::release(*this); }
 
-int run_program(int argc, char** argv, Console console, std::span<const std::uint8_t> host_image) {
-    runtime::console_hook = console;
-    boot::set_host_image(host_image);
-    return runtime::main(argc, argv);
+Value text(std::string_view utf8) { return Access::hold(text_cell(utf8)); }
+
+Value logic(bool value) {
+    Cell cell;
+    logic::make_at(cell, value);
+    return Access::hold(cell);
 }
 
-void add_routine(const char* name, RoutineCode code) { routine::add(name, code); }
+Value pair(std::int32_t x, std::int32_t y) {
+    Cell cell;
+    cell.reset(TypeId::pair);
+    cell.set_pair(x, y);
+    return Access::hold(cell);
+}
 
-int argument_count() { return runtime::process().argc; }
+Value unset() {
+    Cell cell;
+    unset::make_at(cell);
+    return Access::hold(cell);
+}
 
-bool read_file(const char* path, std::string& text) { return runtime::read_script(path, text); }
+std::string form(const Value& value) { return boot::formed(Access::cell(value)); }
 
-const char* argument(int index) {
-    const runtime::ProcessRecord& record = runtime::process();
-    return index >= 0 && index < record.argc ? record.argv[index] : nullptr;
+std::string mold(const Value& value, bool all) {
+    Cell out;
+    string::make_at(out, 64);
+    collector::Root keep(out);
+    Cell v = Access::cell(value);
+    actions::mold_to(&v, out.series_node(), {.all = all}, -1);
+    return string::utf8_of(out);
+}
+
+bool truthy(const Value& value) { return is_truthy(Access::cell(value)); }
+
+std::string error_report(const Value& error) {
+    const Cell cell = Access::cell(error);
+    return cell.is(TypeId::error) ? boot::report(cell) : std::string();
 }
 
 // --- Loading and evaluating ------------------------------------------------------
 
 Result load(std::string_view utf8) {
-    Result result;
+    Cell value;
     Cell error;
-    result.ok = callback::guarded([&] { boot::load_text(result.value, utf8); }, error);
-    if (!result.ok) result.value = error;
-    return result;
+    if (!callback::guarded([&] { boot::load_text(value, utf8); }, error)) return {false, Access::hold(error)};
+    return {true, Access::hold(value)};
 }
 
-Result eval(const Cell& code) {
-    Result result;
-    result.ok = boot::try_eval(code, result.value);
-    return result;
+Result eval(const Value& code) {
+    Cell value;
+    const bool ok = boot::try_eval(Access::cell(code), value);
+    return {ok, Access::hold(value)};
 }
 
 Result eval_text(std::string_view utf8) {
     const Result loaded = load(utf8);
-    if (!loaded.ok) return loaded;
-    Root keep(loaded.value);
-    return eval(loaded.value);
-}
-
-// --- Values as text ------------------------------------------------------------------
-
-std::string form(const Cell& value, std::int32_t limit) {
-    Scratch out(64);
-    Cell v = value;
-    actions::form_to(&v, out.text.series_node(), limit);
-    return to_utf8(out.text);
-}
-
-std::string mold(const Cell& value, const MoldOptions& options) {
-    Scratch out(64);
-    Cell v = value;
-    actions::mold_to(&v, out.text.series_node(),
-                     {.only = options.only, .all = options.all, .flat = options.flat}, options.limit);
-    return to_utf8(out.text);
-}
-
-std::string to_utf8(const Cell& text) {
-    Cell value = text;
-    std::int32_t length = -1;
-    const std::uint8_t* bytes = unicode::to_utf8(value, &length);
-    return {reinterpret_cast<const char*>(bytes), static_cast<std::size_t>(length)};
-}
-
-Cell text(std::string_view utf8) {
-    Cell value;
-    value.reset(TypeId::string);
-    value.set_series_node(unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(utf8.data()),
-                                                  static_cast<std::int32_t>(utf8.size())));
-    return value;
-}
-
-Cell logic(bool value) {
-    Cell cell;
-    logic::make_at(cell, value);
-    return cell;
-}
-
-std::string error_report(const Cell& error) {
-    Root keep(error);
-    error::fill_stack_trace(keep.cell());
-    return form(keep.cell());
-}
-
-// --- Series ----------------------------------------------------------------------
-
-std::int32_t length(const Cell& series) { return block::count_from_head(series); }
-
-Cell pick(const Cell& block, std::int32_t index) {
-    if (index < 0 || index >= block::count_from_head(block)) return none::value;
-    return *block::get_cell(block, index);
-}
-
-Cell skip(const Cell& series, std::int32_t count) {
-    Cell moved = series;
-    moved.set_series_head(series.series_head() + count);
-    return moved;
-}
-
-Cell make_block(std::int32_t capacity) {
-    Cell value;
-    block::make_at(value, capacity);
-    return value;
-}
-
-void append(const Cell& block, const Cell& value) { block::append_copy(block, value); }
-
-std::string word_name(const Cell& word) {
-    if (!word::is_any_word(word.type())) return {};
-    return std::string(symbol::name(word.word_symbol()));
+    return loaded.ok ? eval(loaded.value) : loaded;
 }
 
 // --- The system object ---------------------------------------------------------
 
-const Cell* field(std::string_view path) {
-    return system_object::get() == nullptr ? nullptr : system_object::field(path);
+Value field(std::string_view path) {
+    const Cell* value = system_object::get() == nullptr ? nullptr : system_object::field(path);
+    return value == nullptr ? Value() : Access::hold(*value);
 }
 
-std::string field_text(std::string_view path, std::string_view fallback) {
-    const Cell* value = field(path);
-    if (value != nullptr && value->is(TypeId::string)) return to_utf8(*value);
-    return std::string(fallback);
-}
-
-bool set_field(std::string_view path, const Cell& value) {
-    return system_object::get() != nullptr && system_object::set_field(path, value);
+bool set_field(std::string_view path, const Value& value) {
+    return system_object::get() != nullptr && system_object::set_field(path, Access::cell(value));
 }
 
 // --- Output -------------------------------------------------------------------
 
-void add_print_hook(PrintHook hook) { output_hooks::register_(hook, nullptr); }
-void remove_print_hook(PrintHook hook) { output_hooks::unregister(hook, nullptr); }
-void print_to_standard_output() { add_print_hook(standard_output_hook); }
+void print_to_standard_output() { output_hooks::register_(standard_output_hook, nullptr); }
 
 void print(std::string_view utf8, bool new_line) {
-    const Cell value = text(utf8);
-    output_hooks::call_print_hooks(&value, new_line);
+    const Cell value = text_cell(utf8);
+    collector::Root keep(value);
+    output_hooks::call_print_hooks(&keep.cell(), new_line);
 }
 
 void flush_output() { platform::flush(); }
+
+// --- Routines -----------------------------------------------------------------
+
+std::string Args::text(int index) const { return boot::formed(Access::cells(*this)[index]); }
+
+bool Args::flag(int index) const { return is_truthy(Access::cells(*this)[index]); }
+
+void add_routine(const char* name, Routine routine) {
+    routines().push_back(routine);
+    routine::add_host(name, Access::call, &routines().back());
+}
+
+// --- Starting -------------------------------------------------------------------
+
+int run_program(int argc, char** argv, const Host& host) { return runtime::main(argc, argv, host); }
+
+void boot(const BootOptions& options) { runtime::boot(options.library); }
+
+void shutdown() {
+    held().cells.clear();
+    held().free.clear();
+    runtime::shutdown();
+}
 
 }  // namespace kiv::embed

@@ -12,17 +12,19 @@
 // is also the name boot errors give it) is lexed; the block of file! name
 // and block pairs becomes the stream (its one value), and OUTPUT defines
 // kiv::boot_image::FUNCTION(), which returns it, for the host to hand to
-// embed::run_program.
+// embed::Host.
 //
 // The stream is not compressed: it is some 75 KB, and the LZ77 reader would
 // take longer at every start than the kernel takes to map the bytes in.
 #include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/callback.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/kivbin_encode.h"
 #include "runtime/startup/boot.h"
-#include "runtime/startup/embed.h"
 #include "runtime/startup/startup.h"
 #include "runtime/unicode.h"
 
@@ -85,6 +87,22 @@ bool same_file_text(const char* path, const std::string& text) {
     return old.str() == text;
 }
 
+// The serialised mold of value, in UTF-8.
+std::string molded_all(const Cell& value) {
+    Cell out;
+    string::make_at(out, 64);
+    Cell v = value;
+    actions::mold_to(&v, out.series_node(), {.all = true}, -1);
+    return string::utf8_of(out);
+}
+
+// A new block! with room for count values.
+Cell new_block(std::int32_t count) {
+    Cell value;
+    block::make_at(value, count);
+    return value;
+}
+
 // The stream of each of values (a block, held off the collector) as a
 // top-level value, checked to read back to the same values; empty after a
 // failure, which is reported.
@@ -92,20 +110,19 @@ std::vector<std::uint8_t> checked_stream(const Cell& values, const char* what) {
     std::vector<std::uint8_t> stream;
     Cell error;
     if (!callback::guarded([&] { stream = kivbin::encode(values, {.spread = true}); }, error)) {
-        fail(std::string("cannot write ") + what + ": " + embed::error_report(error));
+        fail(std::string("cannot write ") + what + ": " + boot::report(error));
         return {};
     }
     stream[version_at] = image_version;
 
     // The image must read back to the values the sources load to, new-line
     // markers included (the mold of a function's body shows them).
-    Cell decoded = embed::make_block(1);
+    Cell decoded = new_block(1);
     if (!callback::guarded([&] { kivbin::decode(stream.data(), stream.size(), decoded, nullptr); }, error)) {
-        fail("the image does not read back: " + embed::error_report(error));
+        fail("the image does not read back: " + boot::report(error));
         return {};
     }
-    const embed::MoldOptions all{.all = true};
-    if (embed::mold(decoded, all) != embed::mold(values, all)) {
+    if (molded_all(decoded) != molded_all(values)) {
         fail("the image reads back to other values than the sources load to");
         return {};
     }
@@ -124,9 +141,9 @@ int write_output(const char* output, const std::string& text) {
 int make(const char* output) {
     runtime::init();  // reads the catalogue and loads the sources: this program holds no image
     collector::set_enabled(false);
-    const Cell values = embed::make_block(2);
-    embed::append(values, *error::catalog());
-    embed::append(values, boot::loaded());
+    const Cell values = new_block(2);
+    block::append_copy(values, *error::catalog());
+    block::append_copy(values, boot::loaded());
     const std::vector<std::uint8_t> stream = checked_stream(values, "the library");
     if (stream.empty()) return 1;
     return write_output(output, cpp_source(stream));
@@ -136,7 +153,7 @@ int make_host(const char* output, const std::string& function, const std::string
               std::span<char*> files) {
     runtime::init();  // the host's sources are lexed after the library, as at start-up
     collector::set_enabled(false);  // nothing here is rooted; the tool's heap is small
-    const Cell loaded = embed::make_block(std::max<std::int32_t>(1, static_cast<std::int32_t>(2 * files.size())));
+    const Cell loaded = new_block(std::max<std::int32_t>(1, static_cast<std::int32_t>(2 * files.size())));
     for (const char* file : files) {
         std::ifstream in(base + "/" + file, std::ios::binary);
         if (!in) return fail(std::string("cannot read ") + base + "/" + file);
@@ -149,14 +166,14 @@ int make_host(const char* output, const std::string& function, const std::string
                 name.reset(TypeId::file);
                 name.set_series_node(unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(file),
                                                              static_cast<std::int32_t>(std::strlen(file))));
-                embed::append(loaded, name);
+                block::append_copy(loaded, name);
                 boot::load_text(code, text.str());
-                embed::append(loaded, code);
+                block::append_copy(loaded, code);
             }, error))
-            return fail(std::string(file) + ": " + embed::error_report(error));
+            return fail(std::string(file) + ": " + boot::report(error));
     }
-    const Cell values = embed::make_block(1);
-    embed::append(values, loaded);
+    const Cell values = new_block(1);
+    block::append_copy(values, loaded);
     const std::vector<std::uint8_t> stream = checked_stream(values, "the host's sources");
     if (stream.empty()) return 1;
     return write_output(output, host_cpp_source(stream, function));

@@ -5,14 +5,18 @@
 
 #include "runtime/case_folding.h"
 #include "runtime/collector.h"
+#include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/slot_pool.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/interpreter.h"
@@ -26,6 +30,7 @@
 #include "runtime/output_hooks.h"
 #include "runtime/platform.h"
 #include "runtime/startup/boot.h"
+#include "runtime/unicode.h"
 
 #include <cerrno>
 #include <cfenv>
@@ -35,6 +40,7 @@
 #include <cstring>
 #include <pthread.h>
 #include <string>
+#include <string_view>
 
 namespace kiv::runtime {
 
@@ -77,26 +83,82 @@ void init_handlers(int argc, const char* const* argv) {
     init_argv(argc, argv);
 }
 
-// The console's run: the script named on the command line, then the
-// interactive loop. Returns the exit status.
-int launch_console(const CommandLine& command) {
-    if (console_hook != nullptr) return console_hook(command);
-    if (command.script == 0) return 0;  // no console yet: nothing to interact with
-    const char* path = record.argv[command.script];
+// The raw text of the arguments from the first on, each quoted when it
+// holds blanks.
+std::string joined_arguments(int from) {
     std::string text;
-    if (!read_script(path, text)) {
-        std::fprintf(stderr, "kiv: cannot read script %s: %s\n", path, std::strerror(errno));
-        return 1;
+    for (int i = from; i < record.argc; ++i) {
+        const std::string_view arg = record.argv[i];
+        if (i > from) text += ' ';
+        if (arg.find_first_of(" \t") != std::string_view::npos) text.append("\"").append(arg).append("\"");
+        else text.append(arg);
     }
-    return 0;
+    return text;
+}
+
+// A new string! of UTF-8 text.
+Cell utf8_text(std::string_view utf8) {
+    Cell value;
+    value.reset(TypeId::string);
+    value.set_series_node(unicode::utf8_to_string(reinterpret_cast<const std::uint8_t*>(utf8.data()),
+                                                  static_cast<std::int32_t>(utf8.size())));
+    return value;
+}
+
+// The command line as scripts see it: system/options/args holds the
+// script's own arguments (without a script, every argument but --catch) and
+// system/script/args their raw text; both stay none without arguments.
+void record_command_line(const CommandLine& command) {
+    if (record.argc < 2) return;
+    const int from = command.script != 0 ? command.script + 1 : 1;
+    Cell args;
+    block::make_at(args, record.argc - from);
+    collector::Root keep(args);
+    for (int i = from; i < record.argc; ++i) {
+        if (command.script == 0 && std::strcmp(record.argv[i], "--catch") == 0) continue;
+        block::append_copy(args, utf8_text(record.argv[i]));
+    }
+    system_object::set_field("options/args", args);
+    system_object::set_field("script/args", utf8_text(joined_arguments(from)));
+}
+
+// The console's run: system/console/launch with the script's bytes and name
+// (none without a script) and the --catch flag. Returns the exit status: 0,
+// or 254 when an error escapes the console (nothing is left to report it).
+int run_console(const CommandLine& command, const std::string* script) {
+    Cell code;
+    boot::load_text(code, "system/console/launch");
+    collector::Root keep(code);
+    if (script != nullptr) {
+        Cell source;
+        binary::make_from_bytes(source, reinterpret_cast<const std::uint8_t*>(script->data()),
+                                static_cast<std::int32_t>(script->size()));
+        block::append_copy(code, source);
+        block::append_copy(code, utf8_text(record.argv[command.script]));
+    } else {
+        block::append_copy(code, none::value);
+        block::append_copy(code, none::value);
+    }
+    Cell flag;
+    logic::make_at(flag, command.catch_);
+    block::append_copy(code, flag);
+    Cell result;
+    const bool ok = boot::try_eval(code, result);
+    platform::flush();
+    if (ok) return 0;
+    const std::string report = result.is(TypeId::error) ? boot::report(result) : "*** Error: the console failed";
+    std::fprintf(stderr, "%s\n", report.c_str());
+    return 254;
 }
 
 struct Boot {
     int argc;
     const char* const* argv;
+    const embed::Host* host;
 };
 
-// The runtime thread: the whole boot, then the console.
+// The runtime thread: the command line, the boot, the script, then the
+// console.
 int run_runtime(void* arg) {
     const Boot& boot = *static_cast<const Boot*>(arg);
     reset_float_unit();
@@ -108,15 +170,18 @@ int run_runtime(void* arg) {
     try {
         record.boot_data = boot::linked_data.image.empty() ? nullptr : boot::linked_data.image.data();
         runtime_stack_base = __builtin_frame_address(0);  // the collector's stack walk stops here
-        init();
-        words::make_runtime_words();
-        words::recording = false;  // the boot's own words are all made
-        // The library's sources are evaluated in order with the collector
-        // off; it runs from then on.
-        boot::run_top_level();
-        collector::set_enabled(true);
         const CommandLine command = parse_command_line(record.argc, record.argv, display_available());
-        const int status = launch_console(command);
+        boot::set_host_image(boot.host->image);
+        runtime::boot(true);
+        std::string script;
+        if (command.script != 0 && !read_script(record.argv[command.script], script)) {
+            std::fprintf(stderr, "kiv: cannot read script %s: %s\n", record.argv[command.script], std::strerror(errno));
+            exit_cleanup();
+            return 1;
+        }
+        record_command_line(command);
+        if (boot.host->prepare != nullptr) boot.host->prepare(command);
+        const int status = run_console(command, command.script != 0 ? &script : nullptr);
         exit_cleanup();
         return status;
     } catch (const Thrown&) {
@@ -146,7 +211,11 @@ bool read_script(const char* path, std::string& text) {
     char chunk[4096];
     std::size_t n;
     while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0) text.append(chunk, n);
-    const bool failed = std::ferror(file) != 0;
+    bool failed = std::ferror(file) != 0;
+    if (!failed && text.size() > static_cast<std::size_t>(INT32_MAX)) {  // more than a binary! holds
+        failed = true;
+        errno = EFBIG;
+    }
     const int saved = errno;
     std::fclose(file);
     errno = saved;
@@ -238,13 +307,24 @@ void init() {
     collector::init();
 }
 
+void boot(bool library) {
+    init();
+    if (!library) return;
+    words::make_runtime_words();
+    words::recording = false;  // the boot's own words are all made
+    // The library's sources are evaluated in order with the collector off;
+    // it runs from then on.
+    boot::run_top_level();
+    collector::set_enabled(true);
+}
+
 void shutdown() {
     memory::free_all();
     free_tracked_heap();
 }
 
-int main(int argc, char** argv) {
-    Boot boot{argc, argv};
+int main(int argc, char** argv, const embed::Host& host) {
+    Boot boot{argc, argv, &host};
     return run_on_thread(run_runtime, &boot, runtime_stack_size, runtime_stack_size / 16);
 }
 

@@ -4,6 +4,7 @@
 
 #include "runtime/process.h"
 #include "runtime/runtime_error.h"
+#include "runtime/startup/embed.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -11,16 +12,8 @@
 
 namespace kiv::runtime {
 
-// What the command line asks for: kiv [--cli] [--catch] [--] [script [args...]].
-struct CommandLine {
-    bool cli = false;               // --cli given
-    bool catch_ = false;            // --catch: stay in the console after the script
-    int script = 0;                 // index of the script in argv, 0 for none
-    bool text_mode = false;         // --cli, or no display to open
-};
-// Reads the options before the script: while an argument starts with "--" and
-// the one before it is not exactly "--", it is an option; unknown ones are
-// skipped. The next argument is the script, the rest are its own.
+using CommandLine = embed::CommandLine;
+// Reads the options before the script (embed::CommandLine).
 CommandLine parse_command_line(int argc, const char* const* argv, bool has_display);
 // True when DISPLAY or WAYLAND_DISPLAY is set.
 bool display_available();
@@ -43,15 +36,13 @@ const void* stack_limit();
 
 // The boot sequence (runtime/init).
 void init();
+// The one boot: init, then, with library, the library's top level (and the
+// host's sources after it), after which the collector runs.
+void boot(bool library);
 // Releases the memory manager's blocks, then the tracked heap (tests, tools).
 void shutdown();
 
-// The console's run (the host program installs it before main): runs the
-// command and returns the exit status. Without it a script is only read.
-inline int (*console_hook)(const CommandLine& command) = nullptr;
-
-// The whole program: boots on the runtime thread, runs the console and returns
-// the exit status.
-int main(int argc, char** argv);
+// The whole program (embed::run_program).
+int main(int argc, char** argv, const embed::Host& host);
 
 }  // namespace kiv::runtime

@@ -7,6 +7,9 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/evaluator/callback.h"
+#include "runtime/startup/boot.h"
 #include "runtime/startup/embed.h"
 
 #include <cstdlib>
@@ -27,35 +30,45 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static bool ready = [] {
         const std::int32_t id = kiv::routine::add("draw-fuzz", draw_routine);
         kiv::embed::boot({});
-        const auto spec = kiv::embed::load("img [image!] cmd [block!]");
-        kiv::embed::Root keep_spec(spec.value);
+        kiv::Cell spec{};
+        kiv::boot::load_text(spec, "img [image!] cmd [block!]");
+        kiv::collector::Root keep_spec(spec);
         kiv::Cell maker{};
-        kiv::routine::make_at(maker, spec.value, nullptr, id, 0, false);
-        kiv::embed::Root keep_maker(maker);
-        kiv::Cell holder = kiv::embed::make_block(1);
-        kiv::embed::Root keep_holder(holder);
-        kiv::embed::append(holder, maker);
-        const auto code = kiv::embed::load("set 'draw-fuzz first");
-        kiv::embed::Root keep_code(code.value);
-        kiv::embed::append(code.value, holder);
-        if (!kiv::embed::eval(code.value).ok) std::abort();
+        kiv::routine::make_at(maker, spec, nullptr, id, 0, false);
+        kiv::collector::Root keep_maker(maker);
+        kiv::Cell holder{};
+        kiv::block::make_at(holder, 1);
+        kiv::collector::Root keep_holder(holder);
+        kiv::block::append_copy(holder, maker);
+        kiv::Cell code{};
+        kiv::boot::load_text(code, "set 'draw-fuzz first");
+        kiv::collector::Root keep_code(code);
+        kiv::block::append_copy(code, holder);
+        kiv::Cell result{};
+        if (!kiv::boot::try_eval(code, result)) std::abort();
         const auto defined = kiv::embed::eval_text(
             "red: 255.0.0 img2: make image! 3x3 f: make object! [name: \"DejaVu Sans\" size: 10 color: red]\n"
             "fuzz-draw: func [cmd] [try [draw-fuzz make image! 64x64 cmd] 'ok]");
         if (!defined.ok) std::abort();
-        run_word = kiv::embed::pick(kiv::embed::load("fuzz-draw").value, 0);
+        kiv::Cell word{};
+        kiv::boot::load_text(word, "fuzz-draw");
+        run_word = *kiv::block::get_cell(word, 0);  // a word keeps nothing alive
         return true;
     }();
     (void)ready;
     static int inputs = 0;
     if (++inputs % 16 == 0) kiv::collector::collect();
-    const auto loaded = kiv::embed::load(std::string_view(reinterpret_cast<const char*>(data), size));
-    if (!loaded.ok) return 0;
-    kiv::embed::Root keep_loaded(loaded.value);
-    kiv::Cell code = kiv::embed::make_block(2);
-    kiv::embed::Root keep(code);
-    kiv::embed::append(code, run_word);
-    kiv::embed::append(code, loaded.value);
-    if (!kiv::embed::eval(code).ok) std::abort();
+    kiv::Cell loaded{};
+    kiv::Cell error{};
+    if (!kiv::callback::guarded([&] { kiv::boot::load_text(loaded, {reinterpret_cast<const char*>(data), size}); }, error))
+        return 0;
+    kiv::collector::Root keep_loaded(loaded);
+    kiv::Cell code{};
+    kiv::block::make_at(code, 2);
+    kiv::collector::Root keep(code);
+    kiv::block::append_copy(code, run_word);
+    kiv::block::append_copy(code, loaded);
+    kiv::Cell result{};
+    if (!kiv::boot::try_eval(code, result)) std::abort();
     return 0;
 }

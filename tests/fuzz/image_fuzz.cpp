@@ -6,6 +6,9 @@
 // so every decoder gets its share of inputs.
 #include "runtime/collector.h"
 #include "runtime/datatypes/binary.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/startup/boot.h"
 #include "runtime/startup/embed.h"
 
 #include <cstdlib>
@@ -21,11 +24,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     static kiv::Cell decode_word{};
     static bool ready = [] {
         kiv::embed::boot({});
-        const auto defined = kiv::embed::eval_text(
-            "fuzz-decode: func [data /local r] [r: try [load/as data 'png] either error? r [r/id] ['ok]]");
-        if (!defined.ok) std::abort();
-        const auto loaded = kiv::embed::load("fuzz-decode");
-        decode_word = kiv::embed::pick(loaded.value, 0);
+        if (!kiv::embed::eval_text(
+                 "fuzz-decode: func [data /local r] [r: try [load/as data 'png] either error? r [r/id] ['ok]]")
+                 .ok)
+            std::abort();
+        kiv::Cell loaded{};
+        kiv::boot::load_text(loaded, "fuzz-decode");
+        decode_word = *kiv::block::get_cell(loaded, 0);  // a word keeps nothing alive
         return true;
     }();
     (void)ready;
@@ -40,14 +45,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         bytes = signatures[data[0] % std::size(signatures)];
         bytes.insert(bytes.end(), data + 1, data + size);
     }
-    kiv::Cell code = kiv::embed::make_block(2);
-    kiv::embed::Root keep(code);
-    kiv::embed::append(code, decode_word);
+    kiv::Cell code{};
+    kiv::block::make_at(code, 2);
+    kiv::collector::Root keep(code);
+    kiv::block::append_copy(code, decode_word);
     kiv::Cell bin{};
     kiv::binary::make_from_bytes(bin, bytes.data(), static_cast<std::int32_t>(bytes.size()));
-    kiv::embed::append(code, bin);
-    const auto result = kiv::embed::eval(code);
-    const std::string id = result.ok ? kiv::embed::word_name(result.value) : "";
+    kiv::block::append_copy(code, bin);
+    kiv::Cell result{};
+    const bool ok = kiv::boot::try_eval(code, result);
+    const std::string id = ok && result.is(kiv::TypeId::word) ? std::string(kiv::symbol::name(result.word_symbol())) : "";
     if (id != "ok" && id != "bad-media") std::abort();
     return 0;
 }

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (++inputs % inputs_per_collection == 0) kiv::collector::collect();
     kiv::Cell target{};
     kiv::block::make_at(target, 4);
-    kiv::embed::Root keep(target);
+    kiv::collector::Root keep(target);
     try {
         kiv::kivbin::decode(data, size, target, nullptr);
     } catch (const kiv::LanguageError& e) {
@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         try {
             kiv::Cell back{};
             kiv::block::make_at(back, 4);
-            kiv::embed::Root keep_back(back);
+            kiv::collector::Root keep_back(back);
             kiv::kivbin::decode(again.data(), again.size(), back, nullptr);
         } catch (const kiv::LanguageError& e) {
             std::fprintf(stderr, "round trip failed: %s %d\n", e.id, e.arg_count > 0 ? e.args[0].int_value() : 0);

@@ -267,6 +267,31 @@ TEST_F(Unicode, Utf16LoadRefusesAnUnpairedHighSurrogate) {
     }
 }
 
+TEST_F(Unicode, Utf16ToStringReplacesWhatFormsNoCharacter) {
+    struct Case {
+        Bytes bytes;
+        bool big_endian;
+        std::uint32_t unit;
+        std::vector<std::uint32_t> cps;
+    } cases[] = {
+        {{'a', 0, 0xE9, 0}, false, 1, {'a', 0xE9}},
+        {{0, 'a', 0x20, 0xAC}, true, 2, {'a', 0x20AC}},
+        {{0xD8, 0x3D, 0xDE, 0x00}, true, 4, {0x1F600}},
+        {{0x3D, 0xD8, 'a', 0}, false, 2, {0xFFFD, 'a'}},  // a high surrogate without its low one
+        {{'a', 0, 0x3D, 0xD8}, false, 2, {'a', 0xFFFD}},  // ... at the end
+        {{0x00, 0xDC, 'b', 0}, false, 2, {0xFFFD, 'b'}},  // a lone low surrogate
+        {{'c', 0, 'd'}, false, 2, {'c', 0xFFFD}},         // an odd last byte
+        {{}, false, 1, {}},
+    };
+    for (const Case& c : cases) {
+        const NodeId node =
+            unicode::utf16_to_string(c.bytes.data(), static_cast<std::int32_t>(c.bytes.size()), c.big_endian);
+        std::uint32_t unit;
+        EXPECT_EQ(units_of(node, &unit), c.cps);
+        EXPECT_EQ(unit, c.unit);
+    }
+}
+
 TEST_F(Unicode, WideningKeepsEveryValue) {
     NodeId node = memory::alloc_series(16, 1, 0);
     SeriesBuffer* buf = memory::buffer(node);

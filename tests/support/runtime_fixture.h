@@ -1,16 +1,21 @@
 // Shared by the GoogleTest suites that need a booted runtime: the one boot
-// (through the embedding interface, as the console boots) and the one mold
-// and form the suites compare results with.
+// (through the embedding interface, as the console boots), values loaded or
+// evaluated from text, and the one mold and form the suites compare results
+// with.
 #pragma once
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/evaluator/callback.h"
+#include "runtime/startup/boot.h"
 #include "runtime/startup/embed.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kiv::test {
 
@@ -36,19 +41,30 @@ inline ::testing::Environment* boot_runtime(embed::BootOptions options = {.libra
     return ::testing::AddGlobalTestEnvironment(new Runtime(options, then));
 }
 
-// How a test molds: by default as the console does. limit is the budget the
-// handler gets (-1: none), indent the depth it starts at; left, when given,
-// receives the budget the handler leaves.
-struct Mold {
-    bool only = false;
-    bool all = false;
-    bool flat = false;
-    std::int32_t limit = -1;
-    std::int32_t indent = 0;
-    std::int32_t* left = nullptr;
-};
-// The mold of value in UTF-8, made by its type's handler.
-inline std::string mold(const Cell& value, const Mold& how = {}) {
+// The values of UTF-8 text in a new block! (not rooted); a syntax error
+// fails the test.
+inline Cell load(std::string_view text) {
+    Cell block{};
+    Cell error{};
+    if (!callback::guarded([&] { boot::load_text(block, text); }, error))
+        ADD_FAILURE() << text << ": " << boot::report(error);
+    return block;
+}
+// The value of UTF-8 text evaluated (not rooted); an error fails the test.
+inline Cell eval(std::string_view text) {
+    const Cell code = load(text);
+    collector::Root keep(code);
+    Cell value{};
+    if (!boot::try_eval(code, value)) ADD_FAILURE() << text << ": " << boot::report(value);
+    return value;
+}
+
+// The mold of value in UTF-8, made by its type's handler, by default as the
+// console molds. limit is the budget the handler gets (-1:
+// none), indent the depth it starts at; left, when given, receives the budget
+// the handler leaves.
+inline std::string mold(const Cell& value, MoldOptions how = {}, std::int32_t limit = -1,
+                        std::int32_t* left = nullptr, std::int32_t indent = 0) {
     const auto handler = registry::handler<Action::mold>(value.type());
     if (handler == nullptr) {
         ADD_FAILURE() << "type " << static_cast<int>(value.type()) << " has no mold";
@@ -56,12 +72,11 @@ inline std::string mold(const Cell& value, const Mold& how = {}) {
     }
     Cell out{};
     string::make_at(out, 64);
-    embed::Root keep(out);
+    collector::Root keep(out);
     Cell v = value;
-    const std::int32_t left = handler(&v, out.series_node(), MoldOptions{how.only, how.all, how.flat},
-                                      nullptr, how.limit < 0 ? 0x7FFFFFFF : how.limit, how.indent);
-    if (how.left != nullptr) *how.left = left;
-    return embed::to_utf8(out);
+    const std::int32_t budget = handler(&v, out.series_node(), how, nullptr, limit < 0 ? 0x7FFFFFFF : limit, indent);
+    if (left != nullptr) *left = budget;
+    return string::utf8_of(out);
 }
 // The form of value in UTF-8 (limit as for mold).
 inline std::string form(const Cell& value, std::int32_t limit = -1, std::int32_t* left = nullptr) {
@@ -72,11 +87,11 @@ inline std::string form(const Cell& value, std::int32_t limit = -1, std::int32_t
     }
     Cell out{};
     string::make_at(out, 64);
-    embed::Root keep(out);
+    collector::Root keep(out);
     Cell v = value;
     const std::int32_t budget = handler(&v, out.series_node(), nullptr, limit < 0 ? 0x7FFFFFFF : limit);
     if (left != nullptr) *left = budget;
-    return embed::to_utf8(out);
+    return string::utf8_of(out);
 }
 
 }  // namespace kiv::test

@@ -2,6 +2,7 @@
 // shadows, and the painting every closed shape shares (fill, then outline).
 #include "gui/backend/draw/context.h"
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/image.h"
@@ -9,7 +10,6 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/startup/embed.h"
 
 #include <pango/pangocairo.h>
 
@@ -549,7 +549,7 @@ void draw_text(Cursor& c) {
     if (!c.more()) c.fail();
     const Cell value = c.take();
     if (value.is(TypeId::string)) {
-        show_text(c.dc, at, embed::to_utf8(value));
+        show_text(c.dc, at, string::utf8_of(value));
         return;
     }
     if (!value.is(TypeId::object)) c.fail_at(c.at - 1);
@@ -565,7 +565,7 @@ void draw_text(Cursor& c) {
     }
     const Cell* text = field_of(value, "text");
     if (text == nullptr || !text->is(TypeId::string)) return;
-    const std::string utf8 = embed::to_utf8(*text);
+    const std::string utf8 = string::utf8_of(*text);
     State saved_font = c.dc.s;
     const Cell* font = field_of(value, "font");
     if (font != nullptr && font->is(TypeId::object)) {

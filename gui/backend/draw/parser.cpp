@@ -2,6 +2,7 @@
 // errors and the walk over a draw block.
 #include "gui/backend/draw/context.h"
 
+#include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
@@ -9,6 +10,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/raise.h"
+#include "runtime/datatypes/system_object.h"
+#include "runtime/startup/boot.h"
 #include "runtime/startup/embed.h"
 
 #include <cmath>
@@ -31,7 +34,7 @@ const std::unordered_map<symbol::SymbolId, Name>& names() {
 }
 
 bool silent() {
-    const Cell* silent = embed::field("view/silent?");
+    const Cell* silent = system_object::field("view/silent?");
     return silent != nullptr && silent->is(TypeId::logic) && silent->logic_value() != 0;
 }
 
@@ -43,7 +46,7 @@ bool silent() {
         Cell error{};
         error::build(error, category, id, &arg);
         collector::Root keep(error);
-        embed::print(embed::error_report(error), true);
+        embed::print(boot::report(error), true);
         throw DrawStop{};
     }
     throw DrawStop{Failure{category, id, arg}};

@@ -6,8 +6,9 @@
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/context.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/startup/embed.h"
+#include "runtime/datatypes/system_object.h"
 
 #include <pango/pangocairo.h>
 
@@ -92,7 +93,7 @@ std::string text_field(const Cell& object, const char* name) {
     const NodeId ctx = object.object_context();
     const std::int32_t index = context::find_symbol(ctx, symbol::make(name), true);
     const Cell* v = index < 0 ? nullptr : context::value_at(ctx, index);
-    return v != nullptr && v->is(TypeId::string) ? embed::to_utf8(*v) : std::string();
+    return v != nullptr && v->is(TypeId::string) ? string::utf8_of(*v) : std::string();
 }
 
 }  // namespace
@@ -136,9 +137,12 @@ std::shared_ptr<PangoFontDescription> font_description(const Cell* font) {
             mark(*style);
         }
     }
-    if (name.empty()) name = embed::field_text("view/fonts/system", "DejaVu Sans");
+    if (name.empty()) {
+        const Cell* system_font = system_object::field("view/fonts/system");
+        name = system_font != nullptr && system_font->is(TypeId::string) ? string::utf8_of(*system_font) : "DejaVu Sans";
+    }
     if (size < 1) {
-        const Cell* dv = embed::field("view/fonts/size");
+        const Cell* dv = system_object::field("view/fonts/size");
         size = dv != nullptr && dv->is(TypeId::integer) && dv->int_value() >= 1 ? dv->int_value() : 9;
     }
     size = std::min(size, 2000.0);

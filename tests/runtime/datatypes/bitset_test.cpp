@@ -127,7 +127,7 @@ TEST(Bitset, SetOperationsKeepMembershipOfComplementedOperands) {
 TEST(Bitset, MoldStopsWhenThePartBudgetIsSpent) {
     const Cell bs = make(text("a"));  // 13 bytes
     EXPECT_EQ(mold(bs), "make bitset! #{00000000000000000000000040}");
-    EXPECT_EQ(mold(bs, {.limit = 19}), "make bitset! #{0000");  // the pair that spends it is the last
+    EXPECT_EQ(mold(bs, {}, 19), "make bitset! #{0000");  // the pair that spends it is the last
 }
 
 TEST(Bitset, IndexLimits) {

@@ -45,7 +45,7 @@ using test::form;
 // The mold, and that the handler spent exactly its length of the budget.
 std::string spent_mold(const Cell& c) {
     std::int32_t left = 0;
-    const std::string t = test::mold(c, {.limit = 100, .left = &left});
+    const std::string t = test::mold(c, {}, 100, &left);
     EXPECT_EQ(left, 100 - static_cast<std::int32_t>(t.size())) << t;
     return t;
 }

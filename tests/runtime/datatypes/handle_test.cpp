@@ -1,5 +1,6 @@
 // handle!: the hex form, both molds with the class names, comparison by value
 // alone, and the constructors native code uses.
+#include "runtime/collector.h"
 #include "runtime/datatypes/handle.h"
 
 #include "runtime/datatypes/block.h"
@@ -67,7 +68,7 @@ TEST(Handle, ConstructorsWriteTheWholePayload) {
 
     Cell blk{};
     block::make_at(blk, 2);
-    embed::Root keep(blk);
+    collector::Root keep(blk);
     handle::make_in(blk, 7, handle::Class::window);
     ASSERT_EQ(block::count_from_head(blk), 1);
     EXPECT_EQ(block::head_cell(blk)->handle_value(), 7u);

@@ -55,14 +55,14 @@ bool same_pixels(const Cell& a, const Cell& b) {
 
 TEST(ImageCodecs, EveryCutOfAFileIsRefusedOrGivesTheWholeImage) {
     Cell img = gradient(20, 12);
-    embed::Root keep(img);
+    collector::Root keep(img);
     testing::internal::CaptureStderr();
     for (const Format& f : formats) {
         Bytes bytes;
         ASSERT_TRUE(f.encode(img, bytes)) << f.name;
         Cell whole{};
         ASSERT_TRUE(image_codecs::decode(bytes.data(), static_cast<std::int64_t>(bytes.size()), whole)) << f.name;
-        embed::Root keep_whole(whole);
+        collector::Root keep_whole(whole);
         for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
             Cell part{};
             // a cut that loses only a trailer may still hold every pixel
@@ -76,7 +76,7 @@ TEST(ImageCodecs, EveryCutOfAFileIsRefusedOrGivesTheWholeImage) {
 
 TEST(ImageCodecs, CorruptedBytesNeverCrashNorPrint) {
     Cell img = gradient(20, 12);
-    embed::Root keep(img);
+    collector::Root keep(img);
     testing::internal::CaptureStderr();
     int refused = 0, decoded = 0;
     for (const Format& f : formats) {

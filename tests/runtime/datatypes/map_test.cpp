@@ -166,7 +166,7 @@ TEST(Map, CaseRules) {
 
 TEST(Map, MoldLayouts) {
     const Cell m = make_map({word_of("a"), int_of(1), word_of("b"), int_of(2)});
-    EXPECT_EQ(mold(m, {.indent = 1}), "#[\n        a: 1\n        b: 2\n    ]");
+    EXPECT_EQ(mold(m, {}, -1, nullptr, 1), "#[\n        a: 1\n        b: 2\n    ]");
     EXPECT_EQ(mold(m, {.only = true}), "a: 1\nb: 2");
     EXPECT_EQ(mold(make_map({})), "#[]");
     EXPECT_EQ(form(m), "a: 1\nb: 2");

@@ -94,7 +94,7 @@ TEST(TimeText, FormsHoursMinutesAndSeconds) {
 }
 
 TEST(TimeText, MoldIsTheSameText) {
-    EXPECT_EQ(test::mold(time_of(-3723.25), {.all = true, .limit = 50}), "-1:02:03.25");
+    EXPECT_EQ(test::mold(time_of(-3723.25), {.all = true}, 50), "-1:02:03.25");
 }
 
 TEST(TimeTo, FromBlocks) {

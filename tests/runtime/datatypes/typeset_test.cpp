@@ -108,7 +108,7 @@ TEST(Typeset, MakeAndMold) {
     EXPECT_EQ(mold(make(block_of({}))), "make typeset! []");
     EXPECT_EQ(mold(make(block_of({})), {.only = true}), "");
     std::int32_t left = 0;
-    mold(number, {.limit = 100, .left = &left});
+    mold(number, {}, 100, &left);
     EXPECT_EQ(left, 100 - 31);
     // Names come out in id order whatever order the block lists them in, and
     // a word whose value is a typeset adds all of its types.
@@ -118,7 +118,7 @@ TEST(Typeset, MakeAndMold) {
     EXPECT_EQ(mold(both), "make typeset! [string! integer! float!]");
     EXPECT_EQ(form(both, 100), "make typeset! [string! integer! float!]");
     // The part budget is checked before each name.
-    EXPECT_EQ(mold(both, {.limit = 20}), "make typeset! [string! ");
+    EXPECT_EQ(mold(both, {}, 20), "make typeset! [string! ");
     Cell same = both;
     EXPECT_EQ(make(same).data1, both.data1);
 }

@@ -149,9 +149,9 @@ TEST(Simple, MoldsAndForms) {
         {f, "false", "#(false)", "false"},
     };
     for (const Case& k : cases) {
-        EXPECT_EQ(mold(k.c, {.limit = 100, .left = &left}), k.mold);
+        EXPECT_EQ(mold(k.c, {}, 100, &left), k.mold);
         EXPECT_EQ(left, 100 - static_cast<std::int32_t>(k.mold.size()));
-        EXPECT_EQ(mold(k.c, {.all = true, .limit = 100, .left = &left}), k.mold_all);
+        EXPECT_EQ(mold(k.c, {.all = true}, 100, &left), k.mold_all);
         EXPECT_EQ(left, 100 - static_cast<std::int32_t>(k.mold_all.size()));
         EXPECT_EQ(form(k.c), k.form);
     }
@@ -336,7 +336,7 @@ TEST(Word, Molds) {
     };
     for (const Case& k : cases) {
         std::int32_t left = 0;
-        EXPECT_EQ(mold(word_of("abc", k.t), {.limit = 100, .left = &left}), k.mold);
+        EXPECT_EQ(mold(word_of("abc", k.t), {}, 100, &left), k.mold);
         EXPECT_EQ(left, 100 - static_cast<std::int32_t>(std::strlen(k.mold)));
         EXPECT_EQ(form(word_of("abc", k.t)), "abc");
     }

@@ -34,7 +34,7 @@ inline Cell load(const std::string& text) {
 }
 
 // The UTF-8 of a string value.
-inline std::string utf8_of(const Cell& text) { return embed::to_utf8(text); }
+inline std::string utf8_of(const Cell& text) { return string::utf8_of(text); }
 
 class Natives : public ::testing::Test {
 protected:

@@ -118,7 +118,7 @@ std::string run(const std::string& code) {
     const embed::Result r = embed::eval_text(
         "either error? r: try [" + code + "] [form reduce ['error r/type r/id]] [mold/flat :r]");
     if (!r.ok) return "failed: " + embed::error_report(r.value);
-    return embed::to_utf8(r.value);
+    return embed::form(r.value);
 }
 
 class HttpRequest : public ::testing::Test {

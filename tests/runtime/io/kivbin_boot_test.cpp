@@ -7,7 +7,6 @@
 #include "runtime/io/kivbin.h"
 #include "runtime/io/kivbin_encode.h"
 #include "runtime/raise.h"
-#include "runtime/startup/embed.h"
 
 #include "tests/support/runtime_fixture.h"
 
@@ -24,17 +23,13 @@ const auto* const runtime_env = test::boot_runtime();
 using Bytes = std::vector<std::uint8_t>;
 
 Bytes image_of(std::string_view text) {
-    const embed::Result r = embed::load(text);
-    EXPECT_TRUE(r.ok) << text;
-    embed::Root keep(r.value);
-    return kivbin::encode(r.value);
+    const collector::Root keep(test::load(text));
+    return kivbin::encode(keep.cell());
 }
 
 TEST(KivbinBoot, ImageValuesGoToTheRootBlock) {
-    const embed::Result source = embed::load("a \"text\"\n    b/c 1.5 #{0102} [x]");
-    ASSERT_TRUE(source.ok);
-    embed::Root keep(source.value);
-    const Bytes image = kivbin::encode(source.value);
+    const collector::Root source(test::load("a \"text\"\n    b/c 1.5 #{0102} [x]"));
+    const Bytes image = kivbin::encode(source.cell());
     const std::int32_t before = block::length_of(block::root());
     collector::set_enabled(true);
     const std::int32_t base = kivbin::load_boot_data(image);
@@ -42,8 +37,8 @@ TEST(KivbinBoot, ImageValuesGoToTheRootBlock) {
     collector::set_enabled(false);
     EXPECT_EQ(base, before);
     ASSERT_EQ(block::length_of(block::root()), before + 1);
-    EXPECT_EQ(embed::mold(*block::get_cell(block::root(), base), {.all = true}),
-              embed::mold(source.value, {.all = true}));  // new-line markers included
+    EXPECT_EQ(test::mold(*block::get_cell(block::root(), base), {.all = true}),
+              test::mold(source.cell(), {.all = true}));  // new-line markers included
 }
 
 TEST(KivbinBoot, BadRecordRaisesWithItsPosition) {

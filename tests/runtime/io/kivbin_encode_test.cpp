@@ -1,12 +1,12 @@
 // The Kivbin writers: byte-exact records where the layout is fixed by the
 // format, and round trips through the reader in both encodings, shared
 // series and cycles included.
+#include "runtime/collector.h"
 #include "runtime/io/kivbin_encode.h"
 
 #include "runtime/datatypes/block.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/raise.h"
-#include "runtime/startup/embed.h"
 
 #include "tests/support/runtime_fixture.h"
 
@@ -24,9 +24,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // The value of a loaded text's first value (rooted by the caller's block).
 Cell loaded(std::string_view text, Cell& keep_block) {
-    const embed::Result r = embed::load(text);
-    EXPECT_TRUE(r.ok) << text;
-    keep_block = r.value;
+    keep_block = test::load(text);
     return block::first_cell(keep_block)[0];
 }
 
@@ -40,7 +38,7 @@ Bytes payload(const Bytes& stream) {
 Bytes compact_payload(std::string_view text) {
     Cell blk{};
     const Cell v = loaded(text, blk);
-    embed::Root keep(blk);
+    collector::Root keep(blk);
     return payload(kivbin::encode(v));
 }
 
@@ -70,10 +68,8 @@ TEST(KivbinEncode, CompactRecords) {
 }
 
 TEST(KivbinEncode, SharedSeriesAreReferences) {
-    const embed::Result r = embed::eval_text("s: \"ab\" b: reduce [s s] b");
-    ASSERT_TRUE(r.ok);
-    Cell v = r.value;
-    embed::Root keep(v);
+    Cell v = test::eval("s: \"ab\" b: reduce [s s] b");
+    collector::Root keep(v);
     // the second string: C1, the string tag, path length 2 with indices 0 and 0
     const Bytes expected = {0x05, 0x02, 0x07, 0x08, 'a', 'b', 0xC1, 0x07, 0x02, 0x00, 0x00};
     EXPECT_EQ(payload(kivbin::encode(v)), expected);
@@ -84,7 +80,7 @@ std::string round_trip(const Cell& v, bool compact) {
     const Bytes data = kivbin::encode(v, {.compact = compact});
     Cell target{};
     block::make_at(target, 4);
-    embed::Root keep(target);
+    collector::Root keep(target);
     kivbin::decode(data.data(), data.size(), target, nullptr);
     EXPECT_EQ(block::length_of(target), 1);
     return test::mold(block::first_cell(target)[0], {.all = true});
@@ -102,7 +98,7 @@ TEST(KivbinEncode, RoundTrips) {
     for (const char* text : texts) {
         Cell blk{};
         const Cell v = loaded(text, blk);
-        embed::Root keep(blk);
+        collector::Root keep(blk);
         const std::string expected = test::mold(v, {.all = true});
         EXPECT_EQ(round_trip(v, true), expected) << text;
         EXPECT_EQ(round_trip(v, false), expected) << text;
@@ -111,15 +107,13 @@ TEST(KivbinEncode, RoundTrips) {
 
 TEST(KivbinEncode, CyclesAndHeads) {
     // A block that holds itself, and a series from its second value.
-    const embed::Result r = embed::eval_text("b: [1 2] append/only b b s: next \"xyz\" reduce [b s s next b]");
-    ASSERT_TRUE(r.ok);
-    Cell v = r.value;
-    embed::Root keep(v);
+    Cell v = test::eval("b: [1 2] append/only b b s: next \"xyz\" reduce [b s s next b]");
+    collector::Root keep(v);
     for (const bool compact : {true, false}) {
         const Bytes data = kivbin::encode(v, {.compact = compact});
         Cell target{};
         block::make_at(target, 4);
-        embed::Root keep_target(target);
+        collector::Root keep_target(target);
         kivbin::decode(data.data(), data.size(), target, nullptr);
         const Cell out = block::first_cell(target)[0];
         const Cell* cells = block::first_cell(out);
@@ -133,16 +127,13 @@ TEST(KivbinEncode, CyclesAndHeads) {
 }
 
 TEST(KivbinEncode, SpreadWritesEachValue) {
-    Cell blk{};
-    const embed::Result r = embed::load("a 1 \"s\" [b]");
-    ASSERT_TRUE(r.ok);
-    blk = r.value;
-    embed::Root keep(blk);
+    Cell blk = test::load("a 1 \"s\" [b]");
+    collector::Root keep(blk);
     const Bytes data = kivbin::encode(blk, {.compact = true, .spread = true});
     EXPECT_EQ(data[8], 4) << "root count";
     Cell target{};
     block::make_at(target, 4);
-    embed::Root keep_target(target);
+    collector::Root keep_target(target);
     kivbin::decode(data.data(), data.size(), target, nullptr);
     EXPECT_EQ(test::mold(target), "[a 1 \"s\" [b]]");
 }

@@ -1,6 +1,7 @@
 // The Kivbin stream reader: hand-built compact streams (the format's own
 // examples, nesting, symbols, references, compression) and the errors of
 // damaged ones, which must raise with the position of the bad read.
+#include "runtime/collector.h"
 #include "runtime/io/kivbin.h"
 
 #include "runtime/datatypes/block.h"
@@ -60,7 +61,7 @@ Bytes stream(const Bytes& records, const std::vector<std::string>& names = {}, s
 std::string decode(const Bytes& data) {
     Cell target{};
     block::make_at(target, 4);
-    embed::Root keep(target);
+    collector::Root keep(target);
     kivbin::decode(data.data(), data.size(), target, nullptr);
     std::string out;
     for (std::int32_t i = 0; i < block::length_of(target); ++i) {
@@ -206,7 +207,7 @@ TEST(Kivbin, ContextRecords) {
     EXPECT_EQ(decode(context), "make object! [\n    a: 5\n]");
     Cell target{};
     block::make_at(target, 1);
-    embed::Root keep(target);
+    collector::Root keep(target);
     kivbin::decode(context.data(), context.size(), target, nullptr);
     EXPECT_EQ(block::first_cell(target)[0].object_class(), 0xFFFFFFFFu) << "a class of its own";
     // A word bound to an object given in full after it (owner byte 0x20),
@@ -216,7 +217,7 @@ TEST(Kivbin, ContextRecords) {
                                {"a"});
     Cell out{};
     block::make_at(out, 2);
-    embed::Root keep_out(out);
+    collector::Root keep_out(out);
     kivbin::decode(words.data(), words.size(), out, nullptr);
     ASSERT_EQ(block::length_of(out), 2);
     const Cell w1 = block::first_cell(out)[0], w2 = block::first_cell(out)[1];

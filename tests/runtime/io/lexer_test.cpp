@@ -392,17 +392,14 @@ TEST(Lexer, TerminatedAndBoundedScansAgree) {
 // to the lexer.
 struct Tracer {
     explicit Tracer(const std::string& body) {
-        const embed::Result made = embed::eval_text(
-            "trace-log: copy [] recorder: func [event input type line token] [" + body + " true]");
-        EXPECT_TRUE(made.ok);
-        fn = made.value;
+        fn = test::eval("trace-log: copy [] recorder: func [event input type line token] [" + body + " true]");
         request.callback = &fn;
     }
     // What the callback recorded.
     static std::vector<Cell> log() {
-        const Cell blk = embed::eval_text("trace-log").value;
+        const Cell blk = test::eval("trace-log");
         std::vector<Cell> out;
-        for (std::int32_t i = 0; i < embed::length(blk); ++i) out.push_back(embed::pick(blk, i));
+        for (std::int32_t i = 0; i < block::length_of(blk); ++i) out.push_back(*block::get_cell(blk, i));
         return out;
     }
     Cell fn{};  // kept alive by the word recorder
@@ -428,7 +425,7 @@ TEST(Lexer, CloseEventsNameTheirOpenInCharacters) {
     Cell source{};
     string::make_at(source, static_cast<std::int32_t>(text.size()));
     string::append_utf8(source.series_node(), text.data(), static_cast<std::int32_t>(text.size()));
-    embed::Root keep(source);
+    collector::Root keep(source);
     trace.request.source = &source;
     Cell out{};
     lexer::scan_string(&out, source, -1, trace.request, nullptr);

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
@@ -95,6 +96,43 @@ TEST(Program, ExitStatuses) {
     EXPECT_NE(errors.find("cannot read script /no/such/script.kiv"), std::string::npos) << errors;
     EXPECT_EQ(run_kiv("--cli " + testing::TempDir(), &errors), 1);  // a directory
     EXPECT_NE(errors.find("cannot read script"), std::string::npos) << errors;
+}
+
+// Runs `kiv --cli ARGS` in folder with input on standard input; returns its
+// standard output.
+std::string output_of(const std::string& folder, const std::string& args, const std::string& input = "") {
+    const std::string command =
+        "cd '" + folder + "' && printf '%s' '" + input + "' | " + KIV_BINARY + " --cli " + args + " 2>&1";
+    std::string out;
+    if (std::FILE* pipe = ::popen(command.c_str(), "r")) {
+        char chunk[512];
+        for (std::size_t n; (n = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;) out.append(chunk, n);
+        ::pclose(pipe);
+    }
+    return out;
+}
+
+// What a script sees of the command line: its own arguments, their raw
+// text, its name, --catch, and the folder it runs in (its own).
+TEST(Program, CommandLineReachesTheScript) {
+    const std::string home = testing::TempDir() + "kiv_command_line";
+    std::filesystem::create_directories(home + "/sub");
+    const char* shows = "Kiv [] print mold reduce [system/options/args system/script/args system/options/script "
+                        "system/console/catch? last split-path what-dir]\n";
+    for (const char* name : {"/args.kiv", "/--dash.kiv", "/sub/--dash.kiv", "/w\\x.kiv"}) std::ofstream(home + name) << shows;
+    const std::pair<const char*, const char*> cases[] = {
+        {"--catch -- --dash.kiv a 'b c'", "[[\"a\" \"b c\"] {a \"b c\"} %--dash.kiv true %kiv_command_line/]\n>> \n"},
+        {"-- --dash.kiv --x", "[[\"--x\"] \"--x\" %--dash.kiv false %kiv_command_line/]\n"},
+        {"'--opt with space' args.kiv z", "[[\"z\"] \"z\" %args.kiv false %kiv_command_line/]\n"},
+        {"sub/--dash.kiv", "[[] \"\" %sub/--dash.kiv false %sub/]\n"},
+        {"'w\\x.kiv'", "[[] \"\" %\"w\\x.kiv\" false %kiv_command_line/]\n"},  // the name as given
+        {"args.kiv --catch", "[[\"--catch\"] \"--catch\" %args.kiv false %kiv_command_line/]\n"},
+    };
+    for (const auto& [args, shown] : cases) EXPECT_EQ(output_of(home, args), shown) << args;
+    // Without a script every argument but --catch stays, and the raw text keeps them all.
+    const std::string loop = output_of(home, "--catch --x", "print mold reduce [system/options/args system/script/args]\n");
+    EXPECT_NE(loop.find("\n>> [[\"--cli\" \"--x\"] \"--cli --catch --x\"]\n"), std::string::npos) << loop;
+    std::filesystem::remove_all(home);
 }
 
 }  // namespace

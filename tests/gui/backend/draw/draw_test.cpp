@@ -4,7 +4,12 @@
 
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/image.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/output_hooks.h"
 #include "runtime/startup/embed.h"
+
+#include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -55,20 +60,18 @@ protected:
         const std::int32_t id = routine::add("draw-test", draw_routine);
         embed::boot();
         // set 'draw-test first [(the routine)]
-        const auto spec = embed::load("img [image!] cmd [block!]");
-        ASSERT_TRUE(spec.ok);
-        embed::Root keep_spec(spec.value);
+        const collector::Root spec(test::load("img [image!] cmd [block!]"));
         Cell maker{};
-        routine::make_at(maker, spec.value, nullptr, id, 0, false);
-        embed::Root keep_maker(maker);
-        const auto code = embed::load("set 'draw-test first");
-        ASSERT_TRUE(code.ok);
-        embed::Root keep_code(code.value);
-        Cell holder = embed::make_block(1);
-        embed::Root keep_holder(holder);
-        embed::append(holder, maker);
-        embed::append(code.value, holder);
-        ASSERT_TRUE(embed::eval(code.value).ok);
+        routine::make_at(maker, spec.cell(), nullptr, id, 0, false);
+        const collector::Root keep_maker(maker);
+        const collector::Root code(test::load("set 'draw-test first"));
+        Cell holder{};
+        block::make_at(holder, 1);
+        const collector::Root keep_holder(holder);
+        block::append_copy(holder, maker);
+        block::append_copy(code.cell(), holder);
+        Cell result{};
+        ASSERT_TRUE(boot::try_eval(code.cell(), result));
         const auto r = embed::eval_text(
             "red: 255.0.0 blue: 0.0.255 yellow: 255.255.0 black: 0.0.0\n"
             "draw-case: func [size cmd /local img r] [\n"
@@ -86,14 +89,12 @@ protected:
     }
     // The same with the block an expression gives.
     static Drawn run_block(const std::string& block, const std::string& size, const std::string& prelude) {
-        const auto r = embed::eval_text(prelude + "\ndraw-case " + size + " " + block);
-        EXPECT_TRUE(r.ok) << (r.ok ? "" : embed::form(r.value));
+        const collector::Root r(test::eval(prelude + "\ndraw-case " + size + " " + block));
         Drawn d;
-        if (!r.ok) return d;
-        embed::Root keep(r.value);
-        const Cell img = embed::pick(r.value, 0);
-        if (embed::length(r.value) > 1)
-            d.error = embed::form(embed::pick(r.value, 1)) + " " + embed::to_utf8(embed::pick(r.value, 2));
+        if (!r.cell().is(TypeId::block)) return d;
+        const Cell img = *block::get_cell(r.cell(), 0);
+        if (block::length_of(r.cell()) > 1)
+            d.error = test::form(*block::get_cell(r.cell(), 1)) + " " + string::utf8_of(*block::get_cell(r.cell(), 2));
         d.width = image::width_of(img);
         const std::uint32_t* p = image::pixels(img);
         d.pixels.assign(p, p + d.width * image::height_of(img));
@@ -331,7 +332,7 @@ TEST_F(DrawTest, ParserErrors) {
     // A set-word takes the block's position after it.
     const auto r = embed::eval_text("draw-case 10x10 [x: line 0x0 5x5] mold x");
     ASSERT_TRUE(r.ok);
-    EXPECT_EQ(embed::to_utf8(r.value), "[line 0x0 5x5]");
+    EXPECT_EQ(embed::form(r.value), "[line 0x0 5x5]");
 }
 
 TEST_F(DrawTest, SilentModeStopsQuietly) {
@@ -344,20 +345,18 @@ TEST_F(DrawTest, SilentModeStopsQuietly) {
 }
 
 std::string printed;
-void capture(const Cell* text, bool) { printed += embed::to_utf8(*text); }
+void capture(const Cell* text, bool) { printed += string::utf8_of(*text); }
 
 TEST_F(DrawTest, PrintModeReportsAndGoesOn) {
     // A paint's pass prints the error and returns; the drawing up to it stays.
-    const auto block = embed::load("pen off fill-pen 255.0.0 box 0x0 10x10 foo box 20x20 30x30");
-    ASSERT_TRUE(block.ok);
-    embed::Root keep(block.value);
+    const collector::Root block(test::load("pen off fill-pen 255.0.0 box 0x0 10x10 foo box 20x20 30x30"));
     cairo_surface_t* surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 40, 40);
     cairo_t* cr = cairo_create(surface);
     cairo_translate(cr, 1, 1);
     printed.clear();
-    embed::add_print_hook(capture);
-    EXPECT_EQ(draw_on_cairo(cr, block.value, OnError::print).id, nullptr);
-    embed::remove_print_hook(capture);
+    output_hooks::register_(capture, nullptr);
+    EXPECT_EQ(draw_on_cairo(cr, block.cell(), OnError::print).id, nullptr);
+    output_hooks::unregister(capture, nullptr);
     EXPECT_NE(printed.find("DRAW - invalid input at:"), std::string::npos) << printed;
     // The context is left as it was given.
     cairo_matrix_t m;
