@@ -28,6 +28,7 @@ LAYERS = [
     ["runtime"],
     ["runtime/datatypes", "runtime/evaluator", "runtime/io"],
     ["runtime/startup"],
+    ["gui/backend/text"],
     ["gui/backend/draw"],
     ["gui/backend"],
     ["console"],

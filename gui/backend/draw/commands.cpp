@@ -99,11 +99,6 @@ bool is_image(const Cell& v) { return v.is(TypeId::image); }
 
 }  // namespace
 
-void set_colour(cairo_t* cr, std::uint32_t packed) {
-    cairo_set_source_rgba(cr, (packed & 0xFF) / 255.0, (packed >> 8 & 0xFF) / 255.0, (packed >> 16 & 0xFF) / 255.0,
-                          (255 - (packed >> 24)) / 255.0);
-}
-
 void paint_path(Context& dc, bool filled, bool stroked) {
     cairo_t* cr = dc.cr;
     if (!dc.s.singular) {
@@ -511,7 +506,7 @@ void show_text(Context& dc, Point at, const std::string& text) {
     cairo_t* cr = dc.cr;
     if (dc.layout == nullptr) {
         dc.layout = pango_cairo_create_layout(cr);
-        pango_cairo_context_set_font_options(pango_layout_get_context(dc.layout), font_options());
+        pango_cairo_context_set_font_options(pango_layout_get_context(dc.layout), text::font_options());
     } else {
         pango_cairo_update_layout(cr, dc.layout);
     }
