@@ -29,6 +29,7 @@ LAYERS = [
     ["runtime"],
     ["runtime/datatypes", "runtime/evaluator", "runtime/io"],
     ["runtime/startup"],
+    ["gui/backend/text"],
     ["gui/backend/draw"],
     ["gui/backend"],
     ["console"],

@@ -5,6 +5,7 @@
 // five) and the dialect's cost over Cairo's.
 // Usage: draw_bench [boxes lines texts]
 #include "gui/backend/draw/draw.h"
+#include "gui/backend/text/font.h"
 
 #include "bench/best_of.h"
 #include "runtime/collector.h"
@@ -101,7 +102,7 @@ int main(int argc, char** argv) {
             cairo_stroke(cr);
         }
         PangoLayout* layout = pango_cairo_create_layout(cr);
-        pango_cairo_context_set_font_options(pango_layout_get_context(layout), kiv::draw::font_options());
+        pango_cairo_context_set_font_options(pango_layout_get_context(layout), kiv::text::font_options());
         PangoFontDescription* font = pango_font_description_from_string("DejaVu Sans 9");
         pango_layout_set_font_description(layout, font);
         for (const Box& f : t) {

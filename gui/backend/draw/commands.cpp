@@ -2,7 +2,8 @@
 // shadows, and the painting every closed shape shares (fill, then outline).
 #include "gui/backend/draw/context.h"
 
-#include "runtime/collector.h"
+#include "gui/backend/text/face_box.h"
+
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/image.h"
@@ -10,6 +11,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/collector.h"
 
 #include <pango/pangocairo.h>
 
@@ -98,11 +100,6 @@ bool use_brush(Context& dc, const Brush& b) {
 bool is_image(const Cell& v) { return v.is(TypeId::image); }
 
 }  // namespace
-
-void set_colour(cairo_t* cr, std::uint32_t packed) {
-    cairo_set_source_rgba(cr, (packed & 0xFF) / 255.0, (packed >> 8 & 0xFF) / 255.0, (packed >> 16 & 0xFF) / 255.0,
-                          (255 - (packed >> 24)) / 255.0);
-}
 
 void paint_path(Context& dc, bool filled, bool stroked) {
     cairo_t* cr = dc.cr;
@@ -511,7 +508,7 @@ void show_text(Context& dc, Point at, const std::string& text) {
     cairo_t* cr = dc.cr;
     if (dc.layout == nullptr) {
         dc.layout = pango_cairo_create_layout(cr);
-        pango_cairo_context_set_font_options(pango_layout_get_context(dc.layout), font_options());
+        pango_cairo_context_set_font_options(pango_layout_get_context(dc.layout), text::font_options());
     } else {
         pango_cairo_update_layout(cr, dc.layout);
     }
@@ -553,7 +550,7 @@ void draw_text(Cursor& c) {
         return;
     }
     if (!value.is(TypeId::object)) c.fail_at(c.at - 1);
-    // A face: its colour behind its size, then its text in its font.
+    // A face: its colour behind its size, then its text-box.
     const Cell* colour = field_of(value, "color");
     const Cell* size = field_of(value, "size");
     if (colour != nullptr && colour->is(TypeId::tuple) && size != nullptr &&
@@ -563,18 +560,9 @@ void draw_text(Cursor& c) {
         cairo_rectangle(c.dc.cr, at.x, at.y, s.x, s.y);
         cairo_fill(c.dc.cr);
     }
-    const Cell* text = field_of(value, "text");
-    if (text == nullptr || !text->is(TypeId::string)) return;
-    const std::string utf8 = string::utf8_of(*text);
-    State saved_font = c.dc.s;
-    const Cell* font = field_of(value, "font");
-    if (font != nullptr && font->is(TypeId::object)) {
-        c.dc.s.font = font_description(font);
-        const Cell* fc = field_of(*font, "color");
-        if (fc != nullptr && fc->is(TypeId::tuple)) c.dc.s.text_color = pack_colour(*fc);
-    }
-    show_text(c.dc, at, utf8);
-    c.dc.s = std::move(saved_font);
+    const text::FaceBox made = text::layout_face(value);
+    if (made.fault.any()) draw_error(c.dc, made.fault.block, made.fault.index);
+    if (!c.dc.s.singular) made.box->paint(c.dc.cr, {at.x, at.y}, c.dc.s.text_color);
 }
 
 // Paints the source rectangle (sx, sy, sw, sh) of surface into the

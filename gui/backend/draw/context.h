@@ -4,6 +4,7 @@
 #pragma once
 
 #include "gui/backend/draw/draw.h"
+#include "gui/backend/text/font.h"
 #include "runtime/cell.h"
 
 #include <cairo.h>
@@ -237,10 +238,11 @@ void clip_pop(Context& dc);
 
 // --- Painting ----------------------------------------------------------------------
 
-// The colour of a tuple: R | G << 8 | B << 16 | T << 24, T the fourth
-// component (a transparency; 0 when absent).
-std::uint32_t pack_colour(const Cell& tuple);
-void set_colour(cairo_t* cr, std::uint32_t packed);
+// Colours and fonts are the text layer's.
+using text::font_description;
+using text::pack_colour;
+using text::set_colour;
+
 // Fills (fill-kind not off, when filled) and strokes (pen on, when stroked)
 // the path in dc.cr, then clears it.
 void paint_path(Context& dc, bool filled, bool stroked);
@@ -261,9 +263,5 @@ inline constexpr std::int64_t max_pattern_pixels = 4 * max_offscreen_pixels;
 
 // Commands, their keyword taken.
 void parse_command(Cursor& c, Name keyword);
-
-// The font description of a font object (cached by name, size and style), or
-// the default font's for none.
-std::shared_ptr<PangoFontDescription> font_description(const Cell* font);
 
 }  // namespace kiv::draw

@@ -29,9 +29,4 @@ Failure draw_on_cairo(cairo_t* cr, const Cell& commands, OnError on_error);
 // keep their exact value. An empty block leaves the image untouched.
 Failure draw_on_image(const Cell& image, const Cell& commands, OnError on_error);
 
-
-// The font options every text layout uses (grey anti-aliasing, no hinting),
-// so that text looks the same on every machine.
-const cairo_font_options_t* font_options();
-
 }  // namespace kiv::draw

@@ -86,12 +86,6 @@ Point point_of(const Cell& value) {
     return {value.point_coord(0), value.point_coord(1)};
 }
 
-std::uint32_t pack_colour(const Cell& tuple) {
-    const std::uint8_t* b = tuple.tuple_bytes();
-    const std::uint32_t t = tuple.tuple_length() > 3 ? b[3] : 0;
-    return b[0] | b[1] << 8 | b[2] << 16 | t << 24;
-}
-
 [[noreturn]] void draw_error(Context& dc, const Cell& block, std::int32_t index) {
     Cell at = block;
     at.set_series_head(index);

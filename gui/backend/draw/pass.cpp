@@ -6,16 +6,13 @@
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/context.h"
-#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/datatypes/system_object.h"
 
 #include <pango/pangocairo.h>
 
 #include <algorithm>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 
 namespace kiv::draw {
 
@@ -89,76 +86,7 @@ Failure run_pass(Context& dc, const Cell& commands) {
     return {};
 }
 
-std::string text_field(const Cell& object, const char* name) {
-    const NodeId ctx = object.object_context();
-    const std::int32_t index = context::find_symbol(ctx, symbol::make(name), true);
-    const Cell* v = index < 0 ? nullptr : context::value_at(ctx, index);
-    return v != nullptr && v->is(TypeId::string) ? string::utf8_of(*v) : std::string();
-}
-
 }  // namespace
-
-const cairo_font_options_t* font_options() {
-    static cairo_font_options_t* options = [] {
-        cairo_font_options_t* o = cairo_font_options_create();
-        cairo_font_options_set_antialias(o, CAIRO_ANTIALIAS_GRAY);
-        cairo_font_options_set_hint_style(o, CAIRO_HINT_STYLE_NONE);
-        cairo_font_options_set_hint_metrics(o, CAIRO_HINT_METRICS_OFF);
-        return o;
-    }();
-    return options;
-}
-
-std::shared_ptr<PangoFontDescription> font_description(const Cell* font) {
-    static std::unordered_map<std::string, std::shared_ptr<PangoFontDescription>> cache;
-    std::string name;
-    double size = 0;
-    bool bold = false;
-    bool italic = false;
-    if (font != nullptr) {
-        name = text_field(*font, "name");
-        if (name.size() > 31) name.resize(31);
-        const NodeId ctx = font->object_context();
-        const std::int32_t si = context::find_symbol(ctx, symbol::make("size"), true);
-        const Cell* sv = si < 0 ? nullptr : context::value_at(ctx, si);
-        if (sv != nullptr && sv->is(TypeId::integer)) size = sv->int_value();
-        const std::int32_t st = context::find_symbol(ctx, symbol::make("style"), true);
-        const Cell* style = st < 0 ? nullptr : context::value_at(ctx, st);
-        auto mark = [&](const Cell& w) {
-            if (!w.is(TypeId::word)) return;
-            const std::string_view n = symbol::name(symbol::resolve_alias(w.word_symbol()));
-            bold = bold || n == "bold";
-            italic = italic || n == "italic";
-        };
-        if (style != nullptr && style->is(TypeId::block)) {
-            for (std::int32_t i = block::clamped_head(*style); i < block::length_of(*style); ++i)
-                mark(block::first_cell(*style)[i]);
-        } else if (style != nullptr) {
-            mark(*style);
-        }
-    }
-    if (name.empty()) {
-        const Cell* system_font = system_object::field("view/fonts/system");
-        name = system_font != nullptr && system_font->is(TypeId::string) ? string::utf8_of(*system_font) : "DejaVu Sans";
-    }
-    if (size < 1) {
-        const Cell* dv = system_object::field("view/fonts/size");
-        size = dv != nullptr && dv->is(TypeId::integer) && dv->int_value() >= 1 ? dv->int_value() : 9;
-    }
-    size = std::min(size, 2000.0);
-    const std::string key = name + '\n' + std::to_string(size) + (bold ? "b" : "") + (italic ? "i" : "");
-    const auto found = cache.find(key);
-    if (found != cache.end()) return found->second;
-    if (cache.size() >= 256) cache.clear();
-    PangoFontDescription* d = pango_font_description_new();
-    pango_font_description_set_family(d, name.c_str());
-    pango_font_description_set_absolute_size(d, size * 96 / 72 * PANGO_SCALE);
-    pango_font_description_set_weight(d, bold ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-    pango_font_description_set_style(d, italic ? PANGO_STYLE_ITALIC : PANGO_STYLE_NORMAL);
-    std::shared_ptr<PangoFontDescription> made(d, pango_font_description_free);
-    cache.emplace(key, made);
-    return made;
-}
 
 StateGuard::StateGuard(Context& dc) : dc_(dc), saved_(dc.s) {
     cairo_get_matrix(dc.cr, &matrix_);

@@ -335,6 +335,22 @@ TEST_F(DrawTest, ParserErrors) {
     EXPECT_EQ(embed::form(r.value), "[line 0x0 5x5]");
 }
 
+TEST_F(DrawTest, RichTextFacesDrawTheirStyles) {
+    // The face's colour behind its size, characters 1-3 red, the rest in the pen's colour.
+    const std::string face = "make object! [type: 'rich-text size: 120x30 color: 0.0.255 text: \"MMMMMM\" "
+                             "font: make object! [size: 14] data: [1x3 255.0.0] para: tabs: line-spacing: handles: none]";
+    const Drawn d = run_block("reduce ['pen 0.255.0 'text 0x0 " + face + "]", "120x30", "");
+    EXPECT_EQ(d.error, "");
+    EXPECT_GT(d.count_near(0xFF0000, 0, 0, 30, 30), 20);
+    EXPECT_EQ(d.count_near(0xFF0000, 60, 0, 120, 30), 0);
+    EXPECT_GT(d.count_near(0x00FF00, 30, 0, 90, 30), 20);
+    EXPECT_GT(d.count_near(0x0000FF, 100, 0, 120, 30), 200);
+    // A style block not of the dialect stops the drawing there.
+    const Drawn bad = run_block("reduce ['text 0x0 make object! [type: 'rich-text text: \"ab\" data: [1x2 foo]]]",
+                                "40x40", "");
+    EXPECT_EQ(bad.error, "draw-invalid [foo]");
+}
+
 TEST_F(DrawTest, SilentModeStopsQuietly) {
     const Drawn d = run("pen off fill-pen red box 0x0 10x10 foo box 20x20 30x30", "40x40",
                         "system/view: make object! [silent?: true]");
