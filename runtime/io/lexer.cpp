@@ -73,7 +73,21 @@ struct Tables {
     std::array<std::uint32_t, 256> flags{};
     // Bytes skipped between tokens: 1 blank or control, 2 line feed, 0 other.
     std::array<std::uint8_t, 256> gap{};
+    // The plain run's view (see plain_run): the kind of token an ASCII byte
+    // starts in the start state, and the body bits of the bytes that keep a
+    // word, an integer, a string or a comment in its state.
+    std::array<std::uint8_t, 256> lead{};
+    std::array<std::uint8_t, 256> body{};
 };
+
+enum Lead : std::uint8_t {
+    lead_none, lead_word, lead_integer, lead_string, lead_comment, lead_block_open,
+    lead_block_close, lead_paren_open, lead_paren_close,
+};
+constexpr std::uint8_t body_word = 1;
+constexpr std::uint8_t body_integer = 2;
+constexpr std::uint8_t body_string = 4;
+constexpr std::uint8_t body_comment = 8;
 
 using Set = std::initializer_list<Class>;
 constexpr Set digits = {c_digit, c_zero};
@@ -313,6 +327,30 @@ Tables build_tables() {
         t.gap[static_cast<std::size_t>(b)] =
             cls == c_lf ? 2 : (cls == c_blank || cls == c_control) ? 1 : 0;
     }
+
+    // Only ASCII bytes are plain: a word or string with others takes the
+    // general road, which decodes them and knows the Unicode blanks.
+    const auto& from_start = t.step[s_start];
+    for (int b = 1; b < 0x80; ++b) {
+        const auto i = static_cast<std::size_t>(b);
+        const std::uint8_t to = from_start[i];
+        t.lead[i] = to == s_word                   ? lead_word
+                    : to == s_integer              ? lead_integer
+                    : to == s_string               ? lead_string
+                    : to == s_comment              ? lead_comment
+                    : to == tk(block_open)         ? lead_block_open
+                    : to == tk(block_close)        ? lead_block_close
+                    : to == tk(paren_open)         ? lead_paren_open
+                    : to == tk(paren_close)        ? lead_paren_close
+                                                   : lead_none;
+        t.body[i] = static_cast<std::uint8_t>(
+            (t.step[s_word][i] == s_word ? body_word : 0) |
+            (b >= '0' && b <= '9' ? body_integer : 0) |
+            (t.step[s_string][i] == s_string ? body_string : 0));
+    }
+    for (int b = 1; b < 256; ++b)
+        if (t.step[s_comment][static_cast<std::size_t>(b)] == s_comment)
+            t.body[static_cast<std::size_t>(b)] |= body_comment;
 
     for (const char* p = "\t #+-.0123456789AEFINaefin"; *p != 0; ++p)
         t.point_body[static_cast<std::uint8_t>(*p)] = true;
@@ -755,7 +793,7 @@ void scan_word(State& s, const std::uint8_t* start, const std::uint8_t* end, std
         stop = next;
     }
     end = stop;
-    s.pos = s.token_end = end;
+    s.pos = end;
     const std::int32_t len = i32(end - start);
     TypeId t = TypeId::word;
     const bool lead_colon = start[0] == ':';
@@ -856,7 +894,7 @@ Token next_token(State& s) {
     s.line += lines;
     s.token_lines = lines;
     s.prev_state = state;
-    s.pos = s.token_end = p;
+    s.pos = p;
     s.expected_type = -1;
     const auto token_class = static_cast<TokenClass>(next - final_base);
     s.type = tint(class_type[static_cast<std::size_t>(token_class)]);
@@ -1051,7 +1089,7 @@ bool plain_token(State& s, const Token& tok) {
             t = TypeId::set_word;
             --name_end;
         }
-        s.pos = s.token_end = tok.end;
+        s.pos = tok.end;
         s.type = tint(t);
         Cell value;
         word_of(name, i32(name_end - name), t, value);
@@ -1079,12 +1117,147 @@ bool plain_token(State& s, const Token& tok) {
     }
 }
 
+// --- The plain run ------------------------------------------------------------------
+
+// The state the automaton steps to from state on the byte at p, or on the
+// input end.
+std::uint8_t step_at(int state, const std::uint8_t* p, const std::uint8_t* end) {
+    return p < end ? tables.step[static_cast<std::size_t>(state)][*p]
+                   : tables.end[static_cast<std::size_t>(state)];
+}
+
+// The bookkeeping of a token the plain run takes: its lines, type and end.
+void take_token(State& s, std::int32_t lines, TypeId t, const std::uint8_t* end) {
+    s.line += lines;
+    s.token_lines = lines;
+    s.type = tint(t);
+    s.pos = end;
+}
+
+// The plain tokens below are each read with one tight loop over their body
+// bytes; the automaton would reach the same end in the same final state.
+// Each returns false, having changed nothing, for a token of another kind.
+
+// An ASCII word or set-word.
+bool plain_word(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    const std::uint8_t* p = start + 1;
+    while (p < end && (tables.body[*p] & body_word) != 0) ++p;
+    const std::uint8_t* const name_end = p;
+    TypeId t = TypeId::word;
+    const std::uint8_t to = step_at(s_word, p, end);
+    if (to == s_word_colon && step_at(s_word_colon, p + 1, end) == tk(TokenClass::word)) {
+        t = TypeId::set_word;
+        ++p;
+    } else if (to != tk(TokenClass::word)) {
+        return false;  // a path, URL, e-mail, money, non-ASCII text or an error
+    }
+    take_token(s, lines, t, p);
+    Cell value;
+    word_of(start, i32(name_end - start), t, value);
+    push(s, value);
+    return true;
+}
+
+// Decimal digits short enough that no overflow can come of them.
+bool plain_integer(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    const std::uint8_t* p = start + 1;
+    while (p < end && (tables.body[*p] & body_integer) != 0) ++p;
+    if (p - start > 9 || step_at(s_integer, p, end) != tk(TokenClass::integer)) return false;
+    std::int32_t v = 0;
+    for (const std::uint8_t* q = start; q < p; ++q) v = v * 10 + (*q - '0');
+    take_token(s, lines, TypeId::integer, p);
+    Cell value;
+    value.reset(TypeId::integer);
+    value.set_int(v);
+    push(s, value);
+    return true;
+}
+
+// A quoted string of ASCII text without escapes.
+bool plain_string(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    const std::uint8_t* p = start + 1;
+    while (p < end && (tables.body[*p] & body_string) != 0) ++p;
+    if (p >= end || *p != '"') return false;
+    take_token(s, lines, TypeId::string, p + 1);
+    Cell value;
+    decode_text(start + 1, p, false, TypeId::string, &value, true);
+    push(s, value);
+    return true;
+}
+
+bool plain_comment(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    const std::uint8_t* p = start + 1;
+    while (p < end && (tables.body[*p] & body_comment) != 0) ++p;
+    if (step_at(s_comment, p, end) != tk(TokenClass::comment)) return false;
+    take_token(s, lines, TypeId::no_type, p);
+    return true;
+}
+
+// A closing bracket or parenthesis; inside a path it ends the element.
+void plain_close(State& s, const std::uint8_t* at, std::int32_t lines, TypeId t) {
+    take_token(s, lines, TypeId::no_type, at + 1);
+    close_series(s, tint(t), at, true);
+    if (s.start_state == s_path) path_element_end(s);
+}
+
+// Loads the commonest tokens of a run that loads with nobody watching, in
+// the start state, the shortest way: ASCII words and set-words, short
+// integers, strings without escapes, comments, blocks and parens. Returns at
+// the first token of another kind (or another start state, or the input
+// end), with s.pos before the blanks ahead of it: the general road then
+// reads it as if the plain run had never looked.
+void plain_run(State& s) {
+    const std::uint8_t* const end = s.input_end;
+    while (s.start_state == s_start) {
+        const std::uint8_t* p = s.pos;
+        std::int32_t lines = 0;
+        for (; p < end; ++p) {
+            const std::uint8_t gap = tables.gap[*p];
+            if (gap == 0) break;
+            lines += gap >> 1;
+        }
+        if (p >= end) return;
+        bool taken = false;
+        switch (tables.lead[*p]) {
+        case lead_word: taken = plain_word(s, p, lines); break;
+        case lead_integer: taken = plain_integer(s, p, lines); break;
+        case lead_string: taken = plain_string(s, p, lines); break;
+        case lead_comment: taken = plain_comment(s, p, lines); break;
+        case lead_block_open:
+            take_token(s, lines, TypeId::no_type, p);
+            open_series(s, TypeId::block, p);
+            s.pos = p + 1;
+            taken = true;
+            break;
+        case lead_block_close: plain_close(s, p, lines, TypeId::block); taken = true; break;
+        case lead_paren_open:
+            if (point_literal_q(s, p)) break;
+            take_token(s, lines, TypeId::no_type, p);
+            open_series(s, TypeId::paren, p);
+            s.pos = p + 1;
+            taken = true;
+            break;
+        case lead_paren_close: plain_close(s, p, lines, TypeId::paren); taken = true; break;
+        default: break;
+        }
+        if (!taken) return;
+    }
+}
+
 // The token loop of one run.
 void run_tokens(State& s, bool one) {
     // A run that loads everything with nobody watching takes ASCII words,
     // most of any source, straight to their loader.
     const bool plain = s.callback.is(TypeId::unset) && s.load && !one;
     while (s.pos < s.input_end) {
+        if (plain && s.start_state == s_start) {
+            plain_run(s);
+            if (s.pos >= s.input_end) break;
+        }
         const std::uint8_t* before = s.pos;
         const int start_state = s.start_state;
         s.repositioned = false;
@@ -1098,10 +1271,7 @@ void run_tokens(State& s, bool one) {
             if (one) break;
             continue;
         }
-        if (plain && start_state == s_start && plain_token(s, tok)) {
-            s.prev_type = s.type;
-            continue;
-        }
+        if (plain && start_state == s_start && plain_token(s, tok)) continue;
         bool only_blanks = false;
         try {
             only_blanks = tok.token_class == TokenClass::word && !skip_leading_blanks(s, tok);
@@ -1145,7 +1315,6 @@ void run_tokens(State& s, bool one) {
             const std::int32_t n = s.top - s.base;
             if (n == 0 || (n == 1 && !stack_at(s.base).is(marker_type))) break;
         }
-        s.prev_type = s.type;
         if (tok.token_class == TokenClass::end) break;
     }
     if (s.start_state == s_braced && s.type == 0) {

@@ -81,7 +81,6 @@ struct State {
     const std::uint8_t* input_start = nullptr;
     const std::uint8_t* input_end = nullptr;
     const std::uint8_t* pos = nullptr;
-    const std::uint8_t* token_end = nullptr;
     std::int32_t line = 1;
     std::int32_t token_lines = 0;
     std::int32_t expected_type = -1;
@@ -89,7 +88,6 @@ struct State {
     int start_state = 0;
     int prev_state = 0;
     std::int32_t open_type = 0;
-    std::int32_t prev_type = 0;
     const std::uint8_t* brace_start = nullptr;
     std::int32_t brace_depth = 0;
     std::uint32_t brace_flags = 0;
