@@ -409,6 +409,11 @@ bool unicode_blank_q(std::int32_t cp) {
 std::int32_t class_event_type(TokenClass c) { return -(static_cast<std::int32_t>(c) + 1); }
 
 std::int32_t i32(std::ptrdiff_t n) { return static_cast<std::int32_t>(n); }
+std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 int tint(TypeId t) { return static_cast<int>(t); }
 TypeId to_type(std::int32_t t) { return static_cast<TypeId>(static_cast<std::uint8_t>(t)); }
 
@@ -1134,15 +1139,27 @@ void take_token(State& s, std::int32_t lines, TypeId t, const std::uint8_t* end)
     s.pos = end;
 }
 
+// The first byte from p on without the body bit. The NUL after a
+// terminated input has no body bit: such input needs no bound check.
+template <bool terminated>
+const std::uint8_t* skip_body(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t bit) {
+    if constexpr (terminated) {
+        while ((tables.body[*p] & bit) != 0) ++p;
+    } else {
+        while (p < end && (tables.body[*p] & bit) != 0) ++p;
+    }
+    return p;
+}
+
 // The plain tokens below are each read with one tight loop over their body
 // bytes; the automaton would reach the same end in the same final state.
 // Each returns false, having changed nothing, for a token of another kind.
 
 // An ASCII word or set-word.
+template <bool terminated>
 bool plain_word(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const end = s.input_end;
-    const std::uint8_t* p = start + 1;
-    while (p < end && (tables.body[*p] & body_word) != 0) ++p;
+    const std::uint8_t* p = skip_body<terminated>(start + 1, end, body_word);
     const std::uint8_t* const name_end = p;
     TypeId t = TypeId::word;
     const std::uint8_t to = step_at(s_word, p, end);
@@ -1160,10 +1177,10 @@ bool plain_word(State& s, const std::uint8_t* start, std::int32_t lines) {
 }
 
 // Decimal digits short enough that no overflow can come of them.
+template <bool terminated>
 bool plain_integer(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const end = s.input_end;
-    const std::uint8_t* p = start + 1;
-    while (p < end && (tables.body[*p] & body_integer) != 0) ++p;
+    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_integer);
     if (p - start > 9 || step_at(s_integer, p, end) != tk(TokenClass::integer)) return false;
     std::int32_t v = 0;
     for (const std::uint8_t* q = start; q < p; ++q) v = v * 10 + (*q - '0');
@@ -1176,10 +1193,10 @@ bool plain_integer(State& s, const std::uint8_t* start, std::int32_t lines) {
 }
 
 // A quoted string of ASCII text without escapes.
+template <bool terminated>
 bool plain_string(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const end = s.input_end;
-    const std::uint8_t* p = start + 1;
-    while (p < end && (tables.body[*p] & body_string) != 0) ++p;
+    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_string);
     if (p >= end || *p != '"') return false;
     take_token(s, lines, TypeId::string, p + 1);
     Cell value;
@@ -1188,10 +1205,10 @@ bool plain_string(State& s, const std::uint8_t* start, std::int32_t lines) {
     return true;
 }
 
+template <bool terminated>
 bool plain_comment(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const end = s.input_end;
-    const std::uint8_t* p = start + 1;
-    while (p < end && (tables.body[*p] & body_comment) != 0) ++p;
+    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_comment);
     if (step_at(s_comment, p, end) != tk(TokenClass::comment)) return false;
     take_token(s, lines, TypeId::no_type, p);
     return true;
@@ -1210,23 +1227,28 @@ void plain_close(State& s, const std::uint8_t* at, std::int32_t lines, TypeId t)
 // the first token of another kind (or another start state, or the input
 // end), with s.pos before the blanks ahead of it: the general road then
 // reads it as if the plain run had never looked.
+template <bool terminated>
 void plain_run(State& s) {
+    constexpr std::uint32_t four_spaces = 0x20202020;
     const std::uint8_t* const end = s.input_end;
     while (s.start_state == s_start) {
         const std::uint8_t* p = s.pos;
         std::int32_t lines = 0;
-        for (; p < end; ++p) {
+        for (;;) {  // indentation comes four spaces at a time
+            while (end - p >= 4 && load32(p) == four_spaces) p += 4;
+            if (p >= end) break;
             const std::uint8_t gap = tables.gap[*p];
             if (gap == 0) break;
             lines += gap >> 1;
+            ++p;
         }
         if (p >= end) return;
         bool taken = false;
         switch (tables.lead[*p]) {
-        case lead_word: taken = plain_word(s, p, lines); break;
-        case lead_integer: taken = plain_integer(s, p, lines); break;
-        case lead_string: taken = plain_string(s, p, lines); break;
-        case lead_comment: taken = plain_comment(s, p, lines); break;
+        case lead_word: taken = plain_word<terminated>(s, p, lines); break;
+        case lead_integer: taken = plain_integer<terminated>(s, p, lines); break;
+        case lead_string: taken = plain_string<terminated>(s, p, lines); break;
+        case lead_comment: taken = plain_comment<terminated>(s, p, lines); break;
         case lead_block_open:
             take_token(s, lines, TypeId::no_type, p);
             open_series(s, TypeId::block, p);
@@ -1255,7 +1277,8 @@ void run_tokens(State& s, bool one) {
     const bool plain = s.callback.is(TypeId::unset) && s.load && !one;
     while (s.pos < s.input_end) {
         if (plain && s.start_state == s_start) {
-            plain_run(s);
+            if (s.terminated) plain_run<true>(s);
+            else plain_run<false>(s);
             if (s.pos >= s.input_end) break;
         }
         const std::uint8_t* before = s.pos;

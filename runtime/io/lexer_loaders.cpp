@@ -952,17 +952,13 @@ bool same_spelling(const char* known, Bytes name, std::int32_t length) {
     return true;
 }
 
-}  // namespace
-
-void word_of(Bytes name, std::int32_t length, TypeId t, Cell& out) {
-    CachedWord& slot = word_cache[spelling_hash(name, length) & (word_cache.size() - 1)];
-    out.reset(t);
-    if (slot.length == length && same_spelling(slot.name, name, length)) {
-        out.set_word(cached_context, slot.symbol, slot.index);
-        return;
-    }
+// A spelling the cache does not hold: the symbol table and the global
+// context answer, and the cache keeps the answer. Out of line, so that a hit
+// costs no more than the hash and the compare.
+[[gnu::noinline]] void new_word(CachedWord& slot, Bytes name, std::int32_t length, TypeId t, Cell& out) {
     Cell w{};
     word::make_at(make_symbol(name, length), w);
+    out.reset(t);
     out.set_word(w.word_context(), w.word_symbol(), w.word_index());
     if (length < static_cast<std::int32_t>(sizeof slot.name)) {
         slot.length = static_cast<std::uint8_t>(length);
@@ -970,6 +966,18 @@ void word_of(Bytes name, std::int32_t length, TypeId t, Cell& out) {
         slot.symbol = w.word_symbol();
         slot.index = w.word_index();
     }
+}
+
+}  // namespace
+
+void word_of(Bytes name, std::int32_t length, TypeId t, Cell& out) {
+    CachedWord& slot = word_cache[spelling_hash(name, length) & (word_cache.size() - 1)];
+    if (slot.length == length && same_spelling(slot.name, name, length)) [[likely]] {
+        out.reset(t);
+        out.set_word(cached_context, slot.symbol, slot.index);
+        return;
+    }
+    new_word(slot, name, length, t, out);
 }
 
 void reset_word_cache() {
