@@ -81,13 +81,15 @@ struct Tables {
 };
 
 enum Lead : std::uint8_t {
-    lead_none, lead_word, lead_integer, lead_string, lead_comment, lead_block_open,
-    lead_block_close, lead_paren_open, lead_paren_close,
+    lead_none, lead_word, lead_number, lead_string, lead_comment, lead_refinement,
+    lead_block_open, lead_block_close, lead_paren_open, lead_paren_close,
 };
 constexpr std::uint8_t body_word = 1;
-constexpr std::uint8_t body_integer = 2;
+constexpr std::uint8_t body_digit = 2;
 constexpr std::uint8_t body_string = 4;
 constexpr std::uint8_t body_comment = 8;
+constexpr std::uint8_t body_refinement = 16;
+constexpr std::uint8_t body_path_word = 32;
 
 using Set = std::initializer_list<Class>;
 constexpr Set digits = {c_digit, c_zero};
@@ -335,9 +337,10 @@ Tables build_tables() {
         const auto i = static_cast<std::size_t>(b);
         const std::uint8_t to = from_start[i];
         t.lead[i] = to == s_word                   ? lead_word
-                    : to == s_integer              ? lead_integer
+                    : to == s_integer              ? lead_number
                     : to == s_string               ? lead_string
                     : to == s_comment              ? lead_comment
+                    : to == s_slash                ? lead_refinement
                     : to == tk(block_open)         ? lead_block_open
                     : to == tk(block_close)        ? lead_block_close
                     : to == tk(paren_open)         ? lead_paren_open
@@ -345,8 +348,10 @@ Tables build_tables() {
                                                    : lead_none;
         t.body[i] = static_cast<std::uint8_t>(
             (t.step[s_word][i] == s_word ? body_word : 0) |
-            (b >= '0' && b <= '9' ? body_integer : 0) |
-            (t.step[s_string][i] == s_string ? body_string : 0));
+            (b >= '0' && b <= '9' ? body_digit : 0) |
+            (t.step[s_string][i] == s_string ? body_string : 0) |
+            (t.step[s_refinement][i] == s_refinement ? body_refinement : 0) |
+            (t.step[s_path_word][i] == s_path_word ? body_path_word : 0));
     }
     for (int b = 1; b < 256; ++b)
         if (t.step[s_comment][static_cast<std::size_t>(b)] == s_comment)
@@ -1155,6 +1160,50 @@ const std::uint8_t* skip_body(const std::uint8_t* p, const std::uint8_t* end, st
 // bytes; the automaton would reach the same end in the same final state.
 // Each returns false, having changed nothing, for a token of another kind.
 
+// A path of a few ASCII words (a/b/c, a/b:), its head read up to the slash.
+// Its elements are found before anything is loaded, so that any other path
+// is left whole to the general road.
+constexpr int plain_path_elements = 8;
+
+template <bool terminated>
+bool plain_path(State& s, const std::uint8_t* start, const std::uint8_t* slash, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    std::array<const std::uint8_t*, plain_path_elements> ends{};
+    int n = 0;
+    for (const std::uint8_t* slash_before = slash;;) {
+        const std::uint8_t* const first = slash_before + 1;
+        if (n == plain_path_elements || first >= end || *first >= 0x80 ||
+            tables.step[s_path][*first] != s_path_word)
+            return false;
+        const std::uint8_t* const e = skip_body<terminated>(first + 1, end, body_path_word);
+        if (step_at(s_path_word, e, end) != tk(TokenClass::word)) return false;
+        ends[static_cast<std::size_t>(n++)] = e;
+        if (e >= end || *e != '/') break;
+        slash_before = e;
+    }
+    const std::uint8_t* const last = ends[static_cast<std::size_t>(n - 1)];
+    const bool set = last < end && *last == ':';
+    if (set ? last + 1 < end && last[1] == '/'
+            : last < end && !tables.path_end[tables.char_class[*last] & 0xFFu])
+        return false;  // an error for the general road to report
+    take_token(s, lines, TypeId::no_type, slash);
+    open_series(s, TypeId::path, start);
+    Cell value;
+    word_of(start, i32(slash - start), TypeId::word, value);
+    push(s, value);  // the head word carries the path's new-line mark
+    s.token_lines = 0;
+    const std::uint8_t* from = slash + 1;
+    for (int i = 0; i < n; ++i) {
+        const std::uint8_t* const e = ends[static_cast<std::size_t>(i)];
+        word_of(from, i32(e - from), TypeId::word, value);
+        push(s, value);
+        from = e + 1;
+    }
+    s.pos = set ? last + 1 : last;
+    close_series(s, set ? tint(TypeId::set_path) : -1, last, true);
+    return true;
+}
+
 // An ASCII word or set-word.
 template <bool terminated>
 bool plain_word(State& s, const std::uint8_t* start, std::int32_t lines) {
@@ -1166,6 +1215,8 @@ bool plain_word(State& s, const std::uint8_t* start, std::int32_t lines) {
     if (to == s_word_colon && step_at(s_word_colon, p + 1, end) == tk(TokenClass::word)) {
         t = TypeId::set_word;
         ++p;
+    } else if (to == tk(TokenClass::path_head)) {
+        return plain_path<terminated>(s, start, p, lines);
     } else if (to != tk(TokenClass::word)) {
         return false;  // a path, URL, e-mail, money, non-ASCII text or an error
     }
@@ -1176,19 +1227,30 @@ bool plain_word(State& s, const std::uint8_t* start, std::int32_t lines) {
     return true;
 }
 
-// Decimal digits short enough that no overflow can come of them.
+// Decimal digits short enough that no overflow can come of them, or
+// digits, a point and digits.
 template <bool terminated>
-bool plain_integer(State& s, const std::uint8_t* start, std::int32_t lines) {
+bool plain_number(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const end = s.input_end;
-    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_integer);
-    if (p - start > 9 || step_at(s_integer, p, end) != tk(TokenClass::integer)) return false;
-    std::int32_t v = 0;
-    for (const std::uint8_t* q = start; q < p; ++q) v = v * 10 + (*q - '0');
-    take_token(s, lines, TypeId::integer, p);
-    Cell value;
-    value.reset(TypeId::integer);
-    value.set_int(v);
-    push(s, value);
+    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_digit);
+    const std::uint8_t to = step_at(s_integer, p, end);
+    if (to == tk(TokenClass::integer) && p - start <= 9) {
+        std::int32_t v = 0;
+        for (const std::uint8_t* q = start; q < p; ++q) v = v * 10 + (*q - '0');
+        take_token(s, lines, TypeId::integer, p);
+        Cell value;
+        value.reset(TypeId::integer);
+        value.set_int(v);
+        push(s, value);
+        return true;
+    }
+    if (to != s_integer_dot || step_at(s_integer_dot, p + 1, end) != s_decimal ||
+        (tables.body[p[1]] & body_digit) == 0)
+        return false;
+    const std::uint8_t* const q = skip_body<terminated>(p + 2, end, body_digit);
+    if (step_at(s_decimal, q, end) != tk(TokenClass::float_)) return false;
+    take_token(s, lines, TypeId::float_, q);
+    loader_of(TokenClass::float_)(s, start, q, 0, true);
     return true;
 }
 
@@ -1211,6 +1273,20 @@ bool plain_comment(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_comment);
     if (step_at(s_comment, p, end) != tk(TokenClass::comment)) return false;
     take_token(s, lines, TypeId::no_type, p);
+    return true;
+}
+
+// A refinement of ASCII characters.
+template <bool terminated>
+bool plain_refinement(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    if (step_at(s_slash, start + 1, end) != s_refinement || start[1] >= 0x80) return false;
+    const std::uint8_t* const p = skip_body<terminated>(start + 2, end, body_refinement);
+    if (step_at(s_refinement, p, end) != tk(TokenClass::refinement)) return false;
+    take_token(s, lines, TypeId::refinement, p);
+    Cell value;
+    word_of(start + 1, i32(p - start - 1), TypeId::refinement, value);
+    push(s, value);
     return true;
 }
 
@@ -1246,9 +1322,10 @@ void plain_run(State& s) {
         bool taken = false;
         switch (tables.lead[*p]) {
         case lead_word: taken = plain_word<terminated>(s, p, lines); break;
-        case lead_integer: taken = plain_integer<terminated>(s, p, lines); break;
+        case lead_number: taken = plain_number<terminated>(s, p, lines); break;
         case lead_string: taken = plain_string<terminated>(s, p, lines); break;
         case lead_comment: taken = plain_comment<terminated>(s, p, lines); break;
+        case lead_refinement: taken = plain_refinement<terminated>(s, p, lines); break;
         case lead_block_open:
             take_token(s, lines, TypeId::no_type, p);
             open_series(s, TypeId::block, p);

@@ -233,13 +233,16 @@ bool float_syntax_q(Bytes p, Bytes end) {
 
 // Float of checked text: separators dropped, "," read as ".".
 double parse_float(Bytes p, Bytes end, int adjust) {
+    int rest = 0;
+    if (std::find_if(p, end, [](std::uint8_t b) { return b == '\'' || b == ','; }) == end)
+        return dtoa::strtod(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end),
+                            adjust, rest);  // the common text, read in place
     std::string text;
     text.reserve(static_cast<std::size_t>(end - p));
     for (; p < end; ++p) {
         if (*p == '\'') continue;
         text += *p == ',' ? '.' : static_cast<char>(*p);
     }
-    int rest = 0;
     return dtoa::strtod(text.data(), text.data() + text.size(), adjust, rest);
 }
 
