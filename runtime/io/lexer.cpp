@@ -1310,13 +1310,14 @@ void plain_run(State& s) {
     while (s.start_state == s_start) {
         const std::uint8_t* p = s.pos;
         std::int32_t lines = 0;
-        for (;;) {  // indentation comes four spaces at a time
-            while (end - p >= 4 && load32(p) == four_spaces) p += 4;
-            if (p >= end) break;
+        while (p < end) {
             const std::uint8_t gap = tables.gap[*p];
             if (gap == 0) break;
-            lines += gap >> 1;
             ++p;
+            if (gap == 2) {  // a line feed, and the next line's indentation four spaces at a time
+                ++lines;
+                while (end - p >= 4 && load32(p) == four_spaces) p += 4;
+            }
         }
         if (p >= end) return;
         bool taken = false;
