@@ -73,7 +73,23 @@ struct Tables {
     std::array<std::uint32_t, 256> flags{};
     // Bytes skipped between tokens: 1 blank or control, 2 line feed, 0 other.
     std::array<std::uint8_t, 256> gap{};
+    // The plain run's view (see plain_run): the kind of token an ASCII byte
+    // starts in the start state, and the body bits of the bytes that keep a
+    // word, an integer, a string or a comment in its state.
+    std::array<std::uint8_t, 256> lead{};
+    std::array<std::uint8_t, 256> body{};
 };
+
+enum Lead : std::uint8_t {
+    lead_none, lead_word, lead_number, lead_string, lead_comment, lead_refinement,
+    lead_block_open, lead_block_close, lead_paren_open, lead_paren_close,
+};
+constexpr std::uint8_t body_word = 1;
+constexpr std::uint8_t body_digit = 2;
+constexpr std::uint8_t body_string = 4;
+constexpr std::uint8_t body_comment = 8;
+constexpr std::uint8_t body_refinement = 16;
+constexpr std::uint8_t body_path_word = 32;
 
 using Set = std::initializer_list<Class>;
 constexpr Set digits = {c_digit, c_zero};
@@ -314,6 +330,33 @@ Tables build_tables() {
             cls == c_lf ? 2 : (cls == c_blank || cls == c_control) ? 1 : 0;
     }
 
+    // Only ASCII bytes are plain: a word or string with others takes the
+    // general road, which decodes them and knows the Unicode blanks.
+    const auto& from_start = t.step[s_start];
+    for (int b = 1; b < 0x80; ++b) {
+        const auto i = static_cast<std::size_t>(b);
+        const std::uint8_t to = from_start[i];
+        t.lead[i] = to == s_word                   ? lead_word
+                    : to == s_integer              ? lead_number
+                    : to == s_string               ? lead_string
+                    : to == s_comment              ? lead_comment
+                    : to == s_slash                ? lead_refinement
+                    : to == tk(block_open)         ? lead_block_open
+                    : to == tk(block_close)        ? lead_block_close
+                    : to == tk(paren_open)         ? lead_paren_open
+                    : to == tk(paren_close)        ? lead_paren_close
+                                                   : lead_none;
+        t.body[i] = static_cast<std::uint8_t>(
+            (t.step[s_word][i] == s_word ? body_word : 0) |
+            (b >= '0' && b <= '9' ? body_digit : 0) |
+            (t.step[s_string][i] == s_string ? body_string : 0) |
+            (t.step[s_refinement][i] == s_refinement ? body_refinement : 0) |
+            (t.step[s_path_word][i] == s_path_word ? body_path_word : 0));
+    }
+    for (int b = 1; b < 256; ++b)
+        if (t.step[s_comment][static_cast<std::size_t>(b)] == s_comment)
+            t.body[static_cast<std::size_t>(b)] |= body_comment;
+
     for (const char* p = "\t #+-.0123456789AEFINaefin"; *p != 0; ++p)
         t.point_body[static_cast<std::uint8_t>(*p)] = true;
     for (Class c : {c_blank, c_lf, c_lbracket, c_rbracket, c_lparen, c_rparen, c_lbrace, c_quote,
@@ -371,6 +414,11 @@ bool unicode_blank_q(std::int32_t cp) {
 std::int32_t class_event_type(TokenClass c) { return -(static_cast<std::int32_t>(c) + 1); }
 
 std::int32_t i32(std::ptrdiff_t n) { return static_cast<std::int32_t>(n); }
+std::uint32_t load32(const std::uint8_t* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 int tint(TypeId t) { return static_cast<int>(t); }
 TypeId to_type(std::int32_t t) { return static_cast<TypeId>(static_cast<std::uint8_t>(t)); }
 
@@ -755,7 +803,7 @@ void scan_word(State& s, const std::uint8_t* start, const std::uint8_t* end, std
         stop = next;
     }
     end = stop;
-    s.pos = s.token_end = end;
+    s.pos = end;
     const std::int32_t len = i32(end - start);
     TypeId t = TypeId::word;
     const bool lead_colon = start[0] == ':';
@@ -856,7 +904,7 @@ Token next_token(State& s) {
     s.line += lines;
     s.token_lines = lines;
     s.prev_state = state;
-    s.pos = s.token_end = p;
+    s.pos = p;
     s.expected_type = -1;
     const auto token_class = static_cast<TokenClass>(next - final_base);
     s.type = tint(class_type[static_cast<std::size_t>(token_class)]);
@@ -1051,7 +1099,7 @@ bool plain_token(State& s, const Token& tok) {
             t = TypeId::set_word;
             --name_end;
         }
-        s.pos = s.token_end = tok.end;
+        s.pos = tok.end;
         s.type = tint(t);
         Cell value;
         word_of(name, i32(name_end - name), t, value);
@@ -1079,12 +1127,238 @@ bool plain_token(State& s, const Token& tok) {
     }
 }
 
+// --- The plain run ------------------------------------------------------------------
+
+// The state the automaton steps to from state on the byte at p, or on the
+// input end.
+std::uint8_t step_at(int state, const std::uint8_t* p, const std::uint8_t* end) {
+    return p < end ? tables.step[static_cast<std::size_t>(state)][*p]
+                   : tables.end[static_cast<std::size_t>(state)];
+}
+
+// The bookkeeping of a token the plain run takes: its lines, type and end.
+void take_token(State& s, std::int32_t lines, TypeId t, const std::uint8_t* end) {
+    s.line += lines;
+    s.token_lines = lines;
+    s.type = tint(t);
+    s.pos = end;
+}
+
+// The first byte from p on without the body bit. The NUL after a
+// terminated input has no body bit: such input needs no bound check.
+template <bool terminated>
+const std::uint8_t* skip_body(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t bit) {
+    if constexpr (terminated) {
+        while ((tables.body[*p] & bit) != 0) ++p;
+    } else {
+        while (p < end && (tables.body[*p] & bit) != 0) ++p;
+    }
+    return p;
+}
+
+// The plain tokens below are each read with one tight loop over their body
+// bytes; the automaton would reach the same end in the same final state.
+// Each returns false, having changed nothing, for a token of another kind.
+
+// A path of a few ASCII words (a/b/c, a/b:), its head read up to the slash.
+// Its elements are found before anything is loaded, so that any other path
+// is left whole to the general road.
+constexpr int plain_path_elements = 8;
+
+template <bool terminated>
+bool plain_path(State& s, const std::uint8_t* start, const std::uint8_t* slash, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    std::array<const std::uint8_t*, plain_path_elements> ends{};
+    int n = 0;
+    for (const std::uint8_t* slash_before = slash;;) {
+        const std::uint8_t* const first = slash_before + 1;
+        if (n == plain_path_elements || first >= end || *first >= 0x80 ||
+            tables.step[s_path][*first] != s_path_word)
+            return false;
+        const std::uint8_t* const e = skip_body<terminated>(first + 1, end, body_path_word);
+        if (step_at(s_path_word, e, end) != tk(TokenClass::word)) return false;
+        ends[static_cast<std::size_t>(n++)] = e;
+        if (e >= end || *e != '/') break;
+        slash_before = e;
+    }
+    const std::uint8_t* const last = ends[static_cast<std::size_t>(n - 1)];
+    const bool set = last < end && *last == ':';
+    if (set ? last + 1 < end && last[1] == '/'
+            : last < end && !tables.path_end[tables.char_class[*last] & 0xFFu])
+        return false;  // an error for the general road to report
+    take_token(s, lines, TypeId::no_type, slash);
+    open_series(s, TypeId::path, start);
+    Cell value;
+    word_of(start, i32(slash - start), TypeId::word, value);
+    push(s, value);  // the head word carries the path's new-line mark
+    s.token_lines = 0;
+    const std::uint8_t* from = slash + 1;
+    for (int i = 0; i < n; ++i) {
+        const std::uint8_t* const e = ends[static_cast<std::size_t>(i)];
+        word_of(from, i32(e - from), TypeId::word, value);
+        push(s, value);
+        from = e + 1;
+    }
+    s.pos = set ? last + 1 : last;
+    close_series(s, set ? tint(TypeId::set_path) : -1, last, true);
+    return true;
+}
+
+// An ASCII word or set-word.
+template <bool terminated>
+bool plain_word(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    const std::uint8_t* p = skip_body<terminated>(start + 1, end, body_word);
+    const std::uint8_t* const name_end = p;
+    TypeId t = TypeId::word;
+    const std::uint8_t to = step_at(s_word, p, end);
+    if (to == s_word_colon && step_at(s_word_colon, p + 1, end) == tk(TokenClass::word)) {
+        t = TypeId::set_word;
+        ++p;
+    } else if (to == tk(TokenClass::path_head)) {
+        return plain_path<terminated>(s, start, p, lines);
+    } else if (to != tk(TokenClass::word)) {
+        return false;  // a path, URL, e-mail, money, non-ASCII text or an error
+    }
+    take_token(s, lines, t, p);
+    Cell value;
+    word_of(start, i32(name_end - start), t, value);
+    push(s, value);
+    return true;
+}
+
+// Decimal digits short enough that no overflow can come of them, or
+// digits, a point and digits.
+template <bool terminated>
+bool plain_number(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_digit);
+    const std::uint8_t to = step_at(s_integer, p, end);
+    if (to == tk(TokenClass::integer) && p - start <= 9) {
+        std::int32_t v = 0;
+        for (const std::uint8_t* q = start; q < p; ++q) v = v * 10 + (*q - '0');
+        take_token(s, lines, TypeId::integer, p);
+        Cell value;
+        value.reset(TypeId::integer);
+        value.set_int(v);
+        push(s, value);
+        return true;
+    }
+    if (to != s_integer_dot || step_at(s_integer_dot, p + 1, end) != s_decimal ||
+        (tables.body[p[1]] & body_digit) == 0)
+        return false;
+    const std::uint8_t* const q = skip_body<terminated>(p + 2, end, body_digit);
+    if (step_at(s_decimal, q, end) != tk(TokenClass::float_)) return false;
+    take_token(s, lines, TypeId::float_, q);
+    loader_of(TokenClass::float_)(s, start, q, 0, true);
+    return true;
+}
+
+// A quoted string of ASCII text without escapes.
+template <bool terminated>
+bool plain_string(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_string);
+    if (p >= end || *p != '"') return false;
+    take_token(s, lines, TypeId::string, p + 1);
+    Cell value;
+    decode_text(start + 1, p, false, TypeId::string, &value, true);
+    push(s, value);
+    return true;
+}
+
+template <bool terminated>
+bool plain_comment(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_comment);
+    if (step_at(s_comment, p, end) != tk(TokenClass::comment)) return false;
+    take_token(s, lines, TypeId::no_type, p);
+    return true;
+}
+
+// A refinement of ASCII characters.
+template <bool terminated>
+bool plain_refinement(State& s, const std::uint8_t* start, std::int32_t lines) {
+    const std::uint8_t* const end = s.input_end;
+    if (step_at(s_slash, start + 1, end) != s_refinement || start[1] >= 0x80) return false;
+    const std::uint8_t* const p = skip_body<terminated>(start + 2, end, body_refinement);
+    if (step_at(s_refinement, p, end) != tk(TokenClass::refinement)) return false;
+    take_token(s, lines, TypeId::refinement, p);
+    Cell value;
+    word_of(start + 1, i32(p - start - 1), TypeId::refinement, value);
+    push(s, value);
+    return true;
+}
+
+// A closing bracket or parenthesis; inside a path it ends the element.
+void plain_close(State& s, const std::uint8_t* at, std::int32_t lines, TypeId t) {
+    take_token(s, lines, TypeId::no_type, at + 1);
+    close_series(s, tint(t), at, true);
+    if (s.start_state == s_path) path_element_end(s);
+}
+
+// Loads the commonest tokens of a run that loads with nobody watching, in
+// the start state, the shortest way: ASCII words and set-words, short
+// integers, strings without escapes, comments, blocks and parens. Returns at
+// the first token of another kind (or another start state, or the input
+// end), with s.pos before the blanks ahead of it: the general road then
+// reads it as if the plain run had never looked.
+template <bool terminated>
+void plain_run(State& s) {
+    constexpr std::uint32_t four_spaces = 0x20202020;
+    const std::uint8_t* const end = s.input_end;
+    while (s.start_state == s_start) {
+        const std::uint8_t* p = s.pos;
+        std::int32_t lines = 0;
+        while (p < end) {
+            const std::uint8_t gap = tables.gap[*p];
+            if (gap == 0) break;
+            ++p;
+            if (gap == 2) {  // a line feed, and the next line's indentation four spaces at a time
+                ++lines;
+                while (end - p >= 4 && load32(p) == four_spaces) p += 4;
+            }
+        }
+        if (p >= end) return;
+        bool taken = false;
+        switch (tables.lead[*p]) {
+        case lead_word: taken = plain_word<terminated>(s, p, lines); break;
+        case lead_number: taken = plain_number<terminated>(s, p, lines); break;
+        case lead_string: taken = plain_string<terminated>(s, p, lines); break;
+        case lead_comment: taken = plain_comment<terminated>(s, p, lines); break;
+        case lead_refinement: taken = plain_refinement<terminated>(s, p, lines); break;
+        case lead_block_open:
+            take_token(s, lines, TypeId::no_type, p);
+            open_series(s, TypeId::block, p);
+            s.pos = p + 1;
+            taken = true;
+            break;
+        case lead_block_close: plain_close(s, p, lines, TypeId::block); taken = true; break;
+        case lead_paren_open:
+            if (point_literal_q(s, p)) break;
+            take_token(s, lines, TypeId::no_type, p);
+            open_series(s, TypeId::paren, p);
+            s.pos = p + 1;
+            taken = true;
+            break;
+        case lead_paren_close: plain_close(s, p, lines, TypeId::paren); taken = true; break;
+        default: break;
+        }
+        if (!taken) return;
+    }
+}
+
 // The token loop of one run.
 void run_tokens(State& s, bool one) {
     // A run that loads everything with nobody watching takes ASCII words,
     // most of any source, straight to their loader.
     const bool plain = s.callback.is(TypeId::unset) && s.load && !one;
     while (s.pos < s.input_end) {
+        if (plain && s.start_state == s_start) {
+            if (s.terminated) plain_run<true>(s);
+            else plain_run<false>(s);
+            if (s.pos >= s.input_end) break;
+        }
         const std::uint8_t* before = s.pos;
         const int start_state = s.start_state;
         s.repositioned = false;
@@ -1098,10 +1372,7 @@ void run_tokens(State& s, bool one) {
             if (one) break;
             continue;
         }
-        if (plain && start_state == s_start && plain_token(s, tok)) {
-            s.prev_type = s.type;
-            continue;
-        }
+        if (plain && start_state == s_start && plain_token(s, tok)) continue;
         bool only_blanks = false;
         try {
             only_blanks = tok.token_class == TokenClass::word && !skip_leading_blanks(s, tok);
@@ -1145,7 +1416,6 @@ void run_tokens(State& s, bool one) {
             const std::int32_t n = s.top - s.base;
             if (n == 0 || (n == 1 && !stack_at(s.base).is(marker_type))) break;
         }
-        s.prev_type = s.type;
         if (tok.token_class == TokenClass::end) break;
     }
     if (s.start_state == s_braced && s.type == 0) {

@@ -233,13 +233,16 @@ bool float_syntax_q(Bytes p, Bytes end) {
 
 // Float of checked text: separators dropped, "," read as ".".
 double parse_float(Bytes p, Bytes end, int adjust) {
+    int rest = 0;
+    if (std::find_if(p, end, [](std::uint8_t b) { return b == '\'' || b == ','; }) == end)
+        return dtoa::strtod(reinterpret_cast<const char*>(p), reinterpret_cast<const char*>(end),
+                            adjust, rest);  // the common text, read in place
     std::string text;
     text.reserve(static_cast<std::size_t>(end - p));
     for (; p < end; ++p) {
         if (*p == '\'') continue;
         text += *p == ',' ? '.' : static_cast<char>(*p);
     }
-    int rest = 0;
     return dtoa::strtod(text.data(), text.data() + text.size(), adjust, rest);
 }
 
@@ -890,79 +893,18 @@ bool decode_text(Bytes start, Bytes end, bool escapes, TypeId t, Cell* out, bool
 
 namespace {
 
-// The word last made from a word's bytes, by a hash of them: its spelling,
-// symbol and index in the global context. Source repeats its words, and the
-// symbol table's lookup (hashing with case folding, then probing) and the
-// global context's cost several times a check of the cached spelling. The
-// global context only grows and symbols stay, so an answer stays right; a
-// new runtime (another global context, fewer symbols) empties the cache.
-struct CachedWord {
-    std::uint8_t length = 0;  // 0: empty
-    char name[23] = {};
-    symbol::SymbolId symbol = 0;
-    std::int32_t index = 0;
-};
-std::array<CachedWord, 8192> word_cache{};
-NodeId cached_context = 0;
-std::int32_t cached_symbols = 0;
+std::int32_t cached_symbols = 0;  // the symbols there were when the cache was last checked
 
 symbol::SymbolId make_symbol(Bytes name, std::int32_t length) {
     return symbol::make_from_utf8(reinterpret_cast<const char*>(name), length);
 }
 
-std::uint32_t load32(const void* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-std::uint64_t load64(const void* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, sizeof v);
-    return v;
-}
-
-// A hash of a spelling from its length and its first and last four bytes:
-// constant time, and spellings that share all three only share a slot.
-std::uint32_t spelling_hash(Bytes name, std::int32_t length) {
-    std::uint32_t a = 0;
-    std::uint32_t b = 0;
-    if (length >= 4) {
-        a = load32(name);
-        b = load32(name + length - 4);
-    } else {
-        for (std::int32_t i = 0; i < length; ++i) a = (a << 8) | name[i];
-    }
-    const std::uint64_t h = (a * 0x9E3779B97F4A7C15ull) ^ (b * 0xC2B2AE3D27D4EB4Full) ^
-                            static_cast<std::uint64_t>(length);
-    return static_cast<std::uint32_t>(h >> 32);
-}
-
-// True when the cached spelling equals [name, name + length), length below
-// the cache's 23 bytes: whole-word compares that read only inside both.
-bool same_spelling(const char* known, Bytes name, std::int32_t length) {
-    if (length >= 8) {
-        if (load64(known) != load64(name)) return false;
-        if (length > 16 && load64(known + 8) != load64(name + 8)) return false;
-        return load64(known + length - 8) == load64(name + length - 8);
-    }
-    if (length >= 4)
-        return load32(known) == load32(name) && load32(known + length - 4) == load32(name + length - 4);
-    for (std::int32_t i = 0; i < length; ++i)
-        if (static_cast<std::uint8_t>(known[i]) != name[i]) return false;
-    return true;
-}
-
 }  // namespace
 
-void word_of(Bytes name, std::int32_t length, TypeId t, Cell& out) {
-    CachedWord& slot = word_cache[spelling_hash(name, length) & (word_cache.size() - 1)];
-    out.reset(t);
-    if (slot.length == length && same_spelling(slot.name, name, length)) {
-        out.set_word(cached_context, slot.symbol, slot.index);
-        return;
-    }
+void new_word(CachedWord& slot, Bytes name, std::int32_t length, TypeId t, Cell& out) {
     Cell w{};
     word::make_at(make_symbol(name, length), w);
+    out.reset(t);
     out.set_word(w.word_context(), w.word_symbol(), w.word_index());
     if (length < static_cast<std::int32_t>(sizeof slot.name)) {
         slot.length = static_cast<std::uint8_t>(length);

@@ -6,7 +6,9 @@
 
 #include "runtime/cell.h"
 #include "runtime/io/lexer.h"
+#include <array>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 namespace kiv::lexer {
@@ -81,7 +83,6 @@ struct State {
     const std::uint8_t* input_start = nullptr;
     const std::uint8_t* input_end = nullptr;
     const std::uint8_t* pos = nullptr;
-    const std::uint8_t* token_end = nullptr;
     std::int32_t line = 1;
     std::int32_t token_lines = 0;
     std::int32_t expected_type = -1;
@@ -89,7 +90,6 @@ struct State {
     int start_state = 0;
     int prev_state = 0;
     std::int32_t open_type = 0;
-    std::int32_t prev_type = 0;
     const std::uint8_t* brace_start = nullptr;
     std::int32_t brace_depth = 0;
     std::uint32_t brace_flags = 0;
@@ -145,10 +145,76 @@ Loader loader_of(TokenClass token_class);
 // the caller knows no byte of it is above 0x7F.
 bool decode_text(const std::uint8_t* start, const std::uint8_t* end, bool escapes, TypeId t,
                  Cell* out, bool ascii = false);
+
+// --- Words --------------------------------------------------------------------
+// The word last made from a word's bytes, by a hash of them: its spelling,
+// symbol and index in the global context. Source repeats its words, and the
+// symbol table's lookup (hashing with case folding, then probing) and the
+// global context's cost several times a check of the cached spelling. The
+// global context only grows and symbols stay, so an answer stays right; a
+// new runtime (another global context, fewer symbols) empties the cache.
+struct CachedWord {
+    std::uint8_t length = 0;  // 0: empty
+    char name[23] = {};
+    std::uint32_t symbol = 0;
+    std::int32_t index = 0;
+};
+inline std::array<CachedWord, 8192> word_cache{};
+inline NodeId cached_context = 0;
+
+inline std::uint32_t load32(const void* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+inline std::uint64_t load64(const void* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+// The bytes of a spelling that its cache slot depends on, with its length:
+// the first and last four, or for a shorter one its first, middle and last
+// byte (all of it).
+inline std::uint64_t spelling_key(const std::uint8_t* name, std::int32_t length) {
+    const std::uint64_t bytes =
+        length >= 4 ? std::uint64_t{load32(name)} << 32 | load32(name + length - 4)
+                    : std::uint64_t{name[0]} << 16 | std::uint64_t{name[length / 2]} << 8 | name[length - 1];
+    return bytes + static_cast<std::uint64_t>(length);
+}
+
+// True when the cached spelling equals [name, name + length), length below
+// the cache's 23 bytes: whole-word compares that read only inside both.
+inline bool same_spelling(const char* known, const std::uint8_t* name, std::int32_t length) {
+    if (length >= 8) {
+        if (load64(known) != load64(name)) return false;
+        if (length > 16 && load64(known + 8) != load64(name + 8)) return false;
+        return load64(known + length - 8) == load64(name + length - 8);
+    }
+    if (length >= 4)
+        return load32(known) == load32(name) && load32(known + length - 4) == load32(name + length - 4);
+    const auto* k = reinterpret_cast<const std::uint8_t*>(known);
+    return k[0] == name[0] && k[length / 2] == name[length / 2] && k[length - 1] == name[length - 1];
+}
+
+// The word of a spelling the cache does not hold, which the cache then keeps.
+[[gnu::noinline]] void new_word(CachedWord& slot, const std::uint8_t* name, std::int32_t length,
+                                TypeId t, Cell& out);
+
 // The word! (or set-word!, get-word!, lit-word!, refinement!: type t) of a
-// spelling of length bytes of valid UTF-8 into out, bound to the global
-// context; a spelling met before costs no symbol or context lookup.
-void word_of(const std::uint8_t* name, std::int32_t length, TypeId t, Cell& out);
+// spelling of length (at least 1) bytes of valid UTF-8 into out, bound to the
+// global context; a spelling met before costs no symbol or context lookup.
+inline void word_of(const std::uint8_t* name, std::int32_t length, TypeId t, Cell& out) {
+    constexpr std::uint64_t mix = 0x9E3779B97F4A7C15ull;
+    const auto index = static_cast<std::size_t>((spelling_key(name, length) * mix) >> 51);
+    CachedWord& slot = word_cache[index];
+    if (slot.length == length && same_spelling(slot.name, name, length)) [[likely]] {
+        out.reset(t);
+        out.set_word(cached_context, slot.symbol, slot.index);
+        return;
+    }
+    new_word(slot, name, length, t, out);
+}
 // Forgets the cached words when the runtime behind them changed (start of a run).
 void reset_word_cache();
 // The word loader for word-class tokens whose kind is already known; ascii
