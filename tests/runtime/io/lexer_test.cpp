@@ -449,7 +449,7 @@ TEST(Lexer, PlainAndGeneralRoadsAgree) {
         Cell src{};
         string::make_at(src, static_cast<std::int32_t>(text.size()) + 1);
         string::append_utf8(src.series_node(), text.data(), static_cast<std::int32_t>(text.size()));
-        embed::Root keep(src);
+        collector::Root keep(src);
         auto terminated = [&](const lexer::ScanRequest& r) {
             return outcome([&](Cell& out) { return lexer::scan_string(&out, src, -1, r, nullptr); });
         };
