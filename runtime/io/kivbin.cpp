@@ -2,7 +2,9 @@
 // of the reader's own first, since the records' values are allocated while it
 // reads and a binary! source may move. Every container is appended to its
 // parent before its contents are read, so a collection during the read sees
-// the whole partial tree from the target block.
+// the whole partial tree from the target block. One walk reads both
+// encodings, as one walk writes them: each type's record is read by the same
+// code, which asks `fixed_` only where the two layouts differ.
 #include "runtime/io/kivbin.h"
 
 #include "runtime/collector.h"
@@ -86,8 +88,7 @@ public:
         if (static_cast<std::size_t>(payload) > end_ - at_) fail(at_);
         end_ = at_ + static_cast<std::size_t>(payload);
         while (at_ < end_) {
-            if (fixed_) fixed_record(target_, 0);
-            else record(target_, 0);
+            record(target_, 0);
         }
     }
 
@@ -168,15 +169,9 @@ private:
         if (v < 0) fail(start);
         return v;
     }
-    // A count of items of at least one byte each: no more than the bytes left.
-    std::int32_t item_count() {
-        const std::size_t start = at_;
-        const std::int32_t n = count();
-        if (static_cast<std::size_t>(n) > end_ - at_) fail(start);
-        return n;
-    }
 
-    // A count or index of the body's encoding: a varint or a 32-bit word.
+    // The fields of the body's encoding: a varint (zigzag when signed) or a
+    // 32-bit word. field() is a count or index, which must not read as negative.
     std::int32_t field() {
         if (!fixed_) return count();
         const std::size_t start = at_;
@@ -184,10 +179,35 @@ private:
         if (v < 0) fail(start);
         return v;
     }
+    std::int32_t signed_field() { return fixed_ ? static_cast<std::int32_t>(raw32()) : zigzag(); }
+    std::uint32_t unsigned_field() { return fixed_ ? raw32() : varint(); }
+    // A count of records to come: no more than the bytes left (the words
+    // left in the fixed encoding), as each takes one at least.
+    std::int32_t record_count() {
+        const std::size_t start = at_;
+        const std::int32_t n = field();
+        if (static_cast<std::size_t>(n) > (end_ - at_) >> (fixed_ ? 2 : 0)) fail(start);
+        return n;
+    }
+    // A float64 in two words: the low half first in the compact encoding,
+    // the high half first in the fixed one.
+    double float64() {
+        const std::uint64_t first = raw32(), second = raw32();
+        const std::uint64_t bits = fixed_ ? first << 32 | second : second << 32 | first;
+        double d;
+        std::memcpy(&d, &bits, sizeof d);
+        return d;
+    }
+    // The bytes a run of data takes: the fixed encoding pads it to a word.
+    std::size_t padded(std::size_t bytes) const { return fixed_ ? (bytes + 3) & ~std::size_t{3} : bytes; }
+    // Fails at the cursor unless n bytes are left.
+    void need(std::size_t n) const {
+        if (end_ - at_ < n) fail(at_);
+    }
 
     symbol::SymbolId symbol_ref() {
         const std::size_t start = at_;
-        const std::uint32_t i = fixed_ ? raw32() : varint();
+        const std::uint32_t i = unsigned_field();
         if (i >= symbol_count_) fail(start);
         if (symbol_ids_[i] == 0) {
             std::uint32_t offset;
@@ -220,12 +240,12 @@ private:
     Cell path_value() {
         const std::size_t start = at_;
         if (fixed_ && (raw32() & 0xFF) != fixed_reference) fail(start);
-        const std::uint32_t n = fixed_ ? raw32() : varint();
+        const std::uint32_t n = unsigned_field();
         if (n < 1 || n > max_path || n > (end_ - at_) / (fixed_ ? 4 : 1)) fail(start);
         Cell value = target_;
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::size_t index_at = at_;
-            const std::uint32_t i = fixed_ ? raw32() : varint();
+            const std::uint32_t i = unsigned_field();
             value = step(value, i, index_at);
         }
         return value;
@@ -308,60 +328,122 @@ private:
         *slot = value;
     }
 
-    void record(const Cell& into, int depth) {
-        if (depth > max_depth) fail(at_);
-        bool new_line = false, reference = false;
+    // What a record's header says: its type, the markers before it and the
+    // type's flag (the compact tag's F bit, or the fixed header's bit for
+    // that type); word is the fixed header, 0 in the compact encoding.
+    // Small enough to pass by value, in registers.
+    struct Header {
+        TypeId type = TypeId::no_type;
+        bool new_line = false, reference = false, flag = false;
+        std::uint32_t word = 0;
+        std::size_t at = 0;
+    };
+
+    // The header bit that carries a type's flag in the fixed encoding.
+    static std::uint32_t fixed_flag(TypeId t) {
+        if (word::is_any_word(t)) return fixed_bound;
+        switch (t) {
+        case TypeId::money: return fixed_negative;
+        case TypeId::bitset: return fixed_complemented;
+        case TypeId::object: return fixed_handlers;
+        default: return 0;
+        }
+    }
+
+    // Reads a record's header into h. False when the header was the whole
+    // record (a one-byte value, a copy of an earlier value), appended to into.
+    bool header(const Cell& into, Header& h) {
+        if (fixed_) return fixed_header(into, h);
         std::uint8_t b;
         for (;;) {
             b = byte();
-            if (b == prefix_new_line) new_line = true;
-            else if (b == prefix_reference) reference = true;
+            if (b == prefix_new_line) h.new_line = true;
+            else if (b == prefix_reference) h.reference = true;
             else if (b == prefix_definition) fail(at_ - 1);  // definitions belong to the boot image
             else break;
         }
-        const std::size_t tag_at = at_ - 1;
-        Cell v{};
+        h.at = at_ - 1;
         if (b >= 0x80) {  // the one-byte values
-            if (reference) fail(tag_at);
+            if (h.reference) fail(h.at);
+            Cell v{};
             if (b <= 0xBF) integer::make_at(v, b & 0x3F);
             else if (b == value_true || b == value_false) logic::make_at(v, b == value_true);
             else if (b == value_copy) v = path_value();
-            else fail(tag_at);
-            append(into, v, new_line);
-            return;
+            else fail(h.at);
+            append(into, v, h.new_line);
+            return false;
         }
         std::uint32_t id = b & 0x3F;
-        const bool f = (b & 0x40) != 0;
+        h.flag = (b & 0x40) != 0;
         if (id == 0x3F) id = varint();
-        if (id == 0 || id >= static_cast<std::uint32_t>(type_count)) fail(tag_at);
-        const auto t = static_cast<TypeId>(id);
-        if (reference && series_type(t)) {
-            const std::int32_t head = has_head(t) && f ? count() : 0;
-            shared(into, t, head, new_line);
+        if (id == 0 || id >= static_cast<std::uint32_t>(type_count)) fail(h.at);
+        h.type = static_cast<TypeId>(id);
+        return true;
+    }
+
+    // The header of the fixed encoding: one word (after any filler words).
+    bool fixed_header(const Cell& into, Header& h) {
+        h.at = at_;
+        h.word = raw32();
+        while ((h.word & 0xFF) == fixed_filler) {  // alignment before a float: not a value
+            h.at = at_;
+            h.word = raw32();
+        }
+        const std::uint32_t id = h.word & 0xFF;
+        h.new_line = (h.word & fixed_new_line) != 0;
+        if (id == fixed_reference) {
+            at_ = h.at;
+            append(into, path_value(), h.new_line);
+            return false;
+        }
+        if (id >= static_cast<std::uint32_t>(type_count)) fail(h.at);
+        h.type = static_cast<TypeId>(id);
+        // an op! keeps its source type in bits 16-23
+        h.reference = h.type != TypeId::op && (h.word & fixed_by_reference) != 0;
+        h.flag = (h.word & fixed_flag(h.type)) != 0;
+        return true;
+    }
+
+    // A series record's head: always there in the fixed encoding, in the
+    // compact one when the flag says so.
+    std::int32_t head(Header h) { return fixed_ || h.flag ? field() : 0; }
+
+    // One record: the header, then what its type holds.
+    void record(const Cell& into, int depth) {
+        if (depth > max_depth) fail(at_);
+        Header h;
+        if (!header(into, h)) return;
+        const TypeId t = h.type;
+        if (h.reference && series_type(t)) {
+            shared(into, t, has_head(t) ? head(h) : 0, h.new_line);
             return;
         }
-        if (reference) {
+        if (h.reference) {
             if (t == TypeId::object || t == TypeId::function) {
-                owner_reference(into, t, new_line, tag_at);
+                owner_reference(into, t, h.new_line, h.at);
                 return;
             }
-            if (!word::is_any_word(t) || !f) fail(tag_at);
+            if (!word::is_any_word(t) || !h.flag) fail(h.at);
         }
+        Cell v{};
         switch (t) {
         case TypeId::unset: unset::make_at(v); break;
         case TypeId::none: none::make_at(v); break;
-        case TypeId::logic: fail(tag_at);  // only the one-byte forms
+        case TypeId::logic:
+            if (!fixed_) fail(h.at);  // only the one-byte forms
+            logic::make_at(v, raw32() != 0);
+            break;
         case TypeId::datatype: {
             const std::size_t at = at_;
-            const std::uint32_t type = varint();
+            const std::uint32_t type = unsigned_field();
             if (type == 0 || type >= static_cast<std::uint32_t>(type_count)) fail(at);
             datatype::make_at(static_cast<TypeId>(type), v);
             break;
         }
-        case TypeId::integer: integer::make_at(v, zigzag()); break;
+        case TypeId::integer: integer::make_at(v, signed_field()); break;
         case TypeId::char_: {
             const std::size_t at = at_;
-            const std::uint32_t cp = varint();
+            const std::uint32_t cp = unsigned_field();
             if (cp > 0x10FFFF) fail(at);
             char_::make_at(v, cp);
             break;
@@ -370,11 +452,11 @@ private:
         case TypeId::percent:
         case TypeId::time: {
             double d;
-            if (f) {
+            if (!fixed_ && h.flag) {  // a whole number (of hundredths for a percent!)
                 d = zigzag();
                 if (t == TypeId::percent) d /= 100;
             } else {
-                d = float64_low_first();
+                d = float64();
             }
             if (t == TypeId::float_) float_::make_at(v, d);
             else if (t == TypeId::percent) percent::make_at(v, d);
@@ -384,204 +466,15 @@ private:
         case TypeId::date: {
             const std::size_t at = at_;
             const std::uint32_t packed = raw32();
-            if (((packed & Cell::date_time_flag) != 0) != f) fail(at);  // the flag and the data disagree
-            const double seconds = f ? float64_low_first() : 0.0;
+            if (!fixed_ && ((packed & Cell::date_time_flag) != 0) != h.flag) fail(at);  // the flag and the data disagree
+            const double seconds = fixed_ || h.flag ? float64() : 0.0;
             if (!date::make_from_packed(v, packed, seconds)) fail(at);
             break;
         }
-        case TypeId::image: {
-            const std::size_t head_at = at_;
-            const std::int32_t head = f ? count() : 0;
-            const std::size_t size_at = at_;
-            const std::int32_t w = count(), h = count();
-            if (w > image::max_side || h > image::max_side) fail(size_at);
-            pixels(into, w, h, head, head_at, size_at, new_line);
-            return;
-        }
-        case TypeId::map: {
-            const std::size_t count_at = at_;
-            const std::int32_t n = item_count();
-            if (n % 2 != 0) fail(count_at);
-            entries(into, n, new_line, depth, count_at);
-            return;
-        }
         case TypeId::pair: {
-            const std::int32_t x = zigzag();
+            const std::int32_t x = signed_field();
             v.reset(TypeId::pair);
-            v.set_pair(x, zigzag());
-            break;
-        }
-        case TypeId::point2d:
-        case TypeId::point3d: {
-            v.reset(t);
-            for (int i = 0; i < (t == TypeId::point2d ? 2 : 3); ++i) {
-                const std::uint32_t bits = raw32();
-                float c;
-                std::memcpy(&c, &bits, sizeof c);
-                v.set_point_coord(i, c);
-            }
-            break;
-        }
-        case TypeId::tuple: {
-            const std::size_t at = at_;
-            const std::uint32_t n = f ? byte() : 3;
-            if (n < 3 || n > 12) fail(at);  // a tuple! holds 3 to 12 components
-            std::uint8_t bytes[12] = {};
-            for (std::uint32_t i = 0; i < n; ++i) bytes[i] = byte();
-            v.reset(TypeId::tuple);
-            v.set_tuple(bytes, n);
-            break;
-        }
-        case TypeId::money: {
-            const std::uint32_t currency = byte();
-            std::uint8_t digits[Cell::money_digit_bytes];
-            for (std::uint8_t& d : digits) {
-                d = byte();
-                if ((d >> 4) > 9 || (d & 15) > 9) fail(at_ - 1);  // packed decimal digits
-            }
-            money::make_at(v, f, currency, digits);
-            break;
-        }
-        case TypeId::typeset: {
-            const std::size_t at = at_;
-            const std::uint32_t n = byte();
-            if (n > 12) fail(at);
-            std::uint8_t mask[12] = {};
-            for (std::uint32_t i = 0; i < n; ++i) mask[i] = byte();
-            std::uint32_t w[3];
-            std::memcpy(w, mask, sizeof w);  // the mask in memory order
-            v.reset(TypeId::typeset);
-            v.set_typeset_mask(w[0], w[1], w[2]);
-            break;
-        }
-        case TypeId::bitset: bits(v, item_count(), f); break;
-        case TypeId::vector: {
-            const std::int32_t head = f ? count() : 0;
-            const std::size_t form_at = at_;
-            const std::uint8_t form = byte();
-            elements(v, static_cast<TypeId>(form >> 2), 1u << (form & 3), head, form_at);
-            break;
-        }
-        case TypeId::issue: issue::make_at(symbol::name(symbol_ref()).data(), v); break;
-        case TypeId::word:
-        case TypeId::set_word:
-        case TypeId::lit_word:
-        case TypeId::get_word:
-        case TypeId::refinement: {
-            const symbol::SymbolId sym = symbol_ref();
-            global_word(sym, v);
-            v.set_type(t);
-            if (f) {
-                bound_word(into, v, reference, new_line, depth);
-                return;
-            }
-            break;
-        }
-        case TypeId::string:
-        case TypeId::file:
-        case TypeId::url:
-        case TypeId::tag:
-        case TypeId::email:
-        case TypeId::ref:
-        case TypeId::binary:
-        case TypeId::block:
-        case TypeId::paren:
-        case TypeId::path:
-        case TypeId::lit_path:
-        case TypeId::set_path:
-        case TypeId::get_path:
-        case TypeId::hash:
-            series(into, t, f, reference, new_line, depth);
-            return;
-        case TypeId::triple:
-        case TypeId::handle:
-        case TypeId::port:
-        case TypeId::event: {
-            Cell type{};
-            datatype::make_at(t, type);
-            runtime::raise_error(ErrorCategory::access, "no-codec", &type);
-        }
-        case TypeId::symbol:
-        case TypeId::series: fail(tag_at);
-        case TypeId::context:
-            if (f) fail(tag_at);
-            context_record(into, 0, new_line, depth);
-            return;
-        case TypeId::object: object_record(into, f, new_line, depth); return;
-        case TypeId::function: function_record(into, new_line, depth, nullptr); return;
-        case TypeId::native:
-        case TypeId::action:
-        case TypeId::routine: native_record(into, t, new_line, depth); return;
-        case TypeId::op: op_record(into, TypeId::no_type, new_line, depth, tag_at); return;
-        case TypeId::error: error_record(into, new_line, depth); return;
-        default: fail(tag_at);
-        }
-        append(into, v, new_line);
-    }
-
-    // One record of the fixed encoding: a header word, then 32-bit fields.
-    void fixed_record(const Cell& into, int depth) {
-        if (depth > max_depth) fail(at_);
-        std::size_t header_at = at_;
-        std::uint32_t header = raw32();
-        while ((header & 0xFF) == fixed_filler) {  // alignment before a float: not a value
-            header_at = at_;
-            header = raw32();
-        }
-        const std::uint32_t id = header & 0xFF;
-        const bool new_line = (header & fixed_new_line) != 0;
-        Cell v{};
-        if (id == fixed_reference) {
-            at_ = header_at;
-            v = path_value();
-            append(into, v, new_line);
-            return;
-        }
-        if (id >= static_cast<std::uint32_t>(type_count)) fail(header_at);
-        const auto t = static_cast<TypeId>(id);
-        const bool reference = t != TypeId::op && (header & fixed_by_reference) != 0;  // an op! keeps its source type in bits 16-23
-        if (reference && series_type(t)) {
-            const std::int32_t head = has_head(t) ? field() : 0;
-            shared(into, t, head, new_line);
-            return;
-        }
-        if (reference) {
-            if (t == TypeId::object || t == TypeId::function) {
-                owner_reference(into, t, new_line, header_at);
-                return;
-            }
-            if (!word::is_any_word(t) || (header & fixed_bound) == 0) fail(header_at);
-        }
-        auto float64 = [this] {
-            const std::uint64_t high = raw32(), low = raw32();
-            const std::uint64_t bits = high << 32 | low;
-            double d;
-            std::memcpy(&d, &bits, sizeof d);
-            return d;
-        };
-        switch (t) {
-        case TypeId::unset: unset::make_at(v); break;
-        case TypeId::none: none::make_at(v); break;
-        case TypeId::logic: logic::make_at(v, raw32() != 0); break;
-        case TypeId::datatype: {
-            const std::size_t at = at_;
-            const std::uint32_t type = raw32();
-            if (type == 0 || type >= static_cast<std::uint32_t>(type_count)) fail(at);
-            datatype::make_at(static_cast<TypeId>(type), v);
-            break;
-        }
-        case TypeId::integer: integer::make_at(v, static_cast<std::int32_t>(raw32())); break;
-        case TypeId::char_: {
-            const std::size_t at = at_;
-            const std::uint32_t cp = raw32();
-            if (cp > 0x10FFFF) fail(at);
-            char_::make_at(v, cp);
-            break;
-        }
-        case TypeId::pair: {
-            const auto x = static_cast<std::int32_t>(raw32());
-            v.reset(TypeId::pair);
-            v.set_pair(x, static_cast<std::int32_t>(raw32()));
+            v.set_pair(x, signed_field());
             break;
         }
         case TypeId::point2d:
@@ -594,80 +487,42 @@ private:
                 v.set_point_coord(i, c);
             }
             break;
-        case TypeId::float_: float_::make_at(v, float64()); break;
-        case TypeId::percent: percent::make_at(v, float64()); break;
-        case TypeId::time: time::make_at(v, float64()); break;
-        case TypeId::date: {
-            const std::size_t at = at_;
-            const std::uint32_t packed = raw32();
-            const double seconds = float64();
-            if (!date::make_from_packed(v, packed, seconds)) fail(at);
+        case TypeId::tuple: {
+            if (fixed_) need(12);  // the fixed form holds the bytes in three words
+            const std::size_t count_at = fixed_ ? h.at : at_;
+            const std::uint32_t n = fixed_ ? (h.word >> 8) & 0xF : h.flag ? byte() : 3;
+            if (n < 3 || n > 12) fail(count_at);  // a tuple! holds 3 to 12 components
+            std::uint8_t bytes[12] = {};
+            for (std::uint32_t i = 0; i < (fixed_ ? 12 : n); ++i) bytes[i] = byte();
+            v.reset(TypeId::tuple);
+            v.set_tuple(bytes, n);
             break;
         }
-        case TypeId::image: {
-            const std::size_t head_at = at_;
-            const std::int32_t head = field();
-            const std::size_t size_at = at_;
-            const std::uint32_t size = raw32();
-            pixels(into, static_cast<std::int32_t>(size & 0xFFFF), static_cast<std::int32_t>(size >> 16), head, head_at,
-                   size_at, (header & fixed_new_line) != 0);
-            return;
-        }
-        case TypeId::map: {
-            const std::size_t count_at = at_;
-            const std::int32_t n = field();
-            if (n % 2 != 0 || static_cast<std::size_t>(n) > (end_ - at_) / 4) fail(count_at);
-            entries(into, n, (header & fixed_new_line) != 0, depth, count_at);
-            return;
+        case TypeId::money: {
+            if (fixed_) need(12);  // the currency and the digits in three words
+            const std::uint32_t currency = byte();
+            std::uint8_t digits[Cell::money_digit_bytes];
+            for (std::uint8_t& d : digits) {
+                d = byte();
+                if ((d >> 4) > 9 || (d & 15) > 9) fail(at_ - 1);  // packed decimal digits
+            }
+            money::make_at(v, h.flag, currency, digits);
+            break;
         }
         case TypeId::typeset: {
-            const std::uint32_t w0 = raw32(), w1 = raw32();
-            v.reset(TypeId::typeset);
-            v.set_typeset_mask(w0, w1, raw32());
-            break;
-        }
-        case TypeId::tuple:
-        case TypeId::money: {
-            std::uint8_t bytes[12];
-            if (end_ - at_ < 12) fail(at_);
-            std::memcpy(bytes, body_.data() + at_, 12);
-            at_ += 12;
-            if (t == TypeId::tuple) {
-                const std::uint32_t n = (header >> 8) & 0xF;
-                if (n < 3 || n > 12) fail(header_at);
-                v.reset(TypeId::tuple);
-                v.set_tuple(bytes, n);
+            std::uint32_t w[3] = {};
+            if (fixed_) {
+                for (std::uint32_t& word : w) word = raw32();
             } else {
-                std::uint8_t digits[Cell::money_digit_bytes];
-                for (int i = 0; i < Cell::money_digit_bytes; ++i) {
-                    digits[i] = bytes[i + 1];
-                    if ((digits[i] >> 4) > 9 || (digits[i] & 15) > 9) fail(at_ - 11 + static_cast<std::size_t>(i));
-                }
-                money::make_at(v, (header & fixed_negative) != 0, bytes[0], digits);
+                const std::size_t at = at_;
+                const std::uint32_t n = byte();
+                if (n > 12) fail(at);
+                std::uint8_t mask[12] = {};
+                for (std::uint32_t i = 0; i < n; ++i) mask[i] = byte();
+                std::memcpy(w, mask, sizeof w);  // the mask in memory order
             }
-            break;
-        }
-        case TypeId::vector: {
-            const std::int32_t head = field();
-            const std::size_t count_at = at_;
-            const std::int32_t n = field();
-            const std::uint32_t element = raw32();
-            const std::uint32_t width = (header >> 8) & 0xFF;
-            if (element > 0xFF || !vector_form(static_cast<TypeId>(element), width)) fail(header_at);
-            const std::size_t bytes = static_cast<std::size_t>(n) * width;
-            const std::size_t padded = (bytes + 3) & ~std::size_t{3};
-            if (padded > end_ - at_ || head > n) fail(count_at);
-            vector_data(v, static_cast<TypeId>(element), width, n, head);
-            at_ += padded - bytes;
-            break;
-        }
-        case TypeId::bitset: {
-            const std::size_t count_at = at_;
-            const std::int32_t n = field();
-            const std::size_t padded = (static_cast<std::size_t>(n) + 3) & ~std::size_t{3};
-            if (padded > end_ - at_) fail(count_at);
-            bits(v, n, (header & fixed_complemented) != 0);
-            at_ += padded - static_cast<std::size_t>(n);
+            v.reset(TypeId::typeset);
+            v.set_typeset_mask(w[0], w[1], w[2]);
             break;
         }
         case TypeId::issue: issue::make_at(symbol::name(symbol_ref()).data(), v); break;
@@ -679,11 +534,11 @@ private:
             const symbol::SymbolId sym = symbol_ref();
             global_word(sym, v);
             v.set_type(t);
-            if (header & fixed_bound) {
-                bound_word(into, v, reference, new_line, depth);
+            if (h.flag) {
+                bound_word(into, v, h.reference, h.new_line, depth);
                 return;
             }
-            raw32();  // the word index, which only a bound word uses
+            if (fixed_) raw32();  // the word index, which only a bound word uses
             break;
         }
         case TypeId::string:
@@ -699,9 +554,25 @@ private:
         case TypeId::lit_path:
         case TypeId::set_path:
         case TypeId::get_path:
-        case TypeId::hash:
-            fixed_series(into, t, header, header_at, depth);
+        case TypeId::hash: series(into, h, depth); return;
+        case TypeId::bitset: {
+            const std::size_t count_at = at_;
+            const std::int32_t n = field();
+            const std::size_t run = padded(static_cast<std::size_t>(n));
+            if (run > end_ - at_) fail(count_at);
+            bits(v, n, h.flag);
+            at_ += run - static_cast<std::size_t>(n);
+            break;
+        }
+        case TypeId::vector: vector_record(v, h); break;
+        case TypeId::image: image_record(into, h); return;
+        case TypeId::map: {
+            const std::size_t count_at = at_;
+            const std::int32_t n = record_count();
+            if (n % 2 != 0) fail(count_at);
+            entries(into, n, h.new_line, depth, count_at);
             return;
+        }
         case TypeId::triple:
         case TypeId::handle:
         case TypeId::port:
@@ -710,57 +581,113 @@ private:
             datatype::make_at(t, type);
             runtime::raise_error(ErrorCategory::access, "no-codec", &type);
         }
-        case TypeId::no_type:
-        case TypeId::symbol:
-        case TypeId::series: fail(header_at);
-        case TypeId::context: context_record(into, header, new_line, depth); return;
-        case TypeId::object: object_record(into, (header & fixed_handlers) != 0, new_line, depth); return;
-        case TypeId::function: function_record(into, new_line, depth, nullptr); return;
+        case TypeId::context:
+            if (!fixed_ && h.flag) fail(h.at);
+            context_record(into, h.word, h.new_line, depth);
+            return;
+        case TypeId::object: object_record(into, h.flag, h.new_line, depth); return;
+        case TypeId::function: function_record(into, h.new_line, depth, nullptr); return;
         case TypeId::native:
         case TypeId::action:
-        case TypeId::routine: native_record(into, t, new_line, depth); return;
+        case TypeId::routine: native_record(into, t, h.new_line, depth); return;
         case TypeId::op: {
-            const auto source = static_cast<TypeId>((header >> 16) & 0xFF);
-            if (source == TypeId::no_type) fail(header_at);
-            op_record(into, source, new_line, depth, header_at);
+            // the fixed header names the source type, the compact record only holds it
+            const auto source = fixed_ ? static_cast<TypeId>((h.word >> 16) & 0xFF) : TypeId::no_type;
+            if (fixed_ && source == TypeId::no_type) fail(h.at);
+            op_record(into, source, h.new_line, depth, h.at);
             return;
         }
-        case TypeId::error: error_record(into, new_line, depth); return;
-        default: fail(header_at);
+        case TypeId::error: error_record(into, h.new_line, depth); return;
+        default: fail(h.at);  // no_type, symbol!, series! and the like have no record
         }
-        append(into, v, (header & fixed_new_line) != 0);
+        append(into, v, h.new_line);
     }
 
-    void fixed_series(const Cell& into, TypeId t, std::uint32_t header, std::size_t header_at, int depth) {
-        const bool new_line = (header & fixed_new_line) != 0;
+    // A block or text record after its header: the head, the count (with
+    // the unit size of a text), the values.
+    void series(const Cell& into, Header h, int depth) {
+        const TypeId t = h.type;
         const std::size_t head_at = at_;
-        const std::int32_t head = field();
-        Cell v{};
-        if ((header & fixed_by_reference) != 0) {
-            shared(into, t, head, new_line);
-            return;
-        }
+        const std::int32_t first = head(h);
         const std::size_t count_at = at_;
-        const std::int32_t n = field();
         if (is_any_block_type(t)) {
-            if (static_cast<std::size_t>(n) > (end_ - at_) / 4) fail(count_at);  // a record is a word at least
-            if (head > n) fail(head_at);
+            const std::int32_t n = record_count();
+            if (first > n) fail(head_at);
+            Cell v{};
             block::make_at(v, room_for(n));
             if (t != TypeId::hash) v.set_type(t);  // a hash! gets its index once filled
-            v.set_series_head(head);
-            const std::int32_t index = append(into, v, new_line);
-            for (std::int32_t i = 0; i < n; ++i) fixed_record(v, depth + 1);
+            v.set_series_head(first);
+            const std::int32_t index = append(into, v, h.new_line);  // reachable before its contents are made
+            for (std::int32_t i = 0; i < n; ++i) record(v, depth + 1);
             finish_block(into, index, v, t, head_at);
             return;
         }
-        const std::uint32_t unit = t == TypeId::binary ? 1 : (header >> 8) & 0xFF;
-        if (unit != 1 && unit != 2 && unit != 4) fail(header_at);
+        std::uint32_t unit = 1;
+        std::int32_t n;
+        if (!fixed_ && t != TypeId::binary) {  // the unit size in the count's low bits
+            const std::uint32_t code = varint();
+            if ((code & 3) == 3) fail(count_at);
+            unit = 1u << (code & 3);
+            n = static_cast<std::int32_t>(code >> 2);
+        } else {
+            n = field();
+            if (fixed_ && t != TypeId::binary) unit = (h.word >> 8) & 0xFF;
+            if (unit != 1 && unit != 2 && unit != 4) fail(h.at);
+        }
         const std::size_t bytes = static_cast<std::size_t>(n) * unit;
-        const std::size_t padded = (bytes + 3) & ~std::size_t{3};
-        if (padded > end_ - at_) fail(count_at);
-        if (head > n) fail(head_at);
-        fill_text(into, t, unit, n, head, new_line);
-        at_ += padded - bytes;
+        const std::size_t run = padded(bytes);
+        if (run > end_ - at_) fail(count_at);
+        if (first > n) fail(head_at);
+        fill_text(into, t, unit, n, first, h.new_line);
+        at_ += run - bytes;
+    }
+
+    // An image! record after its header: the head, the size, the pixels.
+    void image_record(const Cell& into, Header h) {
+        const std::size_t head_at = at_;
+        const std::int32_t first = head(h);
+        const std::size_t size_at = at_;
+        std::int32_t w, ht;
+        if (fixed_) {
+            const std::uint32_t size = raw32();  // width in the low half
+            w = static_cast<std::int32_t>(size & 0xFFFF);
+            ht = static_cast<std::int32_t>(size >> 16);
+        } else {
+            w = count();
+            ht = count();
+        }
+        if (w > image::max_side || ht > image::max_side) fail(size_at);
+        pixels(into, w, ht, first, head_at, size_at, h.new_line);
+    }
+
+    // A vector! record after its header into v: the head, the element type
+    // and width, the count, the data (the fixed form gives the count first
+    // and the width in the header).
+    void vector_record(Cell& v, Header h) {
+        const std::int32_t first = head(h);
+        std::size_t form_at = at_, count_at = at_;
+        std::int32_t n = 0;
+        std::uint32_t element, width;
+        if (fixed_) {
+            n = field();
+            element = raw32();
+            width = (h.word >> 8) & 0xFF;
+            form_at = h.at;
+        } else {
+            const std::uint8_t form = byte();
+            element = form >> 2;
+            width = 1u << (form & 3);
+        }
+        if (element > 0xFF || !vector_form(static_cast<TypeId>(element), width)) fail(form_at);
+        if (!fixed_) {
+            count_at = at_;
+            n = count();
+        }
+        const std::size_t bytes = static_cast<std::size_t>(n) * width;
+        const std::size_t run = padded(bytes);
+        if (run > end_ - at_ || first > n) fail(count_at);
+        vector_data(v, static_cast<TypeId>(element), width, n, first);
+        at_ += run - bytes;
     }
 
     // Makes a text or binary of n units from the bytes at the cursor and appends it.
@@ -806,15 +733,6 @@ private:
         }
     }
 
-    // Makes v a vector! of the elements at the cursor: the count, then the data.
-    void elements(Cell& v, TypeId element, std::uint32_t width, std::int32_t head, std::size_t form_at) {
-        if (!vector_form(element, width)) fail(form_at);
-        const std::size_t count_at = at_;
-        const std::int32_t n = count();
-        if (static_cast<std::size_t>(n) > (end_ - at_) / width || head > n) fail(count_at);
-        vector_data(v, element, width, n, head);
-    }
-
     void vector_data(Cell& v, TypeId element, std::uint32_t width, std::int32_t n, std::int32_t head) {
         const std::size_t bytes = static_cast<std::size_t>(n) * width;
         if (element == TypeId::char_ && width == 4) {
@@ -843,17 +761,12 @@ private:
     std::int32_t next_index(const Cell& into) const {
         return slot_node_ != 0 && into.series_node() == slot_node_ ? slot_index_ : block::length_of(into);
     }
-    // Decodes one record (of either encoding) into into.
-    void any_record(const Cell& into, int depth) {
-        if (fixed_) fixed_record(into, depth);
-        else record(into, depth);
-    }
     // Decodes one record into cell index of blk (a context's values, an
     // error's fields, a function's extra block).
     void record_into_slot(const Cell& blk, std::int32_t index, int depth) {
         slot_node_ = blk.series_node();
         slot_index_ = index;
-        any_record(blk, depth);
+        record(blk, depth);
         if (slot_node_ != 0) fail(at_);  // every record leaves one value
     }
 
@@ -1028,7 +941,7 @@ private:
         block::make_at(aside, 1);
         collector::Root keep(aside);
         const std::size_t spec_at = at_;
-        any_record(aside, depth + 1);
+        record(aside, depth + 1);
         const Cell spec = *block::get_cell(aside, 0);
         if (!spec.is(TypeId::block)) fail(spec_at);
         Cell v{};
@@ -1041,7 +954,7 @@ private:
     // the op!. source is the fixed header's source type (no_type: any).
     void op_record(const Cell& into, TypeId source, bool new_line, int depth, std::size_t at) {
         const std::int32_t index = next_index(into);
-        any_record(into, depth + 1);
+        record(into, depth + 1);
         Cell v = *block::get_cell(into, index);
         const TypeId t = v.type();
         if (t != TypeId::native && t != TypeId::action && t != TypeId::function && t != TypeId::routine)
@@ -1147,11 +1060,6 @@ private:
         w.set_word_index(i);
     }
 
-    std::int32_t signed_field() {
-        if (fixed_) return static_cast<std::int32_t>(raw32());
-        return zigzag();
-    }
-
     // The first room of a container of n values. A count is only a claim
     // until its records are read: containers nested inside each other are
     // all open at once, so each takes at most a little room up front and
@@ -1249,8 +1157,7 @@ private:
         const std::int32_t index = append(into, blk, new_line);
         open_maps_.push_back(blk.series_node());
         for (std::int32_t i = 0; i < n; ++i) {
-            if (fixed_) fixed_record(blk, depth + 1);
-            else record(blk, depth + 1);
+            record(blk, depth + 1);
         }
         open_maps_.pop_back();
         for (std::int32_t i = 0; i < n; i += 2)
@@ -1263,50 +1170,6 @@ private:
             replace(r.into, r.index, m);
             return true;
         });
-    }
-
-    // A float64 of the compact form: the low half first.
-    double float64_low_first() {
-        const std::uint64_t low = raw32(), high = raw32();
-        const std::uint64_t bits = high << 32 | low;
-        double d;
-        std::memcpy(&d, &bits, sizeof d);
-        return d;
-    }
-
-    void series(const Cell& into, TypeId t, bool f, bool reference, bool new_line, int depth) {
-        const std::size_t head_at = at_;
-        const std::int32_t head = f ? count() : 0;
-        Cell v{};
-        if (reference) {
-            shared(into, t, head, new_line);
-            return;
-        }
-        if (is_any_block_type(t)) {
-            const std::int32_t n = item_count();
-            if (head > n) fail(head_at);
-            block::make_at(v, room_for(n));
-            if (t != TypeId::hash) v.set_type(t);  // a hash! gets its index once filled
-            v.set_series_head(head);
-            const std::int32_t index = append(into, v, new_line);  // reachable before its contents are made
-            for (std::int32_t i = 0; i < n; ++i) record(v, depth + 1);
-            finish_block(into, index, v, t, head_at);
-            return;
-        }
-        std::uint32_t unit = 1;
-        std::int32_t n;
-        if (t == TypeId::binary) {
-            n = item_count();
-        } else {
-            const std::size_t code_at = at_;
-            const std::uint32_t code = varint();
-            if ((code & 3) == 3) fail(code_at);
-            unit = 1u << (code & 3);
-            n = static_cast<std::int32_t>(code >> 2);
-            if (static_cast<std::size_t>(n) > (end_ - at_) / unit) fail(code_at);
-        }
-        if (head > n) fail(head_at);
-        fill_text(into, t, unit, n, head, new_line);
     }
 };
 
