@@ -85,7 +85,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
 
   file(WRITE "${NATIVES_OUTPUT}.tmp"
     "// Generated from library/natives/*.kiv. Do not edit.\n"
-    "// natives.h includes this inside namespace kiv::natives.\n\n"
+    "// services.h includes this inside namespace kiv::natives.\n\n"
     "// The natives by index (1-based; a stored format).\n"
     "enum class Native : std::int32_t {\n${enum}};\n"
     "inline constexpr std::int32_t native_count = ${count};\n\n"

@@ -7,7 +7,8 @@
 Prints every include that runs against the direction and exits 1 when there
 is one; --graph also prints the include counts between folders. The console
 may include only the embedding header of the start-up layer and the GUI
-layer's entry header. The evaluator's stack state (stack::detail) is named
+layer's entry header; the datatypes may include of the evaluator only its
+services header (services.h). The evaluator's stack state (stack::detail) is named
 only by the stack module itself: every other file moves the stacks through
 its functions.
 
@@ -16,7 +17,8 @@ the headers each compiled source of a Ninja build read (`ninja -t deps`),
 nested ones included, so a header that pulls in a higher layer is caught
 where the source-text check sees only the first step, and a console source
 that reaches a project header through embed.h (which includes only standard
-headers) is caught too.
+headers) is caught too, as is a datatype source that reads an evaluator
+header other than services.h and the call-back entry it offers.
 """
 import collections
 import os
@@ -36,6 +38,10 @@ LAYERS = [
 ]
 RANK = {folder: rank for rank, layer in enumerate(LAYERS) for folder in layer}
 CONSOLE_MAY_INCLUDE = {"runtime/startup/embed.h", "gui/backend/gui.h"}
+# The datatypes reach the evaluator through one header, which offers the
+# call-back entry with the rest.
+DATATYPES_MAY_INCLUDE = {"runtime/evaluator/services.h"}
+DATATYPES_MAY_READ = DATATYPES_MAY_INCLUDE | {"runtime/evaluator/callback.h"}
 INCLUDE = re.compile(r'\s*#\s*include\s+"([^"]+)"')
 STACK_STATE = re.compile(r"\bdetail::state\b|\bstack::detail\b")
 STACK_MODULE = {"runtime/evaluator/stack.h", "runtime/evaluator/stack.cpp"}
@@ -105,7 +111,9 @@ def main(argv):
                     edges[(folder, to)] += 1
                 upward = RANK[to] > RANK[folder]
                 console_reach = folder == "console" and to != "console" and target not in CONSOLE_MAY_INCLUDE
-                if upward or console_reach:
+                evaluator_reach = (folder == "runtime/datatypes" and to == "runtime/evaluator" and
+                                   target not in DATATYPES_MAY_INCLUDE)
+                if upward or console_reach or evaluator_reach:
                     against.append(f"{rel}:{number}: includes {target}")
     if graph:
         for (a, b), n in sorted(edges.items()):
@@ -122,7 +130,9 @@ def check_compiled(build, root, graph):
     for a, b, source, header in compiled_edges(build, root):
         if a != b:
             edges[(a, b)] += 1
-        if RANK[b] > RANK[a] or (a == "console" and b != "console" and header not in CONSOLE_MAY_INCLUDE):
+        console_reach = a == "console" and b != "console" and header not in CONSOLE_MAY_INCLUDE
+        evaluator_reach = a == "runtime/datatypes" and b == "runtime/evaluator" and header not in DATATYPES_MAY_READ
+        if RANK[b] > RANK[a] or console_reach or evaluator_reach:
             against.add(f"{source}: reads {header}")
     if graph:
         for (a, b), n in sorted(edges.items()):

@@ -17,7 +17,6 @@
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"
 
@@ -543,12 +542,6 @@ void make_from_bytes(Cell& cell, const std::uint8_t* bytes, std::int32_t n) {
     SeriesBuffer* b = buf_of(cell);
     if (n > 0) std::memcpy(b->head, bytes, static_cast<std::size_t>(n));
     b->tail = b->head + std::max(n, 0);
-}
-
-Cell* push_bytes(const std::uint8_t* bytes, std::int32_t n) {
-    Cell c{};
-    make_from_bytes(c, bytes, n);
-    return stack::push(c);
 }
 
 std::uint8_t* append_bytes(NodeId node, const std::uint8_t* bytes, std::int32_t n) {

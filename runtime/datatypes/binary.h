@@ -18,8 +18,6 @@ inline constexpr std::int64_t max_bytes = 0x7FFFFFF0;
 void make_at(Cell& cell, std::int32_t room);
 // Makes cell a new binary! holding a copy of n bytes.
 void make_from_bytes(Cell& cell, const std::uint8_t* bytes, std::int32_t n);
-// Pushes a new binary! holding a copy of n bytes; returns the stack cell.
-Cell* push_bytes(const std::uint8_t* bytes, std::int32_t n);
 // Grows node's buffer by n bytes at the tail (copying bytes there when not
 // null) and answers their address, valid until the next allocation. Raises
 // internal no-memory past max_bytes.

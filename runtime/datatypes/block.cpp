@@ -10,13 +10,11 @@
 #include "runtime/collector.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/cycles.h"
-#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/typeset.h"
-#include "runtime/evaluator/stack.h"
 
 #include <algorithm>
 #include <cstring>
@@ -149,22 +147,6 @@ void clone(Cell& out, const Cell& src, bool deep, bool any) {
     out = copy;
 }
 
-Cell* push(const Cell& blk) { return stack::push(blk); }
-
-Cell* push_empty(std::int32_t n) {
-    Cell* cell = stack::push(Cell{});  // reads no type until make_at finishes
-    make_at(*cell, n);
-    return cell;
-}
-
-Cell* push_clone(const Cell& blk, bool deep, bool any) {
-    Cell* cell = stack::push(Cell{});
-    Cell made{};
-    clone(made, blk, deep, any);
-    *cell = made;
-    return cell;
-}
-
 // --- Adding and removing ----------------------------------------------------------
 
 Cell* append_copy(const Cell& blk, const Cell& value) {
@@ -207,25 +189,6 @@ void insert_cells(Cell& target, const Cell& source) {
         insert_value(target, v, false, true);
     }
 }
-
-void insert_result() {
-    Cell* target = stack::base() - 1;
-    const Cell v = *stack::base();
-    insert_value(*target, v, false, true);
-}
-
-namespace {
-// Appends value to blk, entering it in a hash! index.
-void append_indexed(const Cell& blk, const Cell& value) {
-    append_copy(blk, value);
-    if (blk.is(TypeId::hash) && blk.series_extra() != 0)
-        hashtable::put(blk.series_extra(), length_of(blk) - 1);
-}
-}  // namespace
-
-void append_arg() { append_indexed(*stack::base(), *(stack::base() + 1)); }
-
-void append_result() { append_indexed(*(stack::base() - 1), *stack::base()); }
 
 bool remove_value(const Cell& blk, const Cell& value, bool from_first) {
     const std::int32_t len = length_of(blk);

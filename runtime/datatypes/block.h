@@ -68,12 +68,6 @@ Cell* make_in(const Cell* parent, std::int32_t n);
 // path values. out may not lie inside a series buffer.
 void clone(Cell& out, const Cell& src, bool deep, bool any);
 
-// Pushes a copy of the block value blk on the argument stack; returns the new cell.
-Cell* push(const Cell& blk);
-// Pushes a new empty block! with room for n cells (1 when n < 1); returns it.
-Cell* push_empty(std::int32_t n);
-// Pushes clone(blk, deep, any) on the argument stack; returns the new cell.
-Cell* push_clone(const Cell& blk, bool deep, bool any);
 
 // --- Adding and removing ------------------------------------------------------------
 
@@ -86,13 +80,6 @@ void append_cells(const Cell& target, const Cell& source);
 Cell* insert_value(Cell& blk, const Cell& value, bool from_first, bool advance);
 // Inserts source's cells one after another at target's head, advancing it.
 void insert_cells(Cell& target, const Cell& source);
-// Inserts the cell at the argument base into the block in the cell just below
-// it, advancing that block past the new cell.
-void insert_result();
-// Appends the cell just above the argument base to the block at the base.
-void append_arg();
-// Appends the cell at the argument base to the block in the cell just below it.
-void append_result();
 // Removes the first cell find-equal to value (from the head, or from the
 // first cell); false when nothing matched.
 bool remove_value(const Cell& blk, const Cell& value, bool from_first);

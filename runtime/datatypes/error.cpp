@@ -13,8 +13,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/evaluator/interpreter.h"
-#include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/runtime_error.h"
 
 #include <cstdio>
@@ -343,9 +342,7 @@ void eval_spec(const Cell& error, const Cell& spec) {
     block::clone(code, spec, true, false);
     collector::Root keep(code);
     context::bind_block(keep.cell(), error.object_context(), false);
-    Cell* const saved_top = stack::top();
-    interpreter::eval_block(keep.cell(), false);
-    stack::set_top(saved_top);
+    interpreter::run_block(keep.cell());
 }
 
 void set_entry(const Cell& e, std::int32_t category, std::int32_t position) {

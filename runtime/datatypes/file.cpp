@@ -15,7 +15,7 @@
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/url.h"
-#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/io/file_io.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"

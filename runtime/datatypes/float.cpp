@@ -13,7 +13,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/dtoa.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/random.h"
 #include "runtime/raise.h"
@@ -293,19 +292,6 @@ const char* to_text(double value, TextKind kind) {
 Cell* make_in(const Cell& blk, double v) {
     Cell* cell = buffer::append_cell(blk.series_node());
     make_at(*cell, v);
-    return cell;
-}
-
-Cell* push(double v) {
-    Cell* cell = stack::push_slot();
-    make_at(*cell, v);
-    return cell;
-}
-
-Cell* push_halves(std::uint32_t low, std::uint32_t high) {
-    Cell* cell = stack::push_slot();
-    cell->reset(TypeId::float_);
-    cell->set_f64_halves(low, high);
     return cell;
 }
 

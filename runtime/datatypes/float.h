@@ -53,10 +53,6 @@ inline void make_at(Cell& cell, double v) {
 }
 // Appends a float! of v to blk; returns the new cell.
 Cell* make_in(const Cell& blk, double v);
-// Pushes a float! of v on the argument stack; returns the new cell. The
-// second form takes the float64's low and high 32-bit halves.
-Cell* push(double v);
-Cell* push_halves(std::uint32_t low, std::uint32_t high);
 // The float64 of a float!, percent! or time! cell.
 inline double get(const Cell& cell) { return cell.f64(); }
 // The float64 of an integer!, float! or percent! (for conversions); any other

@@ -15,7 +15,6 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 
 #include <cstring>
@@ -363,11 +362,6 @@ std::int32_t count_locals(NodeId spec, std::int32_t start, bool flag) {
         return count;
     }
     return flag ? -1 : 0;
-}
-
-void push_unused_refinement(std::int32_t n) {
-    stack::push(logic::false_value);
-    for (std::int32_t i = 1; i < n; ++i) stack::push(none::value);
 }
 
 Cell* extra_cell(const Cell& fn, std::int32_t index) {

@@ -50,9 +50,6 @@ void rebind_at(Cell& out, const Cell& fn, NodeId outer);
 // 1 for /local plus the word! cells after it, from start in the spec; with
 // flag, -1 when the spec has no /local (0 without flag).
 std::int32_t count_locals(NodeId spec, std::int32_t start, bool flag);
-// Pushes an unused refinement for a compiled call: logic false, then n - 1
-// none values (its arguments).
-void push_unused_refinement(std::int32_t n);
 // Address of cell index of fn's extra block (valid until the next allocation).
 Cell* extra_cell(const Cell& fn, std::int32_t index);
 

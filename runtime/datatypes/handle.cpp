@@ -4,7 +4,6 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/evaluator/stack.h"
 
 #include <array>
 #include <cstdio>
@@ -29,16 +28,6 @@ void make_at(Cell& cell, std::uint32_t value, Class class_id) {
     cell.reset(TypeId::handle);
     cell.set_handle(value, static_cast<std::uint32_t>(class_id));
 }
-
-void set_result(std::uint32_t value, Class class_id) { make_at(*stack::base(), value, class_id); }
-
-Cell* push(std::uint32_t value, Class class_id) {
-    Cell c{};
-    make_at(c, value, class_id);
-    return stack::push(c);
-}
-
-Cell* push_null() { return push(0, Class::null); }
 
 Cell* make_in(const Cell& block, std::uint32_t value, Class class_id) {
     Cell c{};

@@ -20,12 +20,6 @@ void init();
 
 // Makes cell a handle of value and class.
 void make_at(Cell& cell, std::uint32_t value, Class class_id);
-// Writes a handle into the current call's result slot.
-void set_result(std::uint32_t value, Class class_id);
-// Pushes a new handle (a null one: value 0, class 0) on the argument stack;
-// returns its cell.
-Cell* push(std::uint32_t value, Class class_id);
-Cell* push_null();
 // Appends a new handle at the block's tail; returns the appended cell.
 Cell* make_in(const Cell& block, std::uint32_t value, Class class_id);
 

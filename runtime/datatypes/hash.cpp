@@ -11,7 +11,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/raise.h"
 
 #include <algorithm>

@@ -12,7 +12,6 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/random.h"
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
@@ -149,26 +148,6 @@ Cell* math(Cell* value1, Cell* value2, MathOp op, const char* name) {
 
 Cell* make_in(const Cell& blk, std::int32_t v) {
     Cell* cell = buffer::append_cell(blk.series_node());
-    cell->reset(TypeId::integer);
-    cell->set_int(v);
-    return cell;
-}
-
-std::int32_t get_result() { return stack::base()->int_value(); }
-
-std::int32_t get_result_or_zero() {
-    const Cell* slot = stack::base();
-    return slot->is(TypeId::integer) ? slot->int_value() : 0;
-}
-
-void set_result(std::int32_t v) {
-    Cell* slot = stack::base();
-    slot->reset(TypeId::integer);
-    slot->set_int(v);
-}
-
-Cell* push(std::int32_t v) {
-    Cell* cell = stack::push_slot();
     cell->reset(TypeId::integer);
     cell->set_int(v);
     return cell;

@@ -28,15 +28,6 @@ inline void make_at(Cell& cell, std::int32_t v) {
 // Appends a new integer! to blk; returns the new cell.
 Cell* make_in(const Cell& blk, std::int32_t v);
 
-// The integer in the current call's result slot (the first argument).
-std::int32_t get_result();
-// That value when the slot holds an integer!, else 0.
-std::int32_t get_result_or_zero();
-// Makes the result slot an integer! of v.
-void set_result(std::int32_t v);
-// Pushes a new integer! of v on the argument stack; returns it.
-Cell* push(std::int32_t v);
-
 // -1, 0 or 1.
 inline std::int32_t sign(std::int32_t v) { return (v > 0) - (v < 0); }
 // The magnitude of v; -2147483648 raises math error overflow.

@@ -21,10 +21,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/evaluator/actions.h"
-#include "runtime/evaluator/callback.h"
-#include "runtime/evaluator/interpreter.h"
-#include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/raise.h"
 
 #include <cstdint>
@@ -216,9 +213,7 @@ std::int32_t append_text(NodeId out, const char* text, std::int32_t part) {
 void evaluate_spec(const Cell& obj, const Cell& spec) {
     collector::Root keep_obj(obj);
     collector::Root keep_spec(spec);
-    Cell* const saved_top = stack::top();
-    interpreter::eval_block(spec, false);
-    stack::set_top(saved_top);
+    interpreter::run_block(spec);
 }
 
 }  // namespace

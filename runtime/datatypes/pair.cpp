@@ -14,7 +14,6 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
 #include "runtime/random.h"
 #include "runtime/raise.h"
@@ -130,12 +129,6 @@ void load_text(const Cell& spec, TypeId want, Cell& out) {
 }
 
 // --- Cells ---------------------------------------------------------------------------
-
-Cell* push(std::int32_t x, std::int32_t y) {
-    Cell* cell = stack::push_slot();
-    make_at(*cell, x, y);
-    return cell;
-}
 
 Cell* make_in(const Cell& blk, std::int32_t x, std::int32_t y) {
     Cell* cell = buffer::append_cell(blk.series_node());

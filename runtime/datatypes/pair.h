@@ -18,8 +18,6 @@ inline void make_at(Cell& cell, std::int32_t x, std::int32_t y) {
     cell.reset(TypeId::pair);
     cell.set_pair(x, y);
 }
-// Pushes a pair! on the argument stack; returns it.
-Cell* push(std::int32_t x, std::int32_t y);
 // Appends a pair! to blk; returns the new cell.
 Cell* make_in(const Cell& blk, std::int32_t x, std::int32_t y);
 

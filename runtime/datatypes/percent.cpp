@@ -5,7 +5,6 @@
 #include "runtime/buffer.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/evaluator/stack.h"
 
 #include <cstring>
 
@@ -14,19 +13,6 @@ namespace kiv::percent {
 Cell* make_in(const Cell& blk, double v) {
     Cell* cell = buffer::append_cell(blk.series_node());
     make_at(*cell, v);
-    return cell;
-}
-
-Cell* push(double v) {
-    Cell* cell = stack::push_slot();
-    make_at(*cell, v);
-    return cell;
-}
-
-Cell* push_halves(std::uint32_t low, std::uint32_t high) {
-    Cell* cell = stack::push_slot();
-    cell->reset(TypeId::percent);
-    cell->set_f64_halves(low, high);
     return cell;
 }
 

@@ -18,10 +18,6 @@ inline void make_at(Cell& cell, double v) {
 }
 // Appends a percent! of the fraction v to blk; returns the new cell.
 Cell* make_in(const Cell& blk, double v);
-// Pushes a percent! of the fraction v on the argument stack; returns it. The
-// second form takes the float64's low and high 32-bit halves.
-Cell* push(double v);
-Cell* push_halves(std::uint32_t low, std::uint32_t high);
 
 // The value times 100 with "%" ("50%", "0.5%"); mold is the same text.
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part);

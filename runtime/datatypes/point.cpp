@@ -11,7 +11,6 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/random.h"
 #include "runtime/raise.h"
 
@@ -63,18 +62,6 @@ std::int32_t text_of(const Cell& v, NodeId out) {
 }
 
 }  // namespace
-
-Cell* push(float x, float y) {
-    Cell* cell = stack::push_slot();
-    make_at(*cell, x, y);
-    return cell;
-}
-
-Cell* push(float x, float y, float z) {
-    Cell* cell = stack::push_slot();
-    make_at(*cell, x, y, z);
-    return cell;
-}
 
 Cell* math_op(Cell* left, Cell* right, MathOp op) {
     const int n = dimensions(*left);

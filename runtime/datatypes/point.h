@@ -25,9 +25,6 @@ inline void make_at(Cell& cell, float x, float y, float z) {
     cell.set_point_coord(1, y);
     cell.set_point_coord(2, z);
 }
-// Pushes a point on the argument stack; returns it.
-Cell* push(float x, float y);
-Cell* push(float x, float y, float z);
 // The number of coordinates of a point2D! (2) or point3D! (3) cell.
 inline int dimensions(const Cell& cell) { return cell.is(TypeId::point3d) ? 3 : 2; }
 

@@ -11,8 +11,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/evaluator/callback.h"
-#include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/raise.h"
 
 #include <algorithm>
@@ -362,18 +361,17 @@ void open_url(const Cell& url, const OpenRefinements* how, Cell& out) {
     Cell parts{};
     call_function(fn, word_cell("parse-url"), {url, flag(false)}, parts);
     if (!parts.is(TypeId::object)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &url);
-    Cell* held = stack::push(parts);  // the port is made over it
+    collector::Root held(parts);  // the port is made over it
     Cell type{};
     type.reset(TypeId::datatype);
     type.set_datatype_id(TypeId::port);
-    Cell* port = stack::push(type);
-    make(port, held, TypeId::port);
+    collector::Root port(type);
+    make(&port.cell(), &held.cell(), TypeId::port);
     if (how != nullptr) {
-        Cell* opened = stack::push(*port);
-        open(opened, *how);
+        collector::Root opened(port.cell());
+        open(&opened.cell(), *how);
     }
-    out = *port;
-    stack::set_top(held);
+    out = port.cell();
 }
 
 void init() { registry::register_type(registration); }

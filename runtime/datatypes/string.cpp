@@ -7,7 +7,6 @@
 #include "runtime/buffer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_actions.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/runtime_error.h"
 #include "runtime/unicode.h"
 
@@ -153,8 +152,6 @@ void reset(Cell& text) {
     buf->flags = (buf->flags & ~memory::unit_mask) | 1u;
     text.set_series_head(0);
 }
-
-Cell* push(const Cell& text) { return stack::push(text); }
 
 void truncate_buffer(NodeId node, std::int32_t n) {
     SeriesBuffer* buf = memory::buffer(node);

@@ -47,8 +47,6 @@ void make_at(Cell& cell, std::int32_t capacity);
 void make_at_unit(Cell& cell, std::int32_t capacity, std::uint32_t unit);
 // Empties the buffer, narrows it to unit 1 and sets the head to 0.
 void reset(Cell& text);
-// Pushes a copy of the text cell on the argument stack; returns the new cell.
-Cell* push(const Cell& text);
 // Cuts the buffer of node to n units when it is longer.
 void truncate_buffer(NodeId node, std::int32_t n);
 

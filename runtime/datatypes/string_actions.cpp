@@ -16,7 +16,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/evaluator/callback.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/raise.h"
 #include "runtime/sorting.h"
 #include "runtime/unicode.h"

@@ -12,7 +12,6 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/evaluator/stack.h"
 #include "runtime/random.h"
 #include "runtime/raise.h"
 
@@ -125,14 +124,6 @@ void make_at(Cell& cell, const std::uint8_t* bytes, std::int32_t count) {
     std::memcpy(all, bytes, static_cast<std::size_t>(count));
     cell.reset(TypeId::tuple);
     cell.set_tuple(all, static_cast<std::uint32_t>(count));
-}
-
-Cell* push(const std::uint8_t* bytes, std::int32_t count) {
-    std::uint8_t all[12] = {};
-    std::memcpy(all, bytes, static_cast<std::size_t>(std::clamp(count, std::int32_t{0}, max_count)));
-    Cell* cell = stack::push_slot();
-    make_at(*cell, all, count);
-    return cell;
 }
 
 bool zero_q(const Cell& cell) {

@@ -16,8 +16,6 @@ inline constexpr std::int32_t max_count = 12;
 
 // Makes cell a tuple! of the first count bytes (count 3-12).
 void make_at(Cell& cell, const std::uint8_t* bytes, std::int32_t count);
-// Pushes a tuple! of count components (fewer than 3 padded with 0); returns it.
-Cell* push(const std::uint8_t* bytes, std::int32_t count);
 // True when every component is 0 (the zero? native).
 bool zero_q(const Cell& cell);
 

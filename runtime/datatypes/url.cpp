@@ -12,7 +12,7 @@
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/io/http_request.h"
 #include "runtime/raise.h"
 #include "runtime/unicode.h"

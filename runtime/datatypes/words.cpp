@@ -9,7 +9,7 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/issue.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/services.h"
 
 #include <array>
 

@@ -9,7 +9,7 @@
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/evaluator/natives.h"
+#include "runtime/evaluator/services.h"
 
 #include <cstdint>
 

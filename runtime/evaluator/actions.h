@@ -8,18 +8,15 @@
 
 #include "runtime/cell.h"
 #include "runtime/datatypes/registry.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/memory.h"
 
 #include <cstdint>
 
 namespace kiv::actions {
 
-// An action's spec as the language reads it: its word, then its arguments and
-// refinements in order, a refinement's arguments after it ("series value
-// /part length /only /dup count"). Empty for slots 7 to 9.
-using Spec = ActionSpec;
-// The spec of an action.
-const Spec& spec(Action a);
+// The spec of an action (spec), the handler lookup (lookup), compare_order
+// and form_to are in services.h, which the datatypes use too.
 // Mandatory arguments, refinements, and the arguments of refinement r (0-based).
 std::int32_t argument_count(Action a);
 std::int32_t refinement_count(Action a);
@@ -38,30 +35,12 @@ Entry entry(Action a);
 // Runs action a on the current frame.
 inline void call(Action a, const std::int32_t* refinements) { entry(a)(refinements); }
 
-// --- Handler lookup ------------------------------------------------------------
-
-// The raw handler of action a for value's type. A type without it raises
-// script error expect-arg (the calling function's word, the datatype, the
-// first argument's name).
-registry::ErasedHandler lookup(const Cell& value, Action a);
-// The same, typed for the slot.
-template <Action A>
-typename registry::Slot<A>::type lookup(const Cell& value) {
-    return reinterpret_cast<typename registry::Slot<A>::type>(lookup(value, A));
-}
-
 // --- Typed entries for native code -------------------------------------------------
 
 // compare action of value1's type with op; equality codes answer equal (true)
 // or not; ordering codes the order's test. Values that cannot be ordered raise
 // script error invalid-compare with an ordering code; equality gives false.
 bool compare(Cell* value1, Cell* value2, CompareOp op);
-// Ordering for sorting: logic! by value, natives/actions/ops by entry, function!
-// and routine! by reference, all else the compare handler's order for op.
-std::int32_t compare_order(Cell* left, Cell* right, CompareOp op);
-// Appends the form of value to the text of out; limit < 0 means no limit.
-// Returns the budget left.
-std::int32_t form_to(Cell* value, NodeId out, std::int32_t limit);
 // Appends the mold of value to the text of out (limit < 0: no limit).
 std::int32_t mold_to(Cell* value, NodeId out, MoldOptions options, std::int32_t limit);
 // One path step on value with element (slot 7): new_value is the value to

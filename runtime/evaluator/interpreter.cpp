@@ -1569,6 +1569,12 @@ void eval_block(const Cell& blk, bool into_caller) {
 
 void eval_block_tail(const Cell& blk, bool into_caller) { eval_block_i(blk, into_caller); }
 
+void run_block(const Cell& blk) {
+    Cell* const top = stack::top();
+    eval_block(blk, false);
+    stack::set_top(top);
+}
+
 std::uint32_t eval_loop_body(const Cell& body) {
     const std::uint32_t caught =
         runtime::catch_throws(runtime::thrown_break, [&] { eval_block_i(body, false); });

@@ -7,6 +7,7 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/memory.h"
 #include "runtime/runtime_error.h"
 
@@ -36,6 +37,7 @@ void eval_block(const Cell& blk, bool into_caller);
 // The same for a native whose last act is this evaluation (if, either, do):
 // a pending exit stays pending, and the native must return at once.
 void eval_block_tail(const Cell& blk, bool into_caller);
+// run_block, which drops the value, is in services.h.
 // Evaluates a loop body (a block) for the loop natives, which have pushed
 // their loop frame. Returns 0 after a normal pass, or runtime::thrown_break
 // / thrown_continue when the body broke or continued (the loop frame's result
@@ -140,9 +142,6 @@ void clear_exit();
 void hand_over_exit(std::uint32_t thrown);
 // Throws a pending exit (for native code that received one and cannot return).
 void throw_pending();
-
-// The current-code cell: the block under evaluation, its head at the
-// expression being evaluated; unset! when nothing is evaluated.
-const Cell& current_code();
+// current_code() is in services.h.
 
 }  // namespace kiv::interpreter

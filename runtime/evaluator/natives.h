@@ -7,6 +7,7 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/evaluator/services.h"
 
 #include <cstdint>
 
@@ -27,10 +28,8 @@ using Entry = void (*)(bool check, const std::int32_t* refinements);
 // Slots of the table.
 inline constexpr std::int32_t table_size = 144;
 
-// The natives the runtime defines (the Native enum, native_count and
-// native_names, by the index each spec in library/natives/*.kiv gives its
-// native) and the refinement positions by name (refine::do_::next).
-#include "generated/native_table.h"
+// The natives the runtime defines (Native, native_count, native_names) and
+// the refinement positions by name come from services.h.
 static_assert(native_count <= table_size);
 
 // Makes the empty table (count 1: the next append gets index 1) and the

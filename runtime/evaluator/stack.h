@@ -6,6 +6,7 @@
 #pragma once
 
 #include "runtime/cell.h"
+#include "runtime/evaluator/services.h"
 #include "runtime/memory.h"
 #include "runtime/raise.h"
 
@@ -338,13 +339,7 @@ inline void clear_throw_start() { detail::state.throw_start = nullptr; }
 // (cleared) or the top, the first frame not named <body> or <anon>; the word
 // <not-found> when there is none.
 Cell calling_function_word();
-// The call trace up to, not including, frame end_depth: the words of the
-// frames (not <body>/<anon>; at level 1 only those whose value is a
-// function!). form_call_trace appends them to the text of out, each followed
-// by a blank, and returns the budget left; collect_call_trace appends the
-// words to blk.
-std::int32_t form_call_trace(std::int32_t level, std::int32_t end_depth, NodeId out, std::int32_t limit);
-void collect_call_trace(std::int32_t level, const Cell& blk, std::int32_t end_depth);
+// The call traces (form_call_trace, collect_call_trace) are in services.h.
 // For each frame from the top down (bottom record excluded) not named
 // <body>/<anon>: its word and the argument-stack index of its caller base.
 void collect_frame_words(const Cell& blk);

@@ -393,21 +393,5 @@ TEST_F(BlockActions, SetOperations) {
               "invalid-refine-arg");
 }
 
-TEST_F(BlockActions, PushOperations) {
-    Cell* before = stack::top();
-    Cell b = value("[a [b]]");
-    block::push_clone(b, true, false);
-    block::push_empty(0);
-    EXPECT_EQ(stack::top() - before, 2);
-    EXPECT_NE(block::get_cell(*before, 1)->series_node(), block::get_cell(b, 1)->series_node());
-    // append_result: the value at the base goes into the block below it.
-    stack::push(b);
-    stack::push_frame(nullptr, stack::FrameType::call);
-    stack::push(int_cell(3));
-    block::append_result();
-    stack::pop_frame_reset();
-    EXPECT_EQ(mold(b), "[a [b] 3]");
-}
-
 }  // namespace
 }  // namespace kiv

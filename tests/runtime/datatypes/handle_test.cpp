@@ -4,7 +4,6 @@
 #include "runtime/datatypes/handle.h"
 
 #include "runtime/datatypes/block.h"
-#include "runtime/evaluator/stack.h"
 
 #include "tests/support/runtime_fixture.h"
 
@@ -72,12 +71,6 @@ TEST(Handle, ConstructorsWriteTheWholePayload) {
     handle::make_in(blk, 7, handle::Class::window);
     ASSERT_EQ(block::count_from_head(blk), 1);
     EXPECT_EQ(block::head_cell(blk)->handle_value(), 7u);
-
-    Cell* pushed = handle::push_null();
-    EXPECT_TRUE(pushed->is(TypeId::handle));
-    EXPECT_EQ(pushed->handle_value(), 0u);
-    EXPECT_EQ(pushed->handle_class(), 0u);
-    stack::pop(1);
 }
 
 TEST(Handle, EveryOtherActionIsMissing) {
