@@ -166,6 +166,8 @@ std::int32_t eval_path_i(const Cell& path, NodeId code, std::int32_t pos, std::i
                          PathMode mode, PathRecord* record);
 void call_function_i(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t mask);
 std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out);
+std::int32_t set_word_simple(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub);
+std::int32_t set_path_simple(const Cell& sp, NodeId code, std::int32_t pos, std::int32_t end, bool sub);
 bool object_field(const Cell& path, const Cell*& holder, std::int32_t& index);
 inline const Cell* field_value(NodeId ctx, std::int32_t index);
 
@@ -183,6 +185,15 @@ inline bool inert_argument(TypeId t) {
     return t == TypeId::block || t == TypeId::integer || t == TypeId::float_ ||
            t == TypeId::string || t == TypeId::char_;
 }
+
+// Types whose values a word yields as they stand: all but unset! (an error),
+// op! and the function types (a call).
+constexpr std::uint64_t type_bit(TypeId t) { return std::uint64_t{1} << static_cast<unsigned>(t); }
+static_assert(type_count <= 64, "the datatype masks fit 64 bits");
+constexpr std::uint64_t called_types = type_bit(TypeId::unset) | type_bit(TypeId::op) |
+                                       type_bit(TypeId::native) | type_bit(TypeId::action) |
+                                       type_bit(TypeId::function) | type_bit(TypeId::routine);
+inline bool plain_value(TypeId t) { return (type_bit(t) & called_types) == 0; }
 
 // How the argument that cache typeset ts stands for is fetched.
 ArgKind arg_kind(const Cell& ts) { return static_cast<ArgKind>(ts.typeset_arg_kind()); }
@@ -203,7 +214,8 @@ struct CallShape {
     std::int32_t locals;       // function!: /local and its words, 0 when none
     std::int32_t tail_cells;   // function!: cells pushed for the refinements and their arguments
     std::int32_t native;       // 1 for native! and action!: refinements go to the refs table
-    std::int32_t unused[2];
+    std::int32_t plain;        // 1 when every positional cell is an evaluated argument
+    std::int32_t unused;
 };
 static_assert(sizeof(CallShape) % sizeof(Cell) == 0, "the shape's cells stay aligned");
 
@@ -284,6 +296,9 @@ NodeId build_cache(const Cell& fn) {
         }
         out[i] = e;
     }
+    shape.plain = 1;
+    for (std::int32_t i = 0; i < shape.positional; ++i)
+        if (arg_kind(out[i]) != ArgKind::evaluated) shape.plain = 0;
     std::memcpy(buf->head, &shape, sizeof shape);
     Cell made;
     made.reset(TypeId::binary);
@@ -394,6 +409,54 @@ std::int32_t finish_fetch(const Cell& fn, NodeId code, std::int32_t pos, const C
     return pos;
 }
 
+// A function! called with no refinement named: its refinement flags and
+// their arguments' slots as not given (false, none). Returns its local count.
+std::int32_t push_unnamed_slots(NodeId cache) {
+    const CallShape& shape = shape_at(cache);
+    if (shape.tail_cells > 0) {
+        const Cell* cells = shape_cells(cache);
+        for (std::int32_t i = shape.positional; i < shape.cells; ++i) {
+            if (cells[i].is(TypeId::refinement)) stack::push(logic::false_value);
+            else if (arg_kind(cells[i]) != ArgKind::return_type) stack::push(none::value);
+        }
+    }
+    return shape.locals;
+}
+
+// The common call: from code, no refinement named, nothing preset, every
+// positional argument evaluated, tracing off. Each argument is computed where
+// it stands when simple_value can (straight into the free cell at the top),
+// else evaluated; then a function! gets its refinement and local slots as
+// not given. The shape's cells are re-read after each evaluation, which may
+// collect and move them.
+std::int32_t fetch_plain(const Cell& fn, NodeId cache, NodeId code, std::int32_t pos,
+                         std::int32_t end, const Cell& name) {
+    const std::int32_t positional = shape_at(cache).positional;
+    for (std::int32_t i = 0; i < positional; ++i) {
+        const std::int32_t next = simple_value(code, pos, end, false, *stack::top());
+        if (next >= 0) {
+            stack::push_slot();
+            pos = next;
+        } else {
+            const Cell e = shape_cells(cache)[i];
+            pos = fetch_one(fn, name, e, code, pos, end, false, 0);
+            if (pending) return pos;
+        }
+        const Cell& e = shape_cells(cache)[i];
+        const Cell& value = *(stack::top() - 1);
+        if (!typeset::contains(e, value.type())) check_argument(fn, name, e, value);
+    }
+    std::int32_t refs[max_refinements];
+    std::int32_t locals = 0;
+    const bool nat = is_native_type(fn.type());
+    if (nat) {
+        std::fill(refs, refs + max_refinements, actions::unused);
+    } else {
+        locals = push_unnamed_slots(cache);
+    }
+    return finish_fetch(fn, code, pos, name, nat, locals, refs);
+}
+
 // Fetches the arguments of fn into the callee's frame, whose base is already
 // pushed (base[0] the result slot, or an operator's left operand), then runs a
 // native or action, or leaves a function's slots for call_function_i.
@@ -423,6 +486,8 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
     const Cell fn = fn_in;
     const bool nat = is_native_type(fn.type());
     const NodeId cache = shape_of(fn);
+    if (mode == 0 && path == nullptr && preset == 0 && shape_at(cache).plain && !tracing::state.on)
+        return fetch_plain(fn, cache, code, pos, end, name);
     std::int32_t refs[max_refinements];
     if (nat) std::fill(refs, refs + max_refinements, actions::unused);  // read by natives only
     if (preset == 1) stack::push_slot();  // the left operand already stands at the base
@@ -465,17 +530,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
             if (pending) return pos;
             check_argument(fn, name, e, *(stack::top() - 1));
         }
-        const CallShape& shape = shape_at(cache);
-        if (!nat) {
-            if (shape.tail_cells > 0) {
-                const Cell* cells = shape_cells(cache);
-                for (std::int32_t i = positional; i < shape.cells; ++i) {
-                    if (cells[i].is(TypeId::refinement)) stack::push(logic::false_value);
-                    else if (arg_kind(cells[i]) != ArgKind::return_type) stack::push(none::value);
-                }
-            }
-            locals = shape.locals;
-        }
+        if (!nat) locals = push_unnamed_slots(cache);
         return finish_fetch(fn, code, pos, name, nat, locals, refs);
     }
 
@@ -777,6 +832,40 @@ struct CodeRestore {
     ~CodeRestore() { code_cell = saved; }
 };
 
+// The expressions a block's loop computes without a visit to the evaluator,
+// pushing the value as eval_expr_i would: a set-word or set-path whose value
+// is a simple expression, or a simple expression alone (simple_value).
+// Returns the index after it, or -1 (nothing done). Tracing is off.
+__attribute__((noinline)) std::int32_t quick_expression(const Cell& at, NodeId code, std::int32_t pos) {
+    switch (at.type()) {
+    case TypeId::set_word: return set_word_simple(at, code, pos, to_tail, true);
+    case TypeId::set_path: return set_path_simple(at, code, pos, to_tail, true);
+    default: {
+        const std::int32_t next = simple_value(code, pos, to_tail, false, *stack::top());
+        if (next >= 0) stack::push_slot();
+        return next;
+    }
+    }
+}
+
+// Whether quick_expression may compute the expression that starts with at:
+// not a call (a word holding a function), which goes to the evaluator at once.
+inline bool quick_candidate(const Cell& at) {
+    switch (at.type()) {
+    case TypeId::set_word:
+    case TypeId::set_path:
+    case TypeId::path:
+    case TypeId::integer:
+        return true;
+    case TypeId::word: {
+        const Cell* v = peek_word_value(at);
+        return v != nullptr && plain_value(v->type());
+    }
+    default:
+        return false;
+    }
+}
+
 // Blocks, parens, branch and loop bodies and function bodies run here. No
 // frame of their own: a frame would carry no name (errors skip <body>
 // frames for `where` and the call trace), catch no exit and only cost a push
@@ -808,8 +897,15 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     for (;;) {
         code_cell.set_series_head(pos);
         stack::set_top(slot);
-        pos = eval_expr_i(code, pos, to_tail, false, true, false);
-        if (pending) return;  // the exit's unwinding has set the stacks
+        const Cell& at = *cell_at(code, pos);
+        const std::int32_t next =
+            !tracing::state.on && quick_candidate(at) ? quick_expression(at, code, pos) : -1;
+        if (next >= 0) {
+            pos = next;
+        } else {
+            pos = eval_expr_i(code, pos, to_tail, false, true, false);
+            if (pending) return;  // the exit's unwinding has set the stacks
+        }
         if (pos >= tail_of(code)) break;
         collector::safe_point();
     }
@@ -879,7 +975,7 @@ std::int32_t eval_set_path(const Cell& sp, NodeId code, std::int32_t pos, std::i
 // (overflow goes to float! through the action).
 enum class FastOp { none, add, subtract, multiply, lesser, greater, lesser_equal, greater_equal };
 
-FastOp fast_op(const Cell& op) {
+inline FastOp fast_op(const Cell& op) {
     const TypeId source = op.op_source();
     if (source == TypeId::action) {
         switch (static_cast<Action>(op.code_entry())) {
@@ -902,7 +998,7 @@ FastOp fast_op(const Cell& op) {
 }
 
 // Computes a k b into out; false (out untouched) when the result leaves 32 bits.
-bool fast_integer(FastOp k, std::int64_t a, std::int64_t b, Cell* out) {
+inline bool fast_integer(FastOp k, std::int64_t a, std::int64_t b, Cell* out) {
     std::int64_t r;
     switch (k) {
     case FastOp::add: r = a + b; break;
@@ -955,46 +1051,47 @@ __attribute__((noinline)) const Cell* path_field(const Cell& path) {
 }
 
 std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out) {
-    if (!stack::room_for(2, stack::top() + 4))
+    if (code == 0 || !stack::room_for(2, stack::top() + 4))
         return -1;  // the evaluator raises the stack overflow where it always did
-    if (code == 0) return -1;
     const SeriesBuffer* buf = memory::buffer(code);
     const Cell* const head = reinterpret_cast<const Cell*>(buf->head);
-    const std::int32_t tail = tail_of(code);
-    if (end > tail) end = tail;
-    if (pos >= end) return -1;
+    const Cell* const tail = reinterpret_cast<const Cell*>(buf->tail);
+    const Cell* const stop = end < tail - head ? head + end : tail;
     const Cell* at = head + pos;
-    if (at->is(TypeId::word) || at->is(TypeId::path)) {
-        const Cell* v = at->is(TypeId::word) ? peek_word_value(*at) : path_field(*at);
-        if (v == nullptr) return -1;
-        const TypeId t = v->type();
-        if (t == TypeId::unset || t == TypeId::op || is_function_type(t)) return -1;
+    if (at >= stop) return -1;
+    const TypeId t = at->type();
+    if (t == TypeId::word) {
+        const Cell* v = peek_word_value(*at);
+        if (v == nullptr || !plain_value(v->type())) return -1;
         out = *v;
-    } else if (inert_argument(at->type())) {
+    } else if (inert_argument(t)) {
         out = *at;
+    } else if (t == TypeId::path) {
+        const Cell* v = path_field(*at);
+        if (v == nullptr || !plain_value(v->type())) return -1;
+        out = *v;
     } else {
         return -1;
     }
-    ++pos;
-    if (no_infix) return pos;
-    while (pos < end) {
-        at = head + pos;
-        if (!at->is(TypeId::word)) break;
-        const Cell* value = peek_word_value(*at);
-        if (value == nullptr || !value->is(TypeId::op)) break;
-        if (!out.is(TypeId::integer) || pos + 1 >= end) return -1;
-        const FastOp k = fast_op(*value);
-        if (k == FastOp::none) return -1;
-        const Cell* right = at + 1;
-        if (right->is(TypeId::word)) {
-            right = peek_word_value(*right);
-            if (right == nullptr) return -1;
+    ++at;
+    if (!no_infix) {
+        while (at < stop && at->is(TypeId::word)) {
+            const Cell* value = peek_word_value(*at);
+            if (value == nullptr || !value->is(TypeId::op)) break;
+            if (!out.is(TypeId::integer) || at + 1 >= stop) return -1;
+            const FastOp k = fast_op(*value);
+            if (k == FastOp::none) return -1;
+            const Cell* right = at + 1;
+            if (right->is(TypeId::word)) {
+                right = peek_word_value(*right);
+                if (right == nullptr) return -1;
+            }
+            if (!right->is(TypeId::integer)) return -1;
+            if (!fast_integer(k, out.int_value(), right->int_value(), &out)) return -1;
+            at += 2;
         }
-        if (!right->is(TypeId::integer)) return -1;
-        if (!fast_integer(k, out.int_value(), right->int_value(), &out)) return -1;
-        pos += 2;
     }
-    return pos;
+    return static_cast<std::int32_t>(at - head);
 }
 
 // A set-word whose value is a simple expression, stored into a plain or
