@@ -156,8 +156,10 @@ private:
     std::int32_t saved_;
 };
 
+// simple_tried: the block loop has found a set-word's or set-path's value not
+// simple (quick_expression), so the framed path runs at once.
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
-                         bool literal_functions);
+                         bool literal_functions, bool simple_tried = false);
 void eval_block_i(const Cell& blk, bool into_caller);
 std::int32_t call_value_i(const Cell& fn, NodeId code, std::int32_t pos, std::int32_t end, bool sub,
                           const Cell* path, std::int32_t path_from, const Cell* name,
@@ -423,6 +425,17 @@ std::int32_t push_unnamed_slots(NodeId cache) {
     return shape.locals;
 }
 
+// The block at pos of code when no word follows it (no operator can take it
+// as its left operand), else null.
+inline const Cell* literal_block(NodeId code, std::int32_t pos, std::int32_t end) {
+    if (code == 0) return nullptr;
+    const SeriesBuffer* buf = memory::buffer(code);
+    const Cell* const at = reinterpret_cast<const Cell*>(buf->head) + pos;
+    const Cell* const tail = reinterpret_cast<const Cell*>(buf->tail);
+    if (pos >= end || at >= tail || !at->is(TypeId::block)) return nullptr;
+    return pos + 1 >= end || at + 1 >= tail || !at[1].is(TypeId::word) ? at : nullptr;
+}
+
 // The common call: from code, no refinement named, nothing preset, every
 // positional argument evaluated, tracing off. Each argument is computed where
 // it stands when simple_value can (straight into the free cell at the top),
@@ -433,6 +446,13 @@ std::int32_t fetch_plain(const Cell& fn, NodeId cache, NodeId code, std::int32_t
                          std::int32_t end, const Cell& name) {
     const std::int32_t positional = shape_at(cache).positional;
     for (std::int32_t i = 0; i < positional; ++i) {
+        if (const Cell* blk = literal_block(code, pos, end)) {  // a branch or a body
+            stack::push(*blk);
+            ++pos;
+            const Cell& e = shape_cells(cache)[i];
+            if (!typeset::contains(e, TypeId::block)) check_argument(fn, name, e, *blk);
+            continue;
+        }
         const std::int32_t next = simple_value(code, pos, end, false, *stack::top());
         if (next >= 0) {
             stack::push_slot();
@@ -720,6 +740,31 @@ std::int32_t call_value_i(const Cell& fn_in, NodeId code, std::int32_t pos, std:
     return pos;
 }
 
+// call_value_i for the common call, with tracing off: a native, action or
+// function! named by a word in code, its shape plain (fetch_plain). The same
+// steps, with nothing left to decide but the arguments.
+std::int32_t call_plain(const Cell& fn_in, NodeId cache, NodeId code, std::int32_t pos,
+                        std::int32_t end, bool sub, const Cell& word) {
+    const Cell fn = fn_in;
+    stack::push(fn);  // the result replaces it
+    if (fn.is(TypeId::function)) {
+        stack::push_frame(&word, stack::FrameType::function, own_frame);
+        pos = fetch_plain(fn, cache, code, pos, end, word);
+        if (!pending) call_function_i(fn, word.word_context(), word, 0);
+    } else {
+        stack::push_frame(&word, stack::FrameType::call, own_frame);
+        pos = fetch_plain(fn, cache, code, pos, end, word);
+    }
+    if (pending) return pos;
+    if (sub) stack::pop_frame();
+    else stack::return_result();
+    tracing::trace(Event::return_, code, pos, &word, stack::top() - 1);
+    Cell* top = stack::top();
+    top[-2] = top[-1];
+    stack::pop(1);
+    return pos;
+}
+
 // The call of a function whose arguments are on the stack. switching: the
 // function's trace attribute switches tracing for its body.
 template <bool switching>
@@ -898,12 +943,12 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
         code_cell.set_series_head(pos);
         stack::set_top(slot);
         const Cell& at = *cell_at(code, pos);
-        const std::int32_t next =
-            !tracing::state.on && quick_candidate(at) ? quick_expression(at, code, pos) : -1;
+        const bool tried = !tracing::state.on && quick_candidate(at);
+        const std::int32_t next = tried ? quick_expression(at, code, pos) : -1;
         if (next >= 0) {
             pos = next;
         } else {
-            pos = eval_expr_i(code, pos, to_tail, false, true, false);
+            pos = eval_expr_i(code, pos, to_tail, false, true, false, tried);
             if (pending) return;  // the exit's unwinding has set the stacks
         }
         if (pos >= tail_of(code)) break;
@@ -1164,7 +1209,7 @@ std::int32_t operator_evaluated(FastOp k, const Cell& op, const Cell& word, Node
 // computed strictly left to right in one cell. end is clamped to the code's
 // tail on entry because code may shrink while it runs.
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
-                         bool literal_functions) {
+                         bool literal_functions, bool simple_tried) {
     end = clamp_end(code, end);
     KIV_ASSERT(pos < end, "eval_expression past the end of its code");
     Cell* const start_top = stack::top();
@@ -1179,7 +1224,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         ++pos;
         break;
     case TypeId::set_word:
-        if (!tracing::state.on) {
+        if (!tracing::state.on && !simple_tried) {
             const std::int32_t next = set_word_simple(v, code, pos, end, sub);
             if (next >= 0) {
                 pos = next;
@@ -1190,7 +1235,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         if (pending) return pos;
         break;
     case TypeId::set_path:
-        if (!tracing::state.on) {
+        if (!tracing::state.on && !simple_tried) {
             const std::int32_t next = set_path_simple(v, code, pos, end, sub);
             if (next >= 0) {
                 pos = next;
@@ -1219,7 +1264,10 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         const TypeId t = value.type();
         if (t == TypeId::unset) runtime::raise_error(ErrorCategory::script, "no-value", &v);
         if (is_function_type(t)) {
-            pos = call_value_i(value, code, pos + 1, end, sub, nullptr, 0, &v, nullptr, 0, false);
+            const NodeId cache = t != TypeId::routine && !tracing::state.on ? shape_of(value) : 0;
+            pos = cache != 0 && shape_at(cache).plain
+                      ? call_plain(value, cache, code, pos + 1, end, sub, v)
+                      : call_value_i(value, code, pos + 1, end, sub, nullptr, 0, &v, nullptr, 0, false);
             if (pending) return pos;
         } else if (t == TypeId::op) {
             runtime::raise_error(ErrorCategory::script, "no-op-arg", &v);
