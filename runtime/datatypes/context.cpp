@@ -80,6 +80,37 @@ NodeId make(std::int32_t count, bool stack, bool self, Kind kind) {
     return ctx;
 }
 
+NodeId clone(NodeId ctx, Kind kind, bool self) {
+    const Cell cc = *context_cell(ctx);
+    Cell node_cell{};
+    block::make_at_filled(node_cell, 2, false);   // context! cell and owner, both unset
+    const NodeId copy = node_cell.series_node();
+    const NodeId old_words = cc.context_words();
+    const NodeId entries = memory::clone_series(memory::buffer(hashtable::values_of(old_words)));
+    const NodeId words = hashtable::copy(old_words, entries);
+    const std::int32_t n = hashtable::record(words)->count;
+    Cell* const entry = cells_of(entries);
+    for (std::int32_t i = 0; i < n; ++i) entry[i].set_word_context(copy);
+    NodeId values = 0;
+    if (!cc.context_on_stack()) values = memory::clone_series(memory::buffer(cc.context_values()));
+    Cell& out = *context_cell(copy);
+    out.reset(TypeId::context);
+    out.set_context(static_cast<std::uint32_t>(kind), cc.context_on_stack(), self, words, values);
+    return copy;
+}
+
+NodeId share_words(NodeId ctx) {
+    const Cell cc = *context_cell(ctx);
+    KIV_ASSERT(cc.context_on_stack(), "only a function context shares its words");
+    Cell node_cell{};
+    block::make_at_filled(node_cell, 2, false);   // context! cell and owner, both unset
+    const NodeId copy = node_cell.series_node();
+    Cell& out = *context_cell(copy);
+    out.reset(TypeId::context);
+    out.set_context(cc.context_kind(), true, cc.context_has_self(), cc.context_words(), 0);
+    return copy;
+}
+
 NodeId make_from_block(const Cell& blk, bool stack, bool self, Kind kind) {
     const SeriesBuffer* buf = memory::buffer(blk.series_node());
     const std::int32_t n = buf->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
@@ -254,39 +285,81 @@ std::int32_t bind_word(NodeId ctx, Cell& word) {
     return index;
 }
 
-void bind_block(const Cell& blk, NodeId ctx, bool self) {
+namespace {
+
+// Calls bind(cell) for each word cell of blk from its head to its tail and of
+// its nested blocks, parens, paths and hash!, in place. A block met again
+// through a cycle is walked once. bind must not allocate.
+template <class Bind>
+void walk_words(const Cell& blk, const Bind& bind) {
     const NodeId node = blk.series_node();
     if (cycles::find(node)) return;   // met again through a cycle: bound already
     cycles::Guard guard(node);
-    const SymbolId self_sym = self ? self_symbol() : 0;
     const std::int32_t end =
         memory::buffer(node)->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
-    // Binding allocates nothing: the word index and the block stay where they are.
-    const hashtable::WordFinder finder(context_cell(ctx)->context_words());
     Cell* const cells = block::get_cell(blk, 0);
     for (std::int32_t i = blk.series_head(); i < end; ++i) {
         Cell* c = cells + i;
         const TypeId t = c->type();
         if (t >= TypeId::word && t <= TypeId::refinement) {
-            if (self && t == TypeId::word && c->word_symbol() == self_sym) {
-                c->set_word_context(ctx);
-                c->set_word_index(-1);
-            } else if (const std::int32_t index = finder.find(c->word_symbol()); index >= 0) {
-                c->set_word_context(ctx);
-                c->set_word_index(index);
-            }
+            bind(*c);
         } else if (binds_recursively(t)) {
             const Cell inner = *c;
-            bind_block(inner, ctx, self);
+            walk_words(inner, bind);
         }
     }
+}
+
+}  // namespace
+
+void bind_block(const Cell& blk, NodeId ctx, bool self) {
+    const SymbolId self_sym = self ? self_symbol() : 0;
+    // Binding allocates nothing: the word index and the block stay where they are.
+    const hashtable::WordFinder finder(context_cell(ctx)->context_words());
+    walk_words(blk, [&](Cell& c) {
+        if (self && c.type() == TypeId::word && c.word_symbol() == self_sym) {
+            c.set_word_context(ctx);
+            c.set_word_index(-1);
+        } else if (const std::int32_t index = finder.find(c.word_symbol()); index >= 0) {
+            c.set_word_context(ctx);
+            c.set_word_index(index);
+        }
+    });
+}
+
+void bind_block_within(const Cell& blk, NodeId inner, NodeId outer) {
+    const SymbolId self_sym = self_symbol();
+    const hashtable::WordFinder in_inner(context_cell(inner)->context_words());
+    const hashtable::WordFinder in_outer(context_cell(outer)->context_words());
+    walk_words(blk, [&](Cell& c) {
+        const SymbolId canonical = in_inner.canonical_of(c.word_symbol());
+        if (const std::int32_t index = in_inner.find_canonical(canonical); index >= 0) {
+            c.set_word_context(inner);
+            c.set_word_index(index);
+        } else if (c.type() == TypeId::word && c.word_symbol() == self_sym) {
+            c.set_word_context(outer);
+            c.set_word_index(-1);
+        } else if (const std::int32_t at = in_outer.find_canonical(canonical); at >= 0) {
+            c.set_word_context(outer);
+            c.set_word_index(at);
+        }
+    });
 }
 
 bool collect_set_words(NodeId ctx, const Cell& blk) {
     const std::int32_t end =
         memory::buffer(blk.series_node())->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
     bool grew = false;
-    for (std::int32_t i = blk.series_head(); i < end; ++i) {
+    std::int32_t i = blk.series_head();
+    {
+        // Words already present are looked up without entering anything; the
+        // first absent one ends this pass, as entering it changes the index.
+        const hashtable::WordFinder finder(context_cell(ctx)->context_words());
+        const Cell* const cells = block::get_cell(blk, 0);
+        for (; i < end; ++i)
+            if (cells[i].is(TypeId::set_word) && finder.find(cells[i].word_symbol()) < 0) break;
+    }
+    for (; i < end; ++i) {
         const Cell c = *block::get_cell(blk, i);
         if (!c.is(TypeId::set_word)) continue;
         std::int32_t position = 0;

@@ -34,6 +34,17 @@ NodeId make(std::int32_t count, bool stack, bool self, Kind kind);
 // lit-word! and refinement! of blk's whole buffer (set-words are not taken).
 NodeId make_from_block(const Cell& blk, bool stack, bool self, Kind kind);
 
+// A new context of the kind given, with self when asked, holding ctx's words
+// in their order (the word index copied, not rebuilt) and, for a heap
+// context, a shallow copy of its values; a stack context's copy is outside
+// any call. The owner is unset.
+NodeId clone(NodeId ctx, Kind kind, bool self);
+
+// A new stack context (outside any call, owner unset) over the word index of
+// the stack context ctx itself: a function's word list never changes once
+// made, so copies of a function can share it.
+NodeId share_words(NodeId ctx);
+
 // The context! cell and the owner cell (valid until the next allocation).
 Cell* context_cell(NodeId ctx);
 Cell* owner(NodeId ctx);
@@ -104,6 +115,10 @@ std::int32_t bind_word(NodeId ctx, Cell& word);
 // nested blocks, parens, paths and hash!; self binds `self` with index -1.
 // A block met again through a cycle is bound once.
 void bind_block(const Cell& blk, NodeId ctx, bool self);
+// bind_block(blk, outer, true) and then bind_block(blk, inner, false) in one
+// walk: a word takes inner when inner holds its symbol, else `self` and the
+// words of outer take outer.
+void bind_block_within(const Cell& blk, NodeId inner, NodeId outer);
 // Enters every set-word! of blk from its head; true when the context grew.
 bool collect_set_words(NodeId ctx, const Cell& blk);
 // Gives the function or object value (context node in word 1) a fresh

@@ -8,6 +8,7 @@
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
@@ -296,6 +297,57 @@ NodeId make_at(Cell& out, const Cell& spec_in, const Cell* body_in, NodeId ctx,
     out.set_code(ctx, spec.series_node(), extra.series_node());
     *context::owner(ctx) = out;
     return ctx;
+}
+
+namespace {
+
+// True when ctx holds exactly the words a context made from the spec block
+// (make_from_block) would hold, in the same order.
+bool made_from_spec(NodeId ctx, NodeId spec) {
+    const SeriesBuffer* buf = memory::buffer(spec);
+    const Cell* cells = reinterpret_cast<const Cell*>(buf->head);
+    const std::int32_t n = buf->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+    const std::int32_t count = context::word_count(ctx);
+    const hashtable::WordFinder finder(context::context_cell(ctx)->context_words());
+    std::int32_t next = 0;
+    for (std::int32_t i = 0; i < n; ++i) {
+        const TypeId t = cells[i].type();
+        if (t != TypeId::word && t != TypeId::get_word && t != TypeId::lit_word &&
+            t != TypeId::refinement)
+            continue;
+        const std::int32_t at = finder.find(cells[i].word_symbol());
+        if (at >= 0 && at < next) continue;   // the spelling is in already
+        if (at != next || next >= count || context::word_at(ctx, next)->word_symbol() != cells[i].word_symbol())
+            return false;
+        ++next;
+    }
+    return next == count;
+}
+
+}  // namespace
+
+void rebind_at(Cell& out, const Cell& fn_in, NodeId outer) {
+    const Cell fn = fn_in;
+    const Cell body = *extra_cell(fn, extra_body);
+    if (!body.is(TypeId::block) || block::count_from_head(body) <= 0) refuse(fn);
+    // The new context shares the old one's word list when that is still
+    // what the spec makes, which it almost always is.
+    const NodeId ctx = made_from_spec(fn.code_entry(), fn.code_spec())
+                           ? context::share_words(fn.code_entry())
+                           : context::make_from_block(block_at_zero(fn.code_spec()), true, false,
+                                                      context::Kind::function);
+    Cell extra{};
+    block::make_at_filled(extra, extra_cells, false);
+    Cell copy{};
+    block::clone(copy, body, true, true);
+    *block::get_cell(extra, extra_body) = copy;
+    context::bind_block_within(copy, ctx, outer);
+    Cell made{};
+    made.reset(TypeId::function);
+    made.add_function_trace_flags(fn.function_trace_flags());
+    made.set_code(ctx, fn.code_spec(), extra.series_node());
+    *context::owner(ctx) = made;
+    out = made;
 }
 
 std::int32_t count_locals(NodeId spec, std::int32_t start, bool flag) {

@@ -41,6 +41,12 @@ void collect_locals(Cell& spec, const Cell& body, Cell& collected);
 // series buffer.
 NodeId make_at(Cell& out, const Cell& spec, const Cell* body, NodeId ctx, std::int32_t code,
                std::int32_t code2, std::uint32_t flags);
+// Makes out a copy of the function! fn for the object context outer: fn's
+// body cloned deeply and bound to outer (`self` included), then to the
+// copy's own context, made from fn's spec; the spec and the trace flags are
+// shared, native code ids are not. A function without a body raises script
+// error bad-func-def with fn. out must not lie in a series buffer.
+void rebind_at(Cell& out, const Cell& fn, NodeId outer);
 // 1 for /local plus the word! cells after it, from start in the spec; with
 // flag, -1 when the spec has no /local (0 without flag).
 std::int32_t count_locals(NodeId spec, std::int32_t start, bool flag);

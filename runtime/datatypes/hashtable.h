@@ -182,8 +182,9 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
 class WordFinder {
 public:
     explicit WordFinder(NodeId table);
-    std::int32_t find(std::uint32_t symbol) const {
-        const std::uint32_t canonical = canonical_of(symbol);
+    std::int32_t find(std::uint32_t symbol) const { return find_canonical(canonical_of(symbol)); }
+    // find, given the symbol's canonical id (canonical_of).
+    std::int32_t find_canonical(std::uint32_t canonical) const {
         const std::uint32_t h = mix(canonical);
         const std::int32_t mask = buckets_count_ - 1;
         std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
@@ -196,14 +197,13 @@ public:
         }
         return -1;
     }
-
-private:
     std::uint32_t canonical_of(std::uint32_t s) const {
         if (symbols_ == nullptr || s == 0) return s;
         const std::int32_t alias = symbols_[s - 1].symbol_alias();
         return alias > 0 ? static_cast<std::uint32_t>(alias) : s;
     }
 
+private:
     const Bucket* buckets_;
     const Cell* words_;
     const Cell* symbols_;   // the symbol block's cells, or null before it exists

@@ -12,6 +12,7 @@
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/function.h"
+#include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/ownership.h"
@@ -78,13 +79,6 @@ bool is_deep_copied(TypeId t) {
     }
 }
 
-Cell block_of_node(NodeId node) {
-    Cell c{};
-    c.reset(TypeId::block);
-    c.set_series_node(node);
-    return c;
-}
-
 // Stores obj as its context's self; every made object value passes here.
 void store_self(const Cell& obj) { *context::owner(ctx_of(obj)) = obj; }
 
@@ -103,24 +97,6 @@ Cell deep_copy_value(const Cell& value, NodeId ctx) {
     return v;
 }
 
-// A function! bound anew to ctx: its body cloned and bound to ctx, then made
-// into a new function with its own context.
-Cell rebind_function(const Cell& fn, NodeId ctx) {
-    const Cell f = fn;
-    const Cell body = *function::extra_cell(f, function::extra_body);
-    if (!body.is(TypeId::block) || block::count_from_head(body) <= 0)
-        runtime::raise_error(ErrorCategory::script, "bad-func-def", &f);
-    Cell copy{};
-    block::clone(copy, body, true, true);
-    collector::Root keep_body(copy);
-    context::bind_block(copy, ctx, true);
-    const Cell spec = block_of_node(f.code_spec());
-    Cell out{};
-    function::make_at(out, spec, &copy, 0, 0, 0,
-                      f.function_trace_flags());
-    return out;
-}
-
 // Rebinds every function! field of obj to it; with series, also copies its
 // series values (deep) and rebinds the blocks among them.
 void rebind_fields(const Cell& obj, bool series) {
@@ -128,7 +104,8 @@ void rebind_fields(const Cell& obj, bool series) {
     for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
         const Cell v = *context::value_at(ctx, i);
         if (v.is(TypeId::function)) {
-            const Cell nf = rebind_function(v, ctx);
+            Cell nf{};
+            function::rebind_at(nf, v, ctx);
             *context::value_at(ctx, i) = nf;
         } else if (series && is_deep_copied(v.type())) {
             const Cell nv = deep_copy_value(v, ctx);
@@ -140,28 +117,22 @@ void rebind_fields(const Cell& obj, bool series) {
 // A new object with the words of src (bound to it) and a shallow copy of
 // its values; class and record left to the caller.
 Cell clone_context(const Cell& src) {
-    const Cell s = src;
-    const NodeId old_ctx = ctx_of(s);
-    const std::int32_t n = context::word_count(old_ctx);
     Cell obj{};
-    make_at(obj, n);
-    collector::Root keep(obj);
-    const NodeId ctx = ctx_of(obj);
-    for (std::int32_t i = 0; i < n; ++i) {
-        const Cell w = *context::word_at(old_ctx, i);
-        std::int32_t position = 0;
-        context::find_or_add_symbol(ctx, w.word_symbol(), false, position);
-        *context::value_at(ctx, i) = *context::value_at(old_ctx, i);
-        context::word_at(ctx, i)->set_header_from(w);  // keeps the changed flag
-    }
+    obj.reset(TypeId::object);
+    obj.set_object(context::clone(ctx_of(src), context::Kind::object, true), 0, 0);
+    store_self(obj);
     return obj;
 }
 
 void clear_flags_and_markers(const Cell& obj) {
     const NodeId ctx = ctx_of(obj);
-    for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
-        context::word_at(ctx, i)->set_field_changed(false);
-        context::value_at(ctx, i)->set_new_line(false);
+    const std::int32_t n = context::word_count(ctx);
+    if (n == 0) return;
+    Cell* const words = context::word_at(ctx, 0);
+    Cell* const values = context::value_at(ctx, 0);
+    for (std::int32_t i = 0; i < n; ++i) {
+        words[i].set_field_changed(false);
+        values[i].set_new_line(false);
     }
 }
 
@@ -284,10 +255,9 @@ void make_at(Cell& cell, std::int32_t n) {
 
 void install_change_handlers(Cell& obj) {
     const NodeId ctx = ctx_of(obj);
-    const std::int32_t on_change =
-        context::find_symbol(ctx, words::word(words::Word::on_change_star).word_symbol(), true);
-    const std::int32_t on_deep =
-        context::find_symbol(ctx, words::word(words::Word::on_deep_change_star).word_symbol(), true);
+    const hashtable::WordFinder finder(context::context_cell(ctx)->context_words());
+    const std::int32_t on_change = finder.find(words::word(words::Word::on_change_star).word_symbol());
+    const std::int32_t on_deep = finder.find(words::word(words::Word::on_deep_change_star).word_symbol());
     if (on_change < 0 && on_deep < 0) {
         obj.set_object_handlers(0);
         store_self(obj);
