@@ -15,7 +15,9 @@ if(CMAKE_SCRIPT_MODE_FILE)
     file(READ "${NATIVES_ROOT}/${input}" text)
     # Strings and comments hold any character; only words, refinements and
     # brackets matter here. Brackets become tokens of their own, since CMake
-    # lists do not split inside square brackets.
+    # lists do not split inside square brackets. Braced strings (unnested)
+    # go first: they may hold a double quote.
+    string(REGEX REPLACE "{[^{}]*}" " " text "${text}")
     string(REGEX REPLACE "\"[^\"]*\"" " " text "${text}")
     string(REGEX REPLACE ";[^\n]*" " " text "${text}")
     string(REPLACE "[" " <open> " text "${text}")

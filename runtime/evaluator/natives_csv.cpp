@@ -9,15 +9,21 @@
 
 #include "runtime/case_folding.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/none.h"
+#include "runtime/datatypes/object.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/datatypes/words.h"
+#include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/raise.h"
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -75,6 +81,19 @@ Cell next_column_name(const Cell& name) {
     return out;
 }
 
+// The characters of a delimiter: a char!, a string! from its head, or a
+// comma when there is none.
+std::vector<std::uint32_t> delimiter_chars(const Cell* delimiter) {
+    if (delimiter == nullptr) return {','};
+    if (delimiter->is(TypeId::char_)) return {delimiter->char_value()};
+    std::vector<std::uint32_t> chars;
+    const SeriesBuffer* d = memory::buffer(delimiter->series_node());
+    const std::int32_t n = d->used_bytes() / static_cast<std::int32_t>(d->unit());
+    for (std::int32_t i = std::clamp(delimiter->series_head(), 0, n); i < n; ++i)
+        chars.push_back(string::get_char(d->head + static_cast<std::size_t>(i) * d->unit(), d->unit()));
+    return chars;
+}
+
 struct Options {
     bool header = false, as_columns = false, as_records = false, flat = false, trim = false;
     const Cell* delimiter = nullptr;  // char! or string!; a comma without /with
@@ -89,14 +108,7 @@ public:
         data_ = b->head;
         length_ = b->used_bytes() / static_cast<std::int32_t>(unit_);
         start_ = std::clamp(data.series_head(), 0, length_);
-        if (o.delimiter == nullptr || o.delimiter->is(TypeId::char_)) {
-            delimiter_.push_back(o.delimiter == nullptr ? ',' : o.delimiter->char_value());
-        } else {
-            const SeriesBuffer* d = memory::buffer(o.delimiter->series_node());
-            const std::int32_t n = d->used_bytes() / static_cast<std::int32_t>(d->unit());
-            for (std::int32_t i = std::clamp(o.delimiter->series_head(), 0, n); i < n; ++i)
-                delimiter_.push_back(string::get_char(d->head + static_cast<std::size_t>(i) * d->unit(), d->unit()));
-        }
+        delimiter_ = delimiter_chars(o.delimiter);
         for (std::uint32_t& c : delimiter_folded_ = delimiter_) c = fold(c);
         for (int c = 0; c < 256; ++c) plain_[c] = c != '\n' && c != '\r';
         for (const std::uint32_t c : delimiter_)
@@ -304,6 +316,239 @@ private:
     std::int32_t longest_ = 0;
 };
 
+// --- Writing -----------------------------------------------------------------------
+
+// to-csv's text. Each value is formed; the quote character, matched without
+// regard to case as replace matches it, is written twice; the field goes in
+// quotes when it held one, or holds a space, a line feed, the quote character
+// or a character of the delimiter (these matched exactly, as a charset is).
+// Misaligned data comes back as an error value; data of the wrong shape
+// raises the error the writer's steps have always raised.
+class Writer {
+public:
+    Writer(const Cell* delimiter, std::uint32_t quote, const Cell& out, const Cell& scratch)
+        : quote_(quote), out_(out), scratch_(scratch) {
+        if (delimiter != nullptr) {
+            delimiter_ = *delimiter;
+        } else {
+            delimiter_.reset(TypeId::char_);
+            delimiter_.set_char(',');
+        }
+        quotable_ = delimiter_chars(delimiter);
+        quotable_.insert(quotable_.end(), {quote, ' ', '\n'});
+    }
+
+    // The text of data, or an error value.
+    Cell write(const Cell& data, const Cell* size) {
+        if (data.is(TypeId::map) || data.is(TypeId::object)) return columns(data);
+        if (size != nullptr) return flat(data, size->int_value());
+        const std::int32_t n = block::count_from_head(data);
+        const Cell first = n > 0 ? *block::get_cell(data, data.series_head()) : none::value;
+        bool keyed = first.is(TypeId::map) || first.is(TypeId::object);
+        if (!first.is(TypeId::block) && !keyed) {  // one record
+            const Cell records[] = {data};
+            return blocks(records, 1);
+        }
+        std::vector<Cell> records;
+        for (std::int32_t i = 0; i < n; ++i) {
+            records.push_back(*block::get_cell(data, data.series_head() + i));
+            if (records.back().type() != first.type()) keyed = false;
+        }
+        return keyed ? keyed_records(records) : blocks(records.data(), n);
+    }
+
+private:
+    static constexpr const char* misaligned = "Data are not aligned";
+
+    // Records of blocks, each as long as the first.
+    Cell blocks(const Cell* records, std::int32_t n) {
+        const std::int32_t length = length_of(records[0]);
+        for (std::int32_t i = 0; i < n; ++i) {
+            if (length_of(records[i]) != length) return error_value(misaligned);
+            record(records[i]);
+        }
+        return out_;
+    }
+
+    // A flat block of records of size values each.
+    Cell flat(const Cell& data, std::int32_t size) {
+        Cell d = data;
+        const std::int32_t n = actions::length_q(&d);
+        if (size < 1 || n % size != 0) return error_value(misaligned);
+        std::vector<Cell> values;
+        for (std::int32_t i = 0; i < n; i += size) {
+            values.clear();
+            for (std::int32_t k = 0; k < size; ++k)
+                values.push_back(*block::get_cell(data, data.series_head() + i + k));
+            line(values);
+        }
+        return out_;
+    }
+
+    // A map or object of columns: a line of the keys, then a line for each
+    // position of the columns, which must all be as long as the first.
+    Cell columns(const Cell& data) {
+        const Cell keys = words_of(data);
+        std::vector<Cell> fields;
+        const std::int32_t n = block::count_from_head(keys);
+        for (std::int32_t i = 0; i < n; ++i) fields.push_back(*block::get_cell(keys, keys.series_head() + i));
+        line(fields);
+        std::vector<Cell> columns;
+        for (const Cell& key : fields) columns.push_back(select(data, key));
+        const std::int32_t length = columns.empty() ? 0 : length_of(columns[0]);
+        for (const Cell& column : columns)
+            if (length_of(column) != length) return error_value(misaligned);
+        if (length < 0) expect_arg("repeat", none::value, "value");
+        Cell index{};
+        index.reset(TypeId::integer);
+        for (std::int32_t i = 1; i <= length; ++i) {
+            index.set_int(i);
+            fields.clear();
+            for (const Cell& column : columns) {
+                Cell c = column, at = index;   // the handler leaves its result in c
+                fields.push_back(*actions::lookup<Action::pick>(c)(&c, &at));
+            }
+            line(fields);
+        }
+        return out_;
+    }
+
+    // Maps or objects: a line of every key (each record's keys in turn add
+    // the keys that it or the keys so far lack), then a line of each
+    // record's values, empty where it has none or false.
+    Cell keyed_records(const std::vector<Cell>& records) {
+        Cell keys = words_of(records[0]);
+        for (const Cell& r : records) {
+            Cell more = keys;
+            Cell words = words_of(r);
+            block::set_operation(&more, &words, false, nullptr, block::SetOp::difference);
+            block::append_cells(keys, more);
+        }
+        std::vector<Cell> fields;
+        const std::int32_t n = block::count_from_head(keys);
+        for (std::int32_t i = 0; i < n; ++i) fields.push_back(*block::get_cell(keys, keys.series_head() + i));
+        line(fields);
+        const Cell empty = text_of("");
+        std::vector<Cell> values;
+        for (const Cell& r : records) {
+            values.clear();
+            for (const Cell& key : fields) {
+                const Cell v = r.is(TypeId::object) ? *object::get_word_field(r, key) : select(r, key);
+                values.push_back(v.is(TypeId::none) || (v.is(TypeId::logic) && v.logic_value() == 0) ? empty : v);
+            }
+            line(values);
+        }
+        return out_;
+    }
+
+    // A record must be a block; its values from its head make one line.
+    void record(const Cell& r) {
+        if (!r.is(TypeId::block)) expect_arg("to-csv-line", r, "data");
+        std::vector<Cell> values;
+        const std::int32_t n = block::count_from_head(r);
+        for (std::int32_t i = 0; i < n; ++i) values.push_back(*block::get_cell(r, r.series_head() + i));
+        line(values);
+    }
+
+    // The fields with the delimiter between them and a line feed after; no
+    // values at all write the missing first one, none.
+    void line(const std::vector<Cell>& values) {
+        if (values.empty()) field(none::value);
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i > 0) delimiter();
+            field(values[i]);
+        }
+        string::append_char(out_.series_node(), '\n');
+    }
+
+    void delimiter() {
+        if (delimiter_.is(TypeId::char_)) return string::append_char(out_.series_node(), delimiter_.char_value());
+        string::concatenate(out_, delimiter_, -1, 0, false, string::ConcatMode::append);
+    }
+
+    void field(const Cell& value) {
+        string::reset(scratch_);
+        Cell v = value;
+        actions::form_to(&v, scratch_.series_node(), -1);
+        const SeriesBuffer* b = memory::buffer(scratch_.series_node());
+        const std::uint32_t unit = b->unit();
+        const std::int32_t n = b->used_bytes() / static_cast<std::int32_t>(unit);
+        const std::uint32_t quote = fold(quote_);
+        bool quoted = false;
+        for (std::int32_t i = 0; i < n && !quoted; ++i) {
+            const std::uint32_t c = string::get_char(b->head + static_cast<std::size_t>(i) * unit, unit);
+            quoted = fold(c) == quote || std::find(quotable_.begin(), quotable_.end(), c) != quotable_.end();
+        }
+        if (!quoted) return piece(0, n);
+        string::append_char(out_.series_node(), quote_);
+        std::int32_t from = 0;
+        for (std::int32_t i = 0; i < n; ++i) {
+            const std::uint32_t c = string::get_char(memory::buffer(scratch_.series_node())->head + static_cast<std::size_t>(i) * unit, unit);
+            if (fold(c) != quote) continue;
+            piece(from, i);
+            string::append_char(out_.series_node(), quote_);
+            string::append_char(out_.series_node(), quote_);
+            from = i + 1;
+        }
+        piece(from, n);
+        string::append_char(out_.series_node(), quote_);
+    }
+
+    // Units [from, to) of the formed value, appended to the text.
+    void piece(std::int32_t from, std::int32_t to) {
+        if (to <= from) return;
+        Cell part = scratch_;
+        part.set_series_head(from);
+        string::concatenate(out_, part, to - from, 0, false, string::ConcatMode::append);
+    }
+
+    static Cell words_of(const Cell& v) {
+        Cell value = v;
+        Cell field{};
+        word::make_at(words::id(words::Sym::words), field);
+        return *registry::handler<Action::reflect>(v.type())(&value, &field);
+    }
+    static Cell select(const Cell& series, const Cell& key) {
+        Cell s = series, k = key;
+        return *actions::lookup<Action::select>(s)(&s, &k, FindRefinements{});
+    }
+    // length? of v (-1 for none); a value without a length raises as length? does.
+    static std::int32_t length_of(const Cell& v) {
+        if (registry::handler_slot(v.type(), Action::length_q) == nullptr) expect_arg("length?", v, "series");
+        Cell c = v;
+        return actions::length_q(&c);
+    }
+
+    std::uint32_t quote_;
+    Cell delimiter_{};
+    std::vector<std::uint32_t> quotable_;
+    Cell out_, scratch_;
+};
+
+void to_csv(bool check, const std::int32_t* r) {
+    namespace ref = refine::to_csv;
+    const Cell data = *arg(0);
+    const Cell* delimiter = used(r, ref::with) ? arg(r[ref::with]) : nullptr;
+    const Cell* size = used(r, ref::skip) ? arg(r[ref::skip]) : nullptr;
+    const Cell* quote = used(r, ref::quote) ? arg(r[ref::quote]) : nullptr;
+    if (check) {
+        if (!data.is(TypeId::block) && !data.is(TypeId::map) && !data.is(TypeId::object))
+            expect_arg("to-csv", data, "data");
+        if (delimiter != nullptr && !delimiter->is(TypeId::char_) && !delimiter->is(TypeId::string))
+            expect_arg("to-csv", *delimiter, "delimiter");
+        if (size != nullptr && !size->is(TypeId::integer)) expect_arg("to-csv", *size, "size");
+        if (quote != nullptr && !quote->is(TypeId::char_)) expect_arg("to-csv", *quote, "qt-char");
+    }
+    Cell text{};
+    string::make_at(text, 1000);
+    const Cell out = *stack::push(text);
+    string::make_at(text, 64);
+    const Cell scratch = *stack::push(text);
+    Writer writer(delimiter, quote != nullptr ? quote->char_value() : '"', out, scratch);
+    const Cell result = writer.write(data, size);
+    stack::set_result_only(result);
+}
+
 void load_csv(bool, const std::int32_t* r) {
     namespace ref = refine::load_csv;
     Options o;
@@ -328,6 +573,9 @@ void load_csv(bool, const std::int32_t* r) {
 
 }  // namespace
 
-void register_csv() { set(Native::load_csv, load_csv); }
+void register_csv() {
+    set(Native::load_csv, load_csv);
+    set(Native::to_csv, to_csv);
+}
 
 }  // namespace kiv::natives
