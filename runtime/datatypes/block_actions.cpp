@@ -31,6 +31,7 @@
 #include <algorithm>
 #include <cstring>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 namespace kiv::block {
@@ -469,6 +470,23 @@ namespace {
 Cell* insert_at(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup,
                 bool at_tail) {
     Cell s = *series;
+    // The usual append: one value at the tail of a block that no index and no
+    // owner watches, straight into the room after the tail when there is some.
+    if (at_tail && dup == 1 && part != 0 && (only || !is_any_block_type(value->type())) &&
+        index_of(s) == 0 &&
+        (memory::buffer(s.series_node())->flags & memory::flag_owned) == 0) {
+        const Cell v = *value;
+        const NodeId node = s.series_node();
+        if ((static_cast<std::int64_t>(length_of(s)) + 1) * cell_size > INT32_MAX) no_memory();
+        SeriesBuffer* b = memory::buffer(node);
+        Cell* const cell = b->tail + cell_size <= b->data_end()
+                               ? reinterpret_cast<Cell*>(std::exchange(b->tail, b->tail + cell_size))
+                               : reinterpret_cast<Cell*>(buffer::grow_tail(node, cell_size));
+        *cell = v;
+        s.set_series_head(0);
+        *series = s;
+        return series;
+    }
     // One value (the usual append) is copied into a cell here, without a vector.
     const Cell single = *value;
     const bool splice = !only && is_any_block_type(single.type());
