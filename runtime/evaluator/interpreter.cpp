@@ -423,6 +423,17 @@ std::int32_t push_unnamed_slots(NodeId cache) {
     return shape.locals;
 }
 
+// The block at pos of code when no word follows it (no operator can take it
+// as its left operand), else null.
+inline const Cell* literal_block(NodeId code, std::int32_t pos, std::int32_t end) {
+    if (code == 0) return nullptr;
+    const SeriesBuffer* buf = memory::buffer(code);
+    const Cell* const at = reinterpret_cast<const Cell*>(buf->head) + pos;
+    const Cell* const tail = reinterpret_cast<const Cell*>(buf->tail);
+    if (pos >= end || at >= tail || !at->is(TypeId::block)) return nullptr;
+    return pos + 1 >= end || at + 1 >= tail || !at[1].is(TypeId::word) ? at : nullptr;
+}
+
 // The common call: from code, no refinement named, nothing preset, every
 // positional argument evaluated, tracing off. Each argument is computed where
 // it stands when simple_value can (straight into the free cell at the top),
@@ -433,6 +444,13 @@ std::int32_t fetch_plain(const Cell& fn, NodeId cache, NodeId code, std::int32_t
                          std::int32_t end, const Cell& name) {
     const std::int32_t positional = shape_at(cache).positional;
     for (std::int32_t i = 0; i < positional; ++i) {
+        if (const Cell* blk = literal_block(code, pos, end)) {  // a branch or a body
+            stack::push(*blk);
+            ++pos;
+            const Cell& e = shape_cells(cache)[i];
+            if (!typeset::contains(e, TypeId::block)) check_argument(fn, name, e, *blk);
+            continue;
+        }
         const std::int32_t next = simple_value(code, pos, end, false, *stack::top());
         if (next >= 0) {
             stack::push_slot();
@@ -717,6 +735,31 @@ std::int32_t call_value_i(const Cell& fn_in, NodeId code, std::int32_t pos, std:
         top[-2] = top[-1];
         stack::pop(1);
     }
+    return pos;
+}
+
+// call_value_i for the common call, with tracing off: a native, action or
+// function! named by a word in code, its shape plain (fetch_plain). The same
+// steps, with nothing left to decide but the arguments.
+std::int32_t call_plain(const Cell& fn_in, NodeId cache, NodeId code, std::int32_t pos,
+                        std::int32_t end, bool sub, const Cell& word) {
+    const Cell fn = fn_in;
+    stack::push(fn);  // the result replaces it
+    if (fn.is(TypeId::function)) {
+        stack::push_frame(&word, stack::FrameType::function, own_frame);
+        pos = fetch_plain(fn, cache, code, pos, end, word);
+        if (!pending) call_function_i(fn, word.word_context(), word, 0);
+    } else {
+        stack::push_frame(&word, stack::FrameType::call, own_frame);
+        pos = fetch_plain(fn, cache, code, pos, end, word);
+    }
+    if (pending) return pos;
+    if (sub) stack::pop_frame();
+    else stack::return_result();
+    tracing::trace(Event::return_, code, pos, &word, stack::top() - 1);
+    Cell* top = stack::top();
+    top[-2] = top[-1];
+    stack::pop(1);
     return pos;
 }
 
@@ -1219,7 +1262,10 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         const TypeId t = value.type();
         if (t == TypeId::unset) runtime::raise_error(ErrorCategory::script, "no-value", &v);
         if (is_function_type(t)) {
-            pos = call_value_i(value, code, pos + 1, end, sub, nullptr, 0, &v, nullptr, 0, false);
+            const NodeId cache = t != TypeId::routine && !tracing::state.on ? shape_of(value) : 0;
+            pos = cache != 0 && shape_at(cache).plain
+                      ? call_plain(value, cache, code, pos + 1, end, sub, v)
+                      : call_value_i(value, code, pos + 1, end, sub, nullptr, 0, &v, nullptr, 0, false);
             if (pending) return pos;
         } else if (t == TypeId::op) {
             runtime::raise_error(ErrorCategory::script, "no-op-arg", &v);
