@@ -156,8 +156,10 @@ private:
     std::int32_t saved_;
 };
 
+// simple_tried: the block loop has found a set-word's or set-path's value not
+// simple (quick_expression), so the framed path runs at once.
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
-                         bool literal_functions);
+                         bool literal_functions, bool simple_tried = false);
 void eval_block_i(const Cell& blk, bool into_caller);
 std::int32_t call_value_i(const Cell& fn, NodeId code, std::int32_t pos, std::int32_t end, bool sub,
                           const Cell* path, std::int32_t path_from, const Cell* name,
@@ -941,12 +943,12 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
         code_cell.set_series_head(pos);
         stack::set_top(slot);
         const Cell& at = *cell_at(code, pos);
-        const std::int32_t next =
-            !tracing::state.on && quick_candidate(at) ? quick_expression(at, code, pos) : -1;
+        const bool tried = !tracing::state.on && quick_candidate(at);
+        const std::int32_t next = tried ? quick_expression(at, code, pos) : -1;
         if (next >= 0) {
             pos = next;
         } else {
-            pos = eval_expr_i(code, pos, to_tail, false, true, false);
+            pos = eval_expr_i(code, pos, to_tail, false, true, false, tried);
             if (pending) return;  // the exit's unwinding has set the stacks
         }
         if (pos >= tail_of(code)) break;
@@ -1207,7 +1209,7 @@ std::int32_t operator_evaluated(FastOp k, const Cell& op, const Cell& word, Node
 // computed strictly left to right in one cell. end is clamped to the code's
 // tail on entry because code may shrink while it runs.
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
-                         bool literal_functions) {
+                         bool literal_functions, bool simple_tried) {
     end = clamp_end(code, end);
     KIV_ASSERT(pos < end, "eval_expression past the end of its code");
     Cell* const start_top = stack::top();
@@ -1222,7 +1224,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         ++pos;
         break;
     case TypeId::set_word:
-        if (!tracing::state.on) {
+        if (!tracing::state.on && !simple_tried) {
             const std::int32_t next = set_word_simple(v, code, pos, end, sub);
             if (next >= 0) {
                 pos = next;
@@ -1233,7 +1235,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         if (pending) return pos;
         break;
     case TypeId::set_path:
-        if (!tracing::state.on) {
+        if (!tracing::state.on && !simple_tried) {
             const std::int32_t next = set_path_simple(v, code, pos, end, sub);
             if (next >= 0) {
                 pos = next;
