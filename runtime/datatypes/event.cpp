@@ -20,6 +20,7 @@
 #include "runtime/raise.h"
 
 #include <array>
+#include <vector>
 
 namespace kiv::event {
 
@@ -119,9 +120,7 @@ void word_at(Cell& out, symbol::SymbolId s) { word::make_at(s, out); }
 
 // --- The message stack and the record --------------------------------------------
 
-constexpr std::uint32_t stack_depth = 64;  // nested dispatches deeper than this read no message
-std::array<Message, stack_depth> messages;
-std::uint32_t depth = 0;
+std::vector<Message> messages;  // nested dispatches, innermost last
 
 Cell event_record = Cell::fresh(TypeId::event);
 const Services* services = nullptr;
@@ -432,20 +431,17 @@ const Cell* made_value(const Cell& event, std::int32_t index) {
     return block::get_cell(blk, index);
 }
 
-Dispatching::Dispatching(const Message& message) : source_(0) {
-    if (depth < stack_depth) {
-        messages[depth] = message;
-        source_ = depth + 1;
-    }
-    ++depth;
+Dispatching::Dispatching(const Message& message) {
+    messages.push_back(message);
+    source_ = static_cast<std::uint32_t>(messages.size());
 }
 
-Dispatching::~Dispatching() { --depth; }
+Dispatching::~Dispatching() { messages.pop_back(); }
 
 const Message* message_of(const Cell& event) {
     if (event.event_made()) return nullptr;
     const std::uint32_t source = event.event_source();
-    if (source == 0 || source > depth || source > stack_depth) return nullptr;
+    if (source == 0 || source > messages.size()) return nullptr;
     return &messages[source - 1];
 }
 

@@ -98,7 +98,7 @@ public:
     ~Dispatching();
     Dispatching(const Dispatching&) = delete;
     Dispatching& operator=(const Dispatching&) = delete;
-    // The source word for the event record (0 when the stack was full).
+    // The source word for the event record: the message's place, from 1.
     std::uint32_t source() const { return source_; }
 
 private:

@@ -25,23 +25,29 @@ protected:
         gui::add_routines();
         embed::boot();
         gui::load_engine();
-        // A window whose actors log each event, and answer stop to key-downs
-        // of Escape.
+        // new-window makes a window face with actors from a block and puts
+        // it on the screen. win's actors log each event, and answer stop to
+        // key-downs of Escape.
         run(R"(
             log: make block! 20
             logger: func [face event] [
                 append log reduce [event/type event/key]
                 if event/key = #"^[" ['stop]
             ]
-            win: make object! [
-                type: 'window offset: 0x0 size: 100x100 text: "w" image: color: menu: data: none
-                enabled?: visible?: true selected: flags: options: parent: pane: state: rate: none
-                edge: para: font: extra: draw: none
-                actors: make object! [
-                    on-key: on-key-down: on-key-up: on-down: on-over: on-wheel: :logger
+            new-window: func [title handlers /local face] [
+                face: make object! [
+                    type: 'window offset: 0x0 size: 100x100 text: image: color: menu: data: none
+                    enabled?: visible?: true selected: flags: options: parent: pane: state: rate: none
+                    edge: para: font: extra: draw: actors: none
                 ]
+                face/text: title
+                face/actors: make object! handlers
+                face/state: reduce [system/view/platform/make-view face system/view/platform/make-null-handle 0 none false]
+                append system/view/screens/1/pane face
+                face
             ]
-            win/state: reduce [system/view/platform/make-view win system/view/platform/make-null-handle 0 none false]
+            post-key: func [face key] [send-event-os make event! [type: 'key key: key face: face] true]
+            win: new-window "w" [on-key: on-key-down: on-key-up: on-down: on-over: on-wheel: :logger]
         )");
     }
     static std::string run(const char* code) {
@@ -146,6 +152,36 @@ TEST_F(MessageLoop, SentEventsReachTheWindow) {
     do_events(true);
     EXPECT_EQ(run("log"), R"([down none key #"x"])");
     EXPECT_EQ(run("send-event-os make event! [type: 'key key: #\"x\"] false"), "false");  // no face
+}
+
+TEST_F(MessageLoop, TenThousandPostedEventsAllArriveInOrder) {
+    run(R"(
+        count: 0  seen: none
+        many: new-window "many" [on-key: func [face event] [count: count + 1 seen: event/key]]
+        loop 9999 [post-key many #"a"]
+        post-key many #"z"
+    )");
+    EXPECT_FALSE(do_events(false));
+    EXPECT_FALSE(has_posted());
+    EXPECT_EQ(run("reduce [count seen]"), R"([10000 #"z"])");
+    run("system/view/platform/destroy-view many false  remove find system/view/screens/1/pane many");
+}
+
+TEST_F(MessageLoop, LoopsNestedWithoutEndStopAtStackOverflow) {
+    // Each event's actor posts the next and runs a loop inside it: the
+    // stack overflows, the actor that hit it is reported, every loop ends.
+    run(R"(
+        depth: 0
+        deep: new-window "deep" [on-key: func [face event] [
+            depth: depth + 1
+            if depth < 100000 [post-key face #"n" do-events]
+        ]]
+        post-key deep #"n"
+    )");
+    EXPECT_FALSE(do_events(false));
+    EXPECT_FALSE(has_posted());
+    EXPECT_EQ(run("all [depth > 100 depth < 100000]"), "true");
+    run("system/view/platform/destroy-view deep false  remove find system/view/screens/1/pane deep");
 }
 
 }  // namespace
