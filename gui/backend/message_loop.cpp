@@ -151,6 +151,12 @@ void dispatch_posted() {
 std::int32_t loop_depth() { return depth; }
 std::int32_t pending_quits() { return owed; }
 
+void forget(std::int32_t widget) {
+    std::erase_if(posted, [widget](const Message& m) { return m.widget == widget; });
+    if (last_widget == widget) have_position = false;
+    if (hover == widget) hover = 0;
+}
+
 void window_destroyed() {
     ++owed;
     --depth;

@@ -31,6 +31,9 @@ void dispatch_posted();
 std::int32_t loop_depth();
 // Quits still owed to outer loops.
 std::int32_t pending_quits();
+// The widget is destroyed: the messages posted for it are dropped, and the
+// pointer's last position forgets it.
+void forget(std::int32_t widget);
 // A window for which a blocking loop runs was destroyed: the loop that runs
 // for it ends, and the quit it owes is passed on.
 void window_destroyed();

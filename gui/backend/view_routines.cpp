@@ -177,22 +177,18 @@ void size_text(Cell* args) {
     point::make_at(args[0], static_cast<float>(units::to_logical(w)), static_cast<float>(units::to_logical(h)));
 }
 
-// Destroys the widgets of a face tree, the children first.
+// Destroys the widget of a face and the widgets below it, the children
+// first. The widget table holds the tree, so a face's pane that holds the
+// face itself, or nests without end, changes nothing; messages still posted
+// for those widgets are dropped with them.
 void destroy_tree(const Cell& face) {
-    if (const Cell* pane = widgets::facet(face, Facet::pane); pane != nullptr && pane->is(TypeId::block)) {
-        const std::int32_t n = block::count_from_head(*pane);
-        for (std::int32_t i = 0; i < n; ++i) {
-            const Cell child = *block::get_cell(*pane, pane->series_head() + i);
-            if (child.is(TypeId::object)) destroy_tree(child);
-        }
+    const std::int32_t top = widgets::of_face(face);
+    if (top == 0) return;
+    for (const std::int32_t widget : widgets::subtree(top)) {
+        if (const toolkit::Toolkit* tk = toolkit::get()) tk->destroy(widget);
+        message_loop::forget(widget);
+        widgets::remove(widget);
     }
-    const std::int32_t widget = widgets::of_face(face);
-    if (widget == 0) return;
-    if (const toolkit::Toolkit* tk = toolkit::get()) {
-        tk->set_timer(widget, 0);
-        tk->destroy(widget);
-    }
-    widgets::remove(widget);
 }
 
 void destroy_view(Cell* args) {

@@ -9,6 +9,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -113,6 +114,24 @@ std::int32_t root_of(std::int32_t index) {
     return root;
 }
 
+std::vector<std::int32_t> subtree(std::int32_t index) {
+    std::vector<std::pair<std::int32_t, std::int32_t>> found;  // (depth below index, widget)
+    for (std::int32_t i = 1; i < static_cast<std::int32_t>(table.size()); ++i) {
+        std::int32_t depth = 0;
+        std::int32_t w = i;
+        while (w != index && get(w) != nullptr && depth < static_cast<std::int32_t>(table.size())) {
+            w = get(w)->parent;
+            ++depth;
+        }
+        if (w == index && get(i) != nullptr) found.emplace_back(depth, i);
+    }
+    std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::int32_t> out;
+    out.reserve(found.size());
+    for (const auto& [depth, widget] : found) out.push_back(widget);
+    return out;
+}
+
 const Cell* facet(const Cell& face, Facet f) {
     if (!face.is(TypeId::object)) return nullptr;
     const NodeId ctx = face.object_context();
@@ -127,7 +146,10 @@ std::int32_t of_face(const Cell& face) {
     const Cell* h = block::head_cell(blk);
     if (!h->is(TypeId::handle)) return 0;
     const auto index = static_cast<std::int32_t>(h->handle_value());
-    return get(index) != nullptr ? index : 0;
+    // The handle of a destroyed widget may name a newer one: only the widget
+    // made for this face counts.
+    Cell own{};
+    return face_of(index, own) && own.object_context() == face.object_context() ? index : 0;
 }
 
 std::uint32_t flags_of(const Cell& value) {

@@ -8,6 +8,7 @@
 #include "runtime/cell.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace kiv::widgets {
 
@@ -64,11 +65,15 @@ void remove(std::int32_t index);
 bool face_of(std::int32_t index, Cell& out);
 // The top-level widget holding index (itself for a window), or 0.
 std::int32_t root_of(std::int32_t index);
+// The live widgets below index and index itself, the deepest first: the order
+// in which a widget tree is destroyed.
+std::vector<std::int32_t> subtree(std::int32_t index);
 
 // The face's facet cell, or null when face is not an object with the
 // face's fields.
 const Cell* facet(const Cell& face, Facet f);
-// The widget at the head of the face's `state` block (a handle!), or 0.
+// The widget at the head of the face's `state` block (a handle!) when it was
+// made for this face, or 0.
 std::int32_t of_face(const Cell& face);
 // The face flag bits of a `flags` facet: one word or a block of words.
 std::uint32_t flags_of(const Cell& facet);
