@@ -329,9 +329,14 @@ void set_timer(std::int32_t widget, std::int32_t interval_ms) {
         g_source_remove(it->second);
         timers.erase(it);
     }
-    if (interval_ms > 0)
-        timers[widget] = g_timeout_add_full(G_PRIORITY_LOW, static_cast<guint>(interval_ms), on_timer,
-                                            GINT_TO_POINTER(widget), nullptr);
+    if (interval_ms <= 0) return;
+    // A timer goes on ticking in a loop that its own actor runs.
+    GSource* source = g_timeout_source_new(static_cast<guint>(interval_ms));
+    g_source_set_priority(source, G_PRIORITY_LOW);
+    g_source_set_callback(source, on_timer, GINT_TO_POINTER(widget), nullptr);
+    g_source_set_can_recurse(source, TRUE);
+    timers[widget] = g_source_attach(source, nullptr);
+    g_source_unref(source);
 }
 
 void destroy(std::int32_t widget) {
