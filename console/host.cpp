@@ -3,6 +3,8 @@
 // window title, the console size). The start-up runs the console engine.
 #include "console/host.h"
 
+#include "gui/backend/gui.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -120,12 +122,15 @@ Size console_size() {
 }
 
 // Once the console's sources have run: printing to standard output, the
-// build date, the console's size, text mode.
-void prepare(const embed::CommandLine&) {
+// build date, the console's size, text mode. With a display and no --cli
+// the GUI starts too (the console itself stays in text mode for now); a
+// display that cannot be opened leaves text mode alone, with nothing said.
+void prepare(const embed::CommandLine& command) {
     embed::print_to_standard_output();
     if (const embed::Result date = embed::eval_text(KIV_BUILD_DATE); date.ok) embed::set_field("build/date", date.value);
     tell_size(console_size());
     embed::set_field("console/gui?", embed::logic(false));
+    if (!command.text_mode) gui::start();
 }
 
 }  // namespace

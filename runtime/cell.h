@@ -192,9 +192,26 @@ struct Cell {
         std::memcpy(reinterpret_cast<std::uint8_t*>(&data1) + 1, digits, money_digit_bytes);
     }
 
-    // event! header bit 12: the event carries a block (the collector marks it).
+    // event! payload: word 1 the event type, word 2 the message's index in
+    // the GUI's message stack (window events) or the node of a 4-cell block
+    // (events made by the language: header bit 12, the collector marks it),
+    // word 3 the flag bits with the key code or item index in the low 16.
+    // Header bit 13: made by the language (make event!).
     static constexpr std::uint32_t event_block_flag = 0x1000;
+    static constexpr std::uint32_t event_made_flag = 0x2000;
     bool event_has_block() const { return (header & event_block_flag) != 0; }
+    bool event_made() const { return (header & event_made_flag) != 0; }
+    std::int32_t event_type() const { return static_cast<std::int32_t>(data1); }
+    std::uint32_t event_source() const { return data2; }
+    std::uint32_t event_flags() const { return data3; }
+    void set_event(bool made, bool has_block, std::int32_t type, std::uint32_t source, std::uint32_t flags) {
+        header = static_cast<std::uint32_t>(TypeId::event) | (made ? event_made_flag : 0) |
+                 (has_block ? event_block_flag : 0);
+        data1 = static_cast<std::uint32_t>(type);
+        data2 = source;
+        data3 = flags;
+    }
+    void set_event_type(std::int32_t type) { data1 = static_cast<std::uint32_t>(type); }
 
     // Word payload (the five word types and issue!):
     //   word 1: context node (0: none)  word 2: symbol id  word 3: index, -1 unbound

@@ -1,8 +1,12 @@
 #include "gui/backend/gui.h"
 
+#include "gui/backend/toolkit.h"
+#include "gui/backend/view_routines.h"
+
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/raise.h"
+#include "runtime/evaluator/callback.h"
 #include "runtime/startup/boot.h"
 
 #include <cstdint>
@@ -27,6 +31,7 @@ void load_gui(Cell* args) {
 void add_routines() {
     routine::add("load-gui", load_gui);
     add_draw_routine();
+    view_routines::add_all();
 }
 
 void load_engine() {
@@ -35,6 +40,12 @@ void load_engine() {
     Cell error;
     if (!boot::run_image(boot_image::gui_engine(), "the GUI engine", error)) runtime::raise_error_value(error);
     loaded = true;  // a failed load is tried again at the next use, and fails the same way
+}
+
+bool start() {
+    if (toolkit::get() == nullptr) return false;
+    Cell error;
+    return callback::guarded([] { load_engine(); }, error);
 }
 
 }  // namespace kiv::gui

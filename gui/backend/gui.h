@@ -13,5 +13,9 @@ void add_draw_routine();
 // Runs the engine's sources unless they have run; raises the error that
 // stopped them.
 void load_engine();
+// Starts the GUI at start-up (a display and no --cli): the engine, and with
+// it the toolkit. False, with nothing raised or printed, when the display
+// cannot be opened: the program goes on in text mode.
+bool start();
 
 }  // namespace kiv::gui

@@ -42,13 +42,20 @@ void* module_symbol(const char* name) {
 #endif
 }
 
+bool recording() {
+    static const bool chosen = [] {
+        const char* choice = std::getenv("KIV_GUI");
+        return choice != nullptr && std::strcmp(choice, "record") == 0;
+    }();
+    return chosen;
+}
+
 const Toolkit* get() {
     static bool tried = false;
     static const Toolkit* chosen = nullptr;
     if (tried) return chosen;
     tried = true;
-    const char* choice = std::getenv("KIV_GUI");
-    const Toolkit* candidate = choice != nullptr && std::strcmp(choice, "record") == 0 ? nullptr : open_module();
+    const Toolkit* candidate = recording() ? &recorder() : open_module();
     if (candidate != nullptr && candidate->start()) chosen = candidate;
     return chosen;
 }

@@ -1,27 +1,81 @@
 // The toolkit under the GUI: the GTK module (kiv-gtk.so beside the program,
 // opened with dlopen at the first GUI use) or the recording toolkit that
-// tests select with KIV_GUI=record and that needs no display. The in-process
-// half of the back end reaches windows only through this table; the module
-// reaches the runtime through the program's exported kiv:: functions.
+// tests select with KIV_GUI=record, which needs no display. The in-process
+// half of the back end reaches windows only through this table and names
+// them by their widget index; the module reaches the runtime through the
+// program's exported kiv:: functions.
 #pragma once
 
+#include "runtime/cell.h"
+
+#include <cstdint>
+
 namespace kiv::toolkit {
+
+// What start-up publishes of the desktop.
+struct Metrics {
+    double dpi_factor = 1.0;        // monitor scale times font DPI over 96
+    std::int32_t dpi = 96;
+    std::int32_t scroller_width = 16;
+    std::int32_t scroller_height = 16;
+    std::uint32_t text = 0x000000;  // colours packed r | g << 8 | b << 16
+    std::uint32_t window = 0xFFFFFF;
+    std::uint32_t panel = 0xF0F0F0;
+    char font_name[64] = "Sans";
+    double font_size = 10.0;        // points
+    std::int32_t version_major = 0;
+    std::int32_t version_minor = 0;
+};
+
+struct Screen {
+    std::int32_t x, y, width, height;  // pixels
+    double scale;
+    std::int32_t id;                   // the same monitor keeps its id
+};
+
+// A top-level window to make for a `window` face.
+struct WindowSpec {
+    std::int32_t x, y, width, height;  // pixels
+    const char* title;                 // UTF-8
+    std::uint32_t face_flags;
+};
 
 struct Toolkit {
     const char* name;
     // Opens the display and starts the toolkit; false when it cannot.
     bool (*start)();
     // One turn of the toolkit's loop: handles what is ready, after waiting
-    // for something when wait is set. True when something was handled.
+    // for something when wait is set. Answers whether something was handled;
+    // false with wait means nothing can ever come (the blocking loop ends).
     bool (*iterate)(bool wait);
     // Makes a waiting iterate return: a message was posted.
     void (*wake)();
+    void (*metrics)(Metrics& out);
+    // Fills up to max screens; answers how many there are.
+    std::int32_t (*screens)(Screen* out, std::int32_t max);
+    // Makes the window of widget; false when it cannot.
+    bool (*make_window)(std::int32_t widget, const WindowSpec& spec);
+    void (*show)(std::int32_t widget);
+    void (*destroy)(std::int32_t widget);
+    void (*redraw)(std::int32_t widget);
+    // Starts the widget's timer (interval_ms above 0) or stops it (0).
+    void (*set_timer)(std::int32_t widget, std::int32_t interval_ms);
+    // Minimizes (36), maximizes (37) or restores (38) a window.
+    void (*window_state)(std::int32_t widget, std::int32_t state);
+    void (*set_dark_mode)(bool dark);
+    // The size of text in the font named (null: the default one) at size
+    // points (0: the default size), in pixels.
+    void (*text_size)(const char* text, const char* font, double size, double& width, double& height);
 };
 
 // The toolkit in use, started at the first call: the recording one when
 // KIV_GUI is "record", else the module when a display opens; null when
 // neither can be had (the answer is kept).
 const Toolkit* get();
+// True when the recording toolkit is in use.
+bool recording();
+// The recording toolkit.
+const Toolkit& recorder();
 
 // The module's function or table of that name, the module being opened at the
 // first call without starting the toolkit (drawing on images needs no

@@ -1389,7 +1389,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
 // copy of them, which must go back to the word or container it came from.
 bool changes_in_place(TypeId t) {
     return t == TypeId::time || t == TypeId::pair || t == TypeId::tuple || t == TypeId::date ||
-           t == TypeId::point2d || t == TypeId::point3d || t == TypeId::money;
+           t == TypeId::point2d || t == TypeId::point3d || t == TypeId::money || t == TypeId::event;
 }
 
 // Path caches. A field step of a path (a word after an object) remembers the

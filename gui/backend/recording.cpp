@@ -1,0 +1,51 @@
+// The recording toolkit: no display and no widgets. The view routines print
+// each call they get (toolkit::recording()), so the engine's tests read what
+// it asked of the back end; this table answers as a desktop with one screen
+// of 1920x1080 pixels would, and its loop has no source of messages but the
+// posted ones.
+#include "gui/backend/toolkit.h"
+
+#include <cstring>
+
+namespace kiv::toolkit {
+
+namespace {
+
+bool start() { return true; }
+bool iterate(bool) { return false; }
+void wake() {}
+
+void metrics(Metrics& out) {
+    out = Metrics{};
+    out.version_major = 3;
+    out.version_minor = 24;
+}
+
+std::int32_t screens(Screen* out, std::int32_t max) {
+    if (max > 0) out[0] = Screen{0, 0, 1920, 1080, 1.0, 1};
+    return 1;
+}
+
+bool make_window(std::int32_t, const WindowSpec&) { return true; }
+void on_widget(std::int32_t) {}
+void set_timer(std::int32_t, std::int32_t) {}
+void window_state(std::int32_t, std::int32_t) {}
+void set_dark_mode(bool) {}
+
+// Every character 7 pixels wide, a line 16 high.
+void text_size(const char* text, const char*, double, double& width, double& height) {
+    std::size_t characters = 0;
+    for (const char* p = text; *p != '\0'; ++p)
+        if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++characters;
+    width = 7.0 * static_cast<double>(characters);
+    height = 16.0;
+}
+
+constexpr Toolkit table{"record", start, iterate, wake, metrics, screens, make_window, on_widget,
+                        on_widget, on_widget, set_timer, window_state, set_dark_mode, text_size};
+
+}  // namespace
+
+const Toolkit& recorder() { return table; }
+
+}  // namespace kiv::toolkit

@@ -1,0 +1,445 @@
+#include "gui/backend/view_routines.h"
+
+#include "gui/backend/message_loop.h"
+#include "gui/backend/toolkit.h"
+#include "gui/backend/units.h"
+#include "gui/backend/widgets.h"
+#include "runtime/collector.h"
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/float.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+#include "runtime/datatypes/ownership.h"
+#include "runtime/datatypes/pair.h"
+#include "runtime/datatypes/point.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/tuple.h"
+#include "runtime/datatypes/word.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/output_hooks.h"
+#include "runtime/raise.h"
+
+#include <cmath>
+#include <string>
+#include <string_view>
+
+namespace kiv::view_routines {
+
+namespace {
+
+using widgets::Facet;
+
+[[noreturn]] void not_done() { runtime::raise_error(ErrorCategory::internal, "not-done"); }
+
+// With the recording toolkit, every call of a view routine prints a line:
+// its name and its arguments, molded flat.
+void record(const char* name, const Cell* args, int count) {
+    if (!toolkit::recording()) return;
+    Cell line{};
+    string::make_at(line, 80);
+    const collector::Root keep(line);
+    string::append_nul_text(line.series_node(), "platform/");
+    string::append_nul_text(line.series_node(), name);
+    for (int i = 0; i < count; ++i) {
+        string::append_char(line.series_node(), ' ');
+        Cell arg = args[i];
+        actions::mold_to(&arg, line.series_node(), {.flat = true}, 60);
+    }
+    output_hooks::call_print_hooks(&keep.cell(), true);
+}
+
+// A string! of UTF-8 text.
+Cell text_of(std::string_view utf8) {
+    Cell text{};
+    string::make_at(text, static_cast<std::int32_t>(utf8.size()));
+    string::append_utf8(text.series_node(), utf8.data(), static_cast<std::int32_t>(utf8.size()));
+    return text;
+}
+
+[[noreturn]] void invalid_type(const Cell& value) {
+    const Cell type = datatype::of(value.type());
+    runtime::raise_error(ErrorCategory::script, "invalid-type", &type);
+}
+
+// The toolkit, or the error that there is no display to make widgets on.
+const toolkit::Toolkit& toolkit_or_raise(const char* what) {
+    const toolkit::Toolkit* tk = toolkit::get();
+    if (tk == nullptr) {
+        const Cell name = text_of(what);
+        runtime::raise_error(ErrorCategory::access, "no-create", &name);
+    }
+    return *tk;
+}
+
+void result_none(Cell* args) { none::make_at(args[0]); }
+
+bool is_word(const Cell& value, const char* name) {
+    return word::is_any_word(value.type()) &&
+           symbol::resolve_alias(value.word_symbol()) == symbol::resolve_alias(symbol::make(name));
+}
+
+std::int32_t widget_of_handle(const Cell& h) {
+    const auto index = static_cast<std::int32_t>(h.handle_value());
+    return widgets::get(index) != nullptr ? index : 0;
+}
+
+double number_of(const Cell& v) {
+    switch (v.type()) {
+    case TypeId::integer: return v.int_value();
+    case TypeId::float_: return v.f64();
+    default: return 0.0;
+    }
+}
+
+// A pair! or point2D! in pixels.
+void pixels_of(const Cell* v, std::int32_t& x, std::int32_t& y) {
+    x = y = 0;
+    if (v == nullptr) return;
+    if (v->is(TypeId::pair)) {
+        x = units::to_pixels(v->pair_x());
+        y = units::to_pixels(v->pair_y());
+    } else if (v->is(TypeId::point2d)) {
+        x = units::to_pixels(v->point_coord(0));
+        y = units::to_pixels(v->point_coord(1));
+    }
+}
+
+// The timer interval a `rate` facet asks for: an integer is ticks a second,
+// a time! the period; 0 for none.
+std::int32_t rate_interval(const Cell* rate) {
+    if (rate == nullptr) return 0;
+    double ms = 0.0;
+    if (rate->is(TypeId::integer) && rate->int_value() > 0) ms = 1000.0 / rate->int_value();
+    else if (rate->is(TypeId::time) && rate->f64() > 0.0) ms = rate->f64() * 1000.0;
+    if (!(ms > 0.0)) return 0;
+    return ms < 1.0 ? 1 : ms > 2147483647.0 ? 2147483647 : static_cast<std::int32_t>(ms);
+}
+
+// --- Routines of the platform object --------------------------------------------
+
+void make_null_handle(Cell* args) {
+    record("make-null-handle", args, 0);
+    handle::make_at(args[0], 0, handle::Class::null);
+}
+
+void fetch_all_screens(Cell* args) {
+    record("fetch-all-screens", args, 0);
+    toolkit::Screen screens[16];
+    const toolkit::Toolkit* tk = toolkit::get();
+    const std::int32_t n = tk != nullptr ? std::min(tk->screens(screens, 16), 16) : 0;
+    Cell list{};
+    block::make_at(list, n > 0 ? n : 1);
+    const collector::Root keep(list);
+    for (std::int32_t i = 0; i < n; ++i) {
+        const toolkit::Screen& s = screens[i];
+        Cell* entry = block::make_in(&list, 4);
+        Cell e = *entry;
+        pair::make_in(e, s.x, s.y);
+        pair::make_in(e, s.width, s.height);
+        float_::make_in(e, s.scale);
+        Cell h{};
+        handle::make_at(h, static_cast<std::uint32_t>(s.id), handle::Class::monitor);
+        block::append_copy(e, h);
+    }
+    args[0] = list;
+}
+
+void size_text(Cell* args) {
+    record("size-text", args, 2);
+    Cell text = args[1];
+    if (text.is(TypeId::none)) {
+        const Cell* t = widgets::facet(args[0], Facet::text);
+        text = t != nullptr ? *t : none::value;
+    } else if (!text.is(TypeId::string)) {
+        invalid_type(text);
+    }
+    if (!text.is(TypeId::string)) return result_none(args);
+    const toolkit::Toolkit& tk = toolkit_or_raise("text measure");
+    std::string font_name;
+    double font_size = 0.0;
+    if (const Cell* font = widgets::facet(args[0], Facet::font); font != nullptr && font->is(TypeId::object)) {
+        static const symbol::SymbolId name_id = symbol::make("name"), size_id = symbol::make("size");
+        const NodeId ctx = font->object_context();
+        const std::int32_t ni = context::find_symbol(ctx, name_id, true);
+        const std::int32_t si = context::find_symbol(ctx, size_id, true);
+        if (ni >= 0 && context::value_at(ctx, ni)->is(TypeId::string))
+            font_name = string::utf8_of(*context::value_at(ctx, ni));
+        if (si >= 0) font_size = number_of(*context::value_at(ctx, si));
+    }
+    double w = 0.0, h = 0.0;
+    tk.text_size(string::utf8_of(text).c_str(), font_name.empty() ? nullptr : font_name.c_str(), font_size, w, h);
+    point::make_at(args[0], static_cast<float>(units::to_logical(w)), static_cast<float>(units::to_logical(h)));
+}
+
+// Destroys the widget of a face and the widgets below it, the children
+// first. The widget table holds the tree, so a face's pane that holds the
+// face itself, or nests without end, changes nothing; messages still posted
+// for those widgets are dropped with them.
+void destroy_tree(const Cell& face) {
+    const std::int32_t top = widgets::of_face(face);
+    if (top == 0) return;
+    for (const std::int32_t widget : widgets::subtree(top)) {
+        if (const toolkit::Toolkit* tk = toolkit::get()) tk->destroy(widget);
+        message_loop::forget(widget);
+        widgets::remove(widget);
+    }
+}
+
+void destroy_view(Cell* args) {
+    record("destroy-view", args, 2);
+    const Cell face = args[0];
+    if (args[1].is(TypeId::logic) && args[1].logic_value() != 0) message_loop::window_destroyed();
+    destroy_tree(face);
+    result_none(args);
+}
+
+void detach_image(Cell* args) {
+    record("detach-image", args, 1);
+    ownership::unset_owner_deep(args[0]);
+    result_none(args);
+}
+
+void update_view(Cell* args) {
+    record("update-view", args, 1);
+    const Cell face = args[0];
+    if (face.is(TypeId::block)) {
+        const std::int32_t n = block::count_from_head(face);
+        for (std::int32_t i = 0; i < n; ++i) {
+            const Cell* c = block::get_cell(face, face.series_head() + i);
+            if (!c->is(TypeId::object)) {
+                invalid_type(*c);
+            }
+        }
+        if (n > 0) not_done();
+        return result_none(args);
+    }
+    if (!face.is(TypeId::object)) {
+        invalid_type(face);
+    }
+    const Cell* type = widgets::facet(face, Facet::type);
+    if (type != nullptr && is_word(*type, "screen")) return result_none(args);
+    not_done();
+}
+
+void refresh_window(Cell* args) {
+    record("refresh-window", args, 1);
+    const std::int32_t widget = widget_of_handle(args[0]);
+    if (widget != 0 && toolkit::get() != nullptr) toolkit::get()->redraw(widget);
+    result_none(args);
+}
+
+void redraw(Cell* args) {
+    record("redraw", args, 1);
+    const std::int32_t widget = widgets::of_face(args[0]);
+    if (widget != 0 && toolkit::get() != nullptr) toolkit::get()->redraw(widget);
+    result_none(args);
+}
+
+void show_window(Cell* args) {
+    record("show-window", args, 1);
+    const std::int32_t widget = widget_of_handle(args[0]);
+    if (widget != 0 && toolkit::get() != nullptr) toolkit::get()->show(widget);
+    result_none(args);
+}
+
+// Makes the window of a `window` face: a top-level window of the face's
+// size at its offset, titled with its text, its timer started when it has
+// a rate. The other face types come with the widgets.
+void make_view(Cell* args) {
+    record("make-view", args, 2);
+    const Cell face = args[0];
+    const Cell* type = widgets::facet(face, Facet::type);
+    if (type == nullptr || !word::is_any_word(type->type())) {
+        const Cell t = type != nullptr ? *type : none::value;
+        runtime::raise_error(ErrorCategory::script, "face-type", &t);
+    }
+    if (!is_word(*type, "window")) not_done();
+    const toolkit::Toolkit& tk = toolkit_or_raise("window");
+    const std::int32_t widget = widgets::add(face, 0);
+    widgets::Widget* w = widgets::get(widget);
+    if (const Cell* flags = widgets::facet(face, Facet::flags)) w->face_flags = widgets::flags_of(*flags);
+    const Cell* size = widgets::facet(face, Facet::size);
+    if (size != nullptr && size->is(TypeId::pair)) w->backend_flags |= widgets::backend_flag::pair_size;
+    toolkit::WindowSpec spec{};
+    pixels_of(widgets::facet(face, Facet::offset), spec.x, spec.y);
+    pixels_of(size, spec.width, spec.height);
+    const Cell* text = widgets::facet(face, Facet::text);
+    const std::string title = text != nullptr && text->is(TypeId::string) ? string::utf8_of(*text) : "";
+    spec.title = title.c_str();
+    spec.face_flags = w->face_flags;
+    if (!tk.make_window(widget, spec)) {
+        widgets::remove(widget);
+        const Cell name = text_of("window");
+        runtime::raise_error(ErrorCategory::access, "no-create", &name);
+    }
+    if (const std::int32_t interval = rate_interval(widgets::facet(face, Facet::rate)))
+        tk.set_timer(widget, interval);
+    handle::make_at(args[0], static_cast<std::uint32_t>(widget), handle::Class::window);
+}
+
+void do_event_loop(Cell* args) {
+    record("do-event-loop", args, 1);
+    const bool handled = message_loop::do_events(args[0].is(TypeId::logic) && args[0].logic_value() != 0);
+    logic::make_at(args[0], handled);
+}
+
+void exit_event_loop(Cell* args) {
+    record("exit-event-loop", args, 0);
+    message_loop::post_quit();
+    result_none(args);
+}
+
+void text_box_metrics(Cell* args) {
+    record("text-box-metrics", args, 3);
+    const Cell* type = widgets::facet(args[0], Facet::type);
+    if (type == nullptr || !is_word(*type, "rich-text")) {
+        const Cell t = type != nullptr ? *type : none::value;
+        runtime::raise_error(ErrorCategory::script, "face-type", &t);
+    }
+    const Cell* text = widgets::facet(args[0], Facet::text);
+    if (text == nullptr || !text->is(TypeId::string)) return result_none(args);
+    not_done();
+}
+
+// No widget made so far has scroll bars: there is nothing to update.
+void update_scroller(Cell* args) {
+    record("update-scroller", args, 2);
+    result_none(args);
+}
+
+void set_dark_mode(Cell* args) {
+    record("set-dark-mode", args, 2);
+    if (const toolkit::Toolkit* tk = toolkit::get()) tk->set_dark_mode(args[1].logic_value() != 0);
+    result_none(args);
+}
+
+void support_dark_mode_q(Cell* args) {
+    record("support-dark-mode?", args, 0);
+    logic::make_at(args[0], true);
+}
+
+// Cairo draws without a device: there is none to make anew.
+void toggle_gpu(Cell* args) {
+    record("toggle-GPU", args, 0);
+    result_none(args);
+}
+
+// A routine of a part of the back end not built yet.
+template <int Arity>
+void later(Cell* args) {
+    (void)args;
+    not_done();
+}
+
+// --- Event routines ------------------------------------------------------------------
+
+void send_event_os(Cell* args) {
+    const bool post = args[1].is(TypeId::logic) && args[1].logic_value() != 0;
+    logic::make_at(args[0], message_loop::send_event(args[0], post));
+}
+
+void find_flag_q(Cell* args) {
+    const Cell facet = args[0];
+    const Cell flag = args[1];
+    bool found = false;
+    if (word::is_any_word(flag.type())) {
+        const symbol::SymbolId s = symbol::resolve_alias(flag.word_symbol());
+        const auto names = [&](const Cell& c) {
+            return (c.is(TypeId::word) || c.is(TypeId::lit_word)) && symbol::resolve_alias(c.word_symbol()) == s;
+        };
+        if (word::is_any_word(facet.type())) {
+            found = symbol::resolve_alias(facet.word_symbol()) == s;
+        } else if (facet.is(TypeId::block)) {
+            const std::int32_t n = block::count_from_head(facet);
+            for (std::int32_t i = 0; i < n && !found; ++i)
+                found = names(*block::get_cell(facet, facet.series_head() + i));
+        }
+    }
+    logic::make_at(args[0], found);
+}
+
+// --- Start-up ------------------------------------------------------------------------
+
+// gui-init: starts the toolkit and answers what start-up publishes:
+// [version dpi scroller text window panel font-name font-size], the
+// toolkit's defaults when there is no display.
+void gui_init(Cell* args) {
+    record("gui-init", args, 0);
+    widgets::install_event_services();
+    toolkit::Metrics m{};
+    if (const toolkit::Toolkit* tk = toolkit::get()) tk->metrics(m);
+    units::set_dpi_factor(m.dpi_factor);
+    Cell out{};
+    block::make_at(out, 8);
+    const collector::Root keep(out);
+    const auto tuple3 = [&](std::uint32_t c) {
+        const std::uint8_t bytes[3] = {static_cast<std::uint8_t>(c), static_cast<std::uint8_t>(c >> 8),
+                                       static_cast<std::uint8_t>(c >> 16)};
+        Cell t{};
+        tuple::make_at(t, bytes, 3);
+        block::append_copy(out, t);
+    };
+    const std::uint8_t version[3] = {static_cast<std::uint8_t>(m.version_major),
+                                     static_cast<std::uint8_t>(m.version_minor), 0};
+    Cell v{};
+    tuple::make_at(v, version, 3);
+    block::append_copy(out, v);
+    integer::make_in(out, m.dpi);
+    pair::make_in(out, m.scroller_width, m.scroller_height);
+    tuple3(m.text);
+    tuple3(m.window);
+    tuple3(m.panel);
+    block::append_copy(out, text_of(m.font_name));
+    float_::make_in(out, m.font_size);
+    args[0] = out;
+}
+
+}  // namespace
+
+void add_all() {
+    struct Entry {
+        const char* name;
+        routine::Code code;
+    };
+    static constexpr Entry entries[] = {
+        {"make-null-handle", make_null_handle},
+        {"fetch-all-screens", fetch_all_screens},
+        {"get-current-screen", later<0>},
+        {"get-screen-size", later<1>},
+        {"size-text", size_text},
+        {"on-change-facet", later<7>},
+        {"update-text", later<1>},
+        {"update-font", later<2>},
+        {"update-para", later<2>},
+        {"destroy-view", destroy_view},
+        {"detach-image", detach_image},
+        {"update-view", update_view},
+        {"refresh-window", refresh_window},
+        {"redraw", redraw},
+        {"show-window", show_window},
+        {"make-view", make_view},
+        {"draw-face", later<2>},
+        {"do-event-loop", do_event_loop},
+        {"exit-event-loop", exit_event_loop},
+        {"request-font", later<3>},
+        {"request-file", later<5>},
+        {"request-dir", later<5>},
+        {"text-box-metrics", text_box_metrics},
+        {"update-scroller", update_scroller},
+        {"set-dark-mode", set_dark_mode},
+        {"support-dark-mode?", support_dark_mode_q},
+        {"toggle-GPU", toggle_gpu},
+        {"send-event-os", send_event_os},
+        {"find-flag?", find_flag_q},
+        {"gui-init", gui_init},
+    };
+    for (const Entry& e : entries) routine::add(e.name, e.code);
+}
+
+}  // namespace kiv::view_routines
