@@ -20,6 +20,7 @@
 #include "runtime/raise.h"
 #include "runtime/runtime_error.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 
@@ -73,6 +74,8 @@ bool forall_series_q(TypeId t) {
 // True when the series has an element at its index. An image's length? is
 // its pixel count wherever its position lies, so it asks for the tail.
 bool has_element(const Cell& series) {
+    if (is_block_type(series.type()))  // length? of cells, read in place
+        return std::max(series.series_head(), 0) < tail_of(series.series_node());
     if (series.is(TypeId::image))
         return series.series_head() < image::width_of(series) * image::height_of(series);
     Cell s = series;
