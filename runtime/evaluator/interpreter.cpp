@@ -15,12 +15,15 @@
 // run above the caller's top (eval_block_i). Working values live on the
 // argument stack, where the collector marks them, not in linked roots.
 //
-// Most of the time goes to three places, each with a fast path that leaves
+// Most of the time goes to four places, each with a fast path that leaves
 // the general code in charge of everything unusual:
+// - eval_block_i: a set-word, set-path or expression of plain values and
+//   integer operators computed in the block's loop (quick_expression);
 // - eval_expr_i: a word read through its binding (peek_word_value), an
-//   integer operator computed in place (fast_integer);
+//   integer operator computed in place (fast_integer), a call of plain shape
+//   made in one step (call_plain);
 // - fetch_i: the call shape's positional arguments, for calls that name no
-//   refinement;
+//   refinement (fetch_plain when every one is evaluated);
 // - eval_path_i: object fields through the path caches.
 // The fast paths are off while tracing, so the tracer sees every event.
 #include "runtime/evaluator/interpreter.h"
@@ -313,6 +316,12 @@ NodeId build_cache(const Cell& fn) {
 inline NodeId shape_of(const Cell& fn) {
     const Cell* slot = cache_slot(fn);
     return slot->is(TypeId::binary) ? slot->series_node() : build_cache(fn);
+}
+// The shape of fn when a call has compiled it, else 0 (the first call takes
+// the general path, which compiles it under the call's frame).
+inline NodeId built_shape(const Cell& fn) {
+    const Cell* slot = cache_slot(fn);
+    return slot->is(TypeId::binary) ? slot->series_node() : 0;
 }
 
 // --- Fetching arguments -------------------------------------------------------------
@@ -1264,7 +1273,7 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         const TypeId t = value.type();
         if (t == TypeId::unset) runtime::raise_error(ErrorCategory::script, "no-value", &v);
         if (is_function_type(t)) {
-            const NodeId cache = t != TypeId::routine && !tracing::state.on ? shape_of(value) : 0;
+            const NodeId cache = t != TypeId::routine && !tracing::state.on ? built_shape(value) : 0;
             pos = cache != 0 && shape_at(cache).plain
                       ? call_plain(value, cache, code, pos + 1, end, sub, v)
                       : call_value_i(value, code, pos + 1, end, sub, nullptr, 0, &v, nullptr, 0, false);
