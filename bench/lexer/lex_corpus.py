@@ -1,7 +1,7 @@
 # The text of lex_corpus.kiv (the project's Kiv sources, one after another)
-# split into tokens by lex_source.py's regular expression and nested into
-# lists at the brackets.
-import os, re, time
+# through the twins' regular-expression lexer.
+import os, time
+from regex_lexer import lex
 passes = int(os.environ.get("BENCH_N", 1))
 root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 parts = []
@@ -11,22 +11,6 @@ for folder in ["library", "library/natives", "console", "gui/engine"]:
             with open(os.path.join(root, folder, name), encoding="utf-8") as f:
                 parts.append(f.read() + "\n")
 src = "".join(parts)
-token = re.compile(r'"[^"]*"|;[^\n]*|[\[\]]|[^\s\[\]";]+')
-
-def lex(text):
-    top = []
-    stack = [top]
-    for t in token.findall(text):
-        if t == "[":
-            inner = []
-            stack[-1].append(inner)
-            stack.append(inner)
-        elif t == "]":
-            if len(stack) > 1: stack.pop()
-        elif t[0] != ";":
-            stack[-1].append(t)
-    return top
-
 start = time.perf_counter()
 for _ in range(passes): data = lex(src)
 elapsed = time.perf_counter() - start
