@@ -224,6 +224,20 @@ double strtod(const char* start, const char* end, int adjust, int& rest) {
     }
     if (magnitude < -330) return zero;
 
+    // Up to 15 digits are an exact integer of a double, and so are the powers
+    // of ten up to 10^22: one multiplication or division then rounds once,
+    // correctly. Most texts are short enough for this.
+    if (!dropped && n <= 15 && exponent >= -22 && exponent <= 22) {
+        static constexpr double powers[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                            1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                            1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+        std::int64_t whole = 0;
+        for (int i = 0; i < n; ++i) whole = whole * 10 + (digits[i] - '0');
+        const double m = static_cast<double>(whole);
+        const double value = exponent >= 0 ? m * powers[exponent] : m / powers[-exponent];
+        return negative ? -value : value;
+    }
+
     char* p = digits + n;
     *p++ = 'e';
     p = std::to_chars(p, digits + sizeof digits, exponent).ptr;

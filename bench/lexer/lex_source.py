@@ -1,6 +1,6 @@
-# The text of lex_source.kiv split into tokens by one regular expression and
-# nested into lists at the brackets: a lower bound for a hand-written lexer.
-import os, re, time
+# The text of lex_source.kiv through the twins' regular-expression lexer.
+import os, time
+from regex_lexer import lex
 passes = int(os.environ.get("BENCH_N", 1))
 parts = []
 for i in range(1, int(os.environ.get("BENCH_RECORDS", 20000)) + 1):
@@ -12,22 +12,6 @@ for i in range(1, int(os.environ.get("BENCH_RECORDS", 20000)) + 1):
         '        if find/case result item [append result item]\n    ]\n'
         '    either empty? result [none] [first result]\n]\n')
 src = "".join(parts)
-token = re.compile(r'"[^"]*"|;[^\n]*|[\[\]]|[^\s\[\]";]+')
-
-def lex(text):
-    top = []
-    stack = [top]
-    for t in token.findall(text):
-        if t == "[":
-            inner = []
-            stack[-1].append(inner)
-            stack.append(inner)
-        elif t == "]":
-            stack.pop()
-        elif t[0] != ";":
-            stack[-1].append(t)
-    return top
-
 start = time.perf_counter()
 for _ in range(passes): data = lex(src)
 elapsed = time.perf_counter() - start

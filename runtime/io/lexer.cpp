@@ -1228,7 +1228,7 @@ bool plain_word(State& s, const std::uint8_t* start, std::int32_t lines) {
 }
 
 // Decimal digits short enough that no overflow can come of them, or
-// digits, a point and digits.
+// digits, a point and digits (a float!).
 template <bool terminated>
 bool plain_number(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const end = s.input_end;
@@ -1250,7 +1250,22 @@ bool plain_number(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const q = skip_body<terminated>(p + 2, end, body_digit);
     if (step_at(s_decimal, q, end) != tk(TokenClass::float_)) return false;
     take_token(s, lines, TypeId::float_, q);
-    loader_of(TokenClass::float_)(s, start, q, 0, true);
+    const std::int32_t decimals = i32(q - p - 1);
+    if ((p - start) + decimals > 15) {
+        loader_of(TokenClass::float_)(s, start, q, 0, true);  // the text reader rounds long ones
+        return true;
+    }
+    // Fifteen digits make an exact integer of a double, and ten to the
+    // fifteenth is exact too: one division rounds correctly.
+    static constexpr double powers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::int64_t whole = 0;
+    for (const std::uint8_t* d = start; d < p; ++d) whole = whole * 10 + (*d - '0');
+    for (const std::uint8_t* d = p + 1; d < q; ++d) whole = whole * 10 + (*d - '0');
+    Cell value;
+    value.reset(TypeId::float_);
+    value.set_f64(static_cast<double>(whole) / powers[decimals]);
+    push(s, value);
     return true;
 }
 

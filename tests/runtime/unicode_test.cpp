@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -374,6 +375,32 @@ TEST_F(Unicode, DisplayWidth) {
     }
     const std::uint32_t* t = unicode::zero_width_ranges;
     for (std::size_t i = 2; i < unicode::zero_width_ranges_count; i += 2) ASSERT_GT(t[i], t[i - 1]);
+}
+
+// Runs of ASCII go to UTF-8 a machine word of units at a time, in texts of
+// every unit width: the bytes must be those of the character-by-character
+// encoding wherever the other characters fall and whatever the length.
+TEST_F(Unicode, EncodingUnitsCopiesAsciiRunsExactly) {
+    std::mt19937 rng(99);
+    const std::uint32_t others[] = {0x7F, 0x80, 0xE9, 0xFF, 0x100, 0x20AC, 0xFFFF, 0x1F600};
+    for (const std::uint32_t unit : {1u, 2u, 4u}) {
+        for (int round = 0; round < 3000; ++round) {
+            const int n = static_cast<int>(rng() % 40);
+            std::vector<std::uint8_t> units(static_cast<std::size_t>(n) * unit);
+            std::string expected;
+            for (int i = 0; i < n; ++i) {
+                std::uint32_t cp = rng() % 5 == 0 ? others[rng() % 8] : 'a' + rng() % 26;
+                if (cp > (unit == 1 ? 0xFFu : unit == 2 ? 0xFFFFu : 0x10FFFFu)) cp = '~';
+                unicode::write_unit(units.data() + static_cast<std::size_t>(i) * unit, unit, cp);
+                std::uint8_t bytes[4];
+                expected.append(reinterpret_cast<char*>(bytes),
+                                static_cast<std::size_t>(unicode::encode_utf8_char(cp, bytes)));
+            }
+            std::vector<std::uint8_t> out(static_cast<std::size_t>(n) * 4 + 1);
+            const std::int32_t length = unicode::encode_units_utf8(units.data(), n, unit, out.data(), false);
+            EXPECT_EQ(std::string(out.begin(), out.begin() + length), expected) << "unit " << unit;
+        }
+    }
 }
 
 }  // namespace
