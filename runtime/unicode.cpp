@@ -317,6 +317,13 @@ std::int32_t ascii_run(const std::uint8_t* units, std::int32_t count, std::uint8
                                                : 0xFFFFFF80FFFFFF80ull;
     std::int32_t i = 0;
 #if defined(__SSE2__)
+    if constexpr (unit == 1) {  // sixteen at a time
+        for (; i + 16 <= count; i += 16) {
+            const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + i));
+            if (_mm_movemask_epi8(v) != 0) break;
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i), v);
+        }
+    }
     if constexpr (unit == 2) {  // eight units at a time, narrowed in one instruction
         const __m128i high16 = _mm_set1_epi16(static_cast<short>(0xFF80));
         for (; i + 8 <= count; i += 8) {
