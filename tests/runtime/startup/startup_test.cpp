@@ -10,6 +10,7 @@
 #include <fstream>
 #include <string>
 #include <sys/wait.h>
+#include <unistd.h>
 #include <vector>
 
 namespace kiv::runtime {
@@ -115,7 +116,9 @@ std::string output_of(const std::string& folder, const std::string& args, const 
 // What a script sees of the command line: its own arguments, their raw
 // text, its name, --catch, and the folder it runs in (its own).
 TEST(Program, CommandLineReachesTheScript) {
-    const std::string home = testing::TempDir() + "kiv_command_line";
+    // A folder of this process's own: other builds' runs may share the temporary folder.
+    const std::string parent = testing::TempDir() + "kiv-" + std::to_string(::getpid());
+    const std::string home = parent + "/kiv_command_line";
     std::filesystem::create_directories(home + "/sub");
     const char* shows = "Kiv [] print mold reduce [system/options/args system/script/args system/options/script "
                         "system/console/catch? last split-path what-dir]\n";
@@ -132,7 +135,7 @@ TEST(Program, CommandLineReachesTheScript) {
     // Without a script every argument but --catch stays, and the raw text keeps them all.
     const std::string loop = output_of(home, "--catch --x", "print mold reduce [system/options/args system/script/args]\n");
     EXPECT_NE(loop.find("\n>> [[\"--cli\" \"--x\"] \"--cli --catch --x\"]\n"), std::string::npos) << loop;
-    std::filesystem::remove_all(home);
+    std::filesystem::remove_all(parent);
 }
 
 }  // namespace
