@@ -11,7 +11,6 @@
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/raise.h"
-#include "runtime/datatypes/string.h"
 
 namespace kiv::gui {
 
@@ -28,13 +27,7 @@ void draw_image(Cell* args) {
     const Cell commands = args[1];
     none::make_at(args[0]);
     if (image::width_of(image) <= 0 || image::height_of(image) <= 0) return;
-    static const auto entry = reinterpret_cast<DrawImage>(toolkit::module_symbol(draw::image_entry));
-    if (entry == nullptr) {
-        Cell name;
-        string::make_at(name, 16);
-        string::append_nul_text(name.series_node(), "kiv-gtk.so");
-        runtime::raise_error(ErrorCategory::access, "cannot-open", &name);
-    }
+    static const auto entry = reinterpret_cast<DrawImage>(toolkit::module_function(draw::image_entry));
     draw::Failure failure;
     entry(&image, &commands, &failure);
     if (failure.id != nullptr) runtime::raise_error(failure.category, failure.id, &failure.arg);

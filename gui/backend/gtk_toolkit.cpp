@@ -370,30 +370,8 @@ void set_dark_mode(bool dark) {
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE, nullptr);
 }
 
-void text_size(const char* text, const char* font, double size, double& width, double& height) {
-    PangoContext* context = gdk_pango_context_get();
-    PangoLayout* layout = pango_layout_new(context);
-    PangoFontDescription* d = nullptr;
-    gchar* settings_font = nullptr;
-    g_object_get(gtk_settings_get_default(), "gtk-font-name", &settings_font, nullptr);
-    d = pango_font_description_from_string(settings_font != nullptr ? settings_font : "Sans 10");
-    g_free(settings_font);
-    if (font != nullptr) pango_font_description_set_family(d, font);
-    if (size > 0.0 && size < 10000.0) pango_font_description_set_size(d, static_cast<gint>(size * PANGO_SCALE));
-    pango_layout_set_font_description(layout, d);
-    pango_layout_set_text(layout, text, -1);
-    int w = 0, h = 0;
-    pango_layout_get_pixel_size(layout, &w, &h);
-    const double scale = device_scale();
-    width = w * scale;
-    height = h * scale;
-    pango_font_description_free(d);
-    g_object_unref(layout);
-    g_object_unref(context);
-}
-
 constexpr toolkit::Toolkit table{"gtk", start, iterate, wake, metrics, screens, make_window, show,
-                                 destroy, redraw, set_timer, window_state, set_dark_mode, text_size};
+                                 destroy, redraw, set_timer, window_state, set_dark_mode};
 
 }  // namespace
 

@@ -32,17 +32,8 @@ void set_timer(std::int32_t, std::int32_t) {}
 void window_state(std::int32_t, std::int32_t) {}
 void set_dark_mode(bool) {}
 
-// Every character 7 pixels wide, a line 16 high.
-void text_size(const char* text, const char*, double, double& width, double& height) {
-    std::size_t characters = 0;
-    for (const char* p = text; *p != '\0'; ++p)
-        if ((static_cast<unsigned char>(*p) & 0xC0) != 0x80) ++characters;
-    width = 7.0 * static_cast<double>(characters);
-    height = 16.0;
-}
-
 constexpr Toolkit table{"record", start, iterate, wake, metrics, screens, make_window, on_widget,
-                        on_widget, on_widget, set_timer, window_state, set_dark_mode, text_size};
+                        on_widget, on_widget, set_timer, window_state, set_dark_mode};
 
 }  // namespace
 

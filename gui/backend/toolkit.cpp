@@ -1,5 +1,7 @@
 #include "gui/backend/toolkit.h"
 
+#include "runtime/datatypes/string.h"
+#include "runtime/raise.h"
 #include "runtime/startup/startup.h"
 
 #include <cstdlib>
@@ -40,6 +42,17 @@ void* module_symbol(const char* name) {
     (void)name;
     return nullptr;
 #endif
+}
+
+void* module_function(const char* name) {
+    void* found = module_symbol(name);
+    if (found == nullptr) {
+        Cell module{};
+        string::make_at(module, 16);
+        string::append_nul_text(module.series_node(), "kiv-gtk.so");
+        runtime::raise_error(ErrorCategory::access, "cannot-open", &module);
+    }
+    return found;
 }
 
 bool recording() {

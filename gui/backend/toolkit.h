@@ -63,9 +63,6 @@ struct Toolkit {
     // Minimizes (36), maximizes (37) or restores (38) a window.
     void (*window_state)(std::int32_t widget, std::int32_t state);
     void (*set_dark_mode)(bool dark);
-    // The size of text in the font named (null: the default one) at size
-    // points (0: the default size), in pixels.
-    void (*text_size)(const char* text, const char* font, double size, double& width, double& height);
 };
 
 // The toolkit in use, started at the first call: the recording one when
@@ -81,6 +78,9 @@ const Toolkit& recorder();
 // first call without starting the toolkit (drawing on images needs no
 // display); null when the module or the name is missing.
 void* module_symbol(const char* name);
+// The same for a function the program cannot go on without: the access error
+// cannot-open when it is missing.
+void* module_function(const char* name);
 
 }  // namespace kiv::toolkit
 

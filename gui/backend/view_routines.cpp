@@ -1,6 +1,8 @@
 #include "gui/backend/view_routines.h"
 
+#include "gui/backend/font_chooser.h"
 #include "gui/backend/message_loop.h"
+#include "gui/backend/text/entries.h"
 #include "gui/backend/toolkit.h"
 #include "gui/backend/units.h"
 #include "gui/backend/widgets.h"
@@ -19,6 +21,7 @@
 #include "runtime/datatypes/point.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
+#include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
@@ -28,6 +31,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -86,17 +90,33 @@ bool is_word(const Cell& value, const char* name) {
            symbol::resolve_alias(value.word_symbol()) == symbol::resolve_alias(symbol::make(name));
 }
 
+// The field of an object named name (any case), or null.
+Cell* field(const Cell& object, const char* name) {
+    if (!object.is(TypeId::object)) return nullptr;
+    const NodeId ctx = object.object_context();
+    const std::int32_t i = context::find_symbol(ctx, symbol::make(name), true);
+    return i < 0 ? nullptr : context::value_at(ctx, i);
+}
+
+// The change bit of a face's para.
+constexpr std::int32_t para_change_bit = 0x40000;
+
+// Asks a rich-text face's text-box to be laid out again: the last value of
+// its handles block (a face with none has no box yet).
+void mark_relayout(const Cell& face) {
+    Cell* handles = field(face, "handles");
+    if (handles == nullptr || !handles->is(TypeId::block) || block::length_of(*handles) < 1) return;
+    logic::make_at(*block::get_cell(*handles, block::length_of(*handles) - 1), true);
+}
+
+template <class Function>
+Function entry(const char* name) {
+    return reinterpret_cast<Function>(toolkit::module_function(name));
+}
+
 std::int32_t widget_of_handle(const Cell& h) {
     const auto index = static_cast<std::int32_t>(h.handle_value());
     return widgets::get(index) != nullptr ? index : 0;
-}
-
-double number_of(const Cell& v) {
-    switch (v.type()) {
-    case TypeId::integer: return v.int_value();
-    case TypeId::float_: return v.f64();
-    default: return 0.0;
-    }
 }
 
 // A pair! or point2D! in pixels.
@@ -162,21 +182,8 @@ void size_text(Cell* args) {
         invalid_type(text);
     }
     if (!text.is(TypeId::string)) return result_none(args);
-    const toolkit::Toolkit& tk = toolkit_or_raise("text measure");
-    std::string font_name;
-    double font_size = 0.0;
-    if (const Cell* font = widgets::facet(args[0], Facet::font); font != nullptr && font->is(TypeId::object)) {
-        static const symbol::SymbolId name_id = symbol::make("name"), size_id = symbol::make("size");
-        const NodeId ctx = font->object_context();
-        const std::int32_t ni = context::find_symbol(ctx, name_id, true);
-        const std::int32_t si = context::find_symbol(ctx, size_id, true);
-        if (ni >= 0 && context::value_at(ctx, ni)->is(TypeId::string))
-            font_name = string::utf8_of(*context::value_at(ctx, ni));
-        if (si >= 0) font_size = number_of(*context::value_at(ctx, si));
-    }
-    double w = 0.0, h = 0.0;
-    tk.text_size(string::utf8_of(text).c_str(), font_name.empty() ? nullptr : font_name.c_str(), font_size, w, h);
-    point::make_at(args[0], static_cast<float>(units::to_logical(w)), static_cast<float>(units::to_logical(h)));
+    const Cell face = args[0];
+    entry<text::SizeEntry>(text::size_entry)(&face, &text, &args[0]);
 }
 
 // Destroys the widget of a face and the widgets below it, the children
@@ -226,6 +233,11 @@ void update_view(Cell* args) {
     }
     const Cell* type = widgets::facet(face, Facet::type);
     if (type != nullptr && is_word(*type, "screen")) return result_none(args);
+    // A rich-text face with no widget yet: its text-box is laid out anew when next asked.
+    if (type != nullptr && is_word(*type, "rich-text") && widgets::of_face(face) == 0) {
+        mark_relayout(face);
+        return result_none(args);
+    }
     if (!toolkit::recording()) not_done();
     result_none(args);
 }
@@ -311,7 +323,107 @@ void text_box_metrics(Cell* args) {
     }
     const Cell* text = widgets::facet(args[0], Facet::text);
     if (text == nullptr || !text->is(TypeId::string)) return result_none(args);
-    not_done();
+    const Cell face = args[0];
+    const Cell arg = args[1];
+    const std::int32_t query = args[2].int_value();
+    // A character index for the caret and line questions, a point for the hits.
+    const bool wants_index = query == 0 || query == 2 || query == 6;
+    const bool wants_point = query == 1 || query == 5;
+    if ((wants_index && !arg.is(TypeId::integer)) ||
+        (wants_point && !arg.is(TypeId::pair) && !arg.is(TypeId::point2d)))
+        runtime::raise_error(ErrorCategory::script, "invalid-arg", &arg);
+    Cell fault{};
+    entry<text::MetricsEntry>(text::metrics_entry)(&face, &arg, query, &args[0], &fault);
+    if (!fault.is(TypeId::none)) runtime::raise_error(ErrorCategory::script, "draw-invalid", &fault);
+}
+
+// Fonts are described anew from their fields wherever they are used: the
+// handle in a font's state names the font, and holds no resource.
+void update_font(Cell* args) {
+    record("update-font", args, 2);
+    static std::uint32_t fonts = 0;
+    const Cell font = args[0];
+    result_none(args);
+    Cell* state = field(font, "state");
+    if (state == nullptr) return;
+    Cell made{};
+    block::make_at_filled(made, 3, false);
+    Cell* cells = block::first_cell(made);
+    handle::make_at(cells[0], ++fonts, handle::Class::font);
+    none::make_at(cells[1]);
+    none::make_at(cells[2]);
+    *field(font, "state") = made;  // the cell again, after the allocation
+}
+
+// A drawn face lays its text out again; every face of the para's types
+// gets the para's change bit, so that its next update repaints it.
+void update_para(Cell* args) {
+    record("update-para", args, 2);
+    const Cell face = args[0];
+    result_none(args);
+    const Cell* type = widgets::facet(face, Facet::type);
+    static constexpr const char* para_types[] = {"base", "rich-text", "button", "toggle", "check",
+                                                 "radio", "field", "area", "text"};
+    if (type == nullptr || std::none_of(std::begin(para_types), std::end(para_types),
+                                        [type](const char* t) { return is_word(*type, t); }))
+        return;
+    if (is_word(*type, "rich-text")) mark_relayout(face);
+    Cell* state = field(face, "state");
+    if (state != nullptr && state->is(TypeId::block) && block::count_from_head(*state) >= 2) {
+        Cell* bits = block::get_cell(*state, state->series_head() + 1);
+        if (bits->is(TypeId::integer)) integer::make_at(*bits, bits->int_value() | para_change_bit);
+    }
+}
+
+// The font chooser from the initial font (else the fixed font at 11
+// points); a confirmed choice fills font's name, size and style.
+void request_font(Cell* args) {
+    record("request-font", args, 3);
+    const Cell font = args[0];
+    const Cell selected = args[1];
+    const bool mono = args[2].is(TypeId::logic) && args[2].logic_value() != 0;
+    result_none(args);
+    toolkit_or_raise("font requester");
+    if (toolkit::recording()) return;
+    font_chooser::Font start;
+    const Cell* fixed = system_object::field("view/fonts/fixed");
+    std::string name = fixed != nullptr && fixed->is(TypeId::string) ? string::utf8_of(*fixed) : "Monospace";
+    start.points = 11;
+    if (selected.is(TypeId::object)) {
+        if (const Cell* n = field(selected, "name"); n != nullptr && n->is(TypeId::string)) name = string::utf8_of(*n);
+        if (const Cell* size = field(selected, "size"); size != nullptr && size->is(TypeId::integer))
+            start.points = size->int_value();
+        if (const Cell* style = field(selected, "style")) {
+            const auto mark = [&start](const Cell& w) {
+                start.bold = start.bold || is_word(w, "bold");
+                start.italic = start.italic || is_word(w, "italic");
+            };
+            if (style->is(TypeId::block)) {
+                for (std::int32_t i = 0; i < block::count_from_head(*style); ++i)
+                    mark(*block::get_cell(*style, style->series_head() + i));
+            } else {
+                mark(*style);
+            }
+        }
+    }
+    std::strncpy(start.name, name.c_str(), sizeof start.name - 1);
+    font_chooser::Font chosen;
+    if (!entry<font_chooser::Entry>(font_chooser::entry)(&start, mono, &chosen)) return;
+    const Cell chosen_name = text_of(chosen.name);
+    Cell style{};
+    if (chosen.bold && chosen.italic) {
+        block::make_at(style, 2);
+        word::make_in(symbol::make("bold"), style);
+        word::make_in(symbol::make("italic"), style);
+    } else if (chosen.bold || chosen.italic) {
+        word::make_at(symbol::make(chosen.bold ? "bold" : "italic"), style);
+    } else {
+        none::make_at(style);
+    }
+    if (Cell* n = field(font, "name")) *n = chosen_name;
+    if (Cell* size = field(font, "size")) integer::make_at(*size, chosen.points);
+    if (Cell* st = field(font, "style")) *st = style;
+    args[0] = font;
 }
 
 // No widget made so far has scroll bars: there is nothing to update.
@@ -440,8 +552,8 @@ void add_all() {
         {"size-text", size_text},
         {"on-change-facet", later<"on-change-facet", 7>},
         {"update-text", later<"update-text", 1>},
-        {"update-font", later<"update-font", 2>},
-        {"update-para", later<"update-para", 2>},
+        {"update-font", update_font},
+        {"update-para", update_para},
         {"destroy-view", destroy_view},
         {"detach-image", detach_image},
         {"update-view", update_view},
@@ -452,7 +564,7 @@ void add_all() {
         {"draw-face", later<"draw-face", 2>},
         {"do-event-loop", do_event_loop},
         {"exit-event-loop", exit_event_loop},
-        {"request-font", later<"request-font", 3>},
+        {"request-font", request_font},
         {"request-file", later<"request-file", 5>},
         {"request-dir", later<"request-dir", 5>},
         {"text-box-metrics", text_box_metrics},

@@ -227,12 +227,6 @@ TextBox* kept_box(const Cell& face, StyleFault& fault) {
     return entry->box.get();
 }
 
-void mark_relayout(const Cell& face) {
-    const Cell* handles = field_of(face, "handles");
-    if (handles == nullptr || !handles->is(TypeId::block) || block::length_of(*handles) < 1) return;
-    logic::make_at(block::first_cell(*handles)[block::length_of(*handles) - 1], true);
-}
-
 void box_metrics(TextBox& box, const Cell& arg, std::int32_t query, Cell& result) {
     const std::int32_t index = arg.is(TypeId::integer) ? arg.int_value() : 0;
     switch (query) {

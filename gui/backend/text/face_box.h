@@ -39,10 +39,6 @@ FaceBox layout_face(const Cell& face);
 // block is wrong. The box stays valid until the next call.
 TextBox* kept_box(const Cell& face, StyleFault& fault);
 
-// Marks a face's box to be laid out again (a face without a handles block
-// has nothing to mark).
-void mark_relayout(const Cell& face);
-
 // The answer to a metrics question about a box: query 0 the caret before
 // character arg (a point2D!), 6 its lower end, 1 the character at point arg
 // counting a trailing half as the next, 5 the same without that, 2 the

@@ -17,6 +17,9 @@ namespace kiv::text {
 namespace {
 
 constexpr double scale = PANGO_SCALE;
+// A line taller than this is drawn this tall: Pango's positions within one
+// layout stay far from the limits of its integers.
+constexpr double max_line_height = 10000;
 
 std::int32_t units(double v) { return static_cast<std::int32_t>(std::lround(std::clamp(v, 0.0, 1e6) * scale)); }
 
@@ -125,7 +128,7 @@ void TextBox::set_tab_width(double width) {
 
 void TextBox::set_line_height(double height) {
     drop_layout();
-    line_height_ = std::isfinite(height) && height >= 0 ? height : -1;
+    line_height_ = std::isfinite(height) && height >= 0 ? std::min(height, max_line_height) : -1;
 }
 
 bool TextBox::bytes_of(std::int32_t first, std::int32_t count, std::int32_t& start, std::int32_t& end) const {

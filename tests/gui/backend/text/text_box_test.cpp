@@ -7,6 +7,7 @@
 
 #include "runtime/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/logic.h"
 #include "runtime/startup/embed.h"
 
 #include "tests/support/runtime_fixture.h"
@@ -323,7 +324,7 @@ TEST_F(TextBoxTest, RichTextFacesKeepTheirBox) {
     EXPECT_TRUE(block::first_cell(h)[4].is(TypeId::logic));
     EXPECT_EQ(block::first_cell(h)[4].logic_value(), 0u);
     EXPECT_EQ(kept_box(f, fault), first);  // not asked for anew: the same box
-    mark_relayout(f);
+    logic::make_at(block::first_cell(*field_of(f, "handles"))[4], true);  // as update-para and size-text do
     EXPECT_EQ(block::first_cell(*field_of(f, "handles"))[4].logic_value(), 1u);
     TextBox* again = kept_box(f, fault);
     ASSERT_NE(again, nullptr);
