@@ -207,7 +207,7 @@ if(CMAKE_SCRIPT_MODE_FILE)
     "constexpr std::array<MarkRule, type_count> mark_rules{{\n${mark_rows}}};\n")
   file(WRITE "${TYPES_OUTPUT_DIR}/type_rows.h.tmp" "${header}"
     "// What the runtime knows of each type before its module registers.\n"
-    "#pragma once\n\n#include \"runtime/cell.h\"\n\n#include <array>\n\n"
+    "#pragma once\n\n#include \"runtime/core/cell.h\"\n\n#include <array>\n\n"
     "namespace kiv::types {\n\n"
     "struct Row {\n"
     "    const char* name;   // with the final \"!\"; null for id 0\n"

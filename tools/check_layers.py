@@ -28,8 +28,8 @@ import sys
 
 # Lowest first. Folders of one layer may include each other.
 LAYERS = [
-    ["runtime"],
-    ["runtime/datatypes", "runtime/evaluator", "runtime/io"],
+    ["runtime/core", "runtime/text", "runtime/codecs", "runtime/os"],
+    ["runtime/datatypes", "runtime/evaluator", "runtime/natives", "runtime/io"],
     ["runtime/startup"],
     ["gui/backend/text"],
     ["gui/backend/draw"],

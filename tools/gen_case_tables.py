@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
-"""Writes runtime/case_tables.cpp: the case-mapping pair lists and the
+"""Writes runtime/text/case_tables.cpp: the case-mapping pair lists and the
 display-width range tables, from the Unicode character database.
 
 Only code points that Unicode 11.0 assigns are kept (DerivedAge.txt), so a
 newer database gives the same tables. Run from the repository root:
 
-    python3 tools/gen_case_tables.py [UCD-DIR] > runtime/case_tables.cpp
+    python3 tools/gen_case_tables.py [UCD-DIR] > runtime/text/case_tables.cpp
 
 UCD-DIR defaults to /usr/share/unicode (Debian's unicode-data package).
 """
@@ -140,8 +140,8 @@ def main():
     out = [
         "// Generated from tools/gen_case_tables.py. Do not edit.",
         "// Unicode 11.0 case-mapping pairs and display-width ranges.",
-        '#include "runtime/case_folding.h"',
-        '#include "runtime/unicode.h"',
+        '#include "runtime/text/case_folding.h"',
+        '#include "runtime/text/unicode.h"',
         "",
         "namespace kiv::case_folding {",
         "",

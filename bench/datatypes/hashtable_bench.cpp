@@ -2,7 +2,7 @@
 // std::unordered_map on the same keys.
 #include "runtime/datatypes/hashtable.h"
 
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <benchmark/benchmark.h>
 

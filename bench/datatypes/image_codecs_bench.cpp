@@ -4,7 +4,7 @@
 // Prints milliseconds (best of five) and our cost over the library's.
 // Usage: image_codecs_bench [width height]
 #include "bench/best_of.h"
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/image_codecs.h"
 #include "runtime/startup/embed.h"

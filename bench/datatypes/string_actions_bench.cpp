@@ -3,7 +3,7 @@
 // does the same work in Python 3 for comparison.
 #include "runtime/datatypes/string_actions.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/string.h"

@@ -8,7 +8,7 @@
 #include "gui/backend/text/font.h"
 
 #include "bench/best_of.h"
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/startup/boot.h"

@@ -2,8 +2,8 @@
 // through each of our codecs beside the system zlib at levels 1 and 6, then
 // Python's zlib on the same file. Prints MB/s (best of three) and sizes.
 // Usage: compress_bench [testdata-folder] [megabytes]
-#include "runtime/deflate.h"
-#include "runtime/lz77.h"
+#include "runtime/codecs/deflate.h"
+#include "runtime/codecs/lz77.h"
 
 #include <zlib.h>
 

@@ -1,5 +1,5 @@
 // Float text: molding random doubles (shortest digits) and reading the texts back.
-#include "runtime/dtoa.h"
+#include "runtime/text/dtoa.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,9 +1,9 @@
 // Memory manager and collector: the rate of small series allocation, and the
 // pause of one full collection over 1M live cells (1,000 blocks of 1,000
 // cells, every tenth cell a string of its own).
-#include "runtime/collector.h"
-#include "runtime/externals.h"
-#include "runtime/memory.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/externals.h"
+#include "runtime/core/memory.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
 // Sorting 1M random 32-bit integers: both sorts against std::stable_sort.
-#include "runtime/sorting.h"
+#include "runtime/core/sorting.h"
 
 #include <benchmark/benchmark.h>
 

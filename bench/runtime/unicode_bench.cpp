@@ -1,7 +1,7 @@
 // UTF-8 decoding speed: the automaton over mixed text, and the loader that
 // measures and stores a whole text as string units (ASCII and mixed inputs).
-#include "runtime/memory.h"
-#include "runtime/unicode.h"
+#include "runtime/core/memory.h"
+#include "runtime/text/unicode.h"
 
 #include <benchmark/benchmark.h>
 

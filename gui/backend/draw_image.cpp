@@ -10,7 +10,7 @@
 #include "runtime/datatypes/ownership.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/natives.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 namespace kiv::gui {
 

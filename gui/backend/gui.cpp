@@ -5,7 +5,7 @@
 
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/unset.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 #include "runtime/evaluator/callback.h"
 #include "runtime/startup/boot.h"
 

@@ -6,7 +6,7 @@
 // or "consumed" (0). All of it runs on the one GUI thread.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/event.h"
 
 #include <cstdint>

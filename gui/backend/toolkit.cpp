@@ -1,7 +1,7 @@
 #include "gui/backend/toolkit.h"
 
 #include "runtime/datatypes/string.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 #include "runtime/startup/startup.h"
 
 #include <cstdlib>

@@ -6,7 +6,7 @@
 // program's exported kiv:: functions.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 // ratios, and the high-resolution timer.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

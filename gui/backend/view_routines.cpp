@@ -6,7 +6,7 @@
 #include "gui/backend/toolkit.h"
 #include "gui/backend/units.h"
 #include "gui/backend/widgets.h"
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -25,8 +25,8 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
-#include "runtime/output_hooks.h"
-#include "runtime/raise.h"
+#include "runtime/core/output_hooks.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <cmath>

@@ -5,7 +5,7 @@
 // until it is used again.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 #include <vector>

@@ -4,9 +4,9 @@
 // measure then write, so every error is raised before a byte moves.
 #include "runtime/datatypes/binary.h"
 
-#include "runtime/assert.h"
-#include "runtime/base_n.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/codecs/base_n.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/image.h"
@@ -17,8 +17,8 @@
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <cstring>

@@ -4,8 +4,8 @@
 // maths. Every writer measures its value first, so a failing write changes nothing.
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

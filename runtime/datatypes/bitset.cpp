@@ -4,7 +4,7 @@
 // fill byte, so moving the tail up or growing never exposes stale bits.
 #include "runtime/datatypes/bitset.h"
 
-#include "runtime/assert.h"
+#include "runtime/core/assert.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/datatype.h"
@@ -15,7 +15,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,10 +4,10 @@
 // past the tail always hold the matching fill byte (0x00 plain, 0xFF not).
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

@@ -5,9 +5,9 @@
 // action handlers live in block_actions.cpp.
 #include "runtime/datatypes/block.h"
 
-#include "runtime/assert.h"
-#include "runtime/buffer.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/none.h"

@@ -5,9 +5,9 @@
 // The block! actions (block_actions.h) build on this layer.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <algorithm>
 #include <cstdint>

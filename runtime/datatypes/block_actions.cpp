@@ -5,8 +5,8 @@
 // layer (block.cpp) supplies positions, copies and the mold walk.
 #include "runtime/datatypes/block_actions.h"
 
-#include "runtime/buffer.h"
-#include "runtime/collector.h"
+#include "runtime/core/buffer.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
@@ -24,8 +24,8 @@
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/services.h"
 #include "runtime/io/lexer.h"
-#include "runtime/raise.h"
-#include "runtime/sorting.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/sorting.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,9 +3,9 @@
 // operations the natives call. They build on the series layer of block.h.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

@@ -2,11 +2,11 @@
 // point (never case-folded) and arithmetic that must land on a code point. Arithmetic is done in 64 bits, so no intermediate wraps.
 #include "runtime/datatypes/char.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <cmath>
 #include <cstring>

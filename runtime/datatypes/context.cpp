@@ -5,15 +5,15 @@
 // caller allocates; entering a word may move the word and value blocks.
 #include "runtime/datatypes/context.h"
 
-#include "runtime/assert.h"
-#include "runtime/buffer.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 namespace kiv::context {
 

@@ -6,9 +6,9 @@
 // and their index, so reading a word is an index, never a search.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 #include "runtime/datatypes/cycles.h"
 
 #include "runtime/datatypes/string.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <array>

@@ -4,8 +4,8 @@
 // reaches the limit empties the stack and raises internal too-deep.
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

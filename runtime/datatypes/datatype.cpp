@@ -2,10 +2,10 @@
 // only to the same type.
 #include "runtime/datatypes/datatype.h"
 
-#include "runtime/assert.h"
-#include "runtime/buffer.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <cstring>
 

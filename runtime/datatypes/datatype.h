@@ -2,9 +2,9 @@
 // Its form is the type's name without the final "!", its mold the full name.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

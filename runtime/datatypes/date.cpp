@@ -16,8 +16,8 @@
 #include "runtime/datatypes/time.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/random.h"
-#include "runtime/raise.h"
+#include "runtime/core/random.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <cmath>

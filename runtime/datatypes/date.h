@@ -5,9 +5,9 @@
 // of the proleptic Gregorian calendar (1-Jan-1970 is day 719468).
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

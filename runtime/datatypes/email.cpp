@@ -8,7 +8,7 @@
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 

@@ -5,8 +5,8 @@
 // evaluator's; raise.cpp builds every runtime error through build().
 #include "runtime/datatypes/error.h"
 
-#include "runtime/assert.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/none.h"
@@ -14,7 +14,7 @@
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/services.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/runtime_error.h"
 
 #include <cstdio>
 #include <string>

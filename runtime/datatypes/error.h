@@ -5,11 +5,11 @@
 // throws and catches them and fills in where, near and the call trace.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include <cstdint>
 

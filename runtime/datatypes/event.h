@@ -7,7 +7,7 @@
 // GUI layer through the services it installs; without them it reads none.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

@@ -4,7 +4,7 @@
 // than cutting the path short.
 #include "runtime/datatypes/file.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/date.h"
@@ -17,9 +17,9 @@
 #include "runtime/datatypes/url.h"
 #include "runtime/evaluator/services.h"
 #include "runtime/io/file_io.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <cerrno>

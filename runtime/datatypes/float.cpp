@@ -4,7 +4,7 @@
 // value is always plain IEEE: infinities and NaN print as 1.#INF and 1.#NaN.
 #include "runtime/datatypes/float.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/logic.h"
@@ -12,11 +12,11 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/dtoa.h"
+#include "runtime/text/dtoa.h"
 #include "runtime/io/lexer.h"
-#include "runtime/random.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/random.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <bit>
 #include <cfloat>

@@ -5,9 +5,9 @@
 // Ordinary arithmetic follows IEEE: x / 0.0 is an infinity, never an error.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

@@ -12,7 +12,7 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/services.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 

@@ -4,10 +4,10 @@
 // move when they grow: only nodes are held across allocations.
 #include "runtime/datatypes/hashtable.h"
 
-#include "runtime/assert.h"
-#include "runtime/buffer.h"
-#include "runtime/case_folding.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
+#include "runtime/text/case_folding.h"
+#include "runtime/core/collector.h"
 
 #include <algorithm>
 #include <cstdio>

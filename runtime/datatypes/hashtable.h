@@ -5,9 +5,9 @@
 // never move, so keys hashed by node id stay valid across collections.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstddef>
 #include <cstdint>

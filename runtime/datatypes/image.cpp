@@ -17,7 +17,7 @@
 #include "runtime/datatypes/tuple.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,7 +5,7 @@
 // the language shows a pixel as the tuple r.g.b.a whose a is 255 - opacity.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

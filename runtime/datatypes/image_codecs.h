@@ -4,7 +4,7 @@
 // false for data it cannot read; each encoder gives the bytes of a whole image.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 #include <vector>

@@ -1,7 +1,7 @@
 #include "runtime/datatypes/image_quad.h"
 
 #include "runtime/datatypes/image.h"
-#include "runtime/geometry.h"
+#include "runtime/codecs/geometry.h"
 
 #include <algorithm>
 #include <optional>

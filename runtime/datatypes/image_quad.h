@@ -4,7 +4,7 @@
 // code; pixels outside the figure are transparent.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

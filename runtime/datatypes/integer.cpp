@@ -3,7 +3,7 @@
 // not exact, becomes a float!. Other right operands go to float!'s mixed maths.
 #include "runtime/datatypes/integer.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/date.h"
 #include "runtime/datatypes/float.h"
@@ -12,9 +12,9 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/random.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/random.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
 
 #include <cmath>
 #include <cstring>

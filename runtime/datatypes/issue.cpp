@@ -7,7 +7,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/unicode.h"
+#include "runtime/text/unicode.h"
 
 namespace kiv::issue {
 

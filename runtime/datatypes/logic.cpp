@@ -2,12 +2,12 @@
 // logic! second argument only.
 #include "runtime/datatypes/logic.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/random.h"
-#include "runtime/raise.h"
+#include "runtime/core/random.h"
+#include "runtime/core/raise.h"
 
 namespace kiv::logic {
 

@@ -11,10 +11,10 @@
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/dtoa.h"
+#include "runtime/text/dtoa.h"
 #include "runtime/io/lexer.h"
-#include "runtime/random.h"
-#include "runtime/raise.h"
+#include "runtime/core/random.h"
+#include "runtime/core/raise.h"
 
 #include <array>
 #include <cctype>

@@ -13,7 +13,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <cstring>
 

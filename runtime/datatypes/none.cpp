@@ -1,7 +1,7 @@
 // none!: the empty value; the series actions that accept it answer none.
 #include "runtime/datatypes/none.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/string.h"
 
 namespace kiv::none {

@@ -5,8 +5,8 @@
 // what a field assignment means for the object that holds it.
 #include "runtime/datatypes/object.h"
 
-#include "runtime/assert.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
@@ -22,7 +22,7 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/services.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <cstdint>
 

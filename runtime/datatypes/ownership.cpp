@@ -4,7 +4,7 @@
 // itself is visited once; objects join these walks with the object! module.
 #include "runtime/datatypes/ownership.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"

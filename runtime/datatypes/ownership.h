@@ -5,8 +5,8 @@
 // A series keeps its first owner.
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

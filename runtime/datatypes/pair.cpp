@@ -3,7 +3,7 @@
 // point2D! from the original operands, so no result ever wraps.
 #include "runtime/datatypes/pair.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/integer.h"
@@ -15,9 +15,9 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/io/lexer.h"
-#include "runtime/random.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/random.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <cmath>
 #include <cstring>

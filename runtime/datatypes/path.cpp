@@ -10,7 +10,7 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 
 namespace kiv::path {

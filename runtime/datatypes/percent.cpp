@@ -2,7 +2,7 @@
 // action is float!'s, copied at registration.
 #include "runtime/datatypes/percent.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/string.h"
 

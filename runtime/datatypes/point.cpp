@@ -11,8 +11,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/random.h"
-#include "runtime/raise.h"
+#include "runtime/core/random.h"
+#include "runtime/core/raise.h"
 
 #include <bit>
 #include <cmath>

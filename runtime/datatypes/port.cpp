@@ -1,6 +1,6 @@
 #include "runtime/datatypes/port.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/integer.h"
@@ -12,7 +12,7 @@
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/services.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <initializer_list>

@@ -6,7 +6,7 @@
 // and write are open, copy (after an insert for write) and close in turn.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
 
 namespace kiv::port {

@@ -4,11 +4,11 @@
 #include "runtime/datatypes/registry.h"
 
 #include "generated/type_rows.h"
-#include "runtime/assert.h"
+#include "runtime/core/assert.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/platform.h"
-#include "runtime/tracked_heap.h"
+#include "runtime/os/platform.h"
+#include "runtime/core/tracked_heap.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -6,8 +6,8 @@
 #pragma once
 
 #include "generated/action_table.h"
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 #include <array>
 #include <cstdint>

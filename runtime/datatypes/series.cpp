@@ -4,9 +4,9 @@
 // the series' owner before (action word) and after (past-tense word).
 #include "runtime/datatypes/series.h"
 
-#include "runtime/assert.h"
-#include "runtime/buffer.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/hash.h"
@@ -20,8 +20,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/random.h"
-#include "runtime/raise.h"
+#include "runtime/core/random.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <array>

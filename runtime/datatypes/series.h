@@ -5,8 +5,8 @@
 // buffer. Changes are reported to the series' owner before and after.
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

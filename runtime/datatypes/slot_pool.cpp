@@ -3,9 +3,9 @@
 // links its new half into the free chain before the slot is taken.
 #include "runtime/datatypes/slot_pool.h"
 
-#include "runtime/assert.h"
-#include "runtime/buffer.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 
 namespace kiv::slot_pool {

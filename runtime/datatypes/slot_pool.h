@@ -4,7 +4,7 @@
 // tail always stands at its capacity.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

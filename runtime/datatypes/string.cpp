@@ -3,12 +3,12 @@
 // call that may grow or widen them; a raw pointer never survives one.
 #include "runtime/datatypes/string.h"
 
-#include "runtime/assert.h"
-#include "runtime/buffer.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string_actions.h"
-#include "runtime/runtime_error.h"
-#include "runtime/unicode.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <cstring>

@@ -5,8 +5,8 @@
 // grow or widen it; the string! actions and the Unicode coders live elsewhere.
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 #include <string>

@@ -4,9 +4,9 @@
 // across such a call. The series! layer supplies navigation and take.
 #include "runtime/datatypes/string_actions.h"
 
-#include "runtime/assert.h"
-#include "runtime/case_folding.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/text/case_folding.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/integer.h"
@@ -17,9 +17,9 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/services.h"
-#include "runtime/raise.h"
-#include "runtime/sorting.h"
-#include "runtime/unicode.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/sorting.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <cstring>

@@ -3,13 +3,13 @@
 // Ids are never reused; a symbol's name string is decoded on first use.
 #include "runtime/datatypes/symbol.h"
 
-#include "runtime/assert.h"
-#include "runtime/case_folding.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/text/case_folding.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/unicode.h"
+#include "runtime/text/unicode.h"
 
 #include <cstring>
 #include <string>

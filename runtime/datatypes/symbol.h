@@ -5,9 +5,9 @@
 // case-insensitive comparison and binding work on ids alone.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 #include <string_view>

@@ -3,7 +3,7 @@
 // The object lives in the root block, so the collector keeps it.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <string_view>
 

@@ -3,7 +3,7 @@
 // or NaN outcome raises an error instead of making a time that cannot be shown.
 #include "runtime/datatypes/time.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/float.h"
@@ -13,10 +13,10 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/dtoa.h"
+#include "runtime/text/dtoa.h"
 #include "runtime/io/lexer.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <cmath>
 #include <cstdio>

@@ -3,7 +3,7 @@
 // comparison, so every action but form and mold raises the registry's error.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

@@ -3,13 +3,13 @@
 // on the three payload words; the bit of a type id is cell.h's business.
 #include "runtime/datatypes/typeset.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <bit>
 #include <cstring>

@@ -1,7 +1,7 @@
 // unset!: no payload; forms as nothing, molds as "unset", equal only to unset.
 #include "runtime/datatypes/unset.h"
 
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/string.h"
 
 namespace kiv::unset {

@@ -4,7 +4,7 @@
 // allocation.
 #include "runtime/datatypes/url.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/port.h"
@@ -14,8 +14,8 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/services.h"
 #include "runtime/io/http_request.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <array>
 #include <string_view>

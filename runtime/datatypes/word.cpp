@@ -10,8 +10,8 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/io/lexer.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <string>
 

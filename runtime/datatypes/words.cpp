@@ -3,8 +3,8 @@
 // when the collector compacts; they refer only to the global context (a root).
 #include "runtime/datatypes/words.h"
 
-#include "runtime/assert.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/issue.h"

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "generated/type_rows.h"
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/evaluator/services.h"

@@ -11,7 +11,7 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <array>
 #include <cstring>

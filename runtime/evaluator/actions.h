@@ -6,10 +6,10 @@
 // cannot drift apart. Handlers live in the datatype modules (registry.h).
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/evaluator/services.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <cstdint>
 

@@ -8,8 +8,8 @@
 #include "runtime/datatypes/none.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
 
 #include <algorithm>
 #include <exception>

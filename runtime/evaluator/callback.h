@@ -6,7 +6,7 @@
 // found them.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 #include <initializer_list>

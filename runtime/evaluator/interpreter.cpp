@@ -28,8 +28,8 @@
 // The fast paths are off while tracing, so the tracer sees every event.
 #include "runtime/evaluator/interpreter.h"
 
-#include "runtime/assert.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
@@ -48,8 +48,8 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
 
 #include <algorithm>
 #include <cstddef>

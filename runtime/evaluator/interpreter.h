@@ -6,10 +6,10 @@
 // those stay pending (exit_pending) and each level returns at once.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/evaluator/services.h"
-#include "runtime/memory.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/runtime_error.h"
 
 #include <cstdint>
 

@@ -4,9 +4,9 @@
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
-#include "runtime/tracked_heap.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/core/tracked_heap.h"
 
 namespace kiv::natives {
 namespace {

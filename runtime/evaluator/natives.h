@@ -6,7 +6,7 @@
 // live in the natives modules, which fill this table at start-up.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/evaluator/services.h"
 
 #include <cstdint>
@@ -79,9 +79,9 @@ void register_output();
 void register_files();
 // parse (the engine is parse.h).
 void register_parse();
-// compress, decompress (the codec is runtime/deflate.h).
+// compress, decompress (the codec is runtime/codecs/deflate.h).
 void register_compress();
-// enbase, debase, checksum (the codecs are runtime/base_n.h, runtime/digests.h).
+// enbase, debase, checksum (the codecs are runtime/codecs/base_n.h, runtime/codecs/digests.h).
 void register_codecs();
 // set-quiet, set-slot-quiet, set-current-dir and the routines that the
 // system object's handlers are made of.

@@ -4,8 +4,8 @@
 // its tail at every read, since parens may change the series under a run.
 #include "runtime/evaluator/parse.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/collector.h"
+#include "runtime/text/case_folding.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/char.h"
@@ -24,7 +24,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <cstring>

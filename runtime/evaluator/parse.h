@@ -4,7 +4,7 @@
 // re-enter the interpreter, so runs nest; each run marks what it holds.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

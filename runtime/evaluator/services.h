@@ -7,7 +7,7 @@
 // evaluator's own headers include this one for the same declarations.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/evaluator/callback.h"
 

@@ -4,8 +4,8 @@
 // is the caller's (hand_over, or the interpreter's pending exit).
 #include "runtime/evaluator/stack.h"
 
-#include "runtime/assert.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
@@ -15,9 +15,9 @@
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/tracing.h"
-#include "runtime/process.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
+#include "runtime/os/process.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
 
 #include <algorithm>
 #include <cstdio>

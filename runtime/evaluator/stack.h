@@ -5,10 +5,10 @@
 // between polls, as the interpreter's pending exit. begin <= base <= top < end.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/evaluator/services.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include <cstdint>
 

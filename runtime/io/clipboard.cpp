@@ -7,8 +7,8 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/raise.h"
-#include "runtime/system_clipboard.h"
+#include "runtime/core/raise.h"
+#include "runtime/os/system_clipboard.h"
 
 #include <optional>
 #include <string>

@@ -3,7 +3,7 @@
 // itself, desktop or in-process, is runtime/system_clipboard.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 namespace kiv::clipboard {
 

@@ -6,9 +6,9 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -4,7 +4,7 @@
 // the caller's part, except for the decoding errors of text read from files.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 #include <ctime>

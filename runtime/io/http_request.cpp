@@ -1,6 +1,6 @@
 #include "runtime/io/http_request.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/integer.h"
@@ -9,11 +9,11 @@
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/evaluator/actions.h"
-#include "runtime/http_client.h"
+#include "runtime/os/http_client.h"
 #include "runtime/io/file_io.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <cctype>

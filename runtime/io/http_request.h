@@ -3,7 +3,7 @@
 // response into a value.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/symbol.h"
 
 #include <string>

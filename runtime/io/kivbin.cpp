@@ -7,7 +7,7 @@
 // code, which asks `fixed_` only where the two layouts differ.
 #include "runtime/io/kivbin.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/block.h"
@@ -38,9 +38,9 @@
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/lz77.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/codecs/lz77.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <cstring>

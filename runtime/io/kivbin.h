@@ -6,7 +6,7 @@
 // counted from the target block. The writers are kivbin_encode.h.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstddef>
 #include <cstdint>

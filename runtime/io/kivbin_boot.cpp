@@ -4,12 +4,12 @@
 // error yet, so the process ends.
 #include "runtime/io/kivbin_boot.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/io/kivbin.h"
-#include "runtime/platform.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
+#include "runtime/os/platform.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
 
 #include <cstdio>
 #include <cstdlib>

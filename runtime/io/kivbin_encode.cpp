@@ -20,8 +20,8 @@
 #include "runtime/datatypes/vector.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/io/kivbin.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include <algorithm>
 #include <cmath>

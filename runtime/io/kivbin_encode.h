@@ -5,7 +5,7 @@
 // the language heap while a value is walked; only the result binary is.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 #include <vector>

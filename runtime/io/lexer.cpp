@@ -5,7 +5,7 @@
 // syntax error carrying its line; each pass of the loop consumes input.
 #include "runtime/io/lexer.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -25,8 +25,8 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
 #include "runtime/io/lexer_state.h"
-#include "runtime/raise.h"
-#include "runtime/unicode.h"
+#include "runtime/core/raise.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <array>

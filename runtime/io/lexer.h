@@ -5,8 +5,8 @@
 // line and reports events to a /trace callback. Runs nest through callbacks.
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/memory.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/memory.h"
 #include <cstdint>
 
 namespace kiv::lexer {

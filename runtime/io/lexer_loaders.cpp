@@ -12,9 +12,9 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/dtoa.h"
-#include "runtime/memory.h"
-#include "runtime/unicode.h"
+#include "runtime/text/dtoa.h"
+#include "runtime/core/memory.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <array>

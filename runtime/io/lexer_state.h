@@ -4,7 +4,7 @@
 // nothing that a run holds.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/io/lexer.h"
 #include <array>
 #include <cstdint>

@@ -7,8 +7,8 @@
 #include "runtime/startup/boot.h"
 
 #include "generated/type_rows.h"
-#include "runtime/assert.h"
-#include "runtime/collector.h"
+#include "runtime/core/assert.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
@@ -28,10 +28,10 @@
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/kivbin_boot.h"
 #include "runtime/io/lexer.h"
-#include "runtime/platform.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
-#include "runtime/unicode.h"
+#include "runtime/os/platform.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <array>

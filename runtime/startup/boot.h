@@ -5,7 +5,7 @@
 // C++ registry. The host reads system fields here.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 #include "runtime/datatypes/function.h"
 
 #include <cstdint>

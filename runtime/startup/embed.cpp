@@ -5,7 +5,7 @@
 // fields.
 #include "runtime/startup/embed.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -14,12 +14,12 @@
 #include "runtime/datatypes/unset.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/callback.h"
-#include "runtime/memory.h"
-#include "runtime/output_hooks.h"
-#include "runtime/platform.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/output_hooks.h"
+#include "runtime/os/platform.h"
 #include "runtime/startup/boot.h"
 #include "runtime/startup/startup.h"
-#include "runtime/unicode.h"
+#include "runtime/text/unicode.h"
 
 #include <deque>
 #include <vector>

@@ -16,7 +16,7 @@
 //
 // The stream is not compressed: it is some 75 KB, and the LZ77 reader would
 // take longer at every start than the kernel takes to map the bytes in.
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
@@ -26,7 +26,7 @@
 #include "runtime/io/kivbin_encode.h"
 #include "runtime/startup/boot.h"
 #include "runtime/startup/startup.h"
-#include "runtime/unicode.h"
+#include "runtime/text/unicode.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -3,8 +3,8 @@
 // every module finds the ones it builds on already made.
 #include "runtime/startup/startup.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/collector.h"
+#include "runtime/text/case_folding.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
@@ -23,14 +23,14 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/parse.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/externals.h"
+#include "runtime/core/externals.h"
 #include "runtime/io/lexer.h"
-#include "runtime/random.h"
-#include "runtime/memory.h"
-#include "runtime/output_hooks.h"
-#include "runtime/platform.h"
+#include "runtime/core/random.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/output_hooks.h"
+#include "runtime/os/platform.h"
 #include "runtime/startup/boot.h"
-#include "runtime/unicode.h"
+#include "runtime/text/unicode.h"
 
 #include <cerrno>
 #include <cfenv>

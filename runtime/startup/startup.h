@@ -2,8 +2,8 @@
 // and the boot sequence that builds the runtime before the console runs.
 #pragma once
 
-#include "runtime/process.h"
-#include "runtime/runtime_error.h"
+#include "runtime/os/process.h"
+#include "runtime/core/runtime_error.h"
 #include "runtime/startup/embed.h"
 
 #include <cstddef>

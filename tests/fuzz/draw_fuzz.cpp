@@ -5,7 +5,7 @@
 // -dict=tests/fuzz/draw.dict so the mutations meet the dialect's words.
 #include "gui/backend/draw/draw.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/evaluator/callback.h"

@@ -4,7 +4,7 @@
 // out-of-bounds read or an error of any other kind is a fault. The first
 // input bytes pick the format whose signature is put in front of the rest,
 // so every decoder gets its share of inputs.
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/binary.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/symbol.h"

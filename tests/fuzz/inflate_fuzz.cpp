@@ -2,7 +2,7 @@
 // end with a status, the size a counting pass reports is the size a real pass
 // produces, and any bytes survive the compressor and the decoder unchanged.
 // A crash, hang, out-of-bounds access or a mismatch is a fault.
-#include "runtime/deflate.h"
+#include "runtime/codecs/deflate.h"
 
 #include <cstdlib>
 #include <cstring>

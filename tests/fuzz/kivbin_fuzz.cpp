@@ -6,9 +6,9 @@
 #include "runtime/io/kivbin.h"
 #include "runtime/io/kivbin_encode.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 #include "runtime/startup/embed.h"
 
 #include <cstdio>

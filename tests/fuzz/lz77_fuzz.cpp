@@ -2,7 +2,7 @@
 // within the output the header claims; and bytes the encoder accepts (one
 // input in eight is tried) decode back unchanged. A crash, hang, out-of-bounds access or a mismatch is
 // a fault.
-#include "runtime/lz77.h"
+#include "runtime/codecs/lz77.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,8 +3,8 @@
 // raise. A crash, hang or out-of-bounds read is a fault.
 #include "runtime/io/lexer.h"
 
-#include "runtime/collector.h"
-#include "runtime/raise.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/raise.h"
 #include "runtime/startup/embed.h"
 
 #include <cstdlib>

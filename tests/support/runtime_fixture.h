@@ -4,7 +4,7 @@
 // with.
 #pragma once
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/callback.h"

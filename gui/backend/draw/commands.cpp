@@ -11,7 +11,7 @@
 #include "runtime/datatypes/object.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 
 #include <pango/pangocairo.h>
 

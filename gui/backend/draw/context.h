@@ -5,7 +5,7 @@
 
 #include "gui/backend/draw/draw.h"
 #include "gui/backend/text/font.h"
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cairo.h>
 #include <pango/pango.h>

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "gui/backend/draw/failure.h"
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cairo.h>
 

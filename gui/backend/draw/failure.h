@@ -3,8 +3,8 @@
 // back end includes this.
 #pragma once
 
-#include "runtime/cell.h"
-#include "runtime/raise.h"
+#include "runtime/core/cell.h"
+#include "runtime/core/raise.h"
 
 namespace kiv::draw {
 

@@ -2,14 +2,14 @@
 // errors and the walk over a draw block.
 #include "gui/backend/draw/context.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 #include "runtime/datatypes/system_object.h"
 #include "runtime/startup/boot.h"
 #include "runtime/startup/embed.h"

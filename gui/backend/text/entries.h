@@ -3,7 +3,7 @@
 // fault comes back as a value for the program to raise.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 

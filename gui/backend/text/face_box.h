@@ -5,7 +5,7 @@
 #pragma once
 
 #include "gui/backend/text/text_box.h"
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cstdint>
 #include <memory>

@@ -4,7 +4,7 @@
 // face type, a tuple! packed into a colour.
 #pragma once
 
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cairo.h>
 #include <pango/pango.h>

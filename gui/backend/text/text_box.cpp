@@ -3,7 +3,7 @@
 #include "gui/backend/text/text_box.h"
 
 #include "runtime/datatypes/string.h"
-#include "runtime/unicode.h"
+#include "runtime/text/unicode.h"
 
 #include <pango/pangocairo.h>
 

@@ -6,7 +6,7 @@
 #pragma once
 
 #include "gui/backend/text/font.h"
-#include "runtime/cell.h"
+#include "runtime/core/cell.h"
 
 #include <cairo.h>
 #include <pango/pango.h>

@@ -3,7 +3,7 @@
 // the text, and the index limits.
 #include "runtime/datatypes/bitset.h"
 
-#include "runtime/case_folding.h"
+#include "runtime/text/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/hashtable.h"
@@ -12,8 +12,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

@@ -4,7 +4,7 @@
 // comparison, path steps, make/to and the set operations.
 #include "runtime/datatypes/block_actions.h"
 
-#include "runtime/case_folding.h"
+#include "runtime/text/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/cycles.h"
@@ -23,8 +23,8 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

@@ -1,7 +1,7 @@
 #include "runtime/datatypes/string_actions.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/memory.h"
+#include "runtime/text/case_folding.h"
+#include "runtime/core/memory.h"
 
 #include <gtest/gtest.h>
 

@@ -1,17 +1,17 @@
 // char!: the literal form and its escapes, conversions, comparison by code
 // point, and arithmetic that must stay within U+0000 to U+10FFFF.
-#include "runtime/buffer.h"
+#include "runtime/core/buffer.h"
 #include "runtime/datatypes/char.h"
 
-#include "runtime/case_folding.h"
+#include "runtime/text/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

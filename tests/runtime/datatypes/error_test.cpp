@@ -1,7 +1,7 @@
 // error! values, the error catalogue and the error report, built from C++.
 #include "runtime/datatypes/error.h"
 
-#include "runtime/case_folding.h"
+#include "runtime/text/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/hashtable.h"
@@ -10,8 +10,8 @@
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

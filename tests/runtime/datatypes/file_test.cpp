@@ -3,7 +3,7 @@
 // and file reads that must never be cut or padded by part and seek.
 #include "runtime/datatypes/file.h"
 
-#include "runtime/case_folding.h"
+#include "runtime/text/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/hashtable.h"
@@ -12,8 +12,8 @@
 #include "runtime/datatypes/url.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/io/file_io.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

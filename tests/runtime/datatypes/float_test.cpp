@@ -2,7 +2,7 @@
 // maths routing and its result types, comparison, rounding and conversions.
 #include "runtime/datatypes/float.h"
 
-#include "runtime/case_folding.h"
+#include "runtime/text/case_folding.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/hashtable.h"
@@ -10,10 +10,10 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
-#include "runtime/dtoa.h"
+#include "runtime/text/dtoa.h"
 #include "runtime/io/lexer.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

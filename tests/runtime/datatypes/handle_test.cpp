@@ -1,6 +1,6 @@
 // handle!: the hex form, both molds with the class names, comparison by value
 // alone, and the constructors native code uses.
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/handle.h"
 
 #include "runtime/datatypes/block.h"

@@ -2,8 +2,8 @@
 // context word indexes, hash! duplicates and map! keys.
 #include "runtime/datatypes/hashtable.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/memory.h"
+#include "runtime/text/case_folding.h"
+#include "runtime/core/memory.h"
 
 #include <gtest/gtest.h>
 

@@ -4,7 +4,7 @@
 // more pixels than their data can hold are refused before the image is made.
 #include "runtime/datatypes/image_codecs.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/image.h"
 
 #include "tests/support/runtime_fixture.h"

@@ -2,7 +2,7 @@
 // to and from the machine's numbers at their edges.
 #include "runtime/datatypes/money.h"
 
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

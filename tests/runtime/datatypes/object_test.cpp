@@ -3,8 +3,8 @@
 // change handlers, including deep changes reported through ownership.
 #include "runtime/datatypes/object.h"
 
-#include "runtime/case_folding.h"
-#include "runtime/collector.h"
+#include "runtime/text/case_folding.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
@@ -21,7 +21,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

@@ -7,7 +7,7 @@
 #include "runtime/datatypes/hashtable.h"
 #include "runtime/datatypes/slot_pool.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <gtest/gtest.h>
 

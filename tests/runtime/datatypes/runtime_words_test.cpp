@@ -7,7 +7,7 @@
 #include "runtime/datatypes/registry.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 #include "runtime/startup/embed.h"
 
 #include <gtest/gtest.h>

@@ -4,8 +4,8 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/registry.h"
-#include "runtime/memory.h"
-#include "runtime/raise.h"
+#include "runtime/core/memory.h"
+#include "runtime/core/raise.h"
 
 #include <gtest/gtest.h>
 

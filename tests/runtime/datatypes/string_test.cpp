@@ -1,7 +1,7 @@
 // Text buffers: unit widening on append and store, concatenation, hex text.
 #include "runtime/datatypes/string.h"
 
-#include "runtime/memory.h"
+#include "runtime/core/memory.h"
 
 #include <gtest/gtest.h>
 

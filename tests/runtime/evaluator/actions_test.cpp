@@ -6,7 +6,7 @@
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/words.h"
 #include "runtime/evaluator/stack.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

@@ -3,7 +3,7 @@
 // and argument checks, function bodies, and the cheap return and break paths.
 #include "runtime/evaluator/interpreter.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
@@ -16,8 +16,8 @@
 #include "runtime/evaluator/natives.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
 
 #include "tests/support/runtime_fixture.h"
 

@@ -15,7 +15,7 @@
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/io/lexer.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

@@ -5,8 +5,8 @@
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/words.h"
-#include "runtime/raise.h"
-#include "runtime/runtime_error.h"
+#include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
 #include "runtime/startup/startup.h"
 
 #include "tests/support/runtime_fixture.h"

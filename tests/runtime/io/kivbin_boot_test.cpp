@@ -2,11 +2,11 @@
 // collector held off; a damaged image ends the process with its reason.
 #include "runtime/io/kivbin_boot.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/io/kivbin_encode.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

@@ -1,12 +1,12 @@
 // The Kivbin writers: byte-exact records where the layout is fixed by the
 // format, and round trips through the reader in both encodings, shared
 // series and cycles included.
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/io/kivbin_encode.h"
 
 #include "runtime/datatypes/block.h"
 #include "runtime/io/kivbin.h"
-#include "runtime/raise.h"
+#include "runtime/core/raise.h"
 
 #include "tests/support/runtime_fixture.h"
 

@@ -1,13 +1,13 @@
 // The Kivbin stream reader: hand-built compact streams (the format's own
 // examples, nesting, symbols, references, compression) and the errors of
 // damaged ones, which must raise with the position of the bad read.
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/io/kivbin.h"
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/word.h"
-#include "runtime/lz77.h"
-#include "runtime/raise.h"
+#include "runtime/codecs/lz77.h"
+#include "runtime/core/raise.h"
 #include "runtime/startup/embed.h"
 
 #include "tests/support/runtime_fixture.h"

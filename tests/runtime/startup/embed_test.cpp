@@ -3,7 +3,7 @@
 // barrier, the system object's fields.
 #include "runtime/startup/embed.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 
 #include <gtest/gtest.h>
 

@@ -6,7 +6,7 @@
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/string.h"
-#include "runtime/output_hooks.h"
+#include "runtime/core/output_hooks.h"
 #include "runtime/startup/embed.h"
 
 #include "tests/support/runtime_fixture.h"

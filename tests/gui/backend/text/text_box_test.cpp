@@ -5,7 +5,7 @@
 #include "gui/backend/text/font.h"
 #include "gui/backend/text/text_box.h"
 
-#include "runtime/collector.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/startup/embed.h"

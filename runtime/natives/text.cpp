@@ -1,0 +1,166 @@
+// Text kernels of the library: split, rejoin and the one-pass replace/all of
+// texts, blocks and binaries. They do in one walk what the library
+// once did value by value, with the same results; the text work itself is
+// string_actions' (split, replace_all).
+#include "runtime/evaluator/natives.h"
+
+#include "runtime/datatypes/block.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/string.h"
+#include "runtime/datatypes/string_actions.h"
+#include "runtime/evaluator/actions.h"
+#include "runtime/evaluator/stack.h"
+#include "runtime/core/memory.h"
+
+namespace kiv::natives {
+namespace {
+
+using stack::arg;
+
+bool series_type_q(TypeId t) {
+    return is_any_block_type(t) || is_any_string_type(t) || t == TypeId::binary || t == TypeId::image ||
+           t == TypeId::vector;
+}
+
+void split(bool check, const std::int32_t*) {
+    const Cell series = *arg(0);
+    const Cell delimiter = *arg(1);
+    if (check) {
+        if (!is_any_string_type(series.type())) expect_arg("split", series, "series");
+        if (!delimiter.is(TypeId::string) && !delimiter.is(TypeId::char_) && !delimiter.is(TypeId::bitset))
+            expect_arg("split", delimiter, "dlm");
+    }
+    Cell out{};
+    string::split(series, delimiter, out);
+    stack::set_result_only(out);
+}
+
+// rejoin: the reduced values joined onto a copy of the first when it is a
+// series, else onto its form; an empty block comes back as it is.
+void rejoin(bool check, const std::int32_t*) {
+    if (check && !arg(0)->is(TypeId::block)) expect_arg("rejoin", *arg(0), "block");
+    Cell* values = reduce_block(*arg(0));
+    const std::int32_t n = block::count_from_head(*values);
+    if (n <= 0) return stack::set_result_only(*values);
+    Cell first = *block::first_cell(*values);
+    if (series_type_q(first.type()) && !is_any_string_type(first.type())) {
+        Cell* target = stack::push(first);
+        *target = *actions::lookup<Action::copy>(first)(target, nullptr, false, nullptr);
+        Cell* rest = stack::push(*values);
+        rest->set_series_head(1);
+        return stack::set_result_only(*actions::lookup<Action::append>(*target)(target, rest, -1, false, 1));
+    }
+    Cell* target = stack::push(first);
+    if (is_any_string_type(first.type())) {
+        *target = *actions::lookup<Action::copy>(first)(target, nullptr, false, nullptr);
+    } else {
+        string::make_at(*target, 16);
+        actions::form_to(&first, target->series_node(), -1);
+    }
+    const NodeId out = target->series_node();
+    for (std::int32_t i = 1; i < n; ++i) {
+        Cell v = *block::get_cell(*values, i);
+        actions::form_to(&v, out, -1);
+    }
+    stack::set_result_only(*target);
+}
+
+// replace-all* series pattern value case?: replace/all of a text pattern in a
+// text by a value that is not a function; false when the text has an owner
+// (the library then changes it match by match, so the owner hears of each).
+void replace_all(Cell* args) {
+    if (!is_any_string_type(args[0].type())) expect_arg("replace-all*", args[0], "series");
+    if (!is_any_string_type(args[1].type())) expect_arg("replace-all*", args[1], "pattern");
+    Cell series = args[0];
+    const bool done = string::replace_all(series, args[1], args[2], !args[3].is(TypeId::none) &&
+                                                                        !(args[3].is(TypeId::logic) && args[3].logic_value() == 0));
+    logic::make_at(args[0], done);
+}
+
+// replace-values* series pattern value size case?: replace/all in a block or
+// a binary, size values a match, by a value that is not a function.
+// The pieces between the matches and the value after each are appended to a
+// new series, which then takes the series' place from its head: the tail
+// moves once, not once a match. Each piece is appended as change would have
+// put it and each search starts after the last change, as the match-by-match
+// loop did. False, with nothing done, when the series has an owner, which
+// must hear of each change, or the value is the series itself, which each
+// change grows.
+void replace_values(Cell* args) {
+    const Cell series = args[0], pattern = args[1], value = args[2];
+    const TypeId t = series.type();
+    if (!is_any_block_type(t) && t != TypeId::binary)
+        expect_arg("replace-values*", series, "series");
+    if (!args[3].is(TypeId::integer)) expect_arg("replace-values*", args[3], "size");
+    const std::int32_t size = args[3].int_value();
+    const NodeId node = series.series_node();
+    if (size < 1 || (memory::buffer(node)->flags & memory::flag_owned) != 0 ||
+        (series_type_q(value.type()) && value.series_node() == node)) {
+        logic::make_at(args[0], false);
+        return;
+    }
+    const FindRefinements how{.case_ = !args[4].is(TypeId::none) &&
+                                       !(args[4].is(TypeId::logic) && args[4].logic_value() == 0)};
+    const auto find = actions::lookup<Action::find>(series);
+    // The index of the next match at or after from, or -1.
+    auto next = [&](std::int32_t from) {
+        Cell at = series, p = pattern;
+        at.set_series_head(from);
+        const Cell* found = find(&at, &p, how);
+        return found->is(TypeId::none) ? -1 : found->series_head();
+    };
+    std::int32_t match = next(series.series_head());
+    if (match < 0) return logic::make_at(args[0], true);
+    // A block's pieces go cell by cell into a plain block (appending a piece
+    // as a value would copy all the cells after it first); a binary's go
+    // through append, which copies just the piece.
+    const bool cells = is_any_block_type(t);
+    Cell made{};
+    if (cells) {
+        block::make_at(made, block::count_from_head(series) + 8);
+    } else {
+        Cell nothing{}, empty = series;   // copy/part of nothing: an empty binary
+        nothing.reset(TypeId::integer);
+        nothing.set_int(0);
+        made = *actions::lookup<Action::copy>(empty)(&empty, &nothing, false, nullptr);
+    }
+    const Cell result = *stack::push(made);
+    const auto append = actions::lookup<Action::append>(result);
+    auto add_piece = [&](std::int32_t from, std::int32_t to) {  // to < 0: up to the tail
+        if (cells) {
+            const std::int32_t end = to < 0 ? block::length_of(series) : to;
+            for (std::int32_t i = from; i < end; ++i) block::append_copy(result, *block::get_cell(series, i));
+            return;
+        }
+        Cell out = result, piece = series;
+        piece.set_series_head(from);
+        if (to < 0 || to > from) append(&out, &piece, to < 0 ? -1 : to - from, false, 1);
+    };
+    std::int32_t from = series.series_head();
+    for (; match >= 0; match = next(from)) {
+        add_piece(from, match);
+        Cell out = result, v = value;
+        append(&out, &v, -1, false, 1);
+        from = match + size;
+    }
+    add_piece(from, -1);
+    Cell target = series;
+    const std::int32_t length = actions::length_q(&target);
+    target = series;
+    Cell out = result;
+    actions::lookup<Action::change>(target)(&target, &out, length, false, 1);
+    stack::pop(1);
+    logic::make_at(args[0], true);
+}
+
+}  // namespace
+
+void register_text() {
+    set(Native::split, split);
+    set(Native::rejoin, rejoin);
+    routine::add("replace-all*", replace_all);
+    routine::add("replace-values*", replace_values);
+}
+
+}  // namespace kiv::natives
