@@ -24,6 +24,15 @@ inline Cell* first_cell(const Cell& blk) {
 inline std::int32_t length_of(const Cell& blk) {
     return memory::buffer(blk.series_node())->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
 }
+// The same for a block's node, as code positions name it.
+inline Cell* cell_at(NodeId code, std::int32_t i) {
+    return reinterpret_cast<Cell*>(memory::buffer(code)->head) + i;
+}
+inline std::int32_t tail_of(NodeId code) {
+    const SeriesBuffer* buf = memory::buffer(code);
+    // Unsigned: the byte count is never negative, and the division becomes a shift.
+    return static_cast<std::int32_t>(static_cast<std::size_t>(buf->tail - buf->head) / sizeof(Cell));
+}
 // The head index pulled into 0..length_of.
 inline std::int32_t clamped_head(const Cell& blk) {
     return std::clamp(blk.series_head(), 0, length_of(blk));

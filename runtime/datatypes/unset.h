@@ -13,6 +13,8 @@ namespace kiv::unset {
 // Registers unset! (type 2, no parent).
 void init();
 
+inline constexpr Cell value = Cell::fresh(TypeId::unset);
+
 inline void make_at(Cell& cell) { cell.reset(TypeId::unset); }
 // Appends an unset! to blk; returns the new cell.
 Cell* make_in(const Cell& blk);

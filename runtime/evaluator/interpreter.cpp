@@ -31,6 +31,7 @@
 #include "runtime/core/assert.h"
 #include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/function.h"
@@ -69,14 +70,8 @@ constexpr std::int32_t max_refinements = 32;
 
 void mark_code_cell() { collector::mark_cell(code_cell); }
 
-inline Cell* cell_at(NodeId code, std::int32_t i) {
-    return reinterpret_cast<Cell*>(memory::buffer(code)->head) + i;
-}
-inline std::int32_t tail_of(NodeId code) {
-    const SeriesBuffer* buf = memory::buffer(code);
-    // Unsigned: the byte count is never negative, and the division becomes a shift.
-    return static_cast<std::int32_t>(static_cast<std::size_t>(buf->tail - buf->head) / sizeof(Cell));
-}
+using block::cell_at;
+using block::tail_of;
 inline std::int32_t clamp_end(NodeId code, std::int32_t end) {
     if (code == 0) return 0;
     const std::int32_t tail = tail_of(code);
@@ -94,13 +89,6 @@ const Cell& anon_word() { return words::word(words::Word::anon); }
 inline void push_or_result(const Cell& v, bool sub) {
     if (sub) stack::push(v);
     else stack::set_result_only(v);
-}
-
-Cell datatype_of(const Cell& v) {
-    Cell dt;
-    dt.reset(TypeId::datatype);
-    dt.set_datatype_id(v.type());
-    return dt;
 }
 
 Cell unset_cell() {
@@ -336,7 +324,7 @@ Cell argument_word(const Cell& fn, const Cell& ts) {
 
 void check_argument(const Cell& fn, const Cell& name, const Cell& ts, const Cell& value) {
     if (typeset::contains(ts, value.type())) return;
-    const Cell dt = datatype_of(value);
+    const Cell dt = datatype::of(value.type());
     const Cell arg = argument_word(fn, ts);
     runtime::raise_error(ErrorCategory::script, "expect-arg", &name, &dt, &arg);
 }
@@ -603,7 +591,7 @@ std::int32_t fetch_i(const Cell& fn_in, NodeId code, std::int32_t pos, std::int3
                 if (pending) return pos;
                 Cell* v = stack::top() - 1;
                 if (!v->is(TypeId::logic)) {
-                    const Cell dt = datatype_of(*v);
+                    const Cell dt = datatype::of(v->type());
                     Cell r = e;
                     r.set_type(TypeId::word);
                     runtime::raise_error(ErrorCategory::script, "expect-arg", &name, &dt, &r);

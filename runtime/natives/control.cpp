@@ -5,6 +5,8 @@
 #include "runtime/evaluator/natives.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/unset.h"
+#include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/logic.h"
@@ -31,28 +33,10 @@ using stack::arg;
 
 // --- Helpers -----------------------------------------------------------------------
 
-inline Cell* cell_at(NodeId code, std::int32_t i) {
-    return reinterpret_cast<Cell*>(memory::buffer(code)->head) + i;
-}
-inline std::int32_t tail_of(NodeId code) {
-    const SeriesBuffer* buf = memory::buffer(code);
-    return static_cast<std::int32_t>((buf->tail - buf->head) / static_cast<std::ptrdiff_t>(sizeof(Cell)));
-}
-
-Cell unset_value() {
-    Cell c;
-    c.reset(TypeId::unset);
-    return c;
-}
+using block::cell_at;
+using block::tail_of;
 
 void return_none() { stack::set_result_only(none::value); }
-
-Cell datatype_of(const Cell& v) {
-    Cell dt;
-    dt.reset(TypeId::datatype);
-    dt.set_datatype_id(v.type());
-    return dt;
-}
 
 inline bool is_block_type(TypeId t) {
     return t == TypeId::block || t == TypeId::paren || t == TypeId::hash || path::is_path_type(t);
@@ -100,7 +84,7 @@ enum class Pass { done, broke, continued, left };
 void push_loop() {
     stack::push_loop_frame(&words::word(words::Word::body));
     stack::set_poll_flag();
-    stack::set_result_only(unset_value());
+    stack::set_result_only(unset::value);
 }
 
 // One pass of body under the loop frame. done: the body's value is the frame's
@@ -251,7 +235,7 @@ void while_(bool, const std::int32_t*) {
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
     }
-    stack::set_result_only(unset_value());  // while gives unset!, also after break/return
+    stack::set_result_only(unset::value);  // while gives unset!, also after break/return
     end_loop();
 }
 
@@ -444,7 +428,7 @@ void forall(bool, const std::int32_t*) {
         Cell fname, aname;
         word::make_kind_at(TypeId::word, "forall", fname);
         word::make_kind_at(TypeId::word, "word", aname);
-        const Cell dt = datatype_of(start);
+        const Cell dt = datatype::of(start.type());
         runtime::raise_error(ErrorCategory::script, "expect-arg", &fname, &dt, &aname);
     }
     stack::push(start);  // the saved start keeps the series alive

@@ -7,6 +7,7 @@
 
 #include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/unset.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/datatype.h"
 #include "runtime/datatypes/error.h"
@@ -41,19 +42,8 @@ using stack::arg;
 
 // --- Helpers -----------------------------------------------------------------------
 
-inline Cell* cell_at(NodeId code, std::int32_t i) {
-    return reinterpret_cast<Cell*>(memory::buffer(code)->head) + i;
-}
-inline std::int32_t tail_of(NodeId code) {
-    const SeriesBuffer* buf = memory::buffer(code);
-    return static_cast<std::int32_t>((buf->tail - buf->head) / static_cast<std::ptrdiff_t>(sizeof(Cell)));
-}
-
-Cell unset_value() {
-    Cell c;
-    c.reset(TypeId::unset);
-    return c;
-}
+using block::cell_at;
+using block::tail_of;
 
 inline bool is_function_type(TypeId t) {
     return t == TypeId::native || t == TypeId::action || t == TypeId::function ||
@@ -594,7 +584,7 @@ void return_(bool, const std::int32_t*) { interpreter::hand_over_exit(stack::unw
 
 void throw_(bool, const std::int32_t* refinements) {
     tracing::trace(tracing::Event::throw_, 0, -1, nullptr, arg(0));
-    if (!used(refinements, refine::throw_::name)) *arg(1) = unset_value();  // an unnamed throw
+    if (!used(refinements, refine::throw_::name)) *arg(1) = unset::value;  // an unnamed throw
     stack::set_top(arg(2));
     interpreter::hand_over_exit(stack::unwind_throw(runtime::thrown_throw));
 }
