@@ -240,12 +240,21 @@ std::int32_t append_limited(NodeId out, const std::string& s, bool limited, std:
 
 // --- Handlers, in action order ------------------------------------------------------------
 
+FaceRenderer face_renderer = nullptr;
+
 Cell* to(Cell* proto, Cell* spec, TypeId) {
     if (spec->is(TypeId::image)) {
         *proto = *spec;
         return proto;
     }
-    // a face renders to an image only with a GUI, which this build has none of
+    if (spec->is(TypeId::object) && face_renderer != nullptr) {
+        const Cell face = *spec;
+        Cell out{};
+        face_renderer(face, out);
+        *proto = out;
+        return proto;
+    }
+    // a face renders to an image only once the GUI is there
     const Cell type_cell = [] {
         Cell c{};
         datatype::make_at(TypeId::image, c);
@@ -254,6 +263,12 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
     const Cell value = *spec;
     runtime::raise_error(ErrorCategory::script, "bad-to-arg", &type_cell, &value);
 }
+
+}  // namespace
+
+void set_face_renderer(FaceRenderer renderer) { face_renderer = renderer; }
+
+namespace {
 
 Cell* make(Cell* proto, Cell* spec, TypeId type) {
     const Cell s = *spec;

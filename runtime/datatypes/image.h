@@ -27,6 +27,12 @@ std::uint32_t* pixels(const Cell& image);
 // stored, 4 bytes a pixel (B, G, R, opacity).
 void stored_bytes(Cell& result, const Cell& image);
 
+// `to image!` of a face object: the GUI layer renders it into out (an image!,
+// or none when the face has no widget). Without a renderer (text mode) a
+// face is a bad argument of `to`.
+using FaceRenderer = void (*)(const Cell& face, Cell& out);
+void set_face_renderer(FaceRenderer renderer);
+
 // Registers image! (after series!).
 void init();
 
