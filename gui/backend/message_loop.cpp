@@ -3,6 +3,7 @@
 #include "gui/backend/toolkit.h"
 #include "gui/backend/units.h"
 #include "gui/backend/widgets.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/system_object.h"
 #include "runtime/datatypes/word.h"
@@ -70,11 +71,13 @@ std::uint32_t event_word(const Message& m, std::uint32_t flags, Type type) {
     case Type::key_down:
     case Type::key_up: return current_modifiers(m) | (m.code & flag::key_mask);
     case Type::key: return key_word(m.kind == Message::Kind::text ? m.code : m.character, current_modifiers(m));
+    case Type::ime: return m.code >= 0x10000 ? m.code : m.code & flag::key_mask;
     case Type::down: case Type::up: case Type::mid_down: case Type::mid_up: case Type::alt_down:
     case Type::alt_up: case Type::aux_down: case Type::aux_up: case Type::dbl_click: case Type::wheel:
         return flags | m.modifiers;
     case Type::click: return m.modifiers & keyboard;
     case Type::select:
+    case Type::change:
     case Type::menu: return flags & flag::key_mask;
     default: return 0;
     }
@@ -202,8 +205,30 @@ int prefilter(const Message& m) {
     }
 }
 
+// What a widget's select and change bring back into its face: a drop-down
+// shows the chosen entry's text, a changed widget its own text (unless the
+// face says no-sync). A tab panel's change carries the new index.
+std::uint32_t sync_face(const Message& message, std::uint32_t flags, Type type) {
+    const widgets::Widget* w = widgets::get(message.widget);
+    if (w == nullptr || (type != Type::select && type != Type::change)) return flags;
+    Cell face{};
+    if (!widgets::face_of(message.widget, face)) return flags;
+    const collector::Root keep(face);
+    using widgets::FaceType;
+    if (type == Type::select) {
+        if (w->type == FaceType::drop_down) widgets::read_back_text(face, static_cast<std::int16_t>(flags & flag::key_mask));
+        return flags;
+    }
+    if (w->type == FaceType::tab_panel) return flags & flag::key_mask;
+    const Cell* face_flags = widgets::facet(face, widgets::Facet::flags);
+    if (flags != 0 && (face_flags == nullptr || (widgets::flags_of(*face_flags) & widgets::face_flag::no_sync) == 0))
+        widgets::read_back_text(face, -1);
+    return 0;
+}
+
 int make_event(const Message& message, std::uint32_t flags, Type type) {
     const event::Dispatching dispatching(message);
+    flags = sync_face(message, flags, type);
     event::fill(dispatching, type, event_word(message, flags, type));
     const std::int32_t before = depth;
     const int answer = call_awake();

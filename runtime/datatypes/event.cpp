@@ -187,11 +187,12 @@ void read_key(const Cell& event, Cell& out) {
         return;
     case Type::key:
     case Type::key_down:
-    case Type::key_up: {
+    case Type::key_up:
+    case Type::ime: {
         const Special special = m != nullptr ? m->special : Special::none;
         if (special == Special::none) {
             // a character outside the basic plane fills the word: it carries no flags
-            const std::uint32_t code = type == Type::key && flags >= 0x10000 && flags <= char_::max_code_point
+            const std::uint32_t code = (type == Type::key || type == Type::ime) && flags >= 0x10000 && flags <= char_::max_code_point
                                            ? flags : flags & flag::key_mask;
             char_::make_at(out, code);
         } else if (special != Special::other) {
