@@ -5,6 +5,7 @@
 // pre-filter lets it through. Posted messages are a source of the context.
 #include "gui/backend/toolkit.h"
 
+#include "gui/backend/gtk/faces.h"
 #include "gui/backend/message_loop.h"
 #include "gui/backend/widgets.h"
 #include "runtime/datatypes/event.h"
@@ -23,7 +24,7 @@ using event::Message;
 using event::Special;
 namespace flag = event::flag;
 
-const char* const widget_key = "kiv-widget";
+using gtk_faces::native;
 
 std::unordered_map<std::int32_t, guint> timers;  // widget -> its timer source
 
@@ -51,13 +52,38 @@ double device_scale() {
     return monitor != nullptr ? gdk_monitor_get_scale_factor(monitor) : 1;
 }
 
-// The widget index of the top-level window a GDK window belongs to, or 0.
-std::int32_t widget_of(GdkWindow* window) {
-    if (window == nullptr) return 0;
-    gpointer user = nullptr;
-    gdk_window_get_user_data(gdk_window_get_toplevel(window), &user);
-    if (user == nullptr || !GTK_IS_WIDGET(user)) return 0;
-    return GPOINTER_TO_INT(g_object_get_data(G_OBJECT(user), widget_key));
+// The face an input event is for: the one whose widget holds the event's
+// widget; keys go to the face whose widget has the focus (else the window).
+std::int32_t target_of(GdkEvent* e) {
+    GtkWidget* w = gtk_get_event_widget(e);
+    if (w == nullptr) return 0;
+    if (e->type == GDK_KEY_PRESS || e->type == GDK_KEY_RELEASE) {
+        GtkWidget* top = gtk_widget_get_toplevel(w);
+        if (GTK_IS_WINDOW(top)) {
+            GtkWidget* focus = gtk_window_get_focus(GTK_WINDOW(top));
+            const std::int32_t focused = focus != nullptr ? gtk_faces::widget_of(focus) : 0;
+            return focused != 0 ? focused : gtk_faces::widget_of(top);
+        }
+    }
+    return gtk_faces::widget_of(w);
+}
+
+// A point on the screen (GTK units) in the face's widget, in pixels: a
+// window's points are in its client area.
+void position_in(std::int32_t widget, double x_root, double y_root, Message& m) {
+    GtkWidget* w = native(widget);
+    if (w != nullptr && GTK_IS_WINDOW(w)) w = gtk_faces::container(widget);
+    GtkWidget* top = w != nullptr ? gtk_widget_get_toplevel(w) : nullptr;
+    GdkWindow* window = top != nullptr ? gtk_widget_get_window(top) : nullptr;
+    if (window == nullptr) return;
+    gint ox = 0, oy = 0;
+    gdk_window_get_origin(window, &ox, &oy);
+    gint x = 0, y = 0;
+    gtk_widget_translate_coordinates(top, w, static_cast<gint>(std::lround(x_root)) - ox,
+                                     static_cast<gint>(std::lround(y_root)) - oy, &x, &y);
+    const double scale = device_scale();
+    m.x = static_cast<std::int32_t>(std::lround(x * scale));
+    m.y = static_cast<std::int32_t>(std::lround(y * scale));
 }
 
 std::uint32_t modifiers_of(guint state) {
@@ -134,11 +160,7 @@ void key_message(const GdkEventKey& key, Message& m) {
 
 // The message for a GDK event, or false when the pre-filter has no use for it.
 bool message_of(GdkEvent* e, Message& m) {
-    const double scale = device_scale();
-    const auto at = [&](double x, double y) {
-        m.x = static_cast<std::int32_t>(std::lround(x * scale));
-        m.y = static_cast<std::int32_t>(std::lround(y * scale));
-    };
+    const auto at = [&](double x_root, double y_root) { position_in(m.widget, x_root, y_root, m); };
     switch (e->type) {
     case GDK_KEY_PRESS:
     case GDK_KEY_RELEASE:
@@ -156,26 +178,26 @@ bool message_of(GdkEvent* e, Message& m) {
                                                                  : Message::Kind::button_down;
         m.modifiers = modifiers_of(e->button.state);
         m.time = e->button.time;
-        at(e->button.x, e->button.y);
+        at(e->button.x_root, e->button.y_root);
         return true;
     }
     case GDK_MOTION_NOTIFY:
         m.kind = Message::Kind::motion;
         m.modifiers = modifiers_of(e->motion.state);
         m.time = e->motion.time;
-        at(e->motion.x, e->motion.y);
+        at(e->motion.x_root, e->motion.y_root);
         return true;
     case GDK_LEAVE_NOTIFY:
         if (e->crossing.mode != GDK_CROSSING_NORMAL) return false;
         m.kind = Message::Kind::leave;
         m.modifiers = modifiers_of(e->crossing.state);
-        at(e->crossing.x, e->crossing.y);
+        at(e->crossing.x_root, e->crossing.y_root);
         return true;
     case GDK_SCROLL: {
         m.kind = Message::Kind::wheel;
         m.modifiers = modifiers_of(e->scroll.state);
         m.time = e->scroll.time;
-        at(e->scroll.x, e->scroll.y);
+        at(e->scroll.x_root, e->scroll.y_root);
         switch (e->scroll.direction) {
         case GDK_SCROLL_UP: m.delta = 120; break;
         case GDK_SCROLL_DOWN: m.delta = -120; break;
@@ -192,17 +214,9 @@ bool message_of(GdkEvent* e, Message& m) {
 // Every GDK event: ours go through the pre-filter first.
 void on_gdk_event(GdkEvent* e, gpointer) {
     Message m{};
-    m.widget = widget_of(e->any.window);
+    m.widget = target_of(e);
     if (m.widget != 0 && message_of(e, m) && message_loop::prefilter(m) == 0) return;
     gtk_main_do_event(e);
-}
-
-gboolean on_delete(GtkWidget* window, GdkEvent*, gpointer) {
-    Message m{};
-    m.widget = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(window), widget_key));
-    m.kind = Message::Kind::close;
-    message_loop::make_event(m, 0, event::Type::close);
-    return TRUE;  // the engine destroys the window when the close is not refused
 }
 
 gboolean on_timer(gpointer data) {
@@ -215,17 +229,13 @@ gboolean on_timer(gpointer data) {
     return G_SOURCE_CONTINUE;
 }
 
-GtkWidget* native(std::int32_t widget) {
-    const widgets::Widget* w = widgets::get(widget);
-    return w != nullptr ? static_cast<GtkWidget*>(w->native) : nullptr;
-}
-
 // --- The table ---------------------------------------------------------------------
 
 bool start() {
     gtk_disable_setlocale();  // the runtime's number formats rely on the C locale
     if (gtk_init_check(nullptr, nullptr) == FALSE) return false;
     gdk_event_handler_set(on_gdk_event, nullptr, nullptr);
+    gtk_faces::load_style_sheet();
     GSource* posted = g_source_new(&posted_funcs, sizeof(GSource));
     g_source_set_can_recurse(posted, TRUE);  // a nested loop inside a posted message's handler still sees them
     g_source_attach(posted, nullptr);
@@ -300,30 +310,6 @@ std::int32_t screens(toolkit::Screen* out, std::int32_t max) {
     return n;
 }
 
-bool make_window(std::int32_t widget, const toolkit::WindowSpec& spec) {
-    widgets::Widget* w = widgets::get(widget);
-    if (w == nullptr) return false;
-    GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
-    g_object_set_data(G_OBJECT(window), widget_key, GINT_TO_POINTER(widget));
-    const double scale = device_scale();
-    gtk_window_set_title(GTK_WINDOW(window), spec.title);
-    gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, static_cast<int>(spec.width / scale)),
-                                std::max(1, static_cast<int>(spec.height / scale)));
-    gtk_window_move(GTK_WINDOW(window), static_cast<int>(spec.x / scale), static_cast<int>(spec.y / scale));
-    gtk_window_set_resizable(GTK_WINDOW(window), (spec.face_flags & widgets::face_flag::resize) != 0);
-    gtk_window_set_decorated(GTK_WINDOW(window), (spec.face_flags & widgets::face_flag::no_title) == 0);
-    gtk_widget_add_events(window, GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_BUTTON_PRESS_MASK |
-                                      GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK |
-                                      GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK);
-    g_signal_connect(window, "delete-event", G_CALLBACK(on_delete), nullptr);
-    w->native = window;
-    return true;
-}
-
-void show(std::int32_t widget) {
-    if (GtkWidget* w = native(widget)) gtk_widget_show_all(w);
-}
-
 void set_timer(std::int32_t widget, std::int32_t interval_ms) {
     if (const auto it = timers.find(widget); it != timers.end()) {
         g_source_remove(it->second);
@@ -341,11 +327,7 @@ void set_timer(std::int32_t widget, std::int32_t interval_ms) {
 
 void destroy(std::int32_t widget) {
     set_timer(widget, 0);
-    if (GtkWidget* w = native(widget)) {
-        g_object_set_data(G_OBJECT(w), widget_key, nullptr);  // its last events find no face
-        gtk_widget_destroy(w);
-        widgets::get(widget)->native = nullptr;
-    }
+    gtk_faces::destroy(widget);
 }
 
 void redraw(std::int32_t widget) {
@@ -370,11 +352,39 @@ void set_dark_mode(bool dark) {
     g_object_set(gtk_settings_get_default(), "gtk-application-prefer-dark-theme", dark ? TRUE : FALSE, nullptr);
 }
 
-constexpr toolkit::Toolkit table{"gtk", start, iterate, wake, metrics, screens, make_window, show,
-                                 destroy, redraw, set_timer, window_state, set_dark_mode};
+// The error box: a modal message dialog of its own loop.
+void error_box(const char* caption, const char* text) {
+    GtkWidget* dialog = gtk_message_dialog_new(nullptr, GTK_DIALOG_MODAL, GTK_MESSAGE_ERROR, GTK_BUTTONS_OK, "%s", text);
+    gtk_window_set_title(GTK_WINDOW(dialog), caption);
+    gtk_dialog_run(GTK_DIALOG(dialog));
+    gtk_widget_destroy(dialog);
+    while (gtk_events_pending()) gtk_main_iteration_do(FALSE);
+}
+
+constexpr toolkit::Toolkit table{"gtk",
+                                 start,
+                                 iterate,
+                                 wake,
+                                 metrics,
+                                 screens,
+                                 gtk_faces::make_widget,
+                                 gtk_faces::show,
+                                 destroy,
+                                 redraw,
+                                 set_timer,
+                                 window_state,
+                                 set_dark_mode,
+                                 gtk_faces::update,
+                                 gtk_faces::read_text,
+                                 gtk_faces::draw_on_session,
+                                 gtk_faces::to_image,
+                                 error_box};
 
 }  // namespace
 
 }  // namespace kiv::gtk_toolkit
 
 extern "C" const kiv::toolkit::Toolkit* kiv_gui_toolkit() { return &kiv::gtk_toolkit::table; }
+
+// Native widgets made and not yet destroyed (the tests count them).
+extern "C" std::int32_t kiv_gui_live_natives() { return kiv::gtk_faces::live_natives(); }

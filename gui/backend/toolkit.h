@@ -6,6 +6,7 @@
 // program's exported kiv:: functions.
 #pragma once
 
+#include "gui/backend/widgets.h"
 #include "runtime/core/cell.h"
 
 #include <cstdint>
@@ -33,11 +34,13 @@ struct Screen {
     std::int32_t id;                   // the same monitor keeps its id
 };
 
-// A top-level window to make for a `window` face.
-struct WindowSpec {
-    std::int32_t x, y, width, height;  // pixels
-    const char* title;                 // UTF-8
+// The widget to make for a face: its place in its parent (a window's on the
+// screen) and size, in pixels.
+struct WidgetSpec {
+    std::int32_t x, y, width, height;
     std::uint32_t face_flags;
+    widgets::FaceType type;
+    std::int32_t parent;  // the parent's widget, 0 for a top-level window
 };
 
 struct Toolkit {
@@ -53,8 +56,9 @@ struct Toolkit {
     void (*metrics)(Metrics& out);
     // Fills up to max screens; answers how many there are.
     std::int32_t (*screens)(Screen* out, std::int32_t max);
-    // Makes the window of widget; false when it cannot.
-    bool (*make_window)(std::int32_t widget, const WindowSpec& spec);
+    // Makes the native widget of a face (its record made, its type known)
+    // and loads its content from the facets; false when it cannot.
+    bool (*make_widget)(std::int32_t widget, const WidgetSpec& spec, const Cell& face);
     void (*show)(std::int32_t widget);
     void (*destroy)(std::int32_t widget);
     void (*redraw)(std::int32_t widget);
@@ -63,6 +67,19 @@ struct Toolkit {
     // Minimizes (36), maximizes (37) or restores (38) a window.
     void (*window_state)(std::int32_t widget, std::int32_t state);
     void (*set_dark_mode)(bool dark);
+    // Applies the facets whose change bits are set to the widget.
+    void (*update)(std::int32_t widget, const Cell& face, std::uint32_t bits);
+    // The widget's text (index -1), or the text of its list entry index, as
+    // UTF-8 into out (at most capacity bytes); answers its whole length, -1
+    // when there is none.
+    std::int32_t (*read_text)(std::int32_t widget, std::int32_t index, char* out, std::int32_t capacity);
+    // Draws commands on the paint session of widget, when one is open.
+    void (*draw_face)(std::int32_t widget, const Cell& commands);
+    // The face's widget as an image! into out (its size in pixels); false
+    // when it cannot be rendered.
+    bool (*to_image)(std::int32_t widget, const Cell& face, Cell& out);
+    // Shows an error dialog with caption and text, and waits for it.
+    void (*error_box)(const char* caption, const char* text);
 };
 
 // The toolkit in use, started at the first call: the recording one when

@@ -13,6 +13,7 @@
 #include "runtime/datatypes/float.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/handle.h"
+#include "runtime/datatypes/image.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
@@ -132,14 +133,15 @@ void pixels_of(const Cell* v, std::int32_t& x, std::int32_t& y) {
     }
 }
 
-// The timer interval a `rate` facet asks for: an integer is ticks a second,
-// a time! the period; 0 for none.
+// The timer interval a `rate` facet asks for: an integer n is n ticks a
+// second (1000 / n ms), a time! the period; 0 for none (no timer). Any other
+// value, an integer below 1 or a time! of 0 or less is invalid-facet-type.
 std::int32_t rate_interval(const Cell* rate) {
-    if (rate == nullptr) return 0;
+    if (rate == nullptr || rate->is(TypeId::none)) return 0;
     double ms = 0.0;
-    if (rate->is(TypeId::integer) && rate->int_value() > 0) ms = 1000.0 / rate->int_value();
-    else if (rate->is(TypeId::time) && rate->f64() > 0.0) ms = rate->f64() * 1000.0;
-    if (!(ms > 0.0)) return 0;
+    if (rate->is(TypeId::integer) && rate->int_value() > 0) ms = 1000 / rate->int_value();
+    else if (rate->is(TypeId::time) && rate->f64() > 0.0) ms = std::trunc(rate->f64() * 1000.0);
+    else runtime::raise_error(ErrorCategory::script, "invalid-facet-type", rate);
     return ms < 1.0 ? 1 : ms > 2147483647.0 ? 2147483647 : static_cast<std::int32_t>(ms);
 }
 
@@ -214,32 +216,121 @@ void detach_image(Cell* args) {
     result_none(args);
 }
 
+// The pending change bits of a face's state (its second value).
+Cell* change_bits(const Cell& face) {
+    Cell* state = field(face, "state");
+    if (state == nullptr || !state->is(TypeId::block) || block::count_from_head(*state) < 2) return nullptr;
+    Cell* bits = block::get_cell(*state, state->series_head() + 1);
+    return bits->is(TypeId::integer) ? bits : nullptr;
+}
+
+// Applies the face's pending changes to its widget, in the toolkit's order,
+// and leaves none pending. The timer comes last: a bad rate is raised once
+// everything else is applied.
+void apply_changes(const Cell& face) {
+    const widgets::FaceType type = widgets::type_of(face);
+    if (type == widgets::FaceType::screen) return;
+    const std::int32_t widget = widgets::of_face(face);
+    if (widget == 0) {
+        // a rich-text face with no widget yet: its text-box is laid out anew when next asked
+        if (type == widgets::FaceType::rich_text) mark_relayout(face);
+        return;
+    }
+    Cell* bits_cell = change_bits(face);
+    const std::uint32_t bits = bits_cell != nullptr ? static_cast<std::uint32_t>(bits_cell->int_value()) : 0;
+    if (bits_cell != nullptr) integer::make_at(*bits_cell, 0);
+    if (type == widgets::FaceType::rich_text) mark_relayout(face);
+    const toolkit::Toolkit* tk = toolkit::get();
+    if (tk == nullptr || bits == 0) return;
+    if ((bits & widgets::change_bit(Facet::flags)) != 0)
+        if (const Cell* flags = widgets::facet(face, Facet::flags))
+            widgets::get(widget)->face_flags = widgets::flags_of(*flags);
+    if ((bits & widgets::change_bit(Facet::size)) != 0) {
+        const Cell* size = widgets::facet(face, Facet::size);
+        std::uint32_t& backend = widgets::get(widget)->backend_flags;
+        if (size != nullptr && size->is(TypeId::pair)) backend |= widgets::backend_flag::pair_size;
+        else backend &= ~widgets::backend_flag::pair_size;
+    }
+    tk->update(widget, face, bits & ~widgets::change_bit(Facet::rate));
+    if ((bits & widgets::change_bit(Facet::rate)) != 0 && widgets::get(widget) != nullptr)
+        tk->set_timer(widget, rate_interval(widgets::facet(face, Facet::rate)));
+}
+
 void update_view(Cell* args) {
     record("update-view", args, 1);
     const Cell face = args[0];
+    result_none(args);
     if (face.is(TypeId::block)) {
         const std::int32_t n = block::count_from_head(face);
         for (std::int32_t i = 0; i < n; ++i) {
             const Cell* c = block::get_cell(face, face.series_head() + i);
-            if (!c->is(TypeId::object)) {
-                invalid_type(*c);
-            }
+            if (!c->is(TypeId::object)) invalid_type(*c);
         }
-        if (n > 0 && !toolkit::recording()) not_done();
-        return result_none(args);
+        Cell faces = face;
+        const collector::Root keep(faces);
+        for (std::int32_t i = 0; i < block::count_from_head(faces); ++i)
+            apply_changes(*block::get_cell(faces, faces.series_head() + i));
+        return;
     }
-    if (!face.is(TypeId::object)) {
-        invalid_type(face);
-    }
-    const Cell* type = widgets::facet(face, Facet::type);
-    if (type != nullptr && is_word(*type, "screen")) return result_none(args);
-    // A rich-text face with no widget yet: its text-box is laid out anew when next asked.
-    if (type != nullptr && is_word(*type, "rich-text") && widgets::of_face(face) == 0) {
-        mark_relayout(face);
-        return result_none(args);
-    }
-    if (!toolkit::recording()) not_done();
+    if (!face.is(TypeId::object)) invalid_type(face);
+    apply_changes(face);
+}
+
+// A series facet changed in place. A pane places its faces again; a list
+// or tab panel takes its new data at once; in both cases the face's pending
+// changes wait for the next show. Any other change is applied with the
+// face's pending changes.
+void on_change_facet(Cell* args) {
+    record("on-change-facet", args, 7);
+    const Cell owner = args[0];
+    const Cell word = args[1];
+    const Cell action = args[3];
     result_none(args);
+    if (!owner.is(TypeId::object) || !word::is_any_word(word.type())) return;
+    const std::int32_t widget = widgets::of_face(owner);
+    const toolkit::Toolkit* tk = toolkit::get();
+    using widgets::FaceType;
+    const FaceType type = widgets::type_of(owner);
+    if (is_word(word, "pane")) {
+        if (widget != 0 && tk != nullptr) tk->update(widget, owner, widgets::change_bit(Facet::pane));
+        return;
+    }
+    const bool list = type == FaceType::text_list || type == FaceType::drop_list || type == FaceType::drop_down ||
+                      type == FaceType::tab_panel;
+    if (is_word(word, "data") && list && !(type == FaceType::text_list && is_word(action, "sort"))) {
+        if (widget != 0 && tk != nullptr) tk->update(widget, owner, widgets::change_bit(Facet::data));
+        return;
+    }
+    apply_changes(owner);
+}
+
+void update_text(Cell* args) {
+    record("update-text", args, 1);
+    const Cell face = args[0];
+    result_none(args);
+    widgets::read_back_text(face, -1);
+}
+
+// Draws on the paint session of the face's widget: a draw block's faults
+// are reported by the dialect and end nothing but the block.
+void draw_face(Cell* args) {
+    record("draw-face", args, 2);
+    const Cell face = args[0];
+    const Cell commands = args[1];
+    result_none(args);
+    const std::int32_t widget = widgets::of_face(face);
+    if (widget == 0 || !commands.is(TypeId::block)) return;
+    if (const toolkit::Toolkit* tk = toolkit::get()) tk->draw_face(widget, commands);
+}
+
+// The primary screen's size in logical units.
+void get_screen_size(Cell* args) {
+    record("get-screen-size", args, 1);
+    toolkit::Screen screens[1];
+    const toolkit::Toolkit* tk = toolkit::get();
+    if (tk == nullptr || tk->screens(screens, 1) < 1) return result_none(args);
+    pair::make_at(args[0], static_cast<std::int32_t>(units::to_logical(screens[0].width)),
+                  static_cast<std::int32_t>(units::to_logical(screens[0].height)));
 }
 
 void refresh_window(Cell* args) {
@@ -263,42 +354,46 @@ void show_window(Cell* args) {
     result_none(args);
 }
 
-// Makes the window of a `window` face: a top-level window of the face's
-// size at its offset, titled with its text, its timer started when it has
-// a rate. The other face types come with the widgets.
+// Makes the widget of a face under its parent's (a window's under none):
+// the face's type chooses the widget; its place and size come from its
+// offset and size, in pixels (a window's side below 0 is 200); a face with
+// a rate gets its timer.
 void make_view(Cell* args) {
     record("make-view", args, 2);
     const Cell face = args[0];
-    const Cell* type = widgets::facet(face, Facet::type);
-    if (type == nullptr || !word::is_any_word(type->type())) {
-        const Cell t = type != nullptr ? *type : none::value;
-        runtime::raise_error(ErrorCategory::script, "face-type", &t);
+    const widgets::FaceType type = widgets::type_of(face);
+    if (type == widgets::FaceType::unknown || type == widgets::FaceType::screen) {
+        const Cell* t = widgets::facet(face, Facet::type);
+        const Cell value = t != nullptr ? *t : none::value;
+        runtime::raise_error(ErrorCategory::script, "face-type", &value);
     }
-    if (!is_word(*type, "window")) {
-        // Widgets come later; the recording toolkit keeps a slot for the face.
-        if (!toolkit::recording()) not_done();
-        return handle::make_at(args[0], static_cast<std::uint32_t>(widgets::add(face, 0)), handle::Class::window);
-    }
-    const toolkit::Toolkit& tk = toolkit_or_raise("window");
-    const std::int32_t widget = widgets::add(face, 0);
+    const std::int32_t interval = rate_interval(widgets::facet(face, Facet::rate));
+    const toolkit::Toolkit& tk = toolkit_or_raise("widget");
+    const std::int32_t parent = args[1].is(TypeId::handle) ? widget_of_handle(args[1]) : 0;
+    const std::int32_t widget = widgets::add(face, type == widgets::FaceType::window ? 0 : parent);
     widgets::Widget* w = widgets::get(widget);
+    w->type = type;
     if (const Cell* flags = widgets::facet(face, Facet::flags)) w->face_flags = widgets::flags_of(*flags);
     const Cell* size = widgets::facet(face, Facet::size);
     if (size != nullptr && size->is(TypeId::pair)) w->backend_flags |= widgets::backend_flag::pair_size;
-    toolkit::WindowSpec spec{};
+    toolkit::WidgetSpec spec{};
     pixels_of(widgets::facet(face, Facet::offset), spec.x, spec.y);
     pixels_of(size, spec.width, spec.height);
-    const Cell* text = widgets::facet(face, Facet::text);
-    const std::string title = text != nullptr && text->is(TypeId::string) ? string::utf8_of(*text) : "";
-    spec.title = title.c_str();
+    if (type == widgets::FaceType::window) {
+        if (spec.width < 0) spec.width = units::to_pixels(200);
+        if (spec.height < 0) spec.height = units::to_pixels(200);
+    }
+    spec.width = std::max(spec.width, 0);
+    spec.height = std::max(spec.height, 0);
     spec.face_flags = w->face_flags;
-    if (!tk.make_window(widget, spec)) {
+    spec.type = type;
+    spec.parent = widgets::get(parent) != nullptr ? parent : 0;
+    if (!tk.make_widget(widget, spec, face)) {
         widgets::remove(widget);
-        const Cell name = text_of("window");
+        const Cell name = text_of("widget");
         runtime::raise_error(ErrorCategory::access, "no-create", &name);
     }
-    if (const std::int32_t interval = rate_interval(widgets::facet(face, Facet::rate)))
-        tk.set_timer(widget, interval);
+    if (interval > 0) tk.set_timer(widget, interval);
     handle::make_at(args[0], static_cast<std::uint32_t>(widget), handle::Class::window);
 }
 
@@ -503,12 +598,26 @@ void find_flag_q(Cell* args) {
 
 // --- Start-up ------------------------------------------------------------------------
 
+// `to image!` of a face: its widget rendered (a screen: the screen's
+// pixels), none for a face without a widget.
+void render_face(const Cell& face, Cell& out) {
+    none::make_at(out);
+    const toolkit::Toolkit* tk = toolkit::get();
+    if (tk == nullptr) return;
+    const bool screen = widgets::type_of(face) == widgets::FaceType::screen;
+    const std::int32_t widget = screen ? 0 : widgets::of_face(face);
+    if (widget == 0 && !screen) return;
+    Cell made{};
+    if (tk->to_image(widget, face, made)) out = made;
+}
+
 // gui-init: starts the toolkit and answers what start-up publishes:
 // [version dpi scroller text window panel font-name font-size], the
 // toolkit's defaults when there is no display.
 void gui_init(Cell* args) {
     record("gui-init", args, 0);
     widgets::install_event_services();
+    image::set_face_renderer(render_face);
     toolkit::Metrics m{};
     if (const toolkit::Toolkit* tk = toolkit::get()) tk->metrics(m);
     units::set_dpi_factor(m.dpi_factor);
@@ -548,10 +657,10 @@ void add_all() {
         {"make-null-handle", make_null_handle},
         {"fetch-all-screens", fetch_all_screens},
         {"get-current-screen", get_current_screen},
-        {"get-screen-size", later<"get-screen-size", 1>},
+        {"get-screen-size", get_screen_size},
         {"size-text", size_text},
-        {"on-change-facet", later<"on-change-facet", 7>},
-        {"update-text", later<"update-text", 1>},
+        {"on-change-facet", on_change_facet},
+        {"update-text", update_text},
         {"update-font", update_font},
         {"update-para", update_para},
         {"destroy-view", destroy_view},
@@ -561,7 +670,7 @@ void add_all() {
         {"redraw", redraw},
         {"show-window", show_window},
         {"make-view", make_view},
-        {"draw-face", later<"draw-face", 2>},
+        {"draw-face", draw_face},
         {"do-event-loop", do_event_loop},
         {"exit-event-loop", exit_event_loop},
         {"request-font", request_font},

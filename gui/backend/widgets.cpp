@@ -1,16 +1,21 @@
 #include "gui/backend/widgets.h"
 
+#include "gui/backend/toolkit.h"
 #include "gui/backend/units.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/ownership.h"
+#include "runtime/datatypes/string.h"
 #include "runtime/datatypes/context.h"
 #include "runtime/datatypes/event.h"
+#include "runtime/core/collector.h"
 #include "runtime/datatypes/slot_pool.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
 
 #include <algorithm>
 #include <array>
+#include <string>
 #include <vector>
 
 namespace kiv::widgets {
@@ -68,7 +73,49 @@ bool face_up(std::int32_t widget, Cell& out) {
 
 const event::Services services{face_up, window_face, units::dpi_factor};
 
+// The type words, by FaceType (ORDER FACE-TYPES).
+constexpr std::array<const char*, 23> type_names{
+    "", "window", "panel", "group-box", "tab-panel", "base", "rich-text", "button", "toggle", "check",
+    "radio", "field", "area", "text", "text-list", "drop-list", "drop-down", "progress", "slider",
+    "scroller", "calendar", "camera", "screen",
+};
+
 }  // namespace
+
+FaceType type_of(const Cell& face) {
+    static std::array<symbol::SymbolId, type_names.size()> ids{};
+    if (ids[1] == 0)
+        for (std::size_t i = 1; i < type_names.size(); ++i) ids[i] = symbol::resolve_alias(symbol::make(type_names[i]));
+    const Cell* type = facet(face, Facet::type);
+    if (type == nullptr || !word::is_any_word(type->type())) return FaceType::unknown;
+    const symbol::SymbolId s = symbol::resolve_alias(type->word_symbol());
+    for (std::size_t i = 1; i < type_names.size(); ++i)
+        if (ids[i] == s) return static_cast<FaceType>(i);
+    return FaceType::unknown;
+}
+
+std::int32_t live_count() {
+    return static_cast<std::int32_t>(table.size()) - 1 - static_cast<std::int32_t>(free_indexes.size());
+}
+
+bool string_like(const Cell& value) { return is_any_string_type(value.type()); }
+
+void set_text(const Cell& face, const char* utf8, std::int32_t length) {
+    if (!face.is(TypeId::object)) return;
+    const NodeId ctx = face.object_context();
+    const std::int32_t i = context::find_symbol(ctx, facet_symbol(Facet::text), true);
+    if (i < 0) return;
+    Cell text{};
+    string::make_at(text, length);
+    const collector::Root keep(text);
+    string::append_utf8(text.series_node(), utf8, length);
+    Cell* field = context::value_at(ctx, i);
+    if (field->is(TypeId::string)) ownership::unset_owner_deep(*field);
+    *context::value_at(ctx, i) = text;
+    Cell word{};
+    word::make_at(facet_symbol(Facet::text), word);
+    ownership::set_owner_deep(text, face, word);
+}
 
 std::int32_t add(const Cell& face, std::int32_t parent) {
     std::int32_t index = 0;
@@ -162,6 +209,21 @@ std::uint32_t flags_of(const Cell& value) {
         if (word::is_any_word(c->type())) flags |= flag_of_word(*c);
     }
     return flags;
+}
+
+void read_back_text(const Cell& face, std::int32_t index) {
+    const std::int32_t widget = of_face(face);
+    const toolkit::Toolkit* tk = toolkit::get();
+    if (widget == 0 || tk == nullptr) return;
+    std::string text(256, '\0');
+    std::int32_t n = tk->read_text(widget, index, text.data(), static_cast<std::int32_t>(text.size()));
+    if (n < 0) return;
+    if (n > static_cast<std::int32_t>(text.size())) {
+        text.resize(static_cast<std::size_t>(n));
+        n = std::min(n, tk->read_text(widget, index, text.data(), n));
+        if (n < 0) return;
+    }
+    set_text(face, text.data(), n);
 }
 
 void install_event_services() { event::install(&services); }

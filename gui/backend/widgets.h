@@ -45,9 +45,26 @@ enum class Facet : std::int32_t {
     options, parent, pane, state, rate, edge, para, font, actors, extra, draw,
 };
 inline constexpr std::int32_t facet_count = 23;
+// A facet's change bit in a face's state: 1 << its place in face!.
+constexpr std::uint32_t change_bit(Facet f) { return 1u << static_cast<std::int32_t>(f); }
+
+// The face types the back end makes widgets for, from a face's `type` word.
+// ORDER FACE-TYPES
+enum class FaceType : std::uint8_t {
+    unknown, window, panel, group_box, tab_panel, base, rich_text, button, toggle, check, radio,
+    field, area, text, text_list, drop_list, drop_down, progress, slider, scroller, calendar,
+    camera, screen,
+};
+// The type of a face (unknown for any other value or word).
+FaceType type_of(const Cell& face);
+// Drawn faces: painted by the program (their colour and draw block), not by a native widget.
+constexpr bool drawn(FaceType t) {
+    return t == FaceType::window || t == FaceType::panel || t == FaceType::base || t == FaceType::rich_text;
+}
 
 struct Widget {
     bool live = false;
+    FaceType type = FaceType::unknown;
     std::int32_t face_slot = 0;      // the face's slot in the slot pool; 0: none
     std::int32_t parent = 0;         // the parent widget; 0: none (a top-level window)
     std::uint32_t face_flags = 0;    // face_flag bits
@@ -57,6 +74,8 @@ struct Widget {
 
 // Makes a record for face under parent (0 for none); returns its index (1 up).
 std::int32_t add(const Cell& face, std::int32_t parent);
+// Live records.
+std::int32_t live_count();
 // The live record of index, or null.
 Widget* get(std::int32_t index);
 // Frees the record and its face's slot.
@@ -77,6 +96,18 @@ const Cell* facet(const Cell& face, Facet f);
 std::int32_t of_face(const Cell& face);
 // The face flag bits of a `flags` facet: one word or a block of words.
 std::uint32_t flags_of(const Cell& facet);
+
+// True for the text values a list shows as entries: string!, file!, url!,
+// tag!, email! and ref!.
+bool string_like(const Cell& value);
+
+// Replaces the face's `text` with a new string! of utf8 (ownership passes
+// from the old text to the new one).
+void set_text(const Cell& face, const char* utf8, std::int32_t length);
+
+// Reads the widget's text back into the face's `text` (index -1), or the
+// text of its list entry index; nothing when the face has no widget.
+void read_back_text(const Cell& face, std::int32_t index);
 
 // Registers the readers event! uses for window events.
 void install_event_services();

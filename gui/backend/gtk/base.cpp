@@ -1,0 +1,237 @@
+// Drawn faces: panel, base and rich-text. Each is an event box without a
+// window of its own (so that it paints into its window's surface, and a
+// translucent colour lets what is behind show through) holding the GtkFixed
+// of its children. Its paint session paints the face's colour, then its
+// draw block; a base face without one gets a `drawing` event, whose actor
+// draws through draw-face on the same Cairo context; a rich-text face shows
+// its text-box. Input methods reach a focused base face as `ime` events.
+#include "gui/backend/gtk/faces.h"
+
+#include "gui/backend/draw/draw.h"
+#include "gui/backend/message_loop.h"
+#include "gui/backend/text/face_box.h"
+#include "gui/backend/text/font.h"
+#include "gui/backend/units.h"
+#include "runtime/core/collector.h"
+#include "runtime/core/runtime_error.h"
+#include "runtime/evaluator/callback.h"
+
+#include <algorithm>
+
+namespace kiv::gtk_faces {
+
+namespace {
+
+// The paint session open now: draw-face draws on its context.
+struct Session {
+    std::int32_t widget = 0;
+    cairo_t* cr = nullptr;
+};
+Session session;
+bool painting = false;
+
+constexpr GdkEventMask input_events = static_cast<GdkEventMask>(
+    GDK_KEY_PRESS_MASK | GDK_KEY_RELEASE_MASK | GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK |
+    GDK_POINTER_MOTION_MASK | GDK_LEAVE_NOTIFY_MASK | GDK_ENTER_NOTIFY_MASK | GDK_SCROLL_MASK |
+    GDK_SMOOTH_SCROLL_MASK | GDK_FOCUS_CHANGE_MASK);
+
+// Runs a draw block on cr; its faults are reported and end only the block.
+void run_block(cairo_t* cr, const Cell& commands) {
+    Cell error{};
+    callback::guarded([&] { draw::draw_on_cairo(cr, commands, draw::OnError::print); }, error);
+}
+
+gboolean on_draw(GtkWidget* w, cairo_t* cr, gpointer) {
+    const std::int32_t widget = widget_of(w);
+    Cell face{};
+    if (widget == 0 || !widgets::face_of(widget, face)) return FALSE;
+    paint_face(widget, face, cr, gtk_widget_get_allocated_width(w), gtk_widget_get_allocated_height(w));
+    return FALSE;  // the children are drawn after
+}
+
+gboolean on_focus_in(GtkWidget* w, GdkEventFocus*, gpointer) {
+    const std::int32_t widget = widget_of(w);
+    note_focus(widget);
+    send(widget, event::Type::focus);
+    return FALSE;
+}
+
+gboolean on_focus_out(GtkWidget* w, GdkEventFocus*, gpointer) {
+    send(widget_of(w), event::Type::unfocus);
+    return FALSE;
+}
+
+// --- Input methods ----------------------------------------------------------------
+
+// A focused base face takes its keys through an input method: composed text
+// arrives as `ime` events (the key events still reach it first).
+const char* const im_key = "kiv-im";
+
+void on_commit(GtkIMContext*, const gchar* text, gpointer data) {
+    const std::int32_t widget = GPOINTER_TO_INT(data);
+    if (widgets::get(widget) == nullptr || text == nullptr) return;
+    // each character of the composed text: an ime event carrying it
+    for (const gchar* p = text; *p != '\0'; p = g_utf8_next_char(p)) {
+        const gunichar c = g_utf8_get_char(p);
+        event::Message m{};
+        m.widget = widget;
+        m.kind = event::Message::Kind::text;
+        m.code = c;
+        message_loop::make_event(m, 0, event::Type::ime);
+    }
+}
+
+const char* const composing_key = "kiv-composing";
+
+void on_preedit(GtkIMContext* im, gpointer data, bool started) {
+    (void)im;
+    g_object_set_data(G_OBJECT(data), composing_key, GINT_TO_POINTER(started ? 1 : 0));
+}
+void on_preedit_start(GtkIMContext* im, gpointer data) { on_preedit(im, data, true); }
+void on_preedit_end(GtkIMContext* im, gpointer data) { on_preedit(im, data, false); }
+
+// Keys that type a character are the face's key events already; the input
+// method sees the others (dead keys, compose sequences) and what comes
+// while it composes.
+gboolean on_im_key(GtkWidget* w, GdkEventKey* key, gpointer) {
+    auto* im = static_cast<GtkIMContext*>(g_object_get_data(G_OBJECT(w), im_key));
+    if (im == nullptr) return FALSE;
+    const bool composing = g_object_get_data(G_OBJECT(w), composing_key) != nullptr;
+    if (!composing && gdk_keyval_to_unicode(key->keyval) != 0) return FALSE;
+    return gtk_im_context_filter_keypress(im, key);
+}
+
+gboolean on_im_focus_in(GtkWidget* w, GdkEventFocus*, gpointer) {
+    if (auto* im = static_cast<GtkIMContext*>(g_object_get_data(G_OBJECT(w), im_key))) gtk_im_context_focus_in(im);
+    return FALSE;
+}
+
+gboolean on_im_focus_out(GtkWidget* w, GdkEventFocus*, gpointer) {
+    if (auto* im = static_cast<GtkIMContext*>(g_object_get_data(G_OBJECT(w), im_key))) gtk_im_context_focus_out(im);
+    return FALSE;
+}
+
+void on_realize(GtkWidget* w, gpointer) {
+    if (auto* im = static_cast<GtkIMContext*>(g_object_get_data(G_OBJECT(w), im_key)))
+        gtk_im_context_set_client_window(im, gtk_widget_get_window(w));
+}
+
+void on_unrealize(GtkWidget* w, gpointer) {
+    if (auto* im = static_cast<GtkIMContext*>(g_object_get_data(G_OBJECT(w), im_key)))
+        gtk_im_context_set_client_window(im, nullptr);
+}
+
+void add_input_method(GtkWidget* box, std::int32_t widget) {
+    GtkIMContext* im = gtk_im_multicontext_new();
+    g_object_set_data_full(G_OBJECT(box), im_key, im, g_object_unref);
+    g_signal_connect(im, "commit", G_CALLBACK(on_commit), GINT_TO_POINTER(widget));
+    g_signal_connect(im, "preedit-start", G_CALLBACK(on_preedit_start), box);
+    g_signal_connect(im, "preedit-end", G_CALLBACK(on_preedit_end), box);
+    g_signal_connect(box, "key-press-event", G_CALLBACK(on_im_key), nullptr);
+    g_signal_connect(box, "key-release-event", G_CALLBACK(on_im_key), nullptr);
+    g_signal_connect(box, "focus-in-event", G_CALLBACK(on_im_focus_in), nullptr);
+    g_signal_connect(box, "focus-out-event", G_CALLBACK(on_im_focus_out), nullptr);
+    g_signal_connect(box, "realize", G_CALLBACK(on_realize), nullptr);
+    g_signal_connect(box, "unrealize", G_CALLBACK(on_unrealize), nullptr);
+}
+
+// --- The factory --------------------------------------------------------------------
+
+GtkWidget* make_drawn(std::int32_t widget, const toolkit::WidgetSpec& spec, const Cell&) {
+    GtkWidget* box = gtk_event_box_new();
+    gtk_event_box_set_visible_window(GTK_EVENT_BOX(box), FALSE);
+    gtk_widget_add_events(box, input_events);
+    GtkWidget* fixed = gtk_fixed_new();
+    gtk_container_add(GTK_CONTAINER(box), fixed);
+    gtk_widget_show(fixed);
+    g_object_set_data(G_OBJECT(box), fixed_key, fixed);
+    g_signal_connect(box, "draw", G_CALLBACK(on_draw), nullptr);
+    if (spec.type != FaceType::panel) {
+        gtk_widget_set_can_focus(box, TRUE);
+        g_signal_connect(box, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
+        g_signal_connect(box, "focus-out-event", G_CALLBACK(on_focus_out), nullptr);
+        if (spec.type == FaceType::base) add_input_method(box, widget);
+    }
+    return box;
+}
+
+// Drawn faces show their facets in their paint: any change repaints them.
+void apply_drawn(std::int32_t, const Cell&, std::uint32_t) {}
+
+bool drawn_text(std::int32_t widget, std::int32_t, std::string& out) {
+    Cell face{};
+    if (!widgets::face_of(widget, face)) return false;
+    out = text_of(face);
+    return true;
+}
+
+}  // namespace
+
+void face_size(std::int32_t widget, int& width, int& height) {
+    width = height = 0;
+    Cell face{};
+    const Cell* size = widgets::face_of(widget, face) ? widgets::facet(face, Facet::size) : nullptr;
+    if (size != nullptr && size->is(TypeId::pair)) {
+        width = to_units(units::to_pixels(size->pair_x()));
+        height = to_units(units::to_pixels(size->pair_y()));
+    } else if (size != nullptr && size->is(TypeId::point2d)) {
+        width = to_units(units::to_pixels(size->point_coord(0)));
+        height = to_units(units::to_pixels(size->point_coord(1)));
+    }
+    width = std::max(width, 0);
+    height = std::max(height, 0);
+}
+
+void paint_face(std::int32_t widget, const Cell& face, cairo_t* cr, int width, int height) {
+    if (painting) return;  // a paint asked for inside a paint draws nothing
+    painting = true;
+    const collector::Root keep(face);
+    cairo_save(cr);
+    // draw blocks are in logical units; cr is in the toolkit's
+    const double factor = units::dpi_factor() / scale();
+    cairo_scale(cr, factor, factor);
+    std::uint32_t colour = 0;
+    if (colour_of(face, colour)) {
+        text::set_colour(cr, colour);
+        cairo_rectangle(cr, 0, 0, width / factor, height / factor);
+        cairo_fill(cr);
+    }
+    const FaceType type = widgets::get(widget) != nullptr ? widgets::get(widget)->type : FaceType::panel;
+    const Cell* draw_facet = widgets::facet(face, Facet::draw);
+    if (draw_facet != nullptr && draw_facet->is(TypeId::block)) {
+        run_block(cr, *draw_facet);
+    } else if (type == FaceType::base || type == FaceType::camera) {
+        const Session saved = session;
+        session = Session{widget, cr};
+        event::Message m{};
+        m.widget = widget;
+        message_loop::make_event(m, 0, event::Type::drawing);
+        session = saved;
+        runtime::clear_thrown();
+    }
+    if (type == FaceType::rich_text) {
+        Cell error{};
+        callback::guarded([&] {
+            text::StyleFault fault;
+            if (text::TextBox* box = text::kept_box(face, fault)) {
+                const text::FontSpec font = text::font_spec(widgets::facet(face, Facet::font));
+                box->paint(cr, {0, 0}, font.has_colour ? font.colour : 0);
+            }
+        }, error);
+    }
+    cairo_restore(cr);
+    painting = false;
+}
+
+void draw_on_session(std::int32_t widget, const Cell& commands) {
+    if (session.widget != widget || session.cr == nullptr) return;
+    // draw-face is called inside the paint: the guard is the session's
+    const bool was = painting;
+    run_block(session.cr, commands);
+    painting = was;
+}
+
+const Kind panel_kind{make_drawn, apply_drawn, drawn_text};
+const Kind base_kind{make_drawn, apply_drawn, drawn_text};
+
+}  // namespace kiv::gtk_faces

@@ -1,0 +1,172 @@
+// Buttons: button (click), toggle and check (change, their `data` the
+// state: true, false, or none for a tri-state check's third state), radio
+// (click when it becomes checked; the engine makes radios exclusive).
+#include "gui/backend/gtk/faces.h"
+
+#include "runtime/datatypes/logic.h"
+#include "runtime/datatypes/none.h"
+
+namespace kiv::gtk_faces {
+
+namespace {
+
+// A check's state: 0 unchecked, 1 checked, 2 indeterminate.
+const char* const state_key = "kiv-check-state";
+// A radio's hidden partner: unchecking a radio checks it.
+const char* const partner_key = "kiv-radio-partner";
+
+GtkWidget* label_button(GtkWidget* button) {
+    GtkWidget* label = gtk_label_new(nullptr);
+    gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
+    gtk_container_add(GTK_CONTAINER(button), label);
+    gtk_widget_show(label);
+    return button;
+}
+
+void set_label(std::int32_t widget, const Cell& face) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(native(widget)));
+    if (child != nullptr && GTK_IS_LABEL(child)) gtk_label_set_text(GTK_LABEL(child), text_of(face).c_str());
+}
+
+bool button_text(std::int32_t widget, std::int32_t, std::string& out) {
+    GtkWidget* child = gtk_bin_get_child(GTK_BIN(native(widget)));
+    if (child == nullptr || !GTK_IS_LABEL(child)) return false;
+    out = gtk_label_get_text(GTK_LABEL(child));
+    return true;
+}
+
+// The state `data` asks for: true 1, false or none 0 (none is 2 for a
+// tri-state check), any other value 1.
+int state_of_data(const Cell& face, bool tri_state) {
+    const Cell* data = widgets::facet(face, Facet::data);
+    if (data == nullptr || data->is(TypeId::none)) return tri_state ? 2 : 0;
+    if (data->is(TypeId::logic)) return data->logic_value() != 0 ? 1 : 0;
+    return 1;
+}
+
+void data_of_state(std::int32_t widget, int state) {
+    Cell face{};
+    if (!widgets::face_of(widget, face)) return;
+    Cell value{};
+    if (state == 2) none::make_at(value);
+    else logic::make_at(value, state == 1);
+    set_facet(face, Facet::data, value);
+}
+
+void show_state(GtkWidget* w, int state) {
+    const Quiet quiet;
+    g_object_set_data(G_OBJECT(w), state_key, GINT_TO_POINTER(state));
+    gtk_toggle_button_set_inconsistent(GTK_TOGGLE_BUTTON(w), state == 2);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), state != 0);
+}
+
+bool tri_state(std::int32_t widget) {
+    const widgets::Widget* w = widgets::get(widget);
+    return w != nullptr && w->type == FaceType::check && (w->face_flags & widgets::face_flag::tri_state) != 0;
+}
+
+// --- Signals ------------------------------------------------------------------------
+
+void on_clicked(GtkButton* button, gpointer) { send(widget_of(GTK_WIDGET(button)), event::Type::click); }
+
+// A toggle or check the user changed: the next state (a tri-state check
+// cycles unchecked, checked, indeterminate), `data`, one change event.
+void on_toggled(GtkToggleButton* button, gpointer) {
+    if (quiet()) return;
+    GtkWidget* w = GTK_WIDGET(button);
+    const std::int32_t widget = widget_of(w);
+    if (widget == 0) return;
+    const int old = GPOINTER_TO_INT(g_object_get_data(G_OBJECT(w), state_key));
+    const int next = tri_state(widget) ? (old + 1) % 3 : (old == 0 ? 1 : 0);
+    show_state(w, next);
+    data_of_state(widget, next);
+    send(widget, event::Type::change);
+}
+
+// A radio that became checked: `data` true and a click.
+void on_radio_toggled(GtkToggleButton* button, gpointer) {
+    if (quiet() || !gtk_toggle_button_get_active(button)) return;
+    const std::int32_t widget = widget_of(GTK_WIDGET(button));
+    if (widget == 0) return;
+    data_of_state(widget, 1);
+    send(widget, event::Type::click);
+}
+
+void on_radio_destroy(GtkWidget* w, gpointer) {
+    if (auto* partner = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(w), partner_key))) {
+        g_object_set_data(G_OBJECT(w), partner_key, nullptr);
+        gtk_widget_destroy(partner);
+        g_object_unref(partner);
+    }
+}
+
+// --- Factories ----------------------------------------------------------------------
+
+GtkWidget* make_button(std::int32_t, const toolkit::WidgetSpec&, const Cell&) {
+    GtkWidget* b = label_button(gtk_button_new());
+    g_signal_connect(b, "clicked", G_CALLBACK(on_clicked), nullptr);
+    return b;
+}
+
+GtkWidget* make_toggle(std::int32_t, const toolkit::WidgetSpec&, const Cell&) {
+    GtkWidget* b = label_button(gtk_toggle_button_new());
+    g_signal_connect(b, "toggled", G_CALLBACK(on_toggled), nullptr);
+    return b;
+}
+
+GtkWidget* make_check(std::int32_t, const toolkit::WidgetSpec&, const Cell&) {
+    GtkWidget* b = label_button(gtk_check_button_new());
+    g_signal_connect(b, "toggled", G_CALLBACK(on_toggled), nullptr);
+    return b;
+}
+
+GtkWidget* make_radio(std::int32_t, const toolkit::WidgetSpec&, const Cell&) {
+    GtkWidget* partner = gtk_radio_button_new(nullptr);
+    g_object_ref_sink(partner);
+    GtkWidget* b = label_button(gtk_radio_button_new_from_widget(GTK_RADIO_BUTTON(partner)));
+    g_object_set_data(G_OBJECT(b), partner_key, partner);
+    gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(partner), TRUE);
+    g_signal_connect(b, "toggled", G_CALLBACK(on_radio_toggled), nullptr);
+    g_signal_connect(b, "destroy", G_CALLBACK(on_radio_destroy), nullptr);
+    return b;
+}
+
+// --- Facets -------------------------------------------------------------------------
+
+void apply_button(std::int32_t widget, const Cell& face, std::uint32_t bits) {
+    if ((bits & widgets::change_bit(Facet::text)) != 0) set_label(widget, face);
+    if ((bits & (widgets::change_bit(Facet::color) | widgets::change_bit(Facet::font))) != 0)
+        set_widget_colours(native(widget), face);
+}
+
+void apply_toggle(std::int32_t widget, const Cell& face, std::uint32_t bits) {
+    apply_button(widget, face, bits);
+    if ((bits & (widgets::change_bit(Facet::data) | widgets::change_bit(Facet::flags))) != 0)
+        show_state(native(widget), state_of_data(face, tri_state(widget)));
+}
+
+void apply_radio(std::int32_t widget, const Cell& face, std::uint32_t bits) {
+    apply_button(widget, face, bits);
+    if ((bits & widgets::change_bit(Facet::data)) == 0) return;
+    GtkWidget* w = native(widget);
+    const int state = state_of_data(face, false);
+    {
+        const Quiet quiet;
+        if (state == 1) {
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(w), TRUE);
+        } else if (auto* partner = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(w), partner_key))) {
+            gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(partner), TRUE);
+        }
+    }
+    // a radio the program unchecks tells its face (not when it is made)
+    if (state != 1 && bits != all_facets) send_always(widget, event::Type::change);
+}
+
+}  // namespace
+
+const Kind button_kind{make_button, apply_button, button_text};
+const Kind toggle_kind{make_toggle, apply_toggle, button_text};
+const Kind check_kind{make_check, apply_toggle, button_text};
+const Kind radio_kind{make_radio, apply_radio, button_text};
+
+}  // namespace kiv::gtk_faces
