@@ -5,6 +5,7 @@
 #include "runtime/datatypes/string_actions.h"
 
 #include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
 #include "runtime/text/case_folding.h"
 #include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
@@ -656,8 +657,17 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
 }
 
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
-    Cell target = text_cell(out, TypeId::string, 0);
     const std::int32_t len = length_from_head(*value);
+    const NodeId node = value->series_node();
+    if (arg == nullptr && node != out && unit_of(node) == unit_of(out)) {  // the units copied as they are
+        const std::size_t bytes = static_cast<std::size_t>(len) * unit_of(node);
+        if (bytes > 0) {
+            std::uint8_t* to = buffer::grow_tail(out, static_cast<std::int32_t>(bytes));
+            std::memcpy(to, memory::buffer(node)->head + static_cast<std::size_t>(head_of(*value)) * unit_of(node), bytes);
+        }
+        return part - len;
+    }
+    Cell target = text_cell(out, TypeId::string, 0);
     concatenate(target, *value, arg != nullptr ? std::max(part, 0) : -1, 0, true, ConcatMode::append);
     return part - len;
 }
