@@ -283,9 +283,33 @@ Cell* to(Cell* proto, Cell* spec, TypeId) {
 }
 
 std::int32_t form(Cell* value, NodeId out, Cell*, std::int32_t part) {
-    const char* text = to_decimal(value->int_value());
-    string::append_nul_text(out, text);
-    return part - static_cast<std::int32_t>(std::strlen(text));
+    // Two digits a step from the end of a local buffer: form is what rejoin,
+    // print and to-string spend on integers.
+    static constexpr char pairs[] =
+        "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+        "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+        "8081828384858687888990919293949596979899";
+    char text[12];
+    char* p = text + sizeof text;
+    const std::int32_t v = value->int_value();
+    std::uint32_t m = v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+    while (m >= 100) {
+        const std::uint32_t r = m % 100;
+        m /= 100;
+        p -= 2;
+        std::memcpy(p, pairs + 2 * r, 2);
+    }
+    if (m >= 10) {
+        p -= 2;
+        std::memcpy(p, pairs + 2 * m, 2);
+    } else {
+        *--p = static_cast<char>('0' + m);
+    }
+    if (v < 0) *--p = '-';
+    const auto n = static_cast<std::int32_t>(text + sizeof text - p);
+    if (memory::buffer(out)->unit() == 1) std::memcpy(buffer::grow_tail(out, n), p, static_cast<std::size_t>(n));
+    else string::append_bytes(out, reinterpret_cast<const std::uint8_t*>(p), n);
+    return part - n;
 }
 
 std::int32_t mold(Cell* value, NodeId out, MoldOptions, Cell* arg, std::int32_t part,

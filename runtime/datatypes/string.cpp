@@ -185,6 +185,14 @@ void append_nul_text(NodeId node, const char* bytes) {
 }
 
 void append_bytes(NodeId node, const std::uint8_t* bytes, std::int32_t n) {
+    if (n <= 16 && memory::buffer(node)->unit() == 1) {  // a short run (a number's digits) checked in one pass
+        std::uint8_t high = 0;
+        for (std::int32_t i = 0; i < n; ++i) high |= bytes[i];
+        if (high < 128) {
+            if (n > 0) std::memcpy(buffer::grow_tail(node, n), bytes, static_cast<std::size_t>(n));
+            return;
+        }
+    }
     for (std::int32_t i = 0; i < n;) {
         // The run the buffer's unit takes as it is goes in one growth.
         const std::uint32_t unit = memory::buffer(node)->unit();

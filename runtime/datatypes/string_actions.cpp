@@ -5,6 +5,7 @@
 #include "runtime/datatypes/string_actions.h"
 
 #include "runtime/core/assert.h"
+#include "runtime/core/buffer.h"
 #include "runtime/text/case_folding.h"
 #include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
@@ -656,8 +657,17 @@ Cell* to(Cell* proto, Cell* spec, TypeId type) {
 }
 
 std::int32_t form(Cell* value, NodeId out, Cell* arg, std::int32_t part) {
-    Cell target = text_cell(out, TypeId::string, 0);
     const std::int32_t len = length_from_head(*value);
+    const NodeId node = value->series_node();
+    if (arg == nullptr && node != out && unit_of(node) == unit_of(out)) {  // the units copied as they are
+        const std::size_t bytes = static_cast<std::size_t>(len) * unit_of(node);
+        if (bytes > 0) {
+            std::uint8_t* to = buffer::grow_tail(out, static_cast<std::int32_t>(bytes));
+            std::memcpy(to, memory::buffer(node)->head + static_cast<std::size_t>(head_of(*value)) * unit_of(node), bytes);
+        }
+        return part - len;
+    }
+    Cell target = text_cell(out, TypeId::string, 0);
     concatenate(target, *value, arg != nullptr ? std::max(part, 0) : -1, 0, true, ConcatMode::append);
     return part - len;
 }
@@ -788,6 +798,16 @@ Cell* change(Cell* series, Cell* value, std::int32_t part, bool only, std::int32
 
 namespace {
 
+// The index of the first byte c in p[i, n), or n. Short distances (fields,
+// words) are scanned in line; memchr takes the rest of a long one.
+[[gnu::always_inline]] inline std::int32_t scan_byte(const std::uint8_t* p, std::int32_t i, std::int32_t n, std::uint8_t c) {
+    for (const std::int32_t quick = std::min(n, i + 32); i < quick; ++i)
+        if (p[i] == c) return i;
+    if (i >= n) return n;
+    const void* hit = std::memchr(p + i, c, static_cast<std::size_t>(n - i));
+    return hit == nullptr ? n : static_cast<std::int32_t>(static_cast<const std::uint8_t*>(hit) - p);
+}
+
 // A text (folded unless case_) or a bitset's characters searched for in a
 // text from a unit index on, as find does; one-byte buffers test their first
 // unit through a table.
@@ -813,18 +833,20 @@ public:
     }
     // Units a match covers (0: an empty text, which matches nowhere).
     std::int32_t length() const { return length_; }
+    // The byte a one-unit match in a one-byte text is, or -1 when there is
+    // more than one.
+    int single_byte() const { return length_ == 1 ? only_ : -1; }
     // The unit index of the first match at or after from, or -1.
     std::int32_t next(const SeriesBuffer* b, std::int32_t from, std::int32_t len) const {
         const std::int32_t last = len - length_;
         if (b->unit() == 1) {
             const std::uint8_t* p = b->head;
             const bool* first = first_;
-            if (only_ >= 0) {  // one byte starts a match: memchr finds it
+            if (only_ >= 0) {  // one byte starts a match
                 for (std::int32_t i = from; i <= last; ++i) {
-                    const void* hit = std::memchr(p + i, only_, static_cast<std::size_t>(last - i + 1));
-                    if (hit == nullptr) return -1;
-                    i = static_cast<std::int32_t>(static_cast<const std::uint8_t*>(hit) - p);
-                    if (rest_matches(b, i)) return i;
+                    i = scan_byte(p, i, last + 1, static_cast<std::uint8_t>(only_));
+                    if (i > last) return -1;
+                    if (length_ == 1 || rest_matches(b, i)) return i;
                 }
                 return -1;
             }
@@ -862,30 +884,45 @@ void split(const Cell& series, const Cell& delimiter, Cell& out) {
     const TypeId type = series.type();
     const Finder finder(delimiter, false);
     const std::int32_t dlen = finder.length();
-    block::make_at(out, 8);
-    // A piece is a new text of the series' type holding units [from, to).
-    const auto piece = [&](std::int32_t from, std::int32_t to, TypeId piece_type) {
-        const std::uint32_t unit = memory::buffer(node)->unit();
+    const std::int32_t len = units(node);
+    const std::int32_t head = head_of(series);
+    // The matches first, so that the block is made once at its size: each
+    // piece but the last ends at a match. An empty delimiter would never
+    // advance: it gives the whole text.
+    std::vector<std::int32_t> ends;
+    const SeriesBuffer* b = memory::buffer(node);
+    if (const int c = finder.single_byte(); c >= 0 && b->unit() == 1) {
+        const std::uint8_t* p = b->head;
+        for (std::int32_t i = head; (i = scan_byte(p, i, len, static_cast<std::uint8_t>(c))) < len; ++i)
+            ends.push_back(i);
+    } else if (dlen > 0) {
+        for (std::int32_t from = head, found; from < len && (found = finder.next(b, from, len)) >= 0; from = found + dlen)
+            ends.push_back(found);
+    }
+    block::make_at(out, static_cast<std::int32_t>(ends.size()) + 1);
+    // No allocation here collects, so the source's buffer stays where it is.
+    const SeriesBuffer* src = memory::buffer(node);
+    const std::uint32_t unit = src->unit();
+    // A piece is a new text of the series' type holding units [start, end).
+    const auto piece = [&](std::int32_t start, std::int32_t end, TypeId piece_type) {
         Cell text{};
-        make_at_unit(text, to - from, unit);
+        make_at_unit(text, end - start, unit);
         SeriesBuffer* dst = memory::buffer(text.series_node());
-        const SeriesBuffer* src = memory::buffer(node);
-        const std::size_t bytes = static_cast<std::size_t>(to - from) * unit;
-        if (bytes > 0) std::memcpy(dst->head, src->head + static_cast<std::size_t>(from) * unit, bytes);
+        const std::size_t bytes = static_cast<std::size_t>(end - start) * unit;
+        if (bytes > 0) std::memcpy(dst->head, src->head + static_cast<std::size_t>(start) * unit, bytes);
         dst->tail = dst->head + bytes;
         text.set_type(piece_type);
         block::append_copy(out, text);
     };
-    const std::int32_t len = units(node);
-    std::int32_t from = head_of(series);
-    if (dlen == 0) return piece(from, len, type);  // an empty delimiter would never advance
-    for (;;) {
-        if (from >= len) return piece(from, from, TypeId::string);
-        const std::int32_t found = finder.next(memory::buffer(node), from, len);
-        if (found < 0) return piece(from, len, type);
-        piece(from, found, type);
-        from = found + dlen;
+    std::int32_t start = head;
+    for (const std::int32_t end : ends) {
+        piece(start, end, type);
+        start = end + dlen;
     }
+    // A text that ends at a delimiter (or a series at its tail) ends with an
+    // empty string!.
+    if (dlen > 0 && start >= len) piece(start, start, TypeId::string);
+    else piece(start, len, type);
 }
 
 bool replace_all(Cell& series, const Cell& pattern, const Cell& value, bool case_) {

@@ -5,13 +5,17 @@
 #include "runtime/evaluator/natives.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/evaluator/tracing.h"
 #include "runtime/core/memory.h"
+
+#include <cstring>
 
 namespace kiv::natives {
 namespace {
@@ -36,11 +40,83 @@ void split(bool check, const std::int32_t*) {
     stack::set_result_only(out);
 }
 
+// Types rejoin takes without the evaluator: values a word gives as they
+// stand and whose form runs no code (literal: also ones the code itself gives
+// unchanged). Anything else goes through reduce.
+constexpr std::uint64_t type_bit(TypeId t) { return std::uint64_t{1} << static_cast<unsigned>(t); }
+constexpr std::uint64_t literal_types =
+    type_bit(TypeId::integer) | type_bit(TypeId::float_) | type_bit(TypeId::char_) |
+    type_bit(TypeId::string) | type_bit(TypeId::file) | type_bit(TypeId::url) | type_bit(TypeId::tag) |
+    type_bit(TypeId::email) | type_bit(TypeId::issue) | type_bit(TypeId::percent) |
+    type_bit(TypeId::money) | type_bit(TypeId::pair) | type_bit(TypeId::tuple) |
+    type_bit(TypeId::time) | type_bit(TypeId::date);
+constexpr std::uint64_t word_value_types = literal_types | type_bit(TypeId::logic) | type_bit(TypeId::none);
+bool in(std::uint64_t types, TypeId t) { return (types & type_bit(t)) != 0; }
+
+// At most this many values are read straight; a longer block is reduced.
+constexpr std::int32_t max_plain = 16;
+
+// Reads the n values of cells into out when every one is a single cell the
+// evaluator would give unchanged: a literal, or a word holding a value, with
+// no operator after it. False when one is not, or while tracing (the tracer
+// sees every step of the reduce).
+bool read_plain(const Cell* cells, std::int32_t n, Cell* out) {
+    if (n > max_plain || tracing::state.on) return false;
+    for (std::int32_t i = 0; i < n; ++i) {
+        const Cell& c = cells[i];
+        if (c.is(TypeId::word)) {
+            const Cell* v = context::peek_word_cell(c);
+            if (v == nullptr || !in(word_value_types, v->type())) return false;
+            out[i] = *v;
+        } else if (in(literal_types, c.type())) {
+            out[i] = c;
+        } else {
+            return false;
+        }
+        if (i + 1 < n && cells[i + 1].is(TypeId::word)) {  // an operator would take the value as its left operand
+            const Cell* next = context::peek_word_cell(cells[i + 1]);
+            if (next == nullptr || next->is(TypeId::op)) return false;
+        }
+    }
+    return true;
+}
+
+// rejoin of plain values (read_plain): a copy of the first when it is a text,
+// else its form, with the form of each other value appended.
+void join_plain(Cell* values, std::int32_t n) {
+    std::int32_t room = 0;
+    for (std::int32_t i = 0; i < n; ++i)
+        room += is_any_string_type(values[i].type()) ? string::length_from_head(values[i]) : 12;
+    Cell& first = values[0];
+    Cell out{};
+    std::int32_t from = 1;
+    if (is_any_string_type(first.type())) {
+        const std::uint32_t unit = memory::buffer(first.series_node())->unit();
+        const std::size_t bytes = static_cast<std::size_t>(string::length_from_head(first)) * unit;
+        string::make_at_unit(out, room, unit);
+        SeriesBuffer* dst = memory::buffer(out.series_node());  // a new buffer moves no other
+        if (bytes > 0) std::memcpy(dst->head, string::head_pointer(first), bytes);
+        dst->tail = dst->head + bytes;
+        out.set_type(first.type());
+    } else {
+        string::make_at(out, room);
+        from = 0;
+    }
+    const NodeId node = out.series_node();
+    for (std::int32_t i = from; i < n; ++i) actions::form_to(&values[i], node, -1);
+    stack::set_result_only(out);
+}
+
 // rejoin: the reduced values joined onto a copy of the first when it is a
 // series, else onto its form; an empty block comes back as it is.
 void rejoin(bool check, const std::int32_t*) {
     if (check && !arg(0)->is(TypeId::block)) expect_arg("rejoin", *arg(0), "block");
-    Cell* values = reduce_block(*arg(0));
+    const Cell blk = *arg(0);
+    const std::int32_t count = block::count_from_head(blk);
+    Cell plain[max_plain];
+    if (count > 0 && read_plain(block::cell_at(blk.series_node(), block::clamped_head(blk)), count, plain))
+        return join_plain(plain, count);
+    Cell* values = reduce_block(blk);
     const std::int32_t n = block::count_from_head(*values);
     if (n <= 0) return stack::set_result_only(*values);
     Cell first = *block::first_cell(*values);
