@@ -1,5 +1,6 @@
 #include "gui/backend/gui.h"
 
+#include "gui/backend/console_routines.h"
 #include "gui/backend/toolkit.h"
 #include "gui/backend/view_routines.h"
 
@@ -20,6 +21,8 @@ namespace kiv::gui {
 
 namespace {
 
+std::span<const std::uint8_t> after_engine;  // the host's image run after the engine's
+
 // load-gui: the engine, loaded at the first call.
 void load_gui(Cell* args) {
     load_engine();
@@ -32,13 +35,22 @@ void add_routines() {
     routine::add("load-gui", load_gui);
     add_draw_routine();
     view_routines::add_all();
+    console_routines::add_all();
 }
+
+void add_image_after_engine(std::span<const std::uint8_t> image) { after_engine = image; }
 
 void load_engine() {
     static bool loaded = false;
+    static bool engine_ran = false;
     if (loaded) return;
     Cell error;
-    if (!boot::run_image(boot_image::gui_engine(), "the GUI engine", error)) runtime::raise_error_value(error);
+    if (!engine_ran) {
+        if (!boot::run_image(boot_image::gui_engine(), "the GUI engine", error)) runtime::raise_error_value(error);
+        engine_ran = true;
+    }
+    if (!after_engine.empty() && !boot::run_image(after_engine, "the GUI console", error))
+        runtime::raise_error_value(error);
     loaded = true;  // a failed load is tried again at the next use, and fails the same way
 }
 

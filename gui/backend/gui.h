@@ -3,6 +3,9 @@
 // image (once) and opens the toolkit.
 #pragma once
 
+#include <cstdint>
+#include <span>
+
 namespace kiv::gui {
 
 // Enters the GUI's routines in the routine table. Call before the runtime
@@ -10,6 +13,9 @@ namespace kiv::gui {
 void add_routines();
 // Enters draw-image (called by add_routines).
 void add_draw_routine();
+// An image of the host's Kiv sources that the first GUI use runs after the
+// engine's (the GUI console's). Call before the runtime boots.
+void add_image_after_engine(std::span<const std::uint8_t> image);
 // Runs the engine's sources unless they have run; raises the error that
 // stopped them.
 void load_engine();

@@ -1020,7 +1020,8 @@ void load_token(State& s, const Token& tok) {
         if (listens(s, Event::scan)) {
             decided = true;
             keep = fire(s, Event::scan, s.type, tok.start, s.pos, nullptr);
-            if (build) s.pos = pos;
+            // a token the callback declines is passed over: the scan's end stays
+            if (build && keep) s.pos = pos;
         }
     }
     if (!build || (decided && !keep)) return;
