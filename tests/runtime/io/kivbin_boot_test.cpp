@@ -12,6 +12,7 @@
 #include "runtime/io/kivbin_encode.h"
 #include "runtime/core/raise.h"
 
+#include "tests/support/kivbin_stream.h"
 #include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
@@ -72,31 +73,7 @@ TEST(KivbinBootDeathTest, DamagedImageEndsTheProcess) {
 
 // A compact boot stream (version 1) of the symbols and records given.
 Bytes boot_stream(const std::vector<std::string>& names, const Bytes& records) {
-    Bytes body;
-    auto varint = [&body](std::uint32_t v) {
-        do {
-            body.push_back(static_cast<std::uint8_t>((v & 0x7F) | (v > 0x7F ? 0x80 : 0)));
-            v >>= 7;
-        } while (v != 0);
-    };
-    Bytes offsets;
-    Bytes area;
-    for (const std::string& n : names) {
-        const auto at = static_cast<std::uint32_t>(area.size());
-        for (int i = 0; i < 4; ++i) offsets.push_back(static_cast<std::uint8_t>(at >> (8 * i)));
-        area.insert(area.end(), n.begin(), n.end());
-        area.push_back(0);
-    }
-    varint(1);
-    varint(static_cast<std::uint32_t>(records.size()));
-    varint(static_cast<std::uint32_t>(names.size()));
-    varint(static_cast<std::uint32_t>(area.size()));
-    Bytes out = {'K', 'I', 'V', 'B', 'I', 'N', 1, 0x05};
-    out.insert(out.end(), body.begin(), body.end());
-    out.insert(out.end(), offsets.begin(), offsets.end());
-    out.insert(out.end(), area.begin(), area.end());
-    out.insert(out.end(), records.begin(), records.end());
-    return out;
+    return test::kivbin_stream(records, names, 0, 1);
 }
 
 std::string error_id(const Bytes& data, bool boot) {
