@@ -167,6 +167,12 @@ std::vector<routine::Entry>& routine_table() {
 
 namespace function {
 
+std::uint32_t trace_flags(const Cell& spec) {
+    const std::int32_t n = block::count_from_head(spec);
+    const Cell first = n > 0 ? *block::get_cell(spec, spec.series_head()) : Cell{};
+    return n > 0 && first.is(TypeId::block) ? attribute_flags(first) : 0;
+}
+
 std::uint32_t validate_spec(const Cell& spec) {
     const SymbolId local = canonical(words::Ref::local);
     const SymbolId return_ = canonical(words::Sym::return_);

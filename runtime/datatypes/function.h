@@ -29,6 +29,9 @@ void init();
 // offending cell, dup-vars for a word named twice, invalid-type-spec for a
 // bad type block entry.
 std::uint32_t validate_spec(const Cell& spec);
+// The trace flags of a spec that validate_spec has accepted, read from its
+// attribute block alone (the types it names need not have values yet).
+std::uint32_t trace_flags(const Cell& spec);
 // For `function`: adds the body's set-words and loop words not already in the
 // spec after /local (added when missing); /extern and its words are cut from
 // the spec. spec must be a copy the caller owns. collected becomes the block

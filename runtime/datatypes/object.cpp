@@ -24,6 +24,7 @@
 #include "runtime/evaluator/services.h"
 #include "runtime/core/raise.h"
 
+#include <algorithm>
 #include <cstdint>
 
 namespace kiv::object {
@@ -222,6 +223,8 @@ void evaluate_spec(const Cell& obj, const Cell& spec) {
 
 std::int32_t new_class_id() { return ++class_counter; }
 
+void reserve_class_ids(std::int32_t highest) { class_counter = std::max(class_counter, highest); }
+
 std::int32_t find_word_index(const Cell& obj, const Cell& word) {
     return context::find_symbol(ctx_of(obj), word.word_symbol(), true);
 }
@@ -248,7 +251,16 @@ void make_at(Cell& cell, std::int32_t n) {
     store_self(cell);
 }
 
-void install_change_handlers(Cell& obj) {
+namespace {
+void install_handlers(Cell& obj, bool in_place);
+}  // namespace
+
+void install_change_handlers(Cell& obj) { install_handlers(obj, false); }
+
+void fill_change_handlers(Cell& obj) { install_handlers(obj, obj.object_handlers() != 0); }
+
+namespace {
+void install_handlers(Cell& obj, bool in_place) {
     const NodeId ctx = ctx_of(obj);
     const hashtable::WordFinder finder(context::context_cell(ctx)->context_words());
     const std::int32_t on_change = finder.find(words::word(words::Word::on_change_star).word_symbol());
@@ -276,7 +288,12 @@ void install_change_handlers(Cell& obj) {
         specs[k] = v.code_spec();
     }
     Cell rec{};
-    block::make_at_filled(rec, 2, false);
+    if (in_place) {
+        rec.reset(TypeId::block);
+        rec.set_series_node(obj.object_handlers());
+    } else {
+        block::make_at_filled(rec, 2, false);
+    }
     Cell* cells = reinterpret_cast<Cell*>(memory::buffer(rec.series_node())->head);
     for (int k = 0; k < 2; ++k) {
         cells[k].reset(TypeId::pair);  // plain data for the collector
@@ -286,6 +303,7 @@ void install_change_handlers(Cell& obj) {
     store_self(obj);
     if (on_deep >= 0) make_owner(obj);
 }
+}  // namespace
 
 Cell copy(const Cell& obj, bool deep) {
     const Cell src = obj;

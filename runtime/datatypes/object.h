@@ -19,6 +19,9 @@ void init();
 
 // A new class id (the process-wide counter plus 1; the first is 1).
 std::int32_t new_class_id();
+// Makes every class id to come higher than highest (the classes of objects
+// a boot image brought).
+void reserve_class_ids(std::int32_t highest);
 
 // --- Field access --------------------------------------------------------------
 
@@ -50,6 +53,11 @@ Cell push_from_spec(const Cell* proto, const Cell& spec, bool raw);
 // stores the object as self. Raises bad-field-set for a handler field that
 // holds no function.
 void install_change_handlers(Cell& obj);
+// install_change_handlers into the two-cell record obj already holds (when
+// it holds one), so that every copy of the object cell made before sees
+// them: a boot image's objects are copied into their places before their
+// fields are set.
+void fill_change_handlers(Cell& obj);
 // Copies the object: a new context with the same words (bound to it), the
 // values copied shallow, or with deep every series value copied; function!
 // fields are rebound to the copy. The class id is kept.

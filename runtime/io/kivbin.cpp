@@ -54,6 +54,7 @@ constexpr std::size_t header_size = 8;
 constexpr std::uint8_t prefix_new_line = 0xC0, prefix_reference = 0xC1, prefix_definition = 0xC4;
 constexpr std::uint8_t value_true = 0xC2, value_false = 0xC3, value_copy = 0xFF;
 constexpr std::uint32_t max_path = 65536;
+constexpr std::int32_t self_index = -2;  // a boot image's `self` bound to an object
 constexpr std::uint32_t fixed_filler = 0, fixed_reference = 255;
 // Fixed header bits: new-line marker, by reference, bound word, money sign.
 constexpr std::uint32_t fixed_new_line = 1u << 31, fixed_by_reference = 1u << 19, fixed_bound = 1u << 25,
@@ -61,7 +62,8 @@ constexpr std::uint32_t fixed_new_line = 1u << 31, fixed_by_reference = 1u << 19
 
 class Reader {
 public:
-    Reader(std::vector<std::uint8_t> body, const Cell& target) : body_(std::move(body)), target_(target) {}
+    Reader(std::vector<std::uint8_t> body, const Cell& target, bool boot)
+        : body_(std::move(body)), target_(target), boot_(boot), root_base_(block::length_of(target)) {}
 
     void read_body(bool symbols, bool fixed) {
         fixed_ = fixed;
@@ -90,11 +92,20 @@ public:
         while (at_ < end_) {
             record(target_, 0);
         }
+        if (boot_) finish_boot();
     }
+
+    std::int32_t root_base() const { return root_base_; }
 
 private:
     std::vector<std::uint8_t> body_;
     const Cell& target_;
+    // The boot image: definitions, words bound by root index, paths counted
+    // from the root base, routines by name, objects keeping their class.
+    bool boot_;
+    std::int32_t root_base_;             // values the target held before
+    std::vector<Cell> handler_objects_;  // objects whose change handlers wait for their fields
+    std::int32_t highest_class_ = 0;
     std::size_t at_ = 0, end_ = 0;
     std::size_t offsets_ = 0, area_ = 0;
     std::uint32_t symbol_count_ = 0, area_size_ = 0;
@@ -245,7 +256,8 @@ private:
         Cell value = target_;
         for (std::uint32_t k = 0; k < n; ++k) {
             const std::size_t index_at = at_;
-            const std::uint32_t i = unsigned_field();
+            std::uint32_t i = unsigned_field();
+            if (k == 0 && boot_) i += static_cast<std::uint32_t>(root_base_);  // a root value
             value = step(value, i, index_at);
         }
         return value;
@@ -334,7 +346,7 @@ private:
     // Small enough to pass by value, in registers.
     struct Header {
         TypeId type = TypeId::no_type;
-        bool new_line = false, reference = false, flag = false;
+        bool new_line = false, reference = false, flag = false, definition = false;
         std::uint32_t word = 0;
         std::size_t at = 0;
     };
@@ -359,12 +371,13 @@ private:
             b = byte();
             if (b == prefix_new_line) h.new_line = true;
             else if (b == prefix_reference) h.reference = true;
-            else if (b == prefix_definition) fail(at_ - 1);  // definitions belong to the boot image
+            else if (b == prefix_definition && boot_ && &into == &target_) h.definition = true;
+            else if (b == prefix_definition) fail(at_ - 1);  // definitions belong to the boot image's top level
             else break;
         }
         h.at = at_ - 1;
         if (b >= 0x80) {  // the one-byte values
-            if (h.reference) fail(h.at);
+            if (h.reference || h.definition) fail(h.at);
             Cell v{};
             if (b <= 0xBF) integer::make_at(v, b & 0x3F);
             else if (b == value_true || b == value_false) logic::make_at(v, b == value_true);
@@ -378,6 +391,7 @@ private:
         if (id == 0x3F) id = varint();
         if (id == 0 || id >= static_cast<std::uint32_t>(type_count)) fail(h.at);
         h.type = static_cast<TypeId>(id);
+        if (h.definition && !word::is_any_word(h.type)) fail(h.at);
         return true;
     }
 
@@ -532,8 +546,17 @@ private:
         case TypeId::get_word:
         case TypeId::refinement: {
             const symbol::SymbolId sym = symbol_ref();
-            global_word(sym, v);
-            v.set_type(t);
+            if (boot_ && h.flag && !h.reference) {
+                root_word(sym, v, t);
+            } else {
+                global_word(sym, v);
+                v.set_type(t);
+            }
+            if (h.definition) {
+                define(v);
+                return;
+            }
+            if (boot_ && h.flag && !h.reference) break;
             if (h.flag) {
                 bound_word(into, v, h.reference, h.new_line, depth);
                 return;
@@ -840,18 +863,33 @@ private:
     // The fields of an object! record before its values: class id, handler
     // indices, the context's words. The object is not placed anywhere yet.
     Cell object_start(bool handlers, ContextHead& h) {
-        signed_field();  // the class id: a decoded object has a class of its own
+        const std::int32_t class_id = signed_field();  // a decoded object has a class of its own
         if (handlers) {
             signed_field();  // the handler fields are found again by name
             signed_field();
         }
         h = context_head(false, 0);
         if (h.stack) fail(h.at);
-        return object_over(make_context(h));
+        Cell obj = object_over(make_context(h));
+        if (boot_) {  // the boot image's objects keep their classes
+            obj.set_object_class(static_cast<std::uint32_t>(class_id));
+            highest_class_ = std::max(highest_class_, class_id);
+            if (handlers) {  // filled once the fields are set; copies share it
+                Cell rec{};
+                block::make_at_filled(rec, 2, false);
+                obj.set_object_handlers(rec.series_node());
+            }
+            *context::owner(obj.object_context()) = obj;
+        }
+        return obj;
     }
     // After the values: the change handlers the record says the object has.
     Cell object_finish(Cell obj, bool handlers, std::size_t at) {
         if (!handlers) return obj;
+        if (boot_) {  // the fields come later, in definitions
+            handler_objects_.push_back(obj);
+            return obj;
+        }
         const NodeId ctx = obj.object_context();
         for (const words::Word w : {words::Word::on_change_star, words::Word::on_deep_change_star}) {
             const std::int32_t i = context::find_symbol(ctx, words::word(w).word_symbol(), true);
@@ -909,8 +947,10 @@ private:
         fn.set_code(ctx, spec.series_node(), extra.series_node());
         update();
         std::uint32_t flags = 0;
-        guarded(spec_at, [&] { flags = function::validate_spec(spec); });
-        if (!words_match(ctx, spec)) fail(spec_at);
+        // the boot image's specs were checked when it was made, and the words
+        // their type blocks name get their values only at its end
+        guarded(spec_at, [&] { flags = boot_ ? function::trace_flags(spec) : function::validate_spec(spec); });
+        if (!boot_ && !words_match(ctx, spec)) fail(spec_at);  // the boot image is the program's own
         const std::size_t body_at = at_;
         record_into_slot(extra, function::extra_body, depth + 1);
         if (!block::get_cell(extra, function::extra_body)->is(TypeId::block)) fail(body_at);
@@ -933,7 +973,7 @@ private:
     // native!, action!, routine!: the table slot, then the spec block (read aside).
     void native_record(const Cell& into, TypeId t, bool new_line, int depth) {
         const std::size_t at = at_;
-        const std::int32_t n = field();
+        const std::int32_t n = boot_ && t == TypeId::routine ? routine::find(symbol::name(symbol_ref())) : field();
         if (t == TypeId::routine ? routine::entry(n) == nullptr
                                  : n < 1 || n > (t == TypeId::action ? action_count : natives::native_count))
             fail(at);
@@ -982,6 +1022,62 @@ private:
         const auto first = static_cast<std::int32_t>(error::Field::arg1);
         for (std::int32_t f = first; f <= static_cast<std::int32_t>(error::Field::stack); ++f)
             record_into_slot(fields, f, depth + 1);
+    }
+
+    // A word of the boot image bound by root index: the context of root value
+    // c, at index i (-1: its symbol's index there; -2: `self`, which stands
+    // for the object and has no index).
+    void root_word(symbol::SymbolId sym, Cell& v, TypeId t) {
+        const std::size_t at = at_;
+        const std::uint32_t c = varint();
+        const std::int32_t i = zigzag();
+        if (c >= static_cast<std::uint32_t>(block::length_of(target_) - root_base_)) fail(at);
+        const Cell root = *block::get_cell(target_, root_base_ + static_cast<std::int32_t>(c));
+        NodeId ctx = 0;
+        if (root.is(TypeId::object)) ctx = root.object_context();
+        else if (root.is(TypeId::function)) ctx = root.own_context();
+        else if (word::is_any_word(root.type())) ctx = root.word_context();
+        if (ctx == 0) fail(at);
+        v = Cell::fresh(t);
+        v.set_word(ctx, sym, i == self_index ? -1 : i);
+        if (i != self_index) bind_word(v, ctx, at);
+    }
+
+    // A definition: the value of the next record goes into the word's slot;
+    // neither stays in the target block.
+    void define(const Cell& w) {
+        const std::size_t at = at_;
+        const std::int32_t length = block::length_of(target_);
+        record(target_, 1);
+        if (block::length_of(target_) != length + 1) fail(at);
+        const Cell value = *block::get_cell(target_, length);
+        block::set_tail(target_, length);
+        const NodeId ctx = w.word_context();
+        if (ctx == context::global()) {
+            Cell word = w;
+            word::set_value(word, value);
+            return;
+        }
+        Cell* slot = context::value_at(ctx, w.word_index());
+        if (slot == nullptr) fail(at);
+        *slot = value;
+        slot->set_new_line(false);
+    }
+
+    // After the last record: the change handlers, now that the fields hold
+    // them, and the class ids to come after the image's.
+    void finish_boot() {
+        for (Cell& obj : handler_objects_) {
+            const NodeId ctx = obj.object_context();
+            for (const words::Word w : {words::Word::on_change_star, words::Word::on_deep_change_star}) {
+                const std::int32_t i = context::find_symbol(ctx, words::word(w).word_symbol(), true);
+                if (i < 0) continue;
+                const TypeId t = context::value_at(ctx, i)->type();
+                if (t != TypeId::function && t != TypeId::routine) fail(at_);
+            }
+            object::fill_change_handlers(obj);
+        }
+        object::reserve_class_ids(highest_class_);
     }
 
     // A bound word: its index, then the context's owner by reference or in
@@ -1047,6 +1143,9 @@ private:
             ctx = found.own_context();
         if (ctx == 0) fail(path_at);
         Cell owner = *context::owner(ctx);
+        if (boot_ && ctx == context::global() && t == TypeId::object && !owner.is(t)) {
+            owner = object_over(ctx);  // the global context seen as an object, of no class
+        }
         if (!owner.is(t)) fail(at);
         append(into, owner, new_line);
     }
@@ -1175,19 +1274,36 @@ private:
 
 }  // namespace
 
-void decode(const std::uint8_t* data, std::size_t length, const Cell& target, const Cell* input) {
+namespace {
+
+// The body of a stream (decompressed when it says so), or invalid-data.
+std::vector<std::uint8_t> body_of(const std::uint8_t* data, std::size_t length, const Cell* input) {
     if (length < header_size || std::memcmp(data, "KIVBIN", 6) != 0)
         runtime::raise_error(ErrorCategory::script, "invalid-data", input);
-    const std::uint8_t flags = data[7];
     std::vector<std::uint8_t> body;
-    if (flags & flag_compressed) {
+    if (data[7] & flag_compressed) {
         if (!lz77::decompress(data + header_size, length - header_size, body))
             runtime::raise_error(ErrorCategory::script, "invalid-data", input);
     } else {
         body.assign(data + header_size, data + length);
     }
-    Reader reader(std::move(body), target);
-    reader.read_body((flags & flag_symbols) != 0, (flags & flag_compact) == 0);
+    return body;
+}
+
+}  // namespace
+
+std::int32_t decode_boot(const std::uint8_t* data, std::size_t length, const Cell& target) {
+    Reader reader(body_of(data, length, nullptr), target, true);
+    reader.read_body((data[7] & flag_symbols) != 0, (data[7] & flag_compact) == 0);
+    return reader.root_base();
+}
+
+void decode(const std::uint8_t* data, std::size_t length, const Cell& target, const Cell* input) {
+    if (length < header_size || std::memcmp(data, "KIVBIN", 6) != 0)
+        runtime::raise_error(ErrorCategory::script, "invalid-data", input);
+    std::vector<std::uint8_t> body = body_of(data, length, input);
+    Reader reader(std::move(body), target, false);
+    reader.read_body((data[7] & flag_symbols) != 0, (data[7] & flag_compact) == 0);
 }
 
 }  // namespace kiv::kivbin

@@ -27,4 +27,13 @@ inline constexpr int max_depth = 4096;
 // stream); access no-codec with the datatype for a type that has no record.
 void decode(const std::uint8_t* data, std::size_t length, const Cell& target, const Cell* input);
 
+// decode for the boot image, whose records may also be definitions (0xC4: a
+// word, then the value it is set to, neither left in target), words bound to
+// the context of root value c (the c-th value appended by this stream), and
+// routines by name; reference paths start at the first value appended, and
+// objects keep their class ids (later classes come after them). An object's
+// change handlers are installed once the last record has set its fields.
+// Returns the root base: how many values target held before.
+std::int32_t decode_boot(const std::uint8_t* data, std::size_t length, const Cell& target);
+
 }  // namespace kiv::kivbin

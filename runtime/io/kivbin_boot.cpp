@@ -33,10 +33,9 @@ std::int32_t load_boot_data(std::span<const std::uint8_t> data) {
     if (data.size() < 8 || std::memcmp(data.data(), "KIVBIN", 6) != 0) damaged("Error: Not a Kivbin file!");
     const bool was_enabled = collector::enabled();
     collector::set_enabled(false);
-    const Cell& root = block::root();
-    const std::int32_t base = block::length_of(root);
+    std::int32_t base = 0;
     try {
-        decode(data.data(), data.size(), root, nullptr);
+        base = decode_boot(data.data(), data.size(), block::root());
     } catch (const LanguageError& e) {
         collector::set_enabled(was_enabled);
         // With the magic right, invalid-data says the body would not

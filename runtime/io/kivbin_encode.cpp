@@ -28,11 +28,16 @@
 #include <cstring>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace kiv::kivbin {
 namespace {
 
-constexpr std::uint8_t prefix_new_line = 0xC0, prefix_reference = 0xC1;
+constexpr std::uint8_t prefix_new_line = 0xC0, prefix_reference = 0xC1, prefix_definition = 0xC4;
+constexpr std::uint8_t value_copy = 0xFF;
+// The index a boot image gives `self` bound to an object (the object itself,
+// at no index of its context); -1 asks the reader to look the word up.
+constexpr std::int32_t self_index = -2;
 constexpr std::uint8_t value_true = 0xC2, value_false = 0xC3;
 constexpr std::uint8_t tag_f = 0x40;
 // Fixed header bits.
@@ -55,15 +60,50 @@ Cell block_over(NodeId node) {
 
 class Encoder {
 public:
-    explicit Encoder(bool compact) : compact_(compact) {}
+    explicit Encoder(bool compact, bool boot = false) : compact_(compact), boot_(boot) {}
 
     void top(const Cell& v) {
         write(v);
         ++roots_;
     }
 
+    // --- The boot image ---------------------------------------------------------
+    // A root value whose context words may name by root index: the record of
+    // an object without its values (a shell, filled by definitions later) or
+    // of a function in full.
+    void root_owner(const Cell& owner) {
+        const NodeId ctx = owner.is(TypeId::object) ? owner.object_context() : owner.own_context();
+        root_of_.emplace(ctx, static_cast<std::int32_t>(roots_));
+        if (owner.is(TypeId::object)) {
+            remember(ctx);
+            object_fields(owner, false, false);
+            ++position_;
+            ++roots_;
+        } else {
+            top(owner);
+        }
+    }
+    // The root index of the owner of ctx, or -1.
+    std::int32_t root_of(NodeId ctx) const {
+        const auto it = root_of_.find(ctx);
+        return it == root_of_.end() ? -1 : it->second;
+    }
+    // A definition: word set to the value of root value `root` when it is 0
+    // or more, else to value written in place (a value no path may name).
+    void definition(const Cell& word, std::int32_t root, const Cell& value) {
+        byte(prefix_definition);
+        word_record(word, false);
+        if (root < 0) {
+            record(value, false);
+            return;
+        }
+        byte(value_copy);
+        path({root});
+    }
+
     std::vector<std::uint8_t> finish() const {
-        std::vector<std::uint8_t> out = {'K', 'I', 'V', 'B', 'I', 'N', 2, 0};
+        // version 1 marks the boot image (evaluated values), 2 the codec's streams
+        std::vector<std::uint8_t> out = {'K', 'I', 'V', 'B', 'I', 'N', static_cast<std::uint8_t>(boot_ ? 1 : 2), 0};
         const bool symbols = !names_.empty();
         out[7] = static_cast<std::uint8_t>((compact_ ? flag_compact : 0) | (symbols ? flag_symbols : 0));
         // The string area: names ended by NUL, in the fixed form padded to 8.
@@ -93,6 +133,8 @@ public:
 
 private:
     bool compact_;
+    bool boot_;  // the boot image: owners' words by root index, routines by name
+    std::unordered_map<NodeId, std::int32_t> root_of_;  // owner context -> root index
     std::vector<std::uint8_t> payload_;
     std::size_t roots_ = 0;
     std::vector<std::string> names_;
@@ -485,6 +527,15 @@ private:
             if (!compact_) word(0xFFFFFFFFu);  // no index
             return;
         }
+        if (boot_) {  // the context of a root value, named by its index
+            const std::int32_t root = root_of(ctx);
+            if (root < 0 || !compact_) no_codec(owner->type());
+            tag(t, true, 0, nl);
+            symbol_ref(v.word_symbol());
+            varint(static_cast<std::uint32_t>(root));
+            zigzag(v.word_index() < 0 ? self_index : v.word_index());
+            return;
+        }
         if (const auto* p = known(ctx)) {
             if (compact_) byte(prefix_reference);
             tag(t, true, fixed_bound | fixed_by_reference, nl);
@@ -509,11 +560,11 @@ private:
 
     // A context! record (tag included): flags, words, then the values when
     // they live in the heap; each value one position of the current level.
-    void context_record(NodeId ctx) {
+    void context_record(NodeId ctx, bool with_values = true) {
         const Cell c = *context::context_cell(ctx);
         const std::int32_t n = context::word_count(ctx);
         const bool stack = c.context_on_stack();
-        const bool values = !stack;
+        const bool values = !stack && with_values;
         const std::uint32_t kind = c.context_kind();
         if (compact_) {
             tag(TypeId::context, false, 0, false);
@@ -533,6 +584,12 @@ private:
     // binding, whose level and identity the word has opened already.
     void object(const Cell& v, bool nl, TypeId t, bool inline_owner = false) {
         const NodeId ctx = v.object_context();
+        if (boot_ && ctx == context::global()) {  // the global context as an object: its first word's
+            byte(prefix_reference);
+            tag(t, false, 0, nl);
+            path({0, 0});
+            return;
+        }
         if (!inline_owner) {
             if (const auto* p = known(ctx)) {
                 if (compact_) byte(prefix_reference);
@@ -540,8 +597,14 @@ private:
                 path(*p);
                 return;
             }
+            if (boot_) no_codec(t);  // every object is a root value of the boot image
             remember(ctx);
         }
+        object_fields(v, nl, true);
+    }
+    // The object record from its tag on, with the values or without.
+    void object_fields(const Cell& v, bool nl, bool with_values) {
+        const NodeId ctx = v.object_context();
         std::int32_t handler[2] = {-1, -1};
         const bool handlers = v.object_handlers() != 0;
         if (handlers) {
@@ -558,7 +621,7 @@ private:
             signed_field(handler[1]);
         }
         open_level();
-        context_record(ctx);
+        context_record(ctx, with_values);
         close_level();
     }
 
@@ -571,6 +634,7 @@ private:
             path(*p);
             return;
         }
+        if (boot_ && root_of(ctx) < 0) no_codec(TypeId::function);  // written before as a root value
         remember(ctx);
         open_level();
         function_fields(v, nl, false);
@@ -609,7 +673,13 @@ private:
         const Cell* code = function::extra_cell(v, function::extra_code);
         if (!code->is(TypeId::integer)) no_codec(TypeId::routine);
         tag(TypeId::routine, false, 0, nl);
-        field(static_cast<std::uint32_t>(code->int_value()));
+        if (boot_) {  // the table's ids are the process's own: the name stands for the entry
+            const routine::Entry* entry = routine::entry(code->int_value());
+            if (entry == nullptr) no_codec(TypeId::routine);
+            symbol_ref(symbol::make_from_utf8(entry->name, static_cast<std::int32_t>(std::strlen(entry->name))));
+        } else {
+            field(static_cast<std::uint32_t>(code->int_value()));
+        }
         code_spec(v.code_spec());
     }
     void code_spec(NodeId spec) {
@@ -653,7 +723,221 @@ private:
     }
 };
 
+// What the boot image holds besides the global words: every object and
+// function that the global context reaches (through values, specs, bodies
+// and the contexts of bound words). Objects come in the order met; each
+// function comes after the functions its record names (as values, or as
+// the contexts of its words), so that every record names earlier ones only.
+class BootPlan {
+public:
+    std::vector<Cell> objects, functions;
+
+    void reach(const Cell& from) {
+        pending_.push_back(from);
+        while (!pending_.empty()) {
+            const Cell v = pending_.back();
+            pending_.pop_back();
+            visit(v);
+        }
+    }
+
+    // Sorts the functions so that each follows those it needs.
+    void order() {
+        std::vector<Cell> sorted;
+        std::unordered_map<NodeId, int> state;  // 1 being placed, 2 placed
+        std::unordered_map<NodeId, Cell> by_context;
+        for (const Cell& f : functions) by_context.emplace(f.own_context(), f);
+        auto place = [&](auto&& self, const Cell& f) -> void {
+            int& s = state[f.own_context()];
+            if (s == 2) return;
+            if (s == 1) runtime::raise_error(ErrorCategory::internal, "no-cycle");  // functions naming each other
+            s = 1;
+            for (const NodeId need : needs(f))
+                if (need != f.own_context()) self(self, by_context.at(need));
+            state[f.own_context()] = 2;
+            sorted.push_back(f);
+        };
+        for (const Cell& f : functions) place(place, f);
+        functions = std::move(sorted);
+    }
+
+private:
+    std::vector<Cell> pending_;
+    std::unordered_set<NodeId> seen_;
+
+    void cells_of(NodeId node) {
+        if (node == 0 || !seen_.insert(node).second) return;
+        const Cell blk = block_over(node);
+        const std::int32_t n = block::length_of(blk);
+        for (std::int32_t i = n - 1; i >= 0; --i) pending_.push_back(block::first_cell(blk)[i]);
+    }
+
+    void visit(const Cell& v) {
+        const TypeId t = v.type();
+        if (is_any_block_type(t)) return cells_of(v.series_node());
+        if (word::is_any_word(t)) {
+            if (const Cell* owner = owner_of(v.word_context())) pending_.push_back(*owner);
+            return;
+        }
+        switch (t) {
+        case TypeId::map: cells_of(map::block_of(v)); return;
+        case TypeId::object: {
+            const NodeId ctx = v.object_context();
+            if (ctx == context::global() || !seen_.insert(ctx).second) return;
+            objects.push_back(v);
+            for (std::int32_t i = context::word_count(ctx) - 1; i >= 0; --i)
+                pending_.push_back(*context::value_at(ctx, i));
+            return;
+        }
+        case TypeId::error:
+            for (auto f = static_cast<std::int32_t>(error::Field::arg1); f < error::field_count; ++f)
+                pending_.push_back(*error::field(v, static_cast<error::Field>(f)));
+            return;
+        case TypeId::op: {
+            Cell source = v;
+            source.set_bare_type(v.op_source());
+            source.set_new_line(false);
+            pending_.push_back(source);
+            return;
+        }
+        case TypeId::function: {
+            if (!seen_.insert(v.own_context()).second) return;
+            Cell f = *context::owner(v.own_context());
+            if (!f.is(TypeId::function)) f = v;
+            f.set_new_line(false);
+            functions.push_back(f);
+            cells_of(v.code_spec());
+            pending_.push_back(*function::extra_cell(v, function::extra_body));
+            return;
+        }
+        case TypeId::native:
+        case TypeId::action:
+        case TypeId::routine: cells_of(v.code_spec()); return;
+        default: return;
+        }
+    }
+
+    // The owner of a word's context when it is an object or a function.
+    static const Cell* owner_of(NodeId ctx) {
+        if (ctx == 0 || ctx == context::global()) return nullptr;
+        const Cell* o = context::owner(ctx);
+        return o->is(TypeId::object) || o->is(TypeId::function) ? o : nullptr;
+    }
+
+    // The contexts of the functions that f's record names: function values
+    // and words' contexts in its spec and body, through blocks, maps, errors
+    // and ops, not through objects (written apart) nor other functions.
+    static std::vector<NodeId> needs(const Cell& f) {
+        std::vector<NodeId> out;
+        std::unordered_set<NodeId> seen;
+        std::vector<Cell> todo{block_over(f.code_spec()), *function::extra_cell(f, function::extra_body)};
+        while (!todo.empty()) {
+            const Cell v = todo.back();
+            todo.pop_back();
+            const TypeId t = v.type();
+            NodeId node = 0;
+            if (is_any_block_type(t)) node = v.series_node();
+            else if (t == TypeId::map) node = map::block_of(v);
+            if (node != 0) {
+                if (!seen.insert(node).second) continue;
+                const Cell blk = block_over(node);
+                for (std::int32_t i = 0; i < block::length_of(blk); ++i) todo.push_back(block::first_cell(blk)[i]);
+            } else if (word::is_any_word(t)) {
+                if (const Cell* owner = owner_of(v.word_context()); owner != nullptr && owner->is(TypeId::function))
+                    out.push_back(v.word_context());
+            } else if (t == TypeId::function || (t == TypeId::op && v.op_source() == TypeId::function)) {
+                out.push_back(v.own_context());
+            } else if (t == TypeId::error) {
+                for (auto e = static_cast<std::int32_t>(error::Field::arg1); e < error::field_count; ++e)
+                    todo.push_back(*error::field(v, static_cast<error::Field>(e)));
+            }
+        }
+        return out;
+    }
+};
+
+// True for the values a definition may carry in place: none holds a series,
+// context or function that a later path could name.
+bool written_in_place(TypeId t) {
+    switch (t) {
+    case TypeId::none:
+    case TypeId::logic:
+    case TypeId::datatype:
+    case TypeId::integer:
+    case TypeId::char_:
+    case TypeId::pair:
+    case TypeId::point2d:
+    case TypeId::point3d:
+    case TypeId::float_:
+    case TypeId::time:
+    case TypeId::percent:
+    case TypeId::date:
+    case TypeId::typeset:
+    case TypeId::tuple:
+    case TypeId::money:
+    case TypeId::issue: return true;
+    default: return word::is_any_word(t);
+    }
+}
+
 }  // namespace
+
+std::vector<std::uint8_t> encode_boot() {
+    const NodeId global = context::global();
+    const std::int32_t n = context::word_count(global);
+    Cell words{};  // root value 0: the global words in their order
+    block::make_at(words, n);
+    for (std::int32_t i = 0; i < n; ++i) {
+        Cell w = *context::word_at(global, i);
+        w.set_type(TypeId::word);
+        w.set_new_line(false);
+        block::append_copy(words, w);
+    }
+    BootPlan plan;
+    for (std::int32_t i = 0; i < n; ++i) plan.reach(*context::value_at(global, i));
+    plan.order();
+
+    Encoder e(true, true);
+    e.top(words);
+    for (const Cell& o : plan.objects) e.root_owner(o);
+    for (const Cell& f : plan.functions) e.root_owner(f);
+    // The values of the definitions that paths may name are root values too.
+    struct Definition {
+        Cell word;
+        std::int32_t root;
+        Cell value;
+    };
+    std::vector<Definition> definitions;
+    std::int32_t next_root = 1 + static_cast<std::int32_t>(plan.objects.size() + plan.functions.size());
+    auto define = [&](const Cell& word, const Cell& value) {
+        const TypeId t = value.type();
+        if (t == TypeId::unset) return;  // as a new word is
+        Cell v = value;
+        v.set_new_line(false);
+        std::int32_t root = -1;
+        if (t == TypeId::object) root = e.root_of(value.object_context());
+        else if (t == TypeId::function) root = e.root_of(value.own_context());
+        else if (!written_in_place(t)) {
+            e.top(v);
+            root = next_root++;
+        }
+        definitions.push_back({word, root, v});
+    };
+    for (const Cell& o : plan.objects) {
+        const NodeId ctx = o.object_context();
+        for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
+            Cell w = *context::word_at(ctx, i);
+            w.set_type(TypeId::word);
+            w.set_new_line(false);
+            w.set_word_context(ctx);
+            w.set_word_index(i);
+            define(w, *context::value_at(ctx, i));
+        }
+    }
+    for (std::int32_t i = 0; i < n; ++i) define(*block::get_cell(words, i), *context::value_at(global, i));
+    for (const Definition& d : definitions) e.definition(d.word, d.root, d.value);
+    return e.finish();
+}
 
 std::vector<std::uint8_t> encode(const Cell& value, const EncodeOptions& options) {
     Encoder e(options.compact);

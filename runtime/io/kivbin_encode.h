@@ -30,6 +30,17 @@ struct EncodeOptions {
 // native code) and internal too-deep past the reader's nesting limit.
 std::vector<std::uint8_t> encode(const Cell& value, const EncodeOptions& options = {});
 
+// The boot image of the global context as it stands (compact, with a
+// symbol table, version 1): root value 0 is a block of the global words in their
+// order; then each object that the global words reach, as a record without
+// its values, and each function they reach in full, every word bound to one
+// of these written with the root index of its owner; then the values that
+// paths may name; then definitions (0xC4): each object field's and global
+// word's value, in place or as a copy of a root value. Raises access
+// no-codec for a value that has no record, or internal no-cycle for
+// functions whose records would each name the other.
+std::vector<std::uint8_t> encode_boot();
+
 // encode into a new binary! at out (out must not lie in a series buffer).
 void encode_to_binary(const Cell& value, bool compact, Cell& out);
 

@@ -1,5 +1,6 @@
-// Boot data: the boot image (or, in the tool that makes it, the library
-// sources lexed) goes into the root block and each source is evaluated, in
+// Boot data: the boot image of evaluated values goes into the root block and
+// its definitions set the global words; in the tool that makes it, the
+// library sources are lexed into the root block and each is evaluated, in
 // order, as the top level. Nothing here names a library word:
 // the sources define them; the routine table (routine::add) gives routines
 // their C++ code. The catalogue's text keeps its own reader (error.cpp); the
@@ -35,6 +36,7 @@
 
 #include <algorithm>
 #include <array>
+#include <deque>
 #include <cstdio>
 #include <string>
 #include <utility>
@@ -44,6 +46,13 @@ namespace kiv::boot {
 
 namespace {
 
+// The version byte of an image of evaluated values: the global context as the
+// top level leaves it, so that start-up evaluates nothing. An image of
+// sources (version 2, the codec's) holds lexed code to evaluate.
+constexpr std::uint8_t evaluated_version = 1;
+constexpr std::size_t version_at = 6;
+bool evaluated = false;          // the program booted from evaluated values
+bool unknown_routines = false;   // make-routine enters names the table lacks (the image maker)
 Cell loaded_block{};  // file! name and block of each library source (in the root block)
 Cell host_block{};    // file! name and block of each host source (in the root block)
 std::span<const std::uint8_t> host_image;  // the host's, loaded and run after the library's
@@ -71,6 +80,19 @@ void set_global(const char* name, const Cell& value) {
     std::exit(254);
 }
 
+// The code of a routine that the image maker does not hold (a host's): the
+// program that boots the image enters the real code under the same name.
+void unavailable(Cell* args) {
+    Cell none{};
+    none::make_at(none);
+    args[0] = none;
+}
+
+std::int32_t stand_in_routine(std::string_view name) {
+    static std::deque<std::string> names;  // the table keeps the name pointers
+    return routine::add(names.emplace_back(name).c_str(), unavailable);
+}
+
 // make-routine 'name spec: the routine! of the routine entered under name.
 void make_routine(Cell* args) {
     const Cell name = args[0];
@@ -78,7 +100,8 @@ void make_routine(Cell* args) {
     if (!word::is_any_word(name.type()))
         runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
     if (!spec.is(TypeId::block)) runtime::raise_error(ErrorCategory::script, "invalid-arg", &spec);
-    const std::int32_t id = routine::find(symbol::name(name.word_symbol()));
+    std::int32_t id = routine::find(symbol::name(name.word_symbol()));
+    if (id == 0 && unknown_routines) id = stand_in_routine(symbol::name(name.word_symbol()));
     if (id == 0) runtime::raise_error(ErrorCategory::script, "invalid-arg", &name);
     Cell out;
     routine::make_at(out, spec, nullptr, id, 0, false);
@@ -330,11 +353,71 @@ void remove_maker() {
 
 }  // namespace
 
+namespace {
+
+bool holds_values(std::span<const std::uint8_t> image) {
+    return image.size() > version_at && image[version_at] == evaluated_version;
+}
+
+// The routines the C++ start-up enters, which images name.
+void add_boot_routines() {
+    routine::add("quit-return", quit_return);
+    routine::add("quit", quit);
+    add_type_predicates();
+    routine::add("make-routine", make_routine);
+}
+
+// The system object and the error catalogue it holds, for the runtime's
+// own use.
+void install_system() {
+    Cell system_word = global_word("system");
+    Cell value;
+    word::get_value(system_word, value);
+    if (!value.is(TypeId::object)) return;
+    system_object::set(value);
+    if (const Cell* errors = system_object::field("catalog/errors"); errors != nullptr && errors->is(TypeId::object))
+        error::install_catalog(*errors);
+}
+
+// An image of evaluated values: decoded, its definitions set the global
+// words; nothing is left to evaluate.
+void load_values(std::span<const std::uint8_t> image) {
+    add_boot_routines();
+    Cell error;
+    if (!callback::guarded([&] { kivbin::load_boot_data(image); }, error)) boot_failure(error, "the boot image");
+    install_system();
+    if (!error::catalog_loaded()) boot_failure(none::value, "the boot image");  // not an image of ours
+    evaluated = true;
+    loaded_block = *block::make_in(&block::root(), 1);
+    host_block = *block::make_in(&block::root(), 1);
+}
+
+// What the top level takes from the environment, taken again at every
+// start: an image of evaluated values was made on another machine.
+constexpr std::string_view per_start = R"(
+    system/options/cache: any [get-env "XDG_DATA_HOME"  all [get-env "HOME"  rejoin [get-env "HOME" "/.local/share"]]]
+    if system/options/cache [system/options/cache: rejoin [dirize to-kiv-file system/options/cache %Kiv/]]
+)";
+
+void run_per_start() {
+    Cell code;
+    load_text(code, per_start);
+    evaluate_source(code, "the start-up");
+}
+
+}  // namespace
+
 void load() {
+    const std::span<const std::uint8_t> image = holds_values(host_image) ? host_image : linked_data.image;
+    if (holds_values(image)) return load_values(image);
     load_library();
     host_block = host_image.empty() ? *block::make_in(&block::root(), 1)
                                     : decoded_image(host_image, 1, "the host's boot image");
 }
+
+bool booted_from_values() { return evaluated; }
+
+void allow_unknown_routines() { unknown_routines = true; }
 
 const Cell& loaded() { return loaded_block; }
 
@@ -342,11 +425,14 @@ void run_top_level() {
     KIV_ASSERT(loaded_block.is(TypeId::block), "boot data loaded before the top level");
     const bool was_enabled = collector::enabled();
     collector::set_enabled(false);
+    if (evaluated) {
+        run_per_start();
+        collector::set_enabled(was_enabled);
+        return;
+    }
     define_datatype_words();
     define_bootstrap_make();
-    routine::add("quit-return", quit_return);
-    routine::add("quit", quit);
-    add_type_predicates();
+    add_boot_routines();
     define_maker();
     define_type_predicates();
 
@@ -369,6 +455,7 @@ void run_top_level() {
         if (const Cell* errors = error::catalog()) system_object::set_field("catalog/errors", *errors);
     }
     remove_maker();  // boot only: gone before user code
+    if (system_object::get() != nullptr) run_per_start();
     collector::set_enabled(was_enabled);
 }
 

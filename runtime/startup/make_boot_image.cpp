@@ -1,23 +1,35 @@
 // make_boot_image OUTPUT: makes the boot image at build time. The runtime
-// here holds the library sources as text; it reads the error catalogue and
-// loads them as start-up does without an image, writes the catalogue object
-// and the loaded block as one compact Kivbin stream,
-// reads the stream back and checks that it gives the same values, then
-// writes OUTPUT, the C++ source that holds the stream as the program's boot
-// data. OUTPUT is left untouched when
-// it already holds the same text, so an unchanged library rebuilds nothing.
+// here holds the library sources as text; it reads the error catalogue,
+// loads them and runs the top level as start-up once did, then writes the
+// global context as it stands as one compact Kivbin stream of evaluated
+// values (kivbin::encode_boot), reads the stream back over the values it was
+// made from and checks that every global word gets a value of the same mold
+// whose words are bound alike, then writes OUTPUT, the C++ source that
+// holds the stream as the program's boot data. OUTPUT is left untouched
+// when it already holds the same text, so an unchanged library rebuilds
+// nothing.
 //
-// make_boot_image --host OUTPUT FUNCTION BASE FILE...: the same for a host
-// program's own sources. Each FILE (a path below the directory BASE, which
-// is also the name boot errors give it) is lexed; the block of file! name
-// and block pairs becomes the stream (its one value), and OUTPUT defines
+// make_boot_image --boot OUTPUT FUNCTION BASE FILE...: the same for a host
+// program: after the library's top level each FILE (a path below the
+// directory BASE, which is also the name boot errors give it) is lexed and
+// evaluated in order; the image holds the library's and the host's values
+// (the host's routines are named, the program enters them). OUTPUT defines
 // kiv::boot_image::FUNCTION(), which returns it, for the host to hand to
 // embed::Host.
+//
+// make_boot_image --host OUTPUT FUNCTION BASE FILE...: the sources
+// themselves, lexed, as the one value of the stream (a block of file! name
+// and block pairs), for a layer that evaluates them at its first use, after
+// the user's code has run.
 //
 // The stream is not compressed: it is some 75 KB, and the LZ77 reader would
 // take longer at every start than the kernel takes to map the bytes in.
 #include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
+#include "runtime/datatypes/function.h"
+#include "runtime/datatypes/map.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/datatypes/error.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/evaluator/actions.h"
@@ -36,13 +48,12 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 namespace kiv {
 namespace {
-
-constexpr std::uint8_t image_version = 1;  // the boot image's version byte
-constexpr std::size_t version_at = 6;
 
 int fail(const std::string& message) {
     std::fprintf(stderr, "make_boot_image: %s\n", message.c_str());
@@ -113,8 +124,6 @@ std::vector<std::uint8_t> checked_stream(const Cell& values, const char* what) {
         fail(std::string("cannot write ") + what + ": " + boot::report(error));
         return {};
     }
-    stream[version_at] = image_version;
-
     // The image must read back to the values the sources load to, new-line
     // markers included (the mold of a function's body shows them).
     Cell decoded = new_block(1);
@@ -138,25 +147,120 @@ int write_output(const char* output, const std::string& text) {
     return 0;
 }
 
+// Walks two values side by side: the same types, the same words bound alike
+// (global, unbound, or each context of the one to one context of the
+// other, at the same index), objects of the same class.
+class SameBinding {
+public:
+    bool operator()(const Cell& a, const Cell& b) {
+        const TypeId t = a.type();
+        if (t != b.type()) return false;
+        if (word::is_any_word(t)) {
+            return a.word_symbol() == b.word_symbol() && a.word_index() == b.word_index() &&
+                   same_context(a.word_context(), b.word_context());
+        }
+        if (is_any_block_type(t)) return same_cells(a.series_node(), b.series_node());
+        switch (t) {
+        case TypeId::map: return same_cells(map::block_of(a), map::block_of(b));
+        case TypeId::object: {
+            if (a.object_class() != b.object_class() || (a.object_handlers() == 0) != (b.object_handlers() == 0))
+                return false;
+            const NodeId ca = a.object_context(), cb = b.object_context();
+            if (!same_context(ca, cb)) return false;
+            if (!seen_.insert(ca).second) return true;
+            for (std::int32_t i = 0; i < context::word_count(ca); ++i)
+                if (!(*this)(*context::value_at(ca, i), *context::value_at(cb, i))) return false;
+            return true;
+        }
+        case TypeId::function: {
+            const NodeId ca = a.own_context(), cb = b.own_context();
+            if (!same_context(ca, cb)) return false;
+            if (!seen_.insert(ca).second) return true;
+            return same_cells(a.code_spec(), b.code_spec()) &&
+                   (*this)(*function::extra_cell(a, function::extra_body), *function::extra_cell(b, function::extra_body));
+        }
+        default: return true;  // the molds compare the rest
+        }
+    }
+
+private:
+    std::unordered_map<NodeId, NodeId> contexts_;
+    std::unordered_set<NodeId> seen_;
+
+    bool same_context(NodeId a, NodeId b) {
+        if (a == 0 || a == context::global() || b == 0 || b == context::global()) return a == b;
+        const auto [it, added] = contexts_.try_emplace(a, b);
+        return it->second == b;
+    }
+    bool same_cells(NodeId a, NodeId b) {
+        if (a == 0 || b == 0) return a == b;
+        if (!seen_.insert(a).second) return true;
+        Cell ba = Cell::fresh(TypeId::block), bb = Cell::fresh(TypeId::block);
+        ba.set_series_node(a);
+        bb.set_series_node(b);
+        const std::int32_t n = block::length_of(ba);
+        if (n != block::length_of(bb)) return false;
+        for (std::int32_t i = 0; i < n; ++i)
+            if (!(*this)(block::first_cell(ba)[i], block::first_cell(bb)[i])) return false;
+        return true;
+    }
+};
+
+// The image of the global context as the top level left it, checked by
+// reading it back over the values it was made from: each global word must
+// get a value of the same mold, its words bound alike. Empty after a
+// failure, which is reported.
+std::vector<std::uint8_t> evaluated_stream(const char* what) {
+    const NodeId global = context::global();
+    const std::int32_t n = context::word_count(global);
+    std::vector<Cell> before;
+    std::vector<std::string> molds;
+    for (std::int32_t i = 0; i < n; ++i) {
+        before.push_back(*context::value_at(global, i));
+        molds.push_back(molded_all(before.back()));
+    }
+    std::vector<std::uint8_t> stream;
+    Cell error;
+    if (!callback::guarded([&] { stream = kivbin::encode_boot(); }, error)) {
+        fail(std::string("cannot write ") + what + ": " + boot::report(error));
+        return {};
+    }
+    if (!callback::guarded([&] { kivbin::decode_boot(stream.data(), stream.size(), block::root()); }, error)) {
+        fail("the image does not read back: " + boot::report(error));
+        return {};
+    }
+    SameBinding same;
+    for (std::int32_t i = 0; i < n; ++i) {
+        const Cell after = *context::value_at(global, i);
+        const std::string m = molded_all(after);
+        const std::string& o = molds[static_cast<std::size_t>(i)];
+        if (m != o || !same(before[static_cast<std::size_t>(i)], after)) {
+            std::size_t k = 0;  // where the molds part, or their end when the bindings do
+            while (k < m.size() && k < o.size() && m[k] == o[k]) ++k;
+            std::fprintf(stderr, "at: %s\n", o.substr(k > 200 ? k - 200 : 0, 400).c_str());
+            fail(std::string("the image gives ") + boot::formed(*context::word_at(global, i)) +
+                 (m != o ? " another mold" : " other bindings") + " than the top level left");
+            return {};
+        }
+    }
+    return stream;
+}
+
 int make(const char* output) {
-    runtime::init();  // reads the catalogue and loads the sources: this program holds no image
-    collector::set_enabled(false);
-    const Cell values = new_block(2);
-    block::append_copy(values, *error::catalog());
-    block::append_copy(values, boot::loaded());
-    const std::vector<std::uint8_t> stream = checked_stream(values, "the library");
+    runtime::boot(true);  // the top level, from the sources: this program holds no image
+    collector::set_enabled(false);  // nothing here is rooted; the tool's heap is small
+    const std::vector<std::uint8_t> stream = evaluated_stream("the library");
     if (stream.empty()) return 1;
     return write_output(output, cpp_source(stream));
 }
 
-int make_host(const char* output, const std::string& function, const std::string& base,
-              std::span<char*> files) {
-    runtime::init();  // the host's sources are lexed after the library, as at start-up
-    collector::set_enabled(false);  // nothing here is rooted; the tool's heap is small
-    const Cell loaded = new_block(std::max<std::int32_t>(1, static_cast<std::int32_t>(2 * files.size())));
+// The block of file! name and block pairs of the host's sources, lexed into
+// loaded; false after a failure, which is reported.
+bool lex_sources(const std::string& base, std::span<char*> files, Cell& loaded) {
+    loaded = new_block(std::max<std::int32_t>(1, static_cast<std::int32_t>(2 * files.size())));
     for (const char* file : files) {
         std::ifstream in(base + "/" + file, std::ios::binary);
-        if (!in) return fail(std::string("cannot read ") + base + "/" + file);
+        if (!in) return fail(std::string("cannot read ") + base + "/" + file) == 0;
         std::ostringstream text;
         text << in.rdbuf();
         Cell name;
@@ -170,11 +274,38 @@ int make_host(const char* output, const std::string& function, const std::string
                 boot::load_text(code, text.str());
                 block::append_copy(loaded, code);
             }, error))
-            return fail(std::string(file) + ": " + boot::report(error));
+            return fail(std::string(file) + ": " + boot::report(error)) == 0;
     }
+    return true;
+}
+
+int make_host(const char* output, const std::string& function, const std::string& base,
+              std::span<char*> files) {
+    runtime::init();  // the host's sources are lexed after the library, as at start-up
+    collector::set_enabled(false);  // nothing here is rooted; the tool's heap is small
+    Cell loaded;
+    if (!lex_sources(base, files, loaded)) return 1;
     const Cell values = new_block(1);
     block::append_copy(values, loaded);
     const std::vector<std::uint8_t> stream = checked_stream(values, "the host's sources");
+    if (stream.empty()) return 1;
+    return write_output(output, host_cpp_source(stream, function));
+}
+
+int make_boot(const char* output, const std::string& function, const std::string& base,
+              std::span<char*> files) {
+    runtime::boot(true);
+    collector::set_enabled(false);
+    boot::allow_unknown_routines();
+    Cell loaded;
+    if (!lex_sources(base, files, loaded)) return 1;
+    const Cell values = new_block(1);
+    block::append_copy(values, loaded);
+    const std::vector<std::uint8_t> sources = checked_stream(values, "the host's sources");
+    if (sources.empty()) return 1;
+    Cell error;
+    if (!boot::run_image(sources, base, error)) return fail(boot::report(error));
+    const std::vector<std::uint8_t> stream = evaluated_stream("the host's values");
     if (stream.empty()) return 1;
     return write_output(output, host_cpp_source(stream, function));
 }
@@ -185,8 +316,11 @@ int make_host(const char* output, const std::string& function, const std::string
 int main(int argc, char** argv) {
     if (argc >= 5 && std::string(argv[1]) == "--host")
         return kiv::make_host(argv[2], argv[3], argv[4], std::span<char*>(argv + 5, argv + argc));
+    if (argc >= 5 && std::string(argv[1]) == "--boot")
+        return kiv::make_boot(argv[2], argv[3], argv[4], std::span<char*>(argv + 5, argv + argc));
     if (argc != 2) {
         std::fprintf(stderr, "usage: make_boot_image OUTPUT.cpp\n"
+                             "       make_boot_image --boot OUTPUT.cpp FUNCTION BASE FILE...\n"
                              "       make_boot_image --host OUTPUT.cpp FUNCTION BASE FILE...\n");
         return 2;
     }

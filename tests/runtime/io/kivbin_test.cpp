@@ -10,6 +10,7 @@
 #include "runtime/core/raise.h"
 #include "runtime/startup/embed.h"
 
+#include "tests/support/kivbin_stream.h"
 #include "tests/support/runtime_fixture.h"
 
 #include <gtest/gtest.h>
@@ -26,35 +27,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // A compact stream: the symbol names, then the records.
 Bytes stream(const Bytes& records, const std::vector<std::string>& names = {}, std::uint8_t extra_flags = 0) {
-    Bytes body;
-    auto varint = [&body](std::uint32_t v) {
-        do {
-            body.push_back(static_cast<std::uint8_t>((v & 0x7F) | (v > 0x7F ? 0x80 : 0)));
-            v >>= 7;
-        } while (v != 0);
-    };
-    varint(1);
-    varint(static_cast<std::uint32_t>(records.size()));
-    std::uint8_t flags = 0x01 | extra_flags;
-    if (!names.empty()) {
-        flags |= 0x04;
-        Bytes area;
-        Bytes offsets;
-        for (const std::string& n : names) {
-            const auto at = static_cast<std::uint32_t>(area.size());
-            for (int i = 0; i < 4; ++i) offsets.push_back(static_cast<std::uint8_t>(at >> (8 * i)));
-            area.insert(area.end(), n.begin(), n.end());
-            area.push_back(0);
-        }
-        varint(static_cast<std::uint32_t>(names.size()));
-        varint(static_cast<std::uint32_t>(area.size()));
-        body.insert(body.end(), offsets.begin(), offsets.end());
-        body.insert(body.end(), area.begin(), area.end());
-    }
-    body.insert(body.end(), records.begin(), records.end());
-    Bytes out = {'K', 'I', 'V', 'B', 'I', 'N', 2, flags};
-    out.insert(out.end(), body.begin(), body.end());
-    return out;
+    return test::kivbin_stream(records, names, extra_flags);
 }
 
 // The mold of the values a stream decodes to, each new-line marker shown as "|".
