@@ -30,6 +30,7 @@ std::uint8_t* grow_tail(NodeId node, std::int32_t count) {
     }
     std::uint8_t* old_tail = b->tail;
     b->tail += count;
+    b->stamp = 0;  // memory::touch, on the buffer in hand
     return old_tail;
 }
 
@@ -49,7 +50,10 @@ std::int32_t length(NodeId node) {
     return b->used_bytes() / static_cast<std::int32_t>(b->unit());
 }
 
-void clear(NodeId node) { buf(node)->tail = buf(node)->head; }
+void clear(NodeId node) {
+    buf(node)->tail = buf(node)->head;
+    memory::touch(node);
+}
 
 void cut(NodeId node, std::int32_t index) {
     SeriesBuffer* b = buf(node);

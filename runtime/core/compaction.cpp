@@ -70,7 +70,7 @@ void write_filler(std::uint8_t* at, std::size_t bytes) {
     f->flags = 0;
     f->node = 0;
     f->size = static_cast<std::int32_t>(bytes - memory::header_bytes);
-    f->reserved = 0;
+    f->stamp = 0;
     f->head = f->data();
     f->tail = f->data();
     if (collector::state.torture) std::memset(f->data(), poison_byte, static_cast<std::size_t>(f->size));

@@ -200,7 +200,7 @@ void init_header(SeriesBuffer* buf, std::uint32_t flags, std::int32_t size, std:
     buf->flags = flags;
     buf->node = 0;
     buf->size = size;
-    buf->reserved = 0;
+    buf->stamp = 0;
     buf->head = buf->data() + head_offset;
     buf->tail = buf->head;
 }

@@ -24,7 +24,7 @@ struct SeriesBuffer {
     std::uint32_t flags;
     NodeId node;            // back-reference; 0 once expansion abandoned the buffer
     std::int32_t size;      // capacity of the data area in bytes, a multiple of 16
-    std::uint32_t reserved;
+    std::uint32_t stamp;    // modification stamp: see memory::touch
     std::uint8_t* head;     // first unit of the series
     std::uint8_t* tail;     // one past the last unit
     // data follows, 16-byte aligned
@@ -57,6 +57,14 @@ extern SeriesBuffer** node_table;
 
 // The buffer that node refers to.
 inline SeriesBuffer* buffer(NodeId node) { return node_table[node]; }
+
+// The modification stamp. A buffer starts with stamp 0; the evaluator gives a
+// block it has compiled into steps a stamp of its own and runs the steps only
+// while the stamp is unchanged. Every change of a series' units in place
+// (an action that writes, moves or cuts them, a binding) calls touch, which
+// sets it back to 0. A moved buffer keeps its stamp; an expanded one starts
+// again at 0.
+inline void touch(NodeId node) { node_table[node]->stamp = 0; }
 
 // Sets up the memory record, the first node pool and the first arena.
 void init();

@@ -72,6 +72,7 @@ Cell* get_cell(const Cell& blk, std::int32_t index) { return first_cell(blk) + i
 void clear_from_head(Cell& blk) {
     SeriesBuffer* buf = memory::buffer(blk.series_node());
     buf->tail = reinterpret_cast<std::uint8_t*>(head_cell(blk));
+    memory::touch(blk.series_node());
 }
 
 void set_tail(const Cell& blk, std::int32_t n) {
@@ -79,11 +80,13 @@ void set_tail(const Cell& blk, std::int32_t n) {
     KIV_ASSERT(n >= 0 && buf->head + static_cast<std::ptrdiff_t>(n) * cell_size <= buf->data_end(),
                "block tail within its capacity");
     buf->tail = buf->head + static_cast<std::ptrdiff_t>(n) * cell_size;
+    memory::touch(blk.series_node());
 }
 
 void remove_last(Cell& blk) {
     SeriesBuffer* buf = memory::buffer(blk.series_node());
     if (buf->tail > buf->head) buf->tail -= cell_size;
+    memory::touch(blk.series_node());
     if (blk.series_head() > length_of(blk)) blk.set_series_head(length_of(blk));
 }
 
@@ -197,6 +200,7 @@ bool remove_value(const Cell& blk, const Cell& value, bool from_first) {
         Cell* at = get_cell(blk, i);
         std::memmove(at, at + 1, static_cast<std::size_t>(len - i - 1) * sizeof(Cell));
         memory::buffer(blk.series_node())->tail -= cell_size;
+        memory::touch(blk.series_node());
         return true;
     }
     return false;
@@ -250,6 +254,7 @@ void copy_matching_in_place(const Cell& blk, std::int32_t begin, std::int32_t en
         const Cell* made = copier(&c, nullptr, deep, nullptr);
         const Cell result = *made;
         *get_cell(b, i) = result;  // the copy may have moved nothing here: b's node is stable
+        memory::touch(b.series_node());
     }
 }
 

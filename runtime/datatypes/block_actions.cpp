@@ -65,8 +65,12 @@ Cell* none_result(Cell* slot) {
 
 // Tells the series' owner about a change; true when one was told. Unowned
 // series cost one flag test.
+// Every change in place comes here first, so the modification stamp is
+// reset here (and again after the owner's handler ran: it may have run the
+// block as code before the change).
 bool notify(const Cell& s, const Cell& action, const Cell* new_value, std::int32_t index,
             std::int32_t part) {
+    memory::touch(s.series_node());
     if ((memory::buffer(s.series_node())->flags & memory::flag_owned) == 0) return false;
     return ownership::check_owner(s, action, new_value, index, part);
 }
@@ -482,6 +486,7 @@ Cell* insert_at(Cell* series, Cell* value, std::int32_t part, bool only, std::in
                                ? reinterpret_cast<Cell*>(std::exchange(b->tail, b->tail + cell_size))
                                : reinterpret_cast<Cell*>(buffer::grow_tail(node, cell_size));
         *cell = v;
+        memory::touch(node);
         s.set_series_head(0);
         *series = s;
         return series;

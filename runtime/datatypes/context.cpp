@@ -295,6 +295,7 @@ void walk_words(const Cell& blk, const Bind& bind) {
     const NodeId node = blk.series_node();
     if (cycles::find(node)) return;   // met again through a cycle: bound already
     cycles::Guard guard(node);
+    memory::touch(node);  // rebound words: code compiled from the block is stale
     const std::int32_t end =
         memory::buffer(node)->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
     Cell* const cells = block::get_cell(blk, 0);

@@ -87,8 +87,11 @@ std::int32_t part_count(const Cell& value, const Cell& part, std::int32_t h) {
 
 // Tells the series' owner about a change (the word nullopt stands for
 // "remove"); true when one was told. Unowned series cost one flag test.
+// Every change in place comes here first: the modification stamp is reset
+// (again after the owner's handler, which may have run the series as code).
 bool notify(const Cell& value, std::optional<words::Word> w, const Cell* new_value,
             std::int32_t index, std::int32_t part) {
+    memory::touch(value.series_node());
     if ((memory::buffer(value.series_node())->flags & memory::flag_owned) == 0) return false;
     Cell action{};
     if (w) action = words::word(*w);
@@ -112,6 +115,7 @@ void cut_units(const Cell& v, std::int32_t index, std::int32_t count) {
     SeriesBuffer* buf = memory::buffer(v.series_node());
     const std::int32_t len = buffer_length(v);
     if (index >= len || count < 1) return;
+    memory::touch(v.series_node());
     const std::uint32_t unit = buf->unit();
     std::uint8_t* at = buf->head + static_cast<std::ptrdiff_t>(index) * unit;
     if (index + count >= len) {
