@@ -1,5 +1,6 @@
 #include "gui/backend/gui.h"
 
+#include "gui/backend/dialogs.h"
 #include "gui/backend/toolkit.h"
 #include "gui/backend/view_routines.h"
 
@@ -31,6 +32,7 @@ void load_gui(Cell* args) {
 void add_routines() {
     routine::add("load-gui", load_gui);
     add_draw_routine();
+    dialogs::add_routines();  // before the table's placeholders for them
     view_routines::add_all();
 }
 
