@@ -1,6 +1,7 @@
 #include "gui/backend/gui.h"
 
 #include "gui/backend/console_routines.h"
+#include "gui/backend/dialogs.h"
 #include "gui/backend/toolkit.h"
 #include "gui/backend/view_routines.h"
 
@@ -34,6 +35,7 @@ void load_gui(Cell* args) {
 void add_routines() {
     routine::add("load-gui", load_gui);
     add_draw_routine();
+    dialogs::add_routines();  // before the table's placeholders for them
     view_routines::add_all();
     console_routines::add_all();
 }

@@ -648,6 +648,8 @@ void gui_init(Cell* args) {
 
 }  // namespace
 
+void record_call(const char* name, const Cell* args, int count) { record(name, args, count); }
+
 void add_all() {
     struct Entry {
         const char* name;

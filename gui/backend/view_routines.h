@@ -5,7 +5,12 @@
 // part of the back end not built yet raises not-done.
 #pragma once
 
+#include "runtime/core/cell.h"
+
 namespace kiv::view_routines {
+
+// With the recording toolkit, prints the routine's name and its arguments.
+void record_call(const char* name, const Cell* args, int count);
 
 // Enters every routine in the routine table (before the runtime boots).
 void add_all();
