@@ -198,7 +198,9 @@ void note_focus(std::int32_t widget) {
 
 // --- The toolkit's entries ------------------------------------------------------------
 
-bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& spec, const Cell& face) {
+bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& asked, const Cell& face) {
+    toolkit::WidgetSpec spec = asked;
+    fit_page(spec.parent, face, spec);
     const Kind& kind = kind_of(spec.type);
     GtkWidget* w = kind.make(widget, spec, face);
     if (w == nullptr) return false;

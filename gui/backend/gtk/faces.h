@@ -106,6 +106,10 @@ void draw_on_session(std::int32_t widget, const Cell& commands);
 // The size a face asked for, in GTK units (its widget's allocation may lag).
 void face_size(std::int32_t widget, int& width, int& height);
 
+// A panel made in a tab panel covers its display area: its offset and size
+// are set to it.
+void fit_page(std::int32_t parent, const Cell& face, toolkit::WidgetSpec& spec);
+
 // Window services.
 void show_window(std::int32_t widget);
 void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits);
