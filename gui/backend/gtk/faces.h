@@ -123,6 +123,8 @@ void set_widget_colours(GtkWidget* w, const Cell& face);
 // The toolkit table's entries for widgets (toolkit.h says what each does).
 bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& spec, const Cell& face);
 void update(std::int32_t widget, const Cell& face, std::uint32_t bits);
+void change_list(std::int32_t widget, const Cell& face, const Cell& series, const Cell& action, std::int32_t index,
+                 std::int32_t part);
 void destroy(std::int32_t widget);
 void show(std::int32_t widget);
 std::int32_t read_text(std::int32_t widget, std::int32_t index, char* out, std::int32_t capacity);

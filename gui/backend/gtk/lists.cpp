@@ -10,6 +10,11 @@
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/map.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/datatypes/word.h"
+#include "gui/backend/text/font.h"
+
+#include <algorithm>
+#include <initializer_list>
 
 #include <string>
 #include <vector>
@@ -82,7 +87,29 @@ std::string row_text(GtkTreeModel* model, int index) {
 
 GtkTreeView* view_of(std::int32_t widget) { return GTK_TREE_VIEW(inner(widget)); }
 
+void show_list_selection(std::int32_t widget, const Cell& face);
+
+// Only the user chooses entries: a list view that selects its first row as
+// it takes the focus is put back to its face's choice.
+bool user_input = false;
+gboolean on_input_starts(GtkWidget*, GdkEvent*, gpointer) {
+    user_input = true;
+    return FALSE;
+}
+gboolean on_input_ends(GtkWidget*, GdkEvent*, gpointer) {
+    user_input = false;
+    return FALSE;
+}
+
 void on_list_changed(GtkTreeSelection* selection, gpointer) {
+    const std::int32_t widget = widget_of(GTK_WIDGET(gtk_tree_selection_get_tree_view(selection)));
+    Cell face{};
+    if (quiet() || widget == 0 || !widgets::face_of(widget, face)) return;
+    if (!user_input) {
+        const Quiet quiet;
+        show_list_selection(widget, face);
+        return;
+    }
     GtkTreeModel* model = nullptr;
     GtkTreeIter it;
     if (!gtk_tree_selection_get_selected(selection, &model, &it)) return;
@@ -121,6 +148,10 @@ GtkWidget* make_list(std::int32_t, const toolkit::WidgetSpec& spec, const Cell&)
     g_object_set_data(G_OBJECT(scrolled), inner_key, view);
     g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), "changed", G_CALLBACK(on_list_changed), nullptr);
     g_signal_connect(view, "focus-in-event", G_CALLBACK(on_list_focus_in), nullptr);
+    for (const char* input : {"button-press-event", "key-press-event"}) {
+        g_signal_connect(view, input, G_CALLBACK(on_input_starts), nullptr);
+        g_signal_connect_after(view, input, G_CALLBACK(on_input_ends), nullptr);
+    }
     g_signal_connect(view, "focus-out-event", G_CALLBACK(on_list_focus_out), nullptr);
     return scrolled;
 }
@@ -255,7 +286,90 @@ bool drop_text(std::int32_t widget, std::int32_t index, std::string& out) {
     return true;
 }
 
+// --- Entries changed in place ------------------------------------------------------
+
+// The entries of a list widget or a choice box.
+struct Rows {
+    GtkListStore* store = nullptr;        // a list view's
+    GtkComboBoxText* combo = nullptr;     // a choice box's
+
+    int count() const {
+        return gtk_tree_model_iter_n_children(store != nullptr ? GTK_TREE_MODEL(store)
+                                                               : gtk_combo_box_get_model(GTK_COMBO_BOX(combo)),
+                                              nullptr);
+    }
+    void insert(int at, const std::string& text) const {
+        if (store != nullptr) gtk_list_store_insert_with_values(store, nullptr, at, 0, text.c_str(), -1);
+        else gtk_combo_box_text_insert_text(combo, at, text.c_str());
+    }
+    void remove(int at) const {
+        if (combo != nullptr) return gtk_combo_box_text_remove(combo, at);
+        GtkTreeIter it;
+        if (gtk_tree_model_iter_nth_child(GTK_TREE_MODEL(store), &it, nullptr, at)) gtk_list_store_remove(store, &it);
+    }
+};
+
+Rows rows_of(std::int32_t widget) {
+    Rows rows;
+    if (widgets::get(widget)->type == FaceType::text_list) rows.store = GTK_LIST_STORE(gtk_tree_view_get_model(view_of(widget)));
+    else rows.combo = GTK_COMBO_BOX_TEXT(native(widget));
+    return rows;
+}
+
+// The text values among the cells from..to (absolute indexes) of a block.
+int texts_in(const Cell& blk, std::int32_t from, std::int32_t to) {
+    int n = 0;
+    for (std::int32_t i = std::max(from, 0); i < to; ++i)
+        if (widgets::string_like(*block::get_cell(blk, i))) ++n;
+    return n;
+}
+
+bool is_action(const Cell& action, std::initializer_list<const char*> names) {
+    if (!word::is_any_word(action.type())) return false;
+    for (const char* n : names)
+        if (text::is_word(action, n)) return true;
+    return false;
+}
+
 }  // namespace
+
+void change_list(std::int32_t widget, const Cell& face, const Cell& series, const Cell& action, std::int32_t index,
+                 std::int32_t part) {
+    const widgets::Widget* w = widgets::get(widget);
+    if (w == nullptr || w->native == nullptr) return;
+    const Quiet quiet;
+    const Cell* data = widgets::facet(face, Facet::data);
+    const Rows rows = rows_of(widget);
+    const auto whole = [&] {
+        if (w->type == FaceType::text_list) apply_list(widget, face, widgets::change_bit(Facet::data));
+        else apply_drop(widget, face, widgets::change_bit(Facet::data));
+    };
+    // the entries follow the change one by one when they showed the data before it
+    const bool same = data != nullptr && (data->is(TypeId::block) || data->is(TypeId::hash)) &&
+                      series.is(data->type()) && series.series_node() == data->series_node();
+    if (!same || index < 0 || part < 0) return whole();
+    const Cell d = *data;
+    const std::int32_t head = d.series_head();
+    const std::int32_t tail = head + block::count_from_head(d);
+    const int total = texts_in(d, head, tail);
+    const int at = texts_in(d, head, index);
+    const std::int32_t end = std::min(index + part, tail);
+    if (is_action(action, {"remove", "take", "clear"})) {
+        const int going = texts_in(d, index, end);
+        if (rows.count() != total || index < head) return whole();
+        for (int k = 0; k < going; ++k) rows.remove(at);
+    } else if (is_action(action, {"inserted", "appended"})) {
+        if (rows.count() + texts_in(d, index, end) != total || index < head) return whole();
+        int place = at;
+        for (std::int32_t i = index; i < end; ++i) {
+            const Cell* c = block::get_cell(d, i);
+            if (widgets::string_like(*c)) rows.insert(place++, string::utf8_of(*c));
+        }
+    } else {
+        return whole();
+    }
+    if (w->type == FaceType::text_list) show_list_selection(widget, face);
+}
 
 const Kind list_kind{make_list, apply_list, list_text};
 const Kind drop_kind{make_drop, apply_drop, drop_text};
