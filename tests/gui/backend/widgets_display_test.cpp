@@ -153,5 +153,29 @@ TEST_F(Widgets, FacetsOfTheWrongType) {
     EXPECT_EQ(run("faces/1/rate: none  faces/1/rate: 0:0:0.5  faces/1/rate"), "0:00:00.5");
 }
 
+TEST_F(Widgets, TheErrorBoxShowsItsCaptionAndText) {
+    static std::string seen;
+    seen.clear();
+    // the user reads the box, then closes it
+    g_timeout_add(
+        100,
+        [](gpointer) -> gboolean {
+            GList* tops = gtk_window_list_toplevels();
+            for (GList* t = tops; t != nullptr; t = t->next) {
+                if (!GTK_IS_MESSAGE_DIALOG(t->data)) continue;
+                gchar* text = nullptr;
+                g_object_get(t->data, "text", &text, nullptr);
+                seen = std::string(gtk_window_get_title(GTK_WINDOW(t->data))) + " / " + (text != nullptr ? text : "");
+                g_free(text);
+                gtk_dialog_response(GTK_DIALOG(t->data), GTK_RESPONSE_OK);
+            }
+            g_list_free(tops);
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+    toolkit::get()->error_box("Caption", "*** Runtime Error 1: access violation");
+    EXPECT_EQ(seen, "Caption / *** Runtime Error 1: access violation");
+}
+
 }  // namespace
 }  // namespace kiv::widgets
