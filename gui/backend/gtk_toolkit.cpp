@@ -182,6 +182,7 @@ bool message_of(GdkEvent* e, Message& m) {
         return true;
     }
     case GDK_MOTION_NOTIFY:
+        gtk_faces::show_cursor(m.widget, e->any.window);
         m.kind = Message::Kind::motion;
         m.modifiers = modifiers_of(e->motion.state);
         m.time = e->motion.time;

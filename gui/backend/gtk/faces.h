@@ -130,6 +130,14 @@ void show(std::int32_t widget);
 std::int32_t read_text(std::int32_t widget, std::int32_t index, char* out, std::int32_t capacity);
 bool to_image(std::int32_t widget, const Cell& face, Cell& out);
 
+// An image!'s pixels as a new pixbuf (null for an image without pixels).
+GdkPixbuf* pixbuf_of(const Cell& image);
+// The mouse cursor over the face's widget, from its `options` (`cursor`: a
+// word or an image!).
+void set_cursor(std::int32_t widget, const Cell& face);
+// The cursor of the face under the pointer shown on the window it moves in.
+void show_cursor(std::int32_t widget, GdkWindow* window);
+
 // Live native widgets (made and not yet destroyed): the tests count them.
 std::int32_t live_natives();
 void count_native(GtkWidget* w);
