@@ -182,6 +182,7 @@ bool message_of(GdkEvent* e, Message& m) {
         return true;
     }
     case GDK_MOTION_NOTIFY:
+        gtk_faces::show_cursor(m.widget, e->any.window);
         m.kind = Message::Kind::motion;
         m.modifiers = modifiers_of(e->motion.state);
         m.time = e->motion.time;
@@ -375,6 +376,7 @@ constexpr toolkit::Toolkit table{"gtk",
                                  window_state,
                                  set_dark_mode,
                                  gtk_faces::update,
+                                 gtk_faces::change_list,
                                  gtk_faces::read_text,
                                  gtk_faces::draw_on_session,
                                  gtk_faces::to_image,

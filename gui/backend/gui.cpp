@@ -8,6 +8,7 @@
 #include "runtime/datatypes/function.h"
 #include "runtime/datatypes/unset.h"
 #include "runtime/core/raise.h"
+#include "runtime/core/runtime_error.h"
 #include "runtime/evaluator/callback.h"
 #include "runtime/startup/boot.h"
 
@@ -56,10 +57,21 @@ void load_engine() {
     loaded = true;  // a failed load is tried again at the next use, and fails the same way
 }
 
+namespace {
+
+// The reports of fatal errors show in the toolkit's error box as well.
+void error_box(const char* caption, const char* text) {
+    if (const toolkit::Toolkit* tk = toolkit::get()) tk->error_box(caption, text);
+}
+
+}  // namespace
+
 bool start() {
     if (toolkit::get() == nullptr) return false;
     Cell error;
-    return callback::guarded([] { load_engine(); }, error);
+    if (!callback::guarded([] { load_engine(); }, error)) return false;
+    runtime::set_report_box(error_box);
+    return true;
 }
 
 }  // namespace kiv::gui

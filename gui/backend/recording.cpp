@@ -32,6 +32,7 @@ void set_timer(std::int32_t, std::int32_t) {}
 void window_state(std::int32_t, std::int32_t) {}
 void set_dark_mode(bool) {}
 void update(std::int32_t, const Cell&, std::uint32_t) {}
+void change_list(std::int32_t, const Cell&, const Cell&, const Cell&, std::int32_t, std::int32_t) {}
 std::int32_t read_text(std::int32_t, std::int32_t, char*, std::int32_t) { return -1; }
 void draw_face(std::int32_t, const Cell&) {}
 bool to_image(std::int32_t, const Cell&, Cell&) { return false; }
@@ -39,7 +40,7 @@ void error_box(const char*, const char*) {}
 
 constexpr Toolkit table{"record",   start,     iterate,    wake,      metrics,  screens,
                         make_widget, on_widget, on_widget, on_widget, set_timer, window_state,
-                        set_dark_mode, update, read_text, draw_face, to_image, error_box};
+                        set_dark_mode, update, change_list, read_text, draw_face, to_image, error_box};
 
 }  // namespace
 

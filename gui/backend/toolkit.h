@@ -69,6 +69,11 @@ struct Toolkit {
     void (*set_dark_mode)(bool dark);
     // Applies the facets whose change bits are set to the widget.
     void (*update)(std::int32_t widget, const Cell& face, std::uint32_t bits);
+    // A list's `data` series changed in place: before a removal (remove,
+    // take, clear: the values at index, part of them, are to go) or after
+    // any other change; the widget's entries follow.
+    void (*change_list)(std::int32_t widget, const Cell& face, const Cell& series, const Cell& action,
+                        std::int32_t index, std::int32_t part);
     // The widget's text (index -1), or the text of its list entry index, as
     // UTF-8 into out (at most capacity bytes); answers its whole length, -1
     // when there is none.

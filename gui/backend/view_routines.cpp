@@ -284,7 +284,10 @@ void on_change_facet(Cell* args) {
     record("on-change-facet", args, 7);
     const Cell owner = args[0];
     const Cell word = args[1];
+    const Cell series = args[2];
     const Cell action = args[3];
+    const std::int32_t index = args[5].is(TypeId::integer) ? static_cast<std::int32_t>(args[5].int_value()) : 0;
+    const std::int32_t part = args[6].is(TypeId::integer) ? static_cast<std::int32_t>(args[6].int_value()) : 0;
     result_none(args);
     if (!owner.is(TypeId::object) || !word::is_any_word(word.type())) return;
     const std::int32_t widget = widgets::of_face(owner);
@@ -295,10 +298,15 @@ void on_change_facet(Cell* args) {
         if (widget != 0 && tk != nullptr) tk->update(widget, owner, widgets::change_bit(Facet::pane));
         return;
     }
-    const bool list = type == FaceType::text_list || type == FaceType::drop_list || type == FaceType::drop_down ||
-                      type == FaceType::tab_panel;
-    if (is_word(word, "data") && list && !(type == FaceType::text_list && is_word(action, "sort"))) {
+    const bool list = type == FaceType::text_list || type == FaceType::drop_list || type == FaceType::drop_down;
+    if (is_word(word, "data") && type == FaceType::tab_panel) {
         if (widget != 0 && tk != nullptr) tk->update(widget, owner, widgets::change_bit(Facet::data));
+        return;
+    }
+    if (is_word(word, "data") && list && !(type == FaceType::text_list && is_word(action, "sort"))) {
+        // a drop-down's list follows only changes of a part of it
+        if (widget != 0 && tk != nullptr && (type == FaceType::text_list || part != 0))
+            tk->change_list(widget, owner, series, action, index, part);
         return;
     }
     apply_changes(owner);

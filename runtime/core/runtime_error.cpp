@@ -4,6 +4,7 @@
 
 #include "runtime/core/tracked_heap.h"
 
+#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -219,11 +220,33 @@ const char* runtime_error_message(int code) {
 
 void exit_cleanup() { free_tracked_heap(); }
 
+namespace {
+ReportBox report_box = nullptr;
+}  // namespace
+
+void set_report_box(ReportBox box) { report_box = box; }
+
+void show_in_report_box(const char* text) {
+    const ReportBox box = report_box;
+    report_box = nullptr;  // a box that fails does not show twice
+    if (box != nullptr) box("Kiv", text);
+}
+
 void report_runtime_error(int code, std::uintptr_t address) {
     if (reporting.exchange(true)) ::_exit(code);  // failed while reporting
     if (code != 0) {
         std::fflush(stdout);  // what was printed before the fault comes first
         write_report(code, address);
+        if (report_box != nullptr) {
+            ReportText text;
+            text.add("*** Runtime Error ");
+            text.add_decimal(code);
+            text.add(": ");
+            text.add(runtime_error_message(code));
+            text.length = std::min(text.length, sizeof text.bytes - 1);
+            text.bytes[text.length] = '\0';
+            show_in_report_box(text.bytes);
+        }
     }
     exit_cleanup();
     std::exit(code);

@@ -89,6 +89,12 @@ const char* runtime_error_message(int code);
 // Writes "*** Runtime Error %d: %s\n*** at: %08Xh\n" to standard error (code
 // 0 writes nothing), frees the tracked heap and ends the process with code.
 [[noreturn]] void report_runtime_error(int code, std::uintptr_t address);
+// Where the reports of fatal errors also show, besides standard error: the
+// GUI installs its error box (caption, text) when it runs; none by default.
+using ReportBox = void (*)(const char* caption, const char* text);
+void set_report_box(ReportBox box);
+// Shows text in the report box, when there is one.
+void show_in_report_box(const char* text);
 // Frees the tracked heap; the exit path's only clean-up.
 void exit_cleanup();
 // Installs the fault handlers for SIGSEGV, SIGBUS, SIGFPE and SIGILL (process

@@ -148,6 +148,7 @@ int run_console(const CommandLine& command, const std::string* script) {
     if (ok) return 0;
     const std::string report = result.is(TypeId::error) ? boot::report(result) : "*** Error: the console failed";
     std::fprintf(stderr, "%s\n", report.c_str());
+    show_in_report_box(report.c_str());
     return 254;
 }
 

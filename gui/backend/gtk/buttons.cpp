@@ -3,6 +3,9 @@
 // (click when it becomes checked; the engine makes radios exclusive).
 #include "gui/backend/gtk/faces.h"
 
+#include "gui/backend/text/font.h"
+#include "gui/backend/units.h"
+#include "runtime/datatypes/block.h"
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/none.h"
 
@@ -16,22 +19,36 @@ const char* const state_key = "kiv-check-state";
 const char* const partner_key = "kiv-radio-partner";
 
 GtkWidget* label_button(GtkWidget* button) {
-    GtkWidget* label = gtk_label_new(nullptr);
-    gtk_label_set_ellipsize(GTK_LABEL(label), PANGO_ELLIPSIZE_END);
-    gtk_container_add(GTK_CONTAINER(button), label);
-    gtk_widget_show(label);
+    gtk_button_set_label(GTK_BUTTON(button), "");
     return button;
 }
 
-void set_label(std::int32_t widget, const Cell& face) {
+// The label the button made for its text (beside its image, when it has one).
+GtkLabel* label_of(GtkWidget* w) {
+    if (GTK_IS_LABEL(w)) return GTK_LABEL(w);
+    if (!GTK_IS_CONTAINER(w)) return nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(w));
+    GtkLabel* found = nullptr;
+    for (GList* c = children; c != nullptr && found == nullptr; c = c->next) found = label_of(GTK_WIDGET(c->data));
+    g_list_free(children);
+    return found;
+}
+
+GtkLabel* label_of(std::int32_t widget) {
     GtkWidget* child = gtk_bin_get_child(GTK_BIN(native(widget)));
-    if (child != nullptr && GTK_IS_LABEL(child)) gtk_label_set_text(GTK_LABEL(child), text_of(face).c_str());
+    return child != nullptr ? label_of(child) : nullptr;
+}
+
+void place_label(std::int32_t widget, const Cell& face);
+
+void set_label(std::int32_t widget, const Cell& face) {
+    gtk_button_set_label(GTK_BUTTON(native(widget)), text_of(face).c_str());
+    place_label(widget, face);
 }
 
 bool button_text(std::int32_t widget, std::int32_t, std::string& out) {
-    GtkWidget* child = gtk_bin_get_child(GTK_BIN(native(widget)));
-    if (child == nullptr || !GTK_IS_LABEL(child)) return false;
-    out = gtk_label_get_text(GTK_LABEL(child));
+    const gchar* label = gtk_button_get_label(GTK_BUTTON(native(widget)));
+    out = label != nullptr ? label : "";
     return true;
 }
 
@@ -133,8 +150,61 @@ GtkWidget* make_radio(std::int32_t, const toolkit::WidgetSpec&, const Cell&) {
 
 // --- Facets -------------------------------------------------------------------------
 
+// The label placed by the face's para (a button centres it by default).
+void place_label(std::int32_t widget, const Cell& face) {
+    GtkLabel* label = label_of(widget);
+    if (label == nullptr) return;
+    const Cell* type = widgets::facet(face, Facet::type);
+    const Cell* para = widgets::facet(face, Facet::para);
+    const text::Para p = text::para_of(para != nullptr && para->is(TypeId::object) ? para : nullptr,
+                                       type != nullptr ? *type : Cell::fresh(TypeId::none));
+    const auto at = [](text::Align a) { return a == text::Align::start ? 0.0f : a == text::Align::middle ? 0.5f : 1.0f; };
+    gtk_label_set_ellipsize(label, PANGO_ELLIPSIZE_END);
+    // the button places its label (or its box of image and label) itself
+    G_GNUC_BEGIN_IGNORE_DEPRECATIONS
+    gtk_button_set_alignment(GTK_BUTTON(native(widget)), at(p.horizontal), at(p.vertical));
+    G_GNUC_END_IGNORE_DEPRECATIONS
+}
+
+// The button's image: an image!, or a block of an image and the size (a
+// pair!) to show it at.
+void set_image(std::int32_t widget, const Cell& face) {
+    auto* button = GTK_BUTTON(native(widget));
+    const Cell* facet = widgets::facet(face, Facet::image);
+    Cell picture{};
+    std::int32_t width = 0, height = 0;
+    if (facet != nullptr && facet->is(TypeId::image)) {
+        picture = *facet;
+    } else if (facet != nullptr && facet->is(TypeId::block) && block::count_from_head(*facet) >= 1) {
+        const Cell* first = block::get_cell(*facet, facet->series_head());
+        if (first->is(TypeId::image)) picture = *first;
+        if (block::count_from_head(*facet) >= 2) {
+            const Cell* size = block::get_cell(*facet, facet->series_head() + 1);
+            if (size->is(TypeId::pair)) width = units::to_pixels(size->pair_x()), height = units::to_pixels(size->pair_y());
+        }
+    }
+    GdkPixbuf* pixbuf = picture.is(TypeId::image) ? pixbuf_of(picture) : nullptr;
+    if (pixbuf == nullptr) {
+        gtk_button_set_image(button, nullptr);
+        return;
+    }
+    if (width > 0 && height > 0) {
+        GdkPixbuf* scaled = gdk_pixbuf_scale_simple(pixbuf, to_units(width), to_units(height), GDK_INTERP_BILINEAR);
+        g_object_unref(pixbuf);
+        pixbuf = scaled;
+    }
+    gtk_button_set_image(button, gtk_image_new_from_pixbuf(pixbuf));
+    gtk_button_set_always_show_image(button, TRUE);
+    if (pixbuf != nullptr) g_object_unref(pixbuf);
+    place_label(widget, face);
+}
+
 void apply_button(std::int32_t widget, const Cell& face, std::uint32_t bits) {
     if ((bits & widgets::change_bit(Facet::text)) != 0) set_label(widget, face);
+    if ((bits & (widgets::change_bit(Facet::para) | widgets::change_bit(Facet::type))) != 0) place_label(widget, face);
+    if ((bits & widgets::change_bit(Facet::image)) != 0 && widgets::get(widget)->type != FaceType::check &&
+        widgets::get(widget)->type != FaceType::radio)
+        set_image(widget, face);
     if ((bits & (widgets::change_bit(Facet::color) | widgets::change_bit(Facet::font))) != 0)
         set_widget_colours(native(widget), face);
 }

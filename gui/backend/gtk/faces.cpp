@@ -198,7 +198,9 @@ void note_focus(std::int32_t widget) {
 
 // --- The toolkit's entries ------------------------------------------------------------
 
-bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& spec, const Cell& face) {
+bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& asked, const Cell& face) {
+    toolkit::WidgetSpec spec = asked;
+    fit_page(spec.parent, face, spec);
     const Kind& kind = kind_of(spec.type);
     GtkWidget* w = kind.make(widget, spec, face);
     if (w == nullptr) return false;
@@ -219,6 +221,7 @@ bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& spec, const Cel
         gtk_widget_set_sensitive(w, logic_of(face, Facet::enabled_q, true));
     }
     kind.apply(widget, face, all_facets);
+    set_cursor(widget, face);
     if (spec.type != FaceType::window && logic_of(face, Facet::visible_q, true)) gtk_widget_show(w);
     return true;
 }
@@ -245,6 +248,7 @@ void update(std::int32_t widget, const Cell& face, std::uint32_t bits) {
             gtk_widget_set_visible(w, logic_of(face, Facet::visible_q, true));
     }
     kind_of(type).apply(widget, face, bits);
+    if ((bits & widgets::change_bit(Facet::options)) != 0) set_cursor(widget, face);
     constexpr std::uint32_t repaint = widgets::change_bit(Facet::color) | widgets::change_bit(Facet::draw) |
                                       widgets::change_bit(Facet::font) | widgets::change_bit(Facet::para) |
                                       widgets::change_bit(Facet::image) | widgets::change_bit(Facet::text) |

@@ -106,6 +106,10 @@ void draw_on_session(std::int32_t widget, const Cell& commands);
 // The size a face asked for, in GTK units (its widget's allocation may lag).
 void face_size(std::int32_t widget, int& width, int& height);
 
+// A panel made in a tab panel covers its display area: its offset and size
+// are set to it.
+void fit_page(std::int32_t parent, const Cell& face, toolkit::WidgetSpec& spec);
+
 // Window services.
 void show_window(std::int32_t widget);
 void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits);
@@ -119,10 +123,20 @@ void set_widget_colours(GtkWidget* w, const Cell& face);
 // The toolkit table's entries for widgets (toolkit.h says what each does).
 bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& spec, const Cell& face);
 void update(std::int32_t widget, const Cell& face, std::uint32_t bits);
+void change_list(std::int32_t widget, const Cell& face, const Cell& series, const Cell& action, std::int32_t index,
+                 std::int32_t part);
 void destroy(std::int32_t widget);
 void show(std::int32_t widget);
 std::int32_t read_text(std::int32_t widget, std::int32_t index, char* out, std::int32_t capacity);
 bool to_image(std::int32_t widget, const Cell& face, Cell& out);
+
+// An image!'s pixels as a new pixbuf (null for an image without pixels).
+GdkPixbuf* pixbuf_of(const Cell& image);
+// The mouse cursor over the face's widget, from its `options` (`cursor`: a
+// word or an image!).
+void set_cursor(std::int32_t widget, const Cell& face);
+// The cursor of the face under the pointer shown on the window it moves in.
+void show_cursor(std::int32_t widget, GdkWindow* window);
 
 // Live native widgets (made and not yet destroyed): the tests count them.
 std::int32_t live_natives();

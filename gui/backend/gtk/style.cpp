@@ -4,6 +4,8 @@
 #include "gui/backend/gtk/faces.h"
 
 #include "gui/backend/text/font.h"
+#include "runtime/datatypes/image.h"
+#include "runtime/datatypes/word.h"
 
 #include <cstdio>
 #include <string>
@@ -89,6 +91,77 @@ void set_widget_colours(GtkWidget* w, const Cell& face) {
     }
     const std::string css = rules.empty() ? std::string() : "* {" + rules + "} text {" + rules + "}";
     gtk_css_provider_load_from_data(provider, css.c_str(), -1, nullptr);
+}
+
+GdkPixbuf* pixbuf_of(const Cell& image) {
+    const std::int32_t w = image::width_of(image), h = image::height_of(image);
+    const std::uint32_t* pixels = image::pixels(image);
+    if (pixels == nullptr || w <= 0 || h <= 0) return nullptr;
+    GdkPixbuf* pixbuf = gdk_pixbuf_new(GDK_COLORSPACE_RGB, TRUE, 8, w, h);
+    if (pixbuf == nullptr) return nullptr;
+    guchar* data = gdk_pixbuf_get_pixels(pixbuf);
+    const int stride = gdk_pixbuf_get_rowstride(pixbuf);
+    for (std::int32_t y = 0; y < h; ++y) {
+        guchar* row = data + static_cast<std::ptrdiff_t>(y) * stride;
+        for (std::int32_t x = 0; x < w; ++x) {
+            const std::uint32_t p = pixels[static_cast<std::ptrdiff_t>(y) * w + x];  // 0xAARRGGBB, A the opacity
+            row[4 * x] = static_cast<guchar>(p >> 16);
+            row[4 * x + 1] = static_cast<guchar>(p >> 8);
+            row[4 * x + 2] = static_cast<guchar>(p);
+            row[4 * x + 3] = static_cast<guchar>(p >> 24);
+        }
+    }
+    return pixbuf;
+}
+
+namespace {
+
+const char* const cursor_key = "kiv-cursor";
+
+// The cursor names of the `cursor` option's words.
+const char* cursor_name(const Cell& word) {
+    struct Name {
+        const char* word;
+        const char* cursor;
+    };
+    static constexpr Name names[] = {{"I-beam", "text"},        {"hand", "pointer"},       {"cross", "crosshair"},
+                                     {"resize-ns", "ns-resize"}, {"resize-ew", "ew-resize"}, {"resize-we", "ew-resize"}};
+    for (const Name& n : names)
+        if (text::is_word(word, n.word)) return n.cursor;
+    return "default";
+}
+
+}  // namespace
+
+void set_cursor(std::int32_t widget, const Cell& face) {
+    GtkWidget* w = native(widget);
+    GdkDisplay* display = gdk_display_get_default();
+    if (w == nullptr || display == nullptr) return;
+    const Cell* choice = option_of(face, "cursor");
+    GdkCursor* cursor = nullptr;
+    if (choice != nullptr && choice->is(TypeId::image)) {
+        if (GdkPixbuf* pixbuf = pixbuf_of(*choice)) {
+            cursor = gdk_cursor_new_from_pixbuf(display, pixbuf, 0, 0);
+            g_object_unref(pixbuf);
+        }
+    } else if (choice != nullptr && word::is_any_word(choice->type())) {
+        cursor = gdk_cursor_new_from_name(display, cursor_name(*choice));
+    }
+    g_object_set_data_full(G_OBJECT(w), cursor_key, cursor, cursor != nullptr ? g_object_unref : nullptr);
+}
+
+void show_cursor(std::int32_t widget, GdkWindow* window) {
+    static GdkWindow* last_window = nullptr;
+    static GdkCursor* last_cursor = nullptr;
+    GdkCursor* cursor = nullptr;
+    for (std::int32_t w = widget; widgets::get(w) != nullptr && cursor == nullptr; w = widgets::get(w)->parent)
+        if (GtkWidget* n = native(w)) cursor = static_cast<GdkCursor*>(g_object_get_data(G_OBJECT(n), cursor_key));
+    if (window == last_window && cursor == last_cursor) return;
+    // only windows of our own faces get our cursors (a text entry keeps its I-beam)
+    if (cursor == nullptr && last_cursor == nullptr) return;
+    last_window = window;
+    last_cursor = cursor;
+    gdk_window_set_cursor(window, cursor);
 }
 
 }  // namespace kiv::gtk_faces

@@ -1,0 +1,181 @@
+// Faces on real GTK widgets (run under xvfb-run): what a script cannot see
+// of them, the widgets themselves. Lists hold only their text entries, and
+// no widget outlives its face, whatever the script does to it.
+#include "gui/backend/gui.h"
+#include "gui/backend/toolkit.h"
+#include "gui/backend/widgets.h"
+#include "runtime/startup/embed.h"
+
+#include <gtest/gtest.h>
+#include <gtk/gtk.h>
+
+#include <string>
+
+namespace kiv::widgets {
+namespace {
+
+class Widgets : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        gui::add_routines();
+        embed::boot();
+        gui::load_engine();
+        run("system/view/platform/init");
+    }
+    void SetUp() override {
+        const toolkit::Toolkit* tk = toolkit::get();
+        if (tk == nullptr || std::string(tk->name) != "gtk") GTEST_SKIP() << "no display";
+    }
+    void TearDown() override {
+        run("unview/all  loop 20 [do-events/no-wait]");
+        EXPECT_EQ(live_count(), 0);
+        EXPECT_EQ(natives(), 0);
+    }
+    static std::string run(const char* code) {
+        const embed::Result r = embed::eval_text(code);
+        return r.ok ? embed::mold(r.value) : embed::error_report(r.value);
+    }
+    // Native widgets made and not destroyed.
+    static int natives() {
+        const auto count = reinterpret_cast<std::int32_t (*)()>(toolkit::module_symbol("kiv_gui_live_natives"));
+        return count != nullptr ? count() : -1;
+    }
+    // The first live widget of a face type.
+    static GtkWidget* first(FaceType type) {
+        for (std::int32_t i = 1; i < 100000; ++i)
+            if (const Widget* w = get(i); w != nullptr && w->type == type) return static_cast<GtkWidget*>(w->native);
+        return nullptr;
+    }
+    static GtkWidget* inner(GtkWidget* w) {
+        auto* in = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(w), "kiv-inner"));
+        return in != nullptr ? in : w;
+    }
+};
+
+TEST_F(Widgets, ListsTakeOnlyTextEntries) {
+    run(R"(win: make face! [type: 'window size: 200x200 offset: 0x0]
+           list: make face! [type: 'text-list size: 100x100 data: ["a" 1 "bcd"]]
+           drop: make face! [type: 'drop-list offset: 0x120 size: 100x24 data: [%f 2.5 <t> http://x none]]
+           win/pane: reduce [list drop]
+           view/no-wait win)");
+    GtkTreeModel* rows = gtk_tree_view_get_model(GTK_TREE_VIEW(inner(first(FaceType::text_list))));
+    EXPECT_EQ(gtk_tree_model_iter_n_children(rows, nullptr), 2);
+    EXPECT_EQ(run("list/selected"), "-1");  // no choice
+    GtkTreeModel* choices = gtk_combo_box_get_model(GTK_COMBO_BOX(first(FaceType::drop_list)));
+    EXPECT_EQ(gtk_tree_model_iter_n_children(choices, nullptr), 3);
+    run(R"(append list/data [3 "e" "f"]  remove list/data)");
+    EXPECT_EQ(gtk_tree_model_iter_n_children(rows, nullptr), 3);  // "bcd" "e" "f"
+    run(R"(list/data: 12)");  // no block: no entries
+    EXPECT_EQ(gtk_tree_model_iter_n_children(rows, nullptr), 0);
+}
+
+TEST_F(Widgets, NoWidgetOutlivesItsFace) {
+    // 5,000 faces in one panel, the panel's pane replaced, then the window closed
+    run(R"(win: make face! [type: 'window size: 300x300 offset: 0x0]
+           panel: make face! [type: 'panel size: 300x300 pane: make block! 5000]
+           repeat i 5000 [append panel/pane make face! [type: 'base offset: as-pair i // 100 i // 50 size: 3x3]]
+           win/pane: reduce [panel]
+           view/no-wait win)");
+    EXPECT_EQ(live_count(), 5002);
+    EXPECT_EQ(natives(), 5002);
+    run(R"(panel/pane: reduce [make face! [type: 'button size: 10x10] make face! [type: 'field size: 10x10]])");
+    EXPECT_EQ(live_count(), 4);
+    EXPECT_EQ(natives(), 4);
+    run("remove panel/pane");
+    EXPECT_EQ(live_count(), 3);
+    EXPECT_EQ(natives(), 3);
+}
+
+TEST_F(Widgets, UnviewInsideAnActor) {
+    run(R"(win: make face! [type: 'window size: 100x100 offset: 0x0]
+           button: make face! [type: 'button size: 50x20 actors: make object! [on-click: func [face event] [unview/only win]]]
+           radio: make face! [type: 'radio offset: 0x30 size: 50x20]
+           win/pane: reduce [button radio]
+           view/no-wait win)");
+    EXPECT_EQ(natives(), 3);
+    gtk_button_clicked(GTK_BUTTON(first(FaceType::button)));  // as the user's click
+    EXPECT_EQ(run("win/state"), "none");
+    EXPECT_EQ(live_count(), 0);
+}
+
+TEST_F(Widgets, AFaceShownTwiceHasOneWidget) {
+    run(R"(win: make face! [type: 'window size: 100x100 offset: 0x0 pane: reduce [make face! [type: 'check size: 50x20]]]
+           view/no-wait win  view/no-wait win  show win)");
+    EXPECT_EQ(live_count(), 2);
+    EXPECT_EQ(natives(), 2);
+}
+
+TEST_F(Widgets, ADrawBlockThatFailsDuringPaint) {
+    run(R"(win: make face! [type: 'window size: 100x100 offset: 0x0]
+           bad: make face! [type: 'base size: 40x40 color: 0.0.255 draw: [pen red box 0x0 10x10 nonsense]]
+           raising: make face! [type: 'base offset: 50x0 size: 40x40
+               actors: make object! [on-drawing: func [face event] [system/view/platform/draw-face face [fill-pen red box 0x0 10x10] 1 / 0]]]
+           win/pane: reduce [bad raising]
+           view/no-wait win)");
+    run("loop 50 [do-events/no-wait]");
+    EXPECT_EQ(run("pick to image! bad 20x20"), "0.0.255.0");  // the colour is painted, the block drawn up to its fault
+    EXPECT_EQ(run("pick to image! raising 5x5"), "255.0.0.0");  // drawn before the actor failed
+    EXPECT_EQ(run("1 + 1"), "2");
+}
+
+TEST_F(Widgets, AWindowClosedWhileItsLoopRuns) {
+    run(R"(win: make face! [type: 'window size: 100x100 offset: 0x0 text: "looping"])");
+    // the user closes the window from inside its own loop
+    g_timeout_add(
+        100,
+        [](gpointer) -> gboolean {
+            if (GtkWidget* w = first(FaceType::window)) gtk_window_close(GTK_WINDOW(w));
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+    run("view win");  // returns once the window is gone
+    EXPECT_EQ(run("win/state"), "none");
+}
+
+TEST_F(Widgets, FacetsOfTheWrongType) {
+    run(R"(win: make face! [type: 'window size: 300x300 offset: 0x0]
+           faces: collect [
+               foreach type [button toggle check radio field area text text-list drop-list drop-down
+                             progress slider scroller calendar group-box tab-panel panel base rich-text] [
+                   keep make face! compose [type: (to lit-word! type) size: 40x20]
+               ]
+           ]
+           win/pane: faces
+           view/no-wait win
+           foreach f faces [
+               foreach value reduce [none 1 -7 2.5 "x" [1 "a" none] 1x2 #"c" now 150% 'word make object! [a: 1]] [
+                   foreach facet [data selected text flags options] [attempt [f/:facet: :value]]
+               ]
+           ])");
+    EXPECT_EQ(run("loop 20 [do-events/no-wait] length? win/pane"), "19");
+    EXPECT_EQ(run(R"(attempt [faces/1/rate: 0] get in try [faces/1/rate: 0] 'id)"), "invalid-facet-type");
+    EXPECT_EQ(run(R"(get in try [faces/1/rate: "often"] 'id)"), "invalid-facet-type");
+    EXPECT_EQ(run("faces/1/rate: none  faces/1/rate: 0:0:0.5  faces/1/rate"), "0:00:00.5");
+}
+
+TEST_F(Widgets, TheErrorBoxShowsItsCaptionAndText) {
+    static std::string seen;
+    seen.clear();
+    // the user reads the box, then closes it
+    g_timeout_add(
+        100,
+        [](gpointer) -> gboolean {
+            GList* tops = gtk_window_list_toplevels();
+            for (GList* t = tops; t != nullptr; t = t->next) {
+                if (!GTK_IS_MESSAGE_DIALOG(t->data)) continue;
+                gchar* text = nullptr;
+                g_object_get(t->data, "text", &text, nullptr);
+                seen = std::string(gtk_window_get_title(GTK_WINDOW(t->data))) + " / " + (text != nullptr ? text : "");
+                g_free(text);
+                gtk_dialog_response(GTK_DIALOG(t->data), GTK_RESPONSE_OK);
+            }
+            g_list_free(tops);
+            return G_SOURCE_REMOVE;
+        },
+        nullptr);
+    toolkit::get()->error_box("Caption", "*** Runtime Error 1: access violation");
+    EXPECT_EQ(seen, "Caption / *** Runtime Error 1: access violation");
+}
+
+}  // namespace
+}  // namespace kiv::widgets
