@@ -51,6 +51,13 @@ bool is_block_spec(TypeId t) {
     return t == TypeId::block || t == TypeId::paren || t == TypeId::hash;
 }
 
+// The key's position in the map's block, or -1: the index's one probe
+// (what put uses), without the range and duplicate rules of a hash!'s find.
+std::int32_t lookup(const Cell& m, const Cell& key, CompareOp op) {
+    hashtable::KeyPlace unused;
+    return hashtable::find_placed(table_of(m), key, op, unused);
+}
+
 bool live_at(NodeId node, std::int32_t key_index) {
     return !cells_of(node)[key_index + 1].is(TypeId::no_type);
 }
@@ -177,9 +184,7 @@ void make_at(Cell& cell, const Cell* blk, std::int32_t size) {
 std::int32_t size(const Cell& m) { return hashtable::record(table_of(m))->count; }
 
 std::int32_t find_key(const Cell& m, const Cell& key, bool case_sensitive) {
-    const NodeId node = block_of(m);
-    return hashtable::find(table_of(m), key, 0, count_of(node),
-                           case_sensitive ? CompareOp::strict_equal : CompareOp::equal, 0);
+    return lookup(m, key, case_sensitive ? CompareOp::strict_equal : CompareOp::equal);
 }
 
 void set(const Cell& m, const Cell& key, const Cell& value, bool case_sensitive,
@@ -417,7 +422,7 @@ Cell* find(Cell* series, Cell* value, const FindRefinements& refinements) {
     const CompareOp op = refinements.same    ? CompareOp::same
                          : refinements.case_ ? CompareOp::strict_equal
                                              : CompareOp::equal;
-    const std::int32_t at = hashtable::find(table_of(m), *value, 0, count_of(block_of(m)), op, 0);
+    const std::int32_t at = lookup(m, *value, op);
     if (at < 0 || !live_at(block_of(m), at)) *series = none::value;
     else *series = key_as_given(cells_of(block_of(m))[at]);
     return series;
@@ -444,7 +449,7 @@ Cell* select(Cell* series, Cell* value, const FindRefinements& refinements) {
     const CompareOp op = refinements.same    ? CompareOp::same
                          : refinements.case_ ? CompareOp::strict_equal
                                              : CompareOp::equal;
-    const std::int32_t at = hashtable::find(table_of(m), *value, 0, count_of(block_of(m)), op, 0);
+    const std::int32_t at = lookup(m, *value, op);
     if (at < 0 || !live_at(block_of(m), at)) *series = none::value;
     else *series = cells_of(block_of(m))[at + 1];
     return series;

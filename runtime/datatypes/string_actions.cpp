@@ -833,9 +833,24 @@ public:
     }
     // Units a match covers (0: an empty text, which matches nowhere).
     std::int32_t length() const { return length_; }
-    // The byte a one-unit match in a one-byte text is, or -1 when there is
-    // more than one.
-    int single_byte() const { return length_ == 1 ? only_ : -1; }
+    // The indexes in the one-byte text p[from, len) where a match of one
+    // unit starts (length() is 1), added to out.
+    void byte_matches(const std::uint8_t* p, std::int32_t from, std::int32_t len, std::vector<std::int32_t>& out) const {
+        if (only_ >= 0) {
+            for (std::int32_t i = from; (i = scan_byte(p, i, len, static_cast<std::uint8_t>(only_))) < len; ++i)
+                out.push_back(i);
+            return;
+        }
+        for (std::int32_t i = from; i < len; ++i)
+            if (first_[p[i]]) out.push_back(i);
+    }
+    // All the matches in b's text from index from, none overlapping, added to out.
+    void all_matches(const SeriesBuffer* b, std::int32_t from, std::int32_t len, std::vector<std::int32_t>& out) const {
+        if (length_ == 1 && b->unit() == 1) return byte_matches(b->head, from, len, out);
+        if (length_ == 0) return;
+        for (std::int32_t found; from < len && (found = next(b, from, len)) >= 0; from = found + length_)
+            out.push_back(found);
+    }
     // The unit index of the first match at or after from, or -1.
     std::int32_t next(const SeriesBuffer* b, std::int32_t from, std::int32_t len) const {
         const std::int32_t last = len - length_;
@@ -890,15 +905,7 @@ void split(const Cell& series, const Cell& delimiter, Cell& out) {
     // piece but the last ends at a match. An empty delimiter would never
     // advance: it gives the whole text.
     std::vector<std::int32_t> ends;
-    const SeriesBuffer* b = memory::buffer(node);
-    if (const int c = finder.single_byte(); c >= 0 && b->unit() == 1) {
-        const std::uint8_t* p = b->head;
-        for (std::int32_t i = head; (i = scan_byte(p, i, len, static_cast<std::uint8_t>(c))) < len; ++i)
-            ends.push_back(i);
-    } else if (dlen > 0) {
-        for (std::int32_t from = head, found; from < len && (found = finder.next(b, from, len)) >= 0; from = found + dlen)
-            ends.push_back(found);
-    }
+    finder.all_matches(memory::buffer(node), head, len, ends);
     block::make_at(out, static_cast<std::int32_t>(ends.size()) + 1);
     // No allocation here collects, so the source's buffer stays where it is.
     const SeriesBuffer* src = memory::buffer(node);
@@ -925,6 +932,60 @@ void split(const Cell& series, const Cell& delimiter, Cell& out) {
     else piece(start, len, type);
 }
 
+namespace {
+
+// replace/all where the result keeps the text's unit: the matches are found
+// first, then the text is rewritten in place, each unit moved once (from
+// the back when the text grows, so that nothing is overwritten before it
+// has moved; from the front when it shrinks).
+void replace_matches(NodeId node, const std::vector<std::int32_t>& at, std::int32_t plen,
+                     const std::vector<std::uint32_t>& with) {
+    SeriesBuffer* b = memory::buffer(node);
+    const std::int64_t unit = b->unit();
+    const std::int64_t wlen = static_cast<std::int64_t>(with.size());
+    const std::int64_t len = units(node);
+    const std::int64_t n = static_cast<std::int64_t>(at.size());
+    const std::int64_t new_len = len + n * (wlen - plen);
+    const std::int64_t bytes = new_len * unit;
+    if (bytes > max_bytes) runtime::raise_error(ErrorCategory::internal, "no-memory");
+    while (b->head + bytes > b->data_end())
+        b = memory::copy_series(b, static_cast<std::int32_t>(
+                                       std::min<std::int64_t>(std::max<std::int64_t>(bytes + bytes / 2, b->size * 2LL), max_bytes)));
+    std::uint8_t* const p = b->head;
+    const auto put_with = [&](std::int64_t i) {
+        std::uint8_t* q = p + i * unit;
+        if (unit == 1) for (const std::uint32_t cp : with) *q++ = static_cast<std::uint8_t>(cp);
+        else for (const std::uint32_t cp : with) unicode::write_unit(q, static_cast<std::uint32_t>(unit), cp), q += unit;
+    };
+    const auto move = [&](std::int64_t to, std::int64_t from, std::int64_t count) {
+        if (count > 0 && to != from) std::memmove(p + to * unit, p + from * unit, static_cast<std::size_t>(count * unit));
+    };
+    if (wlen >= plen) {
+        std::int64_t src_end = len, dst_end = new_len;
+        for (std::int64_t k = n - 1; k >= 0; --k) {
+            const std::int64_t rest = at[static_cast<std::size_t>(k)] + plen;  // the units after match k
+            move(dst_end - (src_end - rest), rest, src_end - rest);
+            dst_end -= (src_end - rest) + wlen;
+            put_with(dst_end);
+            src_end = at[static_cast<std::size_t>(k)];
+        }
+    } else {
+        std::int64_t dst = at[0], src = at[0];
+        for (std::int64_t k = 0; k < n; ++k) {
+            const std::int64_t m = at[static_cast<std::size_t>(k)];
+            move(dst, src, m - src);
+            dst += m - src;
+            put_with(dst);
+            dst += wlen;
+            src = m + plen;
+        }
+        move(dst, src, len - src);
+    }
+    b->tail = p + bytes;
+}
+
+}  // namespace
+
 bool replace_all(Cell& series, const Cell& pattern, const Cell& value, bool case_) {
     const NodeId node = series.series_node();
     if ((memory::buffer(node)->flags & memory::flag_owned) != 0) return false;  // the owner hears of each change
@@ -935,11 +996,20 @@ bool replace_all(Cell& series, const Cell& pattern, const Cell& value, bool case
     const std::int32_t h = head_of(series);
     const std::int32_t len = units(node);
     const SeriesBuffer* b = memory::buffer(node);
-    std::int32_t found = finder.next(b, h, len);
-    if (found < 0) return true;
+    // Matches never overlap and replacements are not searched again.
+    std::vector<std::int32_t> matches;
+    finder.all_matches(b, h, len, matches);
+    if (matches.empty()) return true;
+    std::uint32_t need = b->unit();
+    for (const std::uint32_t cp : with) need = std::max(need, unit_for(cp));
+    if (need == b->unit()) {
+        replace_matches(node, matches, plen, with);
+        return true;
+    }
+    // The replacement needs wider units: the result is built as code points.
     std::vector<std::uint32_t> out;
     std::int32_t copied = h;  // units before this index are in out or stay as they are
-    for (; found >= 0; found = finder.next(b, copied, len)) {
+    for (const std::int32_t found : matches) {
         for (std::int32_t j = copied; j < found; ++j) out.push_back(at(b, j));
         out.insert(out.end(), with.begin(), with.end());
         copied = found + plen;

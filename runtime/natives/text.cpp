@@ -10,6 +10,7 @@
 #include "runtime/datatypes/logic.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/string_actions.h"
+#include "runtime/datatypes/vector.h"
 #include "runtime/evaluator/actions.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
@@ -142,37 +143,50 @@ void rejoin(bool check, const std::int32_t*) {
     stack::set_result_only(*target);
 }
 
-// replace-all* series pattern value case?: replace/all of a text pattern in a
-// text by a value that is not a function; false when the text has an owner
+// replace-all* series pattern value case?: replace/all of a text or a
+// character set in a text by a value that is not a function (a set matches
+// its characters exactly, as parse does); false when the text has an owner
 // (the library then changes it match by match, so the owner hears of each).
 void replace_all(Cell* args) {
     if (!is_any_string_type(args[0].type())) expect_arg("replace-all*", args[0], "series");
-    if (!is_any_string_type(args[1].type())) expect_arg("replace-all*", args[1], "pattern");
+    if (!is_any_string_type(args[1].type()) && !args[1].is(TypeId::bitset)) expect_arg("replace-all*", args[1], "pattern");
     Cell series = args[0];
     const bool done = string::replace_all(series, args[1], args[2], !args[3].is(TypeId::none) &&
                                                                         !(args[3].is(TypeId::logic) && args[3].logic_value() == 0));
     logic::make_at(args[0], done);
 }
 
-// replace-values* series pattern value size case?: replace/all in a block or
-// a binary, size values a match, by a value that is not a function.
+// Whether a vector of the element type stores value in one element without
+// an error (numbers of its own kind: integers wrap, floats round).
+bool stored_as_is(const Cell& value, TypeId element) {
+    const auto whole = [](TypeId t) { return t == TypeId::integer || t == TypeId::char_; };
+    const auto fraction = [](TypeId t) { return t == TypeId::float_ || t == TypeId::percent; };
+    return whole(element) ? whole(value.type()) : fraction(element) && fraction(value.type());
+}
+
+// replace-values* series pattern value size case?: replace/all in a block, a
+// binary or a vector, size values a match, by a value that is not a function.
 // The pieces between the matches and the value after each are appended to a
 // new series, which then takes the series' place from its head: the tail
 // moves once, not once a match. Each piece is appended as change would have
 // put it and each search starts after the last change, as the match-by-match
-// loop did. False, with nothing done, when the series has an owner, which
-// must hear of each change, or the value is the series itself, which each
-// change grows.
+// loop did. A vector's matches are changed where they lie (a number stored
+// in one element moves nothing after it). False, with nothing done, when the
+// series has an owner, which must hear of each change, when the value is the
+// series itself, which each change grows, or when a vector would not store
+// the value as one element of its own kind (the library's loop raises what
+// change raises).
 void replace_values(Cell* args) {
     const Cell series = args[0], pattern = args[1], value = args[2];
     const TypeId t = series.type();
-    if (!is_any_block_type(t) && t != TypeId::binary)
+    if (!is_any_block_type(t) && t != TypeId::binary && t != TypeId::vector)
         expect_arg("replace-values*", series, "series");
     if (!args[3].is(TypeId::integer)) expect_arg("replace-values*", args[3], "size");
     const std::int32_t size = args[3].int_value();
     const NodeId node = series.series_node();
     if (size < 1 || (memory::buffer(node)->flags & memory::flag_owned) != 0 ||
-        (series_type_q(value.type()) && value.series_node() == node)) {
+        (series_type_q(value.type()) && value.series_node() == node) ||
+        (t == TypeId::vector && !stored_as_is(value, vector::element_type(series)))) {
         logic::make_at(args[0], false);
         return;
     }
@@ -188,6 +202,15 @@ void replace_values(Cell* args) {
     };
     std::int32_t match = next(series.series_head());
     if (match < 0) return logic::make_at(args[0], true);
+    if (t == TypeId::vector) {  // vector pieces cannot be appended: each match is changed where it lies
+        const auto change = actions::lookup<Action::change>(series);
+        for (; match >= 0; match = next(match)) {
+            Cell at = series, v = value;
+            at.set_series_head(match);
+            match = change(&at, &v, size, false, 1)->series_head();
+        }
+        return logic::make_at(args[0], true);
+    }
     // A block's pieces go cell by cell into a plain block (appending a piece
     // as a value would copy all the cells after it first); a binary's go
     // through append, which copies just the piece.
