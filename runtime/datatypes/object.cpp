@@ -473,6 +473,7 @@ void fire_on_change(const Cell& obj, const Cell& word, const Cell& old_value,
     if (!fn.is(TypeId::function))
         runtime::raise_error(ErrorCategory::script, "invalid-obj-evt", &fn);
     Cell w = word;
+    w.set_type(TypeId::word);   // a set-word bound to the field arrives here as it was written
     if (w.word_context() != ctx_of(o)) context::bind_word(ctx_of(o), w);
     const Cell args[3] = {w, old_value, new_value};
     collector::Root keep(o);
