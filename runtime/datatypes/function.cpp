@@ -19,6 +19,7 @@
 
 #include <cstring>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kiv {
@@ -161,6 +162,12 @@ void set_code_id(Cell& extra, std::int32_t index, std::int32_t id) {
 std::vector<routine::Entry>& routine_table() {
     static std::vector<routine::Entry> table;
     return table;
+}
+
+// The routine table's ids by name (the names live as long as the table).
+std::unordered_map<std::string_view, std::int32_t>& routine_ids() {
+    static std::unordered_map<std::string_view, std::int32_t> ids;
+    return ids;
 }
 
 }  // namespace
@@ -456,20 +463,23 @@ namespace routine {
 std::int32_t add(const char* name, Code code) {
     if (const std::int32_t id = find(name)) return id;  // start-up may run more than once
     routine_table().push_back(Entry{name, code});
-    return static_cast<std::int32_t>(routine_table().size());
+    const auto id = static_cast<std::int32_t>(routine_table().size());
+    routine_ids().emplace(name, id);
+    return id;
 }
 
 std::int32_t add_host(const char* name, HostCode code, const void* data) {
     if (const std::int32_t id = find(name)) return id;
     routine_table().push_back(Entry{name, nullptr, code, data});
-    return static_cast<std::int32_t>(routine_table().size());
+    const auto id = static_cast<std::int32_t>(routine_table().size());
+    routine_ids().emplace(name, id);
+    return id;
 }
 
 std::int32_t find(std::string_view name) {
-    const auto& table = routine_table();
-    for (std::size_t i = 0; i < table.size(); ++i)
-        if (name == table[i].name) return static_cast<std::int32_t>(i + 1);
-    return 0;
+    const auto& ids = routine_ids();
+    const auto it = ids.find(name);
+    return it == ids.end() ? 0 : it->second;
 }
 
 const Entry* entry(std::int32_t id) {

@@ -111,6 +111,7 @@ private:
     std::uint32_t symbol_count_ = 0, area_size_ = 0;
     std::vector<symbol::SymbolId> symbol_ids_;  // 0 until first used
     std::vector<std::int32_t> global_index_;    // by symbol id: its global word's index, -1 until looked up
+    std::vector<Cell> global_words_;            // by symbol index: its global word!, made at first use
     bool fixed_ = false;                         // 32-bit words instead of varints
     NodeId slot_node_ = 0;                       // the next value goes to this block's
     std::int32_t slot_index_ = 0;                // cell slot_index_ instead of its tail
@@ -218,14 +219,23 @@ private:
 
     symbol::SymbolId symbol_ref() {
         const std::size_t start = at_;
-        const std::uint32_t i = unsigned_field();
+        return symbol_at(unsigned_field(), start);
+    }
+    // The symbol of index i in the table (read at start).
+    symbol::SymbolId symbol_at(std::uint32_t i, std::size_t start) {
         if (i >= symbol_count_) fail(start);
         if (symbol_ids_[i] == 0) {
             std::uint32_t offset;
             std::memcpy(&offset, body_.data() + offsets_ + 4 * static_cast<std::size_t>(i), 4);
             if (offset >= area_size_) fail(start);
             const char* name = reinterpret_cast<const char*>(body_.data() + area_ + offset);
-            const std::size_t n = std::strlen(name);  // the area ends with a NUL
+            std::size_t n = 0;  // up to the NUL (the area ends with one)
+            if (boot_ && i + 1 < symbol_count_) {  // the program's own image: the next name follows
+                std::uint32_t next;
+                std::memcpy(&next, body_.data() + offsets_ + 4 * (static_cast<std::size_t>(i) + 1), 4);
+                n = next > offset && next <= area_size_ ? next - offset - 1 : 0;
+            }
+            if (n == 0 || name[n] != 0) n = std::strlen(name);
             if (n == 0) fail(start);
             symbol_ids_[i] = symbol::make_from_utf8(name, static_cast<std::int32_t>(n));
         }
@@ -637,11 +647,13 @@ private:
             const std::int32_t n = record_count();
             if (first > n) fail(head_at);
             Cell v{};
-            block::make_at(v, room_for(n));
+            block::make_at(v, boot_ ? std::max(n, 1) : room_for(n));  // the program's own image: its counts hold
             if (t != TypeId::hash) v.set_type(t);  // a hash! gets its index once filled
             v.set_series_head(first);
             const std::int32_t index = append(into, v, h.new_line);  // reachable before its contents are made
-            for (std::int32_t i = 0; i < n; ++i) record(v, depth + 1);
+            if (boot_) boot_cells(v, n, depth + 1);
+            else
+                for (std::int32_t i = 0; i < n; ++i) record(v, depth + 1);
             finish_block(into, index, v, t, head_at);
             return;
         }
@@ -663,6 +675,63 @@ private:
         if (first > n) fail(head_at);
         fill_text(into, t, unit, n, first, h.new_line);
         at_ += run - bytes;
+    }
+
+    // The n values of a boot image's block, most of them words of the global
+    // context and small integers: those are read here and written straight
+    // into the block (made with room for n), the rest as any record.
+    void boot_cells(const Cell& blk, std::int32_t n, int depth) {
+        const NodeId node = blk.series_node();
+        for (std::int32_t i = 0; i < n; ++i) {
+            std::size_t p = at_;
+            if (p >= end_) fail(p);
+            std::uint8_t b = body_[p];
+            bool new_line = false;
+            if (b == prefix_new_line && p + 1 < end_) {
+                new_line = true;
+                b = body_[++p];
+            }
+            Cell v;
+            if (b >= 0x80 && b <= 0xBF) {
+                integer::make_at(v, b & 0x3F);
+                at_ = p + 1;
+            } else if (const auto t = static_cast<TypeId>(b); b < 0x40 && word::is_any_word(t)) {
+                at_ = p + 1;
+                v = global_word_at(unsigned_field(), p);
+                v.set_type(t);
+            } else if (const auto s = static_cast<TypeId>(b & 0x3F);
+                       b < 0x80 && s != TypeId::hash && (is_any_block_type(s) || is_any_string_type(s))) {
+                Header h;  // a block or text: no prefix but the new line
+                h.type = s;
+                h.flag = (b & 0x40) != 0;
+                h.new_line = new_line;
+                h.at = p;
+                at_ = p + 1;
+                series(blk, h, depth);
+                continue;
+            } else {
+                record(blk, depth);
+                continue;
+            }
+            v.set_new_line(new_line);
+            SeriesBuffer* buf = memory::buffer(node);
+            if (buf->tail + sizeof(Cell) <= buf->data_end()) {
+                std::memcpy(buf->tail, &v, sizeof(Cell));
+                buf->tail += sizeof(Cell);
+            } else {
+                block::append_copy(blk, v);
+            }
+        }
+    }
+
+    // The word! of the global context that symbol index i of the stream
+    // names, made once per index.
+    Cell global_word_at(std::uint32_t i, std::size_t at) {
+        if (i >= symbol_count_) fail(at + 1);
+        if (i >= global_words_.size()) global_words_.resize(symbol_count_, Cell{});
+        Cell& w = global_words_[i];
+        if (w.is(TypeId::no_type)) global_word(symbol_at(i, at + 1), w);
+        return w;
     }
 
     // An image! record after its header: the head, the size, the pixels.
