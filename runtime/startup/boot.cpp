@@ -355,6 +355,12 @@ void remove_maker() {
 
 namespace {
 
+void run_host_sources() {
+    const std::int32_t host_count = block::length_of(host_block);
+    for (std::int32_t i = 0; i + 1 < host_count; i += 2)
+        evaluate_source(*block::get_cell(host_block, i + 1), string::utf8_of(*block::get_cell(host_block, i)));
+}
+
 bool holds_values(std::span<const std::uint8_t> image) {
     return image.size() > version_at && image[version_at] == evaluated_version;
 }
@@ -389,7 +395,10 @@ void load_values(std::span<const std::uint8_t> image) {
     if (!error::catalog_loaded()) boot_failure(none::value, "the boot image");  // not an image of ours
     evaluated = true;
     loaded_block = *block::make_in(&block::root(), 1);
-    host_block = *block::make_in(&block::root(), 1);
+    // a host's sources (an image made by --host) are evaluated over the library's values
+    host_block = host_image.empty() || holds_values(host_image)
+                     ? *block::make_in(&block::root(), 1)
+                     : decoded_image(host_image, 1, "the host's boot image");
 }
 
 // What the top level takes from the environment, taken again at every
@@ -427,6 +436,11 @@ void run_top_level() {
     collector::set_enabled(false);
     if (evaluated) {
         run_per_start();
+        if (block::length_of(host_block) > 0) {
+            define_maker();
+            run_host_sources();
+            remove_maker();
+        }
         collector::set_enabled(was_enabled);
         return;
     }
@@ -444,9 +458,7 @@ void run_top_level() {
             continue;  // no object! yet: no system object
         evaluate_source(code, name);
     }
-    const std::int32_t host_count = block::length_of(host_block);
-    for (std::int32_t i = 0; i + 1 < host_count; i += 2)
-        evaluate_source(*block::get_cell(host_block, i + 1), string::utf8_of(*block::get_cell(host_block, i)));
+    run_host_sources();
     Cell system_word = global_word("system");
     Cell value;
     word::get_value(system_word, value);

@@ -141,10 +141,13 @@ int run_program(int argc, char** argv, const Host& host);
 
 // What boot builds for a host that runs no program (a test, a benchmark).
 struct BootOptions {
-    // Evaluate the library's top level (the datatype and native words, the
-    // library functions, the system object); the collector runs from then on.
-    // Without it the runtime has its tables, words and loaded boot sources,
-    // every word of the library is unset and the collector stays off.
+    // Finish the library's start (the datatype and native words, the
+    // library functions, the system object: the top level evaluated, or its
+    // values taken from an image of evaluated values, then what reads the
+    // environment); the collector runs from then on. Without it the runtime
+    // has its tables, words and decoded boot data (an image of evaluated
+    // values has set the library's words; from sources they are all unset)
+    // and the collector stays off.
     bool library = true;
 };
 // Boots the runtime on the calling thread. A fault in the boot data ends the
