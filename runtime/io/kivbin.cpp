@@ -1219,9 +1219,14 @@ private:
         append(into, owner, new_line);
     }
 
-    // Binds w to ctx at its index; -1 looks its symbol up there.
+    // Binds w to ctx at its index; -1 looks its symbol up there in the boot
+    // image, and is an object's `self` in a codec stream.
     void bind_word(Cell& w, NodeId ctx, std::size_t at) const {
         std::int32_t i = w.word_index();
+        if (i == -1 && !boot_ && context::owner(ctx)->is(TypeId::object)) {
+            w.set_word_context(ctx);  // `self` in a codec stream: the object itself, at no index
+            return;
+        }
         if (i == -1) i = context::find_symbol(ctx, w.word_symbol(), true);
         if (i < 0 || i >= context::word_count(ctx)) fail(at);
         w.set_word_context(ctx);

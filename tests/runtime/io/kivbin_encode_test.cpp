@@ -5,6 +5,7 @@
 #include "runtime/io/kivbin_encode.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/word.h"
 #include "runtime/io/kivbin.h"
 #include "runtime/core/raise.h"
 
@@ -102,6 +103,24 @@ TEST(KivbinEncode, RoundTrips) {
         const std::string expected = test::mold(v, {.all = true});
         EXPECT_EQ(round_trip(v, true), expected) << text;
         EXPECT_EQ(round_trip(v, false), expected) << text;
+    }
+}
+
+TEST(KivbinEncode, MethodsUsingSelfComeBack) {
+    // `self` is bound to its object at no index; it read as a look-up and failed.
+    const collector::Root obj(test::eval("make object! [a: 5 f: does [self/a * 2]]"));
+    for (const bool compact : {true, false}) {
+        const Bytes data = kivbin::encode(obj.cell(), {.compact = compact});
+        Cell target{};
+        block::make_at(target, 4);
+        collector::Root keep(target);
+        kivbin::decode(data.data(), data.size(), target, nullptr);
+        const Cell out = block::first_cell(target)[0];
+        ASSERT_TRUE(out.is(TypeId::object));
+        Cell name{};
+        word::make_kind_at(TypeId::word, "kb-self-test", name);
+        word::set_value(name, out);
+        EXPECT_EQ(test::mold(test::eval("kb-self-test/a: 7 kb-self-test/f")), "14") << compact;
     }
 }
 
