@@ -387,9 +387,11 @@ void make_view(Cell* args) {
     toolkit::WidgetSpec spec{};
     pixels_of(widgets::facet(face, Facet::offset), spec.x, spec.y);
     pixels_of(size, spec.width, spec.height);
-    if (type == widgets::FaceType::window) {
-        if (spec.width < 0) spec.width = units::to_pixels(200);
-        if (spec.height < 0) spec.height = units::to_pixels(200);
+    if (type == widgets::FaceType::window && size != nullptr &&
+        (size->is(TypeId::pair) || size->is(TypeId::point2d))) {  // a side below 0 is 200
+        const bool pair = size->is(TypeId::pair);
+        if ((pair ? size->pair_x() < 0 : size->point_coord(0) < 0)) spec.width = units::to_pixels(200);
+        if ((pair ? size->pair_y() < 0 : size->point_coord(1) < 0)) spec.height = units::to_pixels(200);
     }
     spec.width = std::max(spec.width, 0);
     spec.height = std::max(spec.height, 0);

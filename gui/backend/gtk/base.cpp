@@ -141,7 +141,7 @@ GtkWidget* make_drawn(std::int32_t widget, const toolkit::WidgetSpec& spec, cons
     GtkWidget* box = gtk_event_box_new();
     gtk_event_box_set_visible_window(GTK_EVENT_BOX(box), FALSE);
     gtk_widget_add_events(box, input_events);
-    GtkWidget* fixed = gtk_fixed_new();
+    GtkWidget* fixed = fixed_new();
     gtk_container_add(GTK_CONTAINER(box), fixed);
     gtk_widget_show(fixed);
     g_object_set_data(G_OBJECT(box), fixed_key, fixed);

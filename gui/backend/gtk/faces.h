@@ -28,6 +28,9 @@ inline constexpr const char* inner_key = "kiv-inner";
 // The GtkFixed that holds a container face's children.
 inline constexpr const char* fixed_key = "kiv-fixed";
 
+// A new container for faces: children get exactly the size asked for them.
+GtkWidget* fixed_new();
+
 // Every change bit: a new widget takes all its facets.
 inline constexpr std::uint32_t all_facets = 0xFFFFFFFF;
 

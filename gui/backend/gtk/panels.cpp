@@ -35,7 +35,7 @@ GtkWidget* holder(GtkWidget* back) {
     gtk_event_box_set_visible_window(GTK_EVENT_BOX(box), FALSE);
     gtk_widget_add_events(box, GDK_BUTTON_PRESS_MASK | GDK_BUTTON_RELEASE_MASK | GDK_POINTER_MOTION_MASK |
                                    GDK_LEAVE_NOTIFY_MASK | GDK_SCROLL_MASK);
-    GtkWidget* fixed = gtk_fixed_new();
+    GtkWidget* fixed = fixed_new();
     gtk_container_add(GTK_CONTAINER(box), fixed);
     gtk_fixed_put(GTK_FIXED(fixed), back, 0, 0);
     gtk_widget_show(back);

@@ -27,6 +27,9 @@ entry { padding: 1px 3px; }
 notebook tab { padding: 2px 6px; }
 row { padding: 0 2px; }
 progressbar trough, progressbar progress { min-width: 1px; min-height: 1px; }
+scrollbar slider { min-width: 6px; min-height: 6px; }
+scrollbar.vertical slider { min-height: 12px; }
+scrollbar.horizontal slider { min-width: 12px; }
 )css";
 
 const char* const css_key = "kiv-css";

@@ -129,7 +129,7 @@ gboolean on_fixed_draw(GtkWidget* fixed, cairo_t* cr, gpointer) {
 GtkWidget* make_window(std::int32_t, const toolkit::WidgetSpec& spec, const Cell& face) {
     GtkWidget* window = gtk_window_new(GTK_WINDOW_TOPLEVEL);
     GtkWidget* box = gtk_box_new(GTK_ORIENTATION_VERTICAL, 0);
-    GtkWidget* fixed = gtk_fixed_new();
+    GtkWidget* fixed = fixed_new();
     gtk_box_pack_end(GTK_BOX(box), fixed, TRUE, TRUE, 0);
     gtk_container_add(GTK_CONTAINER(window), box);
     gtk_widget_show(fixed);
@@ -194,14 +194,12 @@ void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits) {
     if (window == nullptr || !GTK_IS_WINDOW(window)) return;
     const bool made = bits == all_facets;
     const auto changed = [bits](Facet f) { return (bits & widgets::change_bit(f)) != 0; };
-    Place& p = place_of(window);
     if (!made && changed(Facet::offset)) {
         std::int32_t x = 0, y = 0;
         if (const Cell* o = widgets::facet(face, Facet::offset)) {
             if (o->is(TypeId::pair)) x = units::to_pixels(o->pair_x()), y = units::to_pixels(o->pair_y());
             else if (o->is(TypeId::point2d)) x = units::to_pixels(o->point_coord(0)), y = units::to_pixels(o->point_coord(1));
         }
-        p.x = x, p.y = y;
         gtk_window_move(GTK_WINDOW(window), to_units(x), to_units(y));
     }
     if (!made && changed(Facet::size)) {
@@ -210,9 +208,8 @@ void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits) {
             if (s->is(TypeId::pair)) w = units::to_pixels(s->pair_x()), h = units::to_pixels(s->pair_y());
             else if (s->is(TypeId::point2d)) w = units::to_pixels(s->point_coord(0)), h = units::to_pixels(s->point_coord(1));
         }
-        p.width = std::max(w, 1), p.height = std::max(h, 1);
-        gtk_window_set_default_size(GTK_WINDOW(window), to_units(p.width), to_units(p.height));
-        gtk_window_resize(GTK_WINDOW(window), std::max(1, to_units(p.width)), std::max(1, to_units(p.height)));
+        gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)));
+        gtk_window_resize(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)));
     }
     if (!made && changed(Facet::text)) gtk_window_set_title(GTK_WINDOW(window), text_of(face).c_str());
     if (!made && changed(Facet::visible_q)) {

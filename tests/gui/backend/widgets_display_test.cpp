@@ -153,6 +153,70 @@ TEST_F(Widgets, FacetsOfTheWrongType) {
     EXPECT_EQ(run("faces/1/rate: none  faces/1/rate: 0:0:0.5  faces/1/rate"), "0:00:00.5");
 }
 
+// The widget's size in pixels once the toolkit laid it out.
+std::string allocated(GtkWidget* w) {
+    GtkAllocation a{};
+    gtk_widget_get_allocation(w, &a);
+    return std::to_string(a.width) + "x" + std::to_string(a.height);
+}
+
+TEST_F(Widgets, WidgetsTakeTheirFacesSizes) {
+    // themes ask for more room than small faces give: the style sheet lets them
+    // shrink (down to what a check's box or a scroll bar's arrows need)
+    run(R"(win: make face! [type: 'window size: -1x-1 offset: 0x0 pane: reduce [
+               make face! [type: 'button size: 30x12 text: "a long caption"]
+               make face! [type: 'field offset: 0x20 size: 25x12]
+               make face! [type: 'drop-list offset: 0x40 size: 30x14 data: ["a long entry"]]
+               make face! [type: 'check offset: 0x60 size: 60x30 text: "checked"]
+               make face! [type: 'text-list offset: 0x100 size: 60x60 data: ["a" "b" "c" "d"]]]]
+           view/no-wait win  loop 50 [do-events/no-wait])");
+    EXPECT_EQ(allocated(gtk_bin_get_child(GTK_BIN(first(FaceType::window)))), "200x200");  // a side below 0 is 200
+    EXPECT_EQ(allocated(first(FaceType::button)), "30x12");
+    EXPECT_EQ(allocated(first(FaceType::field)), "25x12");
+    EXPECT_EQ(allocated(first(FaceType::drop_list)), "30x14");
+    EXPECT_EQ(allocated(first(FaceType::check)), "60x30");
+    EXPECT_EQ(allocated(first(FaceType::text_list)), "60x60");
+}
+
+TEST_F(Widgets, PasswordFieldsAndCalendarYears) {
+    run(R"(win: make face! [type: 'window size: 300x300 offset: 0x0]
+           field: make face! [type: 'field size: 100x20 text: "secret" flags: [password]]
+           calendar: make face! [type: 'calendar offset: 0x30 size: 200x160 data: 15-Mar-1500]
+           win/pane: reduce [field calendar]
+           view/no-wait win)");
+    auto* entry = GTK_ENTRY(first(FaceType::field));
+    EXPECT_FALSE(gtk_entry_get_visibility(entry));
+    EXPECT_EQ(gtk_entry_get_invisible_char(entry), 0x25CFu);
+    run("field/flags: none");
+    EXPECT_TRUE(gtk_entry_get_visibility(entry));
+    guint year = 0, month = 0, day = 0;
+    gtk_calendar_get_date(GTK_CALENDAR(first(FaceType::calendar)), &year, &month, &day);
+    EXPECT_EQ(year, 1601u);
+    EXPECT_EQ(month + 1, 3u);
+    EXPECT_EQ(day, 15u);
+    run("calendar/data: 31-Dec-9999 + 1");
+    gtk_calendar_get_date(GTK_CALENDAR(first(FaceType::calendar)), &year, &month, &day);
+    EXPECT_EQ(year, 9999u);
+}
+
+TEST_F(Widgets, WindowsTellTheirMovesAndSizes) {
+    run(R"(log: copy []
+           win: make face! [type: 'window size: 100x100 offset: 10x10 flags: [resize]
+               actors: make object! [on-move: on-resize: func [face event] [append log event/type]]]
+           view/no-wait win  loop 50 [do-events/no-wait])");
+    run("clear log  win/offset: 50x60  win/size: 150x120  loop 100 [do-events/no-wait  wait 0.01]");
+    EXPECT_EQ(run("log"), "[move resize]");
+    GtkWidget* window = first(FaceType::window);
+    gint x = 0, y = 0;
+    gdk_window_get_origin(gtk_widget_get_window(window), &x, &y);
+    EXPECT_EQ(x, 50);
+    EXPECT_EQ(y, 60);
+    gtk_window_resize(GTK_WINDOW(window), 180, 90);  // as the user's resize
+    run("clear log  loop 100 [do-events/no-wait  wait 0.01]");
+    EXPECT_EQ(run("log"), "[resize]");
+    EXPECT_EQ(run("win/size"), "180x90");
+}
+
 TEST_F(Widgets, TheErrorBoxShowsItsCaptionAndText) {
     static std::string seen;
     seen.clear();
