@@ -78,6 +78,7 @@ std::uint32_t event_word(const Message& m, std::uint32_t flags, Type type) {
     case Type::click: return m.modifiers & keyboard;
     case Type::select:
     case Type::change:
+    case Type::scroll:
     case Type::menu: return flags & flag::key_mask;
     default: return 0;
     }

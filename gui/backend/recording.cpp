@@ -33,6 +33,7 @@ void window_state(std::int32_t, std::int32_t) {}
 void set_dark_mode(bool) {}
 void update(std::int32_t, const Cell&, std::uint32_t) {}
 void change_list(std::int32_t, const Cell&, const Cell&, const Cell&, std::int32_t, std::int32_t) {}
+void scroll_bar(std::int32_t, const ScrollBar&) {}
 std::int32_t read_text(std::int32_t, std::int32_t, char*, std::int32_t) { return -1; }
 void draw_face(std::int32_t, const Cell&) {}
 bool to_image(std::int32_t, const Cell&, Cell&) { return false; }
@@ -40,7 +41,7 @@ void error_box(const char*, const char*) {}
 
 constexpr Toolkit table{"record",   start,     iterate,    wake,      metrics,  screens,
                         make_widget, on_widget, on_widget, on_widget, set_timer, window_state,
-                        set_dark_mode, update, change_list, read_text, draw_face, to_image, error_box};
+                        set_dark_mode, update, change_list, scroll_bar, read_text, draw_face, to_image, error_box};
 
 }  // namespace
 

@@ -43,6 +43,15 @@ struct WidgetSpec {
     std::int32_t parent;  // the parent's widget, 0 for a top-level window
 };
 
+// A scroll bar of a scrollable face, as its scroller object says: what
+// changed (0 the position, 1 or 3 the page and range, 4 the visibility).
+struct ScrollBar {
+    bool vertical;
+    std::int32_t kind;
+    std::int32_t position, page, minimum, maximum;
+    bool visible;
+};
+
 struct Toolkit {
     const char* name;
     // Opens the display and starts the toolkit; false when it cannot.
@@ -74,6 +83,8 @@ struct Toolkit {
     // any other change; the widget's entries follow.
     void (*change_list)(std::int32_t widget, const Cell& face, const Cell& series, const Cell& action,
                         std::int32_t index, std::int32_t part);
+    // Sets a scroll bar of a face made with the scrollable flag.
+    void (*scroll_bar)(std::int32_t widget, const ScrollBar& bar);
     // The widget's text (index -1), or the text of its list entry index, as
     // UTF-8 into out (at most capacity bytes); answers its whole length, -1
     // when there is none.

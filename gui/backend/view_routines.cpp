@@ -531,10 +531,34 @@ void request_font(Cell* args) {
     args[0] = font;
 }
 
-// No widget made so far has scroll bars: there is nothing to update.
+// A scroller object of a face with the scrollable flag changed: its bar
+// follows (kind 0 the position, 1 and 3 the page and range, 4 whether it shows).
 void update_scroller(Cell* args) {
     record("update-scroller", args, 2);
+    const Cell scroller = args[0];
+    const std::int32_t kind = args[1].is(TypeId::integer) ? args[1].int_value() : -1;
     result_none(args);
+    const Cell* parent = field(scroller, "parent");
+    const std::int32_t widget = parent != nullptr ? widgets::of_face(*parent) : 0;
+    const toolkit::Toolkit* tk = toolkit::get();
+    if (widget == 0 || tk == nullptr || (kind != 0 && kind != 1 && kind != 3 && kind != 4)) return;
+    const auto number = [&](const char* name, std::int32_t otherwise) {
+        const Cell* v = field(scroller, name);
+        return v != nullptr && v->is(TypeId::integer) ? v->int_value() : otherwise;
+    };
+    const auto flag = [&](const char* name, bool otherwise) {
+        const Cell* v = field(scroller, name);
+        return v != nullptr && v->is(TypeId::logic) ? v->logic_value() != 0 : otherwise;
+    };
+    toolkit::ScrollBar bar{};
+    bar.vertical = flag("vertical?", true);
+    bar.kind = kind;
+    bar.position = number("position", 1);
+    bar.page = number("page-size", 1);
+    bar.minimum = 1;
+    bar.maximum = number("max-size", 1);
+    bar.visible = flag("visible?", true);
+    tk->scroll_bar(widget, bar);
 }
 
 void set_dark_mode(Cell* args) {

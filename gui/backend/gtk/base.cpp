@@ -135,6 +135,73 @@ void add_input_method(GtkWidget* box, std::int32_t widget) {
     g_signal_connect(box, "unrealize", G_CALLBACK(on_unrealize), nullptr);
 }
 
+// --- Scroll bars of scrollable faces -------------------------------------------------
+
+// A face made with the scrollable flag has a bar at its right edge and one
+// at its bottom; the language moves them (update-scroller): the user's
+// scrolling reaches it as `scroll` events (the key the kind of step, picked
+// the position the thumb was dragged to) and moves nothing by itself.
+const char* const vertical_key = "kiv-vertical-bar";
+const char* const horizontal_key = "kiv-horizontal-bar";
+
+GtkWidget* bar_of(std::int32_t widget, bool vertical) {
+    GtkWidget* w = native(widget);
+    return w != nullptr ? static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(w), vertical ? vertical_key : horizontal_key))
+                        : nullptr;
+}
+
+gboolean on_bar_moved(GtkRange* range, GtkScrollType scroll, gdouble value, gpointer vertical) {
+    const std::int32_t widget = widget_of(GTK_WIDGET(range));
+    if (widget == 0) return TRUE;
+    std::int32_t code = -1;
+    switch (scroll) {
+    case GTK_SCROLL_STEP_BACKWARD: case GTK_SCROLL_STEP_UP: case GTK_SCROLL_STEP_LEFT: code = 0; break;
+    case GTK_SCROLL_STEP_FORWARD: case GTK_SCROLL_STEP_DOWN: case GTK_SCROLL_STEP_RIGHT: code = 1; break;
+    case GTK_SCROLL_PAGE_BACKWARD: case GTK_SCROLL_PAGE_UP: case GTK_SCROLL_PAGE_LEFT: code = 2; break;
+    case GTK_SCROLL_PAGE_FORWARD: case GTK_SCROLL_PAGE_DOWN: case GTK_SCROLL_PAGE_RIGHT: code = 3; break;
+    case GTK_SCROLL_JUMP: code = 5; break;
+    default: return TRUE;
+    }
+    GtkAdjustment* a = gtk_range_get_adjustment(range);
+    const double top = gtk_adjustment_get_upper(a) - gtk_adjustment_get_page_size(a);
+    const auto position = static_cast<std::int32_t>(std::clamp(value, gtk_adjustment_get_lower(a), std::max(top, 1.0)));
+    event::Message m{};
+    m.widget = widget;
+    m.kind = event::Message::Kind::scroll;
+    m.delta = code;
+    m.vertical = vertical != nullptr;
+    message_loop::make_event(m, static_cast<std::uint32_t>(position) & 0xFFFF, event::Type::scroll);
+    return TRUE;  // the bar moves when the language says so
+}
+
+constexpr int bar_width = 12;
+
+// The bars along the right and bottom edges of the face's size.
+void place_bars(std::int32_t widget) {
+    GtkWidget* fixed = container(widget);
+    int w = 0, h = 0;
+    face_size(widget, w, h);
+    if (GtkWidget* v = bar_of(widget, true)) {
+        gtk_fixed_move(GTK_FIXED(fixed), v, std::max(0, w - bar_width), 0);
+        gtk_widget_set_size_request(v, bar_width, std::max(0, h - bar_width));
+    }
+    if (GtkWidget* b = bar_of(widget, false)) {
+        gtk_fixed_move(GTK_FIXED(fixed), b, 0, std::max(0, h - bar_width));
+        gtk_widget_set_size_request(b, std::max(0, w - bar_width), bar_width);
+    }
+}
+
+void add_bars(GtkWidget* box, GtkWidget* fixed) {
+    for (const bool vertical : {true, false}) {
+        GtkWidget* bar = gtk_scrollbar_new(vertical ? GTK_ORIENTATION_VERTICAL : GTK_ORIENTATION_HORIZONTAL,
+                                           gtk_adjustment_new(1, 1, 2, 1, 1, 1));
+        g_signal_connect(bar, "change-value", G_CALLBACK(on_bar_moved), vertical ? box : nullptr);
+        gtk_fixed_put(GTK_FIXED(fixed), bar, 0, 0);
+        gtk_widget_show(bar);
+        g_object_set_data(G_OBJECT(box), vertical ? vertical_key : horizontal_key, bar);
+    }
+}
+
 // --- The factory --------------------------------------------------------------------
 
 GtkWidget* make_drawn(std::int32_t widget, const toolkit::WidgetSpec& spec, const Cell&) {
@@ -146,6 +213,7 @@ GtkWidget* make_drawn(std::int32_t widget, const toolkit::WidgetSpec& spec, cons
     gtk_widget_show(fixed);
     g_object_set_data(G_OBJECT(box), fixed_key, fixed);
     g_signal_connect(box, "draw", G_CALLBACK(on_draw), nullptr);
+    if ((spec.face_flags & widgets::face_flag::scrollable) != 0) add_bars(box, fixed);
     if (spec.type != FaceType::panel) {
         gtk_widget_set_can_focus(box, TRUE);
         g_signal_connect(box, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
@@ -156,7 +224,10 @@ GtkWidget* make_drawn(std::int32_t widget, const toolkit::WidgetSpec& spec, cons
 }
 
 // Drawn faces show their facets in their paint: any change repaints them.
-void apply_drawn(std::int32_t, const Cell&, std::uint32_t) {}
+// Their scroll bars follow their size.
+void apply_drawn(std::int32_t widget, const Cell&, std::uint32_t bits) {
+    if ((bits & widgets::change_bit(Facet::size)) != 0) place_bars(widget);
+}
 
 bool drawn_text(std::int32_t widget, std::int32_t, std::string& out) {
     Cell face{};
@@ -166,6 +237,22 @@ bool drawn_text(std::int32_t widget, std::int32_t, std::string& out) {
 }
 
 }  // namespace
+
+void scroll_bar(std::int32_t widget, const toolkit::ScrollBar& bar) {
+    GtkWidget* w = bar_of(widget, bar.vertical);
+    if (w == nullptr) return;
+    GtkAdjustment* a = gtk_range_get_adjustment(GTK_RANGE(w));
+    const double lower = bar.minimum;
+    const double upper = std::max<double>(bar.maximum + 1, lower + 1);
+    if (bar.kind == 4) {
+        gtk_widget_set_visible(w, bar.visible);
+    } else if (bar.kind == 0) {
+        gtk_adjustment_set_value(a, std::clamp<double>(bar.position, lower, upper));
+    } else {
+        gtk_adjustment_configure(a, gtk_adjustment_get_value(a), lower, upper, 1, std::max(1, bar.page),
+                                 std::clamp<double>(bar.page, 1, upper - lower));
+    }
+}
 
 void face_size(std::int32_t widget, int& width, int& height) {
     width = height = 0;

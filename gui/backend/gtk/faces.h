@@ -128,6 +128,7 @@ bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& spec, const Cel
 void update(std::int32_t widget, const Cell& face, std::uint32_t bits);
 void change_list(std::int32_t widget, const Cell& face, const Cell& series, const Cell& action, std::int32_t index,
                  std::int32_t part);
+void scroll_bar(std::int32_t widget, const toolkit::ScrollBar& bar);
 void destroy(std::int32_t widget);
 void show(std::int32_t widget);
 std::int32_t read_text(std::int32_t widget, std::int32_t index, char* out, std::int32_t capacity);

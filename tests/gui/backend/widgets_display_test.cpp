@@ -217,6 +217,40 @@ TEST_F(Widgets, WindowsTellTheirMovesAndSizes) {
     EXPECT_EQ(run("win/size"), "180x90");
 }
 
+TEST_F(Widgets, ScrollableFacesHaveBarsTheLanguageMoves) {
+    run(R"(log: copy []
+           win: make face! [type: 'window size: 200x200 offset: 0x0]
+           box: make face! [type: 'rich-text size: 150x150 flags: [scrollable]
+               actors: make object! [on-scroll: func [face event] [append log reduce [event/key event/picked event/orientation]]]]
+           win/pane: reduce [box]
+           view/no-wait win
+           bar: get-scroller box 'vertical
+           bar/max-size: 50  bar/page-size: 10  bar/position: 7)");
+    GtkWidget* fixed = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(first(FaceType::rich_text)), "kiv-fixed"));
+    GtkRange* vertical = nullptr;
+    GList* children = gtk_container_get_children(GTK_CONTAINER(fixed));
+    for (GList* c = children; c != nullptr; c = c->next)
+        if (GTK_IS_SCROLLBAR(c->data) && gtk_orientable_get_orientation(GTK_ORIENTABLE(c->data)) == GTK_ORIENTATION_VERTICAL)
+            vertical = GTK_RANGE(c->data);
+    g_list_free(children);
+    ASSERT_NE(vertical, nullptr);
+    GtkAdjustment* a = gtk_range_get_adjustment(vertical);
+    EXPECT_EQ(gtk_adjustment_get_value(a), 7.0);
+    EXPECT_EQ(gtk_adjustment_get_page_size(a), 10.0);
+    EXPECT_EQ(gtk_adjustment_get_upper(a) - gtk_adjustment_get_page_size(a), 41.0);  // the last page starts at 41
+    gboolean handled = FALSE;
+    g_signal_emit_by_name(vertical, "change-value", GTK_SCROLL_PAGE_FORWARD, 17.0, &handled);  // the user's page down
+    g_signal_emit_by_name(vertical, "change-value", GTK_SCROLL_JUMP, 30.0, &handled);           // a dragged thumb
+    EXPECT_EQ(run("log"), "[page-down 17 vertical track 30 vertical]");
+    EXPECT_EQ(gtk_adjustment_get_value(a), 7.0);  // the language moves the bar, not the user
+    run("bar/visible?: false");
+    EXPECT_FALSE(gtk_widget_get_visible(GTK_WIDGET(vertical)));
+    // the face's options choose the mouse cursor over it
+    EXPECT_EQ(g_object_get_data(G_OBJECT(first(FaceType::rich_text)), "kiv-cursor"), nullptr);
+    run("box/options: [cursor: I-beam]");
+    EXPECT_NE(g_object_get_data(G_OBJECT(first(FaceType::rich_text)), "kiv-cursor"), nullptr);
+}
+
 TEST_F(Widgets, TheErrorBoxShowsItsCaptionAndText) {
     static std::string seen;
     seen.clear();
