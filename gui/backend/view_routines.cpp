@@ -42,8 +42,6 @@ namespace {
 
 using widgets::Facet;
 
-[[noreturn]] void not_done() { runtime::raise_error(ErrorCategory::internal, "not-done"); }
-
 // With the recording toolkit, every call of a view routine prints a line:
 // its name and its arguments, molded flat.
 void record(const char* name, const Cell* args, int count) {
@@ -578,21 +576,6 @@ void toggle_gpu(Cell* args) {
     result_none(args);
 }
 
-// A routine of a part of the back end not built yet. The recording toolkit
-// answers it with none, so the engine's tests see the call.
-template <std::size_t N>
-struct RoutineName {
-    char text[N];
-    constexpr RoutineName(const char (&name)[N]) { std::copy_n(name, N, text); }
-};
-
-template <RoutineName Name, int Arity>
-void later(Cell* args) {
-    record(Name.text, args, Arity);
-    if (!toolkit::recording()) not_done();
-    result_none(args);
-}
-
 // The screen under the mouse: the first screen, the only one a desktop of
 // one monitor (and the recording toolkit) has.
 void get_current_screen(Cell* args) {
@@ -710,8 +693,6 @@ void add_all() {
         {"do-event-loop", do_event_loop},
         {"exit-event-loop", exit_event_loop},
         {"request-font", request_font},
-        {"request-file", later<"request-file", 5>},
-        {"request-dir", later<"request-dir", 5>},
         {"text-box-metrics", text_box_metrics},
         {"update-scroller", update_scroller},
         {"set-dark-mode", set_dark_mode},
