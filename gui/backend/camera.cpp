@@ -132,10 +132,12 @@ void open_device(std::int32_t widget, Camera& camera, std::int64_t index) {
 
 }  // namespace
 
-void init(std::int32_t widget, const Cell& face, const char* folder) {
+void init(std::int32_t widget, const Cell& face) { init_from(widget, face, toolkit::recording() ? nullptr : "/dev"); }
+
+void init_from(std::int32_t widget, const Cell& face, const char* folder) {
     cameras().erase(widget);
     std::vector<Device> devices;
-    if (!enumerate(folder, devices)) {
+    if (folder != nullptr && !enumerate(folder, devices)) {
         embed::print("Error Creating Device Enumerator", true);
         return;
     }

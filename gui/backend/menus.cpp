@@ -74,6 +74,13 @@ std::int32_t context_owner = 0;
 // Where the press that opened it was, in the widget's pixels: a pick's offset.
 std::int32_t menu_x = 0, menu_y = 0;
 
+// A menu block's fault, on the console: its message (where the loop was when
+// it met the block says nothing more).
+void report(const Cell& error) {
+    const std::string text = boot::formed(error);
+    embed::print(text.substr(0, text.find('\n')), true);
+}
+
 template <class Function>
 Function entry(const char* name) {
     return reinterpret_cast<Function>(toolkit::module_symbol(name));
@@ -103,15 +110,16 @@ bool show_context_menu(const event::Message& press) {
     const collector::Root keep(face);
     const Cell* menu = widgets::facet(face, widgets::Facet::menu);
     if (menu == nullptr || !menu->is(TypeId::block) || menu_bar_q(*menu, face)) return false;
+    if (toolkit::recording()) return false;
     const auto popup = entry<PopupEntry>(popup_entry);
-    if (popup == nullptr || toolkit::recording()) return false;
+    if (popup == nullptr) return false;
     // The press comes from the toolkit's own handler: an error in the block is
     // reported, never thrown through it.
     Model model;
     const Cell block = *menu;
     Cell error{};
     if (!callback::guarded([&] { build(block, model); }, error)) {
-        embed::print(boot::report(error), true);
+        report(error);
         return false;
     }
     context_owner = press.widget;
@@ -127,11 +135,32 @@ bool show_context_menu(const event::Message& press) {
 void clear_pending() { context_owner = 0; }
 
 bool update_bar(std::int32_t window, const Cell& face) {
-    const Cell* menu = widgets::facet(face, widgets::Facet::menu);
-    Model model;
-    if (menu != nullptr && menu_bar_q(*menu, face)) build(*menu, model);
+    if (toolkit::recording()) return false;
     const auto bar = entry<BarEntry>(bar_entry);
-    return bar != nullptr && bar(window, model.items.data(), static_cast<std::int32_t>(model.items.size()));
+    if (bar == nullptr) return false;
+    Model model;
+    const Cell* menu = widgets::facet(face, widgets::Facet::menu);
+    if (menu != nullptr && menu_bar_q(*menu, face)) {
+        const Cell block = *menu;
+        Cell error{};
+        if (!callback::guarded([&] { build(block, model); }, error)) {
+            report(error);  // the window keeps no menu bar
+            model.items.clear();
+        }
+    }
+    return bar(window, model.items.data(), static_cast<std::int32_t>(model.items.size()));
+}
+
+void update_bar_later(std::int32_t window) {
+    if (toolkit::recording()) return;
+    if (const auto later = entry<BarLaterEntry>(bar_later_entry)) later(window);
+}
+
+void refresh_bar(std::int32_t window) {
+    Cell face{};
+    if (!widgets::face_of(window, face)) return;  // the window went meanwhile
+    const collector::Root keep(face);
+    update_bar(window, keep.cell());
 }
 
 void pick(std::int32_t widget, std::int32_t data, bool context) {

@@ -51,10 +51,14 @@ bool menu_bar_q(const Cell& menu, const Cell& face);
 //   bool kiv_gui_menu_bar(std::int32_t window, const Item* items, std::int32_t count)
 //     puts the menu bar into the window (none with count 0); a pick calls
 //     pick(window, data, false).
+//   void kiv_gui_menu_bar_later(std::int32_t window)
+//     calls refresh_bar(window) when the loop is next idle (once for many asks).
 inline constexpr const char* popup_entry = "kiv_gui_menu_popup";
 using PopupEntry = bool (*)(std::int32_t widget, const Item* items, std::int32_t count, std::uint32_t time);
 inline constexpr const char* bar_entry = "kiv_gui_menu_bar";
 using BarEntry = bool (*)(std::int32_t window, const Item* items, std::int32_t count);
+inline constexpr const char* bar_later_entry = "kiv_gui_menu_bar_later";
+using BarLaterEntry = void (*)(std::int32_t window);
 
 // A right button press on widget (the pre-filter made its alt-down): shows
 // the face's context menu when it has a menu block that is no menu bar.
@@ -65,6 +69,11 @@ void clear_pending();
 // Builds the menu bar of the window widget from its face's `menu` (or takes
 // it away when the face has none); false when the toolkit cannot.
 bool update_bar(std::int32_t window, const Cell& face);
+// The same once the loop is idle again: changes made meanwhile (an item
+// appended at a time) are shown by one new bar.
+void update_bar_later(std::int32_t window);
+// The bar the loop was asked for: the window's face as it is now.
+void refresh_bar(std::int32_t window);
 // An item was picked in a window's menu bar, or in the context menu shown
 // for widget: the `menu` event, its `picked` the item's word, its offset
 // (for a context menu) the press that opened the menu.

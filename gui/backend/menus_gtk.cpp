@@ -3,10 +3,13 @@
 // half as the item's data.
 #include "gui/backend/menus.h"
 
+#include "gui/backend/gtk/native.h"
 #include "gui/backend/widgets.h"
 
 #include <gtk/gtk.h>
 
+#include <algorithm>
+#include <set>
 #include <string>
 
 namespace {
@@ -16,8 +19,10 @@ using kiv::menus::Item;
 const char* const data_key = "kiv-menu-data";
 const char* const widget_key = "kiv-menu-widget";
 const char* const context_key = "kiv-menu-context";
+const char* const bar_key = "kiv-menu-bar";
 
 GtkWidget* shown_popup = nullptr;  // the context menu on the screen, if any
+std::set<std::int32_t> bars_asked;  // windows whose menu bar is made anew when the loop is idle
 
 // A caption's text with its mnemonic: "&" marks the key ("&&" is an "&"),
 // and GTK's own mark "_" is doubled.
@@ -138,4 +143,52 @@ extern "C" bool kiv_gui_menu_popup(std::int32_t widget, const Item* items, std::
     gdk_event_free(press);
     shown_popup = menu;
     return true;
+}
+
+extern "C" bool kiv_gui_menu_bar(std::int32_t window, const Item* items, std::int32_t count) {
+    GtkWidget* box = kiv::gtk_faces::window_box_of(window);
+    GtkWidget* top = kiv::gtk_faces::gtk_window_of(window);
+    if (box == nullptr || top == nullptr) return false;
+    gint before = 0, after = 0;
+    if (auto* old = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(box), bar_key))) {
+        gtk_widget_get_preferred_height(old, nullptr, &before);
+        gtk_widget_destroy(old);
+        g_object_set_data(G_OBJECT(box), bar_key, nullptr);
+    }
+    if (count > 0) {
+        GtkWidget* bar = gtk_menu_bar_new();
+        const Item* at = items;
+        fill(bar, at, items + count, window, false);
+        gtk_box_pack_start(GTK_BOX(box), bar, FALSE, FALSE, 0);
+        gtk_box_reorder_child(GTK_BOX(box), bar, 0);
+        gtk_widget_show_all(bar);
+        gtk_widget_get_preferred_height(bar, nullptr, &after);
+        g_object_set_data(G_OBJECT(box), bar_key, bar);
+    }
+    // The bar comes on top of the face's size, as a window's menu does.
+    if (after != before) {
+        gint width = 0, height = 0;
+        gtk_window_get_default_size(GTK_WINDOW(top), &width, &height);
+        if (height > 0) gtk_window_set_default_size(GTK_WINDOW(top), width, std::max(1, height + after - before));
+        if (gtk_widget_get_realized(top)) {
+            gtk_window_get_size(GTK_WINDOW(top), &width, &height);
+            gtk_window_resize(GTK_WINDOW(top), std::max(1, width), std::max(1, height + after - before));
+        }
+    }
+    return true;
+}
+
+namespace {
+
+gboolean refresh_bar(gpointer data) {
+    const std::int32_t window = GPOINTER_TO_INT(data);
+    bars_asked.erase(window);
+    kiv::menus::refresh_bar(window);
+    return G_SOURCE_REMOVE;
+}
+
+}  // namespace
+
+extern "C" void kiv_gui_menu_bar_later(std::int32_t window) {
+    if (bars_asked.insert(window).second) g_idle_add(refresh_bar, GINT_TO_POINTER(window));
 }
