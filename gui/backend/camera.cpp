@@ -7,11 +7,11 @@
 #include "gui/backend/toolkit.h"
 #include "gui/backend/widgets.h"
 #include "runtime/core/collector.h"
-#include "runtime/core/output_hooks.h"
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/image.h"
 #include "runtime/datatypes/none.h"
 #include "runtime/datatypes/string.h"
+#include "runtime/startup/embed.h"
 
 #include <algorithm>
 #include <chrono>
@@ -104,15 +104,6 @@ Camera* camera_of(std::int32_t widget) {
     return it != cameras().end() ? it->second.get() : nullptr;
 }
 
-// A line of the runtime's console output.
-void print_line(const char* text) {
-    Cell line{};
-    string::make_at(line, static_cast<std::int32_t>(std::strlen(text)) + 1);
-    string::append_nul_text(line.series_node(), text);
-    const collector::Root keep(line);
-    output_hooks::call_print_hooks(&keep.cell(), true);
-}
-
 // The face's facet, writable.
 Cell* facet_of(std::int32_t widget, widgets::Facet f) {
     Cell face{};
@@ -133,7 +124,7 @@ void open_device(std::int32_t widget, Camera& camera, std::int64_t index) {
     auto capture = std::make_unique<Capture>(widget, post_function());
     std::string fault;
     if (!capture->start(camera.devices[static_cast<std::size_t>(index)].path, fault)) {
-        print_line(fault.c_str());
+        embed::print(fault, true);
         return;
     }
     camera.capture = std::move(capture);
@@ -141,15 +132,17 @@ void open_device(std::int32_t widget, Camera& camera, std::int64_t index) {
 
 }  // namespace
 
-void init(std::int32_t widget, const Cell& face, const char* folder) {
+void init(std::int32_t widget, const Cell& face) { init_from(widget, face, toolkit::recording() ? nullptr : "/dev"); }
+
+void init_from(std::int32_t widget, const Cell& face, const char* folder) {
     cameras().erase(widget);
     std::vector<Device> devices;
-    if (!enumerate(folder, devices)) {
-        print_line("Error Creating Device Enumerator");
+    if (folder != nullptr && !enumerate(folder, devices)) {
+        embed::print("Error Creating Device Enumerator", true);
         return;
     }
     if (devices.empty()) {
-        print_line("No video capture hardware");
+        embed::print("No video capture hardware", true);
         return;
     }
     auto camera = std::make_unique<Camera>();

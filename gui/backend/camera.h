@@ -96,8 +96,11 @@ using Post = void (*)(std::int32_t widget);
 // The camera set-up of a made widget: the devices' card names are appended
 // to the face's `data` ("No video capture hardware" is printed when there is
 // none), and an integer `selected` opens that device (1-based) and starts it.
-// Devices are looked for in folder.
-void init(std::int32_t widget, const Cell& face, const char* folder = "/dev");
+// The recording toolkit finds no device, so that tests read the same
+// everywhere.
+void init(std::int32_t widget, const Cell& face);
+// The same with the devices of folder (none when null).
+void init_from(std::int32_t widget, const Cell& face, const char* folder);
 // `selected` changed: the device of that number streams instead (none or a
 // number out of range stops it).
 void select(std::int32_t widget, const Cell& selected);

@@ -1,5 +1,6 @@
 #include "gui/backend/message_loop.h"
 
+#include "gui/backend/menus.h"
 #include "gui/backend/toolkit.h"
 #include "gui/backend/units.h"
 #include "gui/backend/widgets.h"
@@ -195,9 +196,15 @@ int prefilter(const Message& m) {
         make_event(m, mouse | flag::away, Type::over);
         if (hover == m.widget) hover = 0;
         return 1;
-    case Kind::button_down: return make_event(m, mouse, button_type(down_types, m.button));
+    case Kind::button_down: {
+        if (m.button == 1) menus::clear_pending();
+        const int r = make_event(m, mouse, button_type(down_types, m.button));
+        if (m.button == 3 && menus::show_context_menu(m)) return 0;  // the face's context menu takes the press
+        return r;
+    }
     case Kind::button_up: return make_event(m, mouse, button_type(up_types, m.button));
     case Kind::double_click:
+        menus::clear_pending();
         make_event(m, 0, Type::down);
         make_event(m, mouse, Type::dbl_click);
         return 1;

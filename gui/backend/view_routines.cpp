@@ -1,6 +1,8 @@
 #include "gui/backend/view_routines.h"
 
+#include "gui/backend/camera.h"
 #include "gui/backend/font_chooser.h"
+#include "gui/backend/menus.h"
 #include "gui/backend/message_loop.h"
 #include "gui/backend/text/entries.h"
 #include "gui/backend/toolkit.h"
@@ -195,6 +197,7 @@ void destroy_tree(const Cell& face) {
     if (top == 0) return;
     for (const std::int32_t widget : widgets::subtree(top)) {
         if (const toolkit::Toolkit* tk = toolkit::get()) tk->destroy(widget);
+        camera::free(widget);
         message_loop::forget(widget);
         widgets::remove(widget);
     }
@@ -250,6 +253,9 @@ void apply_changes(const Cell& face) {
         else backend &= ~widgets::backend_flag::pair_size;
     }
     tk->update(widget, face, bits & ~widgets::change_bit(Facet::rate));
+    if ((bits & widgets::change_bit(Facet::selected)) != 0 && type == widgets::FaceType::camera)
+        camera::select(widget, *widgets::facet(face, Facet::selected));
+    if ((bits & widgets::change_bit(Facet::menu)) != 0 && type == widgets::FaceType::window) menus::update_bar_later(widget);
     if ((bits & widgets::change_bit(Facet::rate)) != 0 && widgets::get(widget) != nullptr)
         tk->set_timer(widget, rate_interval(widgets::facet(face, Facet::rate)));
 }
@@ -401,6 +407,8 @@ void make_view(Cell* args) {
         const Cell name = text_of("widget");
         runtime::raise_error(ErrorCategory::access, "no-create", &name);
     }
+    if (type == widgets::FaceType::camera) camera::init(widget, face);
+    if (type == widgets::FaceType::window) menus::update_bar(widget, face);
     if (interval > 0) tk.set_timer(widget, interval);
     handle::make_at(args[0], static_cast<std::uint32_t>(widget), handle::Class::window);
 }
@@ -624,6 +632,12 @@ void render_face(const Cell& face, Cell& out) {
     const bool screen = widgets::type_of(face) == widgets::FaceType::screen;
     const std::int32_t widget = screen ? 0 : widgets::of_face(face);
     if (widget == 0 && !screen) return;
+    if (widgets::type_of(face) == widgets::FaceType::camera) {
+        // a frame of its stream, which becomes the face's image too
+        camera::grab_image(widget, out);
+        if (Cell* image = out.is(TypeId::image) ? const_cast<Cell*>(widgets::facet(face, Facet::image)) : nullptr) *image = out;
+        return;
+    }
     Cell made{};
     if (tk->to_image(widget, face, made)) out = made;
 }

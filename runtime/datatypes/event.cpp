@@ -156,7 +156,7 @@ void read_face(const Cell& event, bool window, Cell& out) {
 
 bool has_position(Type t) {
     return (t >= Type::down && t <= Type::over) || t == Type::key || t == Type::key_down || t == Type::key_up ||
-           (t >= Type::move && t <= Type::resizing);
+           (t >= Type::move && t <= Type::resizing) || t == Type::menu;  // a menu's: where it was opened
 }
 
 void read_offset(const Cell& event, Cell& out) {
@@ -233,6 +233,16 @@ void read_picked(const Cell& event, Cell& out) {
     case Type::dbl_click:
         none::make_at(out);  // no list item lies under the point
         return;
+    case Type::menu: {
+        // The picked item's word by its symbol id, whole in the message while it
+        // is handled (the flags keep its low 16 bits); none for an item without one.
+        const std::uint32_t low = event.event_flags() & flag::key_mask;
+        const std::uint32_t id = m != nullptr ? m->code : low;
+        const bool no_word = m != nullptr ? id == 0xFFFFFFFFu : low == flag::key_mask;
+        if (no_word || id == 0 || id > static_cast<std::uint32_t>(symbol::count())) none::make_at(out);
+        else word_at(out, id);
+        return;
+    }
     default:
         integer::make_at(out, static_cast<std::int16_t>(event.event_flags() & flag::key_mask));
         return;

@@ -7,6 +7,7 @@
 // its text-box. Input methods reach a focused base face as `ime` events.
 #include "gui/backend/gtk/faces.h"
 
+#include "gui/backend/camera_gtk.h"
 #include "gui/backend/draw/draw.h"
 #include "gui/backend/message_loop.h"
 #include "gui/backend/text/face_box.h"
@@ -284,6 +285,7 @@ void paint_face(std::int32_t widget, const Cell& face, cairo_t* cr, int width, i
         cairo_fill(cr);
     }
     const FaceType type = widgets::get(widget) != nullptr ? widgets::get(widget)->type : FaceType::panel;
+    if (type == FaceType::camera) camera_gtk::paint(cr, widget, width / factor, height / factor);
     const Cell* draw_facet = widgets::facet(face, Facet::draw);
     if (draw_facet != nullptr && draw_facet->is(TypeId::block)) {
         run_block(cr, *draw_facet);

@@ -278,7 +278,7 @@ TEST(CameraFace, NoCaptureHardware) {
     ASSERT_TRUE(widgets::face_of(widget, face));
     output_hooks::register_(keep_print, nullptr);
     printed.clear();
-    init(widget, face, std::filesystem::temp_directory_path().c_str());
+    init_from(widget, face, std::filesystem::temp_directory_path().c_str());
     output_hooks::unregister(keep_print, nullptr);
     EXPECT_EQ(printed, "No video capture hardware\n");
     EXPECT_EQ(embed::mold(embed::eval_text("cam/data").value), "none");
