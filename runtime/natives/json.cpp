@@ -22,6 +22,7 @@
 #include "runtime/io/lexer.h"
 #include "runtime/core/raise.h"
 
+#include <array>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -131,13 +132,17 @@ private:
     // White space, one value, its end marked, white space.
     bool value(Cell& out) {
         spaces();
-        if (literal("true")) logic::make_at(out, true);
-        else if (literal("false")) logic::make_at(out, false);
-        else if (literal("null")) none::make_at(out);
-        else if (next_is('{')) { if (!object(out)) return false; }
-        else if (next_is('[')) { if (!array(out)) return false; }
-        else if (next_is('"')) { if (!string_literal(out)) return false; }
-        else if (!number(out)) return false;
+        bool read = false;
+        switch (pos_ < length_ ? at(pos_) : 0) {  // the first unit tells which value can start here
+        case 't': read = literal("true"); if (read) logic::make_at(out, true); break;
+        case 'f': read = literal("false"); if (read) logic::make_at(out, false); break;
+        case 'n': read = literal("null"); if (read) none::make_at(out); break;
+        case '{': read = object(out); break;
+        case '[': read = array(out); break;
+        case '"': read = string_literal(out); break;
+        default: read = number(out); break;
+        }
+        if (!read) return false;
         mark_ = pos_;
         spaces();
         return true;
@@ -221,23 +226,31 @@ private:
         return true;
     }
 
-    static bool word_char(std::uint32_t c) {
-        static constexpr char non_word[] = "/\\^,[](){}\"#%$@:;\n \t\r<>";
-        return c != 0xA0 && (c == 0 || c > 127 || std::strchr(non_word, static_cast<int>(c)) == nullptr);
-    }
+    // The ASCII characters a word may not hold.
+    static constexpr auto non_word = [] {
+        std::array<bool, 128> t{};
+        for (const char* p = "/\\^,[](){}\"#%$@:;\n \t\r<>"; *p != 0; ++p) t[static_cast<std::size_t>(*p)] = true;
+        return t;
+    }();
+    static bool word_char(std::uint32_t c) { return c != 0xA0 && (c > 127 || !non_word[c]); }
 
     // The key of a name: a word when the name reads as one, else the string.
     Cell key_of(const Cell& name) {
-        const std::string text = string::utf8_of(name);
         Cell probe = name;
         const SeriesBuffer* b = memory::buffer(name.series_node());
         const std::int32_t n = b->used_bytes() / static_cast<std::int32_t>(b->unit());
         bool wordy = n > 0;
+        bool ascii = b->unit() == 1;
         for (std::int32_t i = 0; wordy && i < n; ++i) {
-            const std::uint32_t c = string::get_char(b->head + static_cast<std::size_t>(i) * b->unit(), b->unit());
+            const std::uint32_t c = b->unit() == 1 ? b->head[i]
+                                                   : string::get_char(b->head + static_cast<std::size_t>(i) * b->unit(), b->unit());
             wordy = word_char(c) && (i > 0 || ((c < '0' || c > '9') && c != '\''));
+            ascii = ascii && c < 128;
         }
         if (!wordy) return name;
+        // An ASCII name is its own UTF-8.
+        const std::string text = ascii ? std::string(reinterpret_cast<const char*>(b->head), static_cast<std::size_t>(n))
+                                       : string::utf8_of(name);
         const auto known = words_.find(text);
         if (known != words_.end()) return known->second;
         Cell proto = datatype_of(TypeId::word);
@@ -259,6 +272,10 @@ private:
         const std::int32_t start = ++pos_;
         bool escaped = false;
         while (pos_ < length_) {
+            if (unit_ == 1) {  // a run of plain bytes at once
+                while (pos_ < length_ && data_[pos_] >= 0x20 && data_[pos_] != '"' && data_[pos_] != '\\') ++pos_;
+                if (pos_ >= length_) break;
+            }
             const std::uint32_t c = at(pos_);
             if (c == '"') break;
             if (c < 0x20) return false;
@@ -366,14 +383,16 @@ private:
             }
         }
         pos_ = i;
-        std::string text;
-        for (std::int32_t k = start; k < i; ++k) text.push_back(static_cast<char>(at(k)));
-        const std::size_t digits = text.size() - (text[0] == '-' ? 1 : 0);
-        if (whole && digits <= 9) {
+        const bool minus = at(start) == '-';
+        if (whole && i - start - (minus ? 1 : 0) <= 9) {  // fits 32 bits: read here
+            std::int32_t v = 0;
+            for (std::int32_t k = start + (minus ? 1 : 0); k < i; ++k) v = v * 10 + static_cast<std::int32_t>(at(k) - '0');
             out.reset(TypeId::integer);
-            out.set_int(std::stoi(text));
+            out.set_int(minus ? -v : v);
             return true;
         }
+        std::string text;
+        for (std::int32_t k = start; k < i; ++k) text.push_back(static_cast<char>(at(k)));
         return lexer::scan_first_value(text.data(), static_cast<std::int32_t>(text.size()), out);
     }
 

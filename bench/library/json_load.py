@@ -1,0 +1,15 @@
+# json.loads of the records of json_load.kiv.
+import os, json, time
+passes = int(os.environ.get("BENCH_N", 1))
+parts = []
+for i in range(1, int(os.environ.get("BENCH_RECORDS", 200000)) + 1):
+    parts.append('{"item": %d, "name": "entry number %d", "count": %d, "ratio": %r, '
+                 '"tags": ["alpha", "beta", "gamma"], "flag": true}' % (i, i, i, i / 8.0))
+src = "[" + ",\n".join(parts) + "]"
+start = time.perf_counter()
+for _ in range(passes):
+    data = json.loads(src)
+elapsed = time.perf_counter() - start
+print(len(data))
+print("ops:", passes * len(src))
+print("elapsed:", elapsed)
