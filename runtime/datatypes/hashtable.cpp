@@ -571,8 +571,12 @@ void put_all(NodeId table, std::int32_t start, std::int32_t step) {
     for (std::int32_t p = start; p < value_count(record(table)); p += step) {
         HashTable* t = record(table);
         if (t->kind == Kind::map) {
-            const std::int32_t found =
-                find(table, value_cells(t)[p], 0, value_count(t), CompareOp::strict_equal, 0);
+            KeyPlace place;
+            const std::int32_t found = find_placed(table, value_cells(t)[p], CompareOp::strict_equal, place);
+            if (found < 0 && t->occupied < t->upper) {  // a new key goes where its probe ended: one probe, not two
+                put_placed(table, p, place);
+                continue;
+            }
             if (found >= 0 && found != p) {
                 // A later pair of a known key: its value wins, the pair goes.
                 Cell* cells = value_cells(t);
