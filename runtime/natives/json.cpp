@@ -205,8 +205,7 @@ private:
         if (!next_is('}')) return false;
         ++pos_;
         depth_ -= object_cost;
-        Cell proto = datatype_of(TypeId::map);
-        out = *map::make(&proto, held, TypeId::map);
+        map::make_at(out, held, 0);  // the block is this reader's own: the map takes it as it is
         stack::pop(1);
         return true;
     }
