@@ -1,11 +1,8 @@
 # json.loads and json.dumps of the records of json_codec.kiv.
 import os, json, time
+from json_records import records_text
 passes = int(os.environ.get("BENCH_N", 1))
-parts = []
-for i in range(1, int(os.environ.get("BENCH_RECORDS", 200000)) + 1):
-    parts.append('{"item": %d, "name": "entry number %d", "count": %d, "ratio": %r, '
-                 '"tags": ["alpha", "beta", "gamma"], "flag": true}' % (i, i, i, i / 8.0))
-src = "[" + ",\n".join(parts) + "]"
+src = records_text()
 start = time.perf_counter()
 for _ in range(passes):
     data = json.loads(src)
