@@ -81,12 +81,9 @@ void set_global(const char* name, const Cell& value) {
 }
 
 // The code of a routine that the image maker does not hold (a host's): the
-// program that boots the image enters the real code under the same name.
-void unavailable(Cell* args) {
-    Cell none{};
-    none::make_at(none);
-    args[0] = none;
-}
+// program that boots the image enters the real code under the same name. A
+// top level that calls one cannot be evaluated ahead: the image fails to build.
+void unavailable(Cell*) { runtime::raise_error(ErrorCategory::internal, "not-done"); }
 
 std::int32_t stand_in_routine(std::string_view name) {
     static std::deque<std::string> names;  // the table keeps the name pointers
