@@ -53,6 +53,7 @@
 #include "runtime/core/runtime_error.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
 #include <cstring>
 
@@ -422,6 +423,13 @@ std::int32_t push_unnamed_slots(NodeId cache) {
     return shape.locals;
 }
 
+// The refinement table of a call that names none (natives and actions only read it).
+constexpr std::array<std::int32_t, max_refinements> no_refinements = [] {
+    std::array<std::int32_t, max_refinements> refs{};
+    refs.fill(actions::unused);
+    return refs;
+}();
+
 // The block at pos of code when no word follows it (no operator can take it
 // as its left operand), else null.
 inline const Cell* literal_block(NodeId code, std::int32_t pos, std::int32_t end) {
@@ -463,15 +471,9 @@ std::int32_t fetch_plain(const Cell& fn, NodeId cache, NodeId code, std::int32_t
         const Cell& value = *(stack::top() - 1);
         if (!typeset::contains(e, value.type())) check_argument(fn, name, e, value);
     }
-    std::int32_t refs[max_refinements];
-    std::int32_t locals = 0;
     const bool nat = is_native_type(fn.type());
-    if (nat) {
-        std::fill(refs, refs + max_refinements, actions::unused);
-    } else {
-        locals = push_unnamed_slots(cache);
-    }
-    return finish_fetch(fn, code, pos, name, nat, locals, refs);
+    const std::int32_t locals = nat ? 0 : push_unnamed_slots(cache);
+    return finish_fetch(fn, code, pos, name, nat, locals, no_refinements.data());
 }
 
 // Fetches the arguments of fn into the callee's frame, whose base is already
