@@ -22,6 +22,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <string>
 
@@ -113,8 +114,12 @@ bool ends_in_01_or_99(const Scan& s) {
     return (a == '0' && b == '1') || (a == '9' && b == '9');
 }
 
-void write_with(const char* format, double value) {
-    std::snprintf(text, sizeof text, format, value);
+// The text printf's "%.<precision>g" gives, which to_chars writes without
+// printf's multi-precision arithmetic.
+void write_with(int precision, double value) {
+    const std::to_chars_result r =
+        std::to_chars(text, text + sizeof text - 1, value, std::chars_format::general, precision);
+    *r.ptr = '\0';  // 31 characters hold any %g text of up to 17 digits
 }
 
 // Rewrites the exponent as "e", an optional "-" and digits without zeros
@@ -250,13 +255,13 @@ const char* to_text(double value, TextKind kind) {
         return (bits & sign_bit) != 0 ? "-1.#INF" : "1.#INF";
     }
     struct Format {
-        const char* first;
-        const char* retry;
+        int first;   // significant digits written first (%g's precision)
+        int retry;   // and when that text is too long and ends in 01 or 99
         const char* zero;
     };
     static constexpr Format formats[] = {
-        {"%.7g", "%.5g", "0.0"},  {"%.16g", "%.14g", "0.0"}, {"%.7g", "%.14g", "0%"},
-        {"%.13g", "%.14g", "0%"}, {nullptr, "%.5g", "0.0"},  {"%.7g", "%.5g", "0"},
+        {7, 5, "0.0"},  {16, 14, "0.0"}, {7, 14, "0%"},
+        {13, 14, "0%"}, {0, 5, "0.0"},   {7, 5, "0"},
     };
     const Format& f = formats[static_cast<int>(kind)];
     const bool percent_kind = kind == TextKind::float32_percent || kind == TextKind::percent;

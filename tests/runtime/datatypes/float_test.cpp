@@ -20,11 +20,14 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <charconv>
+#include <cstdio>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace kiv {
 namespace {
@@ -122,6 +125,34 @@ TEST(FloatText, FormLayouts) {
     };
     for (const Case& c : cases)
         EXPECT_STREQ(float_::to_text(c.value, c.kind), c.text) << c.value;
+}
+
+// Form writes its digits with to_chars at a precision, trusting it to give
+// printf's "%.<p>g" text; every precision form uses is checked against printf
+// on hard cases (ties, carries into a new digit, both exponent forms,
+// subnormals) and random bit patterns.
+TEST(FloatText, PrecisionDigitsAreWhatPrintfWrites) {
+    std::vector<double> values = {0.0, -0.0, 1.0, 0.1, 0.5, 2.5, 1e16, 1e-5, 1e-4, 123456.5, 1234567.5,
+                                  9.9999995, 0.99999995, 9.99999999999995, 99999.95, 1e21, 1e100, 1e-300,
+                                  4.9406564584124654e-324, 2.2250738585072014e-308, 1.7976931348623157e308,
+                                  -3.25, 0.1 + 0.2, 1.0 / 3.0, 2.0 / 3.0};
+    std::mt19937_64 gen(7);
+    while (values.size() < 100000) {
+        const double v = std::bit_cast<double>(gen());
+        if (std::isfinite(v)) values.push_back(v);
+    }
+    for (int i = 0; i < 2000; ++i)  // numbers of a few digits, where ties sit
+        values.push_back(static_cast<double>(static_cast<std::int64_t>(gen() % 2000001) - 1000000) / 1000.0);
+    for (const double v : values) {
+        for (const int precision : {5, 7, 13, 14, 16}) {
+            char want[64], got[64];
+            std::snprintf(want, sizeof want, "%.*g", precision, v);
+            const std::to_chars_result r =
+                std::to_chars(got, got + sizeof got - 1, v, std::chars_format::general, precision);
+            *r.ptr = '\0';
+            ASSERT_STREQ(got, want) << "precision " << precision;
+        }
+    }
 }
 
 TEST(FloatText, PrettyRewritesNoiseAndTinyValues) {
