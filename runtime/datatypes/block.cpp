@@ -306,12 +306,10 @@ std::int32_t mold_cells(const Cell& blk, NodeId out, MoldOptions options,
 namespace {
 // True when the text of out ends in a tab, a line feed or a carriage return.
 bool ends_in_break(NodeId out) {
-    Cell text{};
-    text.reset(TypeId::string);
-    text.set_series_node(out);
-    const std::int32_t n = string::length_from_start(text);
-    if (n == 0) return false;
-    const std::uint32_t cp = string::get_char_at_index(text, n - 1);
+    const SeriesBuffer* b = memory::buffer(out);
+    const std::uint32_t unit = b->unit();
+    if (b->tail - b->head < static_cast<std::ptrdiff_t>(unit)) return false;
+    const std::uint32_t cp = string::get_char(b->tail - unit, unit);
     return cp == '\t' || cp == '\n' || cp == '\r';
 }
 }  // namespace

@@ -213,6 +213,8 @@ void append_bytes(NodeId node, const std::uint8_t* bytes, std::int32_t n) {
 void append_utf8(NodeId node, const char* utf8, std::int32_t n) {
     const auto* p = reinterpret_cast<const std::uint8_t*>(utf8);
     const std::uint8_t* end = p + n;
+    if (std::all_of(p, end, [](std::uint8_t c) { return c < 128; }))  // ASCII (most names): its bytes are its characters
+        return append_bytes(node, p, n);
     while (p < end) {
         std::int32_t cp = 0;
         p = unicode::decode_utf8_char(p, end, &cp);
