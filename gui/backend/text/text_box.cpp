@@ -269,6 +269,10 @@ void TextBox::lay_out() {
             pos = feed + 1;
             continue;
         }
+        if (n - pos <= max_paragraph_bytes) {  // the rest is one paragraph without a line feed
+            blocks_.push_back({static_cast<std::int32_t>(pos), static_cast<std::int32_t>(n)});
+            break;
+        }
         std::size_t cut = pos + max_paragraph_bytes;
         const std::size_t space = utf8_.rfind(' ', cut - 1);
         if (space != std::string::npos && space > pos) {

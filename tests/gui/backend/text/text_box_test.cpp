@@ -373,6 +373,15 @@ TEST_F(TextBoxTest, LargeTextLaysOutInBoundedTime) {
     paragraph.set_para({Align::start, Align::start, true, false});
     EXPECT_GT(paragraph.line_count(), 1000);
     EXPECT_EQ(paragraph.index_at(paragraph.caret(900000, false), false), 900000);
+    // A paragraph longer than a block but not longer than a cut one, without
+    // line feeds or spaces, as the console measures a long printed line.
+    for (std::size_t size : {5000u, 16384u, 16385u, 40000u}) {
+        TextBox word(std::string(size, 'y'));
+        word.set_size(500, 0);
+        word.set_para({Align::start, Align::start, true, false});
+        EXPECT_GT(word.line_count(), 1) << size;
+        EXPECT_EQ(word.index_at(word.caret(static_cast<std::int32_t>(size), false), false), static_cast<std::int32_t>(size)) << size;
+    }
     std::string lines = one;
     for (std::size_t i = 79; i < lines.size(); i += 80) lines[i] = '\n';
     TextBox many(lines);
