@@ -26,7 +26,12 @@ namespace {
 int quiet_depth = 0;
 std::int32_t natives = 0;
 
-void on_native_destroy(GtkWidget*, gpointer) { --natives; }
+// A native widget that goes (with its parent, or by us): its record forgets it.
+void on_native_destroy(GtkWidget* w, gpointer data) {
+    --natives;
+    widgets::Widget* record = widgets::get(GPOINTER_TO_INT(data));
+    if (record != nullptr && record->native == w) record->native = nullptr;
+}
 
 // Where a widget goes: the GtkFixed of its nearest container parent, and
 // its offset there (a parent that holds no children, such as a button, adds
@@ -114,9 +119,9 @@ GtkWidget* window_box_of(std::int32_t widget) {
 
 GtkWidget* window_fixed_of(std::int32_t widget) { return container(widgets::root_of(widget)); }
 
-void count_native(GtkWidget* w) {
+void count_native(GtkWidget* w, std::int32_t widget) {
     ++natives;
-    g_signal_connect(w, "destroy", G_CALLBACK(on_native_destroy), nullptr);
+    g_signal_connect(w, "destroy", G_CALLBACK(on_native_destroy), GINT_TO_POINTER(widget));
 }
 
 std::int32_t live_natives() { return natives; }
@@ -205,7 +210,7 @@ bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& asked, const Ce
     GtkWidget* w = kind.make(widget, spec, face);
     if (w == nullptr) return false;
     tag(w, widget);
-    count_native(w);
+    count_native(w, widget);
     widgets::get(widget)->native = w;
     const Quiet quiet;
     if (spec.type != FaceType::window) {
@@ -226,11 +231,35 @@ bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& asked, const Ce
     return true;
 }
 
+// The faces of a container's pane that have widgets elsewhere (moved into
+// it from another pane) move into its fixed, at their offsets.
+void adopt_pane(std::int32_t widget, const Cell& face) {
+    GtkWidget* fixed = container(widget);
+    const Cell* pane = widgets::facet(face, Facet::pane);
+    if (fixed == nullptr || pane == nullptr || !pane->is(TypeId::block)) return;
+    const Cell children = *pane;
+    for (std::int32_t i = 0; i < block::count_from_head(children); ++i) {
+        const Cell child = *block::get_cell(children, children.series_head() + i);
+        const std::int32_t c = widgets::of_face(child);
+        GtkWidget* w = native(c);
+        if (w == nullptr || c == widget || widgets::get(c)->type == FaceType::window || gtk_widget_get_parent(w) == fixed)
+            continue;
+        std::int32_t x = 0, y = 0;
+        pixels_of(widgets::facet(child, Facet::offset), x, y);
+        g_object_ref(w);
+        if (GtkWidget* old = gtk_widget_get_parent(w)) gtk_container_remove(GTK_CONTAINER(old), w);
+        gtk_fixed_put(GTK_FIXED(fixed), w, to_units(x), to_units(y));
+        g_object_unref(w);
+        widgets::get(c)->parent = widget;
+    }
+}
+
 void update(std::int32_t widget, const Cell& face, std::uint32_t bits) {
     GtkWidget* w = native(widget);
     if (w == nullptr) return;
     const FaceType type = widgets::get(widget)->type;
     const Quiet quiet;
+    if ((bits & widgets::change_bit(Facet::pane)) != 0 && bits != all_facets) adopt_pane(widget, face);
     if (type != FaceType::window) {
         if ((bits & widgets::change_bit(Facet::offset)) != 0) {
             std::int32_t x = 0, y = 0;

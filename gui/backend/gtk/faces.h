@@ -144,6 +144,6 @@ void show_cursor(std::int32_t widget, GdkWindow* window);
 
 // Live native widgets (made and not yet destroyed): the tests count them.
 std::int32_t live_natives();
-void count_native(GtkWidget* w);
+void count_native(GtkWidget* w, std::int32_t widget);
 
 }  // namespace kiv::gtk_faces

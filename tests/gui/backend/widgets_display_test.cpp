@@ -86,6 +86,22 @@ TEST_F(Widgets, NoWidgetOutlivesItsFace) {
     EXPECT_EQ(natives(), 3);
 }
 
+TEST_F(Widgets, AFaceMovedToAnotherPaneLivesOnInIt) {
+    run(R"(win: make face! [type: 'window size: 300x300 offset: 0x0]
+           a: make face! [type: 'panel size: 100x100 pane: reduce [make face! [type: 'button size: 50x20 text: "moved"]]]
+           b: make face! [type: 'panel offset: 150x0 size: 100x100 pane: copy []]
+           win/pane: reduce [a b]
+           view/no-wait win
+           move a/pane b/pane
+           remove win/pane)");  // the button's old panel goes
+    EXPECT_EQ(live_count(), 3);
+    EXPECT_EQ(natives(), 3);
+    GtkWidget* button = first(FaceType::button);
+    ASSERT_NE(button, nullptr);
+    run(R"(b/pane/1/text: "still here")");
+    EXPECT_STREQ(gtk_button_get_label(GTK_BUTTON(button)), "still here");
+}
+
 TEST_F(Widgets, UnviewInsideAnActor) {
     run(R"(win: make face! [type: 'window size: 100x100 offset: 0x0]
            button: make face! [type: 'button size: 50x20 actors: make object! [on-click: func [face event] [unview/only win]]]
