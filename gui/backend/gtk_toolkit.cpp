@@ -311,6 +311,19 @@ std::int32_t screens(toolkit::Screen* out, std::int32_t max) {
     return n;
 }
 
+std::int32_t pointer_screen() {
+    GdkDisplay* display = gdk_display_get_default();
+    GdkSeat* seat = display != nullptr ? gdk_display_get_default_seat(display) : nullptr;
+    GdkDevice* pointer = seat != nullptr ? gdk_seat_get_pointer(seat) : nullptr;
+    if (pointer == nullptr) return 0;
+    gint x = 0, y = 0;
+    gdk_device_get_position(pointer, nullptr, &x, &y);
+    GdkMonitor* under = gdk_display_get_monitor_at_point(display, x, y);
+    for (std::int32_t i = 0; i < gdk_display_get_n_monitors(display); ++i)
+        if (gdk_display_get_monitor(display, i) == under) return i + 1;  // the ids screens() gives
+    return 0;
+}
+
 void set_timer(std::int32_t widget, std::int32_t interval_ms) {
     if (const auto it = timers.find(widget); it != timers.end()) {
         g_source_remove(it->second);
@@ -368,6 +381,7 @@ constexpr toolkit::Toolkit table{"gtk",
                                  wake,
                                  metrics,
                                  screens,
+                                 pointer_screen,
                                  gtk_faces::make_widget,
                                  gtk_faces::show,
                                  destroy,

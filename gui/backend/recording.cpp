@@ -26,6 +26,7 @@ std::int32_t screens(Screen* out, std::int32_t max) {
     return 1;
 }
 
+std::int32_t pointer_screen() { return 1; }
 bool make_widget(std::int32_t, const WidgetSpec&, const Cell&) { return true; }
 void on_widget(std::int32_t) {}
 void set_timer(std::int32_t, std::int32_t) {}
@@ -40,7 +41,7 @@ bool to_image(std::int32_t, const Cell&, Cell&) { return false; }
 void error_box(const char*, const char*) {}
 
 constexpr Toolkit table{"record",   start,     iterate,    wake,      metrics,  screens,
-                        make_widget, on_widget, on_widget, on_widget, set_timer, window_state,
+                        pointer_screen, make_widget, on_widget, on_widget, on_widget, set_timer, window_state,
                         set_dark_mode, update, change_list, scroll_bar, read_text, draw_face, to_image, error_box};
 
 }  // namespace

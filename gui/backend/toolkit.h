@@ -65,6 +65,8 @@ struct Toolkit {
     void (*metrics)(Metrics& out);
     // Fills up to max screens; answers how many there are.
     std::int32_t (*screens)(Screen* out, std::int32_t max);
+    // The id of the screen under the mouse pointer (0 when it cannot tell).
+    std::int32_t (*pointer_screen)();
     // Makes the native widget of a face (its record made, its type known)
     // and loads its content from the facets; false when it cannot.
     bool (*make_widget)(std::int32_t widget, const WidgetSpec& spec, const Cell& face);

@@ -584,14 +584,14 @@ void toggle_gpu(Cell* args) {
     result_none(args);
 }
 
-// The screen under the mouse: the first screen, the only one a desktop of
-// one monitor (and the recording toolkit) has.
+// The screen under the mouse (the first one when the toolkit cannot tell).
 void get_current_screen(Cell* args) {
     record("get-current-screen", args, 0);
     toolkit::Screen screens[1];
     const toolkit::Toolkit* tk = toolkit::get();
     if (tk == nullptr || tk->screens(screens, 1) < 1) return result_none(args);
-    handle::make_at(args[0], static_cast<std::uint32_t>(screens[0].id), handle::Class::monitor);
+    const std::int32_t under = tk->pointer_screen();
+    handle::make_at(args[0], static_cast<std::uint32_t>(under > 0 ? under : screens[0].id), handle::Class::monitor);
 }
 
 // --- Event routines ------------------------------------------------------------------
