@@ -18,8 +18,15 @@ const char* const state_key = "kiv-check-state";
 // A radio's hidden partner: unchecking a radio checks it.
 const char* const partner_key = "kiv-radio-partner";
 
+// Enter does not press a button: its key events went to the face already
+// (the engine turns Enter on a button into its click).
+gboolean on_button_key(GtkWidget*, GdkEventKey* key, gpointer) {
+    return key->keyval == GDK_KEY_Return || key->keyval == GDK_KEY_KP_Enter || key->keyval == GDK_KEY_ISO_Enter;
+}
+
 GtkWidget* label_button(GtkWidget* button) {
     gtk_button_set_label(GTK_BUTTON(button), "");
+    g_signal_connect(button, "key-press-event", G_CALLBACK(on_button_key), nullptr);
     return button;
 }
 
