@@ -32,7 +32,7 @@ Content local_content;
     X(gtk_clipboard_set_with_data) X(gtk_clipboard_set_can_store) X(gtk_clipboard_store)             \
     X(gtk_selection_data_get_data) X(gtk_selection_data_get_length) X(gtk_selection_data_get_target) \
     X(gtk_selection_data_set) X(gtk_selection_data_free) X(gdk_atom_intern) X(g_free)                \
-    X(g_filename_from_uri) X(g_filename_to_uri) X(g_main_context_iteration)
+    X(g_filename_from_uri) X(g_filename_to_uri) X(g_main_context_iteration) X(gdk_display_get_default)
 
 struct Gtk {
 #define KIV_GTK_POINTER(name) decltype(&::name) name = nullptr;
@@ -64,6 +64,11 @@ bool start_gtk() {
     KIV_GTK_FUNCTIONS(KIV_GTK_LOAD)
 #undef KIV_GTK_LOAD
     if (!complete) return false;  // the library stays loaded: GTK cannot be unloaded safely
+    // the GUI's toolkit may have started GTK already (a warning, were it asked again)
+    if (gtk.gdk_display_get_default() != nullptr) {
+        gtk.clipboard = gtk.gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+        return gtk.clipboard != nullptr;
+    }
     gtk.gtk_disable_setlocale();   // the runtime's number formats rely on the C locale
     // No window is ever shown: the accessibility bridge would only connect to
     // its bus (a wait when there is none, and buffers that live on). The
