@@ -1373,10 +1373,7 @@ std::int32_t decode_boot(const std::uint8_t* data, std::size_t length, const Cel
 }
 
 void decode(const std::uint8_t* data, std::size_t length, const Cell& target, const Cell* input) {
-    if (length < header_size || std::memcmp(data, "KIVBIN", 6) != 0)
-        runtime::raise_error(ErrorCategory::script, "invalid-data", input);
-    std::vector<std::uint8_t> body = body_of(data, length, input);
-    Reader reader(std::move(body), target, false);
+    Reader reader(body_of(data, length, input), target, false);
     reader.read_body((data[7] & flag_symbols) != 0, (data[7] & flag_compact) == 0);
 }
 
