@@ -44,6 +44,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 #include <string_view>
 #include <vector>
 
@@ -62,8 +63,8 @@ constexpr std::uint32_t fixed_new_line = 1u << 31, fixed_by_reference = 1u << 19
 
 class Reader {
 public:
-    Reader(std::vector<std::uint8_t> body, const Cell& target, bool boot)
-        : body_(std::move(body)), target_(target), boot_(boot), root_base_(block::length_of(target)) {}
+    Reader(std::span<const std::uint8_t> body, const Cell& target, bool boot)
+        : body_(body), target_(target), boot_(boot), root_base_(block::length_of(target)) {}
 
     void read_body(bool symbols, bool fixed) {
         fixed_ = fixed;
@@ -98,7 +99,7 @@ public:
     std::int32_t root_base() const { return root_base_; }
 
 private:
-    std::vector<std::uint8_t> body_;
+    std::span<const std::uint8_t> body_;  // after the header (decompressed)
     const Cell& target_;
     // The boot image: definitions, words bound by root index, paths counted
     // from the root base, routines by name, objects keeping their class.
@@ -1350,33 +1351,35 @@ private:
 
 namespace {
 
-// The body of a stream (decompressed when it says so), or invalid-data.
-std::vector<std::uint8_t> body_of(const std::uint8_t* data, std::size_t length, const Cell* input) {
+// The body of a stream, or invalid-data: decompressed into kept when the
+// stream says so, else copied there, or with in_place seen where it lies (the
+// program's own image, which nothing moves).
+std::span<const std::uint8_t> body_of(const std::uint8_t* data, std::size_t length, const Cell* input,
+                                      std::vector<std::uint8_t>& kept, bool in_place) {
     if (length < header_size || std::memcmp(data, "KIVBIN", 6) != 0)
         runtime::raise_error(ErrorCategory::script, "invalid-data", input);
-    std::vector<std::uint8_t> body;
     if (data[7] & flag_compressed) {
-        if (!lz77::decompress(data + header_size, length - header_size, body))
+        if (!lz77::decompress(data + header_size, length - header_size, kept))
             runtime::raise_error(ErrorCategory::script, "invalid-data", input);
-    } else {
-        body.assign(data + header_size, data + length);
+        return kept;
     }
-    return body;
+    if (in_place) return {data + header_size, length - header_size};
+    kept.assign(data + header_size, data + length);  // a binary's buffer may move while values are made
+    return kept;
 }
 
 }  // namespace
 
 std::int32_t decode_boot(const std::uint8_t* data, std::size_t length, const Cell& target) {
-    Reader reader(body_of(data, length, nullptr), target, true);
+    std::vector<std::uint8_t> kept;
+    Reader reader(body_of(data, length, nullptr, kept, true), target, true);
     reader.read_body((data[7] & flag_symbols) != 0, (data[7] & flag_compact) == 0);
     return reader.root_base();
 }
 
 void decode(const std::uint8_t* data, std::size_t length, const Cell& target, const Cell* input) {
-    if (length < header_size || std::memcmp(data, "KIVBIN", 6) != 0)
-        runtime::raise_error(ErrorCategory::script, "invalid-data", input);
-    std::vector<std::uint8_t> body = body_of(data, length, input);
-    Reader reader(std::move(body), target, false);
+    std::vector<std::uint8_t> kept;
+    Reader reader(body_of(data, length, input, kept, false), target, false);
     reader.read_body((data[7] & flag_symbols) != 0, (data[7] & flag_compact) == 0);
 }
 

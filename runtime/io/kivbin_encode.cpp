@@ -584,7 +584,7 @@ private:
     // binding, whose level and identity the word has opened already.
     void object(const Cell& v, bool nl, TypeId t, bool inline_owner = false) {
         const NodeId ctx = v.object_context();
-        if (boot_ && ctx == context::global()) {  // the global context as an object: its first word's
+        if (boot_ && ctx == context::global()) {  // the global context as an object: found through a global word
             byte(prefix_reference);
             tag(t, false, 0, nl);
             path({0, 0});
