@@ -651,6 +651,37 @@ std::int32_t find(NodeId table, const Cell& key_in, std::int32_t first, std::int
     return best;
 }
 
+std::int32_t find_in_map(NodeId table, const Cell& key_in, CompareOp op) {
+    const HashTable* t = record(table);
+    KIV_ASSERT(t->kind == Kind::map, "a map!'s index");
+    Cell key = key_in;
+    KeyInfo info;
+    if (key.is(TypeId::integer)) {  // the commonest key: its bucket alone decides under every equality
+        info.raw = static_cast<std::uint32_t>(key.int_value());
+        info.hash = mix(info.raw);
+        info.type = static_cast<std::uint16_t>(TypeId::integer);
+    } else {
+        if (is_word_kind(key.type())) key.set_type(TypeId::set_word);  // as the stored key
+        info = describe(key);
+    }
+    const Bucket* const buckets = buckets_of(t);
+    const Cell* const cells = value_cells(t);
+    const std::int32_t count = value_count(t);
+    const std::uint32_t mask = static_cast<std::uint32_t>(t->buckets - 1);
+    std::uint32_t b = info.hash & mask;
+    for (std::int32_t step = 1; step <= t->buckets; ++step) {
+        const Bucket& bk = buckets[b];
+        if (bk.state == state_empty) return -1;
+        if (bk.state == state_used && bk.hash == info.hash && bk.entry < count) {
+            const Verdict v = verdict(bk, info, op);
+            if (v == Verdict::equal || (v == Verdict::compare && keys_equal(cells[bk.entry], key, op)))
+                return bk.entry;
+        }
+        b = (b + static_cast<std::uint32_t>(step)) & mask;
+    }
+    return -1;
+}
+
 std::int32_t find_placed(NodeId table, const Cell& key_in, CompareOp op, KeyPlace& place) {
     const HashTable* t = record(table);
     place.bucket = -1;

@@ -117,6 +117,9 @@ inline constexpr int find_reverse = 1;  // the highest matching position wins
 // map! the four word kinds of one spelling are one key.
 std::int32_t find(NodeId table, const Cell& key, std::int32_t first, std::int32_t last,
                   CompareOp op, int direction);
+// find over all positions of a map!'s index: the key's position or -1 (an
+// integer key is settled by its bucket, with no cell compared).
+std::int32_t find_in_map(NodeId table, const Cell& key, CompareOp op);
 // Where a map! key missing from find_placed would be indexed.
 struct KeyPlace {
     std::uint32_t hash = 0;

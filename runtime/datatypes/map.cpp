@@ -51,11 +51,10 @@ bool is_block_spec(TypeId t) {
     return t == TypeId::block || t == TypeId::paren || t == TypeId::hash;
 }
 
-// The key's position in the map's block, or -1: the index's one probe
-// (what put uses), without the range and duplicate rules of a hash!'s find.
+// The key's position in the map's block, or -1: the index's one probe,
+// without the range and duplicate rules of a hash!'s find.
 std::int32_t lookup(const Cell& m, const Cell& key, CompareOp op) {
-    hashtable::KeyPlace unused;
-    return hashtable::find_placed(table_of(m), key, op, unused);
+    return hashtable::find_in_map(table_of(m), key, op);
 }
 
 bool live_at(NodeId node, std::int32_t key_index) {
