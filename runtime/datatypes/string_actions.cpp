@@ -954,8 +954,11 @@ void replace_matches(NodeId node, const std::vector<std::int32_t>& at, std::int3
     std::uint8_t* const p = b->head;
     const auto put_with = [&](std::int64_t i) {
         std::uint8_t* q = p + i * unit;
-        if (unit == 1) for (const std::uint32_t cp : with) *q++ = static_cast<std::uint8_t>(cp);
-        else for (const std::uint32_t cp : with) unicode::write_unit(q, static_cast<std::uint32_t>(unit), cp), q += unit;
+        for (const std::uint32_t cp : with) {
+            if (unit == 1) *q = static_cast<std::uint8_t>(cp);
+            else unicode::write_unit(q, static_cast<std::uint32_t>(unit), cp);
+            q += unit;
+        }
     };
     const auto move = [&](std::int64_t to, std::int64_t from, std::int64_t count) {
         if (count > 0 && to != from) std::memmove(p + to * unit, p + from * unit, static_cast<std::size_t>(count * unit));
