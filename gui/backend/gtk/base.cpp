@@ -1,10 +1,11 @@
 // Drawn faces: panel, base and rich-text. Each is an event box without a
 // window of its own (so that it paints into its window's surface, and a
 // translucent colour lets what is behind show through) holding the GtkFixed
-// of its children. Its paint session paints the face's colour, then its
-// draw block; a base face without one gets a `drawing` event, whose actor
-// draws through draw-face on the same Cairo context; a rich-text face shows
-// its text-box. Input methods reach a focused base face as `ime` events.
+// of its children. Its paint session paints the face's colour, its image
+// and its text (a rich-text face's with its styles), then its draw block; a
+// base or rich-text face without one gets a `drawing` event, whose actor
+// draws through draw-face on the same Cairo context. Input methods reach a
+// focused base face as `ime` events.
 #include "gui/backend/gtk/faces.h"
 
 #include "gui/backend/camera_gtk.h"
@@ -18,6 +19,7 @@
 #include "runtime/evaluator/callback.h"
 
 #include <algorithm>
+#include <memory>
 
 namespace kiv::gtk_faces {
 
@@ -270,8 +272,44 @@ void face_size(std::int32_t widget, int& width, int& height) {
     height = std::max(height, 0);
 }
 
+// The face itself under its drawing: its image stretched to its size, then
+// (but for a window) its text laid out in its font and para.
+void paint_content(std::int32_t widget, const Cell& face, cairo_t* cr, double width, double height) {
+    const Cell* image = widgets::facet(face, Facet::image);
+    if (image != nullptr && image->is(TypeId::image)) {
+        if (GdkPixbuf* pixbuf = pixbuf_of(*image)) {
+            const int w = gdk_pixbuf_get_width(pixbuf), h = gdk_pixbuf_get_height(pixbuf);
+            cairo_save(cr);
+            cairo_scale(cr, width / w, height / h);
+            gdk_cairo_set_source_pixbuf(cr, pixbuf, 0, 0);
+            cairo_pattern_set_extend(cairo_get_source(cr), CAIRO_EXTEND_PAD);  // edges stay opaque
+            cairo_paint(cr);
+            cairo_restore(cr);
+            g_object_unref(pixbuf);
+        }
+    }
+    const Cell* text = widgets::facet(face, Facet::text);
+    if (widgets::get(widget)->type == FaceType::window || text == nullptr || !text->is(TypeId::string)) return;
+    Cell error{};
+    callback::guarded([&] {
+        text::StyleFault fault;
+        std::unique_ptr<text::TextBox> made;
+        text::TextBox* box = nullptr;
+        if (widgets::get(widget)->type == FaceType::rich_text) {
+            box = text::kept_box(face, fault);
+        } else {
+            text::FaceBox laid = text::layout_face(face);
+            made = std::move(laid.box);
+            box = made.get();
+        }
+        if (box == nullptr) return;
+        const text::FontSpec font = text::font_spec(widgets::facet(face, Facet::font));
+        box->paint(cr, {0, 0}, font.has_colour ? font.colour : 0);
+    }, error);
+}
+
 void paint_face(std::int32_t widget, const Cell& face, cairo_t* cr, int width, int height) {
-    if (painting) return;  // a paint asked for inside a paint draws nothing
+    if (painting || widgets::get(widget) == nullptr) return;  // a paint asked for inside a paint draws nothing
     painting = true;
     const collector::Root keep(face);
     cairo_save(cr);
@@ -284,12 +322,14 @@ void paint_face(std::int32_t widget, const Cell& face, cairo_t* cr, int width, i
         cairo_rectangle(cr, 0, 0, width / factor, height / factor);
         cairo_fill(cr);
     }
-    const FaceType type = widgets::get(widget) != nullptr ? widgets::get(widget)->type : FaceType::panel;
-    if (type == FaceType::camera) camera_gtk::paint(cr, widget, width / factor, height / factor);
+    const FaceType type = widgets::get(widget)->type;
+    if (type == FaceType::camera) camera_gtk::paint(cr, widget, width / factor, height / factor);  // its stream
+    else paint_content(widget, face, cr, width / factor, height / factor);
     const Cell* draw_facet = widgets::facet(face, Facet::draw);
     if (draw_facet != nullptr && draw_facet->is(TypeId::block)) {
         run_block(cr, *draw_facet);
-    } else if (type == FaceType::base || type == FaceType::camera) {
+    } else if (type == FaceType::base || type == FaceType::rich_text || type == FaceType::camera) {
+        // drawn by the language: draw-face draws on this context while the event lasts
         const Session saved = session;
         session = Session{widget, cr};
         event::Message m{};
@@ -297,16 +337,6 @@ void paint_face(std::int32_t widget, const Cell& face, cairo_t* cr, int width, i
         message_loop::make_event(m, 0, event::Type::drawing);
         session = saved;
         runtime::clear_thrown();
-    }
-    if (type == FaceType::rich_text) {
-        Cell error{};
-        callback::guarded([&] {
-            text::StyleFault fault;
-            if (text::TextBox* box = text::kept_box(face, fault)) {
-                const text::FontSpec font = text::font_spec(widgets::facet(face, Facet::font));
-                box->paint(cr, {0, 0}, font.has_colour ? font.colour : 0);
-            }
-        }, error);
     }
     cairo_restore(cr);
     painting = false;

@@ -134,6 +134,18 @@ TEST_F(Widgets, ADrawBlockThatFailsDuringPaint) {
     EXPECT_EQ(run("1 + 1"), "2");
 }
 
+TEST_F(Widgets, DrawnFacesPaintTheirImageTextAndDrawing) {
+    run(R"(win: make face! [type: 'window size: 200x200 offset: 0x0]
+           rich: make face! [type: 'rich-text size: 60x40 color: 0.0.128
+               actors: make object! [on-drawing: func [face event] [system/view/platform/draw-face face [pen off fill-pen red box 50x30 60x40]]]]
+           pictured: make face! [type: 'base offset: 70x0 size: 40x40 image: make image! [4x4 0.255.0]]
+           win/pane: reduce [rich pictured]
+           view/no-wait win)");
+    EXPECT_EQ(run("pick to image! rich 55x35"), "255.0.0.0");  // a rich-text face is drawn by its actor too
+    EXPECT_EQ(run("pick to image! rich 5x5"), "0.0.128.0");
+    EXPECT_EQ(run("pick to image! pictured 39x39"), "0.255.0.0");  // the image fills the face
+}
+
 TEST_F(Widgets, AWindowClosedWhileItsLoopRuns) {
     run(R"(win: make face! [type: 'window size: 100x100 offset: 0x0 text: "looping"])");
     // the user closes the window from inside its own loop
