@@ -279,6 +279,18 @@ TEST_F(Widgets, ScrollableFacesHaveBarsTheLanguageMoves) {
     EXPECT_NE(g_object_get_data(G_OBJECT(first(FaceType::rich_text)), "kiv-cursor"), nullptr);
 }
 
+TEST_F(Widgets, ComposedTextReachesABaseFaceAsImeEvents) {
+    run(R"(log: copy []
+           win: make face! [type: 'window size: 100x100 offset: 0x0]
+           box: make face! [type: 'base size: 50x50 actors: make object! [on-ime: func [face event] [append log event/key]]]
+           win/pane: reduce [box]
+           view/no-wait win)");
+    auto* im = static_cast<GtkIMContext*>(g_object_get_data(G_OBJECT(first(FaceType::base)), "kiv-im"));
+    ASSERT_NE(im, nullptr);
+    g_signal_emit_by_name(im, "commit", "\xC3\xA9\xF0\x9F\x98\x80");  // what an input method composed: e-acute, an emoji
+    EXPECT_EQ(run("log"), "[#\"\xC3\xA9\" #\"\xF0\x9F\x98\x80\"]");
+}
+
 TEST_F(Widgets, TheErrorBoxShowsItsCaptionAndText) {
     static std::string seen;
     seen.clear();
