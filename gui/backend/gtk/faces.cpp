@@ -288,6 +288,7 @@ void update(std::int32_t widget, const Cell& face, std::uint32_t bits) {
 void destroy(std::int32_t widget) {
     GtkWidget* w = native(widget);
     if (w == nullptr) return;
+    const Quiet quiet;  // what a widget says as it goes (its focus leaving) is no event
     g_object_set_data(G_OBJECT(w), widget_key, nullptr);  // its last events find no face
     const bool sunk = g_object_get_data(G_OBJECT(w), "kiv-sunk") != nullptr;
     gtk_widget_destroy(w);
