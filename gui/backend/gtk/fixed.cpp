@@ -34,11 +34,22 @@ void size_allocate(GtkWidget* widget, GtkAllocation* allocation) {
         gtk_container_child_get(GTK_CONTAINER(widget), child, "x", &x, "y", &y, nullptr);
         gtk_widget_get_size_request(child, &width, &height);
         GtkAllocation a{x, y, width >= 0 ? width : natural.width, height >= 0 ? height : natural.height};
-        // a slider's knob, a scroll bar's arrows and a check's box cannot shrink
-        if (GTK_IS_RANGE(child) || GTK_IS_SCROLLED_WINDOW(child) || GTK_IS_CHECK_BUTTON(child)) {
+        // a slider's knob, a scroll bar's arrows, a check's box, a tab strip, a
+        // frame's title and a bar's trough cannot shrink
+        if (GTK_IS_RANGE(child) || GTK_IS_SCROLLED_WINDOW(child) || GTK_IS_CHECK_BUTTON(child) ||
+            GTK_IS_NOTEBOOK(child) || GTK_IS_FRAME(child) || GTK_IS_PROGRESS_BAR(child)) {
             a.width = std::max(a.width, least.width);
             a.height = std::max(a.height, least.height);
         }
+        // nor can a widget's own frame (margin, border, padding)
+        GtkStyleContext* style = gtk_widget_get_style_context(child);
+        const GtkStateFlags state = gtk_style_context_get_state(style);
+        GtkBorder margin{}, border{}, padding{};
+        gtk_style_context_get_margin(style, state, &margin);
+        gtk_style_context_get_border(style, state, &border);
+        gtk_style_context_get_padding(style, state, &padding);
+        a.width = std::max(a.width, margin.left + margin.right + border.left + border.right + padding.left + padding.right);
+        a.height = std::max(a.height, margin.top + margin.bottom + border.top + border.bottom + padding.top + padding.bottom);
         if (!own_window) a.x += allocation->x, a.y += allocation->y;
         gtk_widget_size_allocate(child, &a);
     }

@@ -134,6 +134,7 @@ gboolean on_list_focus_in(GtkWidget* w, GdkEventFocus*, gpointer) {
 GtkWidget* make_list(std::int32_t, const toolkit::WidgetSpec& spec, const Cell&) {
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
+    gtk_scrolled_window_set_min_content_height(GTK_SCROLLED_WINDOW(scrolled), 8);  // room for its rows, however small
     if ((spec.face_flags & widgets::face_flag::no_border) == 0)
         gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(scrolled), GTK_SHADOW_IN);
     GtkListStore* store = gtk_list_store_new(1, G_TYPE_STRING);
