@@ -254,35 +254,43 @@ void adopt_pane(std::int32_t widget, const Cell& face) {
     }
 }
 
+// The change bits are applied in their fixed order: offset, size, text,
+// data, enabled?, visible?, selected, flags, draw, color, pane, font, para,
+// menu, image, options (the rate is the caller's, last).
 void update(std::int32_t widget, const Cell& face, std::uint32_t bits) {
     GtkWidget* w = native(widget);
     if (w == nullptr) return;
     const FaceType type = widgets::get(widget)->type;
+    const Kind& kind = kind_of(type);
     const Quiet quiet;
-    if ((bits & widgets::change_bit(Facet::pane)) != 0 && bits != all_facets) adopt_pane(widget, face);
-    if (type != FaceType::window) {
-        if ((bits & widgets::change_bit(Facet::offset)) != 0) {
-            std::int32_t x = 0, y = 0;
-            pixels_of(widgets::facet(face, Facet::offset), x, y);
-            move_in_parent(widget, w, x, y);
-        }
-        if ((bits & widgets::change_bit(Facet::size)) != 0) {
-            std::int32_t x = 0, y = 0;
-            pixels_of(widgets::facet(face, Facet::size), x, y);
-            gtk_widget_set_size_request(w, to_units(std::max(x, 0)), to_units(std::max(y, 0)));
-        }
-        if ((bits & widgets::change_bit(Facet::enabled_q)) != 0)
-            gtk_widget_set_sensitive(w, logic_of(face, Facet::enabled_q, true));
-        if ((bits & widgets::change_bit(Facet::visible_q)) != 0)
-            gtk_widget_set_visible(w, logic_of(face, Facet::visible_q, true));
+    const auto changed = [bits](Facet f) { return (bits & widgets::change_bit(f)) != 0; };
+    if (type != FaceType::window && changed(Facet::offset)) {
+        std::int32_t x = 0, y = 0;
+        pixels_of(widgets::facet(face, Facet::offset), x, y);
+        move_in_parent(widget, w, x, y);
     }
-    kind_of(type).apply(widget, face, bits);
-    if ((bits & widgets::change_bit(Facet::options)) != 0) set_cursor(widget, face);
+    if (type != FaceType::window && changed(Facet::size)) {
+        std::int32_t x = 0, y = 0;
+        pixels_of(widgets::facet(face, Facet::size), x, y);
+        gtk_widget_set_size_request(w, to_units(std::max(x, 0)), to_units(std::max(y, 0)));
+    }
+    constexpr std::uint32_t first = widgets::change_bit(Facet::offset) | widgets::change_bit(Facet::size) |
+                                    widgets::change_bit(Facet::text) | widgets::change_bit(Facet::data);
+    kind.apply(widget, face, bits & first);
+    if (native(widget) == nullptr) return;  // an event of the type's own (a radio's change) took it away
+    if (type != FaceType::window && changed(Facet::enabled_q))
+        gtk_widget_set_sensitive(w, logic_of(face, Facet::enabled_q, true));
+    if (type != FaceType::window && changed(Facet::visible_q))
+        gtk_widget_set_visible(w, logic_of(face, Facet::visible_q, true));
+    if (changed(Facet::pane) && bits != all_facets) adopt_pane(widget, face);
+    kind.apply(widget, face, bits & ~first);
+    if (native(widget) == nullptr) return;
+    if (changed(Facet::options)) set_cursor(widget, face);
     constexpr std::uint32_t repaint = widgets::change_bit(Facet::color) | widgets::change_bit(Facet::draw) |
                                       widgets::change_bit(Facet::font) | widgets::change_bit(Facet::para) |
                                       widgets::change_bit(Facet::image) | widgets::change_bit(Facet::text) |
                                       widgets::change_bit(Facet::data);
-    if ((bits & repaint) != 0 && native(widget) != nullptr) gtk_widget_queue_draw(native(widget));
+    if ((bits & repaint) != 0) gtk_widget_queue_draw(native(widget));
 }
 
 void destroy(std::int32_t widget) {

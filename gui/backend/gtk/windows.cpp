@@ -212,11 +212,11 @@ void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits) {
         gtk_window_resize(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)));
     }
     if (!made && changed(Facet::text)) gtk_window_set_title(GTK_WINDOW(window), text_of(face).c_str());
+    if (!made && changed(Facet::enabled_q)) gtk_widget_set_sensitive(window, logic_of(face, Facet::enabled_q, true));
     if (!made && changed(Facet::visible_q)) {
         // shown by show-window, which the engine calls after it
         if (!logic_of(face, Facet::visible_q, true)) gtk_widget_hide(window);
     }
-    if (!made && changed(Facet::enabled_q)) gtk_widget_set_sensitive(window, logic_of(face, Facet::enabled_q, true));
     if (!made && changed(Facet::selected)) focus_face(face);
     if (!made && changed(Facet::flags)) {
         using namespace widgets::face_flag;
