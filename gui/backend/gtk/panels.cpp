@@ -213,7 +213,15 @@ void apply_tab_panel(std::int32_t widget, const Cell& face, std::uint32_t bits) 
                 gtk_notebook_append_page(tabs, page, label);
             }
         }
-        set_facet(face, Facet::selected, keep_selected);  // the rebuild chose tabs of its own
+        // the rebuild chose tabs of its own: the face's choice stands; with none,
+        // the first tab (the one the strip shows) is the selected one
+        if (keep_selected.is(TypeId::integer) || gtk_notebook_get_n_pages(tabs) == 0) {
+            set_facet(face, Facet::selected, keep_selected);
+        } else {
+            Cell first{};
+            integer::make_at(first, 1);
+            set_facet(face, Facet::selected, first);
+        }
     }
     if (changed(Facet::data) || changed(Facet::selected)) select_tab(widget, face, !made && changed(Facet::selected));
     if (changed(Facet::size) || changed(Facet::offset) || changed(Facet::pane) || changed(Facet::data) ||
