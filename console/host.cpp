@@ -124,14 +124,17 @@ Size console_size() {
 
 // Once the console's sources have run: printing to standard output, the
 // build date, the console's size, text mode. With a display and no --cli
-// the GUI starts too (the console itself stays in text mode for now); a
-// display that cannot be opened leaves text mode alone, with nothing said.
+// the GUI starts and the GUI console runs the program
+// (gui-console-ctx/launch: once its window stands, what is printed goes
+// there instead); a display that cannot be opened leaves text mode, with
+// nothing said.
 void prepare(const embed::CommandLine& command) {
     embed::print_to_standard_output();
     if (const embed::Result date = embed::eval_text(KIV_BUILD_DATE); date.ok) embed::set_field("build/date", date.value);
     tell_size(console_size());
-    embed::set_field("console/gui?", embed::logic(false));
-    if (!command.text_mode) gui::start();
+    const bool gui = !command.text_mode && gui::start();
+    embed::set_field("console/gui?", embed::logic(gui));
+    if (gui) embed::set_launch("gui-console-ctx/launch");
 }
 
 }  // namespace

@@ -19,6 +19,8 @@
 #include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/stack.h"
 #include "runtime/evaluator/tracing.h"
+#include "runtime/datatypes/system_object.h"
+#include "runtime/startup/embed.h"
 #include "runtime/text/unicode.h"
 
 #include <cstdint>
@@ -97,11 +99,16 @@ void output_hook(const char* text, std::int32_t length, int) {
 }
 
 // add-gui-print: the hooks, once; the buffer's cell at the root block's tail.
+// In the GUI console proper (system/console/gui? set by the start-up) the
+// window takes the place of standard output; a script run with --cli keeps
+// both.
 void add_gui_print(Cell* args) {
     if (buffer_index < 0) {
         buffer_index = block::length_of(block::root());
         block::append_copy(block::root(), unset::value);
         output_hooks::register_(print_hook, output_hook);
+        const Cell* gui = system_object::field("console/gui?");
+        if (gui != nullptr && gui->is(TypeId::logic) && gui->logic_value() != 0) embed::stop_printing_to_standard_output();
     }
     unset::make_at(args[0]);
 }

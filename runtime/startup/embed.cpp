@@ -198,6 +198,8 @@ bool set_field(std::string_view path, const Value& value) {
 
 void print_to_standard_output() { output_hooks::register_(standard_output_hook, nullptr); }
 
+void stop_printing_to_standard_output() { output_hooks::unregister(standard_output_hook, nullptr); }
+
 void print(std::string_view utf8, bool new_line) {
     const Cell value = text_cell(utf8);
     collector::Root keep(value);
@@ -220,6 +222,8 @@ void add_routine(const char* name, Routine routine) {
 // --- Starting -------------------------------------------------------------------
 
 int run_program(int argc, char** argv, const Host& host) { return runtime::main(argc, argv, host); }
+
+void set_launch(std::string_view path) { runtime::set_launch_path(path); }
 
 void boot(const BootOptions& options) { runtime::boot(options.library); }
 

@@ -83,6 +83,8 @@ bool set_field(std::string_view path, const Value& value);
 
 // Makes print and prin write to standard output (UTF-8, LF for new lines).
 void print_to_standard_output();
+// Undoes print_to_standard_output (the GUI console shows what is printed).
+void stop_printing_to_standard_output();
 // Prints UTF-8 text as print (new_line) or prin does.
 void print(std::string_view utf8, bool new_line);
 // Writes out what standard output holds back.
@@ -138,6 +140,11 @@ struct Host {
 // Returns the exit status: 0, or 254 when the console itself fails (the
 // error's report goes to standard error); quit ends the process itself.
 int run_program(int argc, char** argv, const Host& host);
+// Makes run_program's console call the function at path (from the system
+// object's context, as "gui-console-ctx/launch") with the script's bytes,
+// its name and the --catch flag, instead of system/console/launch. Call it
+// from the host's prepare.
+void set_launch(std::string_view path);
 
 // What boot builds for a host that runs no program (a test, a benchmark).
 struct BootOptions {

@@ -125,9 +125,11 @@ void record_command_line(const CommandLine& command) {
 // The console's run: system/console/launch with the script's bytes and name
 // (none without a script) and the --catch flag. Returns the exit status: 0,
 // or 254 when an error escapes the console (nothing is left to report it).
+std::string launch_path = "system/console/launch";
+
 int run_console(const CommandLine& command, const std::string* script) {
     Cell code;
-    boot::load_text(code, "system/console/launch");
+    boot::load_text(code, launch_path);
     collector::Root keep(code);
     if (script != nullptr) {
         Cell source;
@@ -205,6 +207,8 @@ void* thread_entry(void* arg) {
 }
 
 }  // namespace
+
+void set_launch_path(std::string_view path) { launch_path = path; }
 
 bool read_script(const char* path, std::string& text) {
     std::FILE* file = std::fopen(path, "rb");

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace kiv::runtime {
 
@@ -22,6 +23,10 @@ bool display_available();
 void init_argv(int argc, const char* const* argv);
 // Reads the whole file at path into text; false (errno set) when it cannot.
 bool read_script(const char* path, std::string& text);
+// The function that the console's run calls with the script's bytes, its name
+// and the --catch flag: the path system/console/launch unless a host chose
+// another (the GUI console's).
+void set_launch_path(std::string_view path);
 
 // Stack reserved for the runtime thread: the deepest recursion the frame stack
 // allows, with room to spare. Committed lazily by the system.
