@@ -157,8 +157,8 @@ private:
 // simple (quick_expression), so the framed path runs at once.
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
                          bool literal_functions, bool simple_tried = false);
-std::int32_t eval_operators(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
-                            Cell* start_top, std::int32_t start);
+inline std::int32_t eval_operators(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
+                                   Cell* start_top, std::int32_t start);
 void eval_block_i(const Cell& blk, bool into_caller);
 std::int32_t call_value_i(const Cell& fn, NodeId code, std::int32_t pos, std::int32_t end, bool sub,
                           const Cell* path, std::int32_t path_from, const Cell* name,
@@ -761,8 +761,9 @@ std::int32_t call_value_i(const Cell& fn_in, NodeId code, std::int32_t pos, std:
 // call_value_i for the common call, with tracing off: a native, action or
 // function! named by a word in code, its shape plain (fetch_plain). The same
 // steps, with nothing left to decide but the arguments.
-std::int32_t call_plain(const Cell& fn_in, NodeId cache, NodeId code, std::int32_t pos,
-                        std::int32_t end, bool sub, const Cell& word, const Step* call = nullptr) {
+__attribute__((always_inline)) inline std::int32_t call_plain(const Cell& fn_in, NodeId cache, NodeId code,
+                                                            std::int32_t pos, std::int32_t end, bool sub,
+                                                            const Cell& word, const Step* call = nullptr) {
     const Cell fn = fn_in;
     stack::push(fn);  // the result replaces it
     if (fn.is(TypeId::function)) {
@@ -1000,16 +1001,11 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     }
 }
 
-std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
-    stack::push_frame(&sw, stack::FrameType::call, own_frame);
-    stack::push(sw);
-    tracing::trace(Event::push, code, pos, nullptr, &sw);
-    ++pos;
-    if (pos >= end) runtime::raise_error(ErrorCategory::script, "need-value", &sw);
-    pos = eval_expr_i(code, pos, end, false, true, false);
-    if (pending) return pos;
+// The end of a set-word's frame: the value at base[1] stored for the
+// set-word at base[0], then made the frame's value (pushed when sub, else
+// the caller's result).
+void store_set_word(bool sub) {
     Cell* base = stack::base();
-    tracing::trace(Event::set, code, pos, &sw, base + 1);
     // A word bound to a plain or function context is stored straight into its
     // slot, as a bound word is read; object fields (set flag, on-change),
     // unbound words and unset values take the full path.
@@ -1026,6 +1022,18 @@ std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::i
     stack::keep_first();
     if (sub) stack::pop_frame();
     else stack::return_result();
+}
+
+std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
+    stack::push_frame(&sw, stack::FrameType::call, own_frame);
+    stack::push(sw);
+    tracing::trace(Event::push, code, pos, nullptr, &sw);
+    ++pos;
+    if (pos >= end) runtime::raise_error(ErrorCategory::script, "need-value", &sw);
+    pos = eval_expr_i(code, pos, end, false, true, false);
+    if (pending) return pos;
+    tracing::trace(Event::set, code, pos, &sw, stack::base() + 1);
+    store_set_word(sub);
     return pos;
 }
 
@@ -1327,6 +1335,7 @@ enum class StepKind : std::uint8_t {
     set_path,  // a set-path of a simple expression (set_path_simple)
     call,      // a word holding a function of plain shape (call_plain)
     branch,    // if, unless or either with a simple condition and literal blocks
+    set_call,  // a set-word of a call (eval_set_word), the call a step of its own
 };
 
 struct Step {
@@ -1610,6 +1619,19 @@ __attribute__((noinline)) const Step* decode_step(Plan& plan, NodeId code, std::
             s.kind = StepKind::set_word;
             decode_word(cells, pos, s.target);
             made = true;
+        } else if (pos + 1 < plan.tail && cells[pos + 1].is(TypeId::word)) {
+            const Cell* v = peek_word_value(cells[pos + 1]);
+            const TypeId t = v != nullptr ? v->type() : TypeId::none;
+            if (t == TypeId::native || t == TypeId::action || t == TypeId::function) {
+                s = Step{};
+                Step value;
+                decode_call(plan, cells, pos + 1, *v, value);
+                plan.steps.push_back(value);
+                s.kind = StepKind::set_call;
+                s.target.word = c;
+                s.args[0] = &plan.steps.back();
+                made = true;
+            }
         }
         break;
     case TypeId::set_path:
@@ -1756,6 +1778,23 @@ __attribute__((noinline)) std::int32_t run_branch(const Step& s, const Cell* cel
     return s.next;
 }
 
+std::int32_t run_call_step(const Step& s, NodeId code, std::int32_t pos);
+
+// A set-word of a call, as eval_set_word runs it: a frame named by the
+// set-word (errors in the call name it), the call as its step (or the
+// walker, when the step gives way), the value stored.
+__attribute__((noinline)) std::int32_t run_set_call(const Step& s, NodeId code, std::int32_t pos) {
+    const Cell sw = s.target.word;
+    const std::int32_t end = tail_of(code);
+    stack::push_frame(&sw, stack::FrameType::call, own_frame);
+    stack::push(sw);
+    std::int32_t next = run_call_step(*s.args[0], code, pos + 1);
+    if (next < 0) next = eval_expr_i(code, pos + 1, end, false, true, false);
+    if (pending) return next;
+    store_set_word(true);
+    return next;
+}
+
 // A set-path of a simple value, as set_path_simple stores it.
 __attribute__((noinline)) std::int32_t run_set_path(const Step& s, const Cell* cells) {
     Cell v;
@@ -1796,6 +1835,8 @@ __attribute__((noinline)) std::int32_t run_call_step(const Step& s, NodeId code,
     }
     case StepKind::branch:
         return run_branch(s, cells);
+    case StepKind::set_call:
+        return run_set_call(s, code, pos);
     default:
         return -1;
     }
@@ -1964,8 +2005,9 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
 // The operators after an expression's first value, which stands at
 // start_top (sub) or in the result slot; start is where the expression began.
 // Returns the index after the expression.
-std::int32_t eval_operators(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
-                            Cell* const start_top, std::int32_t start) {
+__attribute__((always_inline)) inline std::int32_t eval_operators(NodeId code, std::int32_t pos, std::int32_t end,
+                                                                bool no_infix, bool sub, Cell* const start_top,
+                                                                std::int32_t start) {
     // Operators: strictly left to right; the right operand takes no operator.
     // The word after the value is looked up through its binding only (an
     // unbound word cannot be an operator). A left operand that went to the
