@@ -25,6 +25,9 @@
 // - fetch_i: the call shape's positional arguments, for calls that name no
 //   refinement (fetch_plain when every one is evaluated);
 // - eval_path_i: object fields through the path caches.
+// A block run more than once also gets a plan of decoded steps (see
+// "Compiled steps"), which the block loop and the argument fetch run in
+// place of these where they apply.
 // The fast paths are off while tracing, so the tracer sees every event.
 #include "runtime/evaluator/interpreter.h"
 
@@ -56,6 +59,8 @@
 #include <array>
 #include <cstddef>
 #include <cstring>
+#include <deque>
+#include <vector>
 
 namespace kiv::interpreter {
 namespace {
@@ -152,6 +157,8 @@ private:
 // simple (quick_expression), so the framed path runs at once.
 std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
                          bool literal_functions, bool simple_tried = false);
+inline std::int32_t eval_operators(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, bool sub,
+                                   Cell* start_top, std::int32_t start);
 void eval_block_i(const Cell& blk, bool into_caller);
 std::int32_t call_value_i(const Cell& fn, NodeId code, std::int32_t pos, std::int32_t end, bool sub,
                           const Cell* path, std::int32_t path_from, const Cell* name,
@@ -160,6 +167,15 @@ std::int32_t eval_path_i(const Cell& path, NodeId code, std::int32_t pos, std::i
                          PathMode mode, PathRecord* record);
 void call_function_i(const Cell& fn, NodeId ctx, const Cell& name, std::uint32_t mask);
 std::int32_t simple_value(NodeId code, std::int32_t pos, std::int32_t end, bool no_infix, Cell& out);
+struct Plan;
+Plan* plan_for(const Cell& blk);
+inline void leave_plan(Plan* plan);
+inline bool plan_live(const Plan* plan, NodeId code);
+inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos);
+struct Step;
+// A call step's decoded argument at pos, run into the free cell at the top;
+// the index after it, or -1 (nothing done) when the walker fetches it.
+std::int32_t run_argument(const Step& call, std::int32_t i, NodeId code, std::int32_t pos);
 std::int32_t set_word_simple(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub);
 std::int32_t set_path_simple(const Cell& sp, NodeId code, std::int32_t pos, std::int32_t end, bool sub);
 bool object_field(const Cell& path, const Cell*& holder, std::int32_t& index);
@@ -448,7 +464,7 @@ inline const Cell* literal_block(NodeId code, std::int32_t pos, std::int32_t end
 // not given. The shape's cells are re-read after each evaluation, which may
 // collect and move them.
 std::int32_t fetch_plain(const Cell& fn, NodeId cache, NodeId code, std::int32_t pos,
-                         std::int32_t end, const Cell& name) {
+                         std::int32_t end, const Cell& name, const Step* call = nullptr) {
     const std::int32_t positional = shape_at(cache).positional;
     for (std::int32_t i = 0; i < positional; ++i) {
         if (const Cell* blk = literal_block(code, pos, end)) {  // a branch or a body
@@ -458,8 +474,11 @@ std::int32_t fetch_plain(const Cell& fn, NodeId cache, NodeId code, std::int32_t
             if (!typeset::contains(e, TypeId::block)) check_argument(fn, name, e, *blk);
             continue;
         }
-        const std::int32_t next = simple_value(code, pos, end, false, *stack::top());
+        std::int32_t next = call != nullptr ? run_argument(*call, i, code, pos) : -1;
         if (next >= 0) {
+            pos = next;
+            if (pending) return pos;
+        } else if ((next = simple_value(code, pos, end, false, *stack::top())) >= 0) {
             stack::push_slot();
             pos = next;
         } else {
@@ -742,17 +761,18 @@ std::int32_t call_value_i(const Cell& fn_in, NodeId code, std::int32_t pos, std:
 // call_value_i for the common call, with tracing off: a native, action or
 // function! named by a word in code, its shape plain (fetch_plain). The same
 // steps, with nothing left to decide but the arguments.
-std::int32_t call_plain(const Cell& fn_in, NodeId cache, NodeId code, std::int32_t pos,
-                        std::int32_t end, bool sub, const Cell& word) {
+__attribute__((always_inline)) inline std::int32_t call_plain(const Cell& fn_in, NodeId cache, NodeId code,
+                                                            std::int32_t pos, std::int32_t end, bool sub,
+                                                            const Cell& word, const Step* call = nullptr) {
     const Cell fn = fn_in;
     stack::push(fn);  // the result replaces it
     if (fn.is(TypeId::function)) {
         stack::push_frame(&word, stack::FrameType::function, own_frame);
-        pos = fetch_plain(fn, cache, code, pos, end, word);
+        pos = fetch_plain(fn, cache, code, pos, end, word, call);
         if (!pending) call_function_i(fn, word.word_context(), word, 0);
     } else {
         stack::push_frame(&word, stack::FrameType::call, own_frame);
-        pos = fetch_plain(fn, cache, code, pos, end, word);
+        pos = fetch_plain(fn, cache, code, pos, end, word, call);
     }
     if (pending) return pos;
     if (sub) stack::pop_frame();
@@ -873,7 +893,11 @@ __attribute__((noinline)) void eval_block_traced(const Cell& blk, bool into_call
 // an exception unwinds, so the copy here is enough to restore it).
 struct CodeRestore {
     Cell saved;
-    ~CodeRestore() { code_cell = saved; }
+    Plan* plan;  // the block's plan, held while it runs (null: none)
+    ~CodeRestore() {
+        code_cell = saved;
+        if (plan != nullptr) leave_plan(plan);
+    }
 };
 
 // The expressions a block's loop computes without a visit to the evaluator,
@@ -929,7 +953,8 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
         return;
     }
     Cell* const mark = stack::push(code_cell);
-    CodeRestore restore{code_cell};
+    Plan* const plan = plan_for(blk);  // held until leave_plan
+    CodeRestore restore{code_cell, plan};
     code_cell = blk;
     code_cell.set_type(TypeId::block);
     Cell* const slot = mark + 1;
@@ -941,6 +966,16 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     for (;;) {
         code_cell.set_series_head(pos);
         stack::set_top(slot);
+        if (plan != nullptr && plan_live(plan, code)) {
+            const std::int32_t next = run_step(*plan, code, pos);
+            if (next >= 0) {
+                if (pending) return;
+                pos = next;
+                if (pos >= tail_of(code)) break;
+                collector::safe_point();
+                continue;
+            }
+        }
         const Cell& at = *cell_at(code, pos);
         const bool tried = !tracing::state.on && quick_candidate(at);
         const std::int32_t next = tried ? quick_expression(at, code, pos) : -1;
@@ -966,16 +1001,11 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     }
 }
 
-std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
-    stack::push_frame(&sw, stack::FrameType::call, own_frame);
-    stack::push(sw);
-    tracing::trace(Event::push, code, pos, nullptr, &sw);
-    ++pos;
-    if (pos >= end) runtime::raise_error(ErrorCategory::script, "need-value", &sw);
-    pos = eval_expr_i(code, pos, end, false, true, false);
-    if (pending) return pos;
+// The end of a set-word's frame: the value at base[1] stored for the
+// set-word at base[0], then made the frame's value (pushed when sub, else
+// the caller's result).
+void store_set_word(bool sub) {
     Cell* base = stack::base();
-    tracing::trace(Event::set, code, pos, &sw, base + 1);
     // A word bound to a plain or function context is stored straight into its
     // slot, as a bound word is read; object fields (set flag, on-change),
     // unbound words and unset values take the full path.
@@ -992,6 +1022,18 @@ std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::i
     stack::keep_first();
     if (sub) stack::pop_frame();
     else stack::return_result();
+}
+
+std::int32_t eval_set_word(const Cell& sw, NodeId code, std::int32_t pos, std::int32_t end, bool sub) {
+    stack::push_frame(&sw, stack::FrameType::call, own_frame);
+    stack::push(sw);
+    tracing::trace(Event::push, code, pos, nullptr, &sw);
+    ++pos;
+    if (pos >= end) runtime::raise_error(ErrorCategory::script, "need-value", &sw);
+    pos = eval_expr_i(code, pos, end, false, true, false);
+    if (pending) return pos;
+    tracing::trace(Event::set, code, pos, &sw, stack::base() + 1);
+    store_set_word(sub);
     return pos;
 }
 
@@ -1200,6 +1242,644 @@ std::int32_t operator_evaluated(FastOp k, const Cell& op, const Cell& word, Node
     return pos;
 }
 
+// --- Compiled steps ---------------------------------------------------------------------
+//
+// A block run a second time gets a plan: for each position where an
+// expression starts, a step decoded once, when the position is first run, from
+// the cells and the values their words hold then. Steps hold node ids only
+// (copies of the code's word cells, the code indexes of literals): nothing
+// the collector must see, nothing a compaction moves.
+//
+// A step is checked against the values its words hold now before it does
+// anything, and gives way to the walker (returns -1) on any difference: a
+// word that holds something else, an operator redefined (the op! value is
+// compared with the one decoded), a value of another type, a stack near its
+// end. So a redefined word never runs a stale step, and the walker raises
+// every error where it always did. A step does what the walker does for its
+// expression, frames and all; what it saves is the decoding.
+//
+// Plans live in a bounded side table keyed by the code's node and checked
+// against the buffer's modification stamp (memory::touch): the first run
+// gives the block a stamp of its own, any change of its cells resets it, and
+// a plan runs only while the stamp is the one it was made under. The stamp
+// is checked before every expression, since a block may change itself while
+// it runs.
+
+struct Operand {
+    enum class Kind : std::uint8_t { none, literal, word, path };
+    Kind kind = Kind::none;
+    std::int32_t at = 0;  // the cell's code index
+    Cell word{};          // word: a copy of the code's word, read through its binding
+    // A word of a context whose values live in a series: that series and the
+    // buffer it had at the last read. While the node still has that buffer
+    // (no expansion, no compaction moved it), the value is read from it
+    // directly. The context lives as long as the code's word refers to it.
+    mutable NodeId values = 0;
+    mutable const SeriesBuffer* seen = nullptr;
+    bool on_stack = false;  // a function's context: its values live on the argument stack
+    // path: `word/field` of an object, the word above and the field's symbol
+    // (0 for other paths), the path's node and stamp (the path may change
+    // apart from the code), and the context and index its last read found
+    symbol::SymbolId field_sym = 0;
+    NodeId path = 0;
+    std::uint32_t path_stamp = 0;
+    mutable NodeId field_ctx = 0;
+    mutable std::int32_t field_index = 0;
+};
+
+// The value cell of an operand's word, as peek_word_value reads it.
+__attribute__((noinline)) Cell* read_word_slow(const Operand& o) {
+    Cell* const p = peek_word_value(o.word);
+    if (p != nullptr) {
+        const Cell& cc = *reinterpret_cast<const Cell*>(memory::buffer(o.word.word_context())->head);
+        if (!cc.context_on_stack()) {
+            o.values = cc.context_values();
+            o.seen = memory::buffer(o.values);
+        }
+    }
+    return p;
+}
+inline Cell* read_word(const Operand& o) {
+    if (o.on_stack) return peek_word_value(o.word);
+    if (o.values != 0 && memory::buffer(o.values) == o.seen)
+        return reinterpret_cast<Cell*>(o.seen->head) + o.word.word_index();
+    return read_word_slow(o);
+}
+
+// Makes o the word at of cells.
+void decode_word(const Cell* cells, std::int32_t at, Operand& o) {
+    const Cell& w = cells[at];
+    o.kind = Operand::Kind::word;
+    o.at = at;
+    o.word = w;
+    o.on_stack = w.word_context() != 0 &&
+                 reinterpret_cast<const Cell*>(memory::buffer(w.word_context())->head)->context_on_stack();
+}
+
+// An integer operator of a simple expression.
+struct Infix {
+    Cell op{};      // the op! its word held when decoded, compared bit for bit
+    Operand oper;   // the operator's word
+    FastOp k = FastOp::none;
+    Operand right;  // an integer literal or a word
+};
+
+constexpr int max_infix = 4;
+constexpr int max_arguments = 4;
+constexpr std::int32_t max_plan_cells = 1 << 16;
+
+enum class StepKind : std::uint8_t {
+    none,      // the walker's: nothing decoded here
+    simple,    // a simple expression (simple_value), pushed
+    set_word,  // a set-word of a simple expression (set_word_simple)
+    set_path,  // a set-path of a simple expression (set_path_simple)
+    call,      // a word holding a function of plain shape (call_plain)
+    branch,    // if, unless or either with a simple condition and literal blocks
+    set_call,  // a set-word of a call (eval_set_word), the call a step of its own
+};
+
+struct Step {
+    StepKind kind = StepKind::none;
+    std::uint8_t infix_count = 0;
+    std::int32_t next = 0;  // the index after the expression (not for calls)
+    Operand target;         // set-word: its word; set-path: its index; call: the function's word
+    Operand head;           // the simple value's first cell
+    Infix infix[max_infix];
+    Operand after;          // a word after the simple value (a branch: after its blocks):
+                            // it must not hold an operator
+    // branch: the native the word held, compared bit for bit; which one; its blocks' indexes
+    Cell fn{};
+    natives::Native native = natives::Native::either;
+    std::int32_t blocks[2] = {0, 0};
+    // call: the leading arguments decoded (for the arity the function had
+    // then), each a simple value step at its index
+    std::uint8_t argc = 0;
+    const Step* args[max_arguments] = {};
+    std::uint32_t stamp = 0;  // the plan's: an argument run before may have changed the code
+    std::int32_t arg_at = -1;  // an argument: its index
+};
+
+struct Plan {
+    NodeId code = 0;
+    std::uint32_t stamp = 0;
+    std::int32_t tail = 0;
+    std::int32_t users = 0;  // block runs using it
+    bool orphan = false;     // dropped from the table while in use: the last user frees it
+    std::vector<const Step*> at;  // per position: null until decoded, then its step (maybe no_step)
+    std::deque<Step> steps;       // a deque: a recursive run may add steps under a running one
+};
+
+struct PlanEntry {
+    NodeId code = 0;
+    std::uint32_t stamp = 0;
+    Plan* plan = nullptr;
+};
+constexpr std::uint32_t plan_table_bits = 12;
+PlanEntry plan_table[1u << plan_table_bits];
+std::uint32_t last_stamp = 0;
+
+
+void release_plan(Plan* plan) {
+    if (plan == nullptr) return;
+    if (plan->users > 0) plan->orphan = true;
+    else delete plan;
+}
+
+std::uint32_t new_stamp() {
+    if (++last_stamp == 0) {  // wrapped: no stamp given before may be trusted again
+        for (PlanEntry& e : plan_table) {
+            release_plan(e.plan);
+            e = PlanEntry{};
+        }
+        last_stamp = 1;
+    }
+    return last_stamp;
+}
+
+// The plan of blk for this run, held until leave_plan, or null: a block met
+// for the first time (or since it changed) is only stamped and remembered,
+// since most code runs once; the second run makes the plan.
+Plan* plan_for(const Cell& blk) {
+    const TypeId t = blk.type();
+    if ((t != TypeId::block && t != TypeId::paren) || blk.series_head() < 0) return nullptr;
+    const NodeId code = blk.series_node();
+    SeriesBuffer* const buf = memory::buffer(code);
+    PlanEntry& e = plan_table[code & ((1u << plan_table_bits) - 1)];
+    if (e.code == code && e.stamp == buf->stamp && e.stamp != 0) {
+        if (e.plan == nullptr) {
+            const std::int32_t tail = tail_of(code);
+            if (tail > max_plan_cells) return nullptr;
+            e.plan = new Plan;
+            e.plan->code = code;
+            e.plan->stamp = e.stamp;
+            e.plan->tail = tail;
+            e.plan->at.assign(static_cast<std::size_t>(tail), nullptr);
+        }
+        ++e.plan->users;
+        return e.plan;
+    }
+    release_plan(e.plan);
+    if (buf->stamp == 0) buf->stamp = new_stamp();
+    e = PlanEntry{code, buf->stamp, nullptr};
+    return nullptr;
+}
+
+// Ends a block run that held plan.
+inline void leave_plan(Plan* plan) {
+    if (--plan->users == 0 && plan->orphan) delete plan;
+}
+
+// Whether the plan a block run holds for code still describes it, with tracing off.
+inline bool plan_live(const Plan* plan, NodeId code) {
+    return plan->stamp == memory::buffer(code)->stamp && !tracing::state.on;
+}
+
+inline bool same_cell(const Cell& a, const Cell& b) { return std::memcmp(&a, &b, sizeof(Cell)) == 0; }
+
+// Makes o the path at of cells: an object path, read through object_field,
+// with a cache of its own for the two-word paths `word/field`.
+void decode_path(const Cell* cells, std::int32_t at, Operand& o) {
+    const Cell& c = cells[at];
+    const NodeId pnode = c.series_node();
+    const std::int32_t head = c.series_head();
+    const Cell* const pc = cell_at(pnode, 0);
+    if (head >= 0 && tail_of(pnode) == head + 2 && pc[head].is(TypeId::word) && pc[head + 1].is(TypeId::word)) {
+        decode_word(pc, head, o);
+        o.field_sym = pc[head + 1].word_symbol();
+        o.path = pnode;
+        SeriesBuffer* const buf = memory::buffer(pnode);
+        if (buf->stamp == 0) buf->stamp = new_stamp();
+        o.path_stamp = buf->stamp;
+    }
+    o.kind = Operand::Kind::path;
+    o.at = at;
+}
+
+// Whether the word at index of the object context ctx has the symbol sym
+// (as field_index checks its cache).
+inline bool field_named(NodeId ctx, std::int32_t index, symbol::SymbolId sym) {
+    const Cell& cc = *reinterpret_cast<const Cell*>(memory::buffer(ctx)->head);
+    const hashtable::HashTable* words = hashtable::record(cc.context_words());
+    return index < words->count &&
+           reinterpret_cast<const Cell*>(memory::buffer(words->values)->head)[index].word_symbol() == sym;
+}
+
+// object_field for a decoded path: the object holding its field, and the
+// field's index. A `word/field` path whose word holds the object its last
+// read found, with the field still at the index found, needs no walk.
+inline bool read_field(const Operand& o, const Cell* cells, const Cell*& holder, std::int32_t& index) {
+    const bool cached = o.field_sym != 0 && memory::buffer(o.path)->stamp == o.path_stamp;
+    if (cached && o.field_ctx != 0) {
+        const Cell* obj = read_word(o);
+        if (obj != nullptr && obj->is(TypeId::object) && obj->object_context() == o.field_ctx &&
+            field_named(o.field_ctx, o.field_index, o.field_sym)) {
+            holder = obj;
+            index = o.field_index;
+            return true;
+        }
+    }
+    if (!object_field(cells[o.at], holder, index)) return false;
+    if (cached) {
+        o.field_ctx = holder->object_context();
+        o.field_index = index;
+    }
+    return true;
+}
+
+// Decodes an operand of a simple value: the head (any value that evaluates
+// to itself, a word or an object path) or an operator's right operand.
+bool decode_operand(const Cell* cells, std::int32_t at, bool right, Operand& out) {
+    const Cell& c = cells[at];
+    out.at = at;
+    if (c.is(TypeId::word)) {
+        const Cell* v = peek_word_value(c);
+        if (v == nullptr || (right ? !v->is(TypeId::integer) : !plain_value(v->type()))) return false;
+        decode_word(cells, at, out);
+        return true;
+    }
+    if (right) {
+        out.kind = Operand::Kind::literal;
+        return c.is(TypeId::integer);
+    }
+    if (inert_argument(c.type())) {
+        out.kind = Operand::Kind::literal;
+        return true;
+    }
+    if (c.is(TypeId::path)) {
+        const Cell* v = path_field(c);
+        if (v == nullptr || !plain_value(v->type())) return false;
+        decode_path(cells, at, out);
+        return true;
+    }
+    return false;
+}
+
+// Decodes the simple value at pos into s (head, operators, the word after),
+// as simple_value would compute it with the values the words hold now.
+bool decode_value(const Cell* cells, std::int32_t pos, std::int32_t tail, Step& s) {
+    if (pos >= tail || !decode_operand(cells, pos, false, s.head)) return false;
+    std::int32_t at = pos + 1;
+    while (at < tail && cells[at].is(TypeId::word)) {
+        const Cell* value = peek_word_value(cells[at]);
+        if (value == nullptr || !value->is(TypeId::op)) break;
+        if (s.infix_count == max_infix || at + 1 >= tail) return false;
+        Infix& f = s.infix[s.infix_count++];
+        f.op = *value;
+        decode_word(cells, at, f.oper);
+        f.k = fast_op(*value);
+        if (f.k == FastOp::none || !decode_operand(cells, at + 1, true, f.right)) return false;
+        at += 2;
+    }
+    if (at < tail && cells[at].is(TypeId::word)) decode_word(cells, at, s.after);
+    s.next = at;
+    return true;
+}
+
+std::int32_t decode_call(Plan& plan, const Cell* cells, std::int32_t pos, const Cell& fn, Step& s);
+
+// Decodes the leading arguments of a call whose function has the shape
+// cache (0: not built yet), from pos: simple values and calls, each a step
+// of its own, up to the first that is neither (a block the walker pushes as
+// it stands) or whose end is not known. Returns the index after the last
+// argument when all were decoded, else -1.
+std::int32_t decode_arguments(Plan& plan, const Cell* cells, std::int32_t pos, NodeId cache, Step& s) {
+    if (cache == 0 || !shape_at(cache).plain) return -1;
+    const std::int32_t positional = shape_at(cache).positional;
+    for (std::int32_t i = 0; i < positional; ++i) {
+        if (i == max_arguments || pos >= plan.tail || cells[pos].is(TypeId::block)) return -1;
+        Step a;
+        a.target.at = pos;
+        const Cell* v = cells[pos].is(TypeId::word) ? peek_word_value(cells[pos]) : nullptr;
+        const TypeId t = v != nullptr ? v->type() : TypeId::none;
+        std::int32_t next;
+        if (t == TypeId::native || t == TypeId::action || t == TypeId::function) {
+            next = decode_call(plan, cells, pos, *v, a);
+            a.arg_at = pos;
+            plan.steps.push_back(a);
+            s.args[s.argc++] = &plan.steps.back();
+            if (next < 0 || (next < plan.tail && cells[next].is(TypeId::word))) return -1;  // an operator may follow
+        } else {
+            if (!decode_value(cells, pos, plan.tail, a)) return -1;
+            a.kind = StepKind::simple;
+            a.arg_at = pos;
+            next = a.next;
+            plan.steps.push_back(a);
+            s.args[s.argc++] = &plan.steps.back();
+        }
+        pos = next;
+    }
+    return pos;
+}
+
+// Decodes the call at pos of fn, which the word there holds, into s.
+// Returns the index after its arguments when all were decoded, else -1.
+std::int32_t decode_call(Plan& plan, const Cell* cells, std::int32_t pos, const Cell& fn, Step& s) {
+    s.kind = StepKind::call;
+    decode_word(cells, pos, s.target);
+    s.stamp = plan.stamp;
+    return decode_arguments(plan, cells, pos + 1, built_shape(fn), s);
+}
+
+// Decodes `if cond [...]`, `unless cond [...]` or `either cond [...] [...]`
+// at pos (fn the native its word holds): a simple condition and literal
+// blocks.
+bool decode_branch(const Cell& fn, const Cell* cells, std::int32_t pos, std::int32_t tail, Step& s) {
+    const auto native = static_cast<natives::Native>(fn.code_entry());
+    const std::int32_t count = native == natives::Native::either ? 2
+                               : native == natives::Native::if_ || native == natives::Native::unless ? 1
+                                                                                                      : 0;
+    if (count == 0 || !decode_value(cells, pos + 1, tail, s) || s.after.kind != Operand::Kind::none)
+        return false;
+    std::int32_t at = s.next;
+    for (std::int32_t i = 0; i < count; ++i, ++at) {
+        if (at >= tail || !cells[at].is(TypeId::block)) return false;
+        s.blocks[i] = at;
+    }
+    if (at < tail && cells[at].is(TypeId::word)) decode_word(cells, at, s.after);
+    s.fn = fn;
+    s.native = native;
+    s.next = at;
+    return true;
+}
+
+const Step no_step{};  // a position the walker keeps
+
+// The step at pos, decoded (no_step when the walker keeps it).
+__attribute__((noinline)) const Step* decode_step(Plan& plan, NodeId code, std::int32_t pos) {
+    const Cell* const cells = cell_at(code, 0);
+    const Cell& c = cells[pos];
+    Step s;
+    bool made = false;
+    switch (c.type()) {
+    case TypeId::set_word:
+        if (c.word_context() != 0 && c.word_index() >= 0 &&
+            reinterpret_cast<const Cell*>(memory::buffer(c.word_context())->head)->context_kind() !=
+                static_cast<std::uint32_t>(context::Kind::object) &&
+            decode_value(cells, pos + 1, plan.tail, s)) {
+            s.kind = StepKind::set_word;
+            decode_word(cells, pos, s.target);
+            made = true;
+        } else if (pos + 1 < plan.tail && cells[pos + 1].is(TypeId::word)) {
+            const Cell* v = peek_word_value(cells[pos + 1]);
+            const TypeId t = v != nullptr ? v->type() : TypeId::none;
+            if (t == TypeId::native || t == TypeId::action || t == TypeId::function) {
+                s = Step{};
+                Step value;
+                decode_call(plan, cells, pos + 1, *v, value);
+                plan.steps.push_back(value);
+                s.kind = StepKind::set_call;
+                s.target.word = c;
+                s.args[0] = &plan.steps.back();
+                made = true;
+            }
+        }
+        break;
+    case TypeId::set_path:
+        if (decode_value(cells, pos + 1, plan.tail, s)) {
+            s.kind = StepKind::set_path;
+            decode_path(cells, pos, s.target);
+            made = true;
+        }
+        break;
+    case TypeId::word: {
+        const Cell* v = peek_word_value(c);
+        if (v == nullptr) break;
+        const TypeId t = v->type();
+        if (t == TypeId::native && decode_branch(*v, cells, pos, plan.tail, s)) {
+            s.kind = StepKind::branch;
+            decode_word(cells, pos, s.target);
+            made = true;
+        } else if (t == TypeId::native || t == TypeId::action || t == TypeId::function) {
+            decode_call(plan, cells, pos, *v, s);
+            made = true;
+        } else {
+            made = decode_value(cells, pos, plan.tail, s);
+        }
+        break;
+    }
+    default:
+        made = decode_value(cells, pos, plan.tail, s);
+        break;
+    }
+    if (!made) return &no_step;
+    if (s.kind == StepKind::none) s.kind = StepKind::simple;
+    plan.steps.push_back(s);
+    return &plan.steps.back();
+}
+
+// Whether the word after a simple value (if any) leaves it alone: a word
+// that holds an operator now would take the value as its left operand.
+inline bool ends_here(const Step& s) {
+    if (s.after.kind != Operand::Kind::word) return true;
+    const Cell* p = read_word(s.after);
+    return p == nullptr || !p->is(TypeId::op);
+}
+
+// The integer operators of a simple value whose head is the integer! head;
+// false when anything differs from what was decoded. An integer result
+// keeps the head's flag bits, as simple_value leaves them.
+__attribute__((noinline)) bool run_infix(const Step& s, const Cell* cells, const Cell& head, Cell& out) {
+    std::int64_t left = head.int_value();
+    for (std::int32_t i = 0; i < s.infix_count; ++i) {
+        const Infix& f = s.infix[i];
+        const Cell* op = read_word(f.oper);
+        if (op == nullptr || !same_cell(*op, f.op)) return false;
+        const Cell* r = f.right.kind == Operand::Kind::literal ? &cells[f.right.at] : read_word(f.right);
+        if (r == nullptr || !r->is(TypeId::integer)) return false;
+        const std::int64_t b = r->int_value();
+        std::int64_t v;
+        switch (f.k) {
+        case FastOp::add: v = left + b; break;
+        case FastOp::subtract: v = left - b; break;
+        case FastOp::multiply: v = left * b; break;
+        default:
+            // A comparison ends the integers: an operator after it fails, as in simple_value.
+            if (i + 1 < s.infix_count) return false;
+            logic::make_at(out, f.k == FastOp::lesser          ? left < b
+                                : f.k == FastOp::greater       ? left > b
+                                : f.k == FastOp::lesser_equal  ? left <= b
+                                                               : left >= b);
+            return true;
+        }
+        if (v < INT32_MIN || v > INT32_MAX) return false;
+        left = v;
+    }
+    out = head;
+    integer::make_at(out, static_cast<std::int32_t>(left));
+    return true;
+}
+
+// Computes a step's simple value into out, as simple_value does; false,
+// having changed nothing, when anything differs from what was decoded.
+// check_after: the word after the value is checked too.
+inline bool run_value(const Step& s, const Cell* cells, Cell& out, bool check_after) {
+    if (!stack::room_for(2, stack::top() + 4)) return false;  // the walker raises the overflow
+    const Cell* p;
+    if (s.head.kind == Operand::Kind::word) {
+        p = read_word(s.head);
+        if (p == nullptr || !plain_value(p->type())) return false;
+    } else if (s.head.kind == Operand::Kind::literal) {
+        p = &cells[s.head.at];
+    } else {
+        const Cell* holder = nullptr;
+        std::int32_t index = 0;
+        if (!read_field(s.head, cells, holder, index)) return false;
+        p = field_value(holder->object_context(), index);
+        if (p == nullptr || !plain_value(p->type())) return false;
+    }
+    if (check_after && !ends_here(s)) return false;
+    if (s.infix_count == 0) {
+        out = *p;
+        return true;
+    }
+    return p->is(TypeId::integer) && run_infix(s, cells, *p, out);
+}
+
+// if, unless and either as their natives run them, called as call_plain
+// calls them: the native's frame (errors in the branch name it), its
+// arguments pushed and checked against its shape, the block run into the
+// frame's result slot. Returns the index after the expression, or -1.
+__attribute__((noinline)) std::int32_t run_branch(const Step& s, const Cell* cells) {
+    const Cell* const p = read_word(s.target);
+    if (p == nullptr || !same_cell(*p, s.fn)) return -1;
+    Cell cond;
+    if (!run_value(s, cells, cond, false)) return -1;  // the word after is the blocks' 
+    if (s.after.kind == Operand::Kind::word) {
+        const Cell* q = read_word(s.after);
+        if (q != nullptr && q->is(TypeId::op)) return -1;  // an operator takes the last block
+    }
+    const NodeId cache = built_shape(*p);
+    if (cache == 0 || !typeset::contains(shape_cells(cache)[0], cond.type())) return -1;
+    const std::int32_t count = s.native == natives::Native::either ? 2 : 1;
+    const Cell fn = *p;
+    const Cell word = s.target.word;
+    stack::push(fn);  // the result replaces it
+    stack::push_frame(&word, stack::FrameType::call, own_frame);
+    stack::push(cond);
+    for (std::int32_t i = 0; i < count; ++i) stack::push(cells[s.blocks[i]]);
+    bool run = true;
+    std::int32_t chosen = 0;
+    switch (s.native) {
+    case natives::Native::if_: run = !logic::false_result_q(cond); break;
+    case natives::Native::unless: run = logic::false_result_q(cond); break;
+    default: chosen = logic::true_result_q(cond) ? 0 : 1; break;
+    }
+    if (run) {
+        const Cell body = *stack::arg(1 + chosen);
+        eval_block_i(body, true);
+        if (pending) return s.next;
+    } else {
+        stack::set_result_only(none::value);
+    }
+    stack::pop_frame();
+    Cell* const top = stack::top();
+    top[-2] = top[-1];
+    stack::pop(1);
+    return s.next;
+}
+
+std::int32_t run_call_step(const Step& s, NodeId code, std::int32_t pos);
+
+// A set-word of a call, as eval_set_word runs it: a frame named by the
+// set-word (errors in the call name it), the call as its step (or the
+// walker, when the step gives way), the value stored.
+__attribute__((noinline)) std::int32_t run_set_call(const Step& s, NodeId code, std::int32_t pos) {
+    const Cell sw = s.target.word;
+    const std::int32_t end = tail_of(code);
+    stack::push_frame(&sw, stack::FrameType::call, own_frame);
+    stack::push(sw);
+    std::int32_t next = run_call_step(*s.args[0], code, pos + 1);
+    if (next < 0) next = eval_expr_i(code, pos + 1, end, false, true, false);
+    if (pending) return next;
+    store_set_word(true);
+    return next;
+}
+
+// A set-path of a simple value, as set_path_simple stores it.
+__attribute__((noinline)) std::int32_t run_set_path(const Step& s, const Cell* cells) {
+    Cell v;
+    if (!run_value(s, cells, v, true)) return -1;
+    const Cell* holder = nullptr;
+    std::int32_t index = 0;
+    if (!read_field(s.target, cells, holder, index) || holder->object_handlers() != 0) return -1;
+    const Cell o = *holder;
+    object::set_field(o, index, v);
+    stack::push(v);
+    return s.next;
+}
+
+// The steps that call or store through a path, out of line.
+__attribute__((noinline)) std::int32_t run_call_step(const Step& s, NodeId code, std::int32_t pos) {
+    const Cell* const cells = cell_at(code, 0);
+    switch (s.kind) {
+    case StepKind::set_path:
+        return run_set_path(s, cells);
+    case StepKind::call: {
+        const Cell* p = read_word(s.target);
+        if (p == nullptr) return -1;
+        const TypeId t = p->type();
+        if (t != TypeId::native && t != TypeId::action && t != TypeId::function) return -1;
+        const NodeId cache = built_shape(*p);
+        if (cache == 0 || !shape_at(cache).plain) return -1;
+        const std::int32_t end = tail_of(code);
+        Cell* const start_top = stack::top();
+        const Cell word = s.target.word;
+        const std::int32_t next = call_plain(*p, cache, code, pos + 1, end, true, word, &s);
+        if (pending) return next;
+        // eval_operators, when the call is followed by a word that may be an operator
+        const SeriesBuffer* buf = memory::buffer(code);
+        const Cell* const after = reinterpret_cast<const Cell*>(buf->head) + next;
+        if (next >= end || after >= reinterpret_cast<const Cell*>(buf->tail) || !after->is(TypeId::word))
+            return next;
+        return eval_operators(code, next, end, false, true, start_top, pos);
+    }
+    case StepKind::branch:
+        return run_branch(s, cells);
+    case StepKind::set_call:
+        return run_set_call(s, code, pos);
+    default:
+        return -1;
+    }
+}
+
+std::int32_t run_argument(const Step& call, std::int32_t i, NodeId code, std::int32_t pos) {
+    if (i >= call.argc || memory::buffer(code)->stamp != call.stamp || tracing::state.on) return -1;
+    const Step& a = *call.args[i];
+    if (a.arg_at != pos) return -1;
+    if (a.kind == StepKind::call) return run_call_step(a, code, pos);
+    if (!run_value(a, cell_at(code, 0), *stack::top(), true)) return -1;
+    stack::push_slot();
+    return a.next;
+}
+
+// Runs the step of plan at pos of code as eval_expr_i(code, pos, tail, no
+// infix allowed, value pushed) would: returns the index after the
+// expression (an exit may be pending), or -1 having done nothing.
+inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos) {
+    const Step* s = plan.at[static_cast<std::size_t>(pos)];
+    if (s == nullptr) s = plan.at[static_cast<std::size_t>(pos)] = decode_step(plan, code, pos);
+    const Cell* const cells = cell_at(code, 0);
+    switch (s->kind) {
+    case StepKind::none:
+        return -1;
+    case StepKind::simple:
+        if (!run_value(*s, cells, *stack::top(), true)) return -1;
+        stack::push_slot();
+        return s->next;
+    case StepKind::set_word: {
+        Cell v;
+        if (!run_value(*s, cells, v, true)) return -1;
+        Cell* const slot = read_word(s->target);  // an object's field was never decoded here
+        if (slot == nullptr) return -1;
+        *slot = v;
+        stack::push(v);
+        return s->next;
+    }
+    default:
+        return run_call_step(*s, code, pos);
+    }
+}
+
 // One expression: the value at pos, with its arguments when it calls, then any
 // operators after it. sub: the value is pushed (an argument, a block's
 // expression); else it goes to the frame's result slot. start_top marks where
@@ -1319,7 +1999,15 @@ std::int32_t eval_expr_i(NodeId code, std::int32_t pos, std::int32_t end, bool n
         ++pos;
         break;
     }
+    return eval_operators(code, pos, end, no_infix, sub, start_top, start);
+}
 
+// The operators after an expression's first value, which stands at
+// start_top (sub) or in the result slot; start is where the expression began.
+// Returns the index after the expression.
+__attribute__((always_inline)) inline std::int32_t eval_operators(NodeId code, std::int32_t pos, std::int32_t end,
+                                                                bool no_infix, bool sub, Cell* const start_top,
+                                                                std::int32_t start) {
     // Operators: strictly left to right; the right operand takes no operator.
     // The word after the value is looked up through its binding only (an
     // unbound word cannot be an operator). A left operand that went to the
