@@ -279,6 +279,16 @@ TEST_F(Widgets, ScrollableFacesHaveBarsTheLanguageMoves) {
     EXPECT_NE(g_object_get_data(G_OBJECT(first(FaceType::rich_text)), "kiv-cursor"), nullptr);
 }
 
+TEST_F(Widgets, ATabPanelWithoutAChoiceShowsItsFirstPage) {
+    run(R"(win: make face! [type: 'window size: 300x300 offset: 0x0]
+           tabs: make face! [type: 'tab-panel size: 200x100 data: ["One" "Two"]
+               pane: reduce [make face! [type: 'panel] make face! [type: 'panel]]]
+           win/pane: reduce [tabs]
+           view/no-wait win)");
+    EXPECT_EQ(run("reduce [tabs/selected tabs/pane/1/visible? tabs/pane/2/visible?]"), "[1 true false]");
+    EXPECT_EQ(gtk_notebook_get_current_page(GTK_NOTEBOOK(g_object_get_data(G_OBJECT(first(FaceType::tab_panel)), "kiv-back"))), 0);
+}
+
 TEST_F(Widgets, ComposedTextReachesABaseFaceAsImeEvents) {
     run(R"(log: copy []
            win: make face! [type: 'window size: 100x100 offset: 0x0]
