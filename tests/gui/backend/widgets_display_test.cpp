@@ -114,6 +114,24 @@ TEST_F(Widgets, UnviewInsideAnActor) {
     EXPECT_EQ(live_count(), 0);
 }
 
+TEST_F(Widgets, AFocusedFaceIsItsWindowsSelected) {
+    run(R"(log: copy []
+           logger: make object! [on-focus: on-unfocus: func [face event] [append log reduce [face/type event/type]]]
+           win: make face! [type: 'window size: 100x100 offset: 0x0]
+           button: make face! [type: 'button size: 50x20 actors: logger]
+           field: make face! [type: 'field offset: 0x30 size: 50x20 actors: logger]
+           win/pane: reduce [button field]
+           view/no-wait win  loop 30 [do-events/no-wait]  clear log)");
+    gtk_window_present(GTK_WINDOW(first(FaceType::window)));
+    gtk_widget_grab_focus(first(FaceType::button));
+    run("loop 30 [do-events/no-wait]");
+    EXPECT_EQ(run("same? win/selected button"), "true");
+    gtk_widget_grab_focus(first(FaceType::field));
+    run("loop 30 [do-events/no-wait]");
+    EXPECT_EQ(run("same? win/selected field"), "true");
+    EXPECT_EQ(run("log"), "[button focus button unfocus field focus]");
+}
+
 TEST_F(Widgets, AFaceShownTwiceHasOneWidget) {
     run(R"(win: make face! [type: 'window size: 100x100 offset: 0x0 pane: reduce [make face! [type: 'check size: 50x20]]]
            view/no-wait win  view/no-wait win  show win)");
