@@ -52,18 +52,6 @@ gboolean on_draw(GtkWidget* w, cairo_t* cr, gpointer) {
     return FALSE;  // the children are drawn after
 }
 
-gboolean on_focus_in(GtkWidget* w, GdkEventFocus*, gpointer) {
-    const std::int32_t widget = widget_of(w);
-    note_focus(widget);
-    send(widget, event::Type::focus);
-    return FALSE;
-}
-
-gboolean on_focus_out(GtkWidget* w, GdkEventFocus*, gpointer) {
-    send(widget_of(w), event::Type::unfocus);
-    return FALSE;
-}
-
 // --- Input methods ----------------------------------------------------------------
 
 // A focused base face takes its keys through an input method: composed text
@@ -219,8 +207,7 @@ GtkWidget* make_drawn(std::int32_t widget, const toolkit::WidgetSpec& spec, cons
     if ((spec.face_flags & widgets::face_flag::scrollable) != 0) add_bars(box, fixed);
     if (spec.type != FaceType::panel) {
         gtk_widget_set_can_focus(box, TRUE);
-        g_signal_connect(box, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
-        g_signal_connect(box, "focus-out-event", G_CALLBACK(on_focus_out), nullptr);
+        connect_focus(box);
         if (spec.type == FaceType::base) add_input_method(box, widget);
     }
     return box;

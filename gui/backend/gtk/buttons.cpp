@@ -24,24 +24,10 @@ gboolean on_button_key(GtkWidget*, GdkEventKey* key, gpointer) {
     return key->keyval == GDK_KEY_Return || key->keyval == GDK_KEY_KP_Enter || key->keyval == GDK_KEY_ISO_Enter;
 }
 
-// A button that takes the focus becomes its window's `selected`.
-gboolean on_button_focus_in(GtkWidget* w, GdkEventFocus*, gpointer) {
-    const std::int32_t widget = widget_of(w);
-    note_focus(widget);
-    send(widget, event::Type::focus);
-    return FALSE;
-}
-
-gboolean on_button_focus_out(GtkWidget* w, GdkEventFocus*, gpointer) {
-    send(widget_of(w), event::Type::unfocus);
-    return FALSE;
-}
-
 GtkWidget* label_button(GtkWidget* button) {
     gtk_button_set_label(GTK_BUTTON(button), "");
     g_signal_connect(button, "key-press-event", G_CALLBACK(on_button_key), nullptr);
-    g_signal_connect(button, "focus-in-event", G_CALLBACK(on_button_focus_in), nullptr);
-    g_signal_connect(button, "focus-out-event", G_CALLBACK(on_button_focus_out), nullptr);
+    connect_focus(button);
     return button;
 }
 

@@ -106,7 +106,7 @@ gboolean on_field_key(GtkWidget*, GdkEventKey* key, gpointer) {
     }
 }
 
-void connect_focus(GtkWidget* w) {
+void connect_edit_events(GtkWidget* w) {
     g_signal_connect(w, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
     g_signal_connect(w, "focus-out-event", G_CALLBACK(on_focus_out), nullptr);
     g_signal_connect_after(w, "key-release-event", G_CALLBACK(on_selection_moved), nullptr);
@@ -137,7 +137,7 @@ GtkWidget* make_field(std::int32_t, const toolkit::WidgetSpec& spec, const Cell&
     gtk_entry_set_invisible_char(GTK_ENTRY(e), password_char);
     g_signal_connect(e, "changed", G_CALLBACK(on_changed), nullptr);
     g_signal_connect(e, "key-press-event", G_CALLBACK(on_field_key), nullptr);
-    connect_focus(e);
+    connect_edit_events(e);
     return e;
 }
 
@@ -151,7 +151,7 @@ GtkWidget* make_area(std::int32_t, const toolkit::WidgetSpec& spec, const Cell&)
     gtk_widget_show(view);
     g_object_set_data(G_OBJECT(scrolled), inner_key, view);
     g_signal_connect(gtk_text_view_get_buffer(GTK_TEXT_VIEW(view)), "changed", G_CALLBACK(on_buffer_changed), view);
-    connect_focus(view);
+    connect_edit_events(view);
     return scrolled;
 }
 

@@ -201,6 +201,27 @@ void note_focus(std::int32_t widget) {
     set_facet(window, Facet::selected, face);
 }
 
+namespace {
+
+gboolean on_focus_in(GtkWidget* w, GdkEventFocus*, gpointer) {
+    const std::int32_t widget = widget_of(w);
+    note_focus(widget);
+    send(widget, event::Type::focus);
+    return FALSE;
+}
+
+gboolean on_focus_out(GtkWidget* w, GdkEventFocus*, gpointer) {
+    send(widget_of(w), event::Type::unfocus);
+    return FALSE;
+}
+
+}  // namespace
+
+void connect_focus(GtkWidget* w) {
+    g_signal_connect(w, "focus-in-event", G_CALLBACK(on_focus_in), nullptr);
+    g_signal_connect(w, "focus-out-event", G_CALLBACK(on_focus_out), nullptr);
+}
+
 // --- The toolkit's entries ------------------------------------------------------------
 
 bool make_widget(std::int32_t widget, const toolkit::WidgetSpec& asked, const Cell& face) {

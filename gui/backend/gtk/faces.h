@@ -69,6 +69,10 @@ int send_always(std::int32_t widget, event::Type type, std::uint32_t flags = 0);
 // The face's window's `selected` := the face of widget (the last focused).
 void note_focus(std::int32_t widget);
 
+// w tells its face's focus (focus, unfocus) and, taking it, becomes its
+// window's `selected`.
+void connect_focus(GtkWidget* w);
+
 // Signals that our own updates raise make no events while this lives.
 class Quiet {
 public:

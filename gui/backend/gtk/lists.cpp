@@ -119,18 +119,6 @@ void on_list_changed(GtkTreeSelection* selection, gpointer) {
     chosen(widget_of(GTK_WIDGET(gtk_tree_selection_get_tree_view(selection))), index);
 }
 
-gboolean on_list_focus_out(GtkWidget* w, GdkEventFocus*, gpointer) {
-    send(widget_of(w), event::Type::unfocus);
-    return FALSE;
-}
-
-gboolean on_list_focus_in(GtkWidget* w, GdkEventFocus*, gpointer) {
-    const std::int32_t widget = widget_of(w);
-    note_focus(widget);
-    send(widget, event::Type::focus);
-    return FALSE;
-}
-
 GtkWidget* make_list(std::int32_t, const toolkit::WidgetSpec& spec, const Cell&) {
     GtkWidget* scrolled = gtk_scrolled_window_new(nullptr, nullptr);
     gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(scrolled), GTK_POLICY_AUTOMATIC, GTK_POLICY_AUTOMATIC);
@@ -148,12 +136,11 @@ GtkWidget* make_list(std::int32_t, const toolkit::WidgetSpec& spec, const Cell&)
     gtk_widget_show(view);
     g_object_set_data(G_OBJECT(scrolled), inner_key, view);
     g_signal_connect(gtk_tree_view_get_selection(GTK_TREE_VIEW(view)), "changed", G_CALLBACK(on_list_changed), nullptr);
-    g_signal_connect(view, "focus-in-event", G_CALLBACK(on_list_focus_in), nullptr);
+    connect_focus(view);
     for (const char* input : {"button-press-event", "key-press-event"}) {
         g_signal_connect(view, input, G_CALLBACK(on_input_starts), nullptr);
         g_signal_connect_after(view, input, G_CALLBACK(on_input_ends), nullptr);
     }
-    g_signal_connect(view, "focus-out-event", G_CALLBACK(on_list_focus_out), nullptr);
     return scrolled;
 }
 
@@ -211,18 +198,6 @@ void on_combo_changed(GtkComboBox* combo, gpointer) {
     else if (gtk_combo_box_get_has_entry(combo)) send(widget, event::Type::change, 0xFFFF);  // typed into
 }
 
-gboolean on_combo_focus_in(GtkWidget* w, GdkEventFocus*, gpointer) {
-    const std::int32_t widget = widget_of(w);
-    note_focus(widget);
-    send(widget, event::Type::focus);
-    return FALSE;
-}
-
-gboolean on_combo_focus_out(GtkWidget* w, GdkEventFocus*, gpointer) {
-    send(widget_of(w), event::Type::unfocus);
-    return FALSE;
-}
-
 GtkWidget* make_drop(std::int32_t, const toolkit::WidgetSpec& spec, const Cell&) {
     const bool typed = spec.type == FaceType::drop_down;
     GtkWidget* combo = typed ? gtk_combo_box_text_new_with_entry() : gtk_combo_box_text_new();
@@ -233,8 +208,7 @@ GtkWidget* make_drop(std::int32_t, const toolkit::WidgetSpec& spec, const Cell&)
     g_signal_connect(combo, "changed", G_CALLBACK(on_combo_changed), nullptr);
     GtkWidget* focused = typed ? gtk_bin_get_child(GTK_BIN(combo)) : combo;
     if (typed) gtk_entry_set_width_chars(GTK_ENTRY(focused), 0);
-    g_signal_connect(focused, "focus-in-event", G_CALLBACK(on_combo_focus_in), nullptr);
-    g_signal_connect(focused, "focus-out-event", G_CALLBACK(on_combo_focus_out), nullptr);
+    connect_focus(focused);
     if (typed) g_object_set_data(G_OBJECT(combo), inner_key, focused);
     return combo;
 }
