@@ -174,7 +174,10 @@ int prefilter(const Message& m) {
     case Kind::key_down: {
         int r = make_event(m, 0, Type::key_down);
         if (r == 0) return 0;  // a stopped key-down types nothing
-        if (m.special == event::Special::none ? m.character != 0 : !event::is_modifier(m.special))
+        // a character typed with Alt held is a shortcut: its key-down only (Alt itself never
+        // types; AltGr, which does, is a shift level of its own)
+        const bool typed = m.character != 0 && (current_modifiers(m) & flag::alt) == 0;
+        if (m.special == event::Special::none ? typed : !event::is_modifier(m.special))
             r = make_event(m, 0, Type::key);
         return r;
     }

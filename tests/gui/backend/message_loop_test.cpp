@@ -85,6 +85,7 @@ TEST_F(MessageLoop, KeysGiveKeyDownThenKey) {
         {key(0xFFC2, 0, Special::f5), 1, "[key-down F5 key F5]"},
         {key(0xFFE1, 0, Special::left_shift), 1, "[key-down left-shift]"},  // a modifier types nothing
         {key(27, 27), 0, R"([key-down #"^["])"},  // a stopped key-down types nothing
+        {key('A', 'a', Special::none, event::flag::alt), 1, R"([key-down #"A"])"},  // Alt+A: a shortcut, no character
     };
     for (const Case& c : cases) {
         run("clear log");
