@@ -122,6 +122,9 @@ extern "C" bool kiv_gui_menu_popup(std::int32_t widget, const Item* items, std::
     const Item* at = items;
     fill(menu, at, items + count, widget, true);
     gtk_menu_attach_to_widget(GTK_MENU(menu), top, nullptr);
+    // A window destroyed while its menu is open takes the menu down: no pick
+    // can reach a widget made later in its place.
+    g_signal_connect_object(top, "destroy", G_CALLBACK(gtk_menu_popdown), menu, G_CONNECT_SWAPPED);
     g_signal_connect(menu, "deactivate", G_CALLBACK(on_deactivate), nullptr);
     gtk_widget_show_all(menu);
     GdkDevice* pointer = gdk_seat_get_pointer(gdk_display_get_default_seat(gdk_window_get_display(window)));
