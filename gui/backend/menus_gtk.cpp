@@ -1,6 +1,8 @@
 // Menus on GTK: the items of a menu block made into GtkMenus, a context
 // menu popped up at the pointer, and a pick handed back to the program's
 // half as the item's data.
+#include "gui/backend/menus_gtk.h"
+
 #include "gui/backend/menus.h"
 
 #include "gui/backend/gtk/native.h"
@@ -148,13 +150,25 @@ extern "C" bool kiv_gui_menu_popup(std::int32_t widget, const Item* items, std::
     return true;
 }
 
+namespace kiv::menus_gtk {
+
+std::int32_t bar_height(std::int32_t window) {
+    GtkWidget* box = gtk_faces::window_box_of(window);
+    auto* bar = box != nullptr ? static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(box), bar_key)) : nullptr;
+    gint height = 0;
+    if (bar != nullptr) gtk_widget_get_preferred_height(bar, nullptr, &height);
+    return height;
+}
+
+}  // namespace kiv::menus_gtk
+
 extern "C" bool kiv_gui_menu_bar(std::int32_t window, const Item* items, std::int32_t count) {
     GtkWidget* box = kiv::gtk_faces::window_box_of(window);
     GtkWidget* top = kiv::gtk_faces::gtk_window_of(window);
     if (box == nullptr || top == nullptr) return false;
-    gint before = 0, after = 0;
+    const gint before = kiv::menus_gtk::bar_height(window);
+    gint after = 0;
     if (auto* old = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(box), bar_key))) {
-        gtk_widget_get_preferred_height(old, nullptr, &before);
         gtk_widget_destroy(old);
         g_object_set_data(G_OBJECT(box), bar_key, nullptr);
     }
