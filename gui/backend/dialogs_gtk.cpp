@@ -52,6 +52,7 @@ extern "C" bool kiv_gui_request_file(const kiv::dialogs::Request* request, kiv::
     GtkWidget* dialog = gtk_file_chooser_dialog_new(title, active_window(), action, "_Cancel", GTK_RESPONSE_CANCEL,
                                                     accept, GTK_RESPONSE_ACCEPT, nullptr);
     GtkFileChooser* chooser = GTK_FILE_CHOOSER(dialog);
+    gtk_dialog_set_default_response(GTK_DIALOG(dialog), GTK_RESPONSE_ACCEPT);  // Return chooses
     gtk_window_set_modal(GTK_WINDOW(dialog), TRUE);
     gtk_file_chooser_set_local_only(chooser, TRUE);
     if (request->multi && action == GTK_FILE_CHOOSER_ACTION_OPEN) gtk_file_chooser_set_select_multiple(chooser, TRUE);

@@ -4,6 +4,7 @@
 // its state (minimize, maximize, restore), its focus and its user's close.
 #include "gui/backend/gtk/faces.h"
 
+#include "gui/backend/menus_gtk.h"
 #include "gui/backend/message_loop.h"
 #include "gui/backend/units.h"
 #include "runtime/datatypes/pair.h"
@@ -67,7 +68,7 @@ gboolean on_configure(GtkWidget* window, GdkEventConfigure* e, gpointer) {
     gint ox = e->x, oy = e->y;
     if (GdkWindow* gw = gtk_widget_get_window(window)) gdk_window_get_origin(gw, &ox, &oy);
     const std::int32_t x = to_pixels(ox), y = to_pixels(oy);
-    const std::int32_t w = to_pixels(e->width), h = to_pixels(e->height);
+    const std::int32_t w = to_pixels(e->width), h = to_pixels(e->height - menus_gtk::bar_height(widget));  // the faces' area
     const bool moved = !p.known || x != p.x || y != p.y;
     const bool sized = !p.known || w != p.width || h != p.height;
     p = Place{x, y, w, h, true};
@@ -208,8 +209,9 @@ void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits) {
             if (s->is(TypeId::pair)) w = units::to_pixels(s->pair_x()), h = units::to_pixels(s->pair_y());
             else if (s->is(TypeId::point2d)) w = units::to_pixels(s->point_coord(0)), h = units::to_pixels(s->point_coord(1));
         }
-        gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)));
-        gtk_window_resize(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)));
+        const std::int32_t bar = menus_gtk::bar_height(widget);  // on top of the faces' area
+        gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)) + bar);
+        gtk_window_resize(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)) + bar);
     }
     if (!made && changed(Facet::text)) gtk_window_set_title(GTK_WINDOW(window), text_of(face).c_str());
     if (!made && changed(Facet::enabled_q)) gtk_widget_set_sensitive(window, logic_of(face, Facet::enabled_q, true));
