@@ -1378,19 +1378,36 @@ constexpr std::uint32_t plan_table_bits = 12;
 PlanEntry plan_table[1u << plan_table_bits];
 std::uint32_t last_stamp = 0;
 
+// The memory plans hold (their position tables and steps), and its bound:
+// past it no step is decoded, and the next new plan empties the table first.
+std::size_t plan_bytes = 0;
+constexpr std::size_t plan_budget = std::size_t{64} << 20;
+
+std::size_t bytes_of(const Plan& plan) {
+    return plan.at.size() * sizeof(const Step*) + plan.steps.size() * sizeof(Step);
+}
+void delete_plan(Plan* plan) {
+    plan_bytes -= bytes_of(*plan);
+    delete plan;
+}
+
 
 void release_plan(Plan* plan) {
     if (plan == nullptr) return;
     if (plan->users > 0) plan->orphan = true;
-    else delete plan;
+    else delete_plan(plan);
+}
+
+void drop_plans() {
+    for (PlanEntry& e : plan_table) {
+        release_plan(e.plan);
+        e = PlanEntry{};
+    }
 }
 
 std::uint32_t new_stamp() {
     if (++last_stamp == 0) {  // wrapped: no stamp given before may be trusted again
-        for (PlanEntry& e : plan_table) {
-            release_plan(e.plan);
-            e = PlanEntry{};
-        }
+        drop_plans();
         last_stamp = 1;
     }
     return last_stamp;
@@ -1409,11 +1426,16 @@ Plan* plan_for(const Cell& blk) {
         if (e.plan == nullptr) {
             const std::int32_t tail = tail_of(code);
             if (tail > max_plan_cells) return nullptr;
+            if (plan_bytes > plan_budget) {
+                drop_plans();
+                return nullptr;
+            }
             e.plan = new Plan;
             e.plan->code = code;
             e.plan->stamp = e.stamp;
             e.plan->tail = tail;
             e.plan->at.assign(static_cast<std::size_t>(tail), nullptr);
+            plan_bytes += bytes_of(*e.plan);
         }
         ++e.plan->users;
         return e.plan;
@@ -1426,7 +1448,7 @@ Plan* plan_for(const Cell& blk) {
 
 // Ends a block run that held plan.
 inline void leave_plan(Plan* plan) {
-    if (--plan->users == 0 && plan->orphan) delete plan;
+    if (--plan->users == 0 && plan->orphan) delete_plan(plan);
 }
 
 // Whether the plan a block run holds for code still describes it, with tracing off.
@@ -1604,8 +1626,19 @@ bool decode_branch(const Cell& fn, const Cell* cells, std::int32_t pos, std::int
 
 const Step no_step{};  // a position the walker keeps
 
-// The step at pos, decoded (no_step when the walker keeps it).
+const Step* decode_step_in(Plan& plan, NodeId code, std::int32_t pos);
+
+// The step at pos, decoded (no_step when the walker keeps it, or when plans
+// hold all the memory they may).
 __attribute__((noinline)) const Step* decode_step(Plan& plan, NodeId code, std::int32_t pos) {
+    if (plan_bytes > plan_budget) return &no_step;
+    const std::size_t before = plan.steps.size();
+    const Step* const s = decode_step_in(plan, code, pos);
+    plan_bytes += (plan.steps.size() - before) * sizeof(Step);
+    return s;
+}
+
+const Step* decode_step_in(Plan& plan, NodeId code, std::int32_t pos) {
     const Cell* const cells = cell_at(code, 0);
     const Cell& c = cells[pos];
     Step s;
