@@ -119,6 +119,18 @@ gboolean on_delete(GtkWidget* window, GdkEvent*, gpointer) {
     return TRUE;
 }
 
+// The window's client size: a window the user cannot resize takes the size
+// its fixed asks for (GTK gives such a window its content's natural size,
+// 200x200 when that is nothing), one the user can resize its default size
+// (which the user may leave).
+void set_client_size(GtkWidget* window, int width, int height, int menu_bar = 0) {
+    GtkWidget* fixed = static_cast<GtkWidget*>(g_object_get_data(G_OBJECT(window), fixed_key));
+    const bool user_sized = gtk_window_get_resizable(GTK_WINDOW(window));
+    if (fixed != nullptr) gtk_widget_set_size_request(fixed, user_sized ? -1 : width, user_sized ? -1 : height);
+    gtk_window_set_default_size(GTK_WINDOW(window), width, height + menu_bar);
+    gtk_window_resize(GTK_WINDOW(window), width, height + menu_bar);
+}
+
 gboolean on_fixed_draw(GtkWidget* fixed, cairo_t* cr, gpointer) {
     const std::int32_t widget = widget_of(fixed);
     Cell face{};
@@ -140,9 +152,9 @@ GtkWidget* make_window(std::int32_t, const toolkit::WidgetSpec& spec, const Cell
     using namespace widgets::face_flag;
     const std::uint32_t flags = spec.face_flags;
     gtk_window_set_title(GTK_WINDOW(window), text_of(face).c_str());
-    gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, to_units(spec.width)), std::max(1, to_units(spec.height)));
     gtk_window_move(GTK_WINDOW(window), to_units(spec.x), to_units(spec.y));
     gtk_window_set_resizable(GTK_WINDOW(window), (flags & resize) != 0);
+    set_client_size(window, std::max(1, to_units(spec.width)), std::max(1, to_units(spec.height)));
     gtk_window_set_decorated(GTK_WINDOW(window), (flags & (no_title | no_border)) == 0);
     if ((flags & popup) != 0) gtk_window_set_type_hint(GTK_WINDOW(window), GDK_WINDOW_TYPE_HINT_UTILITY);
     if ((flags & no_buttons) != 0) gtk_window_set_deletable(GTK_WINDOW(window), FALSE);
@@ -210,8 +222,7 @@ void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits) {
             else if (s->is(TypeId::point2d)) w = units::to_pixels(s->point_coord(0)), h = units::to_pixels(s->point_coord(1));
         }
         const std::int32_t bar = menus_gtk::bar_height(widget);  // on top of the faces' area
-        gtk_window_set_default_size(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)) + bar);
-        gtk_window_resize(GTK_WINDOW(window), std::max(1, to_units(w)), std::max(1, to_units(h)) + bar);
+        set_client_size(window, std::max(1, to_units(w)), std::max(1, to_units(h)), bar);
     }
     if (!made && changed(Facet::text)) gtk_window_set_title(GTK_WINDOW(window), text_of(face).c_str());
     if (!made && changed(Facet::enabled_q)) gtk_widget_set_sensitive(window, logic_of(face, Facet::enabled_q, true));
@@ -224,6 +235,9 @@ void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits) {
         using namespace widgets::face_flag;
         const std::uint32_t flags = widgets::get(widget)->face_flags;
         gtk_window_set_resizable(GTK_WINDOW(window), (flags & resize) != 0);
+        int w = 0, h = 0;
+        face_size(widget, w, h);
+        set_client_size(window, std::max(1, w), std::max(1, h));
         gtk_window_set_decorated(GTK_WINDOW(window), (flags & (no_title | no_border)) == 0);
     }
 }

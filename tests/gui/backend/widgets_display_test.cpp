@@ -222,6 +222,10 @@ TEST_F(Widgets, WidgetsTakeTheirFacesSizes) {
     EXPECT_EQ(allocated(first(FaceType::drop_list)), "30x14");
     EXPECT_EQ(allocated(first(FaceType::check)), "60x30");
     EXPECT_EQ(allocated(first(FaceType::text_list)), "60x60");
+    // a window the user cannot resize smaller than GTK's 200x200 keeps its size
+    run("unview/all  win: make face! [type: 'window size: 150x80 offset: 0x0]  view/no-wait win  loop 50 [do-events/no-wait]");
+    EXPECT_EQ(allocated(gtk_bin_get_child(GTK_BIN(first(FaceType::window)))), "150x80");
+    EXPECT_EQ(run("win/size"), "150x80");
 }
 
 TEST_F(Widgets, PasswordFieldsAndCalendarYears) {
