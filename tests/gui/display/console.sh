@@ -2,8 +2,9 @@
 # The GUI console on a real display, driven by xdotool: the window titled
 # "Kiv Console" appears; a typed line runs; an open bracket gives the
 # continuation cue; a picture of the window shows the background over most of
-# the terminal and text in its first row; quit ends with status 0 and leaves
-# the history, newest first, in the settings file.
+# the terminal and text in its first row; a pasted text runs line by line;
+# quit ends with status 0 and leaves the history, newest first, in the
+# settings file.
 # usage: console.sh KIV (under xvfb-run, with a private HOME)
 kiv=$1
 dir=$(mktemp -d)
@@ -68,6 +69,19 @@ rows = [y for y in range(0, height) if any(sum(at(x, y)) < 300 for x in range(3,
 if not rows or rows[0] > 60:
     print("FAIL: no text in the terminal's first row"); sys.exit(1)
 EOF
+
+# a paste of three CR LF lines runs the first two and leaves the third on the
+# input line, where Return runs it
+typed "write-clipboard rejoin [{write %$dir/p1.txt mold 1} crlf {write %$dir/p2.txt mold 2} crlf {write %$dir/p3.txt mold 3}]"
+sleep 0.5
+xdotool key ctrl+v
+await "$dir/p2.txt"
+sleep 0.5
+{ [ -s "$dir/p1.txt" ] && [ -s "$dir/p2.txt" ]; } || problem "the first two pasted lines did not run"
+[ -e "$dir/p3.txt" ] && problem "the third pasted line ran before Return"
+xdotool key Return
+await "$dir/p3.txt"
+[ -s "$dir/p3.txt" ] || problem "the third pasted line was not left on the input line"
 
 # quit: status 0, the history newest first in the settings file
 typed "quit"
