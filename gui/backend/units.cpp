@@ -30,6 +30,18 @@ std::int32_t to_pixels(double x) {
 
 double to_logical(double x) { return x / factor; }
 
+void pixels_of(const Cell* v, std::int32_t& x, std::int32_t& y) {
+    x = y = 0;
+    if (v == nullptr) return;
+    if (v->is(TypeId::pair)) {
+        x = to_pixels(v->pair_x());
+        y = to_pixels(v->pair_y());
+    } else if (v->is(TypeId::point2d)) {
+        x = to_pixels(v->point_coord(0));
+        y = to_pixels(v->point_coord(1));
+    }
+}
+
 std::uint32_t tuple_to_color(const Cell& tuple) {
     if (!tuple.is(TypeId::tuple)) return 0;
     const std::uint8_t* bytes = tuple.tuple_bytes();

@@ -19,6 +19,8 @@ void set_dpi_factor(double factor);
 std::int32_t to_pixels(double x);
 // A length in pixels in logical units.
 double to_logical(double x);
+// A pair! or point2D! of logical units in pixels; 0x0 for anything else.
+void pixels_of(const Cell* v, std::int32_t& x, std::int32_t& y);
 
 // The first four bytes of a tuple: r | g << 8 | b << 16 | t << 24, t a
 // transparency (0 for a 3-component tuple).

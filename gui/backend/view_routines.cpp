@@ -120,19 +120,6 @@ std::int32_t widget_of_handle(const Cell& h) {
     return widgets::get(index) != nullptr ? index : 0;
 }
 
-// A pair! or point2D! in pixels.
-void pixels_of(const Cell* v, std::int32_t& x, std::int32_t& y) {
-    x = y = 0;
-    if (v == nullptr) return;
-    if (v->is(TypeId::pair)) {
-        x = units::to_pixels(v->pair_x());
-        y = units::to_pixels(v->pair_y());
-    } else if (v->is(TypeId::point2d)) {
-        x = units::to_pixels(v->point_coord(0));
-        y = units::to_pixels(v->point_coord(1));
-    }
-}
-
 // The timer interval a `rate` facet asks for: an integer n is n ticks a
 // second (1000 / n ms), a time! the period; 0 for none (no timer). Any other
 // value, an integer below 1 or a time! of 0 or less is invalid-facet-type.
@@ -389,8 +376,8 @@ void make_view(Cell* args) {
     const Cell* size = widgets::facet(face, Facet::size);
     if (size != nullptr && size->is(TypeId::pair)) w->backend_flags |= widgets::backend_flag::pair_size;
     toolkit::WidgetSpec spec{};
-    pixels_of(widgets::facet(face, Facet::offset), spec.x, spec.y);
-    pixels_of(size, spec.width, spec.height);
+    units::pixels_of(widgets::facet(face, Facet::offset), spec.x, spec.y);
+    units::pixels_of(size, spec.width, spec.height);
     if (type == widgets::FaceType::window && size != nullptr &&
         (size->is(TypeId::pair) || size->is(TypeId::point2d))) {  // a side below 0 is 200
         const bool pair = size->is(TypeId::pair);

@@ -58,18 +58,6 @@ void move_in_parent(std::int32_t widget, GtkWidget* w, std::int32_t x, std::int3
         gtk_fixed_move(GTK_FIXED(fixed), w, dx + to_units(x), dy + to_units(y));
 }
 
-void pixels_of(const Cell* v, std::int32_t& x, std::int32_t& y) {
-    x = y = 0;
-    if (v == nullptr) return;
-    if (v->is(TypeId::pair)) {
-        x = units::to_pixels(v->pair_x());
-        y = units::to_pixels(v->pair_y());
-    } else if (v->is(TypeId::point2d)) {
-        x = units::to_pixels(v->point_coord(0));
-        y = units::to_pixels(v->point_coord(1));
-    }
-}
-
 }  // namespace
 
 // --- Units and tags -----------------------------------------------------------------
@@ -266,7 +254,7 @@ void adopt_pane(std::int32_t widget, const Cell& face) {
         if (w == nullptr || c == widget || widgets::get(c)->type == FaceType::window || gtk_widget_get_parent(w) == fixed)
             continue;
         std::int32_t x = 0, y = 0;
-        pixels_of(widgets::facet(child, Facet::offset), x, y);
+        units::pixels_of(widgets::facet(child, Facet::offset), x, y);
         g_object_ref(w);
         if (GtkWidget* old = gtk_widget_get_parent(w)) gtk_container_remove(GTK_CONTAINER(old), w);
         gtk_fixed_put(GTK_FIXED(fixed), w, to_units(x), to_units(y));
@@ -287,12 +275,12 @@ void update(std::int32_t widget, const Cell& face, std::uint32_t bits) {
     const auto changed = [bits](Facet f) { return (bits & widgets::change_bit(f)) != 0; };
     if (type != FaceType::window && changed(Facet::offset)) {
         std::int32_t x = 0, y = 0;
-        pixels_of(widgets::facet(face, Facet::offset), x, y);
+        units::pixels_of(widgets::facet(face, Facet::offset), x, y);
         move_in_parent(widget, w, x, y);
     }
     if (type != FaceType::window && changed(Facet::size)) {
         std::int32_t x = 0, y = 0;
-        pixels_of(widgets::facet(face, Facet::size), x, y);
+        units::pixels_of(widgets::facet(face, Facet::size), x, y);
         gtk_widget_set_size_request(w, to_units(std::max(x, 0)), to_units(std::max(y, 0)));
     }
     constexpr std::uint32_t first = widgets::change_bit(Facet::offset) | widgets::change_bit(Facet::size) |
@@ -374,7 +362,7 @@ bool to_image(std::int32_t widget, const Cell& face, Cell& out) {
     const int s = scale();
     if (widget == 0) {  // a screen: the screen's pixels, its size from the face
         std::int32_t width = 0, height = 0;
-        pixels_of(widgets::facet(face, Facet::size), width, height);
+        units::pixels_of(widgets::facet(face, Facet::size), width, height);
         GdkWindow* root = gdk_get_default_root_window();
         if (root == nullptr || width <= 0 || height <= 0 || width > image::max_side || height > image::max_side)
             return false;
