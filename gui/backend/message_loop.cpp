@@ -264,15 +264,7 @@ bool send_event(const Cell& ev, bool post_it) {
     Message m{};
     m.widget = widget;
     m.modifiers = flags & (keyboard | flag::buttons);
-    if (const Cell* offset = event::made_value(ev, 2)) {
-        if (offset->is(TypeId::pair)) {
-            m.x = units::to_pixels(offset->pair_x());
-            m.y = units::to_pixels(offset->pair_y());
-        } else if (offset->is(TypeId::point2d)) {
-            m.x = units::to_pixels(offset->point_coord(0));
-            m.y = units::to_pixels(offset->point_coord(1));
-        }
-    }
+    units::pixels_of(event::made_value(ev, 2), m.x, m.y);
     using Kind = Message::Kind;
     const auto button = [&](Kind kind, std::int32_t b, std::uint32_t held) {
         m.kind = kind;

@@ -245,18 +245,11 @@ void scroll_bar(std::int32_t widget, const toolkit::ScrollBar& bar) {
 }
 
 void face_size(std::int32_t widget, int& width, int& height) {
-    width = height = 0;
     Cell face{};
-    const Cell* size = widgets::face_of(widget, face) ? widgets::facet(face, Facet::size) : nullptr;
-    if (size != nullptr && size->is(TypeId::pair)) {
-        width = to_units(units::to_pixels(size->pair_x()));
-        height = to_units(units::to_pixels(size->pair_y()));
-    } else if (size != nullptr && size->is(TypeId::point2d)) {
-        width = to_units(units::to_pixels(size->point_coord(0)));
-        height = to_units(units::to_pixels(size->point_coord(1)));
-    }
-    width = std::max(width, 0);
-    height = std::max(height, 0);
+    std::int32_t x = 0, y = 0;
+    units::pixels_of(widgets::face_of(widget, face) ? widgets::facet(face, Facet::size) : nullptr, x, y);
+    width = std::max(to_units(x), 0);
+    height = std::max(to_units(y), 0);
 }
 
 // The face itself under its drawing: its image stretched to its size, then

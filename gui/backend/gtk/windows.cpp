@@ -209,18 +209,12 @@ void apply_window(std::int32_t widget, const Cell& face, std::uint32_t bits) {
     const auto changed = [bits](Facet f) { return (bits & widgets::change_bit(f)) != 0; };
     if (!made && changed(Facet::offset)) {
         std::int32_t x = 0, y = 0;
-        if (const Cell* o = widgets::facet(face, Facet::offset)) {
-            if (o->is(TypeId::pair)) x = units::to_pixels(o->pair_x()), y = units::to_pixels(o->pair_y());
-            else if (o->is(TypeId::point2d)) x = units::to_pixels(o->point_coord(0)), y = units::to_pixels(o->point_coord(1));
-        }
+        units::pixels_of(widgets::facet(face, Facet::offset), x, y);
         gtk_window_move(GTK_WINDOW(window), to_units(x), to_units(y));
     }
     if (!made && changed(Facet::size)) {
         std::int32_t w = 0, h = 0;
-        if (const Cell* s = widgets::facet(face, Facet::size)) {
-            if (s->is(TypeId::pair)) w = units::to_pixels(s->pair_x()), h = units::to_pixels(s->pair_y());
-            else if (s->is(TypeId::point2d)) w = units::to_pixels(s->point_coord(0)), h = units::to_pixels(s->point_coord(1));
-        }
+        units::pixels_of(widgets::facet(face, Facet::size), w, h);
         const std::int32_t bar = menus_gtk::bar_height(widget);  // on top of the faces' area
         set_client_size(window, std::max(1, to_units(w)), std::max(1, to_units(h)), bar);
     }
