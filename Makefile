@@ -10,7 +10,7 @@ BUILD ?= $(if $(filter ON,$(SANITIZE)),build-asan,build)
 BUILD_TYPE ?= RelWithDebInfo
 ARGS ?=
 JOBS ?= $(shell nproc)
-PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev libcurl4-openssl-dev python3 zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libgif-dev libgtk-3-dev libcairo2-dev libpango1.0-dev fonts-dejavu xvfb xauth xdotool
+PACKAGES := cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libssl-dev libcurl4-openssl-dev python3 zlib1g-dev libpng-dev libjpeg62-turbo-dev libtiff-dev libgif-dev libgtk-3-dev libcairo2-dev libpango1.0-dev fonts-dejavu xvfb xauth xdotool x11-apps netpbm
 SUDO := $(shell [ "$$(id -u)" -eq 0 ] || echo sudo)
 
 .PHONY: all deps build run test guard clean
