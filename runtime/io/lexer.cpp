@@ -1306,11 +1306,52 @@ bool plain_refinement(State& s, const std::uint8_t* start, std::int32_t lines) {
     return true;
 }
 
-// A closing bracket or parenthesis; inside a path it ends the element.
-void plain_close(State& s, const std::uint8_t* at, std::int32_t lines, TypeId t) {
+// An opening bracket or parenthesis (t block! or paren!): its marker alone,
+// as open_series pushes it with nobody to ask. Inside a point literal's
+// parentheses it is an error, which the general road reports.
+[[gnu::always_inline]] inline bool plain_open(State& s, const std::uint8_t* at, std::int32_t lines, TypeId t) {
+    if (s.head > s.base && stack_at(s.head - 1).marker_series() == TypeId::point2d) return false;
     take_token(s, lines, TypeId::no_type, at + 1);
-    close_series(s, tint(t), at, true);
-    if (s.start_state == s_path) path_element_end(s);
+    if (s.top >= stack_size) grow_stack();
+    Cell& marker = stack_cells[s.top];
+    marker.reset(marker_type);
+    marker.set_marker(static_cast<std::uint32_t>(s.top - s.head), t,
+                      static_cast<std::uint32_t>(at - s.input_start));
+    marker.set_new_line(lines > 0);
+    s.head = ++s.top;
+    return true;
+}
+
+// A closing bracket or parenthesis (t block! or paren!) of the series of the
+// same type opened last: the cells above its marker go straight into a
+// buffer of their number, and the series takes the marker's place. Any other
+// close (a map by "]", a path, a point literal, a mismatch, nothing open) is
+// the general road's. Inside a path it ends the element.
+[[gnu::always_inline]] inline bool plain_close(State& s, const std::uint8_t* at, std::int32_t lines, TypeId t) {
+    const std::int32_t marker_index = s.head - 1;
+    if (marker_index < s.base || stack_at(marker_index).marker_series() != t) return false;
+    take_token(s, lines, TypeId::no_type, at + 1);
+    const std::int32_t n = s.top - s.head;
+    const NodeId node = memory::alloc_series(std::max(n, 1), sizeof(Cell), 0);
+    SeriesBuffer* buf = memory::buffer(node);
+    const Cell* from = stack_cells + s.head;
+    Cell* to = reinterpret_cast<Cell*>(buf->head);
+    for (std::int32_t i = 0; i < n; ++i) to[i] = from[i];
+    buf->tail = buf->head + static_cast<std::size_t>(n) * sizeof(Cell);
+    Cell& value = stack_cells[marker_index];
+    const std::int32_t enclosing = marker_index - static_cast<std::int32_t>(value.marker_distance());
+    const bool new_line = value.new_line();
+    value.reset(t);
+    value.set_series_node(node);
+    value.set_new_line(new_line);
+    s.head = enclosing;
+    s.top = marker_index + 1;
+    s.type = tint(t);
+    if (enclosing > s.base && path::is_path_type(stack_at(enclosing - 1).marker_series())) {
+        s.start_state = s_path;  // a block or paren element of a path
+        path_element_end(s);
+    }
+    return true;
 }
 
 // Loads the commonest tokens of a run that loads with nobody watching, in
@@ -1343,21 +1384,13 @@ void plain_run(State& s) {
         case lead_string: taken = plain_string<terminated>(s, p, lines); break;
         case lead_comment: taken = plain_comment<terminated>(s, p, lines); break;
         case lead_refinement: taken = plain_refinement<terminated>(s, p, lines); break;
-        case lead_block_open:
-            take_token(s, lines, TypeId::no_type, p);
-            open_series(s, TypeId::block, p);
-            s.pos = p + 1;
-            taken = true;
-            break;
-        case lead_block_close: plain_close(s, p, lines, TypeId::block); taken = true; break;
+        case lead_block_open: taken = plain_open(s, p, lines, TypeId::block); break;
+        case lead_block_close: taken = plain_close(s, p, lines, TypeId::block); break;
         case lead_paren_open:
             if (point_literal_q(s, p)) break;
-            take_token(s, lines, TypeId::no_type, p);
-            open_series(s, TypeId::paren, p);
-            s.pos = p + 1;
-            taken = true;
+            taken = plain_open(s, p, lines, TypeId::paren);
             break;
-        case lead_paren_close: plain_close(s, p, lines, TypeId::paren); taken = true; break;
+        case lead_paren_close: taken = plain_close(s, p, lines, TypeId::paren); break;
         default: break;
         }
         if (!taken) return;

@@ -434,6 +434,7 @@ TEST(Lexer, PlainAndGeneralRoadsAgree) {
         "0.1", "123456.789012345", "1234567.890123456", "0.000000000000001",
         "/a/b", "/a:", "/", "//", "/\u00e9", "/#", "a/b/c", "a/b:", "a/b:/", "a/1", "a/", "a/b\\",
         "a/b}", "a/b/c/d/e/f/g/h/i/j", "a/:b", "a/\u00e9", "a/b@c", "a/b$",
+        "a/[b]", "a/(b)/c", "#[", "#(", "[a]", "(a)", "(,)", "[\n]", "\n(",
     };
     for (int round = 0; round < 20000; ++round) {
         std::string text;
