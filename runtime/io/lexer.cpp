@@ -1681,13 +1681,50 @@ std::int32_t scan(Cell* result, const std::uint8_t* utf8, std::int32_t length,
     return s.type;
 }
 
+namespace {
+
+// True when no byte of [p, p + n) is above 0x7F.
+bool ascii_bytes(const std::uint8_t* p, std::int32_t n) {
+    constexpr std::uint64_t high_bits = 0x8080808080808080ull;
+    const std::uint8_t* const end = p + n;
+    for (; end - p >= 64; p += 64) {
+        const std::uint64_t any = load64(p) | load64(p + 8) | load64(p + 16) | load64(p + 24) |
+                                  load64(p + 32) | load64(p + 40) | load64(p + 48) | load64(p + 56);
+        if ((any & high_bits) != 0) return false;
+    }
+    std::uint64_t any = 0;
+    for (; end - p >= 8; p += 8) any |= load64(p);
+    for (; p < end; ++p) any |= *p;
+    return (any & high_bits) == 0;
+}
+
+}  // namespace
+
 std::int32_t scan_string(Cell* result, Cell& text, std::int32_t length,
                          const ScanRequest& request, std::int32_t* consumed) {
     if (!text_buffer) init();
     const std::int32_t available = string::length_from_head(text);
     const std::int32_t count = length < 0 ? available : std::min(length, available);
-    const SeriesBuffer* buf = memory::buffer(text.series_node());
+    SeriesBuffer* buf = memory::buffer(text.series_node());
     const std::uint32_t unit = buf->unit();
+    const bool watched = request.callback != nullptr && (request.callback->is(TypeId::function) ||
+                                                         request.callback->is(TypeId::routine));
+    if (unit == 1 && !watched) {
+        // Characters of one byte, all below 0x80, are their own UTF-8: a run
+        // with no callback reads them where they lie, up to the tail, when
+        // the buffer has a spare byte after it for the NUL that spares the
+        // scan its bound checks. Nothing such a run does can change the text
+        // or collect (allocation never does), and its pointers into the
+        // buffer would pin it if anything did.
+        const std::uint8_t* chars = buf->head + text.series_head();
+        if (chars + count == buf->tail && buf->tail < buf->data_end() && ascii_bytes(chars, count)) {
+            *buf->tail = 0;
+            ScanRequest r = request;
+            r.source = &text;
+            r.terminated = true;
+            return scan(result, chars, count, r, consumed);
+        }
+    }
     const std::int32_t worst = count * (unit == 1 ? 2 : unit == 2 ? 3 : 4) + 1;
     // Nested runs take the space after the cursor; a text too large for it
     // gets a heap area of its own.
