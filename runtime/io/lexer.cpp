@@ -30,6 +30,9 @@
 
 #include <algorithm>
 #include <array>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 #include <cctype>
 #include <cstdio>
 #include <cstring>
@@ -1157,6 +1160,36 @@ const std::uint8_t* skip_body(const std::uint8_t* p, const std::uint8_t* end, st
     return p;
 }
 
+// skip_body for the long bodies of strings and comments: sixteen bytes at a
+// time while none of them is a NUL, a line feed, stop1, stop2 or a byte
+// above 0x7F, the bytes that may end such a body; then byte by byte. stop1
+// and stop2 with those take in every byte without the body bit.
+template <bool terminated>
+const std::uint8_t* skip_text_body(const std::uint8_t* p, const std::uint8_t* end, std::uint8_t bit,
+                                   char stop1, char stop2) {
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(stop1);
+    const __m128i second = _mm_set1_epi8(stop2);
+    const __m128i line_feed = _mm_set1_epi8('\n');
+    const __m128i nul = _mm_setzero_si128();
+    while (end - p >= 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i stops = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, first), _mm_cmpeq_epi8(v, second)),
+                                           _mm_or_si128(_mm_cmpeq_epi8(v, line_feed), _mm_cmpeq_epi8(v, nul)));
+        const int mask = _mm_movemask_epi8(_mm_or_si128(stops, v));  // v: the bytes above 0x7F
+        if (mask != 0) {
+            p += __builtin_ctz(static_cast<unsigned>(mask));
+            break;
+        }
+        p += 16;
+    }
+#else
+    (void)stop1;
+    (void)stop2;
+#endif
+    return skip_body<terminated>(p, end, bit);
+}
+
 // The plain tokens below are each read with one tight loop over their body
 // bytes; the automaton would reach the same end in the same final state.
 // Each returns false, having changed nothing, for a token of another kind.
@@ -1274,11 +1307,18 @@ bool plain_number(State& s, const std::uint8_t* start, std::int32_t lines) {
 template <bool terminated>
 bool plain_string(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const end = s.input_end;
-    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_string);
+    const std::uint8_t* const p = skip_text_body<terminated>(start + 1, end, body_string, '"', '^');
     if (p >= end || *p != '"') return false;
     take_token(s, lines, TypeId::string, p + 1);
+    // Its ASCII bytes are its characters, one byte each.
+    const std::int32_t n = i32(p - start - 1);
+    const NodeId node = memory::alloc_series(std::max(n, 1), 1, 0);
+    SeriesBuffer* buf = memory::buffer(node);
+    std::memcpy(buf->head, start + 1, static_cast<std::size_t>(n));
+    buf->tail = buf->head + n;
     Cell value;
-    decode_text(start + 1, p, false, TypeId::string, &value, true);
+    value.reset(TypeId::string);
+    value.set_series_node(node);
     push(s, value);
     return true;
 }
@@ -1286,7 +1326,7 @@ bool plain_string(State& s, const std::uint8_t* start, std::int32_t lines) {
 template <bool terminated>
 bool plain_comment(State& s, const std::uint8_t* start, std::int32_t lines) {
     const std::uint8_t* const end = s.input_end;
-    const std::uint8_t* const p = skip_body<terminated>(start + 1, end, body_comment);
+    const std::uint8_t* const p = skip_text_body<terminated>(start + 1, end, body_comment, '\n', '\n');
     if (step_at(s_comment, p, end) != tk(TokenClass::comment)) return false;
     take_token(s, lines, TypeId::no_type, p);
     return true;

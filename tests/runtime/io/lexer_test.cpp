@@ -435,6 +435,8 @@ TEST(Lexer, PlainAndGeneralRoadsAgree) {
         "/a/b", "/a:", "/", "//", "/\u00e9", "/#", "a/b/c", "a/b:", "a/b:/", "a/1", "a/", "a/b\\",
         "a/b}", "a/b/c/d/e/f/g/h/i/j", "a/:b", "a/\u00e9", "a/b@c", "a/b$",
         "a/[b]", "a/(b)/c", "#[", "#(", "[a]", "(a)", "(,)", "[\n]", "\n(",
+        "\"a string longer than sixteen bytes\"", "; a comment longer than sixteen bytes",
+        "0123456789abcdef",
     };
     for (int round = 0; round < 20000; ++round) {
         std::string text;
