@@ -463,29 +463,45 @@ inline const Cell* literal_block(NodeId code, std::int32_t pos, std::int32_t end
 // else evaluated; then a function! gets its refinement and local slots as
 // not given. The shape's cells are re-read after each evaluation, which may
 // collect and move them.
+// One argument of a plain call that no decoded step computed: a literal block
+// as it stands, a simple value where it stands, else the evaluator. Pushes it
+// and checks it against cache cell i; returns the index after it.
+std::int32_t fetch_plain_argument(const Cell& fn, NodeId cache, std::int32_t i, NodeId code,
+                                  std::int32_t pos, std::int32_t end, const Cell& name) {
+    if (const Cell* blk = literal_block(code, pos, end)) {  // a branch or a body
+        stack::push(*blk);
+        const Cell& e = shape_cells(cache)[i];
+        if (!typeset::contains(e, TypeId::block)) check_argument(fn, name, e, *blk);
+        return pos + 1;
+    }
+    std::int32_t next = simple_value(code, pos, end, false, *stack::top());
+    if (next >= 0) {
+        stack::push_slot();
+    } else {
+        const Cell e = shape_cells(cache)[i];
+        next = fetch_one(fn, name, e, code, pos, end, false, 0);
+        if (pending) return next;
+    }
+    const Cell& e = shape_cells(cache)[i];
+    const Cell& value = *(stack::top() - 1);
+    if (!typeset::contains(e, value.type())) check_argument(fn, name, e, value);
+    return next;
+}
+
 std::int32_t fetch_plain(const Cell& fn, NodeId cache, NodeId code, std::int32_t pos,
                          std::int32_t end, const Cell& name, const Step* call = nullptr) {
     const std::int32_t positional = shape_at(cache).positional;
     for (std::int32_t i = 0; i < positional; ++i) {
-        if (const Cell* blk = literal_block(code, pos, end)) {  // a branch or a body
-            stack::push(*blk);
-            ++pos;
-            const Cell& e = shape_cells(cache)[i];
-            if (!typeset::contains(e, TypeId::block)) check_argument(fn, name, e, *blk);
+        // A decoded argument is never a block (decode_arguments stops there),
+        // and runs only while the code is as it was decoded.
+        const std::int32_t next = call != nullptr ? run_argument(*call, i, code, pos) : -1;
+        if (next < 0) {
+            pos = fetch_plain_argument(fn, cache, i, code, pos, end, name);
+            if (pending) return pos;
             continue;
         }
-        std::int32_t next = call != nullptr ? run_argument(*call, i, code, pos) : -1;
-        if (next >= 0) {
-            pos = next;
-            if (pending) return pos;
-        } else if ((next = simple_value(code, pos, end, false, *stack::top())) >= 0) {
-            stack::push_slot();
-            pos = next;
-        } else {
-            const Cell e = shape_cells(cache)[i];
-            pos = fetch_one(fn, name, e, code, pos, end, false, 0);
-            if (pending) return pos;
-        }
+        pos = next;
+        if (pending) return pos;
         const Cell& e = shape_cells(cache)[i];
         const Cell& value = *(stack::top() - 1);
         if (!typeset::contains(e, value.type())) check_argument(fn, name, e, value);
@@ -787,7 +803,7 @@ __attribute__((always_inline)) inline std::int32_t call_plain(const Cell& fn_in,
 // The call of a function whose arguments are on the stack. switching: the
 // function's trace attribute switches tracing for its body.
 template <bool switching>
-void run_function(const Cell& fn, const Cell& name, std::uint32_t mask) {
+__attribute__((always_inline)) inline void run_function(const Cell& fn, const Cell& name, std::uint32_t mask) {
     const NodeId fctx = fn.code_entry();
     const Cell code = *cell_at(fn.code_extra(), function::extra_code);  // the extra block, read in place
 
@@ -852,6 +868,73 @@ void call_function_i(const Cell& fn_in, [[maybe_unused]] NodeId ctx, const Cell&
     if (restore.on && mask != 0 && (tracing::state.callback_mask & mask) == 0)
         tracing::state.on = false;
     run_function<true>(fn, name, mask);
+}
+
+// The operators after a call step's call (eval_operators), when a word
+// follows it that may be one. start_top: where the call's value stands.
+__attribute__((noinline)) std::int32_t operators_after(NodeId code, std::int32_t next, std::int32_t end,
+                                                       Cell* start_top, std::int32_t pos) {
+    return eval_operators(code, next, end, false, true, start_top, pos);
+}
+inline std::int32_t operators_after_call(NodeId code, std::int32_t next, std::int32_t end, Cell* start_top,
+                                         std::int32_t pos) {
+    const SeriesBuffer* buf = memory::buffer(code);
+    const Cell* const after = reinterpret_cast<const Cell*>(buf->head) + next;
+    if (next >= end || after >= reinterpret_cast<const Cell*>(buf->tail) || !after->is(TypeId::word))
+        return next;
+    return operators_after(code, next, end, start_top, pos);
+}
+
+// A call step's call of a function! of plain shape (run_call): call_plain,
+// fetch_plain and call_function_i in one, with the step's decoded arguments
+// written straight into the callee's slots, then the operators after it.
+// The frame, the events and the errors are those of call_plain: an argument
+// that switches tracing on makes the body run through call_function_i, as
+// it would there.
+__attribute__((noinline)) std::int32_t call_function_step(const Cell& fn_in, NodeId cache, NodeId code,
+                                                          std::int32_t pos, const Step& call,
+                                                          const Cell& word_in) {
+    const Cell fn = fn_in;  // the word may be set by an argument: the value called stays
+    const Cell word = word_in;
+    const std::int32_t end = tail_of(code);
+    Cell* const start_top = stack::top();
+    stack::push(fn);  // the result replaces it
+    stack::push_frame(&word, stack::FrameType::function, own_frame);
+    std::int32_t at = pos + 1;
+    const std::int32_t positional = shape_at(cache).positional;
+    for (std::int32_t i = 0; i < positional; ++i) {
+        const std::int32_t next = run_argument(call, i, code, at);
+        if (next < 0) {
+            at = fetch_plain_argument(fn, cache, i, code, at, end, word);
+            if (pending) return at;
+            continue;
+        }
+        at = next;
+        if (pending) return at;
+        const Cell& e = shape_cells(cache)[i];
+        const Cell& value = *(stack::top() - 1);
+        if (!typeset::contains(e, value.type())) check_argument(fn, word, e, value);
+    }
+    {
+        const CallShape& shape = shape_at(cache);
+        if ((shape.tail_cells | shape.locals) != 0) {
+            const std::int32_t locals = push_unnamed_slots(cache);
+            if (locals > 0) {
+                stack::push(logic::false_value);
+                for (std::int32_t i = 1; i < locals; ++i) stack::push(none::value);
+            }
+        }
+    }
+    tracing::trace(Event::call, code, at, &word, &fn);
+    if (fn.function_trace_flags() == 0 && !tracing::state.on) run_function<false>(fn, word, 0);
+    else call_function_i(fn, word.word_context(), word, 0);
+    if (pending) return at;
+    stack::pop_frame();
+    tracing::trace(Event::return_, code, at, &word, stack::top() - 1);
+    Cell* top = stack::top();
+    top[-2] = top[-1];
+    stack::pop(1);
+    return operators_after_call(code, at, end, start_top, pos);
 }
 
 // --- Blocks and expressions ------------------------------------------------------------
@@ -1841,33 +1924,33 @@ __attribute__((noinline)) std::int32_t run_set_path(const Step& s, const Cell* c
     return s.next;
 }
 
+// A call step: the word must still hold a function of plain shape. A
+// function! is called by call_function_step, a native or action by call_plain.
+__attribute__((noinline)) std::int32_t run_call(const Step& s, NodeId code, std::int32_t pos) {
+    const Cell* p = read_word(s.target);
+    if (p == nullptr) return -1;
+    const TypeId t = p->type();
+    if (t != TypeId::native && t != TypeId::action && t != TypeId::function) return -1;
+    const NodeId cache = built_shape(*p);
+    if (cache == 0 || !shape_at(cache).plain) return -1;
+    if (t == TypeId::function) return call_function_step(*p, cache, code, pos, s, s.target.word);
+    const std::int32_t end = tail_of(code);
+    Cell* const start_top = stack::top();
+    const Cell word = s.target.word;
+    const std::int32_t next = call_plain(*p, cache, code, pos + 1, end, true, word, &s);
+    if (pending) return next;
+    return operators_after_call(code, next, end, start_top, pos);
+}
+
 // The steps that call or store through a path, out of line.
 __attribute__((noinline)) std::int32_t run_call_step(const Step& s, NodeId code, std::int32_t pos) {
-    const Cell* const cells = cell_at(code, 0);
     switch (s.kind) {
     case StepKind::set_path:
-        return run_set_path(s, cells);
-    case StepKind::call: {
-        const Cell* p = read_word(s.target);
-        if (p == nullptr) return -1;
-        const TypeId t = p->type();
-        if (t != TypeId::native && t != TypeId::action && t != TypeId::function) return -1;
-        const NodeId cache = built_shape(*p);
-        if (cache == 0 || !shape_at(cache).plain) return -1;
-        const std::int32_t end = tail_of(code);
-        Cell* const start_top = stack::top();
-        const Cell word = s.target.word;
-        const std::int32_t next = call_plain(*p, cache, code, pos + 1, end, true, word, &s);
-        if (pending) return next;
-        // eval_operators, when the call is followed by a word that may be an operator
-        const SeriesBuffer* buf = memory::buffer(code);
-        const Cell* const after = reinterpret_cast<const Cell*>(buf->head) + next;
-        if (next >= end || after >= reinterpret_cast<const Cell*>(buf->tail) || !after->is(TypeId::word))
-            return next;
-        return eval_operators(code, next, end, false, true, start_top, pos);
-    }
+        return run_set_path(s, cell_at(code, 0));
+    case StepKind::call:
+        return run_call(s, code, pos);
     case StepKind::branch:
-        return run_branch(s, cells);
+        return run_branch(s, cell_at(code, 0));
     case StepKind::set_call:
         return run_set_call(s, code, pos);
     default:

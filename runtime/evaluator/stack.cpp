@@ -177,17 +177,7 @@ void argument_overflow() { overflow(); }
 
 // --- Frames --------------------------------------------------------------------------
 
-Cell* push_frame(const Cell* word, FrameType type, std::uint32_t flags) {
-    if (state.frames_top >= state.frames_end) overflow();
-    Frame& f = *state.frames_top++;
-    f.flags = (static_cast<std::uint32_t>(type) << Frame::type_shift) | flags;
-    f.symbol = word ? word->word_symbol() : state.anon_symbol;
-    f.caller_base = index_of(state.base);
-    f.word_context = word ? word->word_context() : 0;
-    f.function_context = 0;
-    f.saved_values = 0;
-    return state.base = state.top;
-}
+void frame_overflow() { overflow(); }
 
 Cell* push_catch_frame(const Cell* word, const Cell* names) {
     const std::uint32_t at = names != nullptr ? index_of(names) + 1 : 0;
@@ -259,14 +249,7 @@ Cell* pop_record(bool restore_values) {
 
 }  // namespace
 
-void pop_frame() { state.top = pop_record(false) + 1; }
 void pop_function_frame() { state.top = pop_record(true) + 1; }
-
-void return_result() {
-    Cell* callee = pop_record(false);
-    *state.base = *callee;
-    state.top = callee + 1;
-}
 
 void return_function_result() {
     Cell* callee = pop_record(true);

@@ -179,11 +179,25 @@ inline std::int32_t frame_depth() {
     return static_cast<std::int32_t>(detail::state.frames_top - detail::state.frames_begin);
 }
 
+// Raises internal stack-overflow for a full frame stack (nothing written).
+[[noreturn]] void frame_overflow();
+
 // The generic push: a frame of type with extra flag bits, labelled by word (a
 // word cell; null labels it <anon>). The arguments pushed from now on are the
 // callee's: base := top. Returns the new base. A full frame stack raises
-// internal stack-overflow and writes nothing.
-Cell* push_frame(const Cell* word, FrameType type, std::uint32_t flags = 0);
+// internal stack-overflow and writes nothing. Inline: every call pushes one.
+inline Cell* push_frame(const Cell* word, FrameType type, std::uint32_t flags = 0) {
+    detail::State& s = detail::state;
+    if (s.frames_top >= s.frames_end) frame_overflow();
+    Frame& f = *s.frames_top++;
+    f.flags = (static_cast<std::uint32_t>(type) << Frame::type_shift) | flags;
+    f.symbol = word ? word->word_symbol() : s.anon_symbol;
+    f.caller_base = index_of(s.base);
+    f.word_context = word ? word->word_context() : 0;
+    f.function_context = 0;
+    f.saved_values = 0;
+    return s.base = s.top;
+}
 // A function frame: saves the context's value storage (ctx 0: none).
 Cell* push_function_frame(const Cell* word, NodeId ctx);
 Cell* push_interpreted_function_frame(const Cell* word, NodeId ctx);
@@ -225,9 +239,21 @@ bool interpreted_frame_q(const Frame* start, bool only_first);
 // callee's result as the caller's last value (top := callee base + 1);
 // return_* also copy it into the caller's result slot; *_reset drop it (top :=
 // the caller's base).
-void pop_frame();
+inline void pop_frame() {
+    detail::State& s = detail::state;
+    const Frame& f = *--s.frames_top;
+    s.top = s.base + 1;
+    s.base = s.begin + f.caller_base;
+}
 void pop_function_frame();
-void return_result();
+inline void return_result() {
+    detail::State& s = detail::state;
+    const Frame& f = *--s.frames_top;
+    Cell* const callee = s.base;
+    s.base = s.begin + f.caller_base;
+    *s.base = *callee;
+    s.top = callee + 1;
+}
 void return_function_result();
 void pop_frame_reset();
 void pop_function_frame_reset();
