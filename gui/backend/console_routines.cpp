@@ -1,8 +1,10 @@
 // The GUI console's routines: its output hooks, which hand every printed
-// text to the terminal's vprint, and the caret blink time of the desktop.
+// text to the terminal's vprint and, while a script runs, have the console
+// repainted now and then; and the caret blink time of the desktop.
 #include "gui/backend/console_routines.h"
 
 #include "gui/backend/toolkit.h"
+#include "gui/backend/widgets.h"
 #include "runtime/core/collector.h"
 #include "runtime/core/output_hooks.h"
 #include "runtime/core/raise.h"
@@ -23,6 +25,8 @@
 #include "runtime/startup/embed.h"
 #include "runtime/text/unicode.h"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 
@@ -43,15 +47,54 @@ Cell word_named(const char* name) {
     return word;
 }
 
-// The terminal's vprint, looked up at every print: the console's code may
-// replace it. None when the console has no terminal.
-Cell find_vprint() {
+// A field of the console context (none when there is no console), or of
+// its terminal with in_terminal.
+Cell console_field(const char* name, bool in_terminal) {
     Cell ctx{};
     word::get_value(word_named("gui-console-ctx"), ctx);
     if (!ctx.is(TypeId::object)) return none::value;
+    if (!in_terminal) return *object::get_word_field(ctx, word_named(name));
     const Cell terminal = *object::get_word_field(ctx, word_named("terminal"));
     if (!terminal.is(TypeId::object)) return none::value;
-    return *object::get_word_field(terminal, word_named("vprint"));
+    return *object::get_word_field(terminal, word_named(name));
+}
+
+// The terminal's vprint, looked up at every print: the console's code may
+// replace it. None when the console has no terminal.
+Cell find_vprint() { return console_field("vprint", true); }
+
+// While a script runs, the loop that paints is not running: what it prints
+// is drawn from here, this long after the last time at the soonest, and
+// four times as long as that took (a slow display costs the script at most
+// a fifth of its time).
+constexpr std::chrono::milliseconds show_every{50};
+std::chrono::steady_clock::time_point next_show{};
+
+// Has the console show its output now when the last time is long enough ago:
+// the terminal asks for its repaint (show-output) and the toolkit does it at
+// once, for the console's window only. Nothing else of the toolkit's loop
+// runs here: a key or click would run the console's or a script's actors
+// inside the script that prints, and a paint is all that is wanted.
+void show_output_if_due() {
+    if (toolkit::recording()) return;
+    const auto start = std::chrono::steady_clock::now();
+    if (start < next_show) return;
+    next_show = start + show_every;  // also when the terminal or the toolkit fails below
+    // a console face without a widget (none made yet, or a script's own
+    // terminal in text mode) has nothing to show, and starts no toolkit
+    Cell console = console_field("console", false);
+    if (!console.is(TypeId::object) || widgets::of_face(console) == 0 || toolkit::get() == nullptr) return;
+    const Cell show = console_field("show-output", true);
+    if (!show.is(TypeId::function)) return;
+    const collector::Root keep(show);
+    callback::call(show, nullptr, 0, word_named("show-output"));
+    console = console_field("console", false);  // the face again: show-output may have changed anything
+    const std::int32_t widget = console.is(TypeId::object) ? widgets::of_face(console) : 0;
+    using PaintNow = void (*)(std::int32_t);
+    static auto* paint_now = reinterpret_cast<PaintNow>(toolkit::module_symbol("kiv_console_paint_now"));
+    if (widget != 0 && paint_now != nullptr) paint_now(widget);
+    const auto end = std::chrono::steady_clock::now();
+    next_show = end + std::max<std::chrono::steady_clock::duration>(show_every, 4 * (end - start));
 }
 
 // The print hook: print and prin hand their text here.
@@ -72,6 +115,7 @@ void print_hook(const Cell* text, bool new_line) {
         ~Reset() { printing = false; }
     } reset;
     callback::call(vprint, args, 2, word_named("vprint"));
+    show_output_if_due();
 }
 
 // The low-level output hook: the platform writer's text, decoded into the

@@ -3,8 +3,8 @@
 # "Kiv Console" appears; a typed line runs; an open bracket gives the
 # continuation cue; a picture of the window shows the background over most of
 # the terminal and text in its first row; a pasted text runs line by line;
-# quit ends with status 0 and leaves the history, newest first, in the
-# settings file.
+# a script's output shows while it runs; quit ends with status 0 and leaves
+# the history, newest first, in the settings file.
 # usage: console.sh KIV (under xvfb-run, with a private HOME)
 kiv=$1
 dir=$(mktemp -d)
@@ -82,6 +82,19 @@ sleep 0.5
 xdotool key Return
 await "$dir/p3.txt"
 [ -s "$dir/p3.txt" ] || problem "the third pasted line was not left on the input line"
+
+# a script that prints for four seconds shows its output as it runs: two
+# pictures taken a second apart while it runs differ (the lines scroll by)
+typed "t: now/precise until [print random 1000000  (difference now/precise t) > 0:00:04] write %$dir/loop.txt {done}"
+sleep 1
+xwd -id "$win" -silent -out "$dir/run1.xwd"
+sleep 1
+xwd -id "$win" -silent -out "$dir/run2.xwd"
+await "$dir/loop.txt"
+[ -s "$dir/loop.txt" ] || problem "the printing loop did not end"
+if cmp -s "$dir/run1.xwd" "$dir/run2.xwd"; then
+    problem "the console showed nothing new while a script printed"
+fi
 
 # quit: status 0, the history newest first in the settings file
 typed "quit"
