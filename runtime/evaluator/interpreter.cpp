@@ -1383,7 +1383,14 @@ __attribute__((noinline)) Cell* read_word_slow(const Operand& o) {
     return p;
 }
 inline Cell* read_word(const Operand& o) {
-    if (o.on_stack) return peek_word_value(o.word);
+    if (o.on_stack) {
+        // A function's argument or local: its slot from the argument-stack
+        // index the running call gave the context (0 when none runs).
+        const std::uint32_t values =
+            reinterpret_cast<const Cell*>(memory::buffer(o.word.word_context())->head)->context_values();
+        if (values == 0) return nullptr;
+        return context::stack_values_origin + (values - 1) + o.word.word_index();
+    }
     if (o.values != 0 && memory::buffer(o.values) == o.seen)
         return reinterpret_cast<Cell*>(o.seen->head) + o.word.word_index();
     return read_word_slow(o);
@@ -1395,7 +1402,7 @@ void decode_word(const Cell* cells, std::int32_t at, Operand& o) {
     o.kind = Operand::Kind::word;
     o.at = at;
     o.word = w;
-    o.on_stack = w.word_context() != 0 &&
+    o.on_stack = w.word_context() != 0 && w.word_index() >= 0 &&
                  reinterpret_cast<const Cell*>(memory::buffer(w.word_context())->head)->context_on_stack();
 }
 
