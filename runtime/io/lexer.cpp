@@ -1407,16 +1407,30 @@ void plain_run(State& s) {
     while (s.start_state == s_start) {
         const std::uint8_t* p = s.pos;
         std::int32_t lines = 0;
-        while (p < end) {
-            const std::uint8_t gap = tables.gap[*p];
-            if (gap == 0) break;
-            ++p;
-            if (gap == 2) {  // a line feed, and the next line's indentation four spaces at a time
-                ++lines;
-                while (end - p >= 4 && load32(p) == four_spaces) p += 4;
+        if constexpr (terminated) {
+            // The NUL after the input is no gap, and no token either.
+            for (;;) {
+                while (*p == ' ') ++p;  // the space between tokens
+                const std::uint8_t gap = tables.gap[*p];
+                if (gap == 0) break;
+                ++p;
+                if (gap == 2) {  // a line feed, and the next line's indentation four spaces at a time
+                    ++lines;
+                    while (end - p >= 4 && load32(p) == four_spaces) p += 4;
+                }
             }
+        } else {
+            while (p < end) {
+                const std::uint8_t gap = tables.gap[*p];
+                if (gap == 0) break;
+                ++p;
+                if (gap == 2) {
+                    ++lines;
+                    while (end - p >= 4 && load32(p) == four_spaces) p += 4;
+                }
+            }
+            if (p >= end) return;
         }
-        if (p >= end) return;
         bool taken = false;
         switch (tables.lead[*p]) {
         case lead_word: taken = plain_word<terminated>(s, p, lines); break;

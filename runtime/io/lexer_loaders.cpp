@@ -907,6 +907,7 @@ void new_word(CachedWord& slot, Bytes name, std::int32_t length, TypeId t, Cell&
     out.reset(t);
     out.set_word(w.word_context(), w.word_symbol(), w.word_index());
     if (length < static_cast<std::int32_t>(sizeof slot.name)) {
+        if (slot.length != 0) word_cache[static_cast<std::size_t>(&slot - word_cache.data()) ^ 1] = slot;
         slot.length = static_cast<std::uint8_t>(length);
         std::memcpy(slot.name, name, static_cast<std::size_t>(length));
         slot.symbol = w.word_symbol();

@@ -197,7 +197,8 @@ inline bool same_spelling(const char* known, const std::uint8_t* name, std::int3
     return k[0] == name[0] && k[length / 2] == name[length / 2] && k[length - 1] == name[length - 1];
 }
 
-// The word of a spelling the cache does not hold, which the cache then keeps.
+// The word of a spelling the cache does not hold, which the cache then keeps
+// in its slot, the spelling there moving to the partner slot (index ^ 1).
 [[gnu::noinline]] void new_word(CachedWord& slot, const std::uint8_t* name, std::int32_t length,
                                 TypeId t, Cell& out);
 
@@ -211,6 +212,13 @@ inline void word_of(const std::uint8_t* name, std::int32_t length, TypeId t, Cel
     if (slot.length == length && same_spelling(slot.name, name, length)) [[likely]] {
         out.reset(t);
         out.set_word(cached_context, slot.symbol, slot.index);
+        return;
+    }
+    // Two spellings of one slot take turns in it and its partner.
+    const CachedWord& partner = word_cache[index ^ 1];
+    if (partner.length == length && same_spelling(partner.name, name, length)) {
+        out.reset(t);
+        out.set_word(cached_context, partner.symbol, partner.index);
         return;
     }
     new_word(slot, name, length, t, out);

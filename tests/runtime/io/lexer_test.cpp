@@ -3,6 +3,7 @@
 // arbitrary bytes that must load or fail cleanly, and float texts read
 // correctly rounded at every length.
 #include "runtime/io/lexer.h"
+#include "runtime/io/lexer_state.h"
 
 #include "runtime/text/case_folding.h"
 #include "runtime/datatypes/block.h"
@@ -296,6 +297,27 @@ TEST(Lexer, Latin1SourceAndRepeatedWords) {
     lexer::transcode(out, src, o);
     ASSERT_EQ(cells(out).size(), 2u);
     EXPECT_EQ(cells(out)[1].series_head(), 19);  // characters, not bytes
+}
+
+// Spellings that meet in one pair of word-cache slots take turns there: each
+// still loads as its own word, first time and again.
+TEST(Lexer, SpellingsOfOneCacheSlotKeepTheirWords) {
+    auto pair_of = [](const std::string& name) {
+        const auto* p = reinterpret_cast<const std::uint8_t*>(name.data());
+        const std::uint64_t key = lexer::spelling_key(p, static_cast<std::int32_t>(name.size()));
+        return static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ull) >> 51) / 2;
+    };
+    std::vector<std::string> names = {"w0"};
+    for (int i = 1; names.size() < 4; ++i)
+        if (const std::string n = "w" + std::to_string(i); pair_of(n) == pair_of(names[0])) names.push_back(n);
+    std::string text;
+    for (int round = 0; round < 3; ++round)
+        for (std::size_t i = 0; i < names.size(); ++i) text += names[(i + round) % names.size()] + " ";
+    const std::vector<Cell> v = cells(load(text));
+    ASSERT_EQ(v.size(), 3 * names.size());
+    for (int round = 0; round < 3; ++round)
+        for (std::size_t i = 0; i < names.size(); ++i)
+            EXPECT_EQ(name_of(v[round * names.size() + i]), names[(i + round) % names.size()]) << round;
 }
 
 TEST(Lexer, BinarySourceSkipsByteOrderMark) {
