@@ -111,6 +111,9 @@ Cell deep_copy_value(const Cell& value, NodeId ctx) {
 // copy whose source still reads the same, byte for byte, is filled from the
 // template without a lookup; any difference takes rebind_at and records
 // again. Templates hold no node alive: each is checked against what is there.
+// Only copies of the prototype's own shape record one (a spec that adds
+// fields makes a shape of its own each time), and only a function met
+// before: most are copied once, and recording costs more than a copy.
 
 struct MethodTemplate {
     struct Block {
@@ -137,12 +140,18 @@ struct MethodTemplate {
 };
 
 constexpr std::int32_t template_max_blocks = 64;
-constexpr std::int32_t template_max_cells = 1024;  // with 64 templates, at most 4 MB held
+constexpr std::int32_t template_max_cells = 512;  // with 256 templates, at most 8 MB held
 constexpr std::int32_t template_max_depth = 32;
-constexpr std::uint32_t template_table_bits = 6;
-std::unique_ptr<MethodTemplate> templates[1u << template_table_bits];
+constexpr std::uint32_t template_table_bits = 8;
 
-std::unique_ptr<MethodTemplate>& template_slot(NodeId extra) {
+struct TemplateSlot {
+    NodeId seen = 0;      // the extra block of the function last copied through this slot
+    bool refused = false;  // seen's body has no template (too big, a hash!): not tried again
+    std::unique_ptr<MethodTemplate> made;
+};
+TemplateSlot templates[1u << template_table_bits];
+
+TemplateSlot& template_slot(NodeId extra) {
     return templates[(extra * 2654435761u) >> (32 - template_table_bits)];
 }
 
@@ -235,8 +244,16 @@ const Cell* spec_cells(const Cell& fn, std::int32_t& count) {
     return reinterpret_cast<const Cell*>(buf->head);
 }
 
-// Records how rebind_at copied fn for the object context obj_ctx into made.
+// Records how rebind_at copied fn for the object context obj_ctx into made,
+// the second time fn is met.
 void record_template(const Cell& fn, const Cell& made, NodeId obj_ctx) {
+    TemplateSlot& slot = template_slot(fn.code_extra());
+    if (slot.seen != fn.code_extra()) {
+        slot.seen = fn.code_extra();
+        slot.refused = false;
+        return;
+    }
+    if (slot.refused) return;
     const NodeId fn_ctx = made.code_entry();
     if (context::context_cell(fn_ctx)->context_words() !=
         context::context_cell(fn.code_entry())->context_words())
@@ -249,13 +266,18 @@ void record_template(const Cell& fn, const Cell& made, NodeId obj_ctx) {
     t->spec.assign(spec, spec + n);
     word_symbols(fn.code_entry(), t->inner);
     word_symbols(obj_ctx, t->outer);
-    if (!record_source(*t, t->body, 1)) return;
+    if (!record_source(*t, t->body, 1)) {
+        slot.refused = true;
+        return;
+    }
     t->root = *function::extra_cell(made, function::extra_body);
     std::int32_t next = 0;
     if (!record_result(*t, t->root, fn_ctx, obj_ctx, next) ||
-        next != static_cast<std::int32_t>(t->blocks.size()))
+        next != static_cast<std::int32_t>(t->blocks.size())) {
+        slot.refused = true;
         return;
-    template_slot(t->extra) = std::move(t);
+    }
+    slot.made = std::move(t);
 }
 
 // True when blk (block b of t's source, as the tree is walked) and its nested
@@ -274,7 +296,7 @@ bool source_unchanged(const MethodTemplate& t, const Cell& blk, std::int32_t& ne
 
 // The template of fn for the object context obj_ctx, when it still holds.
 const MethodTemplate* template_for(const Cell& fn, NodeId obj_ctx) {
-    const MethodTemplate* t = template_slot(fn.code_extra()).get();
+    const MethodTemplate* t = template_slot(fn.code_extra()).made.get();
     if (t == nullptr || t->extra != fn.code_extra()) return nullptr;
     if (!same_cells(function::extra_cell(fn, function::extra_body), &t->body, 1)) return nullptr;
     if (cycles::depth() + t->depth >= cycles::limit) return nullptr;  // the clone would raise too-deep
@@ -321,8 +343,13 @@ void rebind_from_template(const MethodTemplate& t, Cell& out, const Cell& fn, No
     out = made;
 }
 
-// A copy of the function fn for the object context obj_ctx (function::rebind_at).
-void rebind_function(Cell& out, const Cell& fn, NodeId obj_ctx) {
+// A copy of the function fn for the object context obj_ctx (function::rebind_at);
+// with same_shape, the object has the words of fn's object, in order.
+void rebind_function(Cell& out, const Cell& fn, NodeId obj_ctx, bool same_shape) {
+    if (!same_shape) {
+        function::rebind_at(out, fn, obj_ctx);
+        return;
+    }
     if (const MethodTemplate* t = template_for(fn, obj_ctx)) {
         rebind_from_template(*t, out, fn, obj_ctx);
         return;
@@ -332,14 +359,15 @@ void rebind_function(Cell& out, const Cell& fn, NodeId obj_ctx) {
 }
 
 // Rebinds every function! field of obj to it; with series, also copies its
-// series values (deep) and rebinds the blocks among them.
-void rebind_fields(const Cell& obj, bool series) {
+// series values (deep) and rebinds the blocks among them. same_shape: obj
+// has the words of the object its fields were copied from, in order.
+void rebind_fields(const Cell& obj, bool series, bool same_shape) {
     const NodeId ctx = ctx_of(obj);
     for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
         const Cell v = *context::value_at(ctx, i);
         if (v.is(TypeId::function)) {
             Cell nf{};
-            rebind_function(nf, v, ctx);
+            rebind_function(nf, v, ctx, same_shape);
             *context::value_at(ctx, i) = nf;
         } else if (series && is_deep_copied(v.type())) {
             const Cell nv = deep_copy_value(v, ctx);
@@ -547,7 +575,7 @@ Cell copy(const Cell& obj, bool deep) {
     collector::Root keep(out);
     out.set_object_class(src.object_class());
     store_self(out);
-    rebind_fields(out, deep);
+    rebind_fields(out, deep, true);
     keep.cell() = out;
     install_change_handlers(out);
     return out;
@@ -580,14 +608,14 @@ Cell make_from_spec(const Cell* proto, const Cell& spec) {
         obj.set_object_class(static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
                                                                    : static_cast<std::int32_t>(p.object_class())));
         store_self(obj);
-        rebind_fields(obj, true);
+        rebind_fields(obj, true, has_proto && !grew);
     } else {
         grew = context::collect_set_words(ctx, s);
         context::bind_block(s, ctx, true);
         obj.set_object_class(static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
                                                                    : static_cast<std::int32_t>(p.object_class())));
         store_self(obj);
-        if (has_proto) rebind_fields(obj, true);
+        if (has_proto) rebind_fields(obj, true, !grew);
         keep.cell() = obj;
         evaluate_spec(obj, s);
         clear_flags_and_markers(obj);
