@@ -28,6 +28,7 @@ constexpr std::uint32_t max_pools = table_slots / pool_slots;
 constexpr std::size_t pool_bytes = pool_slots * sizeof(SeriesBuffer*);
 constexpr std::size_t arena_start_size = 1048576;
 constexpr std::size_t max_arena_size = 2097152;        // also the threshold for large blocks
+constexpr std::int32_t small_count_limit = 1 << 14;    // alloc_series' fast path: at most 256 KB of data
 
 struct Pool {
     bool committed = false;
@@ -298,6 +299,34 @@ void free_all() {
 }
 
 NodeId alloc_series(std::int32_t count, std::uint32_t unit, std::int32_t head_offset) {
+    // Most buffers are small and fit the active arena, and the active pool
+    // has a free node: carve, note, init_header and alloc_node in one straight
+    // run. Anything else (a large or refused size, a head in the middle, a full
+    // arena or pool) takes the general path, which behaves the same.
+    if (count >= 0 && count <= small_count_limit && head_offset >= 0 && unit - 1u < 16u && (unit & (unit - 1u)) == 0 &&
+        record.active_arena < record.arenas.size()) {
+        const auto size = static_cast<std::int32_t>((static_cast<std::uint32_t>(count) * unit + 15) & ~15u);
+        const std::size_t need = header_bytes + static_cast<std::size_t>(size);
+        Arena& arena = record.arenas[record.active_arena];
+        Pool& pool = record.pools[record.active_pool];
+        if (static_cast<std::size_t>(arena.end - arena.free) >= need && pool.committed &&
+            pool.free_head != 0 && head_offset <= size) {
+            auto* buf = reinterpret_cast<SeriesBuffer*>(arena.free);
+            arena.free += need;
+            collector::note_allocation(need);
+            const NodeId node = pool.free_head;
+            pool.free_head = free_next(node_table[node]);
+            ++pool.used;
+            buf->flags = unit | flag_in_use | flag_made;
+            buf->node = node;
+            buf->size = size;
+            buf->stamp = 0;
+            buf->head = buf->data() + head_offset;
+            buf->tail = buf->head;
+            node_table[node] = buf;
+            return node;
+        }
+    }
     return link(alloc_buffer(count, unit, head_offset));
 }
 

@@ -26,6 +26,9 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <memory>
+#include <vector>
 
 namespace kiv::object {
 
@@ -95,15 +98,276 @@ Cell deep_copy_value(const Cell& value, NodeId ctx) {
     return v;
 }
 
+// --- Method templates ---
+//
+// Copying an object gives each function! field a copy of its own: the body
+// cloned deeply, every word of the clone looked up in the function's words and
+// the object's (function::rebind_at). Objects made again and again from one
+// prototype get the same clone each time but for its new nodes, so the first
+// copy records the outcome as a template: the source as it was (the function's
+// body cell, every cloned block's cells, the spec, the function's and the
+// object's words) and the clone as binding left it, with the cells that name a
+// new node (the function's new context, the object, a cloned block). A later
+// copy whose source still reads the same, byte for byte, is filled from the
+// template without a lookup; any difference takes rebind_at and records
+// again. Templates hold no node alive: each is checked against what is there.
+// Only copies of the prototype's own shape record one (a spec that adds
+// fields makes a shape of its own each time), and only a function met
+// before: most are copied once, and recording costs more than a copy.
+
+struct MethodTemplate {
+    struct Block {
+        std::int32_t first;  // its first cell in source and result
+        std::int32_t count;
+    };
+    enum : std::int32_t { to_function = -1, to_object = -2 };  // Patch::target, else a block
+    struct Patch {
+        std::int32_t at;      // a cell of result
+        std::int32_t block;   // the block holding it
+        std::int32_t target;
+    };
+    NodeId extra = 0;                // the source function's extra block: the table key
+    Cell body{};                     // the source's body cell
+    std::vector<Cell> spec;          // the source's spec cells
+    std::vector<std::uint32_t> inner;  // the source's word symbols, in order
+    std::vector<std::uint32_t> outer;  // the object's word symbols, in order
+    std::vector<Block> blocks;       // preorder, as block::clone makes them; 0 is the body
+    std::vector<Cell> source;        // the cells each block was cloned from
+    std::vector<Cell> result;        // the same cells as bound in the clone
+    Cell root{};                     // the clone's body cell
+    std::vector<Patch> patches;
+    std::int32_t depth = 0;          // blocks nested in the deepest chain
+};
+
+constexpr std::int32_t template_max_blocks = 64;
+constexpr std::int32_t template_max_cells = 512;  // with 256 templates, at most 8 MB held
+constexpr std::int32_t template_max_depth = 32;
+constexpr std::uint32_t template_table_bits = 8;
+
+struct TemplateSlot {
+    NodeId seen = 0;      // the extra block of the function last copied through this slot
+    bool refused = false;  // seen's body has no template (too big, a hash!): not tried again
+    std::unique_ptr<MethodTemplate> made;
+};
+TemplateSlot templates[1u << template_table_bits];
+
+TemplateSlot& template_slot(NodeId extra) {
+    return templates[(extra * 2654435761u) >> (32 - template_table_bits)];
+}
+
+bool clones_nested(TypeId t) {  // as block::clone with any
+    switch (t) {
+    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
+    case TypeId::set_path: case TypeId::get_path:
+        return true;
+    default:
+        return false;
+    }
+}
+
+bool is_word_cell(TypeId t) { return t >= TypeId::word && t <= TypeId::refinement; }
+
+// The cells block::clone copies from blk: from its head to its tail.
+const Cell* cloned_cells(const Cell& blk, std::int32_t& count) {
+    const std::int32_t head = block::clamped_head(blk);
+    count = block::length_of(blk) - head;
+    return block::first_cell(blk) + head;
+}
+
+// Appends blk and its nested blocks, preorder, to t's source; false when the
+// tree is too big or holds a hash! (binding walks it in place).
+bool record_source(MethodTemplate& t, const Cell& blk, std::int32_t depth) {
+    if (depth > template_max_depth || static_cast<std::int32_t>(t.blocks.size()) >= template_max_blocks)
+        return false;
+    t.depth = std::max(t.depth, depth);
+    std::int32_t count = 0;
+    const Cell* cells = cloned_cells(blk, count);
+    const auto first = static_cast<std::int32_t>(t.source.size());
+    if (first + count > template_max_cells) return false;
+    t.blocks.push_back({first, count});
+    t.source.insert(t.source.end(), cells, cells + count);
+    for (std::int32_t i = first; i < first + count; ++i) {
+        const Cell c = t.source[static_cast<std::size_t>(i)];
+        if (c.is(TypeId::hash)) return false;
+        if (clones_nested(c.type()) && !record_source(t, c, depth + 1)) return false;
+    }
+    return true;
+}
+
+// Appends the clone's blocks, preorder, to t's result with the patches its
+// new nodes need; false when its shape is not the source's.
+bool record_result(MethodTemplate& t, const Cell& blk, NodeId fn_ctx, NodeId obj_ctx,
+                   std::int32_t& next) {
+    const std::int32_t b = next++;
+    if (b >= static_cast<std::int32_t>(t.blocks.size())) return false;
+    std::int32_t count = 0;
+    const Cell* cells = cloned_cells(blk, count);
+    const MethodTemplate::Block block = t.blocks[static_cast<std::size_t>(b)];
+    if (count != block.count || block::clamped_head(blk) != 0) return false;
+    t.result.insert(t.result.end(), cells, cells + count);
+    for (std::int32_t i = block.first; i < block.first + count; ++i) {
+        const Cell c = t.result[static_cast<std::size_t>(i)];
+        if (clones_nested(c.type())) {
+            t.patches.push_back({i, b, next});
+            if (!record_result(t, c, fn_ctx, obj_ctx, next)) return false;
+        } else if (is_word_cell(c.type()) && c.word_context() == fn_ctx) {
+            t.patches.push_back({i, b, MethodTemplate::to_function});
+        } else if (is_word_cell(c.type()) && c.word_context() == obj_ctx) {
+            t.patches.push_back({i, b, MethodTemplate::to_object});
+        }
+    }
+    return true;
+}
+
+void word_symbols(NodeId ctx, std::vector<std::uint32_t>& out) {
+    const std::int32_t n = context::word_count(ctx);
+    out.resize(static_cast<std::size_t>(n));
+    for (std::int32_t i = 0; i < n; ++i) out[static_cast<std::size_t>(i)] = context::word_at(ctx, i)->word_symbol();
+}
+
+bool same_symbols(NodeId ctx, const std::vector<std::uint32_t>& symbols) {
+    if (context::word_count(ctx) != static_cast<std::int32_t>(symbols.size())) return false;
+    const Cell* words = symbols.empty() ? nullptr : context::word_at(ctx, 0);
+    for (std::size_t i = 0; i < symbols.size(); ++i)
+        if (words[i].word_symbol() != symbols[i]) return false;
+    return true;
+}
+
+bool same_cells(const Cell* a, const Cell* b, std::int32_t count) {
+    return std::memcmp(a, b, static_cast<std::size_t>(count) * sizeof(Cell)) == 0;
+}
+
+// The spec's cells from its first to its tail (the function's words come from all of them).
+const Cell* spec_cells(const Cell& fn, std::int32_t& count) {
+    const SeriesBuffer* buf = memory::buffer(fn.code_spec());
+    count = buf->used_bytes() / static_cast<std::int32_t>(sizeof(Cell));
+    return reinterpret_cast<const Cell*>(buf->head);
+}
+
+// Records how rebind_at copied fn for the object context obj_ctx into made,
+// the second time fn is met.
+void record_template(const Cell& fn, const Cell& made, NodeId obj_ctx) {
+    TemplateSlot& slot = template_slot(fn.code_extra());
+    if (slot.seen != fn.code_extra()) {
+        slot.seen = fn.code_extra();
+        slot.refused = false;
+        return;
+    }
+    if (slot.refused) return;
+    const NodeId fn_ctx = made.code_entry();
+    if (context::context_cell(fn_ctx)->context_words() !=
+        context::context_cell(fn.code_entry())->context_words())
+        return;  // the copy has words of its own: its spec changed since it was made
+    auto t = std::make_unique<MethodTemplate>();
+    t->extra = fn.code_extra();
+    t->body = *function::extra_cell(fn, function::extra_body);
+    std::int32_t n = 0;
+    const Cell* spec = spec_cells(fn, n);
+    t->spec.assign(spec, spec + n);
+    word_symbols(fn.code_entry(), t->inner);
+    word_symbols(obj_ctx, t->outer);
+    if (!record_source(*t, t->body, 1)) {
+        slot.refused = true;
+        return;
+    }
+    t->root = *function::extra_cell(made, function::extra_body);
+    std::int32_t next = 0;
+    if (!record_result(*t, t->root, fn_ctx, obj_ctx, next) ||
+        next != static_cast<std::int32_t>(t->blocks.size())) {
+        slot.refused = true;
+        return;
+    }
+    slot.made = std::move(t);
+}
+
+// True when blk (block b of t's source, as the tree is walked) and its nested
+// blocks read as when t was made.
+bool source_unchanged(const MethodTemplate& t, const Cell& blk, std::int32_t& next) {
+    if (next >= static_cast<std::int32_t>(t.blocks.size())) return false;
+    const MethodTemplate::Block block = t.blocks[static_cast<std::size_t>(next++)];
+    std::int32_t count = 0;
+    const Cell* cells = cloned_cells(blk, count);
+    const Cell* was = t.source.data() + block.first;
+    if (count != block.count || !same_cells(cells, was, count)) return false;
+    for (std::int32_t i = 0; i < count; ++i)
+        if (clones_nested(was[i].type()) && !source_unchanged(t, was[i], next)) return false;
+    return true;
+}
+
+// The template of fn for the object context obj_ctx, when it still holds.
+const MethodTemplate* template_for(const Cell& fn, NodeId obj_ctx) {
+    const MethodTemplate* t = template_slot(fn.code_extra()).made.get();
+    if (t == nullptr || t->extra != fn.code_extra()) return nullptr;
+    if (!same_cells(function::extra_cell(fn, function::extra_body), &t->body, 1)) return nullptr;
+    if (cycles::depth() + t->depth >= cycles::limit) return nullptr;  // the clone would raise too-deep
+    std::int32_t n = 0;
+    const Cell* spec = spec_cells(fn, n);
+    if (n != static_cast<std::int32_t>(t->spec.size()) || !same_cells(spec, t->spec.data(), n)) return nullptr;
+    if (!same_symbols(fn.code_entry(), t->inner) || !same_symbols(obj_ctx, t->outer)) return nullptr;
+    std::int32_t next = 0;
+    if (!source_unchanged(*t, t->body, next)) return nullptr;
+    return t;
+}
+
+// rebind_at's copy of fn for obj_ctx, filled from t.
+void rebind_from_template(const MethodTemplate& t, Cell& out, const Cell& fn, NodeId obj_ctx) {
+    const NodeId fn_ctx = context::share_words(fn.code_entry());
+    Cell extra{};
+    block::make_at_filled(extra, function::extra_cells, false);
+    NodeId nodes[template_max_blocks];
+    const auto blocks = static_cast<std::int32_t>(t.blocks.size());
+    for (std::int32_t b = 0; b < blocks; ++b)
+        nodes[b] = memory::alloc_series(std::max(t.blocks[static_cast<std::size_t>(b)].count, 1),
+                                        sizeof(Cell), 0);
+    for (std::int32_t b = 0; b < blocks; ++b) {  // allocation never moves a buffer
+        const MethodTemplate::Block block = t.blocks[static_cast<std::size_t>(b)];
+        SeriesBuffer* buf = memory::buffer(nodes[b]);
+        std::memcpy(buf->head, t.result.data() + block.first, static_cast<std::size_t>(block.count) * sizeof(Cell));
+        buf->tail = buf->head + static_cast<std::ptrdiff_t>(block.count) * static_cast<std::ptrdiff_t>(sizeof(Cell));
+    }
+    for (const MethodTemplate::Patch& p : t.patches) {
+        Cell* c = reinterpret_cast<Cell*>(memory::buffer(nodes[p.block])->head) +
+                  (p.at - t.blocks[static_cast<std::size_t>(p.block)].first);
+        if (p.target == MethodTemplate::to_function) c->set_word_context(fn_ctx);
+        else if (p.target == MethodTemplate::to_object) c->set_word_context(obj_ctx);
+        else c->set_series_node(nodes[p.target]);
+    }
+    Cell root = t.root;
+    root.set_series_node(nodes[0]);
+    *block::get_cell(extra, function::extra_body) = root;
+    Cell made{};
+    made.reset(TypeId::function);
+    made.add_function_trace_flags(fn.function_trace_flags());
+    made.set_code(fn_ctx, fn.code_spec(), extra.series_node());
+    *context::owner(fn_ctx) = made;
+    out = made;
+}
+
+// A copy of the function fn for the object context obj_ctx (function::rebind_at);
+// with same_shape, the object has the words of fn's object, in order.
+void rebind_function(Cell& out, const Cell& fn, NodeId obj_ctx, bool same_shape) {
+    if (!same_shape) {
+        function::rebind_at(out, fn, obj_ctx);
+        return;
+    }
+    if (const MethodTemplate* t = template_for(fn, obj_ctx)) {
+        rebind_from_template(*t, out, fn, obj_ctx);
+        return;
+    }
+    function::rebind_at(out, fn, obj_ctx);
+    record_template(fn, out, obj_ctx);
+}
+
 // Rebinds every function! field of obj to it; with series, also copies its
-// series values (deep) and rebinds the blocks among them.
-void rebind_fields(const Cell& obj, bool series) {
+// series values (deep) and rebinds the blocks among them. same_shape: obj
+// has the words of the object its fields were copied from, in order.
+void rebind_fields(const Cell& obj, bool series, bool same_shape) {
     const NodeId ctx = ctx_of(obj);
     for (std::int32_t i = 0; i < context::word_count(ctx); ++i) {
         const Cell v = *context::value_at(ctx, i);
         if (v.is(TypeId::function)) {
             Cell nf{};
-            function::rebind_at(nf, v, ctx);
+            rebind_function(nf, v, ctx, same_shape);
             *context::value_at(ctx, i) = nf;
         } else if (series && is_deep_copied(v.type())) {
             const Cell nv = deep_copy_value(v, ctx);
@@ -311,7 +575,7 @@ Cell copy(const Cell& obj, bool deep) {
     collector::Root keep(out);
     out.set_object_class(src.object_class());
     store_self(out);
-    rebind_fields(out, deep);
+    rebind_fields(out, deep, true);
     keep.cell() = out;
     install_change_handlers(out);
     return out;
@@ -344,14 +608,14 @@ Cell make_from_spec(const Cell* proto, const Cell& spec) {
         obj.set_object_class(static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
                                                                    : static_cast<std::int32_t>(p.object_class())));
         store_self(obj);
-        rebind_fields(obj, true);
+        rebind_fields(obj, true, has_proto && !grew);
     } else {
         grew = context::collect_set_words(ctx, s);
         context::bind_block(s, ctx, true);
         obj.set_object_class(static_cast<std::uint32_t>(grew || !has_proto ? new_class_id()
                                                                    : static_cast<std::int32_t>(p.object_class())));
         store_self(obj);
-        if (has_proto) rebind_fields(obj, true);
+        if (has_proto) rebind_fields(obj, true, !grew);
         keep.cell() = obj;
         evaluate_spec(obj, s);
         clear_flags_and_markers(obj);

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace kiv::memory {
 namespace {
@@ -190,6 +191,57 @@ TEST_F(Memory, ArenasGrowFromOneToTwoMegabytesAndAllocationAsksForACollectionPas
     alloc_bytes(1000000);
     EXPECT_TRUE(collector::state.wanted);   // past the budget
     collector::state = saved;
+}
+
+// Small buffers come from a straight path (the active arena's free pointer
+// and the active pool's free list); the edges around it take the general one.
+// Both must give the same buffer, counted the same.
+TEST_F(Memory, SmallAndGeneralAllocationsAgree) {
+    struct Case { std::int32_t count; std::uint32_t unit; std::int32_t head; std::int32_t size; std::int32_t at; };
+    const Case cases[] = {
+        {0, 16, 0, 0, 0}, {1, 16, 0, 16, 0}, {5, 4, 16, 32, 16}, {3, 8, 24, 32, 24},
+        {4, 1, 16, 16, 16}, {16384, 16, 0, 262144, 0}, {16385, 16, 0, 262160, 0},   // past the straight path's limit
+        {8, 2, head_middle, 16, 8}, {7, 1, 16, 16, 16},
+    };
+    for (const Case& c : cases) {
+        const std::size_t before = collector::state.allocated;
+        const NodeId n = alloc_series(c.count, c.unit, c.head);
+        SeriesBuffer* b = buffer(n);
+        EXPECT_EQ(b->node, n);
+        EXPECT_EQ(b->size, c.size) << c.count << " x " << c.unit;
+        EXPECT_EQ(b->flags & ~flag_head_middle, c.unit | flag_in_use | flag_made);
+        EXPECT_EQ(b->head - b->data(), c.at);
+        EXPECT_EQ(b->tail, b->head);
+        EXPECT_EQ(b->stamp, 0u);
+        EXPECT_EQ(collector::state.allocated - before, header_bytes + static_cast<std::size_t>(c.size));
+    }
+    check_heap();
+}
+
+TEST_F(Memory, SmallAllocationsCrossFullArenasAndPools) {
+    // 40,000 buffers of 48 bytes: two arenas and four pools fill on the way.
+    std::set<NodeId> seen;
+    for (int i = 0; i < 40000; ++i) {
+        const NodeId n = alloc_series(1, 16, 0);
+        ASSERT_TRUE(seen.insert(n).second);
+        ASSERT_TRUE(in_arena(buffer(n)));
+    }
+    EXPECT_EQ(nodes_in_use(), 40000u);
+    EXPECT_EQ(node_pool_count(), 5u);   // node 0 takes a slot of the first
+    EXPECT_GE(arenas().size(), 2u);
+    check_heap();
+}
+
+TEST_F(Memory, AFreedNodeIsHandedOutAgain) {
+    const NodeId first = alloc_series(1, 16, 0);
+    const NodeId second = alloc_series(1, 16, 0);
+    buffer(first)->flags &= ~flag_in_use;     // as a collection leaves a dead buffer
+    std::vector<NodeId> dead{first};
+    release_nodes(dead);
+    const NodeId again = alloc_series(2, 16, 0);
+    EXPECT_EQ(again, first);
+    EXPECT_NE(again, second);
+    EXPECT_EQ(buffer(again)->node, again);
 }
 
 TEST(MemoryDeath, BrokenBackReferenceFailsTheHeapCheck) {
