@@ -35,6 +35,22 @@ std::int32_t compare(Cell* value1, Cell* value2, CompareOp op);
 // times; returns the series at its head. insert: the same at the head,
 // returning the position after the new cells.
 Cell* append(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup);
+// append's usual call, as the action entry takes it: one value that is no
+// block at the tail of a block with room after its tail and no owner. The
+// cell is written, the change stamped and series left at its head; false,
+// with nothing done, for any other case (append then does it all).
+inline bool append_in_room(Cell& series, const Cell& value) {
+    if (is_any_block_type(value.type())) return false;
+    const NodeId node = series.series_node();
+    SeriesBuffer* const b = memory::buffer(node);
+    if ((b->flags & memory::flag_owned) != 0 || b->data_end() - b->tail < static_cast<std::ptrdiff_t>(sizeof(Cell)))
+        return false;
+    *reinterpret_cast<Cell*>(b->tail) = value;
+    b->tail += sizeof(Cell);
+    memory::touch(node);
+    series.set_series_head(0);
+    return true;
+}
 Cell* insert(Cell* series, Cell* value, std::int32_t part, bool only, std::int32_t dup);
 // change: replaces part cells (or as many as are new) at the head; returns the
 // position after the new cells.

@@ -39,6 +39,39 @@ inline std::uint32_t mix_block(std::uint32_t h, std::uint32_t k) {
     return h * 5 + 0xe6546b64;
 }
 
+// Text of byte units hashes a byte at a time through these tables: per byte
+// value, its block as mix_block scrambles it before the rounds (k * c1,
+// rotated, * c2), as it is (exact) or upper-cased (folded). The hash is the
+// one of the code-point loop; only the work per byte is less.
+struct ByteBlocks {
+    std::uint32_t exact[256];
+    std::uint32_t folded[256];
+};
+
+inline std::uint32_t scramble(std::uint32_t k) { return rotl(k * c1, 15) * c2; }
+
+// The tables, made once the case tables are filled (null before: the
+// code-point loop then folds itself).
+const ByteBlocks* byte_blocks() {
+    static ByteBlocks blocks;
+    static bool ready = false;
+    if (ready) return &blocks;
+    if (case_folding::fold_char('a', true) == 'a') return nullptr;  // case tables not filled yet
+    for (std::uint32_t c = 0; c < 256; ++c) {
+        blocks.exact[c] = scramble(c);
+        blocks.folded[c] = scramble(case_folding::fold_char(c, true));
+    }
+    ready = true;
+    return &blocks;
+}
+
+// MurmurHash3 of n (> 0) byte units as 32-bit blocks, each through table.
+inline std::uint32_t hash_byte_text(const std::uint8_t* p, std::int32_t n, const std::uint32_t* table) {
+    std::uint32_t h = 0;
+    for (const std::uint8_t* const e = p + n; p < e; ++p) h = rotl(h ^ table[*p], 13) * 5 + 0xe6546b64;
+    return mix(h ^ (static_cast<std::uint32_t>(n) * 4));
+}
+
 // --- Record and side arrays --------------------------------------------------
 
 Bucket* buckets_of(const HashTable* t) {
@@ -355,6 +388,9 @@ std::uint32_t hash_string(const Cell& text, bool case_sensitive) {
     std::uint32_t h = 0;
     std::uint32_t n = 0;
     if (unit == 1) {  // most text: one loop without the unit tests
+        if (head >= units) return mix(0);
+        if (const ByteBlocks* blocks = byte_blocks())
+            return hash_byte_text(b->head + head, units - head, case_sensitive ? blocks->exact : blocks->folded);
         for (const std::uint8_t* p = b->head + head, *e = b->head + units; p < e; ++p, ++n)
             h = mix_block(h, case_sensitive ? *p : case_folding::fold_char(*p, true));
         return mix(h ^ (n * 4));
@@ -651,19 +687,22 @@ std::int32_t find(NodeId table, const Cell& key_in, std::int32_t first, std::int
     return best;
 }
 
-std::int32_t find_in_map(NodeId table, const Cell& key_in, CompareOp op) {
-    const HashTable* t = record(table);
-    KIV_ASSERT(t->kind == Kind::map, "a map!'s index");
+// Equal byte runs, for the short keys of a map (no call for a few bytes).
+inline bool same_bytes(const std::uint8_t* a, const std::uint8_t* b, std::int32_t n) {
+    if (n > 16) return std::memcmp(a, b, static_cast<std::size_t>(n)) == 0;
+    for (std::int32_t i = 0; i < n; ++i)
+        if (a[i] != b[i]) return false;
+    return true;
+}
+
+namespace {
+
+// find_in_map for any key, each bucket's verdict first.
+__attribute__((noinline)) std::int32_t find_in_map_general(const HashTable* t, const Cell& key_in,
+                                                           CompareOp op) {
     Cell key = key_in;
-    KeyInfo info;
-    if (key.is(TypeId::integer)) {  // the commonest key: its bucket alone decides under every equality
-        info.raw = static_cast<std::uint32_t>(key.int_value());
-        info.hash = mix(info.raw);
-        info.type = static_cast<std::uint16_t>(TypeId::integer);
-    } else {
-        if (is_word_kind(key.type())) key.set_type(TypeId::set_word);  // as the stored key
-        info = describe(key);
-    }
+    if (is_word_kind(key.type())) key.set_type(TypeId::set_word);  // as the stored key
+    const KeyInfo info = describe(key);
     const Bucket* const buckets = buckets_of(t);
     const Cell* const cells = value_cells(t);
     const std::int32_t count = value_count(t);
@@ -682,13 +721,79 @@ std::int32_t find_in_map(NodeId table, const Cell& key_in, CompareOp op) {
     return -1;
 }
 
+// find_in_map for a string! key of count bytes from bytes, hashed h: the
+// stored key's bytes compared in place (the same bytes are equal under every
+// equality but identity); any other stored key of hash h is compared fully.
+__attribute__((noinline)) std::int32_t find_text_in_map(const HashTable* t, const Cell& key,
+                                                        const std::uint8_t* bytes, std::int32_t length,
+                                                        std::uint32_t h, CompareOp op) {
+    const Bucket* const buckets = buckets_of(t);
+    const Cell* const cells = value_cells(t);
+    const std::int32_t count = value_count(t);
+    const std::uint32_t mask = static_cast<std::uint32_t>(t->buckets - 1);
+    std::uint32_t b = h & mask;
+    for (std::int32_t step = 1; step <= t->buckets; ++step) {
+        const Bucket& bk = buckets[b];
+        if (bk.state == state_empty) return -1;
+        if (bk.hash == h && bk.state == state_used && bk.type == 0 && bk.entry < count) {
+            const Cell& stored = cells[bk.entry];
+            std::int32_t n = 0;
+            const std::uint8_t* held = stored.is(TypeId::string) ? byte_text(stored, n) : nullptr;
+            if (held != nullptr && n == length && same_bytes(held, bytes, n)) return bk.entry;
+            if (keys_equal(stored, key, op)) return bk.entry;  // "a" and "A", other kinds
+        }
+        b = (b + static_cast<std::uint32_t>(step)) & mask;
+    }
+    return -1;
+}
+
+}  // namespace
+
+std::int32_t find_in_map(NodeId table, const Cell& key, CompareOp op) {
+    const HashTable* t = record(table);
+    KIV_ASSERT(t->kind == Kind::map, "a map!'s index");
+    const TypeId key_type = key.type();
+    // The two commonest lookups are each hashed once and settled in place:
+    // an integer key by its bucket alone, a string! of bytes by the bytes.
+    if (key_type == TypeId::integer && is_key_equality(op)) {
+        const std::uint32_t raw = static_cast<std::uint32_t>(key.int_value());
+        const std::uint32_t h = mix(raw);
+        const Bucket* const buckets = buckets_of(t);
+        const std::int32_t count = value_count(t);
+        const std::uint32_t mask = static_cast<std::uint32_t>(t->buckets - 1);
+        std::uint32_t b = h & mask;
+        for (std::int32_t step = 1; step <= t->buckets; ++step) {
+            const Bucket& bk = buckets[b];
+            if (bk.state == state_empty) return -1;
+            if (bk.hash == h && bk.raw == raw && bk.state == state_used &&
+                bk.type == static_cast<std::uint16_t>(TypeId::integer) && bk.entry < count)
+                return bk.entry;
+            b = (b + static_cast<std::uint32_t>(step)) & mask;
+        }
+        return -1;
+    }
+    if (key_type == TypeId::string && op != CompareOp::same) {
+        std::int32_t length = 0;
+        const std::uint8_t* bytes = byte_text(key, length);
+        const ByteBlocks* blocks = bytes != nullptr && length > 0 ? byte_blocks() : nullptr;
+        if (blocks != nullptr)
+            return find_text_in_map(t, key, bytes, length, hash_byte_text(bytes, length, blocks->folded), op);
+    }
+    return find_in_map_general(t, key, op);
+}
+
 std::int32_t find_placed(NodeId table, const Cell& key_in, CompareOp op, KeyPlace& place) {
     const HashTable* t = record(table);
     place.bucket = -1;
     if (t->kind != Kind::map) return find(table, key_in, 0, value_count(t), op, 0);
     Cell key = key_in;
     if (is_word_kind(key.type())) key.set_type(TypeId::set_word);  // as find and the stored key
-    const KeyInfo info = describe(key);
+    KeyInfo info;
+    std::int32_t length = 0;
+    const std::uint8_t* bytes = key.is(TypeId::string) ? byte_text(key, length) : nullptr;
+    const ByteBlocks* blocks = bytes != nullptr && length > 0 ? byte_blocks() : nullptr;
+    if (blocks != nullptr) info.hash = hash_byte_text(bytes, length, blocks->folded);  // as describe
+    else info = describe(key);
     const std::int32_t count = value_count(t);
     std::int32_t free_bucket;
     const std::int32_t found = probe(t, info.hash, [&](const Bucket& bk) {

@@ -449,8 +449,8 @@ Cell* select(Cell* series, Cell* value, const FindRefinements& refinements) {
                          : refinements.case_ ? CompareOp::strict_equal
                                              : CompareOp::equal;
     const std::int32_t at = lookup(m, *value, op);
-    if (at < 0 || !live_at(block_of(m), at)) *series = none::value;
-    else *series = cells_of(block_of(m))[at + 1];
+    const Cell* const found = at < 0 ? nullptr : cells_of(block_of(m)) + at + 1;
+    *series = found == nullptr || found->is(TypeId::no_type) ? none::value : *found;  // no_type: removed
     return series;
 }
 

@@ -26,10 +26,10 @@ void table_error(const char* why) { KIV_ASSERT(false, why); }
 namespace {
 
 constexpr int table_ids = 57;       // room for ids 0-56
-constexpr int slots_per_type = 256; // slots 63-256 are reserved
+constexpr int slots_per_type = detail::slots_per_type;
 
 TypeName* type_names = nullptr;
-ErasedHandler* handlers = nullptr;
+ErasedHandler*& handlers = detail::handlers;
 
 ErasedHandler& slot_of(TypeId t, int slot) {
     return handlers[static_cast<int>(t) * slots_per_type + slot - 1];
@@ -108,9 +108,5 @@ const TypeName& type_name(TypeId t) {
 }
 
 int highest_type() { return handlers != nullptr ? type_count - 1 : 0; }
-
-ErasedHandler handler_slot(TypeId t, Action a) {
-    return slot_of(t, static_cast<int>(a));
-}
 
 }  // namespace kiv::registry

@@ -264,8 +264,15 @@ const TypeName& type_name(TypeId t);
 int highest_type();
 
 // Raw slot of the handler table (null: not supported). Use handler<A> below.
+// Inline: every action call and every compare of a search reads one.
 using ErasedHandler = void (*)();
-ErasedHandler handler_slot(TypeId t, Action a);
+namespace detail {
+inline constexpr int slots_per_type = 256;  // slots past the actions are reserved
+inline ErasedHandler* handlers = nullptr;   // filled by init and the registrations
+}  // namespace detail
+inline ErasedHandler handler_slot(TypeId t, Action a) {
+    return detail::handlers[static_cast<int>(t) * detail::slots_per_type + static_cast<int>(a) - 1];
+}
 
 // The handler of action A for type t, typed for the slot, or null.
 template <Action A>

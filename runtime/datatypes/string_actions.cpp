@@ -9,6 +9,7 @@
 #include "runtime/text/case_folding.h"
 #include "runtime/core/collector.h"
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/bitset.h"
 #include "runtime/datatypes/char.h"
 #include "runtime/datatypes/integer.h"
 #include "runtime/datatypes/none.h"
@@ -235,13 +236,9 @@ struct Pattern {
     bool single = false;              // one code point (char!)
 };
 
-bool in_bitset(const Cell& bits, std::uint32_t cp) {
-    const SeriesBuffer* b = memory::buffer(bits.series_node());
-    const bool complemented = (b->flags & memory::flag_bitset_not) != 0;
-    if (cp >= static_cast<std::uint32_t>(b->used_bytes()) * 8u) return complemented;
-    const bool set = (b->head[cp >> 3] & (0x80u >> (cp & 7))) != 0;
-    return set != complemented;
-}
+// A complemented bitset keeps its stored bits flipped already: the flag
+// speaks only for the bits past the tail.
+bool in_bitset(const Cell& bits, std::uint32_t cp) { return bitset::has(bits, cp); }
 
 // Index of the match found by find (from the buffer's first unit) and its
 // length, or -1.

@@ -6,7 +6,9 @@
 
 #include "runtime/datatypes/block.h"
 #include "runtime/datatypes/datatype.h"
+#include "runtime/datatypes/block_actions.h"
 #include "runtime/datatypes/integer.h"
+#include "runtime/datatypes/map.h"
 #include "runtime/datatypes/string.h"
 #include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/word.h"
@@ -63,6 +65,19 @@ Cell* ref_arg(const std::int32_t* r, std::int32_t i) {
     return r && r[i] != unused ? stack::arg(r[i]) : nullptr;
 }
 bool ref_flag(const std::int32_t* r, std::int32_t i) { return r && r[i] != unused; }
+
+// True when the call named none of A's refinements: the usual call, which
+// the common kernels take straight, without their refinement records.
+template <Action A>
+bool plain_call(const std::int32_t* r) {
+    constexpr std::int32_t n = shapes[static_cast<std::size_t>(A) - 1].refinements;
+    if (r == nullptr) return true;
+    std::int32_t all = unused;  // every bit set; a refinement given is at an offset >= 0
+    for (std::int32_t i = 0; i < n; ++i) all &= r[i];
+    return all == unused;
+}
+
+constexpr FindRefinements no_find_refinements{};
 
 // Copies the handler's result cell into the result slot.
 void finish(const Cell* result) {
@@ -227,7 +242,7 @@ void text_entry(Cell* limit_cell, Call&& call) {
 // --- The entries ---------------------------------------------------------------
 
 template <Action A>
-void entry_of(const std::int32_t* r) {
+__attribute__((noinline)) void entry_of(const std::int32_t* r) {
     Cell* a0 = arg(0);
     const TypeId t = a0->type();
     if constexpr (A == Action::make || A == Action::to) {
@@ -367,6 +382,30 @@ void entry_of(const std::int32_t* r) {
     }
 }
 
+// The entry of the commonest calls: append of one value to a block, select
+// and put on a map!, with no refinement named, go straight to their kernels;
+// everything else (and append's growing of the block) to entry_of, whose
+// general work stays out of the way of these few instructions.
+template <Action A>
+void direct_entry(const std::int32_t* r) {
+    Cell* a0 = arg(0);
+    const TypeId t = a0->type();
+    if constexpr (A == Action::append) {
+        if (t == TypeId::block && plain_call<A>(r) && block::append_in_room(*a0, *arg(1))) return;
+    } else if constexpr (A == Action::select) {
+        if (t == TypeId::map && plain_call<A>(r)) {
+            map::select(a0, arg(1), no_find_refinements);
+            return;
+        }
+    } else if constexpr (A == Action::put) {
+        if (t == TypeId::map) {
+            map::put(a0, arg(1), arg(2), ref_flag(r, refine::put::case_));
+            return;
+        }
+    }
+    entry_of<A>(r);
+}
+
 template <std::size_t... I>
 constexpr std::array<Entry, action_count> make_entries(std::index_sequence<I...>) {
     std::array<Entry, action_count> t{};
@@ -374,6 +413,8 @@ constexpr std::array<Entry, action_count> make_entries(std::index_sequence<I...>
          constexpr auto a = static_cast<Action>(I + 1);
          if constexpr (a == Action::eval_path || a == Action::reserved || a == Action::compare) {
              return Entry{nullptr};
+         } else if constexpr (a == Action::append || a == Action::select || a == Action::put) {
+             return Entry{&direct_entry<a>};
          } else {
              return Entry{&entry_of<a>};
          }
