@@ -171,7 +171,7 @@ struct Plan;
 Plan* plan_for(const Cell& blk);
 inline void leave_plan(Plan* plan);
 inline bool plan_live(const Plan* plan, NodeId code);
-inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos);
+__attribute__((always_inline)) inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos);
 struct Step;
 // A call step's decoded argument at pos, run into the free cell at the top;
 // the index after it, or -1 (nothing done) when the walker fetches it.
@@ -934,6 +934,53 @@ inline bool quick_candidate(const Cell& at) {
     }
 }
 
+// The expressions of code from pos to its tail, each one's value at slot
+// (the last stays there): the plan's steps where they apply, the quick
+// expressions and the walker elsewhere, a safe point between expressions.
+// False when an exit is pending (the unwinding has set the stacks).
+__attribute__((always_inline)) inline bool run_expressions(NodeId code, std::int32_t pos, Plan* plan,
+                                                          Cell* slot) {
+    for (;;) {
+        code_cell.set_series_head(pos);
+        stack::set_top(slot);
+        if (plan != nullptr && plan_live(plan, code)) {
+            const std::int32_t next = run_step(*plan, code, pos);
+            if (next >= 0) {
+                if (pending) return false;
+                pos = next;
+                if (pos >= tail_of(code)) return true;
+                collector::safe_point();
+                continue;
+            }
+        }
+        const Cell& at = *cell_at(code, pos);
+        const bool tried = !tracing::state.on && quick_candidate(at);
+        const std::int32_t next = tried ? quick_expression(at, code, pos) : -1;
+        if (next >= 0) {
+            pos = next;
+        } else {
+            pos = eval_expr_i(code, pos, to_tail, false, true, false, tried);
+            if (pending) return false;
+        }
+        if (pos >= tail_of(code)) return true;
+        collector::safe_point();
+    }
+}
+
+// The end of a block run whose value is at slot, above the saved cell at mark.
+inline void end_block(NodeId code, Cell* mark, Cell* slot, bool into_caller) {
+    if (tracing::wanted(Event::exit)) {  // tracing began inside the block
+        const Cell value = *slot;
+        tracing::trace_event(Event::exit, code, tail_of(code), nullptr, &value);
+    }
+    if (into_caller) {
+        stack::set_result_only(*slot);
+    } else {
+        *mark = *slot;
+        stack::set_top(slot);
+    }
+}
+
 // Blocks, parens, branch and loop bodies and function bodies run here. No
 // frame of their own: a frame would carry no name (errors skip <body>
 // frames for `where` and the call trace), catch no exit and only cost a push
@@ -963,42 +1010,43 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     // expression still collects. The block is rooted by code_cell, the outer
     // one by its copy at mark, and each value by its slot on the stack.
     collector::safe_point();
-    for (;;) {
-        code_cell.set_series_head(pos);
-        stack::set_top(slot);
-        if (plan != nullptr && plan_live(plan, code)) {
-            const std::int32_t next = run_step(*plan, code, pos);
-            if (next >= 0) {
-                if (pending) return;
-                pos = next;
-                if (pos >= tail_of(code)) break;
-                collector::safe_point();
-                continue;
-            }
-        }
-        const Cell& at = *cell_at(code, pos);
-        const bool tried = !tracing::state.on && quick_candidate(at);
-        const std::int32_t next = tried ? quick_expression(at, code, pos) : -1;
-        if (next >= 0) {
-            pos = next;
-        } else {
-            pos = eval_expr_i(code, pos, to_tail, false, true, false, tried);
-            if (pending) return;  // the exit's unwinding has set the stacks
-        }
-        if (pos >= tail_of(code)) break;
-        collector::safe_point();
-    }
+    if (!run_expressions(code, pos, plan, slot)) return;
     collector::safe_point();  // the block's value is in its slot
-    if (tracing::wanted(Event::exit)) {  // tracing began inside the block
-        const Cell value = *slot;
-        tracing::trace_event(Event::exit, code, tail_of(code), nullptr, &value);
+    end_block(code, mark, slot, into_caller);
+}
+
+// The expressions of a planned pass after its first (ran: the first's step
+// ran), or all of them when the first's step gave way; out of line.
+__attribute__((noinline)) bool run_rest(NodeId code, std::int32_t pos, Plan* plan, Cell* slot, bool ran) {
+    if (ran) collector::safe_point();
+    return run_expressions(code, pos, plan, slot);
+}
+
+// A loop's pass through a body whose plan the loop holds (plan_live checked):
+// eval_block_i(body, false) without the plan's lookup, with one safe point,
+// before the pass's first expression (the body and the outer code are rooted
+// there as in eval_block_i), and the first expression's step run here.
+__attribute__((always_inline)) inline void run_planned_pass(const Cell& body, Plan* plan) {
+    const NodeId code = body.series_node();
+    const std::int32_t pos = body.series_head();
+    if (pos >= tail_of(code)) {
+        stack::push(unset_cell());
+        return;
     }
-    if (into_caller) {
-        stack::set_result_only(*slot);
+    Cell* const mark = stack::push(code_cell);
+    CodeRestore restore{code_cell, nullptr};
+    code_cell = body;
+    code_cell.set_type(TypeId::block);
+    Cell* const slot = mark + 1;
+    collector::safe_point();
+    const std::int32_t next = run_step(*plan, code, pos);
+    if (next < 0) {
+        if (!run_rest(code, pos, plan, slot, false)) return;
     } else {
-        *mark = *slot;
-        stack::set_top(slot);
+        if (pending) return;
+        if (next < tail_of(code) && !run_rest(code, next, plan, slot, true)) return;
     }
+    end_block(code, mark, slot, false);
 }
 
 // The end of a set-word's frame: the value at base[1] stored for the
@@ -1888,7 +1936,7 @@ std::int32_t run_argument(const Step& call, std::int32_t i, NodeId code, std::in
 // Runs the step of plan at pos of code as eval_expr_i(code, pos, tail, no
 // infix allowed, value pushed) would: returns the index after the
 // expression (an exit may be pending), or -1 having done nothing.
-inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos) {
+__attribute__((always_inline)) inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos) {
     const Step* s = plan.at[static_cast<std::size_t>(pos)];
     if (s == nullptr) s = plan.at[static_cast<std::size_t>(pos)] = decode_step(plan, code, pos);
     const Cell* const cells = cell_at(code, 0);
@@ -2356,11 +2404,45 @@ std::uint32_t eval_loop_body(const Cell& body) {
     return 0;  // a normal pass, or an exit left pending for the loop's caller
 }
 
+// A pass through the plan the loop holds for body while it describes the
+// body (untraced), else through eval_block_i; a plan that no longer does is
+// let go and the body's current one looked up.
+void LoopPasses::pass(const Cell& body) {
+    const NodeId code = body.series_node();
+    const Held& h = held_[0].code == code ? held_[0] : held_[1];
+    Plan* const plan = static_cast<Plan*>(h.plan);
+    if (h.code == code && plan != nullptr && plan_live(plan, code) && body.is(TypeId::block) &&
+        body.series_head() >= 0)
+        return run_planned_pass(body, plan);
+    look_up(body);
+}
+
+// The plan of body, held from this pass on (the one held before for the
+// same slot let go), then the pass; tracing and other blocks than block!
+// take eval_block_i.
+void LoopPasses::look_up(const Cell& body) {
+    if (tracing::state.on || !body.is(TypeId::block) || body.series_head() < 0)
+        return eval_block_i(body, false);
+    const NodeId code = body.series_node();
+    Held& h = held_[0].code == code || held_[0].code == 0 ? held_[0] : held_[1];
+    Plan* plan = static_cast<Plan*>(h.plan);
+    if (plan != nullptr) leave_plan(plan);
+    h.code = code;
+    h.plan = plan = plan_for(body);
+    if (plan == nullptr || !plan_live(plan, code)) return eval_block_i(body, false);
+    run_planned_pass(body, plan);
+}
+
+LoopPasses::~LoopPasses() {
+    for (Held& h : held_)
+        if (h.plan != nullptr) leave_plan(static_cast<Plan*>(h.plan));
+}
+
 std::uint32_t LoopPasses::run(const Cell& body) {
     runtime::CatchFrame* const frame = scope_.frame();
     frame->level = runtime::thrown_break;
     try {
-        eval_block_i(body, false);
+        pass(body);
     } catch (const runtime::Thrown& thrown) {
         frame->level = 0;
         if (thrown.value > runtime::thrown_break) throw;  // an outer frame's
