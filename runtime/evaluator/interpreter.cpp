@@ -1364,6 +1364,17 @@ void decode_word(const Cell* cells, std::int32_t at, Operand& o) {
                  reinterpret_cast<const Cell*>(memory::buffer(w.word_context())->head)->context_on_stack();
 }
 
+inline bool arithmetic(FastOp k) {
+    return k == FastOp::add || k == FastOp::subtract || k == FastOp::multiply;
+}
+
+// a k b for an arithmetic k into v; false when the result leaves 32 bits
+// (the action goes on to float!).
+inline bool arithmetic_result(FastOp k, std::int64_t a, std::int64_t b, std::int64_t& v) {
+    v = k == FastOp::add ? a + b : k == FastOp::subtract ? a - b : a * b;  // 32 x 32 bits: no 64-bit overflow
+    return v >= INT32_MIN && v <= INT32_MAX;
+}
+
 // An integer operator of a simple expression.
 struct Infix {
     Cell op{};      // the op! its word held when decoded, compared bit for bit
@@ -1384,6 +1395,8 @@ enum class StepKind : std::uint8_t {
     call,      // a word holding a function of plain shape (call_plain)
     branch,    // if, unless or either with a simple condition and literal blocks
     set_call,  // a set-word of a call (eval_set_word), the call a step of its own
+    counter,   // a set-word of its own word and one integer operator (n: n + k), stored in place
+    field_counter,  // the same for an object's field (o/x: o/x + k)
 };
 
 struct Step {
@@ -1699,6 +1712,9 @@ const Step* decode_step_in(Plan& plan, NodeId code, std::int32_t pos) {
             decode_value(cells, pos + 1, plan.tail, s)) {
             s.kind = StepKind::set_word;
             decode_word(cells, pos, s.target);
+            if (s.head.kind == Operand::Kind::word && s.infix_count == 1 && arithmetic(s.infix[0].k) &&
+                s.head.word.word_context() == c.word_context() && s.head.word.word_index() == c.word_index())
+                s.kind = StepKind::counter;
             made = true;
         } else if (pos + 1 < plan.tail && cells[pos + 1].is(TypeId::word)) {
             const Cell* v = peek_word_value(cells[pos + 1]);
@@ -1719,6 +1735,11 @@ const Step* decode_step_in(Plan& plan, NodeId code, std::int32_t pos) {
         if (decode_value(cells, pos + 1, plan.tail, s)) {
             s.kind = StepKind::set_path;
             decode_path(cells, pos, s.target);
+            if (s.head.kind == Operand::Kind::path && s.infix_count == 1 && arithmetic(s.infix[0].k) &&
+                s.head.field_sym != 0 && s.head.field_sym == s.target.field_sym &&
+                s.head.word.word_context() == s.target.word.word_context() &&
+                s.head.word.word_index() == s.target.word.word_index())
+                s.kind = StepKind::field_counter;
             made = true;
         }
         break;
@@ -1813,7 +1834,28 @@ inline bool run_value(const Step& s, const Cell* cells, Cell& out, bool check_af
         out = *p;
         return true;
     }
-    return p->is(TypeId::integer) && run_infix(s, cells, *p, out);
+    if (!p->is(TypeId::integer)) return false;
+    if (s.infix_count > 1) return run_infix(s, cells, *p, out);
+    // One operator, the common case (n + 1, i < n), here.
+    const Infix& f = s.infix[0];
+    const Cell* const op = read_word(f.oper);
+    if (op == nullptr || !same_cell(*op, f.op)) return false;
+    const Cell* const r = f.right.kind == Operand::Kind::literal ? &cells[f.right.at] : read_word(f.right);
+    if (r == nullptr || !r->is(TypeId::integer)) return false;
+    const std::int64_t a = p->int_value(), b = r->int_value();
+    switch (f.k) {
+    case FastOp::lesser: logic::make_at(out, a < b); return true;
+    case FastOp::greater: logic::make_at(out, a > b); return true;
+    case FastOp::lesser_equal: logic::make_at(out, a <= b); return true;
+    case FastOp::greater_equal: logic::make_at(out, a >= b); return true;
+    default: {
+        std::int64_t v;
+        if (!arithmetic_result(f.k, a, b, v)) return false;
+        out = *p;
+        integer::make_at(out, static_cast<std::int32_t>(v));
+        return true;
+    }
+    }
 }
 
 // if, unless and either as their natives run them, called as call_plain
@@ -1933,6 +1975,58 @@ std::int32_t run_argument(const Step& call, std::int32_t i, NodeId code, std::in
     return a.next;
 }
 
+// The right operand of a counter's operator as it stands now: an integer, the
+// operator's word still holding the op! decoded, and nothing after the value
+// that could take it as an operator; else null.
+inline const Cell* counter_operand(const Step& s, const Cell* cells) {
+    const Infix& f = s.infix[0];
+    const Cell* const op = read_word(f.oper);
+    if (op == nullptr || !same_cell(*op, f.op)) return nullptr;
+    const Cell* const r = f.right.kind == Operand::Kind::literal ? &cells[f.right.at] : read_word(f.right);
+    if (r == nullptr || !r->is(TypeId::integer) || !ends_here(s)) return nullptr;
+    return r;
+}
+
+// n: n + k with n an integer: as the set-word step stores it (the word's
+// cell, flags and all, with the new integer), computed in the word's cell.
+inline std::int32_t run_counter(const Step& s, const Cell* cells) {
+    if (!stack::room_for(2, stack::top() + 4)) return -1;  // the walker raises the overflow
+    Cell* const slot = read_word(s.head);
+    if (slot == nullptr || !slot->is(TypeId::integer)) return -1;
+    const Cell* const r = counter_operand(s, cells);
+    std::int64_t v;
+    if (r == nullptr || !arithmetic_result(s.infix[0].k, slot->int_value(), r->int_value(), v)) return -1;
+    integer::make_at(*slot, static_cast<std::int32_t>(v));
+    stack::push(*slot);
+    return s.next;
+}
+
+// o/x: o/x + k with the field an integer, as the set-path step stores it
+// (object::set_field: the value, and the field's word marked as set), in the
+// field's cell. Both paths must be as decoded (their stamps), and the object
+// without handlers (on-change runs code).
+__attribute__((noinline)) std::int32_t run_field_counter(const Step& s, const Cell* cells) {
+    if (!stack::room_for(2, stack::top() + 4)) return -1;
+    if (memory::buffer(s.head.path)->stamp != s.head.path_stamp ||
+        memory::buffer(s.target.path)->stamp != s.target.path_stamp)
+        return -1;  // a path changed: the two may no longer name the same field
+    const Cell* holder = nullptr;
+    std::int32_t index = 0;
+    if (!read_field(s.target, cells, holder, index) || holder->object_handlers() != 0) return -1;
+    const NodeId ctx = holder->object_context();
+    Cell* const slot = const_cast<Cell*>(field_value(ctx, index));
+    if (slot == nullptr || !slot->is(TypeId::integer)) return -1;
+    const Cell* const r = counter_operand(s, cells);
+    std::int64_t v;
+    if (r == nullptr || !arithmetic_result(s.infix[0].k, slot->int_value(), r->int_value(), v)) return -1;
+    integer::make_at(*slot, static_cast<std::int32_t>(v));
+    const Cell& cc = *reinterpret_cast<const Cell*>(memory::buffer(ctx)->head);
+    const hashtable::HashTable* const words = hashtable::record(cc.context_words());
+    reinterpret_cast<Cell*>(memory::buffer(words->values)->head)[index].set_field_changed(true);
+    stack::push(*slot);
+    return s.next;
+}
+
 // Runs the step of plan at pos of code as eval_expr_i(code, pos, tail, no
 // infix allowed, value pushed) would: returns the index after the
 // expression (an exit may be pending), or -1 having done nothing.
@@ -1956,6 +2050,10 @@ __attribute__((always_inline)) inline std::int32_t run_step(Plan& plan, NodeId c
         stack::push(v);
         return s->next;
     }
+    case StepKind::counter:
+        return run_counter(*s, cells);
+    case StepKind::field_counter:
+        return run_field_counter(*s, cells);
     default:
         return run_call_step(*s, code, pos);
     }
