@@ -2059,6 +2059,39 @@ __attribute__((always_inline)) inline std::int32_t run_step(Plan& plan, NodeId c
     }
 }
 
+// A loop pass through a body of one step that neither calls nor can raise
+// an error (a value, a set-word of one, a counter): run with no block entry,
+// as nothing in it reads the current code, and its value pushed where the
+// block's would be. False, having done nothing, for any other body, or when
+// the step gives way. The plan is live and tracing off.
+inline bool run_lone_step(const Plan& plan, NodeId code, std::int32_t pos) {
+    if (pos >= plan.tail) return false;
+    const Step* const s = plan.at[static_cast<std::size_t>(pos)];
+    if (s == nullptr || s->next < plan.tail) return false;
+    const Cell* const cells = cell_at(code, 0);
+    switch (s->kind) {
+    case StepKind::simple:
+        if (!run_value(*s, cells, *stack::top(), true)) return false;
+        stack::push_slot();
+        return true;
+    case StepKind::set_word: {
+        Cell v;
+        if (!run_value(*s, cells, v, true)) return false;
+        Cell* const slot = read_word(s->target);
+        if (slot == nullptr) return false;
+        *slot = v;
+        stack::push(v);
+        return true;
+    }
+    case StepKind::counter:
+        return run_counter(*s, cells) >= 0;
+    case StepKind::field_counter:
+        return run_field_counter(*s, cells) >= 0;
+    default:
+        return false;
+    }
+}
+
 // One expression: the value at pos, with its arguments when it calls, then any
 // operators after it. sub: the value is pushed (an argument, a block's
 // expression); else it goes to the frame's result slot. start_top marks where
@@ -2510,8 +2543,11 @@ void LoopPasses::pass(const Cell& body) {
     const Held& h = held_[0].code == code ? held_[0] : held_[1];
     Plan* const plan = static_cast<Plan*>(h.plan);
     if (h.code == code && plan != nullptr && plan_live(plan, code) && body.is(TypeId::block) &&
-        body.series_head() >= 0)
+        body.series_head() >= 0) {
+        collector::safe_point();
+        if (run_lone_step(*plan, code, body.series_head())) return;
         return run_planned_pass(body, plan);
+    }
     look_up(body);
 }
 
