@@ -1015,18 +1015,10 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     end_block(code, mark, slot, into_caller);
 }
 
-// The expressions of a planned pass after its first (ran: the first's step
-// ran), or all of them when the first's step gave way; out of line.
-__attribute__((noinline)) bool run_rest(NodeId code, std::int32_t pos, Plan* plan, Cell* slot, bool ran) {
-    if (ran) collector::safe_point();
-    return run_expressions(code, pos, plan, slot);
-}
-
-// A loop's pass through a body whose plan the loop holds (plan_live checked):
-// eval_block_i(body, false) without the plan's lookup, with one safe point,
-// before the pass's first expression (the body and the outer code are rooted
-// there as in eval_block_i), and the first expression's step run here.
-__attribute__((always_inline)) inline void run_planned_pass(const Cell& body, Plan* plan) {
+// A loop's pass through a body whose plan the loop holds (plan_live checked,
+// the pass's safe point taken): eval_block_i(body, false) without the plan's
+// lookup. The body and the outer code are rooted as in eval_block_i.
+__attribute__((noinline)) void run_planned_pass(const Cell& body, Plan* plan) {
     const NodeId code = body.series_node();
     const std::int32_t pos = body.series_head();
     if (pos >= tail_of(code)) {
@@ -1038,14 +1030,7 @@ __attribute__((always_inline)) inline void run_planned_pass(const Cell& body, Pl
     code_cell = body;
     code_cell.set_type(TypeId::block);
     Cell* const slot = mark + 1;
-    collector::safe_point();
-    const std::int32_t next = run_step(*plan, code, pos);
-    if (next < 0) {
-        if (!run_rest(code, pos, plan, slot, false)) return;
-    } else {
-        if (pending) return;
-        if (next < tail_of(code) && !run_rest(code, next, plan, slot, true)) return;
-    }
+    if (!run_expressions(code, pos, plan, slot)) return;
     end_block(code, mark, slot, false);
 }
 
@@ -2538,7 +2523,7 @@ std::uint32_t eval_loop_body(const Cell& body) {
 // A pass through the plan the loop holds for body while it describes the
 // body (untraced), else through eval_block_i; a plan that no longer does is
 // let go and the body's current one looked up.
-void LoopPasses::pass(const Cell& body) {
+__attribute__((always_inline)) inline void LoopPasses::pass(const Cell& body) {
     const NodeId code = body.series_node();
     const Held& h = held_[0].code == code ? held_[0] : held_[1];
     Plan* const plan = static_cast<Plan*>(h.plan);
@@ -2554,7 +2539,7 @@ void LoopPasses::pass(const Cell& body) {
 // The plan of body, held from this pass on (the one held before for the
 // same slot let go), then the pass; tracing and other blocks than block!
 // take eval_block_i.
-void LoopPasses::look_up(const Cell& body) {
+__attribute__((noinline)) void LoopPasses::look_up(const Cell& body) {
     if (tracing::state.on || !body.is(TypeId::block) || body.series_head() < 0)
         return eval_block_i(body, false);
     const NodeId code = body.series_node();
@@ -2564,6 +2549,7 @@ void LoopPasses::look_up(const Cell& body) {
     h.code = code;
     h.plan = plan = plan_for(body);
     if (plan == nullptr || !plan_live(plan, code)) return eval_block_i(body, false);
+    collector::safe_point();
     run_planned_pass(body, plan);
 }
 
