@@ -171,7 +171,7 @@ struct Plan;
 Plan* plan_for(const Cell& blk);
 inline void leave_plan(Plan* plan);
 inline bool plan_live(const Plan* plan, NodeId code);
-inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos);
+__attribute__((always_inline)) inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos);
 struct Step;
 // A call step's decoded argument at pos, run into the free cell at the top;
 // the index after it, or -1 (nothing done) when the walker fetches it.
@@ -1017,6 +1017,53 @@ inline bool quick_candidate(const Cell& at) {
     }
 }
 
+// The expressions of code from pos to its tail, each one's value at slot
+// (the last stays there): the plan's steps where they apply, the quick
+// expressions and the walker elsewhere, a safe point between expressions.
+// False when an exit is pending (the unwinding has set the stacks).
+__attribute__((always_inline)) inline bool run_expressions(NodeId code, std::int32_t pos, Plan* plan,
+                                                          Cell* slot) {
+    for (;;) {
+        code_cell.set_series_head(pos);
+        stack::set_top(slot);
+        if (plan != nullptr && plan_live(plan, code)) {
+            const std::int32_t next = run_step(*plan, code, pos);
+            if (next >= 0) {
+                if (pending) return false;
+                pos = next;
+                if (pos >= tail_of(code)) return true;
+                collector::safe_point();
+                continue;
+            }
+        }
+        const Cell& at = *cell_at(code, pos);
+        const bool tried = !tracing::state.on && quick_candidate(at);
+        const std::int32_t next = tried ? quick_expression(at, code, pos) : -1;
+        if (next >= 0) {
+            pos = next;
+        } else {
+            pos = eval_expr_i(code, pos, to_tail, false, true, false, tried);
+            if (pending) return false;
+        }
+        if (pos >= tail_of(code)) return true;
+        collector::safe_point();
+    }
+}
+
+// The end of a block run whose value is at slot, above the saved cell at mark.
+inline void end_block(NodeId code, Cell* mark, Cell* slot, bool into_caller) {
+    if (tracing::wanted(Event::exit)) {  // tracing began inside the block
+        const Cell value = *slot;
+        tracing::trace_event(Event::exit, code, tail_of(code), nullptr, &value);
+    }
+    if (into_caller) {
+        stack::set_result_only(*slot);
+    } else {
+        *mark = *slot;
+        stack::set_top(slot);
+    }
+}
+
 // Blocks, parens, branch and loop bodies and function bodies run here. No
 // frame of their own: a frame would carry no name (errors skip <body>
 // frames for `where` and the call trace), catch no exit and only cost a push
@@ -1046,42 +1093,28 @@ void eval_block_i(const Cell& blk_in, bool into_caller) {
     // expression still collects. The block is rooted by code_cell, the outer
     // one by its copy at mark, and each value by its slot on the stack.
     collector::safe_point();
-    for (;;) {
-        code_cell.set_series_head(pos);
-        stack::set_top(slot);
-        if (plan != nullptr && plan_live(plan, code)) {
-            const std::int32_t next = run_step(*plan, code, pos);
-            if (next >= 0) {
-                if (pending) return;
-                pos = next;
-                if (pos >= tail_of(code)) break;
-                collector::safe_point();
-                continue;
-            }
-        }
-        const Cell& at = *cell_at(code, pos);
-        const bool tried = !tracing::state.on && quick_candidate(at);
-        const std::int32_t next = tried ? quick_expression(at, code, pos) : -1;
-        if (next >= 0) {
-            pos = next;
-        } else {
-            pos = eval_expr_i(code, pos, to_tail, false, true, false, tried);
-            if (pending) return;  // the exit's unwinding has set the stacks
-        }
-        if (pos >= tail_of(code)) break;
-        collector::safe_point();
-    }
+    if (!run_expressions(code, pos, plan, slot)) return;
     collector::safe_point();  // the block's value is in its slot
-    if (tracing::wanted(Event::exit)) {  // tracing began inside the block
-        const Cell value = *slot;
-        tracing::trace_event(Event::exit, code, tail_of(code), nullptr, &value);
+    end_block(code, mark, slot, into_caller);
+}
+
+// A loop's pass through a body whose plan the loop holds (plan_live checked,
+// the pass's safe point taken): eval_block_i(body, false) without the plan's
+// lookup. The body and the outer code are rooted as in eval_block_i.
+__attribute__((noinline)) void run_planned_pass(const Cell& body, Plan* plan) {
+    const NodeId code = body.series_node();
+    const std::int32_t pos = body.series_head();
+    if (pos >= tail_of(code)) {
+        stack::push(unset_cell());
+        return;
     }
-    if (into_caller) {
-        stack::set_result_only(*slot);
-    } else {
-        *mark = *slot;
-        stack::set_top(slot);
-    }
+    Cell* const mark = stack::push(code_cell);
+    CodeRestore restore{code_cell, nullptr};
+    code_cell = body;
+    code_cell.set_type(TypeId::block);
+    Cell* const slot = mark + 1;
+    if (!run_expressions(code, pos, plan, slot)) return;
+    end_block(code, mark, slot, false);
 }
 
 // The end of a set-word's frame: the value at base[1] stored for the
@@ -1406,6 +1439,17 @@ void decode_word(const Cell* cells, std::int32_t at, Operand& o) {
                  reinterpret_cast<const Cell*>(memory::buffer(w.word_context())->head)->context_on_stack();
 }
 
+inline bool arithmetic(FastOp k) {
+    return k == FastOp::add || k == FastOp::subtract || k == FastOp::multiply;
+}
+
+// a k b for an arithmetic k into v; false when the result leaves 32 bits
+// (the action goes on to float!).
+inline bool arithmetic_result(FastOp k, std::int64_t a, std::int64_t b, std::int64_t& v) {
+    v = k == FastOp::add ? a + b : k == FastOp::subtract ? a - b : a * b;  // 32 x 32 bits: no 64-bit overflow
+    return v >= INT32_MIN && v <= INT32_MAX;
+}
+
 // An integer operator of a simple expression.
 struct Infix {
     Cell op{};      // the op! its word held when decoded, compared bit for bit
@@ -1426,6 +1470,8 @@ enum class StepKind : std::uint8_t {
     call,      // a word holding a function of plain shape (call_plain)
     branch,    // if, unless or either with a simple condition and literal blocks
     set_call,  // a set-word of a call (eval_set_word), the call a step of its own
+    counter,   // a set-word of its own word and one integer operator (n: n + k), stored in place
+    field_counter,  // the same for an object's field (o/x: o/x + k)
 };
 
 struct Step {
@@ -1741,6 +1787,9 @@ const Step* decode_step_in(Plan& plan, NodeId code, std::int32_t pos) {
             decode_value(cells, pos + 1, plan.tail, s)) {
             s.kind = StepKind::set_word;
             decode_word(cells, pos, s.target);
+            if (s.head.kind == Operand::Kind::word && s.infix_count == 1 && arithmetic(s.infix[0].k) &&
+                s.head.word.word_context() == c.word_context() && s.head.word.word_index() == c.word_index())
+                s.kind = StepKind::counter;
             made = true;
         } else if (pos + 1 < plan.tail && cells[pos + 1].is(TypeId::word)) {
             const Cell* v = peek_word_value(cells[pos + 1]);
@@ -1761,6 +1810,11 @@ const Step* decode_step_in(Plan& plan, NodeId code, std::int32_t pos) {
         if (decode_value(cells, pos + 1, plan.tail, s)) {
             s.kind = StepKind::set_path;
             decode_path(cells, pos, s.target);
+            if (s.head.kind == Operand::Kind::path && s.infix_count == 1 && arithmetic(s.infix[0].k) &&
+                s.head.field_sym != 0 && s.head.field_sym == s.target.field_sym &&
+                s.head.word.word_context() == s.target.word.word_context() &&
+                s.head.word.word_index() == s.target.word.word_index())
+                s.kind = StepKind::field_counter;
             made = true;
         }
         break;
@@ -1855,7 +1909,28 @@ inline bool run_value(const Step& s, const Cell* cells, Cell& out, bool check_af
         out = *p;
         return true;
     }
-    return p->is(TypeId::integer) && run_infix(s, cells, *p, out);
+    if (!p->is(TypeId::integer)) return false;
+    if (s.infix_count > 1) return run_infix(s, cells, *p, out);
+    // One operator, the common case (n + 1, i < n), here.
+    const Infix& f = s.infix[0];
+    const Cell* const op = read_word(f.oper);
+    if (op == nullptr || !same_cell(*op, f.op)) return false;
+    const Cell* const r = f.right.kind == Operand::Kind::literal ? &cells[f.right.at] : read_word(f.right);
+    if (r == nullptr || !r->is(TypeId::integer)) return false;
+    const std::int64_t a = p->int_value(), b = r->int_value();
+    switch (f.k) {
+    case FastOp::lesser: logic::make_at(out, a < b); return true;
+    case FastOp::greater: logic::make_at(out, a > b); return true;
+    case FastOp::lesser_equal: logic::make_at(out, a <= b); return true;
+    case FastOp::greater_equal: logic::make_at(out, a >= b); return true;
+    default: {
+        std::int64_t v;
+        if (!arithmetic_result(f.k, a, b, v)) return false;
+        out = *p;
+        integer::make_at(out, static_cast<std::int32_t>(v));
+        return true;
+    }
+    }
 }
 
 // if, unless and either as their natives run them, called as call_plain
@@ -1975,10 +2050,62 @@ std::int32_t run_argument(const Step& call, std::int32_t i, NodeId code, std::in
     return a.next;
 }
 
+// The right operand of a counter's operator as it stands now: an integer, the
+// operator's word still holding the op! decoded, and nothing after the value
+// that could take it as an operator; else null.
+inline const Cell* counter_operand(const Step& s, const Cell* cells) {
+    const Infix& f = s.infix[0];
+    const Cell* const op = read_word(f.oper);
+    if (op == nullptr || !same_cell(*op, f.op)) return nullptr;
+    const Cell* const r = f.right.kind == Operand::Kind::literal ? &cells[f.right.at] : read_word(f.right);
+    if (r == nullptr || !r->is(TypeId::integer) || !ends_here(s)) return nullptr;
+    return r;
+}
+
+// n: n + k with n an integer: as the set-word step stores it (the word's
+// cell, flags and all, with the new integer), computed in the word's cell.
+inline std::int32_t run_counter(const Step& s, const Cell* cells) {
+    if (!stack::room_for(2, stack::top() + 4)) return -1;  // the walker raises the overflow
+    Cell* const slot = read_word(s.head);
+    if (slot == nullptr || !slot->is(TypeId::integer)) return -1;
+    const Cell* const r = counter_operand(s, cells);
+    std::int64_t v;
+    if (r == nullptr || !arithmetic_result(s.infix[0].k, slot->int_value(), r->int_value(), v)) return -1;
+    integer::make_at(*slot, static_cast<std::int32_t>(v));
+    stack::push(*slot);
+    return s.next;
+}
+
+// o/x: o/x + k with the field an integer, as the set-path step stores it
+// (object::set_field: the value, and the field's word marked as set), in the
+// field's cell. Both paths must be as decoded (their stamps), and the object
+// without handlers (on-change runs code).
+__attribute__((noinline)) std::int32_t run_field_counter(const Step& s, const Cell* cells) {
+    if (!stack::room_for(2, stack::top() + 4)) return -1;
+    if (memory::buffer(s.head.path)->stamp != s.head.path_stamp ||
+        memory::buffer(s.target.path)->stamp != s.target.path_stamp)
+        return -1;  // a path changed: the two may no longer name the same field
+    const Cell* holder = nullptr;
+    std::int32_t index = 0;
+    if (!read_field(s.target, cells, holder, index) || holder->object_handlers() != 0) return -1;
+    const NodeId ctx = holder->object_context();
+    Cell* const slot = const_cast<Cell*>(field_value(ctx, index));
+    if (slot == nullptr || !slot->is(TypeId::integer)) return -1;
+    const Cell* const r = counter_operand(s, cells);
+    std::int64_t v;
+    if (r == nullptr || !arithmetic_result(s.infix[0].k, slot->int_value(), r->int_value(), v)) return -1;
+    integer::make_at(*slot, static_cast<std::int32_t>(v));
+    const Cell& cc = *reinterpret_cast<const Cell*>(memory::buffer(ctx)->head);
+    const hashtable::HashTable* const words = hashtable::record(cc.context_words());
+    reinterpret_cast<Cell*>(memory::buffer(words->values)->head)[index].set_field_changed(true);
+    stack::push(*slot);
+    return s.next;
+}
+
 // Runs the step of plan at pos of code as eval_expr_i(code, pos, tail, no
 // infix allowed, value pushed) would: returns the index after the
 // expression (an exit may be pending), or -1 having done nothing.
-inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos) {
+__attribute__((always_inline)) inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos) {
     const Step* s = plan.at[static_cast<std::size_t>(pos)];
     if (s == nullptr) s = plan.at[static_cast<std::size_t>(pos)] = decode_step(plan, code, pos);
     const Cell* const cells = cell_at(code, 0);
@@ -1998,8 +2125,45 @@ inline std::int32_t run_step(Plan& plan, NodeId code, std::int32_t pos) {
         stack::push(v);
         return s->next;
     }
+    case StepKind::counter:
+        return run_counter(*s, cells);
+    case StepKind::field_counter:
+        return run_field_counter(*s, cells);
     default:
         return run_call_step(*s, code, pos);
+    }
+}
+
+// A loop pass through a body of one step that neither calls nor can raise
+// an error (a value, a set-word of one, a counter): run with no block entry,
+// as nothing in it reads the current code, and its value pushed where the
+// block's would be. False, having done nothing, for any other body, or when
+// the step gives way. The plan is live and tracing off.
+inline bool run_lone_step(const Plan& plan, NodeId code, std::int32_t pos) {
+    if (pos >= plan.tail) return false;
+    const Step* const s = plan.at[static_cast<std::size_t>(pos)];
+    if (s == nullptr || s->next < plan.tail) return false;
+    const Cell* const cells = cell_at(code, 0);
+    switch (s->kind) {
+    case StepKind::simple:
+        if (!run_value(*s, cells, *stack::top(), true)) return false;
+        stack::push_slot();
+        return true;
+    case StepKind::set_word: {
+        Cell v;
+        if (!run_value(*s, cells, v, true)) return false;
+        Cell* const slot = read_word(s->target);
+        if (slot == nullptr) return false;
+        *slot = v;
+        stack::push(v);
+        return true;
+    }
+    case StepKind::counter:
+        return run_counter(*s, cells) >= 0;
+    case StepKind::field_counter:
+        return run_field_counter(*s, cells) >= 0;
+    default:
+        return false;
     }
 }
 
@@ -2446,11 +2610,49 @@ std::uint32_t eval_loop_body(const Cell& body) {
     return 0;  // a normal pass, or an exit left pending for the loop's caller
 }
 
+// A pass through the plan the loop holds for body while it describes the
+// body (untraced), else through eval_block_i; a plan that no longer does is
+// let go and the body's current one looked up.
+__attribute__((always_inline)) inline void LoopPasses::pass(const Cell& body) {
+    const NodeId code = body.series_node();
+    const Held& h = held_[0].code == code ? held_[0] : held_[1];
+    Plan* const plan = static_cast<Plan*>(h.plan);
+    if (h.code == code && plan != nullptr && plan_live(plan, code) && body.is(TypeId::block) &&
+        body.series_head() >= 0) {
+        collector::safe_point();
+        if (run_lone_step(*plan, code, body.series_head())) return;
+        return run_planned_pass(body, plan);
+    }
+    look_up(body);
+}
+
+// The plan of body, held from this pass on (the one held before for the
+// same slot let go), then the pass; tracing and other blocks than block!
+// take eval_block_i.
+__attribute__((noinline)) void LoopPasses::look_up(const Cell& body) {
+    if (tracing::state.on || !body.is(TypeId::block) || body.series_head() < 0)
+        return eval_block_i(body, false);
+    const NodeId code = body.series_node();
+    Held& h = held_[0].code == code || held_[0].code == 0 ? held_[0] : held_[1];
+    Plan* plan = static_cast<Plan*>(h.plan);
+    if (plan != nullptr) leave_plan(plan);
+    h.code = code;
+    h.plan = plan = plan_for(body);
+    if (plan == nullptr || !plan_live(plan, code)) return eval_block_i(body, false);
+    collector::safe_point();
+    run_planned_pass(body, plan);
+}
+
+LoopPasses::~LoopPasses() {
+    for (Held& h : held_)
+        if (h.plan != nullptr) leave_plan(static_cast<Plan*>(h.plan));
+}
+
 std::uint32_t LoopPasses::run(const Cell& body) {
     runtime::CatchFrame* const frame = scope_.frame();
     frame->level = runtime::thrown_break;
     try {
-        eval_block_i(body, false);
+        pass(body);
     } catch (const runtime::Thrown& thrown) {
         frame->level = 0;
         if (thrown.value > runtime::thrown_break) throw;  // an outer frame's

@@ -56,9 +56,21 @@ public:
     // caller, whose frames are gone: the loop must return at once. Other
     // exits pass on as throws.
     std::uint32_t run(const Cell& body);
+    ~LoopPasses();
+    LoopPasses(const LoopPasses&) = delete;
+    LoopPasses& operator=(const LoopPasses&) = delete;
 
 private:
     runtime::CatchScope scope_;
+    // The plans of the blocks the loop runs (a while's condition and body),
+    // looked up once and held for the loop's life; opaque here.
+    struct Held {
+        NodeId code = 0;
+        void* plan = nullptr;
+    };
+    Held held_[2];
+    void pass(const Cell& body);
+    void look_up(const Cell& body);
 };
 
 // Evaluates one expression of code at pos, inside an interpreted call frame
