@@ -269,34 +269,29 @@ bool hash_holds(const HashTable* t, std::int32_t bucket, std::int32_t position) 
     return at != w + n && *at == position;
 }
 
-void symbol_lowercase_hash_input(const char* name, std::int32_t length, char* out) {
-    for (std::int32_t i = 0; i < length; ++i) {
-        const char c = name[i];
-        out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    }
+// Four bytes with the ASCII capitals lowered, all at once: a byte gets 0x20
+// added when it lies in 'A'..'Z' (bytes of 0x80 and up are left alone).
+inline std::uint32_t lower_ascii4(std::uint32_t k) {
+    const std::uint32_t low = k & 0x7F7F7F7Fu;
+    const std::uint32_t above_a = low + 0x3F3F3F3Fu;  // bit 7 set from 'A' (0x41) up
+    const std::uint32_t above_z = low + 0x25252525u;  // bit 7 set from '[' (0x5B) up
+    const std::uint32_t capital = above_a & ~above_z & ~k & 0x80808080u;
+    return k | (capital >> 2);
 }
 
+// MurmurHash3 of the name's bytes, ASCII lowercased, read four at a time.
 std::uint32_t hash_name(const char* name, std::int32_t length) {
-    char small[256];  // the shared lowercase buffer; longer names hash in pieces
     std::uint32_t h = 0;
-    std::int32_t done = 0;
-    std::uint32_t k = 0;
-    int pending = 0;
-    // A streaming murmur so that names of any length need no allocation.
-    while (done < length) {
-        const std::int32_t n = length - done < 256 ? length - done : 256;
-        symbol_lowercase_hash_input(name + done, n, small);
-        for (std::int32_t i = 0; i < n; ++i) {
-            k |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(small[i])) << (8 * pending);
-            if (++pending == 4) {
-                h = mix_block(h, k);
-                k = 0;
-                pending = 0;
-            }
-        }
-        done += n;
+    std::int32_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        std::uint32_t k;
+        std::memcpy(&k, name + i, 4);  // little-endian blocks
+        h = mix_block(h, lower_ascii4(k));
     }
-    if (pending) {
+    if (i < length) {
+        std::uint32_t k = 0;
+        for (int n = 0; i + n < length; ++n) k |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[i + n])) << (8 * n);
+        k = lower_ascii4(k);
         k *= c1;
         k = rotl(k, 15);
         k *= c2;
@@ -874,12 +869,38 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
         return exact ? std::memcmp(nb->head, bytes, static_cast<std::size_t>(length)) == 0
                      : ascii_equal_folded(nb->head, bytes, length);
     };
-    std::int32_t free_bucket;
-    std::int32_t b = probe(t, h, [&](const Bucket& bk) { return same_name(bk.entry, !folded); }, free_bucket);
-    if (b >= 0) return static_cast<std::uint32_t>(buckets_of(t)[b].entry + 1);
-    std::int32_t ignored;
-    const std::int32_t variant = probe(t, h, [&](const Bucket& bk) { return same_name(bk.entry, false); }, ignored);
-    const std::int32_t alias = variant >= 0 ? buckets_of(t)[variant].entry + 1 : -1;
+    std::int32_t free_bucket = -1;
+    std::int32_t alias = -1;
+    if (folded) {
+        const std::int32_t b = probe(t, h, [&](const Bucket& bk) { return same_name(bk.entry, false); }, free_bucket);
+        if (b >= 0) return static_cast<std::uint32_t>(buckets_of(t)[b].entry + 1);
+    } else {
+        // One walk along the probe finds the exact spelling, else notes the
+        // first case variant met (the alias of a new spelling) and where a
+        // new one goes.
+        const Bucket* buckets = buckets_of(t);
+        const Cell* symbols = value_cells(t);
+        const std::int32_t mask = t->buckets - 1;
+        std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
+        for (std::int32_t step = 1; step <= t->buckets; ++step) {
+            const Bucket& bk = buckets[b];
+            if (bk.state == state_empty) {
+                if (free_bucket < 0) free_bucket = b;
+                break;
+            }
+            if (bk.state == state_deleted) {
+                if (free_bucket < 0) free_bucket = b;
+            } else if (bk.hash == h) {
+                const SeriesBuffer* nb = memory::buffer(symbols[bk.entry].symbol_utf8());
+                if (nb->used_bytes() == length) {
+                    if (std::memcmp(nb->head, bytes, static_cast<std::size_t>(length)) == 0)
+                        return static_cast<std::uint32_t>(bk.entry + 1);
+                    if (alias < 0 && ascii_equal_folded(nb->head, bytes, length)) alias = bk.entry + 1;
+                }
+            }
+            b = (b + step) & mask;
+        }
+    }
 
     // The spelling's bytes, with a NUL after the tail.
     const NodeId utf8 = memory::alloc_bytes(length + 1);
