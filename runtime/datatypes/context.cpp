@@ -54,9 +54,9 @@ void init() {
     registry::register_type(r);
 }
 
-void init_global() {
+void init_global(std::int32_t size) {
     self_id = 0;
-    global_ctx = make(4000, false, false, Kind::plain);
+    global_ctx = make(size, false, false, Kind::plain);
     collector::set_root(collector::RootStep::global_context, mark_global);
 }
 

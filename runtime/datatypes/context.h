@@ -21,9 +21,9 @@ enum class Kind : std::uint32_t { plain = 0, function = 1, object = 2 };
 
 // Registers context! (type 14, no parent, no actions).
 void init();
-// Makes the global context (room for 4,000 words, plain, heap values) and
-// makes it a collector root. Needs the symbol table.
-void init_global();
+// Makes the global context (room for size words, 4,000 by default; plain,
+// heap values) and makes it a collector root. Needs the symbol table.
+void init_global(std::int32_t size = 4000);
 // The global context's node (0 before init_global).
 NodeId global();
 
