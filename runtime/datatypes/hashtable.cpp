@@ -775,7 +775,8 @@ void clear(NodeId table) {
 
 NodeId copy(NodeId table, NodeId values_node) {
     const NodeId dup = memory::clone_series(memory::buffer(table));
-    const NodeId keys = memory::clone_series(memory::buffer(record(table)->keys));
+    const NodeId old_keys = record(table)->keys;  // a word list may have no buckets yet
+    const NodeId keys = old_keys != 0 ? memory::clone_series(memory::buffer(old_keys)) : 0;
     NodeId chains = 0;
     if (record(table)->kind == Kind::hash) {
         chains = buffer::clone(record(table)->chains);
@@ -919,10 +920,90 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
     return static_cast<std::uint32_t>(position + 1);
 }
 
+namespace {
+
+// Gives a word list without buckets its buckets: room for its words at the
+// size it was made for (or more), each word placed in order, so that a
+// symbol's first word comes first along its probe.
+void index_words(NodeId table) {
+    HashTable* t = record(table);
+    const std::int32_t n = t->count;
+    std::int32_t buckets = t->buckets < 4 ? 4 : t->buckets;
+    while (static_cast<std::int32_t>(buckets * 0.77) <= n) buckets *= 2;
+    t->buckets = buckets;
+    t->upper = static_cast<std::int32_t>(buckets * 0.77);
+    make_index(table);
+    t = record(table);
+    const Cell* words = value_cells(t);
+    for (std::int32_t i = 0; i < n; ++i)
+        place(t, Bucket{i, mix(canonical_id(words[i].word_symbol())), state_used, 0, 0});
+}
+
+// The first word of a list without buckets that names symbol, or -1.
+std::int32_t word_in_order(const HashTable* t, std::uint32_t symbol, std::uint32_t canonical, bool alias) {
+    const Cell* words = value_cells(t);
+    for (std::int32_t i = 0; i < t->count; ++i) {
+        const std::uint32_t s = words[i].word_symbol();
+        if (alias ? canonical_id(s) == canonical : s == symbol) return i;
+    }
+    return -1;
+}
+
+// Appends the word! to a list without buckets.
+std::int32_t append_unindexed(NodeId table, std::uint32_t symbol, NodeId context) {
+    Cell* word = buffer::append_cell(record(table)->values);
+    HashTable* t = record(table);
+    const std::int32_t index = t->count++;
+    word->reset(TypeId::word);
+    word->set_word(context, symbol, index);
+    return index;
+}
+
+}  // namespace
+
+NodeId create_word_list(std::int32_t size) {
+    if (size < 1) size = 1;
+    const NodeId table = memory::alloc_bytes(static_cast<std::int32_t>(sizeof(HashTable)));
+    SeriesBuffer* b = memory::buffer(table);
+    b->tail = b->head + sizeof(HashTable);
+    std::memset(b->head, 0, sizeof(HashTable));
+    HashTable* t = record(table);
+    t->kind = Kind::words;
+    t->buckets = next_power_of_two(static_cast<std::int64_t>(size / 0.77) + 1);
+    t->upper = static_cast<std::int32_t>(t->buckets * 0.77);
+    const NodeId values = memory::alloc_cells(size);
+    record(table)->values = values;
+    return table;
+}
+
+std::int32_t append_new_word(NodeId table, std::uint32_t symbol, NodeId context) {
+    if (!indexed(table)) return append_unindexed(table, symbol, context);
+    if (record(table)->occupied >= record(table)->upper) make_room(table);
+    Cell* word = buffer::append_cell(record(table)->values);
+    HashTable* t = record(table);
+    const std::int32_t index = value_count(t) - 1;
+    word->reset(TypeId::word);
+    word->set_word(context, symbol, index);
+    place(t, Bucket{index, mix(canonical_id(symbol)), state_used, 0, 0});
+    return index;
+}
+
 std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, NodeId context,
                                 std::int32_t& position) {
     HashTable* t = record(table);
     const std::uint32_t canonical = canonical_id(symbol);
+    if (t->keys == 0) {
+        if (t->count <= linear_words) {
+            const std::int32_t found = word_in_order(t, symbol, canonical, alias);
+            if (found >= 0 || context == 0) return found;
+            if (t->count < linear_words) {
+                position = append_unindexed(table, symbol, context);
+                return -1;
+            }
+        }
+        index_words(table);
+        t = record(table);
+    }
     std::int32_t free_bucket;
     const std::int32_t b = probe(t, mix(canonical), [&](const Bucket& bk) {
         const std::uint32_t s = value_cells(t)[bk.entry].word_symbol();
@@ -944,11 +1025,19 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
 }
 
 WordFinder::WordFinder(NodeId table) {
+    if (!indexed(table) && record(table)->count > linear_words) index_words(table);
     const HashTable* t = record(table);
-    buckets_ = buckets_of(t);
+    buckets_ = t->keys != 0 ? buckets_of(t) : nullptr;
     words_ = value_cells(t);
     symbols_ = symbol_block != 0 ? reinterpret_cast<const Cell*>(memory::buffer(symbol_block)->head) : nullptr;
     buckets_count_ = t->buckets;
+    words_count_ = t->count;
+}
+
+std::int32_t WordFinder::find_in_order(std::uint32_t canonical) const {
+    for (std::int32_t i = 0; i < words_count_; ++i)
+        if (canonical_of(words_[i].word_symbol()) == canonical) return i;
+    return -1;
 }
 
 // --- Collector steps -----------------------------------------------------------
@@ -956,7 +1045,7 @@ WordFinder::WordFinder(NodeId table) {
 void mark(NodeId table) {
     if (!collector::mark_node(table)) return;
     const HashTable* t = record(table);
-    collector::mark_node(t->keys);
+    if (t->keys != 0) collector::mark_node(t->keys);
     if (t->kind == Kind::hash && t->chains != 0 && collector::mark_node(t->chains)) {
         const std::int32_t n = buffer::length(t->chains);
         for (std::int32_t i = 1; i <= n; ++i) collector::mark_node(buffer::word_at(t->chains, i));
@@ -1003,6 +1092,10 @@ void sweep_keyed(NodeId table) {
 
 void dump(NodeId table) {
     const HashTable* t = record(table);
+    if (t->keys == 0) {
+        std::printf("== No buckets: %d words ==\n", t->count);
+        return;
+    }
     std::printf("== Alive keys ==\n");
     for (std::int32_t b = 0; b < t->buckets; ++b) {
         if (buckets_of(t)[b].state == state_used) std::printf("%d: %d\n", b, buckets_of(t)[b].entry);

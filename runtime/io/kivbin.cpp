@@ -902,6 +902,10 @@ private:
         for (std::int32_t i = 0; i < h.count; ++i) {
             const std::size_t at = at_;
             const symbol::SymbolId sym = symbol_ref();
+            if (boot_) {  // the program's own image: its words were checked when it was made
+                context::append_new_symbol(ctx, sym);
+                continue;
+            }
             std::int32_t position = 0;
             if (context::find_or_add_symbol(ctx, sym, true, position) >= 0) fail(at);  // a word named twice
         }
