@@ -55,10 +55,14 @@ TrackedHeapList& tracked_heap() { return list; }
     return bytes_of(block);
 }
 
-void* alloc_tracked_zeroed(std::int32_t size) {
-    void* bytes = alloc_tracked(size);
-    std::memset(bytes, 0, static_cast<std::size_t>(size));
-    return bytes;
+[[gnu::noinline]] void* alloc_tracked_zeroed(std::int32_t size) {
+    KIV_ASSERT(size >= 0, "negative tracked-heap size");
+    // calloc: fresh pages from the system are not written over again.
+    auto* block = static_cast<TrackedBlock*>(std::calloc(1, header_size + static_cast<std::size_t>(size)));
+    if (!block) report_runtime_error(error_out_of_memory, KIV_CALLER_ADDRESS());
+    block->size = size;
+    append(block);
+    return bytes_of(block);
 }
 
 [[gnu::noinline]] void* realloc_tracked(void* address, std::int32_t size) {

@@ -54,9 +54,9 @@ void init() {
     registry::register_type(r);
 }
 
-void init_global() {
+void init_global(std::int32_t size) {
     self_id = 0;
-    global_ctx = make(4000, false, false, Kind::plain);
+    global_ctx = make(size, false, false, Kind::plain);
     collector::set_root(collector::RootStep::global_context, mark_global);
 }
 
@@ -67,7 +67,7 @@ NodeId make(std::int32_t count, bool stack, bool self, Kind kind) {
     Cell node_cell{};
     block::make_at_filled(node_cell, 2, false);   // context! cell and owner, both unset
     const NodeId ctx = node_cell.series_node();
-    const NodeId words = hashtable::create(n, nullptr, hashtable::Kind::words);
+    const NodeId words = hashtable::create_word_list(n);  // its buckets come at the first lookup that needs them
     NodeId values = 0;
     if (!stack) {
         Cell values_cell{};
@@ -165,6 +165,13 @@ std::int32_t find_or_add_symbol(NodeId ctx, SymbolId sym, bool alias, std::int32
     return index;
 }
 
+std::int32_t append_new_symbol(NodeId ctx, SymbolId sym) {
+    const std::int32_t index = hashtable::append_new_word(context_cell(ctx)->context_words(), sym, ctx);
+    const Cell& cc = *context_cell(ctx);
+    if (!cc.context_on_stack()) buffer::append_cell(cc.context_values());
+    return index;
+}
+
 std::int32_t find_or_add_word(NodeId ctx, const Cell& word) {
     std::int32_t position = 0;
     const std::int32_t index = find_or_add_symbol(ctx, word.word_symbol(), true, position);
@@ -196,8 +203,9 @@ Cell* find_or_add_global_word(SymbolId sym, bool alias, bool copy) {
         variant.set_word_symbol(sym);
         return block::append_copy(block::root(), variant);
     }
-    std::int32_t position = 0;
-    find_or_add_symbol(global_ctx, sym, false, position);
+    // The spelling is absent (no word of it, or none at all of its case
+    // variants): entered with no further lookup.
+    const std::int32_t position = append_new_symbol(global_ctx, sym);
     Cell* entry = word_at(global_ctx, position);
     // A case variant shares the first spelling's value slot.
     if (first >= 0) entry->set_word_index(first);

@@ -21,9 +21,9 @@ enum class Kind : std::uint32_t { plain = 0, function = 1, object = 2 };
 
 // Registers context! (type 14, no parent, no actions).
 void init();
-// Makes the global context (room for 4,000 words, plain, heap values) and
-// makes it a collector root. Needs the symbol table.
-void init_global();
+// Makes the global context (room for size words, 4,000 by default; plain,
+// heap values) and makes it a collector root. Needs the symbol table.
+void init_global(std::int32_t size = 4000);
 // The global context's node (0 before init_global).
 NodeId global();
 
@@ -61,6 +61,10 @@ std::int32_t find_symbol(NodeId ctx, SymbolId sym, bool alias);
 // Index of the symbol when present; else appends it (value unset for a heap
 // context), stores its index in position and returns -1.
 std::int32_t find_or_add_symbol(NodeId ctx, SymbolId sym, bool alias, std::int32_t& position);
+// Appends the symbol's word, which the caller knows ctx to lack, with no
+// lookup (the boot image's contexts, checked when it was made): as
+// find_or_add_symbol when absent. Returns its index.
+std::int32_t append_new_symbol(NodeId ctx, SymbolId sym);
 // Index of the word's symbol (alias lookup), appending the word when absent.
 std::int32_t find_or_add_word(NodeId ctx, const Cell& word);
 // Enters the word with a copy of value when it is absent; nothing when present.

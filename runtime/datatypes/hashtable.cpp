@@ -302,34 +302,29 @@ bool hash_holds(const HashTable* t, std::int32_t bucket, std::int32_t position) 
     return at != w + n && *at == position;
 }
 
-void symbol_lowercase_hash_input(const char* name, std::int32_t length, char* out) {
-    for (std::int32_t i = 0; i < length; ++i) {
-        const char c = name[i];
-        out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
-    }
+// Four bytes with the ASCII capitals lowered, all at once: a byte gets 0x20
+// added when it lies in 'A'..'Z' (bytes of 0x80 and up are left alone).
+inline std::uint32_t lower_ascii4(std::uint32_t k) {
+    const std::uint32_t low = k & 0x7F7F7F7Fu;
+    const std::uint32_t above_a = low + 0x3F3F3F3Fu;  // bit 7 set from 'A' (0x41) up
+    const std::uint32_t above_z = low + 0x25252525u;  // bit 7 set from '[' (0x5B) up
+    const std::uint32_t capital = above_a & ~above_z & ~k & 0x80808080u;
+    return k | (capital >> 2);
 }
 
+// MurmurHash3 of the name's bytes, ASCII lowercased, read four at a time.
 std::uint32_t hash_name(const char* name, std::int32_t length) {
-    char small[256];  // the shared lowercase buffer; longer names hash in pieces
     std::uint32_t h = 0;
-    std::int32_t done = 0;
-    std::uint32_t k = 0;
-    int pending = 0;
-    // A streaming murmur so that names of any length need no allocation.
-    while (done < length) {
-        const std::int32_t n = length - done < 256 ? length - done : 256;
-        symbol_lowercase_hash_input(name + done, n, small);
-        for (std::int32_t i = 0; i < n; ++i) {
-            k |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(small[i])) << (8 * pending);
-            if (++pending == 4) {
-                h = mix_block(h, k);
-                k = 0;
-                pending = 0;
-            }
-        }
-        done += n;
+    std::int32_t i = 0;
+    for (; i + 4 <= length; i += 4) {
+        std::uint32_t k;
+        std::memcpy(&k, name + i, 4);  // little-endian blocks
+        h = mix_block(h, lower_ascii4(k));
     }
-    if (pending) {
+    if (i < length) {
+        std::uint32_t k = 0;
+        for (int n = 0; i + n < length; ++n) k |= static_cast<std::uint32_t>(static_cast<std::uint8_t>(name[i + n])) << (8 * n);
+        k = lower_ascii4(k);
         k *= c1;
         k = rotl(k, 15);
         k *= c2;
@@ -885,7 +880,8 @@ void clear(NodeId table) {
 
 NodeId copy(NodeId table, NodeId values_node) {
     const NodeId dup = memory::clone_series(memory::buffer(table));
-    const NodeId keys = memory::clone_series(memory::buffer(record(table)->keys));
+    const NodeId old_keys = record(table)->keys;  // a word list may have no buckets yet
+    const NodeId keys = old_keys != 0 ? memory::clone_series(memory::buffer(old_keys)) : 0;
     NodeId chains = 0;
     if (record(table)->kind == Kind::hash) {
         chains = buffer::clone(record(table)->chains);
@@ -979,12 +975,38 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
         return exact ? std::memcmp(nb->head, bytes, static_cast<std::size_t>(length)) == 0
                      : ascii_equal_folded(nb->head, bytes, length);
     };
-    std::int32_t free_bucket;
-    std::int32_t b = probe(t, h, [&](const Bucket& bk) { return same_name(bk.entry, !folded); }, free_bucket);
-    if (b >= 0) return static_cast<std::uint32_t>(buckets_of(t)[b].entry + 1);
-    std::int32_t ignored;
-    const std::int32_t variant = probe(t, h, [&](const Bucket& bk) { return same_name(bk.entry, false); }, ignored);
-    const std::int32_t alias = variant >= 0 ? buckets_of(t)[variant].entry + 1 : -1;
+    std::int32_t free_bucket = -1;
+    std::int32_t alias = -1;
+    if (folded) {
+        const std::int32_t b = probe(t, h, [&](const Bucket& bk) { return same_name(bk.entry, false); }, free_bucket);
+        if (b >= 0) return static_cast<std::uint32_t>(buckets_of(t)[b].entry + 1);
+    } else {
+        // One walk along the probe finds the exact spelling, else notes the
+        // first case variant met (the alias of a new spelling) and where a
+        // new one goes.
+        const Bucket* buckets = buckets_of(t);
+        const Cell* symbols = value_cells(t);
+        const std::int32_t mask = t->buckets - 1;
+        std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
+        for (std::int32_t step = 1; step <= t->buckets; ++step) {
+            const Bucket& bk = buckets[b];
+            if (bk.state == state_empty) {
+                if (free_bucket < 0) free_bucket = b;
+                break;
+            }
+            if (bk.state == state_deleted) {
+                if (free_bucket < 0) free_bucket = b;
+            } else if (bk.hash == h) {
+                const SeriesBuffer* nb = memory::buffer(symbols[bk.entry].symbol_utf8());
+                if (nb->used_bytes() == length) {
+                    if (std::memcmp(nb->head, bytes, static_cast<std::size_t>(length)) == 0)
+                        return static_cast<std::uint32_t>(bk.entry + 1);
+                    if (alias < 0 && ascii_equal_folded(nb->head, bytes, length)) alias = bk.entry + 1;
+                }
+            }
+            b = (b + step) & mask;
+        }
+    }
 
     // The spelling's bytes, with a NUL after the tail.
     const NodeId utf8 = memory::alloc_bytes(length + 1);
@@ -1003,10 +1025,90 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
     return static_cast<std::uint32_t>(position + 1);
 }
 
+namespace {
+
+// Gives a word list without buckets its buckets: room for its words at the
+// size it was made for (or more), each word placed in order, so that a
+// symbol's first word comes first along its probe.
+void index_words(NodeId table) {
+    HashTable* t = record(table);
+    const std::int32_t n = t->count;
+    std::int32_t buckets = t->buckets < 4 ? 4 : t->buckets;
+    while (static_cast<std::int32_t>(buckets * 0.77) <= n) buckets *= 2;
+    t->buckets = buckets;
+    t->upper = static_cast<std::int32_t>(buckets * 0.77);
+    make_index(table);
+    t = record(table);
+    const Cell* words = value_cells(t);
+    for (std::int32_t i = 0; i < n; ++i)
+        place(t, Bucket{i, mix(canonical_id(words[i].word_symbol())), state_used, 0, 0});
+}
+
+// The first word of a list without buckets that names symbol, or -1.
+std::int32_t word_in_order(const HashTable* t, std::uint32_t symbol, std::uint32_t canonical, bool alias) {
+    const Cell* words = value_cells(t);
+    for (std::int32_t i = 0; i < t->count; ++i) {
+        const std::uint32_t s = words[i].word_symbol();
+        if (alias ? canonical_id(s) == canonical : s == symbol) return i;
+    }
+    return -1;
+}
+
+// Appends the word! to a list without buckets.
+std::int32_t append_unindexed(NodeId table, std::uint32_t symbol, NodeId context) {
+    Cell* word = buffer::append_cell(record(table)->values);
+    HashTable* t = record(table);
+    const std::int32_t index = t->count++;
+    word->reset(TypeId::word);
+    word->set_word(context, symbol, index);
+    return index;
+}
+
+}  // namespace
+
+NodeId create_word_list(std::int32_t size) {
+    if (size < 1) size = 1;
+    const NodeId table = memory::alloc_bytes(static_cast<std::int32_t>(sizeof(HashTable)));
+    SeriesBuffer* b = memory::buffer(table);
+    b->tail = b->head + sizeof(HashTable);
+    std::memset(b->head, 0, sizeof(HashTable));
+    HashTable* t = record(table);
+    t->kind = Kind::words;
+    t->buckets = next_power_of_two(static_cast<std::int64_t>(size / 0.77) + 1);
+    t->upper = static_cast<std::int32_t>(t->buckets * 0.77);
+    const NodeId values = memory::alloc_cells(size);
+    record(table)->values = values;
+    return table;
+}
+
+std::int32_t append_new_word(NodeId table, std::uint32_t symbol, NodeId context) {
+    if (!indexed(table)) return append_unindexed(table, symbol, context);
+    if (record(table)->occupied >= record(table)->upper) make_room(table);
+    Cell* word = buffer::append_cell(record(table)->values);
+    HashTable* t = record(table);
+    const std::int32_t index = value_count(t) - 1;
+    word->reset(TypeId::word);
+    word->set_word(context, symbol, index);
+    place(t, Bucket{index, mix(canonical_id(symbol)), state_used, 0, 0});
+    return index;
+}
+
 std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, NodeId context,
                                 std::int32_t& position) {
     HashTable* t = record(table);
     const std::uint32_t canonical = canonical_id(symbol);
+    if (t->keys == 0) {
+        if (t->count <= linear_words) {
+            const std::int32_t found = word_in_order(t, symbol, canonical, alias);
+            if (found >= 0 || context == 0) return found;
+            if (t->count < linear_words) {
+                position = append_unindexed(table, symbol, context);
+                return -1;
+            }
+        }
+        index_words(table);
+        t = record(table);
+    }
     std::int32_t free_bucket;
     const std::int32_t b = probe(t, mix(canonical), [&](const Bucket& bk) {
         const std::uint32_t s = value_cells(t)[bk.entry].word_symbol();
@@ -1028,11 +1130,19 @@ std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, 
 }
 
 WordFinder::WordFinder(NodeId table) {
+    if (!indexed(table) && record(table)->count > linear_words) index_words(table);
     const HashTable* t = record(table);
-    buckets_ = buckets_of(t);
+    buckets_ = t->keys != 0 ? buckets_of(t) : nullptr;
     words_ = value_cells(t);
     symbols_ = symbol_block != 0 ? reinterpret_cast<const Cell*>(memory::buffer(symbol_block)->head) : nullptr;
     buckets_count_ = t->buckets;
+    words_count_ = t->count;
+}
+
+std::int32_t WordFinder::find_in_order(std::uint32_t canonical) const {
+    for (std::int32_t i = 0; i < words_count_; ++i)
+        if (canonical_of(words_[i].word_symbol()) == canonical) return i;
+    return -1;
 }
 
 // --- Collector steps -----------------------------------------------------------
@@ -1040,7 +1150,7 @@ WordFinder::WordFinder(NodeId table) {
 void mark(NodeId table) {
     if (!collector::mark_node(table)) return;
     const HashTable* t = record(table);
-    collector::mark_node(t->keys);
+    if (t->keys != 0) collector::mark_node(t->keys);
     if (t->kind == Kind::hash && t->chains != 0 && collector::mark_node(t->chains)) {
         const std::int32_t n = buffer::length(t->chains);
         for (std::int32_t i = 1; i <= n; ++i) collector::mark_node(buffer::word_at(t->chains, i));
@@ -1087,6 +1197,10 @@ void sweep_keyed(NodeId table) {
 
 void dump(NodeId table) {
     const HashTable* t = record(table);
+    if (t->keys == 0) {
+        std::printf("== No buckets: %d words ==\n", t->count);
+        return;
+    }
     std::printf("== Alive keys ==\n");
     for (std::int32_t b = 0; b < t->buckets; ++b) {
         if (buckets_of(t)[b].state == state_used) std::printf("%d: %d\n", b, buckets_of(t)[b].entry);

@@ -179,15 +179,32 @@ std::uint32_t find_or_add_symbol(NodeId table, const char* name, std::int32_t le
 std::int32_t context_word_index(NodeId table, std::uint32_t symbol, bool alias, NodeId context,
                                 std::int32_t& position);
 
+// A context's word list (kind 2, size words, an empty value block) whose
+// buckets are made at the first lookup that needs them: up to
+// linear_words words are searched in order instead, which finds what the
+// buckets would (the first word of the symbol). The table reads as without
+// buckets (keys 0) until then.
+inline constexpr std::int32_t linear_words = 8;
+NodeId create_word_list(std::int32_t size);
+// True when the word list has its buckets.
+inline bool indexed(NodeId table) { return record(table)->keys != 0; }
+// Appends a word! (context, symbol, its position) that the caller knows the
+// list lacks (the boot image's contexts, checked when it was made), with no
+// lookup; returns its position.
+std::int32_t append_new_word(NodeId table, std::uint32_t symbol, NodeId context);
+
 // Many lookups by canonical id in one context's word index (as
 // context_word_index with alias and no context), for a pass that allocates
 // nothing between its lookups: the table's arrays are found once.
 class WordFinder {
 public:
+    // Makes the table's buckets first when it has none and more than
+    // linear_words words (an allocation).
     explicit WordFinder(NodeId table);
     std::int32_t find(std::uint32_t symbol) const { return find_canonical(canonical_of(symbol)); }
     // find, given the symbol's canonical id (canonical_of).
     std::int32_t find_canonical(std::uint32_t canonical) const {
+        if (buckets_ == nullptr) return find_in_order(canonical);
         const std::uint32_t h = mix(canonical);
         const std::int32_t mask = buckets_count_ - 1;
         std::int32_t b = static_cast<std::int32_t>(h & static_cast<std::uint32_t>(mask));
@@ -207,10 +224,12 @@ public:
     }
 
 private:
-    const Bucket* buckets_;
+    std::int32_t find_in_order(std::uint32_t canonical) const;
+    const Bucket* buckets_;  // null: a short list without buckets, searched in order
     const Cell* words_;
     const Cell* symbols_;   // the symbol block's cells, or null before it exists
     std::int32_t buckets_count_;
+    std::int32_t words_count_;
 };
 
 // Collector step: marks the record, side arrays, chains and the value block

@@ -66,10 +66,11 @@ namespace native {
 
 void make_at(Cell& out, TypeId type, const Cell& spec, std::int32_t n) {
     const NodeId spec_node = spec.series_node();
-    const NodeId ctx = context::make(0, true, false, context::Kind::function);
+    // No context: a native's arguments are read from the stack by position,
+    // and its spec words are looked up in the spec itself.
     Cell extra{};
     block::make_at_filled(extra, 2, false);
-    *block::get_cell(extra, 0) = *context::context_cell(ctx);
+    none::make_at(*block::get_cell(extra, 0));
     none::make_at(*block::get_cell(extra, 1));
     out.reset(type);
     out.set_code(static_cast<std::uint32_t>(n), spec_node, extra.series_node());

@@ -40,8 +40,8 @@ std::uint32_t next_char(const std::uint8_t*& p, const std::uint8_t* end) {
 
 }  // namespace
 
-void init_table() {
-    index_table = hashtable::create(4000, nullptr, hashtable::Kind::words);
+void init_table(std::int32_t size) {
+    index_table = hashtable::create(size, nullptr, hashtable::Kind::words);
     hashtable::set_symbol_block(symbol_block());
     Cell blk{};
     blk.reset(TypeId::block);

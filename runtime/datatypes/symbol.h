@@ -19,9 +19,10 @@ using SymbolId = std::uint32_t;
 
 // Registers symbol! (type 13, no parent; only compare).
 void init();
-// Creates the symbol table (room for 4,000 symbols) and its index, and makes
-// them collector roots. Needs the memory manager and the root block.
-void init_table();
+// Creates the symbol table (room for size symbols, 4,000 by default) and its
+// index, and makes them collector roots. Needs the memory manager and the
+// root block.
+void init_table(std::int32_t size = 4000);
 
 // Id of the spelling, entered when no byte-exact spelling exists yet.
 SymbolId make(const char* name);

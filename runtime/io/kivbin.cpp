@@ -902,6 +902,10 @@ private:
         for (std::int32_t i = 0; i < h.count; ++i) {
             const std::size_t at = at_;
             const symbol::SymbolId sym = symbol_ref();
+            if (boot_) {  // the program's own image: its words were checked when it was made
+                context::append_new_symbol(ctx, sym);
+                continue;
+            }
             std::int32_t position = 0;
             if (context::find_or_add_symbol(ctx, sym, true, position) >= 0) fail(at);  // a word named twice
         }
@@ -1369,6 +1373,31 @@ std::span<const std::uint8_t> body_of(const std::uint8_t* data, std::size_t leng
 }
 
 }  // namespace
+
+std::int32_t symbol_count(const std::uint8_t* data, std::size_t length) {
+    if (length < header_size || std::memcmp(data, "KIVBIN", 6) != 0) return 0;
+    const std::uint8_t flags = data[7];
+    if ((flags & flag_compressed) != 0 || (flags & flag_symbols) == 0) return 0;
+    std::size_t at = header_size;
+    // The third field of the body: after the root count and the payload size.
+    std::uint32_t value = 0;
+    for (int field = 0; field < 3; ++field) {
+        value = 0;
+        if ((flags & flag_compact) == 0) {
+            if (length - at < 4) return 0;
+            std::memcpy(&value, data + at, 4);
+            at += 4;
+            continue;
+        }
+        for (int shift = 0;; shift += 7) {
+            if (at >= length || shift > 28) return 0;
+            const std::uint8_t b = data[at++];
+            value |= static_cast<std::uint32_t>(b & 0x7F) << shift;
+            if ((b & 0x80) == 0) break;
+        }
+    }
+    return value > INT32_MAX ? 0 : static_cast<std::int32_t>(value);
+}
 
 std::int32_t decode_boot(const std::uint8_t* data, std::size_t length, const Cell& target) {
     std::vector<std::uint8_t> kept;

@@ -27,6 +27,11 @@ inline constexpr int max_depth = 4096;
 // stream); access no-codec with the datatype for a type that has no record.
 void decode(const std::uint8_t* data, std::size_t length, const Cell& target, const Cell* input);
 
+// The number of names in the symbol table of a stream that is not
+// compressed, read from its counts; 0 for any other stream (no table,
+// compressed, too short to say).
+std::int32_t symbol_count(const std::uint8_t* data, std::size_t length);
+
 // decode for the boot image, whose records may also be definitions (0xC4: a
 // word, then the value it is set to, neither left in target), words bound to
 // the context of root value c (the c-th value appended by this stream), and

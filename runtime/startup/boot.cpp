@@ -27,6 +27,7 @@
 #include "runtime/evaluator/callback.h"
 #include "runtime/evaluator/interpreter.h"
 #include "runtime/evaluator/stack.h"
+#include "runtime/io/kivbin.h"
 #include "runtime/io/kivbin_boot.h"
 #include "runtime/io/lexer.h"
 #include "runtime/os/platform.h"
@@ -361,6 +362,16 @@ void run_host_sources() {
 bool holds_values(std::span<const std::uint8_t> image) {
     return image.size() > version_at && image[version_at] == evaluated_version;
 }
+
+}  // namespace
+
+std::int32_t image_symbols() {
+    const std::span<const std::uint8_t> image = holds_values(host_image) ? host_image : linked_data.image;
+    if (!holds_values(image)) return 0;
+    return kivbin::symbol_count(image.data(), image.size());
+}
+
+namespace {
 
 // The routines the C++ start-up enters, which images name.
 void add_boot_routines() {

@@ -50,6 +50,10 @@ void set_host_image(std::span<const std::uint8_t> image);
 // and each source lexed when the program holds text. A fault in boot data
 // is fatal.
 void load();
+// The names in the symbol table of the image of evaluated values that load
+// will decode, so that the symbol table and the global context can be made
+// with room for them once; 0 when the program holds sources.
+std::int32_t image_symbols();
 // The loaded block: the file! name and block of each source, in order
 // (empty when the program booted from evaluated values).
 const Cell& loaded();

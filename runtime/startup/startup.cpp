@@ -293,10 +293,15 @@ void init() {
     actions::init();
     block::init_root();
     stack::make_storage();
-    context::init_global();
+    // The global context and the symbol table are made once with room for
+    // the names the boot image holds, the runtime's own and a script's first
+    // ones: no index grows while the image is read.
+    const std::int32_t named = boot::image_symbols();
+    const std::int32_t room = named > 0 ? named + 512 : 4000;
+    context::init_global(room);
     case_folding::init();
     hashtable::init();
-    symbol::init_table();  // the symbol block and its word index
+    symbol::init_table(room);  // the symbol block and its word index
     // Words need the symbol table and the global context.
     registry::init_type_words();
     words::init();

@@ -204,6 +204,71 @@ TEST_F(Hashtable, ContextWordIndex) {
     EXPECT_EQ(hashtable::context_word_index(words, a, false, 0, position), 0);
 }
 
+// A context's word list gets its buckets at the first lookup that needs
+// them; before, and after, lookups find the same words (a case variant's
+// first spelling under alias), whether words came by lookup or appended.
+TEST_F(Hashtable, WordListBucketsAtFirstNeed) {
+    const NodeId symbols = memory::alloc_cells(16);
+    Cell blk{};
+    blk.reset(TypeId::block);
+    blk.set_series_node(symbols);
+    const NodeId index = hashtable::create(64, &blk, hashtable::Kind::words);
+    hashtable::set_symbol_block(symbols);
+    std::vector<std::uint32_t> ids;
+    for (std::uint32_t i = 0; i < 40; ++i) {
+        const std::string n = "v" + std::to_string(i);
+        ids.push_back(hashtable::find_or_add_symbol(index, n.data(), static_cast<std::int32_t>(n.size()), false));
+    }
+    const std::uint32_t a = hashtable::find_or_add_symbol(index, "alpha", 5, false);
+    const std::uint32_t A = hashtable::find_or_add_symbol(index, "ALPHA", 5, false);
+
+    auto check = [&](NodeId words, std::int32_t count) {
+        std::int32_t position = -7;
+        EXPECT_EQ(hashtable::context_word_index(words, A, true, 0, position), 0);  // alias: the first spelling
+        EXPECT_EQ(hashtable::context_word_index(words, A, false, 0, position), 1);
+        EXPECT_EQ(hashtable::context_word_index(words, a, false, 0, position), 0);
+        const hashtable::WordFinder finder(words);
+        EXPECT_EQ(finder.find(A), 0);
+        for (std::int32_t i = 0; i + 2 < count; ++i) {
+            EXPECT_EQ(hashtable::context_word_index(words, ids[static_cast<std::size_t>(i)], true, 0, position), i + 2);
+            EXPECT_EQ(finder.find(ids[static_cast<std::size_t>(i)]), i + 2);
+        }
+        EXPECT_EQ(hashtable::context_word_index(words, ids.back(), true, 0, position), -1);
+        EXPECT_EQ(position, -7);
+        EXPECT_EQ(hashtable::record(words)->count, count);
+    };
+    for (const std::int32_t count : {2, hashtable::linear_words, hashtable::linear_words + 1, 30}) {
+        SCOPED_TRACE(count);
+        // Appended with no lookup: no buckets until a lookup needs them.
+        const NodeId appended = hashtable::create_word_list(2);
+        EXPECT_EQ(hashtable::append_new_word(appended, a, 77), 0);
+        EXPECT_EQ(hashtable::append_new_word(appended, A, 77), 1);
+        for (std::int32_t i = 0; i + 2 < count; ++i)
+            EXPECT_EQ(hashtable::append_new_word(appended, ids[static_cast<std::size_t>(i)], 77), i + 2);
+        EXPECT_FALSE(hashtable::indexed(appended));
+        check(appended, count);
+        EXPECT_EQ(hashtable::indexed(appended), count > hashtable::linear_words);
+        // Entered by lookups: buckets once the list passes linear_words.
+        const NodeId looked_up = hashtable::create_word_list(2);
+        std::int32_t position = 0;
+        EXPECT_EQ(hashtable::context_word_index(looked_up, a, false, 77, position), -1);
+        EXPECT_EQ(hashtable::append_new_word(looked_up, A, 77), 1);
+        for (std::int32_t i = 0; i + 2 < count; ++i) {
+            EXPECT_EQ(hashtable::context_word_index(looked_up, ids[static_cast<std::size_t>(i)], true, 77, position), -1);
+            EXPECT_EQ(position, i + 2);
+        }
+        EXPECT_EQ(hashtable::indexed(looked_up), count > hashtable::linear_words);
+        check(looked_up, count);
+        const Cell& w = reinterpret_cast<const Cell*>(memory::buffer(hashtable::values_of(looked_up))->head)[1];
+        EXPECT_EQ(w.word_symbol(), A);
+        EXPECT_EQ(w.word_index(), 1);
+        EXPECT_EQ(w.word_context(), 77u);
+        // A copy of a list without buckets has none either, and finds the same.
+        const NodeId entries = memory::clone_series(memory::buffer(hashtable::values_of(appended)));
+        check(hashtable::copy(appended, entries), count);
+    }
+}
+
 // hash! keeps duplicates in block order; removal and rebuilds keep the rest.
 TEST_F(Hashtable, HashKeepsDuplicates) {
     std::vector<Cell> cells;

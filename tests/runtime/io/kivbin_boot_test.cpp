@@ -47,6 +47,25 @@ TEST(KivbinBoot, ImageValuesGoToTheRootBlock) {
               test::mold(source.cell(), {.all = true}));  // new-line markers included
 }
 
+// The names a stream's symbol table holds, read from its counts in either
+// encoding, so that start-up can size its tables for a boot image once.
+TEST(KivbinBoot, SymbolCountReadFromTheCounts) {
+    const collector::Root words(test::load("alpha beta [gamma alpha] 'delta"));
+    for (const bool compact : {true, false}) {
+        SCOPED_TRACE(compact);
+        const Bytes stream = kivbin::encode(words.cell(), {.compact = compact});
+        EXPECT_EQ(kivbin::symbol_count(stream.data(), stream.size()), 4);
+        EXPECT_EQ(kivbin::symbol_count(stream.data(), 10), 0);  // cut short
+    }
+    const Bytes none = image_of("[1 2 \"three\"]");
+    EXPECT_EQ(kivbin::symbol_count(none.data(), none.size()), 0);  // no symbol table
+    Bytes compressed = kivbin::encode(words.cell());
+    compressed[7] |= kivbin::flag_compressed;
+    EXPECT_EQ(kivbin::symbol_count(compressed.data(), compressed.size()), 0);
+    const std::uint8_t junk[] = {'K', 'I', 'V', 'X', 'X', 'X', 2, 0x05, 1, 2, 3};
+    EXPECT_EQ(kivbin::symbol_count(junk, sizeof junk), 0);
+}
+
 TEST(KivbinBoot, BadRecordRaisesWithItsPosition) {
     Bytes image = image_of("[a]");
     image.back() = 0xFE;  // no record starts with it

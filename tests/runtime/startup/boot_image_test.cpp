@@ -3,8 +3,11 @@
 #include "runtime/startup/boot.h"
 
 #include "runtime/datatypes/block.h"
+#include "runtime/datatypes/context.h"
 #include "runtime/datatypes/error.h"
+#include "runtime/datatypes/symbol.h"
 #include "runtime/datatypes/system_object.h"
+#include "runtime/io/kivbin.h"
 
 #include "tests/support/runtime_fixture.h"
 
@@ -25,6 +28,16 @@ TEST(BootImage, ProgramBootsFromItsImage) {
     EXPECT_EQ(system_object::field("catalog/errors")->object_context(), error::catalog()->object_context());
     EXPECT_EQ(test::mold(test::eval("reduce [type? :collect  type? :make  type? :integer?  collect [keep 1]]")),
               "[function! action! routine! [1]]");
+}
+
+// The symbol table and the global context were made with room for the
+// image's names: the image's count is what start-up reads.
+TEST(BootImage, TablesMadeForTheImagesNames) {
+    const std::int32_t named = boot::image_symbols();
+    EXPECT_GT(named, 500);
+    EXPECT_EQ(named, kivbin::symbol_count(boot::linked_data.image.data(), boot::linked_data.image.size()));
+    EXPECT_LE(named, symbol::count());  // the image's and the runtime's own
+    EXPECT_LE(context::word_count(context::global()), symbol::count());
 }
 
 }  // namespace
