@@ -781,6 +781,31 @@ std::int32_t find_placed(NodeId table, const Cell& key_in, CompareOp op, KeyPlac
     const HashTable* t = record(table);
     place.bucket = -1;
     if (t->kind != Kind::map) return find(table, key_in, 0, value_count(t), op, 0);
+    if (key_in.is(TypeId::integer) && is_key_equality(op)) {  // settled by the bucket, as find_in_map
+        const std::uint32_t raw = static_cast<std::uint32_t>(key_in.int_value());
+        const std::uint32_t h = mix(raw);
+        const Bucket* const buckets = buckets_of(t);
+        const std::int32_t count = value_count(t);
+        const std::uint32_t mask = static_cast<std::uint32_t>(t->buckets - 1);
+        std::uint32_t b = h & mask;
+        std::int32_t free_bucket = -1;
+        for (std::int32_t step = 1; step <= t->buckets; ++step) {
+            const Bucket& bk = buckets[b];
+            if (bk.state == state_empty) {
+                if (free_bucket < 0) free_bucket = static_cast<std::int32_t>(b);
+                break;
+            }
+            if (bk.state == state_deleted) {
+                if (free_bucket < 0) free_bucket = static_cast<std::int32_t>(b);
+            } else if (bk.hash == h && bk.raw == raw && bk.type == static_cast<std::uint16_t>(TypeId::integer) &&
+                       bk.entry < count) {
+                return bk.entry;
+            }
+            b = (b + static_cast<std::uint32_t>(step)) & mask;
+        }
+        place = KeyPlace{h, raw, static_cast<std::uint16_t>(TypeId::integer), free_bucket, t->buckets};
+        return -1;
+    }
     Cell key = key_in;
     if (is_word_kind(key.type())) key.set_type(TypeId::set_word);  // as find and the stored key
     KeyInfo info;

@@ -5,6 +5,8 @@
 #pragma once
 
 #include "runtime/core/cell.h"
+#include "runtime/datatypes/hashtable.h"
+#include "runtime/datatypes/none.h"
 #include "runtime/datatypes/registry.h"
 #include "runtime/core/memory.h"
 
@@ -34,6 +36,14 @@ std::int32_t size(const Cell& m);
 // Cell index (in the block) of the live or removed entry keyed key, or -1;
 // case_sensitive compares with strict equality, else case-insensitively.
 std::int32_t find_key(const Cell& m, const Cell& key, bool case_sensitive);
+// select with no refinement, as the action entry takes it: the value keyed
+// key (case-insensitively) into m, or none when absent or removed.
+inline void select_plain(Cell& m, const Cell& key) {
+    const std::int32_t at = hashtable::find_in_map(table_of(m), key, CompareOp::equal);
+    const Cell* const found = at < 0 ? nullptr : reinterpret_cast<const Cell*>(memory::buffer(block_of(m))->head) + at + 1;
+    if (found == nullptr || found->is(TypeId::no_type)) m = none::value;
+    else m = *found;
+}
 // Sets key to value (put, set-paths, extend): a new key is normalised and
 // appended, a removed one revived. path is for the invalid-path error.
 void set(const Cell& m, const Cell& key, const Cell& value, bool case_sensitive,

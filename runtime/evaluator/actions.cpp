@@ -77,8 +77,6 @@ bool plain_call(const std::int32_t* r) {
     return all == unused;
 }
 
-constexpr FindRefinements no_find_refinements{};
-
 // Copies the handler's result cell into the result slot.
 void finish(const Cell* result) {
     if (result && result != stack::base()) *stack::base() = *result;
@@ -394,7 +392,7 @@ void direct_entry(const std::int32_t* r) {
         if (t == TypeId::block && plain_call<A>(r) && block::append_in_room(*a0, *arg(1))) return;
     } else if constexpr (A == Action::select) {
         if (t == TypeId::map && plain_call<A>(r)) {
-            map::select(a0, arg(1), no_find_refinements);
+            map::select_plain(*a0, *arg(1));
             return;
         }
     } else if constexpr (A == Action::put) {

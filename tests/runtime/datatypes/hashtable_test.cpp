@@ -108,6 +108,34 @@ TEST_F(Hashtable, KeyHashing) {
     EXPECT_NE(hashtable::hash_key(f), hashtable::hash_key(g));
 }
 
+// Text hashes as MurmurHash3 over its code points, each a 32-bit block
+// (upper-cased unless case-sensitive), whatever the width of its units.
+TEST_F(Hashtable, TextHashIsMurmurOfCodePoints) {
+    const char* texts[] = {"", "a", "Key 1234", "hello, \xE9t\xE9 \xFF\xB5 world, longer than sixteen bytes"};
+    for (const char* s : texts) {
+        std::vector<std::uint32_t> exact, folded;
+        for (const char* p = s; *p != 0; ++p) {
+            const auto cp = static_cast<std::uint32_t>(static_cast<unsigned char>(*p));
+            exact.push_back(cp);
+            folded.push_back(case_folding::fold_char(cp, true));
+        }
+        const Cell t = string_cell(s);
+        EXPECT_EQ(hashtable::hash_string(t, true), hashtable::murmur3_bytes(exact.data(), 4 * exact.size())) << s;
+        EXPECT_EQ(hashtable::hash_string(t, false), hashtable::murmur3_bytes(folded.data(), 4 * folded.size())) << s;
+        // The same code points in units of four bytes.
+        const auto n = static_cast<std::int32_t>(exact.size());
+        const NodeId wide = memory::alloc_series(n + 1, 4, 0);
+        SeriesBuffer* b = memory::buffer(wide);
+        if (n > 0) std::memcpy(b->head, exact.data(), exact.size() * 4);
+        b->tail = b->head + exact.size() * 4;
+        Cell w{};
+        w.reset(TypeId::string);
+        w.set_series_node(wide);
+        EXPECT_EQ(hashtable::hash_string(w, false), hashtable::hash_string(t, false)) << s;
+        EXPECT_EQ(hashtable::hash_string(w, true), hashtable::hash_string(t, true)) << s;
+    }
+}
+
 // Keyed tables against std::unordered_map through growth and deletions.
 TEST_F(Hashtable, KeyedTableMatchesReference) {
     const NodeId table = hashtable::create(4, nullptr, hashtable::Kind::owner, 2);
