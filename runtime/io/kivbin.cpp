@@ -678,9 +678,10 @@ private:
         at_ += run - bytes;
     }
 
-    // The n values of a boot image's block, most of them words of the global
-    // context and small integers: those are read here and written straight
-    // into the block (made with room for n), the rest as any record.
+    // The n values of a boot image's block, most of them words (of the global
+    // context, or bound by root index) and small integers: those are read
+    // here and written straight into the block (made with room for n), the
+    // rest as any record.
     void boot_cells(const Cell& blk, std::int32_t n, int depth) {
         const NodeId node = blk.series_node();
         for (std::int32_t i = 0; i < n; ++i) {
@@ -700,6 +701,10 @@ private:
                 at_ = p + 1;
                 v = global_word_at(unsigned_field(), p);
                 v.set_type(t);
+            } else if (const auto bt = static_cast<TypeId>(b & 0x3F);
+                       b >= 0x40 && b < 0x7F && word::is_any_word(bt)) {  // a word bound by root index
+                at_ = p + 1;
+                root_word(symbol_ref(), v, bt);
             } else if (const auto s = static_cast<TypeId>(b & 0x3F);
                        b < 0x80 && s != TypeId::hash && (is_any_block_type(s) || is_any_string_type(s))) {
                 Header h;  // a block or text: no prefix but the new line
