@@ -231,6 +231,24 @@ std::int32_t probe(const HashTable* t, std::uint32_t h, Match&& match, std::int3
     return -1;  // back at the start: everything searched
 }
 
+// A map's lookup from hash h: the entry of the first used bucket of hash h
+// that match(bucket) accepts, or -1 at the first empty bucket. Buckets whose
+// entry lies past the values (left by a cut of the map's block) never match.
+template <class Match>
+std::int32_t find_entry(const HashTable* t, std::uint32_t h, Match&& match) {
+    const Bucket* const buckets = buckets_of(t);
+    const std::int32_t count = value_count(t);
+    const std::uint32_t mask = static_cast<std::uint32_t>(t->buckets - 1);
+    std::uint32_t b = h & mask;
+    for (std::int32_t step = 1; step <= t->buckets; ++step) {
+        const Bucket& bk = buckets[b];
+        if (bk.state == state_empty) return -1;
+        if (bk.hash == h && bk.state == state_used && bk.entry < count && match(bk)) return bk.entry;
+        b = (b + static_cast<std::uint32_t>(step)) & mask;
+    }
+    return -1;
+}
+
 void occupy(HashTable* t, std::int32_t bucket, std::int32_t entry, const KeyInfo& key) {
     Bucket& b = buckets_of(t)[bucket];
     if (b.state == state_empty) ++t->occupied;
@@ -698,22 +716,11 @@ __attribute__((noinline)) std::int32_t find_in_map_general(const HashTable* t, c
     Cell key = key_in;
     if (is_word_kind(key.type())) key.set_type(TypeId::set_word);  // as the stored key
     const KeyInfo info = describe(key);
-    const Bucket* const buckets = buckets_of(t);
     const Cell* const cells = value_cells(t);
-    const std::int32_t count = value_count(t);
-    const std::uint32_t mask = static_cast<std::uint32_t>(t->buckets - 1);
-    std::uint32_t b = info.hash & mask;
-    for (std::int32_t step = 1; step <= t->buckets; ++step) {
-        const Bucket& bk = buckets[b];
-        if (bk.state == state_empty) return -1;
-        if (bk.state == state_used && bk.hash == info.hash && bk.entry < count) {
-            const Verdict v = verdict(bk, info, op);
-            if (v == Verdict::equal || (v == Verdict::compare && keys_equal(cells[bk.entry], key, op)))
-                return bk.entry;
-        }
-        b = (b + static_cast<std::uint32_t>(step)) & mask;
-    }
-    return -1;
+    return find_entry(t, info.hash, [&](const Bucket& bk) {
+        const Verdict v = verdict(bk, info, op);
+        return v == Verdict::equal || (v == Verdict::compare && keys_equal(cells[bk.entry], key, op));
+    });
 }
 
 // find_in_map for a string! key of count bytes from bytes, hashed h: the
@@ -722,24 +729,15 @@ __attribute__((noinline)) std::int32_t find_in_map_general(const HashTable* t, c
 __attribute__((noinline)) std::int32_t find_text_in_map(const HashTable* t, const Cell& key,
                                                         const std::uint8_t* bytes, std::int32_t length,
                                                         std::uint32_t h, CompareOp op) {
-    const Bucket* const buckets = buckets_of(t);
     const Cell* const cells = value_cells(t);
-    const std::int32_t count = value_count(t);
-    const std::uint32_t mask = static_cast<std::uint32_t>(t->buckets - 1);
-    std::uint32_t b = h & mask;
-    for (std::int32_t step = 1; step <= t->buckets; ++step) {
-        const Bucket& bk = buckets[b];
-        if (bk.state == state_empty) return -1;
-        if (bk.hash == h && bk.state == state_used && bk.type == 0 && bk.entry < count) {
-            const Cell& stored = cells[bk.entry];
-            std::int32_t n = 0;
-            const std::uint8_t* held = stored.is(TypeId::string) ? byte_text(stored, n) : nullptr;
-            if (held != nullptr && n == length && same_bytes(held, bytes, n)) return bk.entry;
-            if (keys_equal(stored, key, op)) return bk.entry;  // "a" and "A", other kinds
-        }
-        b = (b + static_cast<std::uint32_t>(step)) & mask;
-    }
-    return -1;
+    return find_entry(t, h, [&](const Bucket& bk) {
+        if (bk.type != 0) return false;
+        const Cell& stored = cells[bk.entry];
+        std::int32_t n = 0;
+        const std::uint8_t* held = stored.is(TypeId::string) ? byte_text(stored, n) : nullptr;
+        if (held != nullptr && n == length && same_bytes(held, bytes, n)) return true;
+        return keys_equal(stored, key, op);  // "a" and "A", other kinds
+    });
 }
 
 }  // namespace
@@ -752,20 +750,9 @@ std::int32_t find_in_map(NodeId table, const Cell& key, CompareOp op) {
     // an integer key by its bucket alone, a string! of bytes by the bytes.
     if (key_type == TypeId::integer && is_key_equality(op)) {
         const std::uint32_t raw = static_cast<std::uint32_t>(key.int_value());
-        const std::uint32_t h = mix(raw);
-        const Bucket* const buckets = buckets_of(t);
-        const std::int32_t count = value_count(t);
-        const std::uint32_t mask = static_cast<std::uint32_t>(t->buckets - 1);
-        std::uint32_t b = h & mask;
-        for (std::int32_t step = 1; step <= t->buckets; ++step) {
-            const Bucket& bk = buckets[b];
-            if (bk.state == state_empty) return -1;
-            if (bk.hash == h && bk.raw == raw && bk.state == state_used &&
-                bk.type == static_cast<std::uint16_t>(TypeId::integer) && bk.entry < count)
-                return bk.entry;
-            b = (b + static_cast<std::uint32_t>(step)) & mask;
-        }
-        return -1;
+        return find_entry(t, mix(raw), [raw](const Bucket& bk) {
+            return bk.raw == raw && bk.type == static_cast<std::uint16_t>(TypeId::integer);
+        });
     }
     if (key_type == TypeId::string && op != CompareOp::same) {
         std::int32_t length = 0;
