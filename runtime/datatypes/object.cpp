@@ -155,15 +155,8 @@ TemplateSlot& template_slot(NodeId extra) {
     return templates[(extra * 2654435761u) >> (32 - template_table_bits)];
 }
 
-bool clones_nested(TypeId t) {  // as block::clone with any
-    switch (t) {
-    case TypeId::block: case TypeId::paren: case TypeId::path: case TypeId::lit_path:
-    case TypeId::set_path: case TypeId::get_path:
-        return true;
-    default:
-        return false;
-    }
-}
+// The series block::clone with any copies nested: the block kinds.
+bool clones_nested(TypeId t) { return is_block_kind(t); }
 
 bool is_word_cell(TypeId t) { return t >= TypeId::word && t <= TypeId::refinement; }
 
