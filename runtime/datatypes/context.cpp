@@ -271,15 +271,7 @@ Cell* set_word_value(Cell& word, const Cell& value, NodeId ctx, bool notify) {
     return slot;
 }
 
-Cell* set_word(Cell& word, const Cell& value) {
-    // A bound word of a plain or function context: straight into its slot, as
-    // set_word_value would store it (only object fields note changes).
-    if (Cell* slot = peek_word_cell(word);
-        slot != nullptr && static_cast<Kind>(reinterpret_cast<const Cell*>(memory::buffer(word.word_context())->head)
-                                                   ->context_kind()) != Kind::object) {
-        *slot = value;
-        return slot;
-    }
+Cell* set_word_general(Cell& word, const Cell& value) {
     if (word.word_context() == 0) runtime::raise_error(ErrorCategory::script, "not-defined", &word);
     return set_word_value(word, value, word.word_context(), true);
 }

@@ -109,8 +109,21 @@ inline Cell* peek_word_cell(const Cell& word) {
 // -1 and storing the index in the word); a context without values raises
 // script error not-defined. Returns the value cell.
 Cell* set_word_value(Cell& word, const Cell& value, NodeId ctx, bool notify);
-// set_word_value in the word's own context, with notification.
-Cell* set_word(Cell& word, const Cell& value);
+// set_word for what its inline part leaves: object fields, words not bound
+// by index, contexts without values.
+Cell* set_word_general(Cell& word, const Cell& value);
+// set_word_value in the word's own context, with notification. Inline: a
+// bound word of a plain or function context goes straight into its slot, as
+// set_word_value would store it (only object fields note changes).
+inline Cell* set_word(Cell& word, const Cell& value) {
+    if (Cell* slot = peek_word_cell(word);
+        slot != nullptr && static_cast<Kind>(reinterpret_cast<const Cell*>(memory::buffer(word.word_context())->head)
+                                                   ->context_kind()) != Kind::object) {
+        *slot = value;
+        return slot;
+    }
+    return set_word_general(word, value);
+}
 
 // Binds the word to ctx when ctx holds its symbol (alias lookup); returns
 // the index, or -1 and leaves the word as it was.

@@ -280,12 +280,7 @@ void repeat(bool, const std::int32_t*) {
     interpreter::LoopPasses passes;
     for (std::int64_t left = count; left > 0; --left) {
         Cell w = word;  // set in its own context: the body may reassign it freely
-        Cell* const slot = context::peek_word_cell(w);  // context::set_word's own fast path, inline
-        if (slot != nullptr && static_cast<context::Kind>(reinterpret_cast<const Cell*>(memory::buffer(w.word_context())->head)
-                                                               ->context_kind()) != context::Kind::object)
-            *slot = *counter;
-        else
-            context::set_word(w, *counter);
+        context::set_word(w, *counter);
         const Pass p = run_pass(passes, body);
         if (p == Pass::left) return;
         if (p == Pass::broke) break;
